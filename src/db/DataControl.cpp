@@ -1,0 +1,142 @@
+#include "DataControl.h"
+
+#include "Charset.h"
+#include "Sql.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace tarnvik {
+
+namespace {
+
+QString tr(const char *s) { return QCoreApplication::translate("DataControl", s); }
+
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+} // namespace
+
+QVariant Recordset::field(const QString &name) const
+{
+    if (m_count)
+        return sameName(name, m_countAlias) && m_pos == 0 ? QVariant(*m_count) : QVariant();
+    if (eof())
+        return QVariant();
+    const LookupIndex &ix = *m_matches.index();
+    const uint32_t row = m_matches.row(m_pos);
+    if (sameName(name, m_inField))
+        return ix.inputIsNull(row) ? QVariant() : QVariant(ix.input(row).toString());
+    if (sameName(name, m_outField))
+        return ix.outputIsNull(row) ? QVariant() : QVariant(ix.output(row).toString());
+    return QVariant();
+}
+
+DataControl::DataControl() = default;
+DataControl::~DataControl() = default;
+
+void DataControl::setDatabaseName(const QString &path)
+{
+    m_databaseName = path;
+}
+
+void DataControl::setCharsets(int in, int out)
+{
+    m_charsetIn = in;
+    m_charsetOut = out;
+}
+
+bool DataControl::Key::serves(const Key &want) const
+{
+    return path == want.path && size == want.size && modified == want.modified && sameName(table, want.table)
+        && sameName(in, want.in) && charsetIn == want.charsetIn && charsetOut == want.charsetOut
+        && (want.out.isEmpty() || sameName(out, want.out));
+}
+
+bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
+{
+    MdbFile file(m_databaseName, m_limits);
+    const auto format = file.probe(&m_error);
+    if (!format)
+        return false;
+    const QFileInfo fi(m_databaseName);
+    Key want{fi.canonicalFilePath(), table, in, out, m_charsetIn, m_charsetOut, fi.size(), fi.lastModified()};
+    if (m_index && m_indexKey.serves(want))
+        return true;
+    m_index.reset();
+
+    QStringList fields = {in};
+    if (!out.isEmpty() && !sameName(out, in))
+        fields << out;
+    LookupIndex::Builder builder;
+    builder.reserve(size_t(fi.size() / 64), size_t(fi.size() / 4));
+    const bool jet3 = format->jet3();
+    const int csIn = m_charsetIn, csOut = m_charsetOut;
+    auto text = [jet3](const StoredValue &v, int charset) {
+        return jet3 ? displayTextJet3(v.bytes, charset) : displayTextJet4(QString::fromUtf8(v.bytes), charset);
+    };
+    const bool twoFields = fields.size() == 2;
+    QString inText, outText;
+    auto sink = [&](const StoredValue *values) {
+        const StoredValue &vin = values[0];
+        const StoredValue &vout = twoFields ? values[1] : values[0];
+        if (!vin.null)
+            inText = text(vin, csIn);
+        if (!vout.null)
+            outText = twoFields ? text(vout, csOut) : (csIn == csOut ? inText : text(vout, csOut));
+        builder.addRow(vin.null ? nullptr : &inText, vout.null || out.isEmpty() ? nullptr : &outText);
+    };
+    if (!file.readRows(table, fields, sink, &m_error))
+        return false;
+    m_index = builder.build();
+    m_indexKey = want;
+    return true;
+}
+
+bool DataControl::refresh()
+{
+    m_recordset = Recordset();
+    m_error.clear();
+    const auto statement = parseStatement(m_recordSource, &m_error);
+    if (!statement) {
+        m_error = tr("Dotaz nelze provést: %1").arg(m_error);
+        return false;
+    }
+    if (m_databaseName.isEmpty()) {
+        m_error = tr("Není vybrán žádný soubor databáze.");
+        return false;
+    }
+    QString out;
+    if (statement->kind == Statement::Select) {
+        const QStringList &f = statement->fields;
+        if (!sameName(statement->orderField, statement->likeField)
+            || !(sameName(f[0], statement->likeField) || sameName(f[1], statement->likeField))) {
+            m_error = tr("Dotaz nelze provést: řadit lze jen podle prohledávaného pole „%1“, které musí být i "
+                         "mezi vybranými poli.")
+                          .arg(statement->likeField);
+            return false;
+        }
+        out = sameName(f[0], statement->likeField) ? f[1] : f[0];
+    } else if (!m_outputHint.isEmpty()) {
+        out = m_outputHint;
+    }
+    const auto pattern = LikePattern::compile(statement->pattern, &m_error);
+    if (!pattern) {
+        m_error = tr("Dotaz nelze provést: %1").arg(m_error);
+        return false;
+    }
+    if (!ensureIndex(statement->table, statement->likeField, out))
+        return false;
+
+    m_recordset.m_matches = m_index->find(*pattern);
+    if (statement->kind == Statement::Count) {
+        m_recordset.m_count = qint64(m_recordset.m_matches.size());
+        m_recordset.m_countAlias = statement->countAlias;
+        m_recordset.m_matches = Matches();
+    } else {
+        m_recordset.m_inField = statement->likeField;
+        m_recordset.m_outField = out;
+    }
+    return true;
+}
+
+} // namespace tarnvik

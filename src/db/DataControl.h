@@ -1,0 +1,88 @@
+// The data control the lookup window binds to its active source (its
+// instance there is Data1): database name, record source, refresh, and a
+// record set read field by field. It answers exactly the two look-up
+// statements (see Sql.h) from an index of the table's input and output
+// values, built on first use and rebuilt when the file changes.
+#pragma once
+
+#include "LookupIndex.h"
+#include "MdbFile.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+namespace tarnvik {
+
+class Recordset
+{
+public:
+    // The value of a field (or the count's alias) in the current row; a null
+    // QVariant is Null. Names compare case-insensitively.
+    QVariant field(const QString &name) const;
+    void moveFirst() { m_pos = 0; }
+    void moveNext() { ++m_pos; }
+    bool eof() const { return m_pos >= recordCount(); }
+    size_t recordCount() const { return m_count ? 1 : m_matches.size(); }
+
+    // The ordered rows behind a select, for a view that reads rows on demand.
+    const Matches &matches() const { return m_matches; }
+
+private:
+    friend class DataControl;
+    std::optional<qint64> m_count;
+    QString m_countAlias;
+    Matches m_matches;
+    QString m_inField, m_outField;
+    size_t m_pos = 0;
+};
+
+class DataControl
+{
+public:
+    DataControl();
+    ~DataControl();
+
+    void setDatabaseName(const QString &path);
+    QString databaseName() const { return m_databaseName; }
+    void setRecordSource(const QString &sql) { m_recordSource = sql; }
+    QString recordSource() const { return m_recordSource; }
+
+    // Runs the record source. On failure the record set is empty and
+    // errorString() names the file and the cause.
+    bool refresh();
+    QString errorString() const { return m_error; }
+    Recordset &recordset() { return m_recordset; }
+
+    // Character sets of the input and output field (font character-set
+    // numbers): they decide how stored text is shown and matched.
+    void setCharsets(int in, int out);
+    // Reads the output field along with the input field when the index is
+    // built, so that the select after the first count needs no second read.
+    void setOutputField(const QString &out) { m_outputHint = out; }
+    void setReadLimits(const ReadLimits &limits) { m_limits = limits; }
+
+    // The index in use, if any (for tests and benchmarks).
+    std::shared_ptr<const LookupIndex> index() const { return m_index; }
+
+private:
+    struct Key
+    {
+        QString path, table, in, out;
+        int charsetIn = 238, charsetOut = 238;
+        qint64 size = -1;
+        QDateTime modified;
+        bool serves(const Key &want) const; // same data, and 'out' if asked for
+    };
+    bool ensureIndex(const QString &table, const QString &in, const QString &out);
+
+    QString m_databaseName, m_recordSource, m_error, m_outputHint;
+    int m_charsetIn = 238, m_charsetOut = 238;
+    ReadLimits m_limits;
+    Recordset m_recordset;
+    std::shared_ptr<LookupIndex> m_index;
+    Key m_indexKey;
+};
+
+} // namespace tarnvik

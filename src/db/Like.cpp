@@ -1,0 +1,196 @@
+#include "Like.h"
+
+#include <QCoreApplication>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+namespace tarnvik {
+
+QString foldCase(QStringView text)
+{
+    if (text.isEmpty())
+        return QString();
+    // Folding is pure ASCII lowering for the common case; skip ICU then.
+    bool ascii = true;
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        QString out(text.size(), Qt::Uninitialized);
+        QChar *p = out.data();
+        for (QChar c : text) {
+            const char16_t u = c.unicode();
+            *p++ = QChar((u >= 'A' && u <= 'Z') ? u + 32 : u);
+        }
+        return out;
+    }
+    QString out(text.size() + 8, Qt::Uninitialized);
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t n = u_strFoldCase(reinterpret_cast<UChar *>(out.data()), int32_t(out.size()),
+                                        reinterpret_cast<const UChar *>(text.data()), int32_t(text.size()),
+                                        U_FOLD_CASE_DEFAULT, &status);
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(n);
+            continue;
+        }
+        if (U_FAILURE(status))
+            return text.toString().toCaseFolded();
+        out.resize(n);
+        return out;
+    }
+}
+
+static char32_t foldChar(char32_t c)
+{
+    return char32_t(u_foldCase(UChar32(c), U_FOLD_CASE_DEFAULT));
+}
+
+// Reads one code point at i and advances i.
+static char32_t nextCodePoint(QStringView s, qsizetype &i)
+{
+    const char16_t u = s[i].unicode();
+    if (QChar::isHighSurrogate(u) && i + 1 < s.size() && QChar::isLowSurrogate(s[i + 1].unicode())) {
+        const char32_t c = QChar::surrogateToUcs4(u, s[i + 1].unicode());
+        i += 2;
+        return c;
+    }
+    ++i;
+    return u;
+}
+
+std::optional<LikePattern> LikePattern::compile(QStringView pattern, QString *error)
+{
+    LikePattern p;
+    qsizetype i = 0;
+    QString literal; // unfolded run, folded as a whole when it ends
+    auto flushLiteral = [&] {
+        const QString folded = foldCase(literal);
+        for (qsizetype j = 0; j < folded.size();) {
+            Token t;
+            t.kind = Token::Literal;
+            t.ch = nextCodePoint(folded, j);
+            p.m_tokens.push_back(t);
+        }
+        literal.clear();
+    };
+    while (i < pattern.size()) {
+        const QChar c = pattern[i];
+        if (c == u'*' || c == u'?' || c == u'#') {
+            flushLiteral();
+            Token t;
+            t.kind = c == u'*' ? Token::Star : c == u'?' ? Token::One : Token::Digit;
+            // Adjacent stars mean the same as one.
+            if (!(t.kind == Token::Star && !p.m_tokens.empty() && p.m_tokens.back().kind == Token::Star))
+                p.m_tokens.push_back(t);
+            ++i;
+            continue;
+        }
+        if (c != u'[') {
+            literal += c;
+            ++i;
+            continue;
+        }
+        flushLiteral();
+        const qsizetype start = i++;
+        Token t;
+        t.kind = Token::Class;
+        if (i < pattern.size() && pattern[i] == u'!') {
+            t.negated = true;
+            ++i;
+        }
+        bool closed = false;
+        while (i < pattern.size()) {
+            if (pattern[i] == u']') {
+                closed = true;
+                ++i;
+                break;
+            }
+            const char32_t lo = foldChar(nextCodePoint(pattern, i));
+            char32_t hi = lo;
+            if (i + 1 < pattern.size() && pattern[i] == u'-' && pattern[i + 1] != u']') {
+                ++i;
+                hi = foldChar(nextCodePoint(pattern, i));
+                if (hi < lo) {
+                    if (error)
+                        *error = QCoreApplication::translate("Like", "Neplatný rozsah ve vzoru na pozici %1.")
+                                     .arg(start + 1);
+                    return std::nullopt;
+                }
+            }
+            t.ranges.push_back({lo, hi});
+        }
+        if (!closed) {
+            if (error)
+                *error = QCoreApplication::translate("Like", "Neuzavřená závorka „[“ ve vzoru na pozici %1.")
+                             .arg(start + 1);
+            return std::nullopt;
+        }
+        p.m_tokens.push_back(std::move(t));
+    }
+    flushLiteral();
+
+    size_t k = 0;
+    for (; k < p.m_tokens.size() && p.m_tokens[k].kind == Token::Literal; ++k)
+        p.m_prefix += QString::fromUcs4(&p.m_tokens[k].ch, 1);
+    p.m_prefixOnly = (k + 1 == p.m_tokens.size() && p.m_tokens[k].kind == Token::Star);
+    return p;
+}
+
+bool LikePattern::matchOne(const Token &t, char32_t c) const
+{
+    switch (t.kind) {
+    case Token::Literal: return c == t.ch;
+    case Token::One: return true;
+    case Token::Digit: return c >= U'0' && c <= U'9';
+    case Token::Class: {
+        bool in = false;
+        for (const Range &r : t.ranges) {
+            if (c >= r.lo && c <= r.hi) {
+                in = true;
+                break;
+            }
+        }
+        return in != t.negated;
+    }
+    case Token::Star: break;
+    }
+    return false;
+}
+
+bool LikePattern::matchesFolded(QStringView text) const
+{
+    // Greedy match with backtracking to the last star: linear for patterns
+    // with one star, never exponential.
+    size_t ti = 0;
+    qsizetype si = 0;
+    size_t starToken = SIZE_MAX;
+    qsizetype starText = 0;
+    while (si < text.size()) {
+        if (ti < m_tokens.size() && m_tokens[ti].kind == Token::Star) {
+            starToken = ti++;
+            starText = si;
+            continue;
+        }
+        qsizetype next = si;
+        const char32_t c = nextCodePoint(text, next);
+        if (ti < m_tokens.size() && matchOne(m_tokens[ti], c)) {
+            ++ti;
+            si = next;
+            continue;
+        }
+        if (starToken == SIZE_MAX)
+            return false;
+        ti = starToken + 1;
+        nextCodePoint(text, starText);
+        si = starText;
+    }
+    while (ti < m_tokens.size() && m_tokens[ti].kind == Token::Star)
+        ++ti;
+    return ti == m_tokens.size();
+}
+
+} // namespace tarnvik

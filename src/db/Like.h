@@ -1,0 +1,45 @@
+// LIKE patterns as the Jet engine reads them: '*' any run, '?' one character,
+// '#' one digit, '[abc]', '[a-z]', '[!abc]'. Case-insensitive by full Unicode
+// case folding, accent-sensitive. Matching runs on folded text.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace tarnvik {
+
+// Full Unicode case folding (ß -> ss), the form every comparison here works on.
+QString foldCase(QStringView text);
+
+class LikePattern
+{
+public:
+    // nullopt with 'error' set for a malformed pattern (an unclosed '[').
+    static std::optional<LikePattern> compile(QStringView pattern, QString *error);
+
+    bool matchesFolded(QStringView foldedText) const;
+    bool matches(QStringView text) const { return matchesFolded(foldCase(text)); }
+
+    // The folded literal text every match starts with.
+    const QString &foldedPrefix() const { return m_prefix; }
+    // True when the pattern is its literal prefix followed by '*' (or nothing more
+    // than that prefix and '*'): the prefix alone decides a match.
+    bool isPrefixPattern() const { return m_prefixOnly; }
+
+private:
+    struct Range { char32_t lo, hi; };
+    struct Token {
+        enum Kind { Literal, One, Digit, Class, Star } kind = Literal;
+        char32_t ch = 0;          // Literal
+        bool negated = false;     // Class
+        std::vector<Range> ranges; // Class
+    };
+    bool matchOne(const Token &t, char32_t c) const;
+
+    std::vector<Token> m_tokens;
+    QString m_prefix;
+    bool m_prefixOnly = false;
+};
+
+} // namespace tarnvik

@@ -1,0 +1,98 @@
+// The in-memory index behind the data control: every row's input and output
+// text, the rows in display order (Czech collation, ties in table order), and
+// the rows in case-folded order, where each prefix is one run. A wavelet matrix
+// over the folded run gives count, first match and any k-th match in display
+// order in O(log n), so a keystroke never sorts or copies the matching rows.
+#pragma once
+
+#include "Like.h"
+#include "WaveletMatrix.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace tarnvik {
+
+class LookupIndex;
+
+// The rows a pattern matched, in display order; shares the index it came from.
+class Matches
+{
+public:
+    Matches() = default;
+    size_t size() const { return m_list ? m_list->size() : m_hi - m_lo; }
+    bool isEmpty() const { return size() == 0; }
+    uint32_t row(size_t k) const; // table row number of the k-th match
+    const LookupIndex *index() const { return m_index.get(); }
+
+private:
+    friend class LookupIndex;
+    std::shared_ptr<const LookupIndex> m_index;
+    size_t m_lo = 0, m_hi = 0;                      // a folded run
+    std::shared_ptr<std::vector<uint32_t>> m_list; // or explicit display ranks
+};
+
+class LookupIndex : public std::enable_shared_from_this<LookupIndex>
+{
+public:
+    struct Span
+    {
+        uint32_t start = 0;
+        uint32_t length = kNull;
+        bool isNull() const { return length == kNull; }
+    };
+    static constexpr uint32_t kNull = 0xFFFFFFFFu;
+
+    class Builder
+    {
+    public:
+        Builder();
+        ~Builder();
+        void reserve(size_t rows, size_t chars);
+        // nullptr is Null. Texts are display text (code pages already applied).
+        void addRow(const QString *in, const QString *out);
+        size_t rowCount() const { return m_in.size(); }
+        std::shared_ptr<LookupIndex> build();
+
+    private:
+        Span append(QStringView s);
+        std::unique_ptr<LookupIndex> m_index;
+        std::vector<Span> &m_in, &m_out, &m_fold;
+        std::vector<uint8_t> m_keys;
+        std::vector<uint32_t> m_keyStart;
+        struct Collator;
+        std::unique_ptr<Collator> m_collator;
+    };
+
+    size_t rowCount() const { return m_in.size(); }
+    bool inputIsNull(uint32_t row) const { return m_in[row].isNull(); }
+    bool outputIsNull(uint32_t row) const { return m_out[row].isNull(); }
+    QStringView input(uint32_t row) const { return view(m_in[row]); }
+    QStringView output(uint32_t row) const { return view(m_out[row]); }
+
+    // Rows whose input matches the pattern; Null never matches.
+    Matches find(const LikePattern &pattern) const;
+
+    size_t memoryBytes() const;
+    size_t textBytes() const { return m_text.size() * sizeof(char16_t); }
+
+private:
+    friend class Matches;
+    friend class IndexCache;
+    LookupIndex() = default;
+    QStringView view(Span s) const
+    {
+        return s.isNull() ? QStringView() : QStringView(m_text.data() + s.start, s.length);
+    }
+    QStringView folded(uint32_t row) const { return view(m_fold[row]); }
+    std::pair<size_t, size_t> foldedRun(QStringView prefix) const;
+
+    std::vector<char16_t> m_text;
+    std::vector<Span> m_in, m_out, m_fold;
+    std::vector<uint32_t> m_displayOrder; // display rank -> row
+    std::vector<uint32_t> m_foldOrder;    // folded position -> row
+    WaveletMatrix m_ranks;                // folded position -> display rank
+};
+
+} // namespace tarnvik

@@ -1,0 +1,425 @@
+#include "MdbFile.h"
+
+#include "Charset.h"
+#include "ReadProtocol.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcess>
+
+#include <csignal>
+#include <cstring>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+Q_LOGGING_CATEGORY(lcRead, "tarnvik.read")
+
+namespace tarnvik {
+
+namespace {
+
+QString tr(const char *s) { return QCoreApplication::translate("MdbFile", s); }
+
+uint32_t get32(const char *p)
+{
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
+}
+
+void rc4(const uint8_t *key, int keyLen, uint8_t *data, int len)
+{
+    uint8_t s[256];
+    for (int i = 0; i < 256; ++i)
+        s[i] = uint8_t(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + key[i % keyLen]) & 0xFF;
+        std::swap(s[i], s[j]);
+    }
+    for (int n = 0, i = 0, j = 0; n < len; ++n) {
+        i = (i + 1) & 0xFF;
+        j = (j + s[i]) & 0xFF;
+        std::swap(s[i], s[j]);
+        data[n] ^= s[(s[i] + s[j]) & 0xFF];
+    }
+}
+
+QString hexName(const QString &name, const FileFormat &format)
+{
+    QByteArray bytes = name.toUtf8();
+    if (format.jet3()) {
+        if (const CodePage *cp = CodePage::get(format.codePage))
+            cp->encode(name, &bytes);
+        else
+            bytes = name.toLatin1();
+    }
+    return QString::fromLatin1(bytes.toHex());
+}
+
+struct Stamp
+{
+    qint64 size;
+    QDateTime modified;
+    bool operator==(const Stamp &) const = default;
+};
+
+Stamp stampOf(const QString &path)
+{
+    const QFileInfo fi(path);
+    return {fi.size(), fi.lastModified()};
+}
+
+} // namespace
+
+MdbFile::MdbFile(QString path, ReadLimits limits)
+    : m_path(std::move(path))
+    , m_limits(limits)
+{
+}
+
+QString MdbFile::helperPath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tarnvik-mdbread");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QStringLiteral(TARNVIK_LIBEXEC_DIR "/tarnvik-mdbread");
+}
+
+QString MdbFile::storedText(QByteArrayView bytes, const FileFormat &format)
+{
+    if (!format.jet3())
+        return QString::fromUtf8(bytes);
+    if (const CodePage *cp = CodePage::get(format.codePage))
+        return cp->decode(bytes);
+    return QString::fromLatin1(bytes);
+}
+
+std::optional<FileFormat> MdbFile::probe(QString *error) const
+{
+    const QFileInfo fi(m_path);
+    if (!fi.exists()) {
+        *error = tr("Soubor „%1“ neexistuje.").arg(m_path);
+        return std::nullopt;
+    }
+    if (fi.isDir()) {
+        *error = tr("„%1“ je složka, ne soubor databáze.").arg(m_path);
+        return std::nullopt;
+    }
+    if (fi.size() == 0) {
+        *error = tr("Soubor „%1“ je prázdný.").arg(m_path);
+        return std::nullopt;
+    }
+    QFile f(m_path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, f.errorString());
+        return std::nullopt;
+    }
+    QByteArray page = f.read(4096);
+    const bool jetMagic = page.size() >= 0x20 && page.at(0) == 0
+        && (page.mid(4, 15) == "Standard Jet DB" || page.mid(4, 15) == "Standard ACE DB");
+    if (!jetMagic) {
+        *error = tr("Soubor „%1“ není databáze Access.").arg(m_path);
+        return std::nullopt;
+    }
+    FileFormat format;
+    format.jetVersion = uint8_t(page.at(0x14));
+    if (format.jetVersion > 6) {
+        *error = tr("Soubor „%1“ je databáze Access nepodporované verze (%2).").arg(m_path).arg(format.jetVersion);
+        return std::nullopt;
+    }
+    const int pageSize = format.jet3() ? 2048 : 4096;
+    const int headerBytes = format.jet3() ? 126 : 128;
+    if (page.size() < pageSize || fi.size() < 3 * pageSize) {
+        *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
+        return std::nullopt;
+    }
+    const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    rc4(key, 4, reinterpret_cast<uint8_t *>(page.data() + 0x18), headerBytes);
+    format.codePage = uint8_t(page.at(0x3C)) | uint8_t(page.at(0x3D)) << 8;
+    if (get32(page.constData() + 0x3E) != 0) {
+        *error = tr("Soubor „%1“ je zašifrovaný; Tarnvik šifrované databáze neumí číst.").arg(m_path);
+        return std::nullopt;
+    }
+    return format;
+}
+
+// Splits the helper's output into records as it arrives.
+namespace {
+class RecordParser
+{
+public:
+    explicit RecordParser(int fieldsPerRow) : m_fields(fieldsPerRow) {}
+
+    using RecordFn = std::function<bool(char tag, QByteArrayView payload)>;
+    using RowFn = std::function<bool(const StoredValue *values)>;
+
+    // False when the stream is malformed or a callback said stop.
+    bool feed(const QByteArray &chunk, const RecordFn &onRecord, const RowFn &onRow)
+    {
+        if (m_pos > (1 << 20) && m_pos * 2 > m_buf.size()) {
+            m_buf.remove(0, m_pos);
+            m_pos = 0;
+        }
+        m_buf += chunk;
+        if (!m_magicSeen) {
+            const qsizetype n = qsizetype(sizeof readproto::kMagic - 1);
+            if (m_buf.size() < n)
+                return true;
+            if (std::memcmp(m_buf.constData(), readproto::kMagic, size_t(n)) != 0)
+                return malformed();
+            m_pos = n;
+            m_magicSeen = true;
+        }
+        for (;;) {
+            const char *begin = m_buf.constData() + m_pos;
+            const char *end = m_buf.constData() + m_buf.size();
+            if (begin == end)
+                return true;
+            const char tag = *begin;
+            const char *p = begin + 1;
+            if (tag == readproto::Row) {
+                m_values.clear();
+                for (int k = 0; k < m_fields; ++k) {
+                    if (end - p < 4)
+                        return true;
+                    const uint32_t n = get32(p);
+                    p += 4;
+                    if (n == readproto::kNull) {
+                        m_values.push_back({true, {}});
+                    } else {
+                        if (uint32_t(end - p) < n)
+                            return true;
+                        m_values.push_back({false, QByteArrayView(p, qsizetype(n))});
+                        p += n;
+                    }
+                }
+                m_pos = p - m_buf.constData();
+                if (!onRow(m_values.data()))
+                    return false;
+                continue;
+            }
+            qsizetype len;
+            if (tag == readproto::Version || tag == readproto::Done) {
+                len = tag == readproto::Version ? 4 : 8;
+            } else if (tag == readproto::Table || tag == readproto::Field || tag == readproto::Error) {
+                if (end - p < 5)
+                    return true;
+                len = 5 + qsizetype(get32(p + 1));
+            } else {
+                return malformed();
+            }
+            if (end - p < len)
+                return true;
+            m_pos = (p + len) - m_buf.constData();
+            if (tag == readproto::Done)
+                m_done = true;
+            if (!onRecord(tag, QByteArrayView(p, len)))
+                return false;
+        }
+    }
+    bool done() const { return m_done; }
+    bool isMalformed() const { return m_malformed; }
+
+private:
+    bool malformed()
+    {
+        m_malformed = true;
+        return false;
+    }
+    const int m_fields;
+    QByteArray m_buf;
+    qsizetype m_pos = 0;
+    bool m_magicSeen = false, m_done = false, m_malformed = false;
+    std::vector<StoredValue> m_values;
+};
+} // namespace
+
+bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function<bool(char, QByteArrayView)> &onRecord,
+                  const std::function<bool(const StoredValue *)> &onRow, QString *error,
+                  const std::atomic<bool> *cancel) const
+{
+    const Stamp before = stampOf(m_path);
+    QProcess proc;
+    proc.setProgram(helperPath());
+    proc.setArguments(args);
+    proc.setStandardInputFile(QProcess::nullDevice());
+    const ReadLimits limits = m_limits;
+    proc.setChildProcessModifier([limits] {
+        // Runs in the child between fork and exec: plain system calls only.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setpriority(PRIO_PROCESS, 0, 10);
+        const rlim_t cpu = rlim_t(limits.timeoutMs / 1000 + 2);
+        const rlimit cpuLimit{cpu, cpu};
+        setrlimit(RLIMIT_CPU, &cpuLimit);
+#ifndef TARNVIK_SANITIZE // the sanitizers reserve terabytes of address space
+        const rlimit memLimit{rlim_t(limits.memoryBytes), rlim_t(limits.memoryBytes)};
+        setrlimit(RLIMIT_AS, &memLimit);
+#endif
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+    });
+    proc.start(QIODevice::ReadOnly);
+    if (!proc.waitForStarted(10000)) {
+        *error = tr("Pomocný program pro čtení databází (%1) nelze spustit: %2").arg(proc.program(), proc.errorString());
+        return false;
+    }
+    auto stop = [&] {
+        proc.kill();
+        proc.waitForFinished(5000);
+    };
+
+    QDeadlineTimer deadline(limits.timeoutMs);
+    RecordParser parser(fieldsPerRow);
+    QByteArray stderrHead; // libmdb's messages: kept for debugging, never shown
+    bool stopped = false;
+    for (;;) {
+        if (cancel && cancel->load()) {
+            stop();
+            *error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(m_path);
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            stop();
+            *error = tr("Čtení souboru „%1“ trvalo déle než %2 s; soubor je nejspíš poškozený.")
+                         .arg(m_path)
+                         .arg(limits.timeoutMs / 1000.0);
+            return false;
+        }
+        const QByteArray err = proc.readAllStandardError();
+        if (stderrHead.size() < 4096)
+            stderrHead += err.left(4096 - stderrHead.size());
+        const QByteArray chunk = proc.readAllStandardOutput();
+        if (!chunk.isEmpty()) {
+            if (!parser.feed(chunk, onRecord, onRow)) {
+                stopped = true;
+                break;
+            }
+            continue;
+        }
+        if (proc.state() == QProcess::NotRunning)
+            break;
+        proc.waitForReadyRead(int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)));
+    }
+    if (!stderrHead.isEmpty())
+        qCDebug(lcRead).noquote() << "helper:" << stderrHead.left(512);
+    if (stopped)
+        stop();
+    else
+        proc.waitForFinished(5000);
+    if (stopped && !parser.isMalformed())
+        return false; // a record carried the error
+    if (parser.isMalformed() || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0 || !parser.done()) {
+        *error = tr("Soubor „%1“ je poškozený nebo v nepodporovaném formátu: jeho čtení selhalo.").arg(m_path);
+        return false;
+    }
+    if (!(stampOf(m_path) == before)) {
+        *error = tr("Soubor „%1“ se během čtení změnil; zkuste to znovu.").arg(m_path);
+        return false;
+    }
+    return true;
+}
+
+// Turns the helper's error record into a message naming the file and the cause.
+QString MdbFile::errorMessage(QByteArrayView payload, const QString &table, const QStringList &fields) const
+{
+    const auto kind = readproto::ErrorKind(uint8_t(payload.at(0)));
+    const QString detail = QString::fromUtf8(payload.sliced(5));
+    const int k = detail.toInt();
+    const QString field = (k >= 0 && k < fields.size()) ? fields[k] : detail;
+    switch (kind) {
+    case readproto::NoSuchTable:
+        return tr("V souboru „%1“ není tabulka „%2“.").arg(m_path, table);
+    case readproto::NoSuchField:
+        return tr("Tabulka „%2“ v souboru „%1“ nemá pole „%3“.").arg(m_path, table, field);
+    case readproto::Unsupported:
+        return tr("Pole „%3“ tabulky „%2“ v souboru „%1“ nelze číst jako text.").arg(m_path, table, field);
+    case readproto::TooLong:
+        return tr("Hodnota pole „%3“ tabulky „%2“ v souboru „%1“ je delší, než lze přečíst (8 MB).")
+            .arg(m_path, table, field);
+    case readproto::OpenFailed:
+        return tr("Soubor „%1“ nelze otevřít jako databázi Access.").arg(m_path);
+    case readproto::Damaged:
+        break;
+    }
+    return tr("Soubor „%1“ je poškozený (%2 nelze přečíst).").arg(m_path, detail);
+}
+
+std::optional<QList<TableInfo>> MdbFile::tables(QString *error) const
+{
+    const auto format = probe(error);
+    if (!format)
+        return std::nullopt;
+    QList<TableInfo> out;
+    QString failure;
+    auto onRecord = [&](char tag, QByteArrayView payload) {
+        if (tag == readproto::Table)
+            out.append({storedText(payload.sliced(5), *format), payload.at(0) != 0});
+        if (tag != readproto::Error)
+            return true;
+        failure = errorMessage(payload, QString(), {});
+        return false;
+    };
+    if (!run({QStringLiteral("tables"), m_path}, 0, onRecord, [](const StoredValue *) { return true; }, error, nullptr)) {
+        if (!failure.isEmpty())
+            *error = failure;
+        return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<QList<FieldInfo>> MdbFile::fields(const QString &table, QString *error) const
+{
+    const auto format = probe(error);
+    if (!format)
+        return std::nullopt;
+    QList<FieldInfo> out;
+    QString failure;
+    auto onRecord = [&](char tag, QByteArrayView payload) {
+        if (tag == readproto::Field)
+            out.append({storedText(payload.sliced(5), *format), uint8_t(payload.at(0))});
+        if (tag != readproto::Error)
+            return true;
+        failure = errorMessage(payload, table, {});
+        return false;
+    };
+    if (!run({QStringLiteral("fields"), m_path, hexName(table, *format)}, 0, onRecord,
+             [](const StoredValue *) { return true; }, error, nullptr)) {
+        if (!failure.isEmpty())
+            *error = failure;
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool MdbFile::readRows(const QString &table, const QStringList &fields, const RowSink &sink, QString *error,
+                       const std::atomic<bool> *cancel) const
+{
+    const auto format = probe(error);
+    if (!format)
+        return false;
+    QStringList args = {QStringLiteral("rows"), m_path, hexName(table, *format)};
+    for (const QString &f : fields)
+        args << hexName(f, *format);
+    QString failure;
+    auto onRecord = [&](char tag, QByteArrayView payload) {
+        if (tag != readproto::Error)
+            return true;
+        failure = errorMessage(payload, table, fields);
+        return false;
+    };
+    auto onRow = [&](const StoredValue *values) {
+        sink(values);
+        return true;
+    };
+    if (!run(args, int(fields.size()), onRecord, onRow, error, cancel)) {
+        if (!failure.isEmpty())
+            *error = failure;
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarnvik

@@ -1,0 +1,104 @@
+#include "WaveletMatrix.h"
+
+#include <bit>
+
+namespace tarnvik {
+
+size_t WaveletMatrix::Level::rank1(size_t i) const
+{
+    const size_t w = i >> 6;
+    const unsigned r = i & 63;
+    size_t n = ranks[w];
+    if (r)
+        n += std::popcount(bits[w] & ((uint64_t(1) << r) - 1));
+    return n;
+}
+
+WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
+    : m_size(values.size())
+{
+    const size_t words = (m_size >> 6) + 1;
+    std::vector<uint32_t> next(m_size);
+    m_levels.resize(size_t(bitCount));
+    for (int l = 0; l < bitCount; ++l) {
+        const unsigned shift = unsigned(bitCount - 1 - l);
+        Level &level = m_levels[size_t(l)];
+        level.bits.assign(words, 0);
+        level.ranks.assign(words, 0);
+        size_t zeros = 0;
+        for (size_t i = 0; i < m_size; ++i) {
+            if ((values[i] >> shift) & 1)
+                level.bits[i >> 6] |= uint64_t(1) << (i & 63);
+            else
+                ++zeros;
+        }
+        uint32_t ones = 0;
+        for (size_t w = 0; w < words; ++w) {
+            level.ranks[w] = ones;
+            ones += uint32_t(std::popcount(level.bits[w]));
+        }
+        level.zeros = zeros;
+        // Stable partition: zeros first, then ones, for the next level.
+        size_t z = 0, o = zeros;
+        for (size_t i = 0; i < m_size; ++i) {
+            if ((values[i] >> shift) & 1)
+                next[o++] = values[i];
+            else
+                next[z++] = values[i];
+        }
+        values.swap(next);
+    }
+}
+
+WaveletMatrix WaveletMatrix::fromLevels(std::vector<Level> levels, size_t size)
+{
+    WaveletMatrix m;
+    m.m_levels = std::move(levels);
+    m.m_size = size;
+    return m;
+}
+
+uint32_t WaveletMatrix::access(size_t i) const
+{
+    uint32_t v = 0;
+    for (const Level &level : m_levels) {
+        if (level.bit(i)) {
+            v = (v << 1) | 1;
+            i = level.zeros + level.rank1(i);
+        } else {
+            v <<= 1;
+            i = level.rank0(i);
+        }
+    }
+    return v;
+}
+
+uint32_t WaveletMatrix::kthSmallest(size_t lo, size_t hi, size_t k) const
+{
+    uint32_t v = 0;
+    for (const Level &level : m_levels) {
+        const size_t zlo = level.rank0(lo), zhi = level.rank0(hi);
+        const size_t zerosHere = zhi - zlo;
+        if (k < zerosHere) {
+            v <<= 1;
+            lo = zlo;
+            hi = zhi;
+        } else {
+            k -= zerosHere;
+            v = (v << 1) | 1;
+            lo = level.zeros + (lo - zlo);
+            hi = level.zeros + (hi - zhi);
+        }
+    }
+    return v;
+}
+
+size_t WaveletMatrix::memoryBytes() const
+{
+    size_t n = 0;
+    for (const Level &level : m_levels)
+        n += level.bits.capacity() * 8 + level.ranks.capacity() * 4;
+    return n;
+}
+
+} // namespace tarnvik

@@ -1,0 +1,259 @@
+// tarnvik-mdbread: the only program that calls libmdb. libmdb is not safe on
+// damaged files (it can loop, abort or crash), so it runs here, in a process
+// of its own under limits the caller sets, never in the window's process.
+//   tarnvik-mdbread tables FILE
+//   tarnvik-mdbread fields FILE TABLE
+//   tarnvik-mdbread rows FILE TABLE FIELD...
+// with TABLE and FIELD in hex (see argName).
+// Output: see ReadProtocol.h. libmdb's own messages go to stderr, which the
+// caller keeps to itself.
+#include "db/ReadProtocol.h"
+
+#include <glib.h>
+#include <mdbtools.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace tarnvik::readproto;
+
+namespace {
+
+// Long enough for any memo our writer makes; a value that fills it was cut.
+constexpr size_t kBindSize = 8u << 20;
+
+void putByte(uint8_t b) { std::fputc(b, stdout); }
+void put32(uint32_t v)
+{
+    unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    std::fwrite(b, 1, 4, stdout);
+}
+void putBytes(const char *s, size_t n)
+{
+    put32(uint32_t(n));
+    std::fwrite(s, 1, n, stdout);
+}
+void putString(const std::string &s) { putBytes(s.data(), s.size()); }
+
+int fail(ErrorKind kind, const std::string &detail)
+{
+    putByte(Error);
+    putByte(kind);
+    putString(detail);
+    std::fflush(stdout);
+    return 1;
+}
+
+bool sameName(const char *a, const char *b)
+{
+    if (std::strcmp(a, b) == 0)
+        return true;
+    gchar *fa = g_utf8_casefold(a, -1), *fb = g_utf8_casefold(b, -1);
+    const bool same = std::strcmp(fa, fb) == 0;
+    g_free(fa);
+    g_free(fb);
+    return same;
+}
+
+MdbCatalogEntry *findTable(MdbHandle *mdb, const char *name)
+{
+    MdbCatalogEntry *folded = nullptr;
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto *e = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+        if (e->object_type != MDB_TABLE)
+            continue;
+        if (std::strcmp(e->object_name, name) == 0)
+            return e;
+        if (!folded && sameName(e->object_name, name))
+            folded = e;
+    }
+    return folded;
+}
+
+// Text and values libmdb turns into text; long binary data it cannot.
+bool readableType(int type)
+{
+    return type != MDB_OLE && type != MDB_BINARY && type != MDB_COMPLEX && type != MDB_REPID
+        && type <= MDB_NUMERIC;
+}
+
+// With Jet 3, libmdb hands out each stored byte as the Latin-1 character of
+// that value, in UTF-8. These two undo and redo that, so that names and text
+// travel as the bytes the file holds.
+std::string latin1Bytes(const char *utf8, size_t len)
+{
+    std::string out;
+    out.reserve(len);
+    for (size_t i = 0; i < len; ++i) {
+        const unsigned char c = uint8_t(utf8[i]);
+        if (c >= 0xC0 && i + 1 < len) {
+            out += char(((c & 0x03) << 6) | (uint8_t(utf8[i + 1]) & 0x3F));
+            ++i;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+std::string latin1Utf8(const char *bytes)
+{
+    std::string out;
+    for (const char *p = bytes; *p; ++p) {
+        const unsigned char c = uint8_t(*p);
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool g_jet3 = false;
+
+void putText(const char *s, size_t n)
+{
+    if (g_jet3) {
+        putString(latin1Bytes(s, n));
+        return;
+    }
+    putBytes(s, n);
+}
+
+// Names arrive hex-encoded (UTF-8, or Jet 3 stored bytes), so that any byte
+// survives the command line.
+std::string argName(const char *hex)
+{
+    std::string bytes;
+    for (const char *p = hex; p[0] && p[1]; p += 2)
+        bytes += char(std::strtoul(std::string(p, 2).c_str(), nullptr, 16));
+    return g_jet3 ? latin1Utf8(bytes.c_str()) : bytes;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Jet 3 text comes back as its raw bytes (Latin-1 maps each byte to itself);
+    // the caller applies the field's code page.
+    setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
+    unsetenv("MDBICONV");
+    unsetenv("MDBOPTS");
+    static char outBuffer[1 << 20];
+    std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
+
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]]\n", argv[0]);
+        return 2;
+    }
+    const std::string command = argv[1];
+    std::fwrite(kMagic, 1, sizeof kMagic - 1, stdout);
+
+    MdbHandle *mdb = mdb_open(argv[2], MDB_NOFLAGS);
+    if (!mdb)
+        return fail(OpenFailed, "mdb_open");
+    g_jet3 = mdb->f->jet_version == MDB_VER_JET3;
+    putByte(Version);
+    putByte(uint8_t(mdb->f->jet_version));
+    putByte(g_jet3 ? 1 : 0);
+    putByte(uint8_t(mdb->f->code_page));
+    putByte(uint8_t(mdb->f->code_page >> 8));
+    mdb_set_bind_size(mdb, kBindSize);
+    if (!mdb_read_catalog(mdb, MDB_ANY))
+        return fail(Damaged, "catalogue");
+
+    if (command == "tables") {
+        for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+            auto *e = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+            if (e->object_type != MDB_TABLE)
+                continue;
+            putByte(Table);
+            putByte(mdb_is_system_table(e) ? 1 : 0);
+            putText(e->object_name, std::strlen(e->object_name));
+        }
+        putByte(Done);
+        put32(0);
+        put32(0);
+        std::fflush(stdout);
+        mdb_close(mdb);
+        return 0;
+    }
+    if (argc < 4)
+        return 2;
+    MdbCatalogEntry *entry = findTable(mdb, argName(argv[3]).c_str());
+    if (!entry)
+        return fail(NoSuchTable, argName(argv[3]));
+    MdbTableDef *table = mdb_read_table(entry);
+    if (!table || !mdb_read_columns(table))
+        return fail(Damaged, "table definition");
+
+    if (command == "fields") {
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+            putByte(Field);
+            putByte(uint8_t(col->col_type));
+            putText(col->name, std::strlen(col->name));
+        }
+        putByte(Done);
+        put32(0);
+        put32(0);
+        std::fflush(stdout);
+        mdb_free_tabledef(table);
+        mdb_close(mdb);
+        return 0;
+    }
+    if (command != "rows")
+        return 2;
+
+    const int wanted = argc - 4;
+    std::vector<std::vector<char>> buffers(static_cast<size_t>(wanted), std::vector<char>(kBindSize));
+    std::vector<int> lengths(size_t(wanted), 0);
+    for (int k = 0; k < wanted; ++k) {
+        MdbColumn *found = nullptr;
+        int number = 0;
+        const std::string wantedName = argName(argv[4 + k]);
+        for (unsigned i = 0; i < table->num_cols && !found; ++i) {
+            auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+            if (std::strcmp(col->name, wantedName.c_str()) == 0)
+                found = col, number = int(i) + 1;
+        }
+        for (unsigned i = 0; i < table->num_cols && !found; ++i) {
+            auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+            if (sameName(col->name, wantedName.c_str()))
+                found = col, number = int(i) + 1;
+        }
+        if (!found)
+            return fail(NoSuchField, std::to_string(k));
+        if (!readableType(found->col_type))
+            return fail(Unsupported, std::to_string(k));
+        mdb_bind_column(table, number, buffers[size_t(k)].data(), &lengths[size_t(k)]);
+    }
+    mdb_rewind_table(table);
+    uint64_t rows = 0;
+    while (mdb_fetch_row(table)) {
+        putByte(Row);
+        for (int k = 0; k < wanted; ++k) {
+            const size_t len = size_t(lengths[size_t(k)]);
+            if (len + 1 >= kBindSize)
+                return fail(TooLong, std::to_string(k));
+            if (len == 0)
+                put32(kNull);
+            else
+                putText(buffers[size_t(k)].data(), len);
+        }
+        ++rows;
+    }
+    putByte(Done);
+    put32(uint32_t(rows));
+    put32(uint32_t(rows >> 32));
+    if (std::fflush(stdout) != 0)
+        return 1;
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}

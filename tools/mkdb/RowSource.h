@@ -1,0 +1,99 @@
+// Readers of the word lists tarnvik-mkdb turns into tables: UTF-8 TSV, CSV
+// (RFC 4180) and dictd dictionaries. Each reads one row at a time, so input of
+// any size is read in bounded memory, and can start over for a second pass.
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tarnvik::mkdb {
+
+using Row = std::vector<std::optional<QString>>;
+
+class RowSource
+{
+public:
+    virtual ~RowSource() = default;
+    // Opens (or reopens) the input and reads the field names.
+    virtual bool start() = 0;
+    enum Result { Ok, End, Error };
+    virtual Result next(Row *row) = 0;
+    const QStringList &fieldNames() const { return m_names; }
+    QString errorString() const { return m_error; }
+    // Line of the input the last row or error came from (1-based).
+    qint64 line() const { return m_line; }
+
+    // By the file's ending: .tsv/.tab/.txt, .csv, .index (dictd).
+    static std::unique_ptr<RowSource> forFile(const QString &path, const QString &format, QString *error);
+
+protected:
+    bool fail(const QString &message);
+    QStringList m_names;
+    QString m_error;
+    qint64 m_line = 0;
+};
+
+// Reads lines of UTF-8 text, rejecting invalid bytes.
+class LineReader
+{
+public:
+    bool open(const QString &path, QString *error);
+    // False at the end; 'bad' is set when the line was not valid UTF-8.
+    bool readLine(QString *line, bool *bad);
+
+private:
+    QFile m_file;
+    bool m_first = true;
+};
+
+class TsvSource : public RowSource
+{
+public:
+    explicit TsvSource(QString path) : m_path(std::move(path)) {}
+    bool start() override;
+    Result next(Row *row) override;
+
+private:
+    bool splitLine(const QString &line, Row *row);
+    QString m_path;
+    LineReader m_reader;
+};
+
+class CsvSource : public RowSource
+{
+public:
+    explicit CsvSource(QString path) : m_path(std::move(path)) {}
+    bool start() override;
+    Result next(Row *row) override;
+
+private:
+    // One record, which may span lines inside quotes. Empty unquoted fields are Null.
+    Result readRecord(Row *row);
+    QString m_path;
+    LineReader m_reader;
+};
+
+class DictdSource : public RowSource
+{
+public:
+    explicit DictdSource(QString indexPath) : m_indexPath(std::move(indexPath)) {}
+    bool start() override;
+    Result next(Row *row) override;
+
+    static bool decodeNumber(QStringView base64, qint64 *value);
+
+private:
+    QString m_indexPath;
+    LineReader m_index;
+    std::unique_ptr<QTemporaryFile> m_unpacked; // the .dict.dz, decompressed
+    QFile m_dict;
+    QStringDecoder m_utf8{QStringDecoder::Utf8};
+};
+
+} // namespace tarnvik::mkdb
