@@ -737,7 +737,10 @@ bool JetWriter::beginTable(const QString &name, const std::vector<Field> &fields
                         uint16_t(memo ? 0 : (d->g->jet3 ? kMaxTextLength : 2 * kMaxTextLength)), false});
     }
     if (problem.isEmpty() && d->g->jet3) {
-        for (const QString &n : QStringList(name) << QStringList(seen.values())) {
+        QStringList names = {name};
+        for (const Field &f : fields)
+            names << f.name;
+        for (const QString &n : names) {
             if (!d->codePage->canEncode(n))
                 problem = tr("Název „%1“ nelze zapsat v kódové stránce %2.").arg(n).arg(d->codePageNumber);
         }

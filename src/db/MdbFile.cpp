@@ -337,14 +337,17 @@ QString MdbFile::errorMessage(QByteArrayView payload, const QString &table, cons
     case readproto::Unsupported:
         return tr("Pole „%3“ tabulky „%2“ v souboru „%1“ nelze číst jako text.").arg(m_path, table, field);
     case readproto::TooLong:
-        return tr("Hodnota pole „%3“ tabulky „%2“ v souboru „%1“ je delší, než lze přečíst (8 MB).")
+        return tr("Hodnota pole „%3“ tabulky „%2“ v souboru „%1“ je delší, než lze přečíst.")
             .arg(m_path, table, field);
     case readproto::OpenFailed:
         return tr("Soubor „%1“ nelze otevřít jako databázi Access.").arg(m_path);
     case readproto::Damaged:
         break;
     }
-    return tr("Soubor „%1“ je poškozený (%2 nelze přečíst).").arg(m_path, detail);
+    const QString what = detail == u"catalogue" ? tr("seznam tabulek")
+        : detail == u"rows"                     ? tr("část řádků tabulky „%1“").arg(table)
+                                                : tr("definici tabulky „%1“").arg(table);
+    return tr("Soubor „%1“ je poškozený: %2 nelze přečíst.").arg(m_path, what);
 }
 
 std::optional<QList<TableInfo>> MdbFile::tables(QString *error) const

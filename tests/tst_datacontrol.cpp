@@ -1,0 +1,217 @@
+// The look-up's statements through the data control, on databases we make.
+#include "db/DataControl.h"
+#include "db/JetWriter.h"
+#include "db/Sql.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+using namespace tarnvik;
+
+namespace {
+
+struct Pair
+{
+    std::optional<QString> in, out;
+};
+
+void writeDb(const QString &path, const QString &table, const QString &in, const QString &out,
+             const std::vector<Pair> &rows, JetWriter::Format format = JetWriter::Format::Jet4, int codePage = 1252)
+{
+    QFile::remove(path);
+    JetWriter w;
+    if (!w.open(path, format, codePage) || !w.beginTable(table, {{in}, {out}}))
+        qFatal("%s", qPrintable(w.errorString()));
+    for (const Pair &p : rows) {
+        if (!w.addRow({p.in, p.out}))
+            qFatal("%s", qPrintable(w.errorString()));
+    }
+    if (!w.commit())
+        qFatal("%s", qPrintable(w.errorString()));
+}
+
+// The look-up's two statements for typed text: the count, then every pair.
+struct Lookup
+{
+    qint64 count = -1;
+    QStringList pairs;
+    QString error;
+};
+
+Lookup lookup(DataControl &data, const QString &table, const QString &in, const QString &out, const QString &typed)
+{
+    Lookup r;
+    data.setRecordSource(countStatement(table, in, typed));
+    if (!data.refresh()) {
+        r.error = data.errorString();
+        return r;
+    }
+    r.count = data.recordset().field(u"HEADCOUNT"_qs).toLongLong();
+    if (r.count == 0)
+        return r;
+    data.setRecordSource(selectStatement(table, in, out, typed));
+    if (!data.refresh()) {
+        r.error = data.errorString();
+        return r;
+    }
+    Recordset &rs = data.recordset();
+    rs.moveFirst();
+    for (qint64 i = 0; i < r.count; ++i) {
+        const QVariant o = rs.field(out);
+        r.pairs << rs.field(in).toString() + u'=' + (o.isNull() ? u"<null>"_qs : o.toString());
+        rs.moveNext();
+    }
+    return r;
+}
+
+} // namespace
+
+class TestDataControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void prefixLookups();
+    void manyMatchesInOrder();
+    void failuresNameTheirCause();
+    void indexFollowsTheFile();
+    void jet3TextInTheFieldsCharset();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestDataControl::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void TestDataControl::prefixLookups()
+{
+    const QString db = m_dir.filePath(u"slovnik.mdb"_qs);
+    writeDb(db, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs,
+            {{u"dům"_qs, u"house"_qs},
+             {u"domov"_qs, u"home"_qs},
+             {u"Dóm"_qs, u"cathedral"_qs},
+             {u"chata"_qs, u"cottage"_qs},
+             {u"hrad"_qs, u"castle"_qs},
+             {u"dub"_qs, std::nullopt},
+             {u"rock'n'roll"_qs, u"rock and roll"_qs},
+             {u"do školy"_qs, u"to school"_qs},
+             {u"a*b"_qs, u"star"_qs},
+             {u"axb"_qs, u"x"_qs},
+             {std::nullopt, u"nothing"_qs}});
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setOutputField(u"Anglicky"_qs);
+    // Names with blanks and accents go in brackets; matching ignores case.
+    Lookup r = lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"D"_qs);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.count, 5);
+    QCOMPARE(r.pairs, QStringList({"do školy=to school", "Dóm=cathedral", "domov=home", "dub=<null>", "dům=house"}));
+    QCOMPARE(lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"x"_qs).count, 0);
+    // A trailing blank is part of the prefix.
+    QCOMPARE(lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"do "_qs).pairs,
+             QStringList({"do školy=to school"}));
+    // An apostrophe is data, not the end of the pattern.
+    r = lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"rock'n"_qs);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.pairs, QStringList({"rock'n'roll=rock and roll"}));
+    // Typed wildcards keep their meaning.
+    QCOMPARE(lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"a*b"_qs).pairs,
+             QStringList({"a*b=star", "axb=x"}));
+    QCOMPARE(lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"[ch]"_qs).pairs,
+             QStringList({"hrad=castle", "chata=cottage"}));
+    r = lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, u"[d"_qs);
+    QCOMPARE(r.count, -1);
+    QVERIFY(r.error.contains(u"["));
+    // Field names in the statement are matched without regard to case.
+    QCOMPARE(lookup(data, u"můj SLOVNÍK"_qs, u"česky"_qs, u"anglicky"_qs, u"hr"_qs).pairs,
+             QStringList({"hrad=castle"}));
+}
+
+void TestDataControl::manyMatchesInOrder()
+{
+    std::vector<Pair> rows;
+    for (int i = 119; i >= 0; --i)
+        rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QLatin1Char('0')), QString::number(i)});
+    for (int i = 0; i < 500; ++i)
+        rows.push_back({QStringLiteral("jiné%1").arg(i), QString()});
+    const QString db = m_dir.filePath(u"many.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    DataControl data;
+    data.setDatabaseName(db);
+    const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"slovo"_qs);
+    QCOMPARE(r.count, 120);
+    QCOMPARE(r.pairs.size(), 120);
+    for (int i = 0; i < 120; ++i)
+        QCOMPARE(r.pairs[i], QStringLiteral("slovo%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(i));
+    // The select's rows are there for a view to read on demand.
+    QCOMPARE(data.recordset().matches().size(), size_t(120));
+}
+
+void TestDataControl::failuresNameTheirCause()
+{
+    const QString db = m_dir.filePath(u"f.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"x"_qs, u"y"_qs}});
+    DataControl data;
+    Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs);
+    QVERIFY(!r.error.isEmpty()); // nothing bound
+    data.setDatabaseName(m_dir.filePath(u"gone.mdb"_qs));
+    r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs);
+    QVERIFY(r.error.contains(u"gone.mdb"));
+    data.setDatabaseName(db);
+    r = lookup(data, u"nosuch"_qs, u"a"_qs, u"b"_qs, u"x"_qs);
+    QVERIFY(r.error.contains(u"nosuch") && r.error.contains(u"f.mdb"));
+    r = lookup(data, u"t"_qs, u"a"_qs, u"nosuch"_qs, u"x"_qs);
+    QVERIFY(r.error.contains(u"nosuch"));
+    QVERIFY(r.pairs.isEmpty());
+    r = lookup(data, u"t"_qs, u"zz"_qs, u"b"_qs, u"x"_qs);
+    QVERIFY(r.error.contains(u"zz"));
+    data.setRecordSource(u"delete from t"_qs);
+    QVERIFY(!data.refresh());
+    QVERIFY(!data.errorString().isEmpty());
+    data.setRecordSource(u"select b,a from t where a like 'x*' order by b"_qs);
+    QVERIFY(!data.refresh());
+    // After failures the same control answers again.
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
+}
+
+void TestDataControl::indexFollowsTheFile()
+{
+    const QString db = m_dir.filePath(u"change.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"old"_qs, u"1"_qs}});
+    DataControl data;
+    data.setDatabaseName(db);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"o"_qs).pairs, QStringList({"old=1"}));
+    const auto first = data.index();
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"ol"_qs).count, 1);
+    QCOMPARE(data.index(), first); // no second read for the next keystroke
+    QThread::msleep(20);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"new"_qs, u"2"_qs}, {u"other"_qs, u"3"_qs}});
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"o"_qs).pairs, QStringList({"other=3"}));
+    QFile::remove(db);
+    QVERIFY(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"o"_qs).error.contains(u"neexistuje"));
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"back"_qs, u"4"_qs}});
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"b"_qs).pairs, QStringList({"back=4"}));
+}
+
+void TestDataControl::jet3TextInTheFieldsCharset()
+{
+    // Code page 1251 bytes; the input field is shown as Cyrillic (204), the
+    // output field as Central European (238).
+    const QString db = m_dir.filePath(u"jet3.mdb"_qs);
+    writeDb(db, u"t"_qs, u"ru"_qs, u"cs"_qs, {{u"Москва"_qs, u"Moskva"_qs}, {u"мост"_qs, u"most"_qs}},
+            JetWriter::Format::Jet3, 1251);
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCharsets(204, 238);
+    QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"МОС"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
+    data.setCharsets(238, 238);
+    QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"Ěî"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+}
+
+QTEST_GUILESS_MAIN(TestDataControl)
+#include "tst_datacontrol.moc"

@@ -1,0 +1,149 @@
+#include "TestUtil.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+namespace testutil {
+
+QString binPath(const QString &program)
+{
+    return QStringLiteral(TARNVIK_BIN_DIR "/") + program;
+}
+
+Run run(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    Run r;
+    if (!p.waitForStarted(10000))
+        return r;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+bool haveProgram(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+static QString escape(const QString &v)
+{
+    QString s = v;
+    s.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t")).replace(u'\n', QLatin1String("\\n"));
+    return s;
+}
+
+void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(header.join(u'\t').toUtf8() + '\n');
+    for (const Row &row : rows) {
+        QStringList cells;
+        for (const auto &v : row)
+            cells << (v ? escape(*v) : QStringLiteral("\\N"));
+        f.write(cells.join(u'\t').toUtf8() + '\n');
+    }
+}
+
+Run mkdb(const QStringList &args)
+{
+    return run(binPath(QStringLiteral("tarnvik-mkdb")), args);
+}
+
+std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,
+                                        QString *error)
+{
+    tarnvik::MdbFile f(file);
+    const auto format = f.probe(error);
+    if (!format)
+        return std::nullopt;
+    std::vector<Row> rows;
+    const bool ok = f.readRows(
+        table, fields,
+        [&](const tarnvik::StoredValue *values) {
+            Row row;
+            for (qsizetype i = 0; i < fields.size(); ++i) {
+                if (values[i].null)
+                    row.push_back(std::nullopt);
+                else
+                    row.push_back(format->jet3() ? QString::fromLatin1(values[i].bytes)
+                                                 : QString::fromUtf8(values[i].bytes));
+            }
+            rows.push_back(std::move(row));
+        },
+        error);
+    if (!ok)
+        return std::nullopt;
+    return rows;
+}
+
+static QString unescape(const QString &s)
+{
+    QString out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == u'\\' && i + 1 < s.size()) {
+            const QChar n = s[++i];
+            out += n == u't' ? u'\t' : n == u'n' ? u'\n' : n == u'r' ? u'\r' : n;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<Row> mdbExport(const QString &file, const QString &table, const QStringList &env)
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const QString &kv : env)
+        e.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
+    p.setProcessEnvironment(e);
+    p.start(QStringLiteral("mdb-export"),
+            {QStringLiteral("-Q"), QStringLiteral("-e"), QStringLiteral("-H"), QStringLiteral("-d"), QStringLiteral("\t"),
+             QStringLiteral("-0"), QStringLiteral("\\N"), file, table});
+    p.waitForFinished(300000);
+    std::vector<Row> rows;
+    const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty())
+            continue;
+        Row row;
+        for (const QString &cell : QString::fromUtf8(line).split(u'\t')) {
+            if (cell == u"\\N" || cell.isEmpty())
+                row.push_back(std::nullopt);
+            else
+                row.push_back(unescape(cell));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+Row asLibmdbSees(const Row &row)
+{
+    Row out;
+    for (const auto &v : row)
+        out.push_back(v && !v->isEmpty() ? v : std::nullopt);
+    return out;
+}
+
+QString corpusDir()
+{
+    QString dir = qEnvironmentVariable("TARNVIK_CORPUS_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(TARNVIK_CORPUS_DIR);
+    return dir;
+}
+
+} // namespace testutil

@@ -1,0 +1,46 @@
+// Shared helpers for tests: making databases with our own tools, reading them
+// back, and running mdbtools' programs for comparison.
+#pragma once
+
+#include "db/MdbFile.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace testutil {
+
+using Row = std::vector<std::optional<QString>>;
+
+QString binPath(const QString &program);
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out, err;
+};
+// Runs a program to its end (or kills it after the timeout).
+Run run(const QString &program, const QStringList &args, int timeoutMs = 120000);
+bool haveProgram(const QString &program);
+
+// Writes a TSV file (values escaped, std::nullopt as \N).
+void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows);
+// Runs tarnvik-mkdb; QFAIL-free: returns the run for the caller to check.
+Run mkdb(const QStringList &args);
+
+// All rows of the table through our reader, as stored text (Jet 3 bytes as Latin-1).
+std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,
+                                        QString *error);
+
+// mdb-export's rows, Null and empty both as nullopt (as libmdb reports them).
+std::vector<Row> mdbExport(const QString &file, const QString &table, const QStringList &env = {});
+
+// What a reader built on libmdb reports: empty text is Null.
+Row asLibmdbSees(const Row &row);
+
+// The folder of real .mdb files, or empty when the corpus tests should skip.
+QString corpusDir();
+
+} // namespace testutil
