@@ -30,7 +30,9 @@ CodePage::CodePage(int number)
         const char byte = char(b);
         const QString s = decoder.decode(QByteArrayView(&byte, 1));
         decoder.resetState();
-        m_toUnicode[b] = (s.size() == 1) ? s.at(0).unicode() : 0xFFFD;
+        // ICU fills the code page's holes with C1 controls; they are undefined.
+        const char16_t u = s.size() == 1 ? s.at(0).unicode() : 0xFFFD;
+        m_toUnicode[b] = (u >= 0x80 && u < 0xA0) ? 0xFFFD : u;
     }
     for (int b = 255; b >= 1; --b) {
         if (m_toUnicode[b] != 0xFFFD)

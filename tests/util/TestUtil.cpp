@@ -56,7 +56,7 @@ void writeTsv(const QString &path, const QStringList &header, const std::vector<
     }
 }
 
-Run mkdb(const QStringList &args)
+Run runMkdb(const QStringList &args)
 {
     return run(binPath(QStringLiteral("tarnvik-mkdb")), args);
 }

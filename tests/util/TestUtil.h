@@ -28,7 +28,7 @@ bool haveProgram(const QString &program);
 // Writes a TSV file (values escaped, std::nullopt as \N).
 void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows);
 // Runs tarnvik-mkdb; QFAIL-free: returns the run for the caller to check.
-Run mkdb(const QStringList &args);
+Run runMkdb(const QStringList &args);
 
 // All rows of the table through our reader, as stored text (Jet 3 bytes as Latin-1).
 std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,

@@ -168,7 +168,6 @@ int main(int argc, char **argv)
     putByte(g_jet3 ? 1 : 0);
     putByte(uint8_t(mdb->f->code_page));
     putByte(uint8_t(mdb->f->code_page >> 8));
-    mdb_set_bind_size(mdb, kBindSize);
     if (!mdb_read_catalog(mdb, MDB_ANY))
         return fail(Damaged, "catalogue");
     // libmdb ends a scan quietly at a page it cannot read: compare with the
@@ -229,6 +228,8 @@ int main(int argc, char **argv)
     if (command != "rows")
         return 2;
 
+    // Only now: the catalogue's properties leak a bind buffer each.
+    mdb_set_bind_size(mdb, kBindSize);
     const int wanted = argc - 4;
     std::vector<std::vector<char>> buffers(static_cast<size_t>(wanted), std::vector<char>(kBindSize));
     std::vector<int> lengths(size_t(wanted), 0);

@@ -1,0 +1,209 @@
+// tarnvik-mkdb and its input readers: TSV, CSV and dictd in, a database out;
+// bad input refused with the line named and no file left behind.
+#include "mkdb/RowSource.h"
+#include "util/TestUtil.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <zlib.h>
+
+using namespace tarnvik;
+using namespace testutil;
+
+class TestMkdb : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void tsvEscapesAndTypes();
+    void csvQuoting();
+    void dictdDictionaries();
+    void badInputIsRefused_data();
+    void badInputIsRefused();
+    void outputIsNotReplacedUnasked();
+
+private:
+    QString file(const QString &name, const QByteArray &content);
+    std::vector<mkdb::Row> readSource(mkdb::RowSource &src);
+    QTemporaryDir m_dir;
+};
+
+void TestMkdb::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestMkdb::file(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(content);
+    return path;
+}
+
+std::vector<mkdb::Row> TestMkdb::readSource(mkdb::RowSource &src)
+{
+    std::vector<mkdb::Row> rows;
+    if (!src.start())
+        qFatal("%s", qPrintable(src.errorString()));
+    mkdb::Row row;
+    mkdb::RowSource::Result r;
+    while ((r = src.next(&row)) == mkdb::RowSource::Ok)
+        rows.push_back(row);
+    if (r == mkdb::RowSource::Error)
+        qFatal("%s", qPrintable(src.errorString()));
+    return rows;
+}
+
+void TestMkdb::tsvEscapesAndTypes()
+{
+    const QByteArray longText = QByteArray("dlouhý ").repeated(60);
+    const QString tsv = file(u"words.tsv"_qs, "\xEF\xBB\xBFslovo\tv\xC3\xBDznam\r\n"
+                                              "d\xC5\xAFm\thouse\r\n"
+                                              "tab\\there\tline\\nbreak\\\\\n"
+                                              "\\N\tnull input\n"
+                                              "empty\t\n"
+                                              "long\t" + longText + "\n");
+    mkdb::TsvSource src(tsv);
+    const auto rows = readSource(src);
+    QCOMPARE(src.fieldNames(), QStringList({"slovo", "význam"}));
+    QCOMPARE(rows.size(), size_t(5));
+    QVERIFY(rows[0] == mkdb::Row({u"dům"_qs, u"house"_qs}));
+    QVERIFY(rows[1] == mkdb::Row({u"tab\there"_qs, u"line\nbreak\\"_qs}));
+    QVERIFY(rows[2] == mkdb::Row({std::nullopt, u"null input"_qs}));
+    QVERIFY(rows[3] == mkdb::Row({u"empty"_qs, u""_qs}));
+
+    const QString db = m_dir.filePath(u"words.mdb"_qs);
+    const Run r = runMkdb({db, u"--table"_qs, u"Slova"_qs, tsv});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QString error;
+    const auto fields = MdbFile(db).fields(u"Slova"_qs, &error);
+    QVERIFY2(fields, qPrintable(error));
+    QCOMPARE(fields->at(0).type, 10); // Text
+    QCOMPARE(fields->at(1).type, 12); // Memo: a value is longer than 255
+    const auto back = readAll(db, u"Slova"_qs, {u"slovo"_qs, u"význam"_qs}, &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(back->size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        QVERIFY(back->at(i) == asLibmdbSees(rows[i]));
+
+    // No input at all: a database without user tables.
+    const QString empty = m_dir.filePath(u"none.mdb"_qs);
+    QCOMPARE(runMkdb({empty}).exitCode, 0);
+    const auto tables = MdbFile(empty).tables(&error);
+    QVERIFY2(tables && tables->size() == 1 && tables->at(0).system, qPrintable(error));
+}
+
+void TestMkdb::csvQuoting()
+{
+    const QString csv = file(u"q.csv"_qs, "a,b,c\n"
+                                          "plain,\"with, comma\",\"say \"\"hi\"\"\"\n"
+                                          ",\"\",\"two\nlines\"\n"
+                                          "last,x,y");
+    mkdb::CsvSource src(csv);
+    const auto rows = readSource(src);
+    QCOMPARE(src.fieldNames(), QStringList({"a", "b", "c"}));
+    QCOMPARE(rows.size(), size_t(3));
+    QVERIFY(rows[0] == mkdb::Row({u"plain"_qs, u"with, comma"_qs, u"say \"hi\""_qs}));
+    QVERIFY(rows[1] == mkdb::Row({std::nullopt, u""_qs, u"two\nlines"_qs}));
+    QVERIFY(rows[2] == mkdb::Row({u"last"_qs, u"x"_qs, u"y"_qs}));
+    const QString db = m_dir.filePath(u"q.mdb"_qs);
+    const Run r = runMkdb({db, csv});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QString error;
+    const auto back = readAll(db, u"q"_qs, {u"a"_qs, u"b"_qs, u"c"_qs}, &error);
+    QVERIFY2(back, qPrintable(error));
+    QVERIFY(back->at(1) == asLibmdbSees(rows[1]));
+}
+
+void TestMkdb::dictdDictionaries()
+{
+    const QByteArray dict = "00-database-info\nA test dictionary.\n"
+                            "house /haʊs/\ndům\nbudova\n"
+                            "cat <n>\nkočka\n";
+    // offsets and lengths in dictd's base64 digits
+    const QByteArray index = "00-database-info\tA\tk\n"
+                             "house\tk\ta\n"
+                             "cat\t+\tP\n";
+    QCOMPARE(dict.indexOf("house"), 36); // k
+    QCOMPARE(dict.indexOf("cat"), 62);   // +
+    file(u"d.index"_qs, index);
+    const QString dz = m_dir.filePath(u"d.dict.dz"_qs);
+    gzFile gz = gzopen(QFile::encodeName(dz).constData(), "wb");
+    QVERIFY(gz);
+    QCOMPARE(gzwrite(gz, dict.constData(), unsigned(dict.size())), int(dict.size()));
+    gzclose(gz);
+
+    mkdb::DictdSource src(m_dir.filePath(u"d.index"_qs));
+    const auto rows = readSource(src);
+    QCOMPARE(rows.size(), size_t(2));
+    QVERIFY(rows[0] == mkdb::Row({u"house"_qs, u"dům\nbudova"_qs}));
+    QVERIFY(rows[1] == mkdb::Row({u"cat"_qs, u"kočka"_qs}));
+    qint64 v = 0;
+    QVERIFY(mkdb::DictdSource::decodeNumber(u"Ba", &v));
+    QCOMPARE(v, 64 + 26);
+
+    const QString db = m_dir.filePath(u"d.mdb"_qs);
+    const Run r = runMkdb({db, m_dir.filePath(u"d.index"_qs)});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QString error;
+    const auto back = readAll(db, u"d"_qs, {u"headword"_qs, u"definition"_qs}, &error);
+    QVERIFY2(back && back->size() == 2, qPrintable(error));
+}
+
+void TestMkdb::badInputIsRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("where");
+    const QStringList none;
+    QTest::newRow("unknown escape") << u"e.tsv"_qs << QByteArray("a\tb\nx\ty\nx\\q\ty\n") << none << u"e.tsv:3"_qs;
+    QTest::newRow("field count") << u"f.tsv"_qs << QByteArray("a\tb\nx\ty\nx\n") << none << u"f.tsv:3"_qs;
+    QTest::newRow("duplicate names") << u"d.tsv"_qs << QByteArray("a\tA\nx\ty\n") << none << u"d.tsv:1"_qs;
+    QTest::newRow("empty name") << u"n.tsv"_qs << QByteArray("a\t\nx\ty\n") << none << u"n.tsv:1"_qs;
+    QTest::newRow("long name") << u"l.tsv"_qs << QByteArray(65, 'a') + "\nx\n" << none << u"l.tsv:1"_qs;
+    QTest::newRow("invalid utf-8") << u"u.tsv"_qs << QByteArray("a\nok\n\xC3\x28\n") << none << u"u.tsv:3"_qs;
+    QTest::newRow("not in code page") << u"c.tsv"_qs << QByteArray("a\nok\n\xD0\x9C\n")
+                                      << QStringList({u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs}) << u"c.tsv:3"_qs;
+    QTest::newRow("row too long") << u"r.tsv"_qs
+                                  << QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n")
+                                         + (QByteArray("\xC5\x99").repeated(250) + "\t").repeated(8) + QByteArray("\xC5\x99").repeated(250) + "\n"
+                                  << none << u"r.tsv:2"_qs;
+    QTest::newRow("unclosed quote") << u"q.csv"_qs << QByteArray("a,b\n1,2\n\"open,3\n") << none << u"q.csv:3"_qs;
+}
+
+void TestMkdb::badInputIsRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(QString, where);
+    const QString input = file(name, content);
+    const QString db = m_dir.filePath(name + u".mdb"_qs);
+    const Run r = runMkdb(options + QStringList{db, input});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains(where), r.err.constData());
+    QVERIFY(!QFileInfo::exists(db));
+}
+
+void TestMkdb::outputIsNotReplacedUnasked()
+{
+    const QString tsv = file(u"o.tsv"_qs, "a\nx\n");
+    const QString db = file(u"o.mdb"_qs, "precious");
+    QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("precious"));
+    f.close();
+    QCOMPARE(runMkdb({u"--force"_qs, db, tsv}).exitCode, 0);
+    QString error;
+    QVERIFY2(MdbFile(db).tables(&error), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestMkdb)
+#include "tst_mkdb.moc"
