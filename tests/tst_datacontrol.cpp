@@ -3,7 +3,9 @@
 #include "db/JetWriter.h"
 #include "db/Sql.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -78,6 +80,7 @@ private slots:
     void failuresNameTheirCause();
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
+    void indexIsKeptOnDisk();
 
 private:
     QTemporaryDir m_dir;
@@ -85,6 +88,7 @@ private:
 
 void TestDataControl::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true); // keep the user's cache out of it
     QVERIFY(m_dir.isValid());
 }
 
@@ -211,6 +215,78 @@ void TestDataControl::jet3TextInTheFieldsCharset()
     QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"МОС"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
     data.setCharsets(238, 238);
     QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"Ěî"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+}
+
+void TestDataControl::indexIsKeptOnDisk()
+{
+    const QString db = m_dir.filePath(u"cached.mdb"_qs);
+    const QString cacheDir = m_dir.filePath(u"cache"_qs);
+    std::vector<Pair> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    const QStringList expected = {"heslo 1999=výklad 1999"};
+    auto fresh = [&] {
+        auto d = std::make_unique<DataControl>();
+        d->setDatabaseName(db);
+        d->setCacheFolder(cacheDir);
+        d->setOutputField(u"b"_qs);
+        return d;
+    };
+    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    const QStringList cached = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(cached.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + cached.first();
+
+    // Spoil the database past its header, keeping size and time: the answer
+    // must come from the cache, with no read of the tables.
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
+    const QByteArray original = f.readAll();
+    const QByteArray spoilt = original.left(4096) + QByteArray(original.size() - 4096, 'x');
+    f.seek(0);
+    f.write(spoilt);
+    f.setFileTime(modified, QFileDevice::FileModificationTime);
+    f.close();
+    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+
+    // A damaged or cut cache file is not trusted: with the database spoilt, the
+    // rebuild it forces fails with the database's error ...
+    auto damage = [&](qint64 at, bool cut) {
+        QFile c(cacheFile);
+        QVERIFY(c.open(QIODevice::ReadWrite));
+        if (cut) {
+            QVERIFY(c.resize(c.size() - at));
+        } else {
+            c.seek(at);
+            char b = 0;
+            c.getChar(&b);
+            c.seek(at);
+            c.putChar(char(b ^ 0x10));
+        }
+    };
+    for (const auto &[at, cut] : {std::pair<qint64, bool>{100, false}, {QFileInfo(cacheFile).size() / 2, false}, {9, true}}) {
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(spoilt);
+        f.setFileTime(modified, QFileDevice::FileModificationTime);
+        f.close();
+        lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs); // writes no cache: the read fails
+        damage(at, cut);
+        const Lookup r = lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs);
+        QVERIFY2(!r.error.isEmpty(), "a damaged cache file was used");
+        // ... and with the database back, it is rebuilt and rewritten.
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(original);
+        f.setFileTime(modified, QFileDevice::FileModificationTime);
+        f.close();
+        QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    }
+
+    // A changed database makes the cache stale.
+    QThread::msleep(20);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
+    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
 }
 
 QTEST_GUILESS_MAIN(TestDataControl)

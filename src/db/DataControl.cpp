@@ -45,11 +45,11 @@ void DataControl::setCharsets(int in, int out)
     m_charsetOut = out;
 }
 
-bool DataControl::Key::serves(const Key &want) const
+bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 {
-    return path == want.path && size == want.size && modified == want.modified && sameName(table, want.table)
-        && sameName(in, want.in) && charsetIn == want.charsetIn && charsetOut == want.charsetOut
-        && (want.out.isEmpty() || sameName(out, want.out));
+    return have.path == want.path && have.size == want.size && have.modified == want.modified
+        && sameName(have.table, want.table) && sameName(have.in, want.in) && have.charsetIn == want.charsetIn
+        && have.charsetOut == want.charsetOut && (want.out.isEmpty() || sameName(have.out, want.out));
 }
 
 bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
@@ -59,10 +59,16 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (!format)
         return false;
     const QFileInfo fi(m_databaseName);
-    Key want{fi.canonicalFilePath(), table, in, out, m_charsetIn, m_charsetOut, fi.size(), fi.lastModified()};
-    if (m_index && m_indexKey.serves(want))
+    const IndexSource want{fi.canonicalFilePath(), table, in, out, m_charsetIn, m_charsetOut, fi.size(),
+                           fi.lastModified()};
+    if (m_index && serves(m_indexSource, want))
         return true;
     m_index.reset();
+    const IndexCache cache(m_cacheFolder);
+    if ((m_index = cache.load(want))) {
+        m_indexSource = want;
+        return true;
+    }
 
     QStringList fields = {in};
     if (!out.isEmpty() && !sameName(out, in))
@@ -88,7 +94,10 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (!file.readRows(table, fields, sink, &m_error))
         return false;
     m_index = builder.build();
-    m_indexKey = want;
+    m_indexSource = want;
+    QString cacheError;
+    if (!cache.save(want, *m_index, &cacheError))
+        qWarning("Index cache not written: %s", qPrintable(cacheError));
     return true;
 }
 

@@ -5,6 +5,7 @@
 // values, built on first use and rebuilt when the file changes.
 #pragma once
 
+#include "IndexCache.h"
 #include "LookupIndex.h"
 #include "MdbFile.h"
 
@@ -62,27 +63,24 @@ public:
     // built, so that the select after the first count needs no second read.
     void setOutputField(const QString &out) { m_outputHint = out; }
     void setReadLimits(const ReadLimits &limits) { m_limits = limits; }
+    // Where indexes are kept between runs; empty keeps them in memory only.
+    void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
 
     // The index in use, if any (for tests and benchmarks).
     std::shared_ptr<const LookupIndex> index() const { return m_index; }
 
 private:
-    struct Key
-    {
-        QString path, table, in, out;
-        int charsetIn = 238, charsetOut = 238;
-        qint64 size = -1;
-        QDateTime modified;
-        bool serves(const Key &want) const; // same data, and 'out' if asked for
-    };
+    // Same data, and the output field if one is asked for.
+    static bool serves(const IndexSource &have, const IndexSource &want);
     bool ensureIndex(const QString &table, const QString &in, const QString &out);
 
     QString m_databaseName, m_recordSource, m_error, m_outputHint;
+    QString m_cacheFolder = IndexCache::defaultFolder();
     int m_charsetIn = 238, m_charsetOut = 238;
     ReadLimits m_limits;
     Recordset m_recordset;
     std::shared_ptr<LookupIndex> m_index;
-    Key m_indexKey;
+    IndexSource m_indexSource;
 };
 
 } // namespace tarnvik

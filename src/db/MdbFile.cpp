@@ -16,7 +16,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
-Q_LOGGING_CATEGORY(lcRead, "tarnvik.read")
+Q_LOGGING_CATEGORY(lcRead, "tarnvik.read", QtWarningMsg)
 
 namespace tarnvik {
 
@@ -254,10 +254,8 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         const rlim_t cpu = rlim_t(limits.timeoutMs / 1000 + 2);
         const rlimit cpuLimit{cpu, cpu};
         setrlimit(RLIMIT_CPU, &cpuLimit);
-#ifndef TARNVIK_SANITIZE // the sanitizers reserve terabytes of address space
         const rlimit memLimit{rlim_t(limits.memoryBytes), rlim_t(limits.memoryBytes)};
         setrlimit(RLIMIT_AS, &memLimit);
-#endif
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
     });

@@ -23,12 +23,8 @@ using namespace tarnvik::readproto;
 namespace {
 
 // libmdb allocates this much for every text value it converts; a value that
-// fills it was cut. Sanitizers poison each such block, so they get less.
-#ifdef TARNVIK_SANITIZE
-constexpr size_t kBindSize = 1u << 20;
-#else
+// fills it was cut.
 constexpr size_t kBindSize = 8u << 20;
-#endif
 
 void putByte(uint8_t b) { std::fputc(b, stdout); }
 void put32(uint32_t v)

@@ -1,0 +1,51 @@
+// Writes a Czech-like word list as TSV for benchmarks: N rows of an input word
+// built from Czech syllables and an output phrase, deterministic for a seed.
+// Usage: make-words ROWS [SEED] > words.tsv
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s ROWS [SEED]\n", argv[0]);
+        return 2;
+    }
+    const long rows = std::atol(argv[1]);
+    std::mt19937 rng(argc > 2 ? unsigned(std::atol(argv[2])) : 1u);
+    static const char *const onsets[] = {"", "b", "c", "č", "d", "ď", "f", "g", "h", "ch", "j", "k", "l", "m",
+                                         "n", "ň", "p", "r", "ř", "s", "š", "t", "ť", "v", "z", "ž", "st", "pr",
+                                         "kr", "zl", "sk", "tř", "Č", "P", "S"};
+    static const char *const vowels[] = {"a", "á", "e", "é", "ě", "i", "í", "o", "ó", "u", "ú", "ů", "y", "ý"};
+    static const char *const codas[] = {"", "", "", "n", "k", "t", "s", "l", "m", "r", "ch", "j"};
+    auto pick = [&](auto &arr) { return arr[rng() % (sizeof arr / sizeof arr[0])]; };
+    auto word = [&](int syllables) {
+        std::string w;
+        for (int s = 0; s < syllables; ++s) {
+            w += pick(onsets);
+            w += pick(vowels);
+            w += pick(codas);
+        }
+        return w;
+    };
+    std::string line;
+    std::fputs("slovo\tvyznam\n", stdout);
+    for (long i = 0; i < rows; ++i) {
+        line = word(1 + int(rng() % 4));
+        line += '\t';
+        if (rng() % 50 == 0) {
+            line += "\\N";
+        } else {
+            const int words = 1 + int(rng() % 4);
+            for (int k = 0; k < words; ++k) {
+                if (k)
+                    line += ' ';
+                line += word(1 + int(rng() % 3));
+            }
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    return 0;
+}
