@@ -1,6 +1,7 @@
 #include "JetWriter.h"
 
 #include "Charset.h"
+#include "JetHeader.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -54,23 +55,6 @@ void append32(QByteArray &b, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-void rc4(const uint8_t *key, int keyLen, uint8_t *data, int len)
-{
-    uint8_t s[256];
-    for (int i = 0; i < 256; ++i)
-        s[i] = uint8_t(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + key[i % keyLen]) & 0xFF;
-        std::swap(s[i], s[j]);
-    }
-    for (int n = 0, i = 0, j = 0; n < len; ++n) {
-        i = (i + 1) & 0xFF;
-        j = (j + s[i]) & 0xFF;
-        std::swap(s[i], s[j]);
-        data[n] ^= s[(s[i] + s[j]) & 0xFF];
-    }
 }
 
 // Jet 4 "compressed Unicode": runs of characters below U+0100 stored one byte
@@ -641,10 +625,10 @@ struct JetWriter::Impl
         put8(b, 1, 0x01);
         const char magic[] = "Standard Jet DB";
         std::memcpy(b.data() + 4, magic, sizeof magic - 1);
-        put8(b, 0x14, g->jet3 ? 0x00 : 0x01);
-        QByteArray plain(g->jet3 ? 126 : 128, '\0');
-        auto at = [](int offset) { return offset - 0x18; };
-        put16(plain, at(0x3C), uint16_t(codePageNumber));
+        put8(b, jetheader::kVersionAt, g->jet3 ? 0x00 : 0x01);
+        QByteArray plain(jetheader::scrambledLength(g->jet3), '\0');
+        auto at = [](int offset) { return offset - jetheader::kScrambledAt; };
+        put16(plain, at(jetheader::kCodePageAt), uint16_t(codePageNumber));
         if (g->jet3) {
             put16(plain, at(0x3A), kGeneralSortOrder);
         } else {
@@ -656,9 +640,8 @@ struct JetWriter::Impl
             for (int i = 0; i < 40; ++i)
                 plain[at(0x42) + i] = char((mask >> (8 * (i % 4))) & 0xFF);
         }
-        const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-        rc4(key, 4, reinterpret_cast<uint8_t *>(plain.data()), int(plain.size()));
-        std::memcpy(b.data() + 0x18, plain.constData(), size_t(plain.size()));
+        jetheader::rc4(reinterpret_cast<uint8_t *>(plain.data()), int(plain.size()));
+        std::memcpy(b.data() + jetheader::kScrambledAt, plain.constData(), size_t(plain.size()));
         return b;
     }
 };

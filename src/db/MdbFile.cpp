@@ -1,6 +1,7 @@
 #include "MdbFile.h"
 
 #include "Charset.h"
+#include "JetHeader.h"
 #include "ReadProtocol.h"
 
 #include <QCoreApplication>
@@ -28,23 +29,6 @@ uint32_t get32(const char *p)
 {
     const auto *u = reinterpret_cast<const unsigned char *>(p);
     return uint32_t(u[0]) | uint32_t(u[1]) << 8 | uint32_t(u[2]) << 16 | uint32_t(u[3]) << 24;
-}
-
-void rc4(const uint8_t *key, int keyLen, uint8_t *data, int len)
-{
-    uint8_t s[256];
-    for (int i = 0; i < 256; ++i)
-        s[i] = uint8_t(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + key[i % keyLen]) & 0xFF;
-        std::swap(s[i], s[j]);
-    }
-    for (int n = 0, i = 0, j = 0; n < len; ++n) {
-        i = (i + 1) & 0xFF;
-        j = (j + s[i]) & 0xFF;
-        std::swap(s[i], s[j]);
-        data[n] ^= s[(s[i] + s[j]) & 0xFF];
-    }
 }
 
 QString hexName(const QString &name, const FileFormat &format)
@@ -125,21 +109,21 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         return std::nullopt;
     }
     FileFormat format;
-    format.jetVersion = uint8_t(page.at(0x14));
+    format.jetVersion = uint8_t(page.at(jetheader::kVersionAt));
     if (format.jetVersion > 6) {
         *error = tr("Soubor „%1“ je databáze Access nepodporované verze (%2).").arg(m_path).arg(format.jetVersion);
         return std::nullopt;
     }
     const int pageSize = format.jet3() ? 2048 : 4096;
-    const int headerBytes = format.jet3() ? 126 : 128;
+
     if (page.size() < pageSize || fi.size() < 3 * pageSize) {
         *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
         return std::nullopt;
     }
-    const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    rc4(key, 4, reinterpret_cast<uint8_t *>(page.data() + 0x18), headerBytes);
-    format.codePage = uint8_t(page.at(0x3C)) | uint8_t(page.at(0x3D)) << 8;
-    if (get32(page.constData() + 0x3E) != 0) {
+    jetheader::rc4(reinterpret_cast<uint8_t *>(page.data() + jetheader::kScrambledAt),
+                   jetheader::scrambledLength(format.jet3()));
+    format.codePage = uint8_t(page.at(jetheader::kCodePageAt)) | uint8_t(page.at(jetheader::kCodePageAt + 1)) << 8;
+    if (get32(page.constData() + jetheader::kDatabaseKeyAt) != 0) {
         *error = tr("Soubor „%1“ je zašifrovaný; Tarnvik šifrované databáze neumí číst.").arg(m_path);
         return std::nullopt;
     }

@@ -69,14 +69,14 @@ bool LineReader::readLine(QString *line, bool *bad)
 
 // --- TSV ---------------------------------------------------------------
 
-bool TsvSource::start()
+bool DelimitedSource::start()
 {
     m_line = 0;
     m_names.clear();
     if (!m_reader.open(m_path, &m_error))
         return false;
     Row header;
-    const Result r = next(&header);
+    const Result r = readRecord(&header);
     if (r == End)
         return fail(tr("%1: chybí řádek s názvy polí.").arg(m_path));
     if (r == Error)
@@ -84,6 +84,16 @@ bool TsvSource::start()
     for (const auto &v : header)
         m_names << v.value_or(QString());
     return true;
+}
+
+RowSource::Result DelimitedSource::next(Row *row)
+{
+    const Result r = readRecord(row);
+    if (r == Ok && row->size() != size_t(m_names.size())) {
+        fail(tr("%1:%2: záznam má %3 polí, záhlaví %4.").arg(m_path).arg(m_line).arg(row->size()).arg(m_names.size()));
+        return Error;
+    }
+    return r;
 }
 
 bool TsvSource::splitLine(const QString &line, Row *row)
@@ -128,7 +138,7 @@ bool TsvSource::splitLine(const QString &line, Row *row)
     return true;
 }
 
-RowSource::Result TsvSource::next(Row *row)
+RowSource::Result TsvSource::readRecord(Row *row)
 {
     QString line;
     bool bad = false;
@@ -139,33 +149,10 @@ RowSource::Result TsvSource::next(Row *row)
         fail(tr("%1:%2: text není platné UTF-8.").arg(m_path).arg(m_line));
         return Error;
     }
-    if (!splitLine(line, row))
-        return Error;
-    if (!m_names.isEmpty() && row->size() != size_t(m_names.size())) {
-        fail(tr("%1:%2: řádek má %3 polí, záhlaví %4.").arg(m_path).arg(m_line).arg(row->size()).arg(m_names.size()));
-        return Error;
-    }
-    return Ok;
+    return splitLine(line, row) ? Ok : Error;
 }
 
 // --- CSV ---------------------------------------------------------------
-
-bool CsvSource::start()
-{
-    m_line = 0;
-    m_names.clear();
-    if (!m_reader.open(m_path, &m_error))
-        return false;
-    Row header;
-    const Result r = readRecord(&header);
-    if (r == End)
-        return fail(tr("%1: chybí řádek s názvy polí.").arg(m_path));
-    if (r == Error)
-        return false;
-    for (const auto &v : header)
-        m_names << v.value_or(QString());
-    return true;
-}
 
 RowSource::Result CsvSource::readRecord(Row *row)
 {
@@ -228,16 +215,6 @@ RowSource::Result CsvSource::readRecord(Row *row)
     }
     m_line = firstLine;
     return Ok;
-}
-
-RowSource::Result CsvSource::next(Row *row)
-{
-    const Result r = readRecord(row);
-    if (r == Ok && row->size() != size_t(m_names.size())) {
-        fail(tr("%1:%2: záznam má %3 polí, záhlaví %4.").arg(m_path).arg(m_line).arg(row->size()).arg(m_names.size()));
-        return Error;
-    }
-    return r;
 }
 
 // --- dictd -------------------------------------------------------------

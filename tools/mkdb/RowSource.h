@@ -52,31 +52,40 @@ private:
     bool m_first = true;
 };
 
-class TsvSource : public RowSource
+// A text table: a header row of field names, then records of as many fields.
+class DelimitedSource : public RowSource
 {
 public:
-    explicit TsvSource(QString path) : m_path(std::move(path)) {}
+    explicit DelimitedSource(QString path) : m_path(std::move(path)) {}
     bool start() override;
     Result next(Row *row) override;
 
-private:
-    bool splitLine(const QString &line, Row *row);
+protected:
+    virtual Result readRecord(Row *row) = 0;
     QString m_path;
     LineReader m_reader;
 };
 
-class CsvSource : public RowSource
+class TsvSource : public DelimitedSource
 {
 public:
-    explicit CsvSource(QString path) : m_path(std::move(path)) {}
-    bool start() override;
-    Result next(Row *row) override;
+    using DelimitedSource::DelimitedSource;
+
+protected:
+    Result readRecord(Row *row) override;
 
 private:
+    bool splitLine(const QString &line, Row *row);
+};
+
+class CsvSource : public DelimitedSource
+{
+public:
+    using DelimitedSource::DelimitedSource;
+
+protected:
     // One record, which may span lines inside quotes. Empty unquoted fields are Null.
-    Result readRecord(Row *row);
-    QString m_path;
-    LineReader m_reader;
+    Result readRecord(Row *row) override;
 };
 
 class DictdSource : public RowSource
