@@ -549,7 +549,7 @@ struct JetWriter::Impl
                 page[2] = 'V';
                 page[3] = 'C';
             } else {
-                put16(page, 2, uint16_t(std::max(0, room - take - 8 + (k == 0 ? 0 : 0))));
+                put16(page, 2, uint16_t(std::max(0, room - take - 8))); // free space less 8
             }
             if (!writePage(t.tdefPage + uint32_t(k), page, error))
                 return false;

@@ -48,7 +48,6 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_in.reserve(rows);
     m_out.reserve(rows);
     m_fold.reserve(rows);
-    m_keyStart.reserve(rows + 1);
     m_index->m_text.reserve(chars);
 }
 
@@ -65,36 +64,44 @@ LookupIndex::Span LookupIndex::Builder::append(QStringView s)
 
 void LookupIndex::Builder::addRow(const QString *in, const QString *out)
 {
-    if (m_keyStart.empty())
-        m_keyStart.push_back(0);
     const Span inSpan = in ? append(*in) : Span{};
     m_in.push_back(inSpan);
     m_out.push_back(out ? append(*out) : Span{});
     if (!in) {
         m_fold.push_back(Span{});
-        m_keyStart.push_back(uint32_t(m_keys.size()));
         return;
     }
     const QString f = foldCase(*in);
     m_fold.push_back(f == *in ? inSpan : append(f));
-
-    const UChar *src = reinterpret_cast<const UChar *>(in->utf16());
-    size_t at = m_keys.size();
-    size_t room = size_t(in->size()) * 3 + 16;
-    for (;;) {
-        m_keys.resize(at + room);
-        const int32_t n = ucol_getSortKey(m_collator->c, src, int32_t(in->size()), m_keys.data() + at,
-                                          int32_t(room));
-        if (size_t(n) <= room) {
-            m_keys.resize(at + size_t(n)); // includes the terminating zero
-            break;
-        }
-        room = size_t(n);
-    }
-    if (m_keys.size() >= kNull)
-        throw std::length_error("sort keys exceed 4 GB");
-    m_keyStart.push_back(uint32_t(m_keys.size()));
 }
+
+namespace {
+
+// The first eight bytes of a sort key or of folded text, as one number in the
+// same order: most comparisons end there.
+struct Keyed
+{
+    uint64_t prefix;
+    uint32_t row;
+};
+
+uint64_t bytePrefix(const uint8_t *p, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t j = 0; j < 8; ++j)
+        v = (v << 8) | (j < n ? p[j] : 0);
+    return v;
+}
+
+uint64_t unitPrefix(const char16_t *p, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t j = 0; j < 4; ++j)
+        v = (v << 16) | (j < n ? p[j] : 0);
+    return v;
+}
+
+} // namespace
 
 std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 {
@@ -106,52 +113,68 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         if (!m_in[r].isNull())
             rows.push_back(r);
     }
+    const char16_t *text = ix.m_text.data();
 
-    // The two orders are independent: sort them on two threads.
-    ix.m_foldOrder = rows;
-    std::thread foldSort([&ix] {
-        const char16_t *text = ix.m_text.data();
-        std::sort(ix.m_foldOrder.begin(), ix.m_foldOrder.end(), [&](uint32_t a, uint32_t b) {
-            const Span sa = ix.m_fold[a], sb = ix.m_fold[b];
-            const std::u16string_view va(text + sa.start, sa.length), vb(text + sb.start, sb.length);
-            const int c = va.compare(vb);
-            return c != 0 ? c < 0 : a < b;
+    // Folded order: binary order of the folded text, ties in table order.
+    std::thread foldSort([&ix, &rows, text] {
+        std::vector<Keyed> keyed(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const Span s = ix.m_fold[rows[i]];
+            keyed[i] = {unitPrefix(text + s.start, s.length), rows[i]};
+        }
+        std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+            const Span sa = ix.m_fold[a.row], sb = ix.m_fold[b.row];
+            const int c = std::u16string_view(text + sa.start, sa.length).compare(
+                std::u16string_view(text + sb.start, sb.length));
+            return c != 0 ? c < 0 : a.row < b.row;
         });
+        ix.m_foldOrder.resize(keyed.size());
+        for (size_t i = 0; i < keyed.size(); ++i)
+            ix.m_foldOrder[i] = keyed[i].row;
     });
 
-    struct Keyed { uint64_t prefix; uint32_t row; };
+    // Display order: the collator's sort keys, made here rather than row by row
+    // so that the read is not held up by them.
+    struct KeyRef { uint32_t start, length; };
+    std::vector<uint8_t> keys;
+    std::vector<KeyRef> keyOf(n, KeyRef{0, 0});
+    keys.reserve(rows.size() * 16);
+    std::vector<uint8_t> buffer(256);
+    for (uint32_t r : rows) {
+        const Span s = m_in[r];
+        const UChar *src = reinterpret_cast<const UChar *>(text + s.start);
+        int32_t len = ucol_getSortKey(m_collator->c, src, int32_t(s.length), buffer.data(), int32_t(buffer.size()));
+        if (size_t(len) > buffer.size()) {
+            buffer.resize(size_t(len));
+            len = ucol_getSortKey(m_collator->c, src, int32_t(s.length), buffer.data(), int32_t(buffer.size()));
+        }
+        if (keys.size() + size_t(len) >= kNull)
+            throw std::length_error("sort keys exceed 4 GB");
+        keyOf[r] = {uint32_t(keys.size()), uint32_t(len)};
+        keys.insert(keys.end(), buffer.begin(), buffer.begin() + len);
+    }
     std::vector<Keyed> keyed(rows.size());
-    const uint8_t *keys = m_keys.data();
     for (size_t i = 0; i < rows.size(); ++i) {
-        const uint32_t r = rows[i];
-        const uint32_t s = m_keyStart[r], len = m_keyStart[r + 1] - s;
-        uint64_t p = 0;
-        for (uint32_t j = 0; j < 8; ++j)
-            p = (p << 8) | (j < len ? keys[s + j] : 0);
-        keyed[i] = {p, r};
+        const KeyRef k = keyOf[rows[i]];
+        keyed[i] = {bytePrefix(keys.data() + k.start, k.length), rows[i]};
     }
     std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
-        const uint32_t sa = m_keyStart[a.row], la = m_keyStart[a.row + 1] - sa;
-        const uint32_t sb = m_keyStart[b.row], lb = m_keyStart[b.row + 1] - sb;
-        if (la > 8 && lb > 8) {
-            const int c = std::memcmp(keys + sa + 8, keys + sb + 8, std::min(la, lb) - 8);
-            if (c != 0)
-                return c < 0;
-            if (la != lb)
-                return la < lb;
-        } else if (la != lb) {
-            return la < lb; // keys end in a zero byte, so the shorter one sorts first
-        }
-        return a.row < b.row;
+        const KeyRef ka = keyOf[a.row], kb = keyOf[b.row];
+        // Keys end in their only zero byte, so comparing up to the shorter
+        // length decides unless the keys are equal.
+        const int c = std::memcmp(keys.data() + ka.start, keys.data() + kb.start, std::min(ka.length, kb.length));
+        return c != 0 ? c < 0 : a.row < b.row;
     });
     ix.m_displayOrder.resize(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i)
         ix.m_displayOrder[i] = keyed[i].row;
     std::vector<Keyed>().swap(keyed);
-    std::vector<uint8_t>().swap(m_keys);
-    std::vector<uint32_t>().swap(m_keyStart);
+    std::vector<uint8_t>().swap(keys);
+    std::vector<KeyRef>().swap(keyOf);
 
     foldSort.join();
 
@@ -166,7 +189,6 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     while (bits < 32 && (size_t(1) << bits) < ranks.size())
         ++bits;
     ix.m_ranks = WaveletMatrix(std::move(ranks), bits);
-
     ix.m_text.shrink_to_fit();
     return std::shared_ptr<LookupIndex>(m_index.release());
 }

@@ -59,8 +59,6 @@ public:
         Span append(QStringView s);
         std::unique_ptr<LookupIndex> m_index;
         std::vector<Span> &m_in, &m_out, &m_fold;
-        std::vector<uint8_t> m_keys;
-        std::vector<uint32_t> m_keyStart;
         struct Collator;
         std::unique_ptr<Collator> m_collator;
     };
