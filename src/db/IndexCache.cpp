@@ -227,6 +227,9 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     if (!r.checksumMatches())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
+    // Every rank it gives must name a listed row.
+    if (!ix->m_ranks.isPermutation())
+        return nullptr;
     return ix;
 }
 

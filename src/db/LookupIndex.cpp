@@ -12,8 +12,7 @@ uint32_t Matches::row(size_t k) const
 {
     const LookupIndex &ix = *m_index;
     const uint32_t rank = m_list ? (*m_list)[k] : ix.m_ranks.kthSmallest(m_lo, m_hi, k);
-    // Only an index loaded from a tampered cache file could go past the end.
-    return ix.m_displayOrder[std::min<size_t>(rank, ix.m_displayOrder.size() - 1)];
+    return ix.m_displayOrder[rank];
 }
 
 // Czech, case-insensitive, accent-sensitive: the same ICU collator QCollator

@@ -115,7 +115,6 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         return std::nullopt;
     }
     const int pageSize = format.jet3() ? 2048 : 4096;
-
     if (page.size() < pageSize || fi.size() < 3 * pageSize) {
         *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
         return std::nullopt;

@@ -93,6 +93,30 @@ uint32_t WaveletMatrix::kthSmallest(size_t lo, size_t hi, size_t k) const
     return v;
 }
 
+bool WaveletMatrix::isPermutation() const
+{
+    // Rebuild the values level by level, in each level's own order; both
+    // passes are sequential, so this costs about as much as building did.
+    std::vector<uint32_t> values(m_size, 0), next(m_size);
+    for (const Level &level : m_levels) {
+        size_t z = 0, o = level.zeros;
+        for (size_t i = 0; i < m_size; ++i) {
+            const uint32_t b = level.bit(i) ? 1 : 0;
+            (b ? next[o++] : next[z++]) = (values[i] << 1) | b;
+        }
+        if (z != level.zeros)
+            return false;
+        values.swap(next);
+    }
+    std::vector<bool> seen(m_size, false);
+    for (uint32_t v : values) {
+        if (v >= m_size || seen[v])
+            return false;
+        seen[v] = true;
+    }
+    return true;
+}
+
 size_t WaveletMatrix::memoryBytes() const
 {
     size_t n = 0;

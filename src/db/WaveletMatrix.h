@@ -22,6 +22,8 @@ public:
     // k-th smallest (0-based) of the values at positions [lo, hi); k < hi - lo.
     uint32_t kthSmallest(size_t lo, size_t hi, size_t k) const;
     size_t memoryBytes() const;
+    // True when the values are 0 .. size()-1, each once (checks a matrix read from disk).
+    bool isPermutation() const;
 
     struct Level
     {
