@@ -100,6 +100,26 @@ uint64_t unitPrefix(const char16_t *p, size_t n)
     return v;
 }
 
+// The rows in the order of their prefix numbers, then of 'compare' (a
+// three-way comparison of two rows), then of the rows themselves.
+template <typename Prefix, typename Compare>
+std::vector<uint32_t> orderRows(const std::vector<uint32_t> &rows, Prefix prefixOf, Compare compare)
+{
+    std::vector<Keyed> keyed(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        keyed[i] = {prefixOf(rows[i]), rows[i]};
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        const int c = compare(a.row, b.row);
+        return c != 0 ? c < 0 : a.row < b.row;
+    });
+    std::vector<uint32_t> order(keyed.size());
+    for (size_t i = 0; i < keyed.size(); ++i)
+        order[i] = keyed[i].row;
+    return order;
+}
+
 } // namespace
 
 std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
@@ -116,22 +136,13 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 
     // Folded order: binary order of the folded text, ties in table order.
     std::thread foldSort([&ix, &rows, text] {
-        std::vector<Keyed> keyed(rows.size());
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const Span s = ix.m_fold[rows[i]];
-            keyed[i] = {unitPrefix(text + s.start, s.length), rows[i]};
-        }
-        std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-            if (a.prefix != b.prefix)
-                return a.prefix < b.prefix;
-            const Span sa = ix.m_fold[a.row], sb = ix.m_fold[b.row];
-            const int c = std::u16string_view(text + sa.start, sa.length).compare(
-                std::u16string_view(text + sb.start, sb.length));
-            return c != 0 ? c < 0 : a.row < b.row;
-        });
-        ix.m_foldOrder.resize(keyed.size());
-        for (size_t i = 0; i < keyed.size(); ++i)
-            ix.m_foldOrder[i] = keyed[i].row;
+        auto view = [&](uint32_t row) {
+            const Span s = ix.m_fold[row];
+            return std::u16string_view(text + s.start, s.length);
+        };
+        ix.m_foldOrder = orderRows(
+            rows, [&](uint32_t r) { return unitPrefix(view(r).data(), view(r).size()); },
+            [&](uint32_t a, uint32_t b) { return view(a).compare(view(b)); });
     });
 
     // Display order: the collator's sort keys, made here rather than row by row
@@ -154,24 +165,14 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         keyOf[r] = {uint32_t(keys.size()), uint32_t(len)};
         keys.insert(keys.end(), buffer.begin(), buffer.begin() + len);
     }
-    std::vector<Keyed> keyed(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const KeyRef k = keyOf[rows[i]];
-        keyed[i] = {bytePrefix(keys.data() + k.start, k.length), rows[i]};
-    }
-    std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        const KeyRef ka = keyOf[a.row], kb = keyOf[b.row];
-        // Keys end in their only zero byte, so comparing up to the shorter
-        // length decides unless the keys are equal.
-        const int c = std::memcmp(keys.data() + ka.start, keys.data() + kb.start, std::min(ka.length, kb.length));
-        return c != 0 ? c < 0 : a.row < b.row;
-    });
-    ix.m_displayOrder.resize(keyed.size());
-    for (size_t i = 0; i < keyed.size(); ++i)
-        ix.m_displayOrder[i] = keyed[i].row;
-    std::vector<Keyed>().swap(keyed);
+    ix.m_displayOrder = orderRows(
+        rows, [&](uint32_t r) { return bytePrefix(keys.data() + keyOf[r].start, keyOf[r].length); },
+        [&](uint32_t a, uint32_t b) {
+            // Keys end in their only zero byte, so comparing up to the shorter
+            // length decides unless the keys are equal.
+            const KeyRef ka = keyOf[a], kb = keyOf[b];
+            return std::memcmp(keys.data() + ka.start, keys.data() + kb.start, std::min(ka.length, kb.length));
+        });
     std::vector<uint8_t>().swap(keys);
     std::vector<KeyRef>().swap(keyOf);
 
