@@ -2,6 +2,7 @@
 #include "db/DataControl.h"
 #include "db/JetWriter.h"
 #include "db/Sql.h"
+#include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,24 +15,13 @@ using namespace tarnvik;
 
 namespace {
 
-struct Pair
-{
-    std::optional<QString> in, out;
-};
-
 void writeDb(const QString &path, const QString &table, const QString &in, const QString &out,
-             const std::vector<Pair> &rows, JetWriter::Format format = JetWriter::Format::Jet4, int codePage = 1252)
+             const std::vector<testutil::Row> &rows, JetWriter::Format format = JetWriter::Format::Jet4,
+             int codePage = 1252)
 {
-    QFile::remove(path);
-    JetWriter w;
-    if (!w.open(path, format, codePage) || !w.beginTable(table, {{in}, {out}}))
-        qFatal("%s", qPrintable(w.errorString()));
-    for (const Pair &p : rows) {
-        if (!w.addRow({p.in, p.out}))
-            qFatal("%s", qPrintable(w.errorString()));
-    }
-    if (!w.commit())
-        qFatal("%s", qPrintable(w.errorString()));
+    QString error;
+    if (!testutil::writeTable(path, table, {{in}, {out}}, rows, &error, format, codePage))
+        qFatal("%s", qPrintable(error));
 }
 
 // The look-up's two statements for typed text: the count, then every pair.
@@ -138,7 +128,7 @@ void TestDataControl::prefixLookups()
 
 void TestDataControl::manyMatchesInOrder()
 {
-    std::vector<Pair> rows;
+    std::vector<testutil::Row> rows;
     for (int i = 119; i >= 0; --i)
         rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QLatin1Char('0')), QString::number(i)});
     for (int i = 0; i < 500; ++i)
@@ -221,7 +211,7 @@ void TestDataControl::indexIsKeptOnDisk()
 {
     const QString db = m_dir.filePath(u"cached.mdb"_qs);
     const QString cacheDir = m_dir.filePath(u"cache"_qs);
-    std::vector<Pair> rows;
+    std::vector<testutil::Row> rows;
     for (int i = 0; i < 2000; ++i)
         rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);

@@ -21,27 +21,12 @@ private slots:
     void refusesBadTablesAndValues();
 
 private:
-    bool write(const QString &path, JetWriter::Format format, int codePage, const QString &table,
-               const std::vector<JetWriter::Field> &fields, const std::vector<Row> &rows, QString *error);
     QTemporaryDir m_dir;
 };
 
 void TestJetWriter::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-}
-
-bool TestJetWriter::write(const QString &path, JetWriter::Format format, int codePage, const QString &table,
-                          const std::vector<JetWriter::Field> &fields, const std::vector<Row> &rows, QString *error)
-{
-    JetWriter w;
-    bool ok = w.open(path, format, codePage) && w.beginTable(table, fields);
-    for (size_t i = 0; ok && i < rows.size(); ++i)
-        ok = w.addRow(rows[i]);
-    ok = ok && w.commit();
-    if (!ok)
-        *error = w.errorString();
-    return ok;
 }
 
 void TestJetWriter::unicodeTextRoundTrips()
@@ -65,9 +50,9 @@ void TestJetWriter::unicodeTextRoundTrips()
         rows.push_back({QStringLiteral("slovo%1 žluťoučký").arg(i), QStringLiteral("význam %1").arg(i)});
     const QString file = m_dir.filePath(u"unicode.mdb"_qs);
     QString error;
-    QVERIFY2(write(file, JetWriter::Format::Jet4, 0, u"Slovník"_qs,
-                   {{u"Heslo"_qs, JetWriter::FieldType::Text}, {u"Význam"_qs, JetWriter::FieldType::Memo}}, rows,
-                   &error),
+    QVERIFY2(writeTable(file, u"Slovník"_qs,
+                        {{u"Heslo"_qs, JetWriter::FieldType::Text}, {u"Význam"_qs, JetWriter::FieldType::Memo}}, rows,
+                        &error),
              qPrintable(error));
 
     const auto tables = MdbFile(file).tables(&error);
@@ -119,8 +104,9 @@ void TestJetWriter::jet3CodePagesRoundTrip()
             rows.push_back({c.word + QString::number(i), i % 10 ? std::optional<QString>(c.word.repeated(i % 40)) : std::nullopt});
         const QString file = m_dir.filePath(QStringLiteral("jet3-%1.mdb").arg(c.codePage));
         QString error;
-        QVERIFY2(write(file, JetWriter::Format::Jet3, c.codePage, u"t"_qs,
-                       {{u"in"_qs, JetWriter::FieldType::Text}, {u"out"_qs, JetWriter::FieldType::Memo}}, rows, &error),
+        QVERIFY2(writeTable(file, u"t"_qs,
+                            {{u"in"_qs, JetWriter::FieldType::Text}, {u"out"_qs, JetWriter::FieldType::Memo}}, rows,
+                            &error, JetWriter::Format::Jet3, c.codePage),
                  qPrintable(error));
         const auto format = MdbFile(file).probe(&error);
         QVERIFY(format && format->jet3());

@@ -39,13 +39,12 @@ void TestReader::initTestCase()
 QString TestReader::makeDatabase(const QString &name, int rows)
 {
     const QString path = m_dir.filePath(name);
-    JetWriter w;
-    if (!w.open(path, JetWriter::Format::Jet4) || !w.beginTable(u"t"_qs, {{u"in"_qs}, {u"out"_qs}}))
-        qFatal("%s", qPrintable(w.errorString()));
+    std::vector<Row> data;
     for (int i = 0; i < rows; ++i)
-        w.addRow({QStringLiteral("slovo %1").arg(i), QStringLiteral("význam %1").arg(i)});
-    if (!w.commit())
-        qFatal("%s", qPrintable(w.errorString()));
+        data.push_back({QStringLiteral("slovo %1").arg(i), QStringLiteral("význam %1").arg(i)});
+    QString error;
+    if (!writeTable(path, u"t"_qs, {{u"in"_qs}, {u"out"_qs}}, data, &error))
+        qFatal("%s", qPrintable(error));
     return path;
 }
 

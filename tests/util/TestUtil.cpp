@@ -42,6 +42,19 @@ static QString escape(const QString &v)
     return s;
 }
 
+bool writeTable(const QString &path, const QString &table, const std::vector<tarnvik::JetWriter::Field> &fields,
+                const std::vector<Row> &rows, QString *error, tarnvik::JetWriter::Format format, int codePage)
+{
+    tarnvik::JetWriter w;
+    bool ok = w.open(path, format, codePage) && w.beginTable(table, fields);
+    for (size_t i = 0; ok && i < rows.size(); ++i)
+        ok = w.addRow(rows[i]);
+    ok = ok && w.commit();
+    if (!ok)
+        *error = w.errorString();
+    return ok;
+}
+
 void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows)
 {
     QFile f(path);

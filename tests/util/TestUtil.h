@@ -2,6 +2,7 @@
 // back, and running mdbtools' programs for comparison.
 #pragma once
 
+#include "db/JetWriter.h"
 #include "db/MdbFile.h"
 
 #include <QProcess>
@@ -24,6 +25,11 @@ struct Run
 // Runs a program to its end (or kills it after the timeout).
 Run run(const QString &program, const QStringList &args, int timeoutMs = 120000);
 bool haveProgram(const QString &program);
+
+// Writes one table with our writer, replacing the file; false with 'error' set.
+bool writeTable(const QString &path, const QString &table, const std::vector<tarnvik::JetWriter::Field> &fields,
+                const std::vector<Row> &rows, QString *error,
+                tarnvik::JetWriter::Format format = tarnvik::JetWriter::Format::Jet4, int codePage = 1252);
 
 // Writes a TSV file (values escaped, std::nullopt as \N).
 void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows);
