@@ -1,0 +1,198 @@
+#include "Catalogue.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace tarnvik {
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+const QString kTables = QStringLiteral("Tables");
+} // namespace
+
+namespace setting {
+
+bool toBool(const QString &text, bool defaultValue)
+{
+    if (text.compare(u"true", Qt::CaseInsensitive) == 0)
+        return true;
+    if (text.compare(u"false", Qt::CaseInsensitive) == 0)
+        return false;
+    return defaultValue;
+}
+
+qint64 leadingNumber(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    qint64 n = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        n = std::min<qint64>(n * 10 + (text[i].unicode() - u'0'), qint64(1) << 40);
+    return negative ? -n : n;
+}
+
+uint8_t toCharset(const QString &text, uint8_t defaultValue)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 3)
+        return defaultValue;
+    for (const QChar c : t)
+        if (c < u'0' || c > u'9')
+            return defaultValue;
+    const int n = t.toInt();
+    return n <= 255 ? uint8_t(n) : defaultValue;
+}
+
+QString key(int n, const char *field)
+{
+    return QStringLiteral("Table") + QString::number(n) + QLatin1String(field);
+}
+
+} // namespace setting
+
+using namespace setting;
+
+namespace {
+
+// Menu entries are numbered with 16 bits; a larger count is a damaged store.
+constexpr qint64 kMaxEntries = 32767;
+
+qint64 storedCount(const SettingsStore &store)
+{
+    const qint64 n = leadingNumber(store.getSetting(kTables, QStringLiteral("count"), QStringLiteral("0")));
+    return std::clamp<qint64>(n, 0, kMaxEntries);
+}
+
+qint64 storedActiveTable(const SettingsStore &store)
+{
+    return leadingNumber(store.getSetting(kTables, QStringLiteral("ActiveTable"), QStringLiteral("1")));
+}
+
+DataSource readEntry(const SettingsStore &store, int n)
+{
+    auto text = [&](const char *field) { return store.getSetting(kTables, key(n, field), QString()); };
+    auto charset = [&](const char *field) {
+        return toCharset(store.getSetting(kTables, key(n, field), QStringLiteral("238")));
+    };
+    DataSource s;
+    s.Title = text("Title");
+    s.File = text("File");
+    s.In = text("In");
+    s.Out = text("Out");
+    s.Name = text("Name");
+    s.CharsetIn = charset("CharsetIn");
+    s.CharsetOut = charset("CharsetOut");
+    s.Visible = toBool(store.getSetting(kTables, key(n, "Visible"), QStringLiteral("true")), true);
+    return s;
+}
+
+} // namespace
+
+void load_tables(const SettingsStore &store, QVector<DataSource> &sources, int &selected)
+{
+    const qint64 count = storedCount(store);
+    const qint64 active = storedActiveTable(store);
+    sources.resize(count);
+    int seen = 0, firstVisible = -1;
+    selected = -1;
+    for (int p = 0; p < count; ++p) {
+        sources[p] = readEntry(store, p + 1);
+        if (sources[p].Visible) {
+            if (firstVisible < 0)
+                firstVisible = p;
+            if (++seen == active)
+                selected = p;
+        }
+    }
+    if (selected < 0)
+        selected = firstVisible >= 0 ? firstVisible : (count > 0 ? 0 : -1);
+}
+
+int activeTableFor(const QVector<DataSource> &sources, int selected)
+{
+    if (selected < 0 || selected >= sources.size())
+        return 1;
+    int hidden = 0;
+    for (int p = 0; p <= selected; ++p)
+        hidden += sources[p].Visible ? 0 : 1;
+    int value = selected + 1 - hidden;
+    if (sources[selected].Title == u"-")
+        --value;
+    return value;
+}
+
+void save_tables(SettingsStore &store, const QVector<DataSource> &sources, int selected)
+{
+    store.saveSetting(kTables, QStringLiteral("count"), QString::number(sources.size()));
+    for (int p = 0; p < sources.size(); ++p) {
+        const int n = p + 1;
+        const DataSource &s = sources[p];
+        store.saveSetting(kTables, key(n, "Title"), s.Title);
+        store.saveSetting(kTables, key(n, "File"), s.File);
+        store.saveSetting(kTables, key(n, "In"), s.In);
+        store.saveSetting(kTables, key(n, "Out"), s.Out);
+        store.saveSetting(kTables, key(n, "Name"), s.Name);
+        store.saveSetting(kTables, key(n, "CharsetIn"), QString::number(s.CharsetIn));
+        store.saveSetting(kTables, key(n, "CharsetOut"), QString::number(s.CharsetOut));
+        store.saveSetting(kTables, key(n, "Visible"), fromBool(s.Visible));
+    }
+    store.saveSetting(kTables, QStringLiteral("ActiveTable"),
+                      QString::number(activeTableFor(sources, selected)));
+}
+
+QString resolveDatabasePath(const QString &stored, const SearchFolders &folders)
+{
+    if (stored.isEmpty() || QDir::isAbsolutePath(stored))
+        return stored;
+    auto in = [&](const QString &folder) {
+        return QDir::cleanPath(folder + QDir::separator() + stored);
+    };
+    QStringList candidates{in(folders.current), in(folders.program)};
+    for (const QString &d : folders.data)
+        candidates << in(d);
+    for (const QString &c : candidates)
+        if (QFileInfo(c).isFile())
+            return c;
+    return in(folders.program);
+}
+
+SearchFolders defaultSearchFolders()
+{
+    return {QDir::currentPath(), QCoreApplication::applicationDirPath(),
+            QStandardPaths::standardLocations(QStandardPaths::AppDataLocation)};
+}
+
+LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolders &folders)
+{
+    LookupSettings out;
+    out.topMost = toBool(store.getSetting(kSettings, QStringLiteral("TopMost"), QStringLiteral("true")), true);
+    out.fontName = store.getSetting(kSettings, QStringLiteral("Font"), QStringLiteral("Tahoma"));
+    const qint64 count = storedCount(store);
+    for (int n = 1; n <= count; ++n) {
+        const DataSource e = readEntry(store, n);
+        if (e.Visible)
+            out.sources.push_back({e.Title, resolveDatabasePath(e.File, folders), e.Name, e.In,
+                                   e.Out, e.CharsetIn, e.CharsetOut});
+    }
+    if (!out.sources.isEmpty()) {
+        const qint64 active = storedActiveTable(store) - 1;
+        out.active = active < 0 || active >= out.sources.size() ? 0 : int(active);
+    }
+    return out;
+}
+
+void writeLookupSettings(SettingsStore &store, bool topMost, int active)
+{
+    store.saveSetting(kSettings, QStringLiteral("TopMost"), fromBool(topMost));
+    store.saveSetting(kTables, QStringLiteral("ActiveTable"), QString::number(active + 1));
+}
+
+} // namespace tarnvik

@@ -1,0 +1,69 @@
+#include "Controls.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tarnvik {
+
+QColor fromBgr(unsigned bgr)
+{
+    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
+
+void Lamp::setFillColor(const QColor &c)
+{
+    if (c == m_color)
+        return;
+    m_color = c;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), m_color);
+    p.setPen(QColor(0, 0, 0, 96));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+CellGrid::CellGrid(QWidget *parent) : QLabel(parent)
+{
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, fromBgr(0xC0FFFF));
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::Text));
+    setPalette(pal);
+    setFocusPolicy(Qt::StrongFocus);
+    setIndent(2);
+    setTextFormat(Qt::PlainText);
+}
+
+void CellGrid::setCellText(const QString &text)
+{
+    m_text = text;
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    shown.replace(u'\n', u' ').replace(u'\r', u' ');
+    setText(shown);
+    setToolTip(text.size() > 40 || text.contains(u'\n') ? text : QString());
+}
+
+void CellGrid::mousePressEvent(QMouseEvent *e)
+{
+    emit pressed(e->button(), e->position().toPoint());
+}
+
+void CellGrid::keyPressEvent(QKeyEvent *e)
+{
+    if (e->text().isEmpty() && e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter
+        && e->key() != Qt::Key_Backspace && e->key() != Qt::Key_Escape) {
+        QLabel::keyPressEvent(e);
+        return;
+    }
+    emit keyPressed(e->key());
+}
+
+} // namespace tarnvik

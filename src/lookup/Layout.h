@@ -1,0 +1,50 @@
+// Geometry of the lookup window and of the drop-down's columns, in twips.
+#pragma once
+
+#include "platform/Metrics.h"
+
+#include <QRect>
+
+namespace tarnvik {
+
+struct TwipRect
+{
+    double left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const TwipRect &) const = default;
+};
+
+// Pixels at the widget boundary; edges are rounded, so neighbours stay flush.
+QRect toPixels(const TwipRect &r, const Metrics &m);
+
+// Whole twips, halves to even, as grid column widths are set.
+int roundTwips(double twips);
+
+namespace design {
+// The window's client area: the background picture's 600 x 40 pixels at
+// 96 dpi, which holds every control below.
+constexpr double WindowWidth = 9000, WindowHeight = 600;
+constexpr TwipRect Text1{1500, 90, 1545, 360};
+constexpr TwipRect Combo1{3075, 90, 5745, 360};
+constexpr TwipRect Shape1{1320, 420, 90, 105};
+constexpr double FontPoints = 9.75;
+} // namespace design
+
+// The first-match grids laid over Combo1's face, its button left uncovered.
+struct FirstMatchLayout
+{
+    TwipRect gridd[2];
+    int columnWidth; // both grids' column 0
+};
+FirstMatchLayout setGridLayout(const TwipRect &combo, const Metrics &m);
+
+// The drop-down's two grids, read as one two-column list as wide as Combo1:
+// grid 0 is wider by a scroll bar and a border, and grid 1 covers that strip.
+struct DropDownColumns
+{
+    int columnWidth[2];
+    double grid0Width;
+    double grid1Left, grid1Width;
+};
+DropDownColumns dropDownColumns(double comboWidth, const Metrics &m);
+
+} // namespace tarnvik

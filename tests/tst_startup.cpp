@@ -1,0 +1,241 @@
+// Starts the real lookup window on catalogues of databases made by
+// tarnvik-mkdb and checks what the user finds: caption, frame, source menu,
+// fonts, character sets and the no-match state; and the store's failures.
+#include "dropdown/frmCombo.h"
+#include "lookup/Controls.h"
+#include "lookup/Layout.h"
+#include "lookup/frmDict.h"
+#include "platform/Dict.h"
+#include "util/TestUtil.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace tarnvik;
+
+namespace {
+
+void writeIni(const QString &path, const QString &text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toUtf8());
+}
+
+// Answers the message boxes that come up while 'action' runs and the events
+// after it; returns their texts.
+QStringList answeringBoxes(const std::function<void()> &action)
+{
+    QStringList texts;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            box->accept();
+        }
+    });
+    poll.start();
+    action();
+    QTest::qWait(100);
+    return texts;
+}
+
+QColor paletteColor(QWidget *w)
+{
+    return w->palette().color(QPalette::Base);
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_db1, m_db2;
+    QString ini() const { return m_dir.filePath(QStringLiteral("config/TVK/TVK.ini")); }
+
+    QString catalogue(const QString &font, const QString &topMost, const QString &active) const
+    {
+        return QStringLiteral("[Settings]\nTopMost=%1\nFont=%2\n[Tables]\ncount=4\nActiveTable=%3\n"
+                              "Table1Title=Anglicko-český\nTable1File=%4\nTable1Name=Slova\nTable1In=slovo\n"
+                              "Table1Out=vyznam\n"
+                              "Table2Title=Skrytý\nTable2File=%4\nTable2Visible=False\n"
+                              "Table3Title=-\nTable3File=%4\n"
+                              "Table4Title=Rusko-český\nTable4File=%5\nTable4Name=Slova\nTable4In=slovo\n"
+                              "Table4Out=vyznam\nTable4CharsetIn=204\nTable4CharsetOut=238\n")
+            .arg(topMost, font, active, m_db1, m_db2);
+    }
+
+    static QStringList menuEntries(frmDict &w)
+    {
+        QStringList out;
+        for (QAction *a : w.sourceMenu()->actions())
+            out << (a->isSeparator() ? QStringLiteral("|") : a->text())
+                       + (a->isChecked() ? QStringLiteral("*") : QString())
+                       + (a->isEnabled() ? QString() : QStringLiteral("(disabled)"));
+        return out;
+    }
+
+    static void verifyNoMatch(frmDict &w)
+    {
+        QCOMPARE(paletteColor(w.findChild<QComboBox *>("Combo1")), QColor(0xFF, 0x80, 0x80));
+        QVERIFY(w.findChild<CellGrid *>("gridd0")->isHidden());
+        QVERIFY(w.findChild<CellGrid *>("gridd1")->isHidden());
+        QCOMPARE(w.findChild<Lamp *>("Shape1")->fillColor(), QColor(0, 0xFF, 0));
+        QVERIFY(w.dropDown()->isHidden());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_db1 = m_dir.filePath(QStringLiteral("one.mdb"));
+        m_db2 = m_dir.filePath(QStringLiteral("two.mdb"));
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        testutil::writeTsv(tsv, {"slovo", "vyznam"}, {{QStringLiteral("dům"), QStringLiteral("house")}});
+        for (const QString &db : {m_db1, m_db2}) {
+            const auto r = testutil::runMkdb({db, tsv});
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+        }
+    }
+
+    void startsOnCatalogue()
+    {
+        writeIni(ini(), catalogue(QStringLiteral("No Such Face"), QStringLiteral("False"), QStringLiteral("3")));
+        SettingsStore store(ini());
+        frmDict w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tarnvik"));
+        QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(menuEntries(w), (QStringList{"Anglicko-český", "|", "Rusko-český*"}));
+        QCOMPARE(w.activePosition(), 2);
+        QCOMPARE(w.data1().databaseName(), m_db2);
+
+        // A face that is not installed: Arial everywhere; the store keeps the name.
+        for (QWidget *c : {static_cast<QWidget *>(w.findChild<QLineEdit *>("Text1")),
+                           static_cast<QWidget *>(w.findChild<CellGrid *>("gridd0")),
+                           static_cast<QWidget *>(w.findChild<CellGrid *>("gridd1")),
+                           static_cast<QWidget *>(w.dropDown()->grid(0)),
+                           static_cast<QWidget *>(w.dropDown()->grid(1))})
+            QCOMPARE(c->font().family(), QStringLiteral("Arial"));
+        QCOMPARE(w.fontName(), QStringLiteral("Arial"));
+        QCOMPARE(store.getSetting("Settings", "Font", {}), QStringLiteral("No Such Face"));
+
+        // Input values in the input set, output values in the output set.
+        QCOMPARE(w.findChild<QLineEdit *>("Text1")->property("charset").toInt(), 204);
+        QCOMPARE(w.findChild<CellGrid *>("gridd0")->property("charset").toInt(), 204);
+        QCOMPARE(w.dropDown()->grid(0)->property("charset").toInt(), 204);
+        QCOMPARE(w.findChild<CellGrid *>("gridd1")->property("charset").toInt(), 238);
+        QCOMPARE(w.dropDown()->grid(1)->property("charset").toInt(), 238);
+
+        // The first-match grids lie over Combo1's face, its button uncovered.
+        const FirstMatchLayout l = setGridLayout(design::Combo1, metrics());
+        QCOMPARE(w.findChild<CellGrid *>("gridd0")->geometry(), toPixels(l.gridd[0], metrics()));
+        QCOMPARE(w.findChild<CellGrid *>("gridd1")->geometry(), toPixels(l.gridd[1], metrics()));
+        const QRect combo = w.findChild<QComboBox *>("Combo1")->geometry();
+        QVERIFY(combo.contains(toPixels(l.gridd[1], metrics()).topRight()));
+
+        verifyNoMatch(w);
+        QVERIFY(!w.dropDown()->isVisible());
+    }
+
+    void installedFontAndTopMost()
+    {
+        writeIni(ini(), catalogue(QStringLiteral("DejaVu Sans"), QStringLiteral("tRuE"), QStringLiteral("0")));
+        SettingsStore store(ini());
+        frmDict w(store);
+        QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(w.windowMenu()->actions().at(3)->isChecked()); // "Vždy navrchu"
+        QCOMPARE(w.windowMenu()->actions().at(3)->text(), QStringLiteral("Vždy navrchu"));
+        if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans")))
+            QCOMPARE(w.findChild<QLineEdit *>("Text1")->font().family(), QStringLiteral("DejaVu Sans"));
+        // "ActiveTable" below 1: the first visible entry.
+        QCOMPARE(menuEntries(w).first(), QStringLiteral("Anglicko-český*"));
+        QCOMPARE(w.data1().databaseName(), m_db1);
+    }
+
+    void captionBarKeepsPlace()
+    {
+        QWidget w;
+        w.setGeometry(100, 120, 300, 40);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect outer = w.frameGeometry();
+        SetCaptionBar(&w, false);
+        QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(w.isVisible());
+        QTRY_COMPARE(w.frameGeometry(), outer);
+        SetCaptionBar(&w, true);
+        QVERIFY(!w.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QVERIFY(w.isVisible());
+        QTRY_COMPARE(w.geometry(), outer);
+    }
+
+    void emptyAndReloadedCatalogue()
+    {
+        QFile::remove(ini());
+        SettingsStore store(ini());
+        frmDict w(store);
+        QCOMPARE(menuEntries(w), QStringList{"Chyba při načítání dat(disabled)"});
+        QVERIFY(w.data1().databaseName().isEmpty());
+        verifyNoMatch(w);
+        QVERIFY(w.findChild<QLineEdit *>("Text1")->isEnabled());
+
+        writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("False"), QStringLiteral("1")));
+        w.getAllMySettings();
+        QCOMPARE(menuEntries(w), (QStringList{"Anglicko-český*", "|", "Rusko-český"}));
+
+        // Emptied again: back to the single disabled entry, nothing bound.
+        writeIni(ini(), QStringLiteral("[Tables]\ncount=0\n"));
+        w.getAllMySettings();
+        w.Text1_Change();
+        QCOMPARE(menuEntries(w), QStringList{"Chyba při načítání dat(disabled)"});
+        QVERIFY(w.sources().isEmpty());
+        QVERIFY(w.data1().databaseName().isEmpty());
+        verifyNoMatch(w);
+    }
+
+    void storeFailuresAreTold()
+    {
+        // Damaged: told once, defaults used, the file left for the user.
+        const QByteArray damaged = "[Tables]\ncount=1\nTable1Title=A\n[Broken\nx=1\n";
+        writeIni(ini(), QString::fromUtf8(damaged));
+        SettingsStore store(ini());
+        std::unique_ptr<frmDict> w;
+        QStringList told = answeringBoxes([&] { w = std::make_unique<frmDict>(store); });
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(ini()));
+        QCOMPARE(menuEntries(*w), QStringList{"Chyba při načítání dat(disabled)"});
+        told = answeringBoxes([&] { w->getAllMySettings(); });
+        QVERIFY(told.isEmpty());
+        QVERIFY(w->saveAllMySettings());
+        QFile f(ini());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), damaged);
+        w.reset();
+
+        // A write that fails is told, naming the file.
+        const QString blocked = m_dir.filePath(QStringLiteral("one.mdb/TVK.ini"));
+        SettingsStore cannot(blocked);
+        frmDict w2(cannot);
+        told = answeringBoxes([&] { QVERIFY(!w2.saveAllMySettings()); });
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains(blocked), qPrintable(told[0]));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
