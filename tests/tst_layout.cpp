@@ -80,6 +80,41 @@ private slots:
         QCOMPARE(toPixels(design::Combo1, m), QRect(205, 6, 383, 24));
         QCOMPARE(toPixels({0, 0, design::WindowWidth, design::WindowHeight}, m).size(), QSize(600, 40));
     }
+
+    void dropDownPlacement()
+    {
+        const Metrics m = metricsWith(240, 45, 15);
+        const TwipRect combo{3075, 90, 3000, 360};
+        const int column = 1515; // grid(1)'s column for that Combo1
+        // Room below: directly under Combo1, as wide, three rows and a border high.
+        DropDownPlacement p = expandComboPlacement(1500, 3000, combo, 240, 3, column, 12000, m);
+        QCOMPARE(p.window, (TwipRect{4575, 3450, 3000, 3 * 240 + 15}));
+        QCOMPARE(p.gridHeight, 3 * 240 + 45.0);
+        // Near the bottom: it ends at Combo1's upper edge, plus the border.
+        p = expandComboPlacement(1500, 11000, combo, 240, 3, column, 12000, m);
+        QCOMPARE(p.window.top + p.window.height, 11000 + 90 + 15.0);
+        // No room above either: top 0.
+        p = expandComboPlacement(1500, 300, combo, 240, 40, column, 10000, m);
+        QCOMPARE(p.window.top, 0.0);
+        QCOMPARE(p.gridHeight, 40 * 240 + 45.0);
+        // Higher than the screen: as high as the screen, at the top.
+        p = expandComboPlacement(1500, 300, combo, 240, 100000, column, 10000, m);
+        QCOMPARE(p.gridHeight, 10000.0);
+        QCOMPARE(p.window.top, 0.0);
+    }
+
+    void dragStaysOnScreen()
+    {
+        const TwipRect w{1000, 1000, 9000, 600};
+        const QPointF anchor(300, 200);
+        // The pressed point follows the pointer.
+        QCOMPARE(dragTo(w, {500, 400}, anchor, 20000, 15000), QPointF(1200, 1200));
+        // Stops at the top-left corner, and flush with the right and bottom edges.
+        QCOMPARE(dragTo(w, {-5000, -5000}, anchor, 20000, 15000), QPointF(0, 0));
+        QCOMPARE(dragTo(w, {50000, 50000}, anchor, 20000, 15000), QPointF(11000, 14400));
+        // Wider than the screen: flush right, with a negative left.
+        QCOMPARE(dragTo(w, {-5000, 0}, anchor, 6000, 15000).x(), -3000.0);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestLayout)

@@ -7,6 +7,7 @@
 #include "lookup/frmDict.h"
 #include "platform/Dict.h"
 #include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,35 +21,10 @@
 #include <QtTest>
 
 using namespace tarnvik;
+using testutil::answeringBoxes;
+using testutil::writeIni;
 
 namespace {
-
-void writeIni(const QString &path, const QString &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text.toUtf8());
-}
-
-// Answers the message boxes that come up while 'action' runs and the events
-// after it; returns their texts.
-QStringList answeringBoxes(const std::function<void()> &action)
-{
-    QStringList texts;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            texts << box->text();
-            box->accept();
-        }
-    });
-    poll.start();
-    action();
-    QTest::qWait(100);
-    return texts;
-}
 
 QColor paletteColor(QWidget *w)
 {

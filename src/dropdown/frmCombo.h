@@ -1,7 +1,9 @@
 // The result drop-down: a borderless, topmost window without a task-bar
 // entry, holding two single-column grids that read as one two-column list.
+// Both are views of one model and share the current row and the scrolling.
 #pragma once
 
+#include "ResultModel.h"
 #include "lookup/Layout.h"
 
 #include <QWidget>
@@ -18,9 +20,28 @@ public:
     explicit frmCombo(double comboWidthTwips, QWidget *parent = nullptr);
 
     QTableView *grid(int index) const { return m_grid[index]; }
+    ResultModel &model() { return m_model; }
+    int rowCount() const { return m_model.rowCount(); }
+    // RowHeight(0) in twips, and grid(1)'s column width in twips.
+    double rowHeightTwips() const;
+    int grid1ColumnTwips() const { return m_columns.columnWidth[1]; }
+
+    void place(const DropDownPlacement &p);
+    int currentRow() const;
+    void setCurrentRow(int row);
+
+signals:
+    // Enter on the current row, or any mouse button on a row.
+    void chosen(int row);
+    // A grid lost the focus: closed without a choice.
+    void focusLost();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QTableView *m_grid[2];
+    QTableView *m_grid[2] = {};
+    ResultModel m_model;
     DropDownColumns m_columns;
 };
 

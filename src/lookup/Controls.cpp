@@ -11,6 +11,12 @@ QColor fromBgr(unsigned bgr)
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
 
+QString oneLine(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    return text.replace(u'\n', u' ').replace(u'\r', u' ');
+}
+
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
 
 void Lamp::setFillColor(const QColor &c)
@@ -44,10 +50,7 @@ CellGrid::CellGrid(QWidget *parent) : QLabel(parent)
 void CellGrid::setCellText(const QString &text)
 {
     m_text = text;
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    shown.replace(u'\n', u' ').replace(u'\r', u' ');
-    setText(shown);
+    setText(oneLine(text));
     setToolTip(text.size() > 40 || text.contains(u'\n') ? text : QString());
 }
 

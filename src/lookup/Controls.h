@@ -3,10 +3,14 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QWidget>
 
 namespace tarnvik {
+
+// A value on one line: line breaks become blanks.
+QString oneLine(QString text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
@@ -32,7 +36,6 @@ class CellGrid : public QLabel
     Q_OBJECT
 public:
     explicit CellGrid(QWidget *parent = nullptr);
-    // A value shown on one line: line breaks become blanks.
     void setCellText(const QString &text);
     QString cellText() const { return m_text; }
 
@@ -46,6 +49,27 @@ protected:
 
 private:
     QString m_text;
+};
+
+// A box whose own list stays empty: its button and its focus only ask for the
+// result drop-down.
+class DropButtonBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override { emit dropDownRequested(); }
+
+signals:
+    void dropDownRequested();
+    void gotFocus();
+
+protected:
+    void focusInEvent(QFocusEvent *e) override
+    {
+        QComboBox::focusInEvent(e);
+        emit gotFocus();
+    }
 };
 
 } // namespace tarnvik

@@ -1,5 +1,6 @@
 #include "Layout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarnvik {
@@ -36,6 +37,40 @@ DropDownColumns dropDownColumns(double comboWidth, const Metrics &m)
     out.grid1Left = w - m.BorderX;
     out.grid1Width = w;
     return out;
+}
+
+DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,
+                                       double rowHeight, int rows, int grid1Column, double screenHeight,
+                                       const Metrics &m)
+{
+    const double y = windowTop + combo.top + combo.height;
+    double h = roundTwips(rowHeight * rows + m.FrameY);
+    double top;
+    if (h > screenHeight) {
+        h = screenHeight;
+        top = 0;
+    } else if (h > screenHeight - y) {
+        top = std::max(0.0, y - combo.height - h + m.FrameY);
+    } else {
+        top = y;
+    }
+    return {h, {windowLeft + combo.left, top, double(roundTwips((grid1Column - m.BorderX) * 2.0)),
+                h - m.FrameY + m.BorderY}};
+}
+
+QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double screenWidth, double screenHeight)
+{
+    double left = window.left + mouse.x() - anchor.x();
+    if (left < 0)
+        left = 0;
+    if (left > screenWidth - window.width)
+        left = screenWidth - window.width;
+    double top = window.top + mouse.y() - anchor.y();
+    if (top < 0)
+        top = 0;
+    if (top > screenHeight - window.height)
+        top = screenHeight - window.height;
+    return {left, top};
 }
 
 } // namespace tarnvik

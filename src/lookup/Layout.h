@@ -3,6 +3,7 @@
 
 #include "platform/Metrics.h"
 
+#include <QPointF>
 #include <QRect>
 
 namespace tarnvik {
@@ -46,5 +47,21 @@ struct DropDownColumns
     double grid1Left, grid1Width;
 };
 DropDownColumns dropDownColumns(double comboWidth, const Metrics &m);
+
+// Where expandCombo puts the drop-down: below Combo1, above it when there is
+// no room below, at the top of the screen when it is higher than the screen.
+struct DropDownPlacement
+{
+    double gridHeight; // both grids
+    TwipRect window;   // frmCombo, on the screen
+};
+DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,
+                                       double rowHeight, int rows, int grid1Column, double screenHeight,
+                                       const Metrics &m);
+
+// Dragging by the window's surface: the pressed point stays under the pointer
+// and the window stays on the screen (left and top edges first, so a window
+// larger than the screen ends flush with its right or bottom edge).
+QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double screenWidth, double screenHeight);
 
 } // namespace tarnvik

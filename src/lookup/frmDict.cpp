@@ -5,9 +5,13 @@
 #include "dropdown/frmCombo.h"
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
+#include "db/Like.h"
+#include "db/Sql.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
-#include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -17,6 +21,12 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#ifndef TARNVIK_HOME_PAGE
+#define TARNVIK_HOME_PAGE ""
+#endif
 
 // The picture lives in a static library, whose resources load only on request.
 static void initResources()
@@ -58,7 +68,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setFrame(true);
     setBackColor(Text1, kYellow);
-    Combo1 = new QComboBox(this);
+    Combo1 = new DropButtonBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     setBackColor(Combo1, kYellow);
     Shape1 = new Lamp(this);
@@ -70,8 +80,30 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
         setFace(w, QStringLiteral("Tahoma"));
     Text1->setProperty("charset", 238);
+    // Its own context menu never shows: the right button opens the window's.
+    Text1->setContextMenuPolicy(Qt::NoContextMenu);
+    Text1->installEventFilter(this);
     buildMenus();
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
+    connect(Combo1, &DropButtonBox::dropDownRequested, this, &frmDict::checkStatus);
+    connect(Combo1, &DropButtonBox::gotFocus, this, &frmDict::checkStatus);
+    for (int i = 0; i < 2; ++i) {
+        connect(gridd[i], &CellGrid::pressed, this, [this, i](Qt::MouseButton button, QPoint pos) {
+            if (button != Qt::LeftButton)
+                popUp(mnuY, gridd[i]->geometry().topLeft() + pos);
+            else
+                expandCombo();
+        });
+        connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
+    }
+    // Every orderly end saves: the session's end as well as "Konec" or closing.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { saveAllMySettings(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!m_unloaded) {
+            m_unloaded = true;
+            saveAllMySettings();
+        }
+    });
     Form_Load();
 }
 
@@ -98,6 +130,23 @@ void frmDict::buildMenus()
     mnuAbout = mnuX->addAction(QStringLiteral("O aplikaci..."));
     mnuX->addSeparator();
     mnuEnd = mnuX->addAction(QStringLiteral("Konec"));
+    connect(mnuMinimize, &QAction::triggered, this, &QWidget::showMinimized);
+    connect(mnuHomePage, &QAction::triggered, this, &frmDict::mnuHomePage_Click);
+    connect(mnuAbout, &QAction::triggered, this, &frmDict::mnuAbout_Click);
+    connect(mnuEnd, &QAction::triggered, this, &frmDict::Form_Unload);
+    mnuData->setEnabled(false); // the catalogue editor is not built yet
+
+    mnuY = new QMenu(this);
+    mnuY->setObjectName(QStringLiteral("mnuY"));
+    const QString copy[] = {QStringLiteral("Kopírovat do schránky"), QStringLiteral("-"),
+                            QStringLiteral("Kopírovat výstup"), QStringLiteral("Kopírovat vstup")};
+    for (int i = 0; i < 4; ++i) {
+        if (i == 1) {
+            mnuY->addSeparator();
+            continue;
+        }
+        connect(mnuY->addAction(copy[i]), &QAction::triggered, this, [this, i] { mnuCopy_Click(i); });
+    }
     // The handler inverts the mark itself; undo the action's own toggle first.
     connect(mnuTopMost, &QAction::triggered, this, [this] {
         mnuTopMost->setChecked(!mnuTopMost->isChecked());
@@ -142,8 +191,15 @@ void frmDict::Form_Load()
 
 frmCombo *frmDict::dropDown()
 {
-    if (!m_dropDown)
+    if (!m_dropDown) {
         m_dropDown = new frmCombo(design::Combo1.width);
+        connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
+        connect(m_dropDown, &frmCombo::focusLost, this, [this] {
+            activateWindow();
+            m_dropDown->hide();
+            m_reopenGuard = true;
+        });
+    }
     return m_dropDown;
 }
 
@@ -164,6 +220,8 @@ void frmDict::getAllMySettings()
     mnuTopMost->setChecked(!s.topMost);
     mnuTopMost_Click();
     m_fontName = s.fontName;
+    while (mnuLang.size() > 1)
+        delete mnuLang.takeLast();
     if (s.sources.isEmpty()) {
         clearSourceMenu();
         m_sources.clear();
@@ -171,8 +229,6 @@ void frmDict::getAllMySettings()
         Data1.setDatabaseName(QString());
         return;
     }
-    while (mnuLang.size() > 1)
-        delete mnuLang.takeLast();
     m_sources = s.sources;
     for (int j = 0; j < m_sources.size(); ++j) {
         if (j == mnuLang.size()) {
@@ -193,8 +249,6 @@ void frmDict::getAllMySettings()
 
 void frmDict::clearSourceMenu()
 {
-    while (mnuLang.size() > 1)
-        delete mnuLang.takeLast();
     mnuLang[0]->setSeparator(false);
     mnuLang[0]->setText(kNoSources);
     mnuLang[0]->setChecked(false);
@@ -236,18 +290,191 @@ void frmDict::setCharset(uint8_t inCharset, uint8_t outCharset)
 
 void frmDict::Text1_Change()
 {
+    // Painted at once rather than by letting events run: a nested look-up
+    // could otherwise start inside this one.
     Shape1->setFillColor(fromBgr(0x0000FF));
+    Shape1->repaint();
+    Combo1->clear();
+    const QString typed = Text1->text();
+    if (typed.isEmpty())
+        return noMatch();
+    if (m_sources.isEmpty())
+        return lookupFailed(QStringLiteral("Není vybrán žádný zdroj dat."), false);
+    const VisibleSource &src = m_sources[m_active];
+    QString error;
+    if (!LikePattern::compile(QString(typed + u'*'), &error))
+        return lookupFailed(QStringLiteral("Hledaný text není platný vzor: %1").arg(error), false);
+    dropDown()->model().clear();
+    Data1.setOutputField(src.Out);
+    Data1.setRecordSource(countStatement(src.Name, src.In, typed));
+    if (!Data1.refresh())
+        return lookupFailed(Data1.errorString(), true);
+    const qint64 last = Data1.recordset().field(QStringLiteral("headcount")).toLongLong() - 1;
+    if (last < 0)
+        return noMatch();
+    Data1.setRecordSource(selectStatement(src.Name, src.In, src.Out, typed));
+    if (!Data1.refresh())
+        return lookupFailed(Data1.errorString(), true);
+    m_problem.clear();
+    m_toldProblem.clear();
+    Combo1->setToolTip(QString());
+    Shape1->setToolTip(QString());
+    setBackColor(Combo1, kYellow);
+    Recordset &rs = Data1.recordset();
+    rs.moveFirst();
+    gridd[1]->setCellText(rs.field(src.Out).toString()); // Null reads as empty text
+    gridd[0]->setCellText(rs.field(src.In).toString());
+    gridd[0]->show();
+    gridd[1]->show();
+    dropDown()->model().setMatches(rs.matches());
+    Shape1->setFillColor(fromBgr(kGreen));
+}
+
+void frmDict::lookupFailed(const QString &why, bool tellOnce)
+{
     noMatch();
+    m_problem = why;
+    Combo1->setToolTip(why);
+    Shape1->setToolTip(why);
+    // Told once, not on every keystroke; a new cause is told again.
+    if (tellOnce && why != m_toldProblem) {
+        m_toldProblem = why;
+        QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
+    }
 }
 
 void frmDict::noMatch()
 {
+    m_problem.clear();
+    Combo1->setToolTip(QString());
+    Shape1->setToolTip(QString());
     Combo1->clear();
     gridd[0]->hide();
     gridd[1]->hide();
     dropDown()->hide();
+    dropDown()->model().clear();
     setBackColor(Combo1, kLightRed);
     Shape1->setFillColor(fromBgr(kGreen));
+}
+
+void frmDict::checkStatus()
+{
+    if (m_reopenGuard) {
+        m_reopenGuard = false;
+        return;
+    }
+    if (dropDown()->rowCount() != 0)
+        expandCombo();
+    m_reopenGuard = true;
+}
+
+void frmDict::expandCombo()
+{
+    const Metrics &m = metrics();
+    frmCombo *list = dropDown();
+    const QScreen *s = screen();
+    const double screenHeight = s ? s->geometry().height() * m.TwipsPerPixelY : 1e9;
+    const QRect outer = frameGeometry();
+    list->place(expandComboPlacement(outer.left() * m.TwipsPerPixelX, outer.top() * m.TwipsPerPixelY,
+                                     design::Combo1, list->rowHeightTwips(), list->rowCount(),
+                                     list->grid1ColumnTwips(), screenHeight, m));
+    SetTopMost(list, true);
+    list->activateWindow();
+    list->grid(0)->setFocus();
+}
+
+void frmDict::choose(int row)
+{
+    gridd[0]->setCellText(dropDown()->model().text(row, 0));
+    gridd[1]->setCellText(dropDown()->model().text(row, 1));
+    m_reopenGuard = true;
+    dropDown()->hide();
+}
+
+void frmDict::mnuCopy_Click(int index)
+{
+    const QString in = gridd[0]->cellText(), out = gridd[1]->cellText();
+    const QString text = index == 0 ? in + QStringLiteral(" = ") + out : index == 2 ? out : in;
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void frmDict::mnuAbout_Click()
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("O aplikaci"),
+                    QStringLiteral("Tarnvik v1.0\n\nCopyright © 2026 tým Tarnvik"), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void frmDict::mnuHomePage_Click()
+{
+    // A failure shows nothing, as with a browser that is not there.
+    QDesktopServices::openUrl(QUrl(QStringLiteral(TARNVIK_HOME_PAGE)));
+}
+
+void frmDict::Form_Unload()
+{
+    if (!m_unloaded) {
+        m_unloaded = true;
+        saveAllMySettings();
+    }
+    if (m_dropDown)
+        m_dropDown->hide();
+    QCoreApplication::quit();
+}
+
+void frmDict::closeEvent(QCloseEvent *e)
+{
+    e->accept();
+    Form_Unload();
+}
+
+void frmDict::popUp(QMenu *menu, QPoint windowPos)
+{
+    menu->exec(mapToGlobal(windowPos));
+}
+
+void frmDict::mousePressEvent(QMouseEvent *e)
+{
+    dropDown()->hide();
+    if (e->buttons() != Qt::LeftButton) {
+        popUp(mnuX, e->position().toPoint());
+        return;
+    }
+    const Metrics &m = metrics();
+    m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
+    // Where a program may not place its own window, the compositor moves it.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle())
+        windowHandle()->startSystemMove();
+}
+
+void frmDict::mouseMoveEvent(QMouseEvent *e)
+{
+    if (e->buttons() != Qt::LeftButton)
+        return;
+    const Metrics &m = metrics();
+    const QRect outer = frameGeometry();
+    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
+    const TwipRect window{(outer.left() - screenRect.left()) * double(m.TwipsPerPixelX),
+                          (outer.top() - screenRect.top()) * double(m.TwipsPerPixelY),
+                          outer.width() * double(m.TwipsPerPixelX), outer.height() * double(m.TwipsPerPixelY)};
+    const QPointF to = dragTo(window, {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY},
+                              m_anchor, screenRect.width() * m.TwipsPerPixelX, screenRect.height() * m.TwipsPerPixelY);
+    move(screenRect.left() + m.toPixelsX(to.x()), screenRect.top() + m.toPixelsY(to.y()));
+}
+
+bool frmDict::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Text1) {
+        if (event->type() == QEvent::FocusIn && m_dropDown) {
+            m_dropDown->hide();
+        } else if (event->type() == QEvent::MouseButtonPress
+                   && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+            popUp(mnuX, Text1->geometry().topLeft() + static_cast<QMouseEvent *>(event)->position().toPoint());
+            Text1->setFocus();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmDict::mnuTopMost_Click()

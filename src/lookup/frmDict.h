@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QWidget>
 
-class QComboBox;
 class QLineEdit;
 class QMenu;
 class QAction;
@@ -16,6 +15,7 @@ class QAction;
 namespace tarnvik {
 
 class CellGrid;
+class DropButtonBox;
 class Lamp;
 class frmCombo;
 
@@ -33,33 +33,50 @@ public:
     void setCharset(uint8_t inCharset, uint8_t outCharset);
     void Text1_Change();
     void mnuTopMost_Click();
+    void mnuCopy_Click(int index);
+    void checkStatus();
+    void expandCombo();
+    // Saves the settings, unloads the drop-down and ends the program.
+    void Form_Unload();
 
     QString fontName() const { return m_fontName; }
     const QVector<VisibleSource> &sources() const { return m_sources; }
     int activePosition() const { return m_active; }
     const DataControl &data1() const { return Data1; }
     QMenu *windowMenu() const { return mnuX; }
+    QMenu *copyMenu() const { return mnuY; }
+    // Why the last look-up failed; empty when it did not.
+    QString lookupProblem() const { return m_problem; }
     QMenu *sourceMenu() const { return mnuActLang; }
     // The drop-down, loaded on first use and kept until the program ends.
     frmCombo *dropDown();
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
     void buildMenus();
     void noMatch();
+    void lookupFailed(const QString &why, bool tellOnce);
+    void choose(int row);
+    void popUp(QMenu *menu, QPoint windowPos);
+    void mnuAbout_Click();
+    void mnuHomePage_Click();
     void clearSourceMenu();
     void message(QMessageBox::Icon icon, const QString &text);
 
     SettingsStore &m_store;
     QLineEdit *Text1;
-    QComboBox *Combo1;
+    DropButtonBox *Combo1;
     Lamp *Shape1;
     CellGrid *gridd[2];
     DataControl Data1;
-    QMenu *mnuX, *mnuActLang;
+    QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
     frmCombo *m_dropDown = nullptr;
@@ -68,6 +85,10 @@ private:
     QVector<VisibleSource> m_sources;
     int m_active = 0;
     bool m_toldStoreProblem = false;
+    QString m_problem, m_toldProblem;
+    bool m_reopenGuard = false;
+    bool m_unloaded = false;
+    QPointF m_anchor; // twips, where the left button went down
     QPixmap m_background;
 };
 

@@ -1,0 +1,47 @@
+#include "ResultModel.h"
+
+#include "lookup/Controls.h"
+
+#include <climits>
+
+namespace tarnvik {
+
+void ResultModel::setMatches(const Matches &matches)
+{
+    beginResetModel();
+    m_matches = matches;
+    endResetModel();
+}
+
+QString ResultModel::text(int row, int column) const
+{
+    if (row < 0 || size_t(row) >= m_matches.size() || !m_matches.index())
+        return QString();
+    const uint32_t r = m_matches.row(size_t(row));
+    const LookupIndex &index = *m_matches.index();
+    return (column == 0 ? index.input(r) : index.output(r)).toString();
+}
+
+int ResultModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(std::min<size_t>(m_matches.size(), INT_MAX));
+}
+
+int ResultModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant ResultModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return QVariant();
+    QString t = text(index.row(), index.column());
+    if (role == Qt::DisplayRole)
+        return oneLine(t);
+    if (t.size() < 40 && !t.contains(u'\n'))
+        return QVariant();
+    return t;
+}
+
+} // namespace tarnvik

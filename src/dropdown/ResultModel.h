@@ -1,0 +1,31 @@
+// Every match of the last look-up as a two-column model, input and output,
+// read from the index on demand: nothing is copied per row, so a prefix with
+// a million matches lists as fast as one with three.
+#pragma once
+
+#include "db/LookupIndex.h"
+
+#include <QAbstractTableModel>
+
+namespace tarnvik {
+
+class ResultModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setMatches(const Matches &matches);
+    void clear() { setMatches(Matches()); }
+    // Column 0 the input value, 1 the output value; Null reads as empty text.
+    QString text(int row, int column) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+
+private:
+    Matches m_matches;
+};
+
+} // namespace tarnvik

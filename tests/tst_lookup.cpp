@@ -1,0 +1,284 @@
+// The look-up as the user meets it in the real window: typing, the first
+// match over Combo1, the drop-down and choosing from it, the copy menu, the
+// failures and recovery, and the settings written on exit.
+#include "dropdown/frmCombo.h"
+#include "lookup/Controls.h"
+#include "lookup/frmDict.h"
+#include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace tarnvik;
+
+using testutil::answeringBoxes;
+
+namespace {
+
+// The pop-up menu that 'action' opened, closed again; null if none opened.
+QWidget *menuOpenedBy(const std::function<void()> &action)
+{
+    QWidget *opened = nullptr;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget *menu = QApplication::activePopupWidget()) {
+            opened = menu;
+            menu->close();
+        }
+    });
+    poll.start();
+    action();
+    QTest::qWait(50);
+    return opened;
+}
+
+} // namespace
+
+class TestLookup : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_db;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<frmDict> m_w;
+
+    QString ini() const { return m_dir.filePath(QStringLiteral("TVK/TVK.ini")); }
+    QLineEdit *text1() { return m_w->findChild<QLineEdit *>("Text1"); }
+    CellGrid *gridd(int i) { return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i)); }
+    ResultModel &results() { return m_w->dropDown()->model(); }
+    bool matchState() { return m_w->findChild<QComboBox *>("Combo1")->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0); }
+
+    void type(const QString &text) { text1()->setText(text); }
+    QStringList column(int c)
+    {
+        QStringList out;
+        for (int r = 0; r < results().rowCount(); ++r)
+            out << results().text(r, c);
+        return out;
+    }
+
+    void startOn(const QString &file)
+    {
+        m_w.reset();
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
+                                                 "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
+                                      .arg(file));
+        m_store = std::make_unique<SettingsStore>(ini());
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
+        std::vector<testutil::Row> rows = {
+            {QStringLiteral("dva"), QStringLiteral("two")},   {QStringLiteral("dům"), QStringLiteral("house")},
+            {QStringLiteral("den"), QStringLiteral("day")},   {QStringLiteral("abc"), std::nullopt},
+            {QStringLiteral("a b"), QStringLiteral("blank")}, {QStringLiteral("o'clock"), QStringLiteral("hodiny")},
+        };
+        for (int i = 119; i >= 0; --i)
+            rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QChar(u'0')), QString::number(i)});
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
+        const auto r = testutil::runMkdb({m_db, tsv});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+
+    void typing()
+    {
+        startOn(m_db);
+        QAbstractItemModelTester tester(&results(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        type(QStringLiteral("d"));
+        QVERIFY(matchState());
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("den"));
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("day"));
+        QVERIFY(gridd(0)->isVisible() && gridd(1)->isVisible());
+        QCOMPARE(column(0), (QStringList{"den", "dům", "dva"}));
+        QCOMPARE(column(1), (QStringList{"day", "house", "two"}));
+        QCOMPARE(m_w->findChild<Lamp *>("Shape1")->fillColor(), QColor(0, 0xFF, 0));
+
+        type(QStringLiteral("dx"));
+        QVERIFY(!matchState());
+        QVERIFY(gridd(0)->isHidden());
+        QCOMPARE(results().rowCount(), 0);
+        QVERIFY(m_w->dropDown()->isHidden());
+
+        type(QStringLiteral("d"));
+        type(QString()); // the last letter deleted
+        QVERIFY(!matchState());
+        QCOMPARE(results().rowCount(), 0);
+
+        type(QStringLiteral("slovo"));
+        QCOMPARE(results().rowCount(), 120);
+        for (int r = 0; r < 120; ++r)
+            QCOMPARE(results().text(r, 0), QStringLiteral("slovo%1").arg(r, 3, 10, QChar(u'0')));
+
+        type(QStringLiteral("abc")); // Null output
+        QVERIFY(matchState());
+        QCOMPARE(gridd(1)->cellText(), QString());
+        type(QStringLiteral("a ")); // a trailing blank is part of the prefix
+        QCOMPARE(column(0), QStringList{"a b"});
+        type(QStringLiteral("o'c")); // an apostrophe is data
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("hodiny"));
+        type(QStringLiteral("d?m")); // typed wildcards keep their meaning
+        QCOMPARE(column(0), QStringList{"dům"});
+
+        QStringList told = answeringBoxes([&] { type(QStringLiteral("d[")); });
+        QVERIFY(told.isEmpty()); // a pattern is no binding failure
+        QVERIFY(!matchState());
+        QVERIFY(!m_w->lookupProblem().isEmpty());
+        QCOMPARE(m_w->findChild<QComboBox *>("Combo1")->toolTip(), m_w->lookupProblem());
+    }
+
+    void failureAndRecovery()
+    {
+        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
+        QFile::remove(later);
+        startOn(later);
+        const QStringList told = answeringBoxes([&] {
+            type(QStringLiteral("d"));
+            type(QStringLiteral("de"));
+        });
+        QCOMPARE(told.size(), 1); // once, not per keystroke
+        QVERIFY(told[0].contains(QStringLiteral("later.mdb")));
+        QVERIFY(!matchState());
+        QVERIFY(m_w->findChild<Lamp *>("Shape1")->toolTip().contains(QStringLiteral("later.mdb")));
+        QVERIFY(QFile::copy(m_db, later));
+        type(QStringLiteral("den"));
+        QVERIFY(matchState());
+        QVERIFY(m_w->lookupProblem().isEmpty());
+        QVERIFY(m_w->findChild<QComboBox *>("Combo1")->toolTip().isEmpty());
+    }
+
+    void dropDown()
+    {
+        startOn(m_db);
+        frmCombo *list = m_w->dropDown();
+        type(QStringLiteral("dx"));
+        m_w->checkStatus(); // no rows: stays shut but sets the guard
+        QVERIFY(list->isHidden());
+        type(QStringLiteral("d"));
+        m_w->checkStatus(); // only clears the guard
+        QVERIFY(list->isHidden());
+        m_w->checkStatus(); // the button and the focus of one click: opens once
+        QVERIFY(list->isVisible());
+        m_w->checkStatus();
+        QVERIFY(list->isVisible());
+
+        // Below Combo1, as wide as it; the columns scroll and select together.
+        const QRect combo = m_w->findChild<QComboBox *>("Combo1")->geometry();
+        QCOMPARE(list->x(), m_w->frameGeometry().x() + combo.x());
+        QVERIFY(qAbs(list->width() - combo.width()) <= 1);
+        QVERIFY(qAbs(list->y() - (m_w->frameGeometry().y() + combo.bottom() + 1)) <= 1);
+
+        list->setCurrentRow(2);
+        QCOMPARE(list->grid(1)->currentIndex().row(), 2);
+        QTest::keyClick(list->grid(0), Qt::Key_Return);
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("two"));
+        QVERIFY(list->isHidden());
+        m_w->checkStatus(); // the focus coming back does not reopen it
+        QVERIFY(list->isHidden());
+
+        // Any button on a row of either column chooses that row.
+        m_w->expandCombo();
+        QVERIFY(list->isVisible());
+        QTest::mouseClick(list->grid(1)->viewport(), Qt::RightButton, {},
+                          list->grid(1)->visualRect(results().index(1, 1)).center());
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dům"));
+        QVERIFY(list->isHidden());
+
+        // The copy menu copies the pair shown.
+        const QList<QAction *> copy = m_w->copyMenu()->actions();
+        QCOMPARE(copy.size(), 4);
+        QVERIFY(copy[1]->isSeparator());
+        copy[0]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dům = house"));
+        copy[2]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("house"));
+        copy[3]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dům"));
+        QCOMPARE(copy[0]->text(), QStringLiteral("Kopírovat do schránky"));
+
+        // Moving the focus to the other column closes the list without a choice.
+        m_w->expandCombo();
+        QVERIFY(QTest::qWaitForWindowActive(list));
+        QCOMPARE(QApplication::focusWidget(), list->grid(0));
+        list->grid(1)->setFocus(Qt::TabFocusReason);
+        QVERIFY(list->isHidden());
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dům"));
+
+        // A look-up with no match hides an open list.
+        m_w->expandCombo();
+        type(QStringLiteral("dx"));
+        QVERIFY(list->isHidden());
+    }
+
+    void mouseMenus()
+    {
+        startOn(m_db);
+        type(QStringLiteral("d"));
+        const QPoint surface(20, 20); // the picture, left of Text1
+        QVERIFY(!m_w->childAt(surface));
+        m_w->expandCombo();
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_w.get(), Qt::MiddleButton, {}, surface); }), m_w->windowMenu());
+        QVERIFY(m_w->dropDown()->isHidden()); // any press on the surface closes the list
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_w.get(), Qt::RightButton, {}, surface); }), m_w->windowMenu());
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_w.get(), Qt::LeftButton, {}, surface); }), nullptr);
+
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(text1(), Qt::RightButton, {}, QPoint(5, 5)); }),
+                 m_w->windowMenu());
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(text1(), Qt::MiddleButton, {}, QPoint(5, 5)); }), nullptr);
+        QCOMPARE(text1()->contextMenuPolicy(), Qt::NoContextMenu);
+
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(gridd(1), Qt::RightButton, {}, QPoint(5, 5)); }),
+                 m_w->copyMenu());
+        QVERIFY(m_w->dropDown()->isHidden());
+        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(gridd(0), Qt::LeftButton, {}, QPoint(5, 5)); }), nullptr);
+        QVERIFY(m_w->dropDown()->isVisible()); // the left button opens the list
+    }
+
+    void windowMenuAndExit()
+    {
+        startOn(m_db);
+        QStringList captions;
+        for (QAction *a : m_w->windowMenu()->actions())
+            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(captions, (QStringList{"Aktivní zdroj dat", "-", "Nastavení...", "Vždy navrchu",
+                                        "Minimalizovat na lištu", "-", "Domovské stránky produktu",
+                                        "O aplikaci...", "-", "Konec"}));
+        QAction *topMost = m_w->windowMenu()->actions().at(3);
+        QVERIFY(!topMost->isChecked());
+        topMost->trigger();
+        QVERIFY(topMost->isChecked());
+        QVERIFY(m_w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(m_w->isVisible());
+        const QPoint at = m_w->pos();
+        topMost->trigger();
+        QVERIFY(!m_w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(m_w->pos(), at);
+        topMost->trigger();
+
+        m_w->windowMenu()->actions().last()->trigger(); // "Konec"
+        SettingsStore after(ini());
+        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
+        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
+    }
+};
+
+QTEST_MAIN(TestLookup)
+#include "tst_lookup.moc"
