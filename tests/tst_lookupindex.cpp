@@ -132,7 +132,6 @@ void TestLookupIndex::waveletOrderStatistics()
         perm[i] = i;
     std::shuffle(perm.begin(), perm.end(), std::mt19937(5));
     const WaveletMatrix m(perm, 10);
-    QVERIFY(m.isPermutation());
     for (int t = 0; t < 200; ++t) {
         const size_t lo = rng.bounded(1000), hi = lo + 1 + rng.bounded(int(1000 - lo));
         std::vector<uint32_t> part(perm.begin() + lo, perm.begin() + hi);
@@ -141,13 +140,6 @@ void TestLookupIndex::waveletOrderStatistics()
         QCOMPARE(m.kthSmallest(lo, hi, k), part[k]);
         QCOMPARE(m.access(lo), perm[lo]);
     }
-    // A matrix read back with one bit flipped no longer names each rank once.
-    std::vector<WaveletMatrix::Level> levels = m.levels();
-    levels[5].bits[3] ^= 1;
-    QVERIFY(!WaveletMatrix::fromLevels(levels, perm.size()).isPermutation());
-    std::vector<uint32_t> twice = perm;
-    twice[0] = twice[1];
-    QVERIFY(!WaveletMatrix(twice, 10).isPermutation());
 }
 
 QTEST_GUILESS_MAIN(TestLookupIndex)

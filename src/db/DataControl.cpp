@@ -4,7 +4,9 @@
 #include "Sql.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 namespace tarnvik {
 
@@ -32,10 +34,21 @@ QVariant Recordset::field(const QString &name) const
 }
 
 DataControl::DataControl() = default;
-DataControl::~DataControl() = default;
+DataControl::~DataControl()
+{
+    waitForCache();
+}
+
+void DataControl::waitForCache()
+{
+    if (m_cacheSave.valid())
+        m_cacheSave.wait();
+}
 
 void DataControl::setDatabaseName(const QString &path)
 {
+    if (path != m_databaseName)
+        m_indexSource.path.clear(); // the canonical name of the old one
     m_databaseName = path;
 }
 
@@ -54,15 +67,20 @@ bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 
 bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
 {
+    // A keystroke costs one stat: the file is looked into only when it changed.
+    struct stat st;
+    const bool found = ::stat(QFile::encodeName(m_databaseName).constData(), &st) == 0;
+    IndexSource want{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, found ? qint64(st.st_size) : -1,
+                     QDateTime::fromMSecsSinceEpoch(found ? qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000
+                                                          : 0,
+                                                    Qt::UTC)};
+    if (found && m_index && serves(m_indexSource, want))
+        return true;
+    want.path = QFileInfo(m_databaseName).canonicalFilePath();
     MdbFile file(m_databaseName, m_limits);
     const auto format = file.probe(&m_error);
     if (!format)
         return false;
-    const QFileInfo fi(m_databaseName);
-    const IndexSource want{fi.canonicalFilePath(), table, in, out, m_charsetIn, m_charsetOut, fi.size(),
-                           fi.lastModified()};
-    if (m_index && serves(m_indexSource, want))
-        return true;
     m_index.reset();
     const IndexCache cache(m_cacheFolder);
     if ((m_index = cache.load(want))) {
@@ -74,7 +92,7 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (!out.isEmpty() && !sameName(out, in))
         fields << out;
     LookupIndex::Builder builder;
-    builder.reserve(size_t(fi.size() / 64), size_t(fi.size() / 4));
+    builder.reserve(size_t(want.size / 64), size_t(want.size / 4));
     const bool jet3 = format->jet3();
     const int csIn = m_charsetIn, csOut = m_charsetOut;
     auto text = [jet3](const StoredValue &v, int charset) {
@@ -95,9 +113,13 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         return false;
     m_index = builder.build();
     m_indexSource = want;
-    QString cacheError;
-    if (!cache.save(want, *m_index, &cacheError))
-        qWarning("Index cache not written: %s", qPrintable(cacheError));
+    // The first answer need not wait for the file: the index no longer changes.
+    waitForCache();
+    m_cacheSave = std::async(std::launch::async, [cache, want, index = std::shared_ptr<const LookupIndex>(m_index)] {
+        QString cacheError;
+        if (!cache.save(want, *index, &cacheError))
+            qWarning("Index cache not written: %s", qPrintable(cacheError));
+    });
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
+#include <future>
 #include <memory>
 
 namespace tarnvik {
@@ -66,6 +67,9 @@ public:
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
 
+    // Blocks until a cache file being written in the background is done.
+    void waitForCache();
+
     // The index in use, if any (for tests and benchmarks).
     std::shared_ptr<const LookupIndex> index() const { return m_index; }
 
@@ -81,6 +85,7 @@ private:
     Recordset m_recordset;
     std::shared_ptr<LookupIndex> m_index;
     IndexSource m_indexSource;
+    std::future<void> m_cacheSave;
 };
 
 } // namespace tarnvik

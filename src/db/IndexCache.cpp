@@ -6,31 +6,54 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <bit>
+#include <utility>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
 
 namespace tarnvik {
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '1'};
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '2'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well.
 struct Checksum
 {
-    uint64_t h = 0x9E3779B97F4A7C15ull;
+    // Fed in pieces or at once, it gives the same value.
     void add(const void *data, size_t n)
     {
         const auto *p = static_cast<const unsigned char *>(data);
+        while (n > 0 && m_pending != 0) {
+            m_tail = m_tail | uint64_t(*p++) << (8 * m_pending);
+            --n;
+            if (++m_pending == 8)
+                mix(std::exchange(m_tail, 0)), m_pending = 0;
+        }
         uint64_t w;
         for (; n >= 8; n -= 8, p += 8) {
             std::memcpy(&w, p, 8);
-            h = std::rotl(h ^ (w * 0xFF51AFD7ED558CCDull), 29) * 0xC4CEB9FE1A85EC53ull;
+            mix(w);
         }
-        w = 0;
-        std::memcpy(&w, p, n);
-        h = std::rotl(h ^ (w * 0xFF51AFD7ED558CCDull) ^ n, 29) * 0xC4CEB9FE1A85EC53ull;
+        for (size_t i = 0; i < n; ++i)
+            m_tail |= uint64_t(p[i]) << (8 * i);
+        m_pending = n;
     }
+    uint64_t value() const
+    {
+        Checksum c = *this;
+        c.mix(c.m_tail ^ (uint64_t(c.m_pending) << 61));
+        return c.m_h;
+    }
+
+private:
+    void mix(uint64_t w) { m_h = std::rotl(m_h ^ (w * 0xFF51AFD7ED558CCDull), 29) * 0xC4CEB9FE1A85EC53ull; }
+    uint64_t m_h = 0x9E3779B97F4A7C15ull;
+    uint64_t m_tail = 0;
+    size_t m_pending = 0;
 };
 
 QByteArray keyOf(const IndexSource &s)
@@ -47,58 +70,93 @@ class Writer
 public:
     explicit Writer(QIODevice &d) : m_d(d) {}
     template <typename T> void value(T v) { bytes(&v, sizeof v); }
-    template <typename T> void array(const std::vector<T> &v)
+    // Count, then the elements at an 8-byte boundary, so that they can be used
+    // in place once the file is mapped.
+    template <typename T> void array(const Array<T> &v)
     {
         value<uint64_t>(v.size());
         bytes(v.data(), v.size() * sizeof(T));
+        pad();
     }
     void bytes(const void *p, size_t n)
     {
         m_sum.add(p, n);
+        m_written += n;
         if (m_d.write(static_cast<const char *>(p), qint64(n)) != qint64(n))
             m_ok = false;
     }
-    void finish() { m_d.write(reinterpret_cast<const char *>(&m_sum.h), 8); }
+    void pad()
+    {
+        static const char zeros[8] = {};
+        if (m_written % 8)
+            bytes(zeros, 8 - m_written % 8);
+    }
+    void finish()
+    {
+        const uint64_t sum = m_sum.value();
+        if (m_d.write(reinterpret_cast<const char *>(&sum), 8) != 8)
+            m_ok = false;
+    }
     bool ok() const { return m_ok; }
 
 private:
     QIODevice &m_d;
     Checksum m_sum;
+    size_t m_written = 0;
     bool m_ok = true;
 };
 
+// Reads the mapped file in place; every step is bounds-checked.
 class Reader
 {
 public:
-    explicit Reader(QIODevice &d) : m_d(d) {}
+    Reader(const uchar *data, size_t size) : m_p(data), m_end(data + size) {}
     template <typename T> bool value(T *v) { return bytes(v, sizeof *v); }
-    template <typename T> bool array(std::vector<T> *v, uint64_t maxCount)
+    template <typename T> bool array(Array<T> *v, uint64_t maxCount)
     {
         uint64_t n = 0;
-        if (!value(&n) || n > maxCount || n * sizeof(T) > uint64_t(m_d.bytesAvailable()))
+        if (!value(&n) || n > maxCount || n > left() / sizeof(T))
             return false;
-        v->resize(size_t(n));
-        return bytes(v->data(), size_t(n) * sizeof(T));
+        *v = Array<T>::view(reinterpret_cast<const T *>(m_p), size_t(n));
+        m_p += n * sizeof(T);
+        return align();
     }
     bool bytes(void *p, size_t n)
     {
-        if (m_d.read(static_cast<char *>(p), qint64(n)) != qint64(n))
+        if (n > left())
             return false;
-        m_sum.add(p, n);
+        std::memcpy(p, m_p, n);
+        m_p += n;
         return true;
     }
-    bool checksumMatches()
+    bool atEnd() const { return m_p == m_end; }
+    // The mapping starts on a page, so file offsets and addresses align alike.
+    bool align()
     {
-        uint64_t stored = 0;
-        return m_d.read(reinterpret_cast<char *>(&stored), 8) == 8 && stored == m_sum.h && m_d.atEnd();
+        const size_t gap = (8 - reinterpret_cast<uintptr_t>(m_p) % 8) % 8;
+        if (gap > left())
+            return false;
+        m_p += gap;
+        return true;
     }
 
 private:
-    QIODevice &m_d;
-    Checksum m_sum;
+    size_t left() const { return size_t(m_end - m_p); }
+    const uchar *m_p, *m_end;
 };
 
-bool spansFit(const std::vector<LookupIndex::Span> &spans, size_t textSize)
+struct Mapping
+{
+    void *data = MAP_FAILED;
+    size_t size = 0;
+    ~Mapping()
+    {
+        if (data != MAP_FAILED)
+            munmap(data, size);
+    }
+};
+
+bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 {
     for (const LookupIndex::Span &s : spans) {
         if (!s.isNull() && (s.start > textSize || s.length > textSize - s.start))
@@ -147,6 +205,7 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     w.bytes(key.constData(), size_t(key.size()));
     w.value<int64_t>(source.size);
     w.value<int64_t>(source.modified.toMSecsSinceEpoch());
+    w.pad();
     w.array(ix.m_text);
     w.array(ix.m_in);
     w.array(ix.m_out);
@@ -155,6 +214,7 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     w.array(ix.m_foldOrder);
     w.value<uint64_t>(ix.m_ranks.size());
     w.value<uint32_t>(uint32_t(ix.m_ranks.levels().size()));
+    w.value<uint32_t>(0);
     for (const WaveletMatrix::Level &level : ix.m_ranks.levels()) {
         w.value<uint64_t>(level.zeros);
         w.array(level.bits);
@@ -171,10 +231,30 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
 {
     if (m_folder.isEmpty())
         return nullptr;
-    QFile file(fileFor(source));
-    if (!file.open(QIODevice::ReadOnly))
+    // Mapped, not read: a warm start then costs little more than the checksum.
+    // Files are only ever replaced by renaming, never rewritten in place.
+    const int fd = ::open(QFile::encodeName(fileFor(source)).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
-    Reader r(file);
+    struct stat st;
+    auto map = std::make_shared<Mapping>();
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 16) {
+        map->size = size_t(st.st_size);
+        map->data = mmap(nullptr, map->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    }
+    ::close(fd);
+    if (map->data == MAP_FAILED)
+        return nullptr;
+    const auto *bytes = static_cast<const uchar *>(map->data);
+    const size_t body = map->size - 8;
+    Checksum sum;
+    sum.add(bytes, body);
+    uint64_t stored = 0;
+    std::memcpy(&stored, bytes + body, 8);
+    if (stored != sum.value())
+        return nullptr;
+
+    Reader r(bytes, body);
     char magic[sizeof kMagic];
     uint32_t keySize = 0;
     if (!r.bytes(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof kMagic) != 0 || !r.value(&keySize)
@@ -183,7 +263,7 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     QByteArray key(keySize, Qt::Uninitialized);
     int64_t size = 0, modified = 0;
     if (!r.bytes(key.data(), keySize) || key != keyOf(source) || !r.value(&size) || !r.value(&modified)
-        || size != source.size || modified != source.modified.toMSecsSinceEpoch())
+        || size != source.size || modified != source.modified.toMSecsSinceEpoch() || !r.align())
         return nullptr;
 
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
@@ -201,9 +281,9 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
             return nullptr;
     }
     uint64_t waveletSize = 0;
-    uint32_t levelCount = 0;
-    if (!r.value(&waveletSize) || waveletSize != listed || !r.value(&levelCount) || levelCount > 32
-        || (listed > 1 && (uint64_t(1) << levelCount) < listed))
+    uint32_t levelCount = 0, levelPadding = 0;
+    if (!r.value(&waveletSize) || waveletSize != listed || !r.value(&levelCount) || !r.value(&levelPadding)
+        || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
         return nullptr;
     std::vector<WaveletMatrix::Level> levels(levelCount);
     const size_t words = (listed >> 6) + 1;
@@ -211,7 +291,9 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         uint64_t zeros = 0;
         if (!r.value(&zeros) || !r.array(&level.bits, words) || level.bits.size() != words)
             return nullptr;
-        // Ranks are recomputed, never trusted from disk; bits past the end must be clear.
+        // Ranks are recomputed, never trusted from disk; bits past the end must
+        // be clear. With the zeros counted right, every step of a look-up stays
+        // inside the levels; Matches::row() keeps a wrong rank inside the list.
         if (listed % 64 != 0 ? (level.bits[words - 1] >> (listed % 64)) != 0 : level.bits[words - 1] != 0)
             return nullptr;
         level.ranks.resize(words);
@@ -224,12 +306,11 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
             return nullptr;
         level.zeros = size_t(zeros);
     }
-    if (!r.checksumMatches())
+    if (!r.atEnd())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
-    // Every rank it gives must name a listed row.
-    if (!ix->m_ranks.isPermutation())
-        return nullptr;
+    ix->m_mappedBytes = map->size;
+    ix->m_mapping = std::move(map);
     return ix;
 }
 

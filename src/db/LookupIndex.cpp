@@ -12,7 +12,9 @@ uint32_t Matches::row(size_t k) const
 {
     const LookupIndex &ix = *m_index;
     const uint32_t rank = m_list ? (*m_list)[k] : ix.m_ranks.kthSmallest(m_lo, m_hi, k);
-    return ix.m_displayOrder[rank];
+    // Ranks from a cache file are not checked one by one at load; a wrong one
+    // must still not read outside the list.
+    return ix.m_displayOrder[std::min<size_t>(rank, ix.m_displayOrder.size() - 1)];
 }
 
 // Czech, case-insensitive, accent-sensitive: the same ICU collator QCollator
@@ -32,11 +34,7 @@ struct LookupIndex::Builder::Collator
 };
 
 LookupIndex::Builder::Builder()
-    : m_index(new LookupIndex)
-    , m_in(m_index->m_in)
-    , m_out(m_index->m_out)
-    , m_fold(m_index->m_fold)
-    , m_collator(new Collator)
+    : m_collator(new Collator)
 {
 }
 
@@ -47,12 +45,12 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_in.reserve(rows);
     m_out.reserve(rows);
     m_fold.reserve(rows);
-    m_index->m_text.reserve(chars);
+    m_text.reserve(chars);
 }
 
 LookupIndex::Span LookupIndex::Builder::append(QStringView s)
 {
-    std::vector<char16_t> &text = m_index->m_text;
+    std::vector<char16_t> &text = m_text;
     if (text.size() + size_t(s.size()) >= kNull)
         throw std::length_error("index text exceeds 4 G characters");
     Span span{uint32_t(text.size()), uint32_t(s.size())};
@@ -124,7 +122,8 @@ std::vector<uint32_t> orderRows(const std::vector<uint32_t> &rows, Prefix prefix
 
 std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 {
-    LookupIndex &ix = *m_index;
+    std::shared_ptr<LookupIndex> index(new LookupIndex);
+    LookupIndex &ix = *index;
     const size_t n = m_in.size();
     std::vector<uint32_t> rows;
     rows.reserve(n);
@@ -132,15 +131,16 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         if (!m_in[r].isNull())
             rows.push_back(r);
     }
-    const char16_t *text = ix.m_text.data();
+    const char16_t *text = m_text.data();
+    std::vector<uint32_t> foldOrder;
 
     // Folded order: binary order of the folded text, ties in table order.
-    std::thread foldSort([&ix, &rows, text] {
+    std::thread foldSort([this, &foldOrder, &rows, text] {
         auto view = [&](uint32_t row) {
-            const Span s = ix.m_fold[row];
+            const Span s = m_fold[row];
             return std::u16string_view(text + s.start, s.length);
         };
-        ix.m_foldOrder = orderRows(
+        foldOrder = orderRows(
             rows, [&](uint32_t r) { return unitPrefix(view(r).data(), view(r).size()); },
             [&](uint32_t a, uint32_t b) { return view(a).compare(view(b)); });
     });
@@ -165,7 +165,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         keyOf[r] = {uint32_t(keys.size()), uint32_t(len)};
         keys.insert(keys.end(), buffer.begin(), buffer.begin() + len);
     }
-    ix.m_displayOrder = orderRows(
+    std::vector<uint32_t> displayOrder = orderRows(
         rows, [&](uint32_t r) { return bytePrefix(keys.data() + keyOf[r].start, keyOf[r].length); },
         [&](uint32_t a, uint32_t b) {
             // Keys end in their only zero byte, so comparing up to the shorter
@@ -179,18 +179,23 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     foldSort.join();
 
     std::vector<uint32_t> rankOfRow(n, 0);
-    for (uint32_t i = 0; i < ix.m_displayOrder.size(); ++i)
-        rankOfRow[ix.m_displayOrder[i]] = i;
-    std::vector<uint32_t> ranks(ix.m_foldOrder.size());
+    for (uint32_t i = 0; i < displayOrder.size(); ++i)
+        rankOfRow[displayOrder[i]] = i;
+    std::vector<uint32_t> ranks(foldOrder.size());
     for (size_t i = 0; i < ranks.size(); ++i)
-        ranks[i] = rankOfRow[ix.m_foldOrder[i]];
+        ranks[i] = rankOfRow[foldOrder[i]];
     std::vector<uint32_t>().swap(rankOfRow);
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < ranks.size())
         ++bits;
     ix.m_ranks = WaveletMatrix(std::move(ranks), bits);
-    ix.m_text.shrink_to_fit();
-    return std::shared_ptr<LookupIndex>(m_index.release());
+    ix.m_displayOrder = std::move(displayOrder);
+    ix.m_foldOrder = std::move(foldOrder);
+    ix.m_text = std::move(m_text);
+    ix.m_in = std::move(m_in);
+    ix.m_out = std::move(m_out);
+    ix.m_fold = std::move(m_fold);
+    return index;
 }
 
 std::pair<size_t, size_t> LookupIndex::foldedRun(QStringView prefix) const
@@ -229,9 +234,8 @@ Matches LookupIndex::find(const LikePattern &pattern) const
 
 size_t LookupIndex::memoryBytes() const
 {
-    return m_text.capacity() * sizeof(char16_t)
-        + (m_in.capacity() + m_out.capacity() + m_fold.capacity()) * sizeof(Span)
-        + (m_displayOrder.capacity() + m_foldOrder.capacity()) * sizeof(uint32_t) + m_ranks.memoryBytes();
+    return m_text.ownedBytes() + m_in.ownedBytes() + m_out.ownedBytes() + m_fold.ownedBytes()
+        + m_displayOrder.ownedBytes() + m_foldOrder.ownedBytes() + m_ranks.memoryBytes();
 }
 
 } // namespace tarnvik

@@ -57,8 +57,8 @@ public:
 
     private:
         Span append(QStringView s);
-        std::unique_ptr<LookupIndex> m_index;
-        std::vector<Span> &m_in, &m_out, &m_fold;
+        std::vector<char16_t> m_text;
+        std::vector<Span> m_in, m_out, m_fold;
         struct Collator;
         std::unique_ptr<Collator> m_collator;
     };
@@ -72,7 +72,9 @@ public:
     // Rows whose input matches the pattern; Null never matches.
     Matches find(const LikePattern &pattern) const;
 
+    // Heap bytes, and bytes of a mapped cache file it reads from.
     size_t memoryBytes() const;
+    size_t mappedBytes() const { return m_mappedBytes; }
     size_t textBytes() const { return m_text.size() * sizeof(char16_t); }
 
 private:
@@ -86,11 +88,13 @@ private:
     QStringView folded(uint32_t row) const { return view(m_fold[row]); }
     std::pair<size_t, size_t> foldedRun(QStringView prefix) const;
 
-    std::vector<char16_t> m_text;
-    std::vector<Span> m_in, m_out, m_fold;
-    std::vector<uint32_t> m_displayOrder; // display rank -> row
-    std::vector<uint32_t> m_foldOrder;    // folded position -> row
-    WaveletMatrix m_ranks;                // folded position -> display rank
+    Array<char16_t> m_text;
+    Array<Span> m_in, m_out, m_fold;
+    Array<uint32_t> m_displayOrder; // display rank -> row
+    Array<uint32_t> m_foldOrder;    // folded position -> row
+    WaveletMatrix m_ranks;          // folded position -> display rank
+    std::shared_ptr<const void> m_mapping; // what the views above lie in, if any
+    size_t m_mappedBytes = 0;
 };
 
 } // namespace tarnvik

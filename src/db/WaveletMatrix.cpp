@@ -23,21 +23,22 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
     for (int l = 0; l < bitCount; ++l) {
         const unsigned shift = unsigned(bitCount - 1 - l);
         Level &level = m_levels[size_t(l)];
-        level.bits.assign(words, 0);
+        std::vector<uint64_t> bits(words, 0);
         level.ranks.assign(words, 0);
         size_t zeros = 0;
         for (size_t i = 0; i < m_size; ++i) {
             if ((values[i] >> shift) & 1)
-                level.bits[i >> 6] |= uint64_t(1) << (i & 63);
+                bits[i >> 6] |= uint64_t(1) << (i & 63);
             else
                 ++zeros;
         }
         uint32_t ones = 0;
         for (size_t w = 0; w < words; ++w) {
             level.ranks[w] = ones;
-            ones += uint32_t(std::popcount(level.bits[w]));
+            ones += uint32_t(std::popcount(bits[w]));
         }
         level.zeros = zeros;
+        level.bits = std::move(bits);
         // Stable partition: zeros first, then ones, for the next level.
         size_t z = 0, o = zeros;
         for (size_t i = 0; i < m_size; ++i) {
@@ -93,35 +94,11 @@ uint32_t WaveletMatrix::kthSmallest(size_t lo, size_t hi, size_t k) const
     return v;
 }
 
-bool WaveletMatrix::isPermutation() const
-{
-    // Rebuild the values level by level, in each level's own order; both
-    // passes are sequential, so this costs about as much as building did.
-    std::vector<uint32_t> values(m_size, 0), next(m_size);
-    for (const Level &level : m_levels) {
-        size_t z = 0, o = level.zeros;
-        for (size_t i = 0; i < m_size; ++i) {
-            const uint32_t b = level.bit(i) ? 1 : 0;
-            (b ? next[o++] : next[z++]) = (values[i] << 1) | b;
-        }
-        if (z != level.zeros)
-            return false;
-        values.swap(next);
-    }
-    std::vector<bool> seen(m_size, false);
-    for (uint32_t v : values) {
-        if (v >= m_size || seen[v])
-            return false;
-        seen[v] = true;
-    }
-    return true;
-}
-
 size_t WaveletMatrix::memoryBytes() const
 {
     size_t n = 0;
     for (const Level &level : m_levels)
-        n += level.bits.capacity() * 8 + level.ranks.capacity() * 4;
+        n += level.bits.ownedBytes() + level.ranks.capacity() * 4;
     return n;
 }
 

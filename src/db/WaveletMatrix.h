@@ -4,6 +4,8 @@
 // without sorting or copying them on each keystroke.
 #pragma once
 
+#include "Array.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -22,12 +24,10 @@ public:
     // k-th smallest (0-based) of the values at positions [lo, hi); k < hi - lo.
     uint32_t kthSmallest(size_t lo, size_t hi, size_t k) const;
     size_t memoryBytes() const;
-    // True when the values are 0 .. size()-1, each once (checks a matrix read from disk).
-    bool isPermutation() const;
 
     struct Level
     {
-        std::vector<uint64_t> bits;
+        Array<uint64_t> bits;
         std::vector<uint32_t> ranks; // ones before each word
         size_t zeros = 0;
         size_t rank1(size_t i) const;

@@ -1,0 +1,169 @@
+// Measures what a user of a large source waits for. Run by bench/lookup.sh.
+//
+//   lookup-bench bind FILE TABLE IN OUT
+//     One first look-up in a fresh process, with the index cache in
+//     $XDG_CACHE_HOME: a cold bind when that is empty, a warm start when it
+//     holds the index. Prints "ms <first answer> <cache written> rss <KiB>
+//     helper <KiB>".
+//   lookup-bench keys FILE TABLE IN OUT
+//     Keystrokes in the real window (offscreen), the index already cached:
+//     for prefixes of 1, 2, 3 and 6 letters of one input value, the whole
+//     change handler (count, first match, list model) and the data path
+//     alone. Prints "prefix <text> <matches> window <median µs> <p99 µs>
+//     data <median µs> <p99 µs>" per prefix.
+#include "catalogue/SettingsStore.h"
+#include "db/DataControl.h"
+#include "db/Sql.h"
+#include "dropdown/ResultModel.h"
+#include "dropdown/frmCombo.h"
+#include "lookup/frmDict.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <algorithm>
+#include <sys/resource.h>
+
+using namespace tarnvik;
+
+namespace {
+
+long maxRssKiB(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_maxrss;
+}
+
+struct Times
+{
+    double median, p99;
+};
+
+template <typename F> Times timeRepeated(int n, F f)
+{
+    std::vector<qint64> ns;
+    ns.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        QElapsedTimer t;
+        t.start();
+        f();
+        ns.push_back(t.nsecsElapsed());
+    }
+    std::sort(ns.begin(), ns.end());
+    return {ns[size_t(n) / 2] / 1000.0, ns[size_t(n) * 99 / 100] / 1000.0};
+}
+
+// What the change handler asks of the data layer for one typed text.
+size_t dataPath(DataControl &data, ResultModel &model, const QStringList &a, const QString &typed)
+{
+    data.setRecordSource(countStatement(a[3], a[4], typed));
+    if (!data.refresh())
+        qFatal("%s", qPrintable(data.errorString()));
+    if (data.recordset().field(QStringLiteral("headcount")).toLongLong() == 0)
+        return 0;
+    data.setRecordSource(selectStatement(a[3], a[4], a[5], typed));
+    data.refresh();
+    Recordset &rs = data.recordset();
+    rs.moveFirst();
+    (void)rs.field(a[5]).toString();
+    (void)rs.field(a[4]).toString();
+    model.setMatches(rs.matches());
+    return size_t(model.rowCount());
+}
+
+int bind(const QStringList &a)
+{
+    DataControl data;
+    data.setDatabaseName(a[2]);
+    data.setOutputField(a[5]);
+    data.setRecordSource(countStatement(a[3], a[4], u"k"));
+    QElapsedTimer t;
+    t.start();
+    if (!data.refresh()) {
+        QTextStream(stderr) << data.errorString() << '\n';
+        return 1;
+    }
+    const qint64 answered = t.elapsed();
+    data.waitForCache();
+    QTextStream(stdout) << "ms " << answered << ' ' << t.elapsed() << " rss " << maxRssKiB(RUSAGE_SELF)
+                        << " helper " << maxRssKiB(RUSAGE_CHILDREN) << '\n';
+    return 0;
+}
+
+int keys(const QStringList &a)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    SettingsStore store(config.filePath(QStringLiteral("TVK/TVK.ini")));
+    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
+    store.saveSetting("Tables", "count", QStringLiteral("1"));
+    store.saveSetting("Tables", "Table1Title", QStringLiteral("Bench"));
+    store.saveSetting("Tables", "Table1File", a[2]);
+    store.saveSetting("Tables", "Table1Name", a[3]);
+    store.saveSetting("Tables", "Table1In", a[4]);
+    store.saveSetting("Tables", "Table1Out", a[5]);
+    QString error;
+    if (!store.sync(&error))
+        qFatal("%s", qPrintable(error));
+    frmDict window(store);
+    window.show();
+    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+
+    // The prefixes: of the first input value, in table order, of at least six
+    // letters; the first keystroke also binds (from the cache).
+    text1->setText(QStringLiteral("k"));
+    const auto index = window.data1().index();
+    if (!index)
+        qFatal("no index: %s", qPrintable(window.lookupProblem()));
+    QString word;
+    for (uint32_t r = 0; r < index->rowCount() && word.isEmpty(); ++r) {
+        const QStringView in = index->input(r);
+        if (in.size() >= 6 && std::all_of(in.begin(), in.end(), [](QChar c) { return c.isLetter(); }))
+            word = in.toString();
+    }
+
+    DataControl data;
+    data.setDatabaseName(a[2]);
+    data.setOutputField(a[5]);
+    ResultModel model;
+    dataPath(data, model, a, QStringLiteral("k"));
+
+    QTextStream out(stdout);
+    for (int n : {1, 2, 3, 6}) {
+        const QString prefix = word.left(n);
+        // Alternate with another text, as typing does, so no call finds its answer in place.
+        const QString other = prefix.left(n - 1) + (prefix.back() == u'a' ? u'b' : u'a');
+        bool flip = false;
+        const Times w = timeRepeated(400, [&] { text1->setText((flip = !flip) ? prefix : other); });
+        text1->setText(prefix);
+        const size_t matches = size_t(window.dropDown()->rowCount());
+        const Times d = timeRepeated(2000, [&] { dataPath(data, model, a, prefix); });
+        out << "prefix " << prefix << ' ' << matches << " window " << w.median << ' ' << w.p99 << " data "
+            << d.median << ' ' << d.p99 << '\n';
+        out.flush();
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList a;
+    for (int i = 0; i < argc; ++i)
+        a << QString::fromLocal8Bit(argv[i]);
+    if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys")) {
+        QTextStream(stderr) << "usage: lookup-bench bind|keys FILE TABLE IN OUT\n";
+        return 2;
+    }
+    if (a[1] == u"bind") {
+        QCoreApplication app(argc, argv);
+        return bind(a);
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return keys(a);
+}

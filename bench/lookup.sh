@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The look-up's figures on a 1,000,000-row Czech-like source, against
+# mdbtools on the same file: keystrokes, cold bind, memory, warm start.
+# The source is made once and kept in BUILD_DIR/bench-data.
+# Usage: bench/lookup.sh BUILD_DIR [ROWS]
+set -euo pipefail
+build=$(realpath "${1:-build}")
+rows=${2:-1000000}
+bin="$build/bin"
+work="$build/bench-data"
+mkdir -p "$work"
+export LC_ALL=C.UTF-8
+
+tsv="$work/words-$rows.tsv"
+db="$work/lookup-$rows.mdb"
+[ -f "$tsv" ] || "$bin/tarnvik-bench-words" "$rows" > "$tsv"
+[ -f "$db" ] || "$bin/tarnvik-mkdb" "$db" --table Slova "$tsv" > /dev/null
+set -- Slova slovo vyznam
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Seconds and peak KiB of one run of a command, its output discarded.
+timed() { /usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n 1; }
+
+echo "source: $db ($(stat -c %s "$db") bytes, $rows rows)" >&2
+
+# mdb-export of the same table; its output also gives the text bytes.
+export_s=$(for i in 1 2 3; do timed mdb-export -H -Q -d $'\t' "$db" "$1" | cut -d' ' -f1; done | median)
+text_bytes=$(mdb-export -H -Q -d $'\t' "$db" "$1" | wc -c)
+text_bytes=$((text_bytes - 2 * rows)) # less a tab and a newline a row
+
+# The cold bind: a fresh process with an empty cache, three times.
+cache=$(mktemp -d)
+trap 'rm -rf "$cache"' EXIT
+cold=()
+for i in 1 2 3; do
+  rm -rf "${cache:?}"/*
+  cold+=("$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" bind "$db" "$@")")
+done
+cold_ms=$(printf '%s\n' "${cold[@]}" | awk '{ print $2 }' | median)
+written_ms=$(printf '%s\n' "${cold[@]}" | awk '{ print $3 }' | median)
+rss_kib=$(printf '%s\n' "${cold[@]}" | awk '{ print $5 }' | sort -n | tail -n 1)
+helper_kib=$(printf '%s\n' "${cold[@]}" | awk '{ print $7 }' | sort -n | tail -n 1)
+# The warm start: the same with the cache the last cold bind wrote.
+warm_ms=$(for i in 1 2 3 4 5; do XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" bind "$db" "$@" | awk '{ print $2 }'; done | median)
+
+# Keystrokes in the window, from the cache.
+keys=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" keys "$db" "$@" 2>/dev/null)
+
+# mdb-sql: its count with LIKE crashes, so the matching rows are selected and counted.
+sql_s() {
+  for i in 1 2 3; do
+    /usr/bin/time -f '%e' sh -c 'echo "select $3 from $2 where $3 like '"'"'$4%'"'"'" | mdb-sql -HFP "$1" | wc -l >/dev/null' \
+      sh "$db" "$1" "$2" "$3" 2>&1 | tail -n 1
+  done | median
+}
+
+printf '\n| measure | figure | target | result |\n|---|---|---|---|\n'
+while read -r _ prefix matches _ wmed wp99 _ dmed dp99; do
+  sql=$(sql_s "$1" "$2" "$prefix")
+  awk -v p="$prefix" -v n="$matches" -v wm="$wmed" -v wp="$wp99" -v dm="$dmed" -v dp="$dp99" -v s="$sql" 'BEGIN {
+    printf "| (a) keystroke \"%s\" (%d matches): window, data path | median %.0f µs, p99 %.0f µs; data %.0f µs, p99 %.0f µs | list ready in one frame (16,667 µs) | %s |\n",
+      p, n, wm, wp, dm, dp, (wp < 16667 ? "met" : "MISSED")
+    printf "| (c) mdb-sql, same prefix (select and count) | %.2f s | (a) 10,000× faster | %.0f× (median window keystroke) %s |\n",
+      s, s * 1e6 / wm, (s * 1e6 / wm >= 10000 ? "met" : "MISSED") }'
+done <<< "$keys"
+awk -v c="$cold_ms" -v w="$written_ms" -v e="$export_s" -v m="$warm_ms" -v r="$rss_kib" -v h="$helper_kib" -v t="$text_bytes" 'BEGIN {
+  printf "| (b) cold bind to the first answer (cache written by %.2f s) | %.2f s; mdb-export %.2f s | ≤ 1.5× mdb-export | %.2f× %s |\n",
+    w / 1000, c / 1000, e, c / 1000 / e, (c / 1000 <= 1.5 * e ? "met" : "MISSED")
+  printf "| (d) peak memory of the cold bind (helper process apart: %.0f MiB) | %.0f MiB for %.1f MiB of text (UTF-8) | ≤ 3× | %.2f× %s |\n",
+    h / 1024, r / 1024, t / 1048576, r * 1024 / t, (r * 1024 <= 3 * t ? "met" : "MISSED")
+  printf "| (e) warm start, index cached | %.0f ms | ≤ 1/20 of the cold bind | 1/%.0f %s |\n",
+    m, c / m, (m * 20 <= c ? "met" : "MISSED") }'
