@@ -92,7 +92,7 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (!out.isEmpty() && !sameName(out, in))
         fields << out;
     LookupIndex::Builder builder;
-    builder.reserve(size_t(want.size / 64), size_t(want.size / 4));
+    builder.reserveFor(uint64_t(want.size));
     const bool jet3 = format->jet3();
     const int csIn = m_charsetIn, csOut = m_charsetOut;
     auto text = [jet3](const StoredValue &v, int charset) {

@@ -48,6 +48,19 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_text.reserve(chars);
 }
 
+void LookupIndex::Builder::reserveFor(uint64_t fileBytes)
+{
+    // A Jet row takes more than 16 bytes, a character at least one (compressed
+    // text), and a folded copy is no longer than its input; so this is room for
+    // everything without a copy on growth. Pages never written cost address
+    // space, not memory.
+    try {
+        reserve(size_t(fileBytes / 16), size_t(fileBytes * 2));
+    } catch (const std::bad_alloc &) {
+        reserve(size_t(fileBytes / 64), size_t(fileBytes / 4));
+    }
+}
+
 LookupIndex::Span LookupIndex::Builder::append(QStringView s)
 {
     std::vector<char16_t> &text = m_text;
@@ -150,7 +163,11 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     struct KeyRef { uint32_t start, length; };
     std::vector<uint8_t> keys;
     std::vector<KeyRef> keyOf(n, KeyRef{0, 0});
-    keys.reserve(rows.size() * 16);
+    size_t inputChars = 0;
+    for (uint32_t r : rows)
+        inputChars += m_in[r].length;
+    // As with the text: generous, so that the keys are never copied.
+    keys.reserve(rows.size() * 8 + inputChars * 4);
     std::vector<uint8_t> buffer(256);
     for (uint32_t r : rows) {
         const Span s = m_in[r];

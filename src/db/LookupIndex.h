@@ -50,6 +50,8 @@ public:
         Builder();
         ~Builder();
         void reserve(size_t rows, size_t chars);
+        // Room for whatever a database file of that size holds.
+        void reserveFor(uint64_t fileBytes);
         // nullptr is Null. Texts are display text (code pages already applied).
         void addRow(const QString *in, const QString *out);
         size_t rowCount() const { return m_in.size(); }

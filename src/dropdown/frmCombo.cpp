@@ -97,7 +97,11 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
         } else if (watched == g) {
-            if (event->type() == QEvent::KeyPress) {
+            if (event->type() == QEvent::FontChange) {
+                // Rows as high as the type needs, as in a combo box's own list.
+                g->verticalHeader()->setMinimumSectionSize(1);
+                g->verticalHeader()->setDefaultSectionSize(g->fontMetrics().height() + 3);
+            } else if (event->type() == QEvent::KeyPress) {
                 const int key = static_cast<QKeyEvent *>(event)->key();
                 if (key == Qt::Key_Return || key == Qt::Key_Enter) {
                     if (currentRow() >= 0)
