@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <sys/stat.h>
 
 namespace tarnvik {
@@ -95,8 +96,17 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     builder.reserveFor(uint64_t(want.size));
     const bool jet3 = format->jet3();
     const int csIn = m_charsetIn, csOut = m_charsetOut;
-    auto text = [jet3](const StoredValue &v, int charset) {
-        return jet3 ? displayTextJet3(v.bytes, charset) : displayTextJet4(QString::fromUtf8(v.bytes), charset);
+    // Each value is decoded into a buffer kept from row to row: a million rows
+    // then cost no allocations here.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    auto text = [&](const StoredValue &v, int charset, QString &buffer) {
+        if (jet3) {
+            buffer = displayTextJet3(v.bytes, charset);
+            return;
+        }
+        buffer.resize(utf8.requiredSpace(v.bytes.size()));
+        buffer.truncate(utf8.appendToBuffer(buffer.data(), v.bytes) - buffer.constData());
+        buffer = displayTextJet4(buffer, charset);
     };
     const bool twoFields = fields.size() == 2;
     QString inText, outText;
@@ -104,10 +114,13 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         const StoredValue &vin = values[0];
         const StoredValue &vout = twoFields ? values[1] : values[0];
         if (!vin.null)
-            inText = text(vin, csIn);
-        if (!vout.null)
-            outText = twoFields ? text(vout, csOut) : (csIn == csOut ? inText : text(vout, csOut));
-        builder.addRow(vin.null ? nullptr : &inText, vout.null || out.isEmpty() ? nullptr : &outText);
+            text(vin, csIn, inText);
+        const bool outNull = vout.null || out.isEmpty();
+        if (!outNull && (twoFields || csIn != csOut))
+            text(vout, csOut, outText);
+        const QStringView &outView = twoFields || csIn != csOut ? outText : inText;
+        builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
+                    outNull ? std::nullopt : std::optional<QStringView>(outView));
     };
     if (!file.readRows(table, fields, sink, &m_error))
         return false;

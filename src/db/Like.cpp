@@ -6,42 +6,53 @@
 
 namespace tarnvik {
 
-QString foldCase(QStringView text)
+QStringView foldCase(QStringView text, QString &buffer)
 {
-    if (text.isEmpty())
-        return QString();
     // Folding is pure ASCII lowering for the common case; skip ICU then.
-    bool ascii = true;
+    bool ascii = true, upper = false;
     for (QChar c : text) {
-        if (c.unicode() >= 0x80) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80) {
             ascii = false;
             break;
         }
+        upper = upper || (u >= 'A' && u <= 'Z');
     }
     if (ascii) {
-        QString out(text.size(), Qt::Uninitialized);
-        QChar *p = out.data();
+        if (!upper)
+            return text;
+        buffer.resize(text.size());
+        QChar *p = buffer.data();
         for (QChar c : text) {
             const char16_t u = c.unicode();
             *p++ = QChar((u >= 'A' && u <= 'Z') ? u + 32 : u);
         }
-        return out;
+        return buffer;
     }
-    QString out(text.size() + 8, Qt::Uninitialized);
+    buffer.resize(text.size() + 8);
     for (;;) {
         UErrorCode status = U_ZERO_ERROR;
-        const int32_t n = u_strFoldCase(reinterpret_cast<UChar *>(out.data()), int32_t(out.size()),
+        const int32_t n = u_strFoldCase(reinterpret_cast<UChar *>(buffer.data()), int32_t(buffer.size()),
                                         reinterpret_cast<const UChar *>(text.data()), int32_t(text.size()),
                                         U_FOLD_CASE_DEFAULT, &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
-            out.resize(n);
+            buffer.resize(n);
             continue;
         }
-        if (U_FAILURE(status))
-            return text.toString().toCaseFolded();
-        out.resize(n);
-        return out;
+        if (U_FAILURE(status)) {
+            buffer = text.toString().toCaseFolded();
+            return buffer;
+        }
+        buffer.resize(n);
+        return QStringView(buffer) == text ? text : QStringView(buffer);
     }
+}
+
+QString foldCase(QStringView text)
+{
+    QString buffer;
+    const QStringView folded = foldCase(text, buffer);
+    return folded.data() == buffer.constData() ? buffer : folded.toString();
 }
 
 static char32_t foldChar(char32_t c)

@@ -11,6 +11,9 @@ namespace tarnvik {
 
 // Full Unicode case folding (ß -> ss), the form every comparison here works on.
 QString foldCase(QStringView text);
+// The same without allocating: 'text' itself when folding changes nothing,
+// else a view of 'buffer'.
+QStringView foldCase(QStringView text, QString &buffer);
 
 class LikePattern
 {

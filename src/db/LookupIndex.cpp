@@ -30,6 +30,14 @@ struct LookupIndex::Builder::Collator
             throw std::runtime_error("ICU collator for cs_CZ is not available");
         ucol_setStrength(c, UCOL_SECONDARY);
     }
+    Collator(const Collator &other)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        c = ucol_clone(other.c, &status);
+        if (U_FAILURE(status) || !c)
+            throw std::runtime_error("ICU collator cannot be cloned");
+    }
+    Collator &operator=(const Collator &) = delete;
     ~Collator() { ucol_close(c); }
 };
 
@@ -72,7 +80,7 @@ LookupIndex::Span LookupIndex::Builder::append(QStringView s)
     return span;
 }
 
-void LookupIndex::Builder::addRow(const QString *in, const QString *out)
+void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStringView> out)
 {
     const Span inSpan = in ? append(*in) : Span{};
     m_in.push_back(inSpan);
@@ -81,8 +89,8 @@ void LookupIndex::Builder::addRow(const QString *in, const QString *out)
         m_fold.push_back(Span{});
         return;
     }
-    const QString f = foldCase(*in);
-    m_fold.push_back(f == *in ? inSpan : append(f));
+    const QStringView folded = foldCase(*in, m_foldBuffer);
+    m_fold.push_back(folded.data() == in->data() ? inSpan : append(folded));
 }
 
 namespace {
@@ -95,30 +103,21 @@ struct Keyed
     uint32_t row;
 };
 
-uint64_t bytePrefix(const uint8_t *p, size_t n)
+// Seven UTF-16 units at nine bits each, units above 510 capped: the number
+// orders like the text wherever it differs, and nearly all ties are true ones.
+uint64_t unitPrefix(std::u16string_view s)
 {
     uint64_t v = 0;
-    for (size_t j = 0; j < 8; ++j)
-        v = (v << 8) | (j < n ? p[j] : 0);
-    return v;
-}
-
-uint64_t unitPrefix(const char16_t *p, size_t n)
-{
-    uint64_t v = 0;
-    for (size_t j = 0; j < 4; ++j)
-        v = (v << 16) | (j < n ? p[j] : 0);
+    for (size_t j = 0; j < 7; ++j)
+        v = (v << 9) | (j < s.size() ? std::min<uint64_t>(s[j], 511) : 0);
     return v;
 }
 
 // The rows in the order of their prefix numbers, then of 'compare' (a
 // three-way comparison of two rows), then of the rows themselves.
-template <typename Prefix, typename Compare>
-std::vector<uint32_t> orderRows(const std::vector<uint32_t> &rows, Prefix prefixOf, Compare compare)
+template <typename Compare>
+std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
 {
-    std::vector<Keyed> keyed(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        keyed[i] = {prefixOf(rows[i]), rows[i]};
     std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
@@ -128,7 +127,17 @@ std::vector<uint32_t> orderRows(const std::vector<uint32_t> &rows, Prefix prefix
     std::vector<uint32_t> order(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i)
         order[i] = keyed[i].row;
+    std::vector<Keyed>().swap(keyed);
     return order;
+}
+
+// Calls work(from, to) on two threads, each for half of [0, n).
+template <typename Work>
+void inHalves(size_t n, Work work)
+{
+    std::thread other([&] { work(n / 2, n); });
+    work(0, n / 2);
+    other.join();
 }
 
 } // namespace
@@ -145,55 +154,44 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             rows.push_back(r);
     }
     const char16_t *text = m_text.data();
-    std::vector<uint32_t> foldOrder;
+    auto input = [&](uint32_t row) { return std::u16string_view(text + m_in[row].start, m_in[row].length); };
+    auto folded = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
 
-    // Folded order: binary order of the folded text, ties in table order.
-    std::thread foldSort([this, &foldOrder, &rows, text] {
-        auto view = [&](uint32_t row) {
-            const Span s = m_fold[row];
-            return std::u16string_view(text + s.start, s.length);
-        };
-        foldOrder = orderRows(
-            rows, [&](uint32_t r) { return unitPrefix(view(r).data(), view(r).size()); },
-            [&](uint32_t a, uint32_t b) { return view(a).compare(view(b)); });
+    // Display order: the first eight bytes of each collation key, made on both
+    // cores (each with its own collator), decide most comparisons; the rest go
+    // to the collator. No full keys are kept: they would take more memory than
+    // the text.
+    std::vector<Keyed> display(rows.size());
+    std::unique_ptr<Collator> second(new Collator(*m_collator));
+    inHalves(rows.size(), [&](size_t from, size_t to) {
+        const UCollator *c = from == 0 ? m_collator->c : second->c;
+        for (size_t i = from; i < to; ++i) {
+            const std::u16string_view s = input(rows[i]);
+            // The whole key is made either way; only its start is copied.
+            uint8_t part[8] = {};
+            ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, 8);
+            uint64_t v = 0;
+            for (uint8_t b : part)
+                v = (v << 8) | b;
+            display[i] = {v, rows[i]};
+        }
     });
 
-    // Display order: the collator's sort keys, made here rather than row by row
-    // so that the read is not held up by them.
-    struct KeyRef { uint32_t start, length; };
-    std::vector<uint8_t> keys;
-    std::vector<KeyRef> keyOf(n, KeyRef{0, 0});
-    size_t inputChars = 0;
-    for (uint32_t r : rows)
-        inputChars += m_in[r].length;
-    // As with the text: generous, so that the keys are never copied.
-    keys.reserve(rows.size() * 8 + inputChars * 4);
-    std::vector<uint8_t> buffer(256);
-    for (uint32_t r : rows) {
-        const Span s = m_in[r];
-        const UChar *src = reinterpret_cast<const UChar *>(text + s.start);
-        int32_t len = ucol_getSortKey(m_collator->c, src, int32_t(s.length), buffer.data(), int32_t(buffer.size()));
-        if (size_t(len) > buffer.size()) {
-            buffer.resize(size_t(len));
-            len = ucol_getSortKey(m_collator->c, src, int32_t(s.length), buffer.data(), int32_t(buffer.size()));
-        }
-        if (keys.size() + size_t(len) >= kNull)
-            throw std::length_error("sort keys exceed 4 GB");
-        keyOf[r] = {uint32_t(keys.size()), uint32_t(len)};
-        keys.insert(keys.end(), buffer.begin(), buffer.begin() + len);
-    }
-    std::vector<uint32_t> displayOrder = orderRows(
-        rows, [&](uint32_t r) { return bytePrefix(keys.data() + keyOf[r].start, keyOf[r].length); },
-        [&](uint32_t a, uint32_t b) {
-            // Keys end in their only zero byte, so comparing up to the shorter
-            // length decides unless the keys are equal.
-            const KeyRef ka = keyOf[a], kb = keyOf[b];
-            return std::memcmp(keys.data() + ka.start, keys.data() + kb.start, std::min(ka.length, kb.length));
-        });
-    std::vector<uint8_t>().swap(keys);
-    std::vector<KeyRef>().swap(keyOf);
-
+    // Meanwhile on the other core: binary order of the folded text, ties in table order.
+    std::vector<uint32_t> foldOrder;
+    std::thread foldSort([&] {
+        std::vector<Keyed> keyed(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            keyed[i] = {unitPrefix(folded(rows[i])), rows[i]};
+        foldOrder = orderRows(keyed, [&](uint32_t a, uint32_t b) { return folded(a).compare(folded(b)); });
+    });
+    std::vector<uint32_t> displayOrder = orderRows(display, [&](uint32_t a, uint32_t b) {
+        const std::u16string_view x = input(a), y = input(b);
+        return int(ucol_strcoll(m_collator->c, reinterpret_cast<const UChar *>(x.data()), int32_t(x.size()),
+                                reinterpret_cast<const UChar *>(y.data()), int32_t(y.size())));
+    });
     foldSort.join();
+    std::vector<uint32_t>().swap(rows);
 
     std::vector<uint32_t> rankOfRow(n, 0);
     for (uint32_t i = 0; i < displayOrder.size(); ++i)

@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tarnvik {
@@ -52,8 +53,12 @@ public:
         void reserve(size_t rows, size_t chars);
         // Room for whatever a database file of that size holds.
         void reserveFor(uint64_t fileBytes);
-        // nullptr is Null. Texts are display text (code pages already applied).
-        void addRow(const QString *in, const QString *out);
+        // nullptr or nullopt is Null. Texts are display text (code pages already applied).
+        void addRow(const QString *in, const QString *out)
+        {
+            add(in ? std::optional<QStringView>(*in) : std::nullopt, out ? std::optional<QStringView>(*out) : std::nullopt);
+        }
+        void add(std::optional<QStringView> in, std::optional<QStringView> out);
         size_t rowCount() const { return m_in.size(); }
         std::shared_ptr<LookupIndex> build();
 
@@ -61,6 +66,7 @@ public:
         Span append(QStringView s);
         std::vector<char16_t> m_text;
         std::vector<Span> m_in, m_out, m_fold;
+        QString m_foldBuffer;
         struct Collator;
         std::unique_ptr<Collator> m_collator;
     };
