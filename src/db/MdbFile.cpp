@@ -13,6 +13,8 @@
 #include <QProcess>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -241,6 +243,9 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         setrlimit(RLIMIT_AS, &memLimit);
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
+        // A wider pipe lets the helper read ahead while rows are indexed; the
+        // default 64 KiB keeps the two processes waiting for each other.
+        fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
     });
     proc.start(QIODevice::ReadOnly);
     if (!proc.waitForStarted(10000)) {
