@@ -95,22 +95,43 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
 
 namespace {
 
-// The first eight bytes of a sort key or of folded text, as one number in the
-// same order: most comparisons end there.
+// The start of a sort key or of folded text as two numbers in the same order
+// (the second fills what would be padding): most comparisons end there.
 struct Keyed
 {
     uint64_t prefix;
+    uint32_t more;
     uint32_t row;
+    bool operator<(const Keyed &o) const { return prefix != o.prefix ? prefix < o.prefix : more < o.more; }
+    bool tiedWith(const Keyed &o) const { return prefix == o.prefix && more == o.more; }
 };
 
-// Seven UTF-16 units at nine bits each, units above 510 capped: the number
-// orders like the text wherever it differs, and nearly all ties are true ones.
-uint64_t unitPrefix(std::u16string_view s)
+// Ten UTF-16 units at nine bits each, units above 510 capped: the numbers
+// order like the text wherever it differs, and nearly all ties are true ones.
+Keyed unitPrefix(std::u16string_view s, uint32_t row)
 {
+    auto unit = [&](size_t j) { return j < s.size() ? std::min<uint32_t>(s[j], 511) : 0; };
     uint64_t v = 0;
     for (size_t j = 0; j < 7; ++j)
-        v = (v << 9) | (j < s.size() ? std::min<uint64_t>(s[j], 511) : 0);
-    return v;
+        v = (v << 9) | unit(j);
+    uint32_t w = 0;
+    for (size_t j = 7; j < 10; ++j)
+        w = (w << 9) | unit(j);
+    return {v, w, row};
+}
+
+// The first twelve bytes of the collation key.
+Keyed keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
+{
+    // The whole key is made either way; only its start is copied.
+    uint8_t part[12] = {};
+    ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, sizeof part);
+    Keyed k{0, 0, row};
+    for (int i = 0; i < 8; ++i)
+        k.prefix = (k.prefix << 8) | part[i];
+    for (int i = 8; i < 12; ++i)
+        k.more = (k.more << 8) | part[i];
+    return k;
 }
 
 // The rows in the order of their prefix numbers, then of 'compare' (a
@@ -139,8 +160,8 @@ std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
         }
     }
     auto less = [&](const Keyed &a, const Keyed &b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
+        if (!a.tiedWith(b))
+            return a < b;
         const int c = compare(a.row, b.row);
         return c != 0 ? c < 0 : a.row < b.row;
     };
@@ -181,7 +202,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     auto input = [&](uint32_t row) { return std::u16string_view(text + m_in[row].start, m_in[row].length); };
     auto folded = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
 
-    // Display order: the first eight bytes of each collation key, made on both
+    // Display order: the first twelve bytes of each collation key, made on both
     // cores (each with its own collator), decide most comparisons; the rest go
     // to the collator. No full keys are kept: they would take more memory than
     // the text.
@@ -189,16 +210,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     std::unique_ptr<Collator> second(new Collator(*m_collator));
     inHalves(rows.size(), [&](size_t from, size_t to) {
         const UCollator *c = from == 0 ? m_collator->c : second->c;
-        for (size_t i = from; i < to; ++i) {
-            const std::u16string_view s = input(rows[i]);
-            // The whole key is made either way; only its start is copied.
-            uint8_t part[8] = {};
-            ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, 8);
-            uint64_t v = 0;
-            for (uint8_t b : part)
-                v = (v << 8) | b;
-            display[i] = {v, rows[i]};
-        }
+        for (size_t i = from; i < to; ++i)
+            display[i] = keyPrefix(c, input(rows[i]), rows[i]);
     });
 
     // Meanwhile on the other core: binary order of the folded text, ties in table order.
@@ -206,11 +219,13 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     std::thread foldSort([&] {
         std::vector<Keyed> keyed(rows.size());
         for (size_t i = 0; i < rows.size(); ++i)
-            keyed[i] = {unitPrefix(folded(rows[i])), rows[i]};
+            keyed[i] = unitPrefix(folded(rows[i]), rows[i]);
         foldOrder = orderRows(keyed, [&](uint32_t a, uint32_t b) { return folded(a).compare(folded(b)); });
     });
     std::vector<uint32_t> displayOrder = orderRows(display, [&](uint32_t a, uint32_t b) {
         const std::u16string_view x = input(a), y = input(b);
+        if (x == y) // most ties are the same word again
+            return 0;
         return int(ucol_strcoll(m_collator->c, reinterpret_cast<const UChar *>(x.data()), int32_t(x.size()),
                                 reinterpret_cast<const UChar *>(y.data()), int32_t(y.size())));
     });
