@@ -372,12 +372,15 @@ void frmDict::expandCombo()
 {
     const Metrics &m = metrics();
     frmCombo *list = dropDown();
-    const QScreen *s = screen();
-    const double screenHeight = s ? s->geometry().height() * m.TwipsPerPixelY : 1e9;
-    const QRect outer = frameGeometry();
-    list->place(expandComboPlacement(outer.left() * m.TwipsPerPixelX, outer.top() * m.TwipsPerPixelY,
-                                     design::Combo1, list->rowHeightTwips(), list->rowCount(),
-                                     list->grid1ColumnTwips(), screenHeight, m));
+    // Worked out on the window's own screen, which need not start at 0, 0.
+    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
+    const QRect outer = frameGeometry().translated(-screenRect.topLeft());
+    DropDownPlacement p = expandComboPlacement(outer.left() * m.TwipsPerPixelX, outer.top() * m.TwipsPerPixelY,
+                                               design::Combo1, list->rowHeightTwips(), list->rowCount(),
+                                               list->grid1ColumnTwips(), screenRect.height() * m.TwipsPerPixelY, m);
+    p.window.left += screenRect.left() * m.TwipsPerPixelX;
+    p.window.top += screenRect.top() * m.TwipsPerPixelY;
+    list->place(p);
     SetTopMost(list, true);
     list->activateWindow();
     list->grid(0)->setFocus();
