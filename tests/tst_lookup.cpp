@@ -277,6 +277,13 @@ private slots:
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
+
+        // Closing the window by other means saves as well.
+        startOn(m_db);
+        m_w->windowMenu()->actions().at(3)->trigger();
+        QVERIFY(m_w->close());
+        after.reload();
+        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
     }
 };
 
