@@ -171,6 +171,27 @@ void TestDataControl::failuresNameTheirCause()
     QVERIFY(!data.refresh());
     // After failures the same control answers again.
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
+
+    // A damaged file is read once: the failure stands, without another read,
+    // until the file changes (here it is mended keeping its size and time, so
+    // only a new time makes the control look again).
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
+    const QByteArray good = f.readAll();
+    auto rewrite = [&](const QByteArray &bytes, const QDateTime &time) {
+        QVERIFY(f.seek(0));
+        QCOMPARE(f.write(bytes), qint64(bytes.size()));
+        QVERIFY(f.flush());
+        QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
+    };
+    rewrite(good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified.addSecs(1));
+    const QString damaged = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error;
+    QVERIFY(damaged.contains(u"f.mdb"));
+    rewrite(good, modified.addSecs(1));
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"xy"_qs).error, damaged);
+    rewrite(good, modified.addSecs(2));
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
 }
 
 void TestDataControl::indexFollowsTheFile()

@@ -78,6 +78,12 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (found && m_index && serves(m_indexSource, want))
         return true;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
+    // A file that failed to read fails again until it changes: typing on
+    // must not start a slow read of the same damaged file per keystroke.
+    if (found && !m_failedError.isEmpty() && serves(m_failedSource, want)) {
+        m_error = m_failedError;
+        return false;
+    }
     MdbFile file(m_databaseName, m_limits);
     const auto format = file.probe(&m_error);
     if (!format)
@@ -122,8 +128,12 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
                     outNull ? std::nullopt : std::optional<QStringView>(outView));
     };
-    if (!file.readRows(table, fields, sink, &m_error))
+    if (!file.readRows(table, fields, sink, &m_error)) {
+        m_failedSource = want;
+        m_failedError = m_error;
         return false;
+    }
+    m_failedError.clear();
     m_index = builder.build();
     m_indexSource = want;
     // The first answer need not wait for the file: the index no longer changes.

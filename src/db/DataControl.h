@@ -85,6 +85,8 @@ private:
     Recordset m_recordset;
     std::shared_ptr<LookupIndex> m_index;
     IndexSource m_indexSource;
+    IndexSource m_failedSource; // the last read that failed, and why
+    QString m_failedError;
     std::future<void> m_cacheSave;
 };
 
