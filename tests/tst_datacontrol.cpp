@@ -71,6 +71,7 @@ private slots:
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
     void indexIsKeptOnDisk();
+    void preparedInTheBackground();
 
 private:
     QTemporaryDir m_dir;
@@ -298,6 +299,36 @@ void TestDataControl::indexIsKeptOnDisk()
     QThread::msleep(20);
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
     QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+}
+
+void TestDataControl::preparedInTheBackground()
+{
+    const QString one = m_dir.filePath(u"prep1.mdb"_qs), two = m_dir.filePath(u"prep2.mdb"_qs);
+    std::vector<testutil::Row> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back({QStringLiteral("slovo %1").arg(i), QString::number(i)});
+    writeDb(one, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"jiné"_qs, u"x"_qs}});
+    {
+        // Prepared, then asked: the answer is the prepared index's.
+        DataControl data;
+        data.setDatabaseName(one);
+        data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+        QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"slovo 2999"_qs).pairs, QStringList({"slovo 2999=2999"}));
+        // Another file or other fields while one is being prepared: the answer
+        // is always for what is asked now.
+        data.setDatabaseName(two);
+        data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+        data.setDatabaseName(one);
+        QCOMPARE(lookup(data, u"t"_qs, u"b"_qs, u"a"_qs, u"2999"_qs).pairs, QStringList({"2999=slovo 2999"}));
+        data.prepare(u"t"_qs, u"nosuch"_qs, u"b"_qs);
+        QVERIFY(lookup(data, u"t"_qs, u"nosuch"_qs, u"b"_qs, u"x"_qs).error.contains(u"nosuch"));
+        data.setDatabaseName(two);
+        data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    } // and one still running when the control goes
+    DataControl data;
+    data.setDatabaseName(two);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).pairs, QStringList({"jiné=x"}));
 }
 
 QTEST_GUILESS_MAIN(TestDataControl)

@@ -37,6 +37,7 @@ QVariant Recordset::field(const QString &name) const
 DataControl::DataControl() = default;
 DataControl::~DataControl()
 {
+    cancelPending();
     waitForCache();
 }
 
@@ -48,8 +49,10 @@ void DataControl::waitForCache()
 
 void DataControl::setDatabaseName(const QString &path)
 {
-    if (path != m_databaseName)
+    if (path != m_databaseName) {
+        cancelPending();
         m_indexSource.path.clear(); // the canonical name of the old one
+    }
     m_databaseName = path;
 }
 
@@ -66,42 +69,38 @@ bool DataControl::serves(const IndexSource &have, const IndexSource &want)
         && have.charsetOut == want.charsetOut && (want.out.isEmpty() || sameName(have.out, want.out));
 }
 
-bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
+IndexSource DataControl::sourceFor(const QString &table, const QString &in, const QString &out, bool *found) const
 {
     // A keystroke costs one stat: the file is looked into only when it changed.
     struct stat st;
-    const bool found = ::stat(QFile::encodeName(m_databaseName).constData(), &st) == 0;
-    IndexSource want{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, found ? qint64(st.st_size) : -1,
-                     QDateTime::fromMSecsSinceEpoch(found ? qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000
-                                                          : 0,
-                                                    Qt::UTC)};
-    if (found && m_index && serves(m_indexSource, want))
-        return true;
-    want.path = QFileInfo(m_databaseName).canonicalFilePath();
-    // A file that failed to read fails again until it changes: typing on
-    // must not start a slow read of the same damaged file per keystroke.
-    if (found && !m_failedError.isEmpty() && serves(m_failedSource, want)) {
-        m_error = m_failedError;
-        return false;
+    *found = ::stat(QFile::encodeName(m_databaseName).constData(), &st) == 0;
+    return IndexSource{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, *found ? qint64(st.st_size) : -1,
+                       QDateTime::fromMSecsSinceEpoch(
+                           *found ? qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000 : 0, Qt::UTC)};
+}
+
+DataControl::Built DataControl::buildIndex(const QString &databaseName, const IndexSource &want, const ReadLimits &limits,
+                                           const QString &cacheFolder, const std::atomic<bool> *cancel)
+{
+    Built b;
+    MdbFile file(databaseName, limits);
+    const auto format = file.probe(&b.error);
+    if (!format) {
+        b.quick = true;
+        return b;
     }
-    MdbFile file(m_databaseName, m_limits);
-    const auto format = file.probe(&m_error);
-    if (!format)
-        return false;
-    m_index.reset();
-    const IndexCache cache(m_cacheFolder);
-    if ((m_index = cache.load(want))) {
-        m_indexSource = want;
-        return true;
+    if ((b.index = IndexCache(cacheFolder).load(want))) {
+        b.fromCache = true;
+        return b;
     }
 
-    QStringList fields = {in};
-    if (!out.isEmpty() && !sameName(out, in))
-        fields << out;
+    QStringList fields = {want.in};
+    if (!want.out.isEmpty() && !sameName(want.out, want.in))
+        fields << want.out;
     LookupIndex::Builder builder;
     builder.reserveFor(uint64_t(want.size));
     const bool jet3 = format->jet3();
-    const int csIn = m_charsetIn, csOut = m_charsetOut;
+    const int csIn = want.charsetIn, csOut = want.charsetOut;
     // Each value is decoded into a buffer kept from row to row: a million rows
     // then cost no allocations here.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -121,29 +120,97 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         const StoredValue &vout = twoFields ? values[1] : values[0];
         if (!vin.null)
             text(vin, csIn, inText);
-        const bool outNull = vout.null || out.isEmpty();
+        const bool outNull = vout.null || want.out.isEmpty();
         if (!outNull && (twoFields || csIn != csOut))
             text(vout, csOut, outText);
         const QStringView &outView = twoFields || csIn != csOut ? outText : inText;
         builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
                     outNull ? std::nullopt : std::optional<QStringView>(outView));
     };
-    if (!file.readRows(table, fields, sink, &m_error)) {
-        m_failedSource = want;
-        m_failedError = m_error;
+    if (file.readRows(want.table, fields, sink, &b.error, cancel))
+        b.index = builder.build();
+    return b;
+}
+
+bool DataControl::adopt(const IndexSource &want, Built built)
+{
+    if (!built.index) {
+        m_index.reset();
+        m_error = built.error;
+        // A read that failed fails again until the file changes: typing on
+        // must not start a slow read of the same damaged file per keystroke.
+        if (!built.quick) {
+            m_failedSource = want;
+            m_failedError = built.error;
+        }
         return false;
     }
     m_failedError.clear();
-    m_index = builder.build();
+    m_index = std::move(built.index);
     m_indexSource = want;
+    if (built.fromCache)
+        return true;
     // The first answer need not wait for the file: the index no longer changes.
     waitForCache();
-    m_cacheSave = std::async(std::launch::async, [cache, want, index = std::shared_ptr<const LookupIndex>(m_index)] {
+    m_cacheSave = std::async(std::launch::async, [cache = IndexCache(m_cacheFolder), want,
+                                                  index = std::shared_ptr<const LookupIndex>(m_index)] {
         QString cacheError;
         if (!cache.save(want, *index, &cacheError))
             qWarning("Index cache not written: %s", qPrintable(cacheError));
     });
     return true;
+}
+
+void DataControl::cancelPending()
+{
+    if (!m_pending.valid())
+        return;
+    m_cancel = true;
+    m_pending.wait();
+    m_pending = {};
+    m_cancel = false;
+}
+
+void DataControl::prepare(const QString &table, const QString &in, const QString &out)
+{
+    bool found = false;
+    IndexSource want = sourceFor(table, in, out, &found);
+    if (!found || (m_index && serves(m_indexSource, want)))
+        return;
+    want.path = QFileInfo(m_databaseName).canonicalFilePath();
+    if (m_pending.valid() && serves(m_pendingSource, want))
+        return;
+    cancelPending();
+    if (!m_failedError.isEmpty() && serves(m_failedSource, want))
+        return;
+    m_pendingSource = want;
+    m_pending = std::async(std::launch::async, [name = m_databaseName, want, limits = m_limits,
+                                                folder = m_cacheFolder, cancel = &m_cancel] {
+        return buildIndex(name, want, limits, folder, cancel);
+    });
+}
+
+bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
+{
+    bool found = false;
+    IndexSource want = sourceFor(table, in, out, &found);
+    if (found && m_index && serves(m_indexSource, want))
+        return true;
+    want.path = QFileInfo(m_databaseName).canonicalFilePath();
+    if (m_pending.valid()) {
+        // The look-up prepared in the background: wait for it if it is this one.
+        if (found && serves(m_pendingSource, want)) {
+            Built built = m_pending.get();
+            return adopt(m_pendingSource, std::move(built));
+        }
+        cancelPending();
+    }
+    if (found && !m_failedError.isEmpty() && serves(m_failedSource, want)) {
+        m_error = m_failedError;
+        return false;
+    }
+    m_index.reset();
+    return adopt(want, buildIndex(m_databaseName, want, m_limits, m_cacheFolder, nullptr));
 }
 
 bool DataControl::refresh()

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
+#include <atomic>
 #include <future>
 #include <memory>
 
@@ -67,6 +68,10 @@ public:
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
 
+    // Starts binding the given look-up in the background (index from the cache
+    // or built), so that the first refresh need not wait for the whole read.
+    void prepare(const QString &table, const QString &in, const QString &out);
+
     // Blocks until a cache file being written in the background is done.
     void waitForCache();
 
@@ -74,8 +79,22 @@ public:
     std::shared_ptr<const LookupIndex> index() const { return m_index; }
 
 private:
+    struct Built
+    {
+        std::shared_ptr<LookupIndex> index; // null on failure
+        QString error;
+        bool fromCache = false;
+        bool quick = false; // failed before reading: worth trying again
+    };
     // Same data, and the output field if one is asked for.
     static bool serves(const IndexSource &have, const IndexSource &want);
+    // The source as the file is now; its path is the canonical one last bound.
+    IndexSource sourceFor(const QString &table, const QString &in, const QString &out, bool *found) const;
+    // Touches no member: runs on the caller's thread or in the background.
+    static Built buildIndex(const QString &databaseName, const IndexSource &want, const ReadLimits &limits,
+                            const QString &cacheFolder, const std::atomic<bool> *cancel);
+    bool adopt(const IndexSource &want, Built built);
+    void cancelPending();
     bool ensureIndex(const QString &table, const QString &in, const QString &out);
 
     QString m_databaseName, m_recordSource, m_error, m_outputHint;
@@ -88,6 +107,9 @@ private:
     IndexSource m_failedSource; // the last read that failed, and why
     QString m_failedError;
     std::future<void> m_cacheSave;
+    std::future<Built> m_pending;
+    IndexSource m_pendingSource;
+    std::atomic<bool> m_cancel = false;
 };
 
 } // namespace tarnvik

@@ -184,8 +184,14 @@ void frmDict::Form_Load()
     setFace(dropDown()->grid(0), m_fontName);
     setFace(dropDown()->grid(1), m_fontName);
     setGrid();
-    if (!m_sources.isEmpty())
-        setCharset(m_sources[m_active].CharsetIn, m_sources[m_active].CharsetOut);
+    if (!m_sources.isEmpty()) {
+        const VisibleSource &src = m_sources[m_active];
+        setCharset(src.CharsetIn, src.CharsetOut);
+        // The window is up at once; the first keystroke finds the index ready
+        // or on its way.
+        Data1.setOutputField(src.Out);
+        Data1.prepare(src.Name, src.In, src.Out);
+    }
     Text1_Change();
 }
 
