@@ -81,7 +81,7 @@ IndexSource DataControl::sourceFor(const QString &table, const QString &in, cons
 
 DataControl::Built DataControl::buildIndex(const QString &databaseName, const IndexSource &want, const ReadLimits &limits,
                                            const QString &cacheFolder, const std::atomic<bool> *cancel)
-{
+try {
     Built b;
     MdbFile file(databaseName, limits);
     const auto format = file.probe(&b.error);
@@ -129,6 +129,11 @@ DataControl::Built DataControl::buildIndex(const QString &databaseName, const In
     };
     if (file.readRows(want.table, fields, sink, &b.error, cancel))
         b.index = builder.build();
+    return b;
+} catch (const std::exception &e) {
+    // Too big a table or too little memory must not take the program down.
+    Built b;
+    b.error = tr("Soubor „%1“ nelze načíst: %2").arg(databaseName, QString::fromLocal8Bit(e.what()));
     return b;
 }
 
