@@ -38,8 +38,9 @@ public:
     bool empty() const { return m_size == 0; }
     const T *begin() const { return m_data; }
     const T *end() const { return m_data + m_size; }
-    // Heap bytes held; a view holds none.
-    size_t ownedBytes() const { return m_owned.capacity() * sizeof(T); }
+    // Heap bytes in use; a view holds none. (Reserved room never written costs
+    // address space only.)
+    size_t ownedBytes() const { return m_owned.size() * sizeof(T); }
 
 private:
     std::vector<T> m_owned;

@@ -33,6 +33,8 @@ struct Checksum
             if (++m_pending == 8)
                 mix(std::exchange(m_tail, 0)), m_pending = 0;
         }
+        if (m_pending != 0)
+            return; // all of it went into the word begun before
         uint64_t w;
         for (; n >= 8; n -= 8, p += 8) {
             std::memcpy(&w, p, 8);
