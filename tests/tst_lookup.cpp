@@ -16,7 +16,6 @@
 #include <QMessageBox>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 using namespace tarnvik;
@@ -29,17 +28,12 @@ namespace {
 QWidget *menuOpenedBy(const std::function<void()> &action)
 {
     QWidget *opened = nullptr;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    testutil::polling(action, [&] {
         if (QWidget *menu = QApplication::activePopupWidget()) {
             opened = menu;
             menu->close();
         }
-    });
-    poll.start();
-    action();
-    QTest::qWait(50);
+    }, 50);
     return opened;
 }
 

@@ -311,7 +311,6 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     if (!r.atEnd())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
-    ix->m_mappedBytes = map->size;
     ix->m_mapping = std::move(map);
     return ix;
 }

@@ -50,7 +50,6 @@ public:
     public:
         Builder();
         ~Builder();
-        void reserve(size_t rows, size_t chars);
         // Room for whatever a database file of that size holds.
         void reserveFor(uint64_t fileBytes);
         // nullptr or nullopt is Null. Texts are display text (code pages already applied).
@@ -63,6 +62,7 @@ public:
         std::shared_ptr<LookupIndex> build();
 
     private:
+        void reserve(size_t rows, size_t chars);
         Span append(QStringView s);
         std::vector<char16_t> m_text;
         std::vector<Span> m_in, m_out, m_fold;
@@ -80,9 +80,8 @@ public:
     // Rows whose input matches the pattern; Null never matches.
     Matches find(const LikePattern &pattern) const;
 
-    // Heap bytes, and bytes of a mapped cache file it reads from.
+    // Heap bytes in use (a mapped cache file not counted).
     size_t memoryBytes() const;
-    size_t mappedBytes() const { return m_mappedBytes; }
     size_t textBytes() const { return m_text.size() * sizeof(char16_t); }
 
 private:
@@ -102,7 +101,6 @@ private:
     Array<uint32_t> m_foldOrder;    // folded position -> row
     WaveletMatrix m_ranks;          // folded position -> display rank
     std::shared_ptr<const void> m_mapping; // what the views above lie in, if any
-    size_t m_mappedBytes = 0;
 };
 
 } // namespace tarnvik

@@ -36,12 +36,11 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QVariant();
-    QString t = text(index.row(), index.column());
+    const QString t = text(index.row(), index.column());
     if (role == Qt::DisplayRole)
         return oneLine(t);
-    if (t.size() < 40 && !t.contains(u'\n'))
-        return QVariant();
-    return t;
+    const QString tip = toolTipFor(t);
+    return tip.isEmpty() ? QVariant() : QVariant(tip);
 }
 
 } // namespace tarnvik

@@ -17,6 +17,11 @@ QString oneLine(QString text)
     return text.replace(u'\n', u' ').replace(u'\r', u' ');
 }
 
+QString toolTipFor(const QString &text)
+{
+    return text.size() > 40 || text.contains(u'\n') ? text : QString();
+}
+
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
 
 void Lamp::setFillColor(const QColor &c)
@@ -51,7 +56,7 @@ void CellGrid::setCellText(const QString &text)
 {
     m_text = text;
     setText(oneLine(text));
-    setToolTip(text.size() > 40 || text.contains(u'\n') ? text : QString());
+    setToolTip(toolTipFor(text));
 }
 
 void CellGrid::mousePressEvent(QMouseEvent *e)

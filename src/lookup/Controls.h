@@ -11,6 +11,8 @@ namespace tarnvik {
 
 // A value on one line: line breaks become blanks.
 QString oneLine(QString text);
+// The whole value as a tool tip, where one line may not show all of it; else empty.
+QString toolTipFor(const QString &text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);

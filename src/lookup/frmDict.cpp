@@ -321,10 +321,8 @@ void frmDict::Text1_Change()
     Data1.setRecordSource(selectStatement(src.Name, src.In, src.Out, typed));
     if (!Data1.refresh())
         return lookupFailed(Data1.errorString(), true);
-    m_problem.clear();
+    showProblem(QString());
     m_toldProblem.clear();
-    Combo1->setToolTip(QString());
-    Shape1->setToolTip(QString());
     setBackColor(Combo1, kYellow);
     Recordset &rs = Data1.recordset();
     rs.moveFirst();
@@ -339,9 +337,7 @@ void frmDict::Text1_Change()
 void frmDict::lookupFailed(const QString &why, bool tellOnce)
 {
     noMatch();
-    m_problem = why;
-    Combo1->setToolTip(why);
-    Shape1->setToolTip(why);
+    showProblem(why);
     // Told once, not on every keystroke; a new cause is told again.
     if (tellOnce && why != m_toldProblem) {
         m_toldProblem = why;
@@ -349,11 +345,16 @@ void frmDict::lookupFailed(const QString &why, bool tellOnce)
     }
 }
 
+void frmDict::showProblem(const QString &why)
+{
+    m_problem = why;
+    Combo1->setToolTip(why);
+    Shape1->setToolTip(why);
+}
+
 void frmDict::noMatch()
 {
-    m_problem.clear();
-    Combo1->setToolTip(QString());
-    Shape1->setToolTip(QString());
+    showProblem(QString());
     Combo1->clear();
     gridd[0]->hide();
     gridd[1]->hide();

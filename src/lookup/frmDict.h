@@ -63,6 +63,8 @@ private:
     void buildMenus();
     void noMatch();
     void lookupFailed(const QString &why, bool tellOnce);
+    // Why the window shows no match, in the tool tips; empty clears it.
+    void showProblem(const QString &why);
     void choose(int row);
     void popUp(QMenu *menu, QPoint windowPos);
     void mnuAbout_Click();

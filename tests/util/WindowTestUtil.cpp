@@ -10,20 +10,25 @@
 
 namespace testutil {
 
+void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs)
+{
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, poll);
+    timer.start();
+    action();
+    QTest::qWait(settleMs);
+}
+
 QStringList answeringBoxes(const std::function<void()> &action)
 {
     QStringList texts;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    polling(action, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             texts << box->text();
             box->accept();
         }
-    });
-    poll.start();
-    action();
-    QTest::qWait(100);
+    }, 100);
     return texts;
 }
 

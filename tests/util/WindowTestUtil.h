@@ -7,6 +7,10 @@
 
 namespace testutil {
 
+// Runs 'action' while 'poll' is called every 10 ms (modal boxes and menus run
+// their own event loops), then lets events run for 'settleMs'.
+void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs);
+
 // Answers the message boxes that come up while 'action' runs and the events
 // after it; returns their texts.
 QStringList answeringBoxes(const std::function<void()> &action);
