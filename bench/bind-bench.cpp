@@ -2,10 +2,10 @@
 // the read with text decoding, the whole index build, the cache round trip,
 // and prefix look-ups on the built index.
 // Usage: bind-bench FILE TABLE IN OUT
-#include "db/Charset.h"
-#include "db/IndexCache.h"
-#include "db/LookupIndex.h"
-#include "db/MdbFile.h"
+#include "db/jet/Charset.h"
+#include "db/index/IndexCache.h"
+#include "db/index/LookupIndex.h"
+#include "db/read/MdbFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

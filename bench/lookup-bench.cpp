@@ -14,7 +14,7 @@
 //     data <median µs> <p99 µs>" per prefix.
 #include "catalogue/SettingsStore.h"
 #include "db/DataControl.h"
-#include "db/Sql.h"
+#include "db/query/Sql.h"
 #include "dropdown/ResultModel.h"
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"

@@ -1,4 +1,4 @@
-#include "db/Charset.h"
+#include "db/jet/Charset.h"
 
 #include <QTest>
 

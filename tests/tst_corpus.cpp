@@ -1,7 +1,7 @@
 // Real Access files written by other software: each either opens and shows
 // the tables, fields and text that mdbtools' own programs show, or fails with
 // a message that names the file.
-#include "db/MdbFile.h"
+#include "db/read/MdbFile.h"
 #include "util/TestUtil.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The look-up's statements through the data control, on databases we make.
 #include "db/DataControl.h"
-#include "db/JetWriter.h"
-#include "db/Sql.h"
+#include "db/write/JetWriter.h"
+#include "db/query/Sql.h"
 #include "util/TestUtil.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // Files our writer makes, read back by our reader and by mdbtools.
-#include "db/Charset.h"
-#include "db/JetWriter.h"
+#include "db/jet/Charset.h"
+#include "db/write/JetWriter.h"
 #include "util/TestUtil.h"
 
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "db/Like.h"
+#include "db/query/Like.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "db/LookupIndex.h"
+#include "db/index/LookupIndex.h"
 
 #include <QCollator>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 // Files our writer makes, read by an independent implementation of the format
 // (the npm package mdb-reader), which also tells Null from empty text.
-#include "db/JetWriter.h"
+#include "db/write/JetWriter.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

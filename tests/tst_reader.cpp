@@ -1,8 +1,8 @@
 // The reader under fault: whatever libmdb does with a damaged file, the call
 // ends within its limits with a message naming the file, and this process
 // goes on unharmed.
-#include "db/JetWriter.h"
-#include "db/MdbFile.h"
+#include "db/write/JetWriter.h"
+#include "db/read/MdbFile.h"
 #include "util/TestUtil.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "db/Sql.h"
+#include "db/query/Sql.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // tarnvik-lookup: runs the look-up's two statements through the data control
 // and prints the count, then the matching pairs in order, tab-separated.
 #include "db/DataControl.h"
-#include "db/Sql.h"
+#include "db/query/Sql.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,8 +1,8 @@
 // tarnvik-mkdb: makes an Access database from word lists (TSV, CSV, dictd).
 // Reads each input twice: once to check it and choose Text or Memo per field,
 // once to write. Nothing is left behind when an input is bad.
-#include "db/Charset.h"
-#include "db/JetWriter.h"
+#include "db/jet/Charset.h"
+#include "db/write/JetWriter.h"
 #include "mkdb/RowSource.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "DataControl.h"
 
-#include "Charset.h"
-#include "Sql.h"
+#include "db/jet/Charset.h"
+#include "db/query/Sql.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -5,9 +5,9 @@
 // values, built on first use and rebuilt when the file changes.
 #pragma once
 
-#include "IndexCache.h"
-#include "LookupIndex.h"
-#include "MdbFile.h"
+#include "db/index/IndexCache.h"
+#include "db/index/LookupIndex.h"
+#include "db/read/MdbFile.h"
 
 #include <QDateTime>
 #include <QString>

@@ -3,7 +3,7 @@
 // a million matches lists as fast as one with three.
 #pragma once
 
-#include "db/LookupIndex.h"
+#include "db/index/LookupIndex.h"
 
 #include <QAbstractTableModel>
 

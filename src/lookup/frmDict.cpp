@@ -5,8 +5,8 @@
 #include "dropdown/frmCombo.h"
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
-#include "db/Like.h"
-#include "db/Sql.h"
+#include "db/query/Like.h"
+#include "db/query/Sql.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,8 +2,8 @@
 // back, and running mdbtools' programs for comparison.
 #pragma once
 
-#include "db/JetWriter.h"
-#include "db/MdbFile.h"
+#include "db/write/JetWriter.h"
+#include "db/read/MdbFile.h"
 
 #include <QProcess>
 #include <QString>

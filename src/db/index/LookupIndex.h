@@ -5,8 +5,8 @@
 // order in O(log n), so a keystroke never sorts or copies the matching rows.
 #pragma once
 
-#include "Like.h"
-#include "WaveletMatrix.h"
+#include "db/query/Like.h"
+#include "db/index/WaveletMatrix.h"
 
 #include <QString>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "JetWriter.h"
 
-#include "Charset.h"
-#include "JetHeader.h"
+#include "db/jet/Charset.h"
+#include "db/jet/JetHeader.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

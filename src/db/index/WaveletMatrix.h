@@ -4,7 +4,7 @@
 // without sorting or copying them on each keystroke.
 #pragma once
 
-#include "Array.h"
+#include "db/index/Array.h"
 
 #include <cstddef>
 #include <cstdint>

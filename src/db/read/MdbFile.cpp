@@ -1,8 +1,8 @@
 #include "MdbFile.h"
 
-#include "Charset.h"
-#include "JetHeader.h"
-#include "ReadProtocol.h"
+#include "db/jet/Charset.h"
+#include "db/jet/JetHeader.h"
+#include "db/read/ReadProtocol.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -7,7 +7,7 @@
 // with TABLE and FIELD in hex (see argName).
 // Output: see ReadProtocol.h. libmdb's own messages go to stderr, which the
 // caller keeps to itself.
-#include "db/ReadProtocol.h"
+#include "db/read/ReadProtocol.h"
 
 #include <glib.h>
 #include <mdbtools.h>

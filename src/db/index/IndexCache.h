@@ -5,7 +5,7 @@
 // checked through before use: a stale or damaged file is ignored and rebuilt.
 #pragma once
 
-#include "LookupIndex.h"
+#include "db/index/LookupIndex.h"
 
 #include <QDateTime>
 #include <QString>
