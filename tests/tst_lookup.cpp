@@ -246,6 +246,78 @@ private slots:
         QVERIFY(m_w->dropDown()->isVisible()); // the left button opens the list
     }
 
+    void sourceMenu()
+    {
+        // Two tables of one file, and that file spelled another way.
+        const QString two = m_dir.filePath(QStringLiteral("dve.mdb"));
+        const QString jina = m_dir.filePath(QStringLiteral("Jina.tsv"));
+        testutil::writeTsv(jina, {"word", "meaning"},
+                           {{QStringLiteral("dog"), QStringLiteral("pes")}, {QStringLiteral("den"), QStringLiteral("brloh")}});
+        const auto made = testutil::runMkdb({two, m_dir.filePath(QStringLiteral("Slova.tsv")), jina});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        const QString otherSpelling = m_dir.filePath(QStringLiteral(".")) + QStringLiteral("/./dve.mdb");
+        m_w.reset();
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=3\nActiveTable=1\n"
+                                                 "Table1Title=Slova\nTable1File=%1\nTable1Name=Slova\nTable1In=slovo\n"
+                                                 "Table1Out=vyznam\n"
+                                                 "Table2Title=Jiná\nTable2File=%1\nTable2Name=Jina\nTable2In=word\n"
+                                                 "Table2Out=meaning\nTable2CharsetIn=204\n"
+                                                 "Table3Title=Jinak\nTable3File=%2\nTable3Name=Jina\nTable3In=word\n"
+                                                 "Table3Out=meaning\n")
+                                      .arg(two, otherSpelling));
+        m_store = std::make_unique<SettingsStore>(ini());
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        const QList<QAction *> entries = m_w->sourceMenu()->actions();
+        QCOMPARE(entries.size(), 3);
+        auto checked = [&] {
+            QList<int> out;
+            for (int i = 0; i < entries.size(); ++i)
+                if (entries[i]->isChecked())
+                    out << i;
+            return out;
+        };
+        QCOMPARE(checked(), QList<int>{0});
+
+        type(QStringLiteral("d"));
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("day"));
+        entries[1]->trigger(); // the same file: not rebound, the other table looked up
+        QCOMPARE(checked(), QList<int>{1});
+        QCOMPARE(m_w->data1().databaseName(), two);
+        QCOMPARE(m_w->activePosition(), 1);
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("den"));
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("brloh"));
+        QCOMPARE(column(0), (QStringList{"den", "dog"}));
+        QCOMPARE(text1()->property("charset").toInt(), 204);
+
+        entries[1]->trigger(); // the checked entry again: still the only mark, looked up again
+        QCOMPARE(checked(), QList<int>{1});
+        QCOMPARE(column(0), (QStringList{"den", "dog"}));
+
+        entries[2]->trigger(); // spelled differently: bound anew
+        QCOMPARE(checked(), QList<int>{2});
+        QCOMPARE(m_w->data1().databaseName(), otherSpelling);
+        QCOMPARE(column(1), (QStringList{"brloh", "pes"}));
+        QCOMPARE(text1()->property("charset").toInt(), 238);
+
+        type(QString());
+        entries[0]->trigger(); // an empty text: no match, no query
+        QCOMPARE(checked(), QList<int>{0});
+        QVERIFY(!matchState());
+        QCOMPARE(results().rowCount(), 0);
+
+        // The source chosen last is the one the next start uses.
+        entries[2]->trigger();
+        m_w->Form_Unload();
+        m_w.reset();
+        m_store = std::make_unique<SettingsStore>(ini());
+        QCOMPARE(m_store->getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
+        m_w = std::make_unique<frmDict>(*m_store);
+        QCOMPARE(m_w->activePosition(), 2);
+        QVERIFY(m_w->sourceMenu()->actions().at(2)->isChecked());
+        QVERIFY(!m_w->sourceMenu()->actions().at(0)->isChecked());
+    }
+
     void windowMenuAndExit()
     {
         startOn(m_db);

@@ -108,9 +108,13 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
                         emit chosen(currentRow());
                     return true;
                 }
+                if (key == Qt::Key_Escape) {
+                    emit dismissed();
+                    return true;
+                }
             } else if (event->type() == QEvent::FocusOut && isVisible()) {
                 // Also when the focus moves to the other column: the list closes.
-                emit focusLost();
+                emit focusLost(static_cast<QFocusEvent *>(event)->reason() == Qt::ActiveWindowFocusReason);
             }
         }
     }

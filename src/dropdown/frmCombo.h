@@ -33,8 +33,12 @@ public:
 signals:
     // Enter on the current row, or any mouse button on a row.
     void chosen(int row);
-    // A grid lost the focus: closed without a choice.
-    void focusLost();
+    // A grid lost the focus: closed without a choice. 'toOtherProgram' when
+    // the list's window lost activation rather than the focus moving inside
+    // the program.
+    void focusLost(bool toOtherProgram);
+    // Escape: closed without a choice.
+    void dismissed();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -74,4 +74,31 @@ void CellGrid::keyPressEvent(QKeyEvent *e)
     emit keyPressed(e->key());
 }
 
+void DropButtonBox::focusInEvent(QFocusEvent *e)
+{
+    QComboBox::focusInEvent(e);
+    const Qt::FocusReason r = e->reason();
+    if (r == Qt::MouseFocusReason || r == Qt::TabFocusReason || r == Qt::BacktabFocusReason)
+        emit gotFocus();
+}
+
+void DropButtonBox::mousePressEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::LeftButton)
+        QComboBox::mousePressEvent(e);
+    e->accept();
+}
+
+void DropButtonBox::mouseMoveEvent(QMouseEvent *e)
+{
+    QComboBox::mouseMoveEvent(e);
+    e->accept();
+}
+
+void DropButtonBox::mouseReleaseEvent(QMouseEvent *e)
+{
+    QComboBox::mouseReleaseEvent(e);
+    e->accept();
+}
+
 } // namespace tarnvik

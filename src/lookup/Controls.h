@@ -64,14 +64,17 @@ public:
 
 signals:
     void dropDownRequested();
+    // Only a click or Tab counts: focus handed back by a closing list, menu,
+    // dialog or window activation is no request to open the list.
     void gotFocus();
 
 protected:
-    void focusInEvent(QFocusEvent *e) override
-    {
-        QComboBox::focusInEvent(e);
-        emit gotFocus();
-    }
+    void focusInEvent(QFocusEvent *e) override;
+    // The box is no part of the window's surface: no press or move on it
+    // reaches the window (no menu there, no drag).
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
 };
 
 } // namespace tarnvik

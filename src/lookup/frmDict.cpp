@@ -14,6 +14,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -73,6 +74,8 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     setBackColor(Combo1, kYellow);
     Shape1 = new Lamp(this);
     Shape1->setObjectName(QStringLiteral("Shape1"));
+    // The lamp is painted on the surface: a press there drags the window.
+    Shape1->setAttribute(Qt::WA_TransparentForMouseEvents);
     for (int i = 0; i < 2; ++i) {
         gridd[i] = new CellGrid(this);
         gridd[i]->setObjectName(QStringLiteral("gridd%1").arg(i));
@@ -120,6 +123,7 @@ void frmDict::buildMenus()
     mnuActLang->setObjectName(QStringLiteral("mnuActLang"));
     mnuLang.push_back(mnuActLang->addAction(kNoSources));
     mnuLang[0]->setCheckable(true);
+    connect(mnuLang[0], &QAction::triggered, this, [this] { mnuLang_Click(0); });
     mnuX->addSeparator();
     mnuData = mnuX->addAction(QStringLiteral("Nastavení..."));
     mnuTopMost = mnuX->addAction(QStringLiteral("Vždy navrchu"));
@@ -187,11 +191,34 @@ void frmDict::Form_Load()
     if (!m_sources.isEmpty()) {
         const VisibleSource &src = m_sources[m_active];
         setCharset(src.CharsetIn, src.CharsetOut);
-        // The window is up at once; the first keystroke finds the index ready
-        // or on its way.
-        Data1.setOutputField(src.Out);
-        Data1.prepare(src.Name, src.In, src.Out);
+        prepareActive();
     }
+    Text1_Change();
+    // Typing straight after the start goes into the text box.
+    Text1->setFocus();
+}
+
+void frmDict::prepareActive()
+{
+    // The window is up at once; the first keystroke finds the index ready or
+    // on its way.
+    const VisibleSource &src = m_sources[m_active];
+    Data1.setOutputField(src.Out);
+    Data1.prepare(src.Name, src.In, src.Out);
+}
+
+void frmDict::mnuLang_Click(int index)
+{
+    if (index < 0 || index >= m_sources.size())
+        return;
+    mnuLang[m_active]->setChecked(false);
+    // Exact text: the same file spelled differently is bound anew.
+    if (m_sources[m_active].File != m_sources[index].File)
+        Data1.setDatabaseName(m_sources[index].File);
+    m_active = index;
+    mnuLang[m_active]->setChecked(true);
+    setCharset(m_sources[m_active].CharsetIn, m_sources[m_active].CharsetOut);
+    prepareActive();
     Text1_Change();
 }
 
@@ -200,10 +227,17 @@ frmCombo *frmDict::dropDown()
     if (!m_dropDown) {
         m_dropDown = new frmCombo(design::Combo1.width);
         connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
-        connect(m_dropDown, &frmCombo::focusLost, this, [this] {
-            activateWindow();
+        connect(m_dropDown, &frmCombo::focusLost, this, [this](bool toOtherProgram) {
             m_dropDown->hide();
-            m_reopenGuard = true;
+            setReopenGuard();
+            // The focus left for another program: it is not taken back.
+            if (!toOtherProgram)
+                backToText();
+        });
+        connect(m_dropDown, &frmCombo::dismissed, this, [this] {
+            m_dropDown->hide();
+            setReopenGuard();
+            backToText();
         });
     }
     return m_dropDown;
@@ -240,6 +274,7 @@ void frmDict::getAllMySettings()
         if (j == mnuLang.size()) {
             mnuLang.push_back(mnuActLang->addAction(QString()));
             mnuLang[j]->setCheckable(true);
+            connect(mnuLang[j], &QAction::triggered, this, [this, j] { mnuLang_Click(j); });
         }
         QAction *entry = mnuLang[j];
         entry->setChecked(false);
@@ -364,6 +399,16 @@ void frmDict::noMatch()
     Shape1->setFillColor(fromBgr(kGreen));
 }
 
+void frmDict::setReopenGuard()
+{
+    // The guard joins the events of one user action (a click that focuses
+    // Combo1 and presses its button). It lapses once that action has been
+    // handled: a later click must open the list, and focus handed back by a
+    // closing window is no request in the first place (see DropButtonBox).
+    m_reopenGuard = true;
+    QTimer::singleShot(0, this, [this] { m_reopenGuard = false; });
+}
+
 void frmDict::checkStatus()
 {
     if (m_reopenGuard) {
@@ -372,7 +417,7 @@ void frmDict::checkStatus()
     }
     if (dropDown()->rowCount() != 0)
         expandCombo();
-    m_reopenGuard = true;
+    setReopenGuard();
 }
 
 void frmDict::expandCombo()
@@ -388,6 +433,9 @@ void frmDict::expandCombo()
     p.window.left += screenRect.left() * m.TwipsPerPixelX;
     p.window.top += screenRect.top() * m.TwipsPerPixelY;
     list->place(p);
+    // The highlight starts on the first row, as in any list that drops down.
+    if (list->currentRow() < 0)
+        list->setCurrentRow(0);
     SetTopMost(list, true);
     list->activateWindow();
     list->grid(0)->setFocus();
@@ -397,8 +445,15 @@ void frmDict::choose(int row)
 {
     gridd[0]->setCellText(dropDown()->model().text(row, 0));
     gridd[1]->setCellText(dropDown()->model().text(row, 1));
-    m_reopenGuard = true;
+    setReopenGuard();
     dropDown()->hide();
+    backToText();
+}
+
+void frmDict::backToText()
+{
+    activateWindow();
+    Text1->setFocus();
 }
 
 void frmDict::mnuCopy_Click(int index)
@@ -445,11 +500,18 @@ void frmDict::popUp(QMenu *menu, QPoint windowPos)
 
 void frmDict::mousePressEvent(QMouseEvent *e)
 {
+    // Presses a control let through are not presses on the surface.
+    if (childAt(e->position().toPoint())) {
+        e->ignore();
+        return;
+    }
     dropDown()->hide();
     if (e->buttons() != Qt::LeftButton) {
+        m_dragging = false;
         popUp(mnuX, e->position().toPoint());
         return;
     }
+    m_dragging = true;
     const Metrics &m = metrics();
     m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
     // Where a program may not place its own window, the compositor moves it.
@@ -457,9 +519,16 @@ void frmDict::mousePressEvent(QMouseEvent *e)
         windowHandle()->startSystemMove();
 }
 
+void frmDict::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragging = false;
+}
+
 void frmDict::mouseMoveEvent(QMouseEvent *e)
 {
-    if (e->buttons() != Qt::LeftButton)
+    // Only a drag that began on the surface moves the window; moves over a
+    // control carry no anchor of their own.
+    if (!m_dragging || e->buttons() != Qt::LeftButton)
         return;
     const Metrics &m = metrics();
     const QRect outer = frameGeometry();
@@ -482,6 +551,16 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             popUp(mnuX, Text1->geometry().topLeft() + static_cast<QMouseEvent *>(event)->position().toPoint());
             Text1->setFocus();
             return true;
+        } else if (event->type() == QEvent::KeyPress) {
+            // Down, Alt+Down and F4 open the list, as in any combo box.
+            const auto *k = static_cast<QKeyEvent *>(event);
+            const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)
+                || (k->key() == Qt::Key_Down && (k->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier)) == 0);
+            if (open) {
+                if (dropDown()->rowCount() > 0)
+                    expandCombo();
+                return true;
+            }
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -497,6 +576,18 @@ void frmDict::message(QMessageBox::Icon icon, const QString &text)
 {
     QMessageBox box(icon, kTitle, text, QMessageBox::Ok, this);
     box.exec();
+}
+
+void frmDict::showEvent(QShowEvent *e)
+{
+    QWidget::showEvent(e);
+    // A window manager need not focus a new window that was not clicked (and
+    // no window is clicked at the start): the strip asks to be active, so the
+    // first keys typed reach the text box.
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        activateWindow();
+    }
 }
 
 void frmDict::paintEvent(QPaintEvent *)

@@ -33,6 +33,8 @@ public:
     void setCharset(uint8_t inCharset, uint8_t outCharset);
     void Text1_Change();
     void mnuTopMost_Click();
+    // Makes visible source 'index' the active one and looks the text up there.
+    void mnuLang_Click(int index);
     void mnuCopy_Click(int index);
     void checkStatus();
     void expandCombo();
@@ -53,8 +55,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void showEvent(QShowEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
     void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -66,6 +70,11 @@ private:
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
+    // The list closed: typing goes on in the text box.
+    void backToText();
+    void setReopenGuard();
+    // Starts reading the active source in the background.
+    void prepareActive();
     void popUp(QMenu *menu, QPoint windowPos);
     void mnuAbout_Click();
     void mnuHomePage_Click();
@@ -90,7 +99,9 @@ private:
     QString m_problem, m_toldProblem;
     bool m_reopenGuard = false;
     bool m_unloaded = false;
+    bool m_shownOnce = false;
     QPointF m_anchor; // twips, where the left button went down
+    bool m_dragging = false; // the left button went down on the surface itself
     QPixmap m_background;
 };
 

@@ -1,0 +1,215 @@
+// The lookup window as a user meets it on a desktop with a window manager:
+// where the keyboard focus is at start and after the list closes, that the
+// list opens only when asked, and that presses on the controls never drag.
+// Keys go through the window, as typed, not to a chosen widget.
+#include "dropdown/frmCombo.h"
+#include "lookup/Controls.h"
+#include "lookup/frmDict.h"
+#include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_db;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<frmDict> m_w;
+
+    QLineEdit *text1() { return m_w->findChild<QLineEdit *>("Text1"); }
+    QComboBox *combo1() { return m_w->findChild<QComboBox *>("Combo1"); }
+    CellGrid *gridd(int i) { return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i)); }
+    frmCombo *list() { return m_w->dropDown(); }
+    QPoint comboButton() { return QPoint(combo1()->width() - 6, combo1()->height() / 2); }
+
+    // Typed into whatever has the keyboard focus.
+    void typeKeys(const QString &text)
+    {
+        QWindow *target = QGuiApplication::focusWindow();
+        QVERIFY2(target, "no window has the keyboard focus");
+        for (QChar c : text)
+            QTest::keyClick(target, c.toLatin1());
+        QTest::qWait(20);
+    }
+    void key(Qt::Key k, Qt::KeyboardModifiers mods = {})
+    {
+        QWindow *target = QGuiApplication::focusWindow();
+        QVERIFY2(target, "no window has the keyboard focus");
+        QTest::keyClick(target, k, mods);
+        QTest::qWait(20);
+    }
+
+    void start(const QString &file)
+    {
+        m_w.reset();
+        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
+        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
+                                               "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
+                                    .arg(file));
+        m_store = std::make_unique<SettingsStore>(ini);
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        testutil::writeTsv(tsv, {"slovo", "vyznam"},
+                           {{QStringLiteral("dva"), QStringLiteral("two")},
+                            {QStringLiteral("dům"), QStringLiteral("house")},
+                            {QStringLiteral("den"), QStringLiteral("day")},
+                            {QStringLiteral("dveře"), QStringLiteral("door")}});
+        const auto r = testutil::runMkdb({m_db, tsv});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+
+    void typingGoesToTheTextBox()
+    {
+        start(m_db);
+        // Straight after the start, without a click.
+        typeKeys(QStringLiteral("dv"));
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
+
+        // Down opens the list; a choice by Enter, and typing goes on.
+        key(Qt::Key_Backspace);
+        key(Qt::Key_Down);
+        QTRY_VERIFY(list()->isVisible());
+        key(Qt::Key_Down);
+        key(Qt::Key_Return);
+        QVERIFY(list()->isHidden());
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dům"));
+        typeKeys(QStringLiteral("e"));
+        QCOMPARE(text1()->text(), QStringLiteral("de"));
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("den"));
+
+        // F4 and Alt+Down open it too; a click chooses, and typing goes on.
+        key(Qt::Key_F4);
+        QTRY_VERIFY(list()->isVisible());
+        key(Qt::Key_Escape);
+        QVERIFY(list()->isHidden());
+        key(Qt::Key_Backspace);
+        key(Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(list()->isVisible());
+        QTableView *g = list()->grid(1);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(3, 1)).center());
+        QVERIFY(list()->isHidden());
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("door"));
+        key(Qt::Key_Right);
+        typeKeys(QStringLiteral("u"));
+        QCOMPARE(text1()->text(), QStringLiteral("du"));
+    }
+
+    void listOpensOnlyWhenAsked()
+    {
+        start(m_db);
+        typeKeys(QStringLiteral("d"));
+        // Opened by the button, which also takes the focus.
+        QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
+        QTRY_VERIFY(list()->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(list()));
+
+        // Closed by a click on the window's picture; the focus coming back is
+        // no request.
+        const QPoint surface(20, 20);
+        QTest::mouseClick(m_w.get(), Qt::LeftButton, {}, surface);
+        m_w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        QTest::qWait(100);
+        QVERIFY(list()->isHidden());
+
+        // A menu that closes hands the focus back: still closed.
+        QTimer::singleShot(150, [] {
+            if (QWidget *menu = QApplication::activePopupWidget())
+                menu->close();
+        });
+        QTest::mouseClick(m_w.get(), Qt::RightButton, {}, surface);
+        QTest::qWait(100);
+        QVERIFY(list()->isHidden());
+
+        // The same after "Vždy navrchu" and after the About box.
+        m_w->windowMenu()->actions().at(3)->trigger();
+        QTest::qWait(200);
+        QVERIFY(list()->isHidden());
+        const QStringList told = testutil::answeringBoxes([&] { m_w->windowMenu()->actions().at(7)->trigger(); });
+        QCOMPARE(told.size(), 1);
+        QVERIFY(list()->isHidden());
+
+        // And after minimising and restoring.
+        m_w->showMinimized();
+        QTest::qWait(200);
+        m_w->showNormal();
+        m_w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        QTest::qWait(100);
+        QVERIFY(list()->isHidden());
+
+        // Escape in the list closes it and the text box takes the keys again.
+        QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
+        QTRY_VERIFY(list()->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(list()));
+        key(Qt::Key_Escape);
+        QVERIFY(list()->isHidden());
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        QTest::qWait(100);
+        QVERIFY(list()->isHidden());
+        typeKeys(QStringLiteral("v"));
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+    }
+
+    void pressesOnControlsDoNotDrag()
+    {
+        start(m_db);
+        m_w->move(100, 100);
+        QTRY_COMPARE(m_w->pos(), QPoint(100, 100));
+        const QPoint at = m_w->pos();
+        // Pressed on Combo1's button and moved by a pixel.
+        QTest::mousePress(combo1(), Qt::LeftButton, {}, comboButton());
+        QTest::mouseMove(combo1(), comboButton() + QPoint(1, 1));
+        QTest::mouseRelease(combo1(), Qt::LeftButton, {}, comboButton() + QPoint(1, 1));
+        QTest::qWait(100);
+        QCOMPARE(m_w->pos(), at);
+        list()->hide();
+
+        // Other buttons on Combo1 open no menu and leave the list alone.
+        typeKeys(QStringLiteral("d"));
+        m_w->expandCombo();
+        QTRY_VERIFY(list()->isVisible());
+        QWidget *opened = nullptr;
+        testutil::polling([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); },
+                          [&] {
+                              if (QWidget *menu = QApplication::activePopupWidget()) {
+                                  opened = menu;
+                                  menu->close();
+                              }
+                          },
+                          100);
+        QCOMPARE(opened, nullptr);
+
+        // A drag on the picture still moves the window by the pointer's way.
+        list()->hide();
+        const QPoint surface(20, 20);
+        QTest::mousePress(m_w.get(), Qt::LeftButton, {}, surface);
+        QTest::mouseMove(m_w.get(), surface + QPoint(30, 10));
+        QTest::mouseRelease(m_w.get(), Qt::LeftButton, {}, surface + QPoint(30, 10));
+        QTRY_COMPARE(m_w->pos(), at + QPoint(30, 10));
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
