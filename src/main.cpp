@@ -1,6 +1,7 @@
 // Tarnvik: a personal dictionary look-up strip for the desktop.
 #include "catalogue/SettingsStore.h"
 #include "lookup/frmDict.h"
+#include "platform/Session.h"
 
 #include <QApplication>
 
@@ -11,7 +12,17 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
     tarnvik::SettingsStore store;
+    // Before the window exists: a signal during the start is handled once the
+    // event loop runs, not by ending the program unsaved.
+    tarnvik::frmDict *unload = nullptr;
+    tarnvik::onSessionEnd(&app, [&unload] {
+        if (unload)
+            unload->Form_Unload();
+        else
+            QCoreApplication::quit();
+    });
     tarnvik::frmDict window(store);
+    unload = &window;
     window.show();
     return app.exec();
 }
