@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -264,6 +265,17 @@ void TestDataControl::indexFollowsTheFile()
     QVERIFY(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"o"_qs).error.contains(u"neexistuje"));
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"back"_qs, u"4"_qs}});
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"b"_qs).pairs, QStringList({"back=4"}));
+
+    // Another file of the same size and time is another file all the same.
+    const QString twin = m_dir.filePath(u"twin.mdb"_qs);
+    writeDb(twin, u"t"_qs, u"a"_qs, u"b"_qs, {{u"bank"_qs, u"5"_qs}});
+    QCOMPARE(QFileInfo(twin).size(), QFileInfo(db).size());
+    QFile t(twin);
+    QVERIFY(t.open(QIODevice::ReadWrite));
+    QVERIFY(t.setFileTime(QFileInfo(db).lastModified(), QFileDevice::FileModificationTime));
+    t.close();
+    data.setDatabaseName(twin);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"b"_qs).pairs, QStringList({"bank=5"}));
 }
 
 void TestDataControl::jet3TextInTheFieldsCharset()

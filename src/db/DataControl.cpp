@@ -123,7 +123,9 @@ void DataControl::setDatabaseName(const QString &path)
 {
     if (path != m_databaseName) {
         cancelPending();
-        m_indexSource.path.clear(); // the canonical name of the old one
+        // A file of the same size and time must not pass for the old one.
+        m_index.reset();
+        m_indexSource = IndexSource();
     }
     m_databaseName = path;
 }
@@ -242,13 +244,17 @@ bool DataControl::adopt(const IndexSource &want, Built built)
         return true;
     // The first answer need not wait for the file: the index no longer changes.
     // Saves follow one another without the caller waiting for the last one.
+    // Each lets go of what it holds when done, or the chain would keep every
+    // index it ever saved.
     m_cacheSave = std::async(std::launch::async, [previous = m_cacheSave, cache = IndexCache(m_cacheFolder), want,
-                                                  index = std::shared_ptr<const LookupIndex>(m_index)] {
+                                                  index = std::shared_ptr<const LookupIndex>(m_index)]() mutable {
                       if (previous.valid())
                           previous.wait();
+                      previous = {};
                       QString cacheError;
                       if (!cache.save(want, *index, &cacheError))
                           qWarning("Index cache not written: %s", qPrintable(cacheError));
+                      index.reset();
                   }).share();
     return true;
 }
