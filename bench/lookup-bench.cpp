@@ -12,6 +12,14 @@
 //     change handler (count, first match, list model) and the data path
 //     alone. Prints "prefix <text> <matches> window <median µs> <p99 µs>
 //     data <median µs> <p99 µs>" per prefix.
+//   lookup-bench nowait FILE TABLE IN OUT
+//     A cold bind as the window does it, without waiting for the read:
+//     refreshes every 10 ms until the index is ready, then the file dropped
+//     during a second read, then the control destroyed during a third.
+//     Prints "nowait refresh <longest µs> answer <µs> ready <ms> abandon <µs>
+//     destroy <µs>": the longest the caller was held by a refresh that found
+//     the index not ready, by the one that took it and answered, and by each
+//     abandonment.
 #include "catalogue/SettingsStore.h"
 #include "db/DataControl.h"
 #include "db/query/Sql.h"
@@ -24,7 +32,9 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <sys/resource.h>
 
 using namespace tarnvik;
@@ -96,6 +106,55 @@ int bind(const QStringList &a)
     return 0;
 }
 
+int nowait(const QStringList &a)
+{
+    auto data = std::make_unique<DataControl>();
+    data->setWaitForReads(false);
+    std::atomic<bool> ready = false;
+    data->setPreparedHandler([&] { ready = true; });
+    data->setDatabaseName(a[2]);
+    data->setOutputField(a[5]);
+    data->setRecordSource(countStatement(a[3], a[4], u"k"));
+    QElapsedTimer t, call;
+    t.start();
+    qint64 longest = 0, answer = 0;
+    for (;;) {
+        call.start();
+        const bool ok = data->refresh();
+        if (ok) {
+            answer = call.nsecsElapsed();
+            break;
+        }
+        longest = std::max(longest, call.nsecsElapsed());
+        if (!data->preparing()) {
+            QTextStream(stderr) << data->errorString() << '\n';
+            return 1;
+        }
+        QThread::msleep(10);
+    }
+    const qint64 readyMs = t.elapsed();
+    data->waitForCache();
+
+    // Again with no cache, so that a read runs, dropped a moment after it began.
+    auto held = [&](auto drop) {
+        data->setCacheFolder(QString());
+        data->setDatabaseName(QString());
+        data->setDatabaseName(a[2]);
+        if (data->refresh() || !data->preparing())
+            qFatal("no read started");
+        QThread::msleep(200);
+        call.start();
+        drop();
+        return call.nsecsElapsed();
+    };
+    const qint64 abandon = held([&] { data->setDatabaseName(QString()); });
+    const qint64 destroy = held([&] { data.reset(); });
+    QTextStream(stdout) << "nowait refresh " << longest / 1000 << " answer " << answer / 1000 << " ready " << readyMs
+                        << " abandon " << abandon / 1000
+                        << " destroy " << destroy / 1000 << '\n';
+    return 0;
+}
+
 int keys(const QStringList &a)
 {
     QTemporaryDir config;
@@ -158,13 +217,13 @@ int main(int argc, char **argv)
     QStringList a;
     for (int i = 0; i < argc; ++i)
         a << QString::fromLocal8Bit(argv[i]);
-    if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys")) {
-        QTextStream(stderr) << "usage: lookup-bench bind|keys FILE TABLE IN OUT\n";
+    if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys" && a[1] != u"nowait")) {
+        QTextStream(stderr) << "usage: lookup-bench bind|keys|nowait FILE TABLE IN OUT\n";
         return 2;
     }
-    if (a[1] == u"bind") {
+    if (a[1] == u"bind" || a[1] == u"nowait") {
         QCoreApplication app(argc, argv);
-        return bind(a);
+        return a[1] == u"bind" ? bind(a) : nowait(a);
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

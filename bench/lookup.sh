@@ -49,6 +49,10 @@ warm_ms=$(for i in 1 2 3 4 5; do XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-be
 # Keystrokes in the window, from the cache.
 keys=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" keys "$db" "$@" 2>/dev/null)
 
+# The cold bind as the window does it, never waiting for the read.
+rm -rf "${cache:?}"/*
+nowait=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" nowait "$db" "$@")
+
 # mdb-sql: its count with LIKE crashes, so the matching rows are selected and counted.
 sql_s() {
   for i in 1 2 3; do
@@ -76,3 +80,8 @@ awk -v c="$cold_ms" -v w="$written_ms" -v e="$export_s" -v m="$warm_ms" -v r="$r
     (r * 1024 <= 3 * t ? "met" : "MISSED"), (r * 1024 <= 6 * u ? "met" : "MISSED")
   printf "| (e) warm start, index cached | %.0f ms | ≤ 1/20 of the cold bind | 1/%.0f %s |\n",
     m, c / m, (m * 20 <= c ? "met" : "MISSED") }'
+awk -v line="$nowait" 'BEGIN {
+  split(line, f, " ")
+  held = f[3] > f[5] ? f[3] : f[5]; held = held > f[9] ? held : f[9]; held = held > f[11] ? held : f[11]
+  printf "| (f) cold bind without waiting: longest refresh while preparing, the refresh that answers, dropping a read, destroying during one | %.2f ms, %.2f ms, %.3f ms, %.3f ms (answer ready after %.2f s) | each within one 60 Hz frame | %s |\n",
+    f[3] / 1000, f[5] / 1000, f[9] / 1000, f[11] / 1000, f[7] / 1000, (held < 16667 ? "met" : "MISSED") }'

@@ -5,7 +5,9 @@
 #include "util/TestUtil.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,6 +60,55 @@ Lookup lookup(DataControl &data, const QString &table, const QString &in, const 
     return r;
 }
 
+// A stand-in for the reader helper that holds each read of FILE until FILE.go
+// exists, and notes every start in 'starts'.
+QString heldHelper(const QDir &dir)
+{
+    const QString path = dir.filePath(u"held-helper"_qs);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(QStringLiteral("#!/bin/sh\n"
+                           "echo \"$2\" >> '%1'\n"
+                           "while [ ! -e \"$2.go\" ]; do sleep 0.02; done\n"
+                           "exec '%2' \"$@\"\n")
+                .arg(dir.filePath(u"starts"_qs), MdbFile::helperPath())
+                .toUtf8());
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+int starts(const QDir &dir, const QString &db)
+{
+    QFile f(dir.filePath(u"starts"_qs));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return int(f.readAll().split('\n').count(QFile::encodeName(db)));
+}
+
+void release(const QString &db)
+{
+    QFile go(db + u".go"_qs);
+    if (!go.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(go.fileName()));
+}
+
+// A control that never waits, on the held helper; 'prepared' counts the
+// handler's calls.
+std::unique_ptr<DataControl> nonWaiting(const QDir &dir, std::shared_ptr<std::atomic<int>> prepared)
+{
+    auto data = std::make_unique<DataControl>();
+    data->setWaitForReads(false);
+    data->setCacheFolder(QString());
+    data->setOutputField(u"b"_qs); // as the window does: one read serves both statements
+    ReadLimits limits;
+    limits.helper = heldHelper(dir);
+    limits.timeoutMs = 10000; // a wait for a held read would end here, failing
+    data->setReadLimits(limits);
+    data->setPreparedHandler([prepared] { ++*prepared; });
+    return data;
+}
+
 } // namespace
 
 class TestDataControl : public QObject
@@ -72,6 +123,8 @@ private slots:
     void jet3TextInTheFieldsCharset();
     void indexIsKeptOnDisk();
     void preparedInTheBackground();
+    void refreshNeverWaits();
+    void abandonedReadsAreNotWaitedFor();
 
 private:
     QTemporaryDir m_dir;
@@ -212,6 +265,17 @@ void TestDataControl::indexFollowsTheFile()
     QVERIFY(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"o"_qs).error.contains(u"neexistuje"));
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"back"_qs, u"4"_qs}});
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"b"_qs).pairs, QStringList({"back=4"}));
+
+    // Another file of the same size and time is another file all the same.
+    const QString twin = m_dir.filePath(u"twin.mdb"_qs);
+    writeDb(twin, u"t"_qs, u"a"_qs, u"b"_qs, {{u"bank"_qs, u"5"_qs}});
+    QCOMPARE(QFileInfo(twin).size(), QFileInfo(db).size());
+    QFile t(twin);
+    QVERIFY(t.open(QIODevice::ReadWrite));
+    QVERIFY(t.setFileTime(QFileInfo(db).lastModified(), QFileDevice::FileModificationTime));
+    t.close();
+    data.setDatabaseName(twin);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"b"_qs).pairs, QStringList({"bank=5"}));
 }
 
 void TestDataControl::jet3TextInTheFieldsCharset()
@@ -329,6 +393,151 @@ void TestDataControl::preparedInTheBackground()
     DataControl data;
     data.setDatabaseName(two);
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).pairs, QStringList({"jiné=x"}));
+}
+
+void TestDataControl::refreshNeverWaits()
+{
+    const QDir dir(m_dir.filePath(u"nowait"_qs));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"held.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"dům"_qs, u"house"_qs}, {u"domov"_qs, u"home"_qs}, {u"hrad"_qs, u"castle"_qs}});
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    auto data = nonWaiting(dir, prepared);
+    data->setDatabaseName(db);
+    data->setRecordSource(countStatement(u"t"_qs, u"a"_qs, u"d"_qs));
+    // The read is held: this refresh and the next must not wait for it, nor
+    // start a second one.
+    QVERIFY(!data->refresh());
+    QVERIFY(data->preparing());
+    QCOMPARE(data->errorString(), u"Zdroj dat se připravuje…"_qs);
+    QTRY_COMPARE(starts(dir, db), 1);
+    QVERIFY(!data->refresh());
+    QVERIFY(data->preparing());
+    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    QCOMPARE(prepared->load(), 0);
+    release(db);
+    QTRY_COMPARE(prepared->load(), 1);
+    Lookup r = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"d"_qs);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QVERIFY(!data->preparing());
+    QCOMPARE(r.pairs, QStringList({"domov=home", "dům=house"}));
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"h"_qs).pairs, QStringList({"hrad=castle"}));
+    QCOMPARE(starts(dir, db), 1);
+    QCOMPARE(prepared->load(), 1);
+
+    // What fails without a read is told at once.
+    data->setDatabaseName(dir.filePath(u"gone.mdb"_qs));
+    r = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"d"_qs);
+    QVERIFY(!data->preparing());
+    QVERIFY2(r.error.contains(u"gone.mdb") && r.error.contains(u"neexistuje"), qPrintable(r.error));
+
+    // A damaged file: preparing, then the failure (not "preparing"), which
+    // stands without another read until the file changes.
+    const QString bad = dir.filePath(u"bad.mdb"_qs);
+    writeDb(bad, u"t"_qs, u"a"_qs, u"b"_qs, {{u"x"_qs, u"y"_qs}});
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QByteArray good = f.readAll();
+    QVERIFY(f.seek(4096));
+    f.write(QByteArray(good.size() - 4096, 'x'));
+    f.close();
+    data->setDatabaseName(bad);
+    QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error.isEmpty());
+    QVERIFY(data->preparing());
+    release(bad);
+    QTRY_COMPARE(prepared->load(), 2);
+    const QString damaged = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error;
+    QVERIFY(!data->preparing());
+    QVERIFY2(damaged.contains(u"bad.mdb") && damaged.contains(u"poškozený"), qPrintable(damaged));
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"xy"_qs).error, damaged);
+    QVERIFY(!data->preparing());
+    QCOMPARE(starts(dir, bad), 1);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(1), QFileDevice::FileModificationTime));
+    f.close();
+    lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs);
+    QVERIFY(data->preparing());
+    QTRY_COMPARE(prepared->load(), 3);
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error, damaged);
+    QCOMPARE(starts(dir, bad), 2);
+}
+
+void TestDataControl::abandonedReadsAreNotWaitedFor()
+{
+    const QDir dir(m_dir.filePath(u"abandon"_qs));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString one = dir.filePath(u"one.mdb"_qs), two = dir.filePath(u"two.mdb"_qs);
+    writeDb(one, u"t"_qs, u"a"_qs, u"b"_qs, {{u"jedna"_qs, u"1"_qs}});
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"jiné"_qs, u"2"_qs}});
+    // Held reads here last 10 s unless abandoned; a bound of 2 s only tells
+    // whether the caller waited for one.
+    QElapsedTimer timer;
+    auto quick = [&] { return timer.elapsed() < 2000; };
+
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    auto data = nonWaiting(dir, prepared);
+    data->setDatabaseName(one);
+    QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).error.isEmpty());
+    QVERIFY(data->preparing());
+    QTRY_COMPARE(starts(dir, one), 1);
+    timer.start();
+    data->setDatabaseName(two);
+    QVERIFY(quick());
+    // The old read, let go now, is neither told nor taken for the new file.
+    release(one);
+    release(two);
+    QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).error.isEmpty());
+    QTRY_COMPARE(prepared->load(), 1);
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).pairs, QStringList({"jiné=2"}));
+    QTest::qWait(500);
+    QCOMPARE(prepared->load(), 1);
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).pairs, QStringList({"jiné=2"}));
+
+    // Other fields while a read is held; then the control goes while one is.
+    const QString three = dir.filePath(u"three.mdb"_qs);
+    writeDb(three, u"t"_qs, u"a"_qs, u"b"_qs, {{u"tři"_qs, u"3"_qs}});
+    data->setDatabaseName(three);
+    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    QTRY_COMPARE(starts(dir, three), 1);
+    timer.start();
+    data->prepare(u"t"_qs, u"b"_qs, u"a"_qs);
+    QVERIFY(quick());
+    QTRY_COMPARE(starts(dir, three), 2);
+    timer.start();
+    data.reset();
+    QVERIFY(quick());
+    release(three);
+    QTest::qWait(500);
+    QCOMPARE(prepared->load(), 1);
+
+    // The same for a control that waits for reads when refreshed.
+    {
+        const QString four = dir.filePath(u"four.mdb"_qs);
+        writeDb(four, u"t"_qs, u"a"_qs, u"b"_qs, {{u"čtyři"_qs, u"4"_qs}});
+        DataControl waiting;
+        ReadLimits limits;
+        limits.helper = heldHelper(dir);
+        waiting.setReadLimits(limits);
+        waiting.setCacheFolder(QString());
+        waiting.setDatabaseName(four);
+        waiting.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+        QTRY_COMPARE(starts(dir, four), 1);
+        timer.start();
+    }
+    QVERIFY(quick());
+
+    // Still reading when the application ends: the exit stops the read
+    // rather than hang or run it on past the application's end.
+    static DataControl outlivesTheApplication;
+    ReadLimits limits;
+    limits.helper = heldHelper(dir);
+    outlivesTheApplication.setReadLimits(limits);
+    outlivesTheApplication.setCacheFolder(QString());
+    const QString five = dir.filePath(u"five.mdb"_qs);
+    writeDb(five, u"t"_qs, u"a"_qs, u"b"_qs, {{u"pět"_qs, u"5"_qs}});
+    outlivesTheApplication.setDatabaseName(five);
+    outlivesTheApplication.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    QTRY_COMPARE(starts(dir, five), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDataControl)

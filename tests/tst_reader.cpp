@@ -25,6 +25,7 @@ private slots:
     void damagedRealFiles_data();
     void damagedRealFiles();
     void cancelStopsTheRead();
+    void floodOfWarningsIsNotRead();
 
 private:
     QString makeDatabase(const QString &name, int rows);
@@ -196,6 +197,30 @@ void TestReader::cancelStopsTheRead()
         &error, &cancel));
     QVERIFY(error.contains(u"zrušeno"));
     QVERIFY(rows < 100000);
+}
+
+void TestReader::floodOfWarningsIsNotRead()
+{
+    // A helper that writes warnings for as long as anyone reads them (as libmdb
+    // can on a damaged file), then reads: the read must not wait for the end of
+    // the warnings, nor fail for the pipe that was closed on them.
+    const QString path = makeDatabase(u"flood.mdb"_qs, 1000);
+    const QString helper = m_dir.filePath(u"flooding-helper"_qs);
+    QFile script(helper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nyes 'warning: page 7 is damaged' >&2\nexec '%1' \"$@\"\n")
+                     .arg(MdbFile::helperPath())
+                     .toUtf8());
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ReadLimits limits;
+    limits.helper = helper;
+    limits.timeoutMs = 30000; // reading every warning would end here
+    QString error;
+    int rows = 0;
+    QVERIFY2(MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error),
+             qPrintable(error));
+    QCOMPARE(rows, 1000);
 }
 
 QTEST_GUILESS_MAIN(TestReader)

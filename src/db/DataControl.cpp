@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 
 namespace tarnvik {
@@ -34,11 +37,80 @@ QVariant Recordset::field(const QString &name) const
     return QVariant();
 }
 
+// What a worker and its control share. The control may drop its reference at
+// any time; the worker then finishes on its own copies and tells nobody.
+struct DataControl::Job
+{
+    IndexSource source;
+    std::atomic<bool> cancel = false;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false; // the fields below, under 'mutex'
+    Built built;
+    std::function<void()> onDone;
+
+    void abandon()
+    {
+        std::lock_guard lock(mutex);
+        cancel = true;
+    }
+};
+
+// A worker that outlived its control must still not outlive the application:
+// after QCoreApplication is gone (and then Qt's statics) it could touch freed
+// state. The application's destructor therefore cancels all and waits.
+struct DataControl::Workers
+{
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::vector<std::shared_ptr<Job>> running;
+
+    static Workers &instance()
+    {
+        // Never destroyed: a worker may end after static destruction began.
+        static Workers *workers = [] {
+            qAddPostRoutine(&Workers::stopAll);
+            return new Workers;
+        }();
+        return *workers;
+    }
+
+    static void stopAll()
+    {
+        Workers &w = instance();
+        std::unique_lock lock(w.mutex);
+        for (const auto &job : w.running)
+            job->abandon();
+        w.idle.wait(lock, [&] { return w.running.empty(); });
+    }
+
+    void start(const std::shared_ptr<Job> &job, std::function<void()> work)
+    {
+        std::lock_guard lock(mutex);
+        std::thread([this, job, work = std::move(work)] {
+            work();
+            std::lock_guard lock(mutex);
+            std::erase(running, job);
+            idle.notify_all();
+        }).detach();
+        running.push_back(job);
+    }
+};
+
 DataControl::DataControl() = default;
 DataControl::~DataControl()
 {
     cancelPending();
     waitForCache();
+}
+
+void DataControl::setPreparedHandler(std::function<void()> handler)
+{
+    m_preparedHandler = std::move(handler);
+    if (m_pending) {
+        std::lock_guard lock(m_pending->mutex);
+        m_pending->onDone = m_preparedHandler;
+    }
 }
 
 void DataControl::waitForCache()
@@ -51,7 +123,9 @@ void DataControl::setDatabaseName(const QString &path)
 {
     if (path != m_databaseName) {
         cancelPending();
-        m_indexSource.path.clear(); // the canonical name of the old one
+        // A file of the same size and time must not pass for the old one.
+        m_index.reset();
+        m_indexSource = IndexSource();
     }
     m_databaseName = path;
 }
@@ -89,6 +163,15 @@ try {
         b.quick = true;
         return b;
     }
+    auto cancelled = [&] {
+        if (!cancel || !cancel->load())
+            return false;
+        b.error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(databaseName);
+        b.quick = true;
+        return true;
+    };
+    if (cancelled())
+        return b;
     if ((b.index = IndexCache(cacheFolder).load(want))) {
         b.fromCache = true;
         return b;
@@ -127,7 +210,11 @@ try {
         builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
                     outNull ? std::nullopt : std::optional<QStringView>(outView));
     };
-    if (file.readRows(want.table, fields, sink, &b.error, cancel))
+    if (!file.readRows(want.table, fields, sink, &b.error, cancel)) {
+        b.quick = cancel && cancel->load(); // a cancelled read says nothing about the file
+        return b;
+    }
+    if (!cancelled())
         b.index = builder.build();
     return b;
 } catch (const std::exception &e) {
@@ -156,24 +243,54 @@ bool DataControl::adopt(const IndexSource &want, Built built)
     if (built.fromCache)
         return true;
     // The first answer need not wait for the file: the index no longer changes.
-    waitForCache();
-    m_cacheSave = std::async(std::launch::async, [cache = IndexCache(m_cacheFolder), want,
-                                                  index = std::shared_ptr<const LookupIndex>(m_index)] {
-        QString cacheError;
-        if (!cache.save(want, *index, &cacheError))
-            qWarning("Index cache not written: %s", qPrintable(cacheError));
-    });
+    // Saves follow one another without the caller waiting for the last one.
+    // Each lets go of what it holds when done, or the chain would keep every
+    // index it ever saved.
+    m_cacheSave = std::async(std::launch::async, [previous = m_cacheSave, cache = IndexCache(m_cacheFolder), want,
+                                                  index = std::shared_ptr<const LookupIndex>(m_index)]() mutable {
+                      if (previous.valid())
+                          previous.wait();
+                      previous = {};
+                      QString cacheError;
+                      if (!cache.save(want, *index, &cacheError))
+                          qWarning("Index cache not written: %s", qPrintable(cacheError));
+                      index.reset();
+                  }).share();
     return true;
 }
 
 void DataControl::cancelPending()
 {
-    if (!m_pending.valid())
-        return;
-    m_cancel = true;
-    m_pending.wait();
-    m_pending = {};
-    m_cancel = false;
+    // The worker finds out by itself (the read polls the flag); nothing here
+    // waits for it, and its result is never looked at again.
+    if (m_pending)
+        m_pending->abandon();
+    m_pending.reset();
+}
+
+void DataControl::startPending(const IndexSource &want)
+{
+    auto job = std::make_shared<Job>();
+    job->source = want;
+    job->onDone = m_preparedHandler;
+    auto work = [job, name = m_databaseName, limits = m_limits, folder = m_cacheFolder] {
+        Built built = buildIndex(name, job->source, limits, folder, &job->cancel);
+        std::lock_guard lock(job->mutex);
+        job->built = std::move(built);
+        job->done = true;
+        job->finished.notify_all();
+        if (!job->cancel && job->onDone)
+            job->onDone();
+    };
+    try {
+        Workers::instance().start(job, std::move(work));
+    } catch (const std::system_error &e) {
+        // No thread to be had: the failure is the preparation's result.
+        job->built.error = tr("Soubor „%1“ nelze načíst: %2").arg(m_databaseName, QString::fromLocal8Bit(e.what()));
+        job->built.quick = true;
+        job->done = true;
+    }
+    m_pending = std::move(job);
 }
 
 void DataControl::prepare(const QString &table, const QString &in, const QString &out)
@@ -183,16 +300,12 @@ void DataControl::prepare(const QString &table, const QString &in, const QString
     if (!found || (m_index && serves(m_indexSource, want)))
         return;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
-    if (m_pending.valid() && serves(m_pendingSource, want))
+    if (m_pending && serves(m_pending->source, want))
         return;
     cancelPending();
     if (!m_failedError.isEmpty() && serves(m_failedSource, want))
         return;
-    m_pendingSource = want;
-    m_pending = std::async(std::launch::async, [name = m_databaseName, want, limits = m_limits,
-                                                folder = m_cacheFolder, cancel = &m_cancel] {
-        return buildIndex(name, want, limits, folder, cancel);
-    });
+    startPending(want);
 }
 
 bool DataControl::ensureIndex(const QString &table, const QString &in, const QString &out)
@@ -202,11 +315,20 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     if (found && m_index && serves(m_indexSource, want))
         return true;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
-    if (m_pending.valid()) {
-        // The look-up prepared in the background: wait for it if it is this one.
-        if (found && serves(m_pendingSource, want)) {
-            Built built = m_pending.get();
-            return adopt(m_pendingSource, std::move(built));
+    if (m_pending) {
+        // The look-up prepared in the background: take it if it is this one.
+        if (found && serves(m_pending->source, want)) {
+            std::unique_lock lock(m_pending->mutex);
+            if (!m_pending->done && !m_wait) {
+                lock.unlock();
+                return stillPreparing();
+            }
+            m_pending->finished.wait(lock, [&] { return m_pending->done; });
+            Built built = std::move(m_pending->built);
+            lock.unlock();
+            const IndexSource source = m_pending->source;
+            m_pending.reset();
+            return adopt(source, std::move(built));
         }
         cancelPending();
     }
@@ -215,13 +337,31 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         return false;
     }
     m_index.reset();
-    return adopt(want, buildIndex(m_databaseName, want, m_limits, m_cacheFolder, nullptr));
+    if (m_wait)
+        return adopt(want, buildIndex(m_databaseName, want, m_limits, m_cacheFolder, nullptr));
+    // What fails without a read (no such file, no database) is told at once,
+    // rather than after a round through a worker.
+    QString why;
+    if (!MdbFile(m_databaseName, m_limits).probe(&why) || !found) {
+        m_error = why.isEmpty() ? tr("Soubor „%1“ neexistuje.").arg(m_databaseName) : why;
+        return false;
+    }
+    startPending(want);
+    return stillPreparing();
+}
+
+bool DataControl::stillPreparing()
+{
+    m_preparing = true;
+    m_error = tr("Zdroj dat se připravuje…");
+    return false;
 }
 
 bool DataControl::refresh()
 {
     m_recordset = Recordset();
     m_error.clear();
+    m_preparing = false;
     const auto statement = parseStatement(m_recordSource, &m_error);
     if (!statement) {
         m_error = tr("Dotaz nelze provést: %1").arg(m_error);

@@ -2,7 +2,9 @@
 // instance there is Data1): database name, record source, refresh, and a
 // record set read field by field. It answers exactly the two look-up
 // statements (see Sql.h) from an index of the table's input and output
-// values, built on first use and rebuilt when the file changes.
+// values, built on first use and rebuilt when the file changes. Reading and
+// building run on worker threads; refresh either waits for them (tools) or
+// answers "not yet" at once (the window, which must never freeze).
 #pragma once
 
 #include "db/index/IndexCache.h"
@@ -13,6 +15,7 @@
 #include <QString>
 #include <QVariant>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 
@@ -53,9 +56,27 @@ public:
     QString recordSource() const { return m_recordSource; }
 
     // Runs the record source. On failure the record set is empty and
-    // errorString() names the file and the cause.
+    // errorString() names the file and the cause. Without waiting for reads
+    // (see setWaitForReads) it also fails while the index is being prepared:
+    // then preparing() is true and errorString() says so.
     bool refresh();
     QString errorString() const { return m_error; }
+    bool preparing() const { return m_preparing; }
+
+    // True (the default): refresh reads the file and builds the index itself
+    // when they are not ready. False: refresh never waits; it starts or keeps
+    // the preparation in the background and fails with preparing() set.
+    void setWaitForReads(bool wait) { m_wait = wait; }
+    bool waitsForReads() const { return m_wait; }
+    // Called on a worker thread, under a lock of this control, when a
+    // preparation ends (an index or a failure is ready for the next refresh).
+    // It must only hand the news to the caller's own thread (a queued call) and
+    // must not call into this control. It is never called for a preparation
+    // that was abandoned (another file, table or fields; destruction), so
+    // nothing captured by it is used after this control is gone. A call may
+    // arrive after a refresh already took the result; refreshing again is
+    // harmless then.
+    void setPreparedHandler(std::function<void()> handler);
     Recordset &recordset() { return m_recordset; }
 
     // Character sets of the input and output field (font character-set
@@ -72,7 +93,10 @@ public:
     // or built), so that the first refresh need not wait for the whole read.
     void prepare(const QString &table, const QString &in, const QString &out);
 
-    // Blocks until a cache file being written in the background is done.
+    // Blocks until a cache file being written in the background is done. The
+    // destructor does so too: a cache file must be complete. Reads and builds
+    // in progress are abandoned at once instead; the application's exit waits
+    // for them to stop (a read stops within 0.1 s, a sort may run to its end).
     void waitForCache();
 
     // The index in use, if any (for tests and benchmarks).
@@ -95,7 +119,12 @@ private:
                             const QString &cacheFolder, const std::atomic<bool> *cancel);
     bool adopt(const IndexSource &want, Built built);
     void cancelPending();
+    void startPending(const IndexSource &want);
     bool ensureIndex(const QString &table, const QString &in, const QString &out);
+    bool stillPreparing();
+
+    struct Job;     // one preparation, shared with its worker thread
+    struct Workers; // every worker that runs, so that the exit can stop them
 
     QString m_databaseName, m_recordSource, m_error, m_outputHint;
     QString m_cacheFolder = IndexCache::defaultFolder();
@@ -106,10 +135,10 @@ private:
     IndexSource m_indexSource;
     IndexSource m_failedSource; // the last read that failed, and why
     QString m_failedError;
-    std::future<void> m_cacheSave;
-    std::future<Built> m_pending;
-    IndexSource m_pendingSource;
-    std::atomic<bool> m_cancel = false;
+    std::shared_future<void> m_cacheSave;
+    std::shared_ptr<Job> m_pending;
+    std::function<void()> m_preparedHandler;
+    bool m_wait = true, m_preparing = false;
 };
 
 } // namespace tarnvik

@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QProcess>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,6 +58,23 @@ Stamp stampOf(const QString &path)
     const QFileInfo fi(path);
     return {fi.size(), fi.lastModified()};
 }
+
+constexpr qsizetype kStderrHead = 4096;
+
+struct Fd
+{
+    int fd = -1;
+    Fd() = default;
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { close(); }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
 
 } // namespace
 
@@ -228,12 +246,28 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
 {
     const Stamp before = stampOf(m_path);
     QProcess proc;
-    proc.setProgram(helperPath());
+    proc.setProgram(m_limits.helper.isEmpty() ? helperPath() : m_limits.helper);
     proc.setArguments(args);
     proc.setStandardInputFile(QProcess::nullDevice());
+    // libmdb's warnings go to a pipe of our own rather than QProcess's: its
+    // head is kept, then the pipe is closed, so that a helper warning on every
+    // page costs it a failed write instead of costing us a core to drain it
+    // (QProcess keeps reading a channel it was told to close).
+    Fd errRead, errWrite;
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) == 0) {
+            errRead.fd = fds[0];
+            errWrite.fd = fds[1];
+            fcntl(errRead.fd, F_SETFL, O_NONBLOCK);
+        }
+    }
+    proc.setStandardErrorFile(QProcess::nullDevice());
     const ReadLimits limits = m_limits;
-    proc.setChildProcessModifier([limits] {
+    proc.setChildProcessModifier([limits, errFd = errWrite.fd] {
         // Runs in the child between fork and exec: plain system calls only.
+        if (errFd >= 0)
+            dup2(errFd, STDERR_FILENO); // the copy is not closed on exec
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         setpriority(PRIO_PROCESS, 0, 10);
         const rlim_t cpu = rlim_t(limits.timeoutMs / 1000 + 2);
@@ -248,7 +282,9 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
     });
     proc.start(QIODevice::ReadOnly);
-    if (!proc.waitForStarted(10000)) {
+    const bool started = proc.waitForStarted(10000);
+    errWrite.close(); // the helper's end: only the helper may hold it
+    if (!started) {
         *error = tr("Pomocný program pro čtení databází (%1) nelze spustit: %2").arg(proc.program(), proc.errorString());
         return false;
     }
@@ -260,6 +296,20 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     QDeadlineTimer deadline(limits.timeoutMs);
     RecordParser parser(fieldsPerRow);
     QByteArray stderrHead; // libmdb's messages: kept for debugging, never shown
+    auto readStderr = [&] {
+        while (errRead.fd >= 0 && stderrHead.size() < kStderrHead) {
+            char buf[kStderrHead];
+            const ssize_t n = ::read(errRead.fd, buf, size_t(kStderrHead - stderrHead.size()));
+            if (n > 0) {
+                stderrHead.append(buf, n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            break;
+        }
+        errRead.close(); // enough, or no more to come
+    };
     bool stopped = false;
     for (;;) {
         if (cancel && cancel->load()) {
@@ -274,9 +324,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
                          .arg(limits.timeoutMs / 1000.0);
             return false;
         }
-        const QByteArray err = proc.readAllStandardError();
-        if (stderrHead.size() < 4096)
-            stderrHead += err.left(4096 - stderrHead.size());
+        readStderr();
         const QByteArray chunk = proc.readAllStandardOutput();
         if (!chunk.isEmpty()) {
             if (!parser.feed(chunk, onRecord, onRow)) {
@@ -289,6 +337,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
             break;
         proc.waitForReadyRead(int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)));
     }
+    readStderr();
     if (!stderrHead.isEmpty())
         qCDebug(lcRead).noquote() << "helper:" << stderrHead.left(512);
     if (stopped)

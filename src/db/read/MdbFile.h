@@ -19,6 +19,7 @@ struct ReadLimits
 {
     int timeoutMs = 120000;
     qint64 memoryBytes = qint64(2) << 30;
+    QString helper; // the program that reads; empty for helperPath() (tests put stand-ins here)
 };
 
 struct TableInfo

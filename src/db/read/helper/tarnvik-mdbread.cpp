@@ -6,12 +6,14 @@
 //   tarnvik-mdbread rows FILE TABLE FIELD...
 // with TABLE and FIELD in hex (see argName).
 // Output: see ReadProtocol.h. libmdb's own messages go to stderr, which the
-// caller keeps to itself.
+// caller keeps to itself; it reads the first few KiB of them and then closes
+// the pipe, so writing there may fail and must not end the read.
 #include "db/read/ReadProtocol.h"
 
 #include <glib.h>
 #include <mdbtools.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +49,10 @@ int fail(ErrorKind kind, const std::string &detail)
     std::fflush(stdout);
     return 1;
 }
+
+// A write that failed earlier leaves the buffer empty and fflush content:
+// only the error flag tells that something was lost.
+bool flushed() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
 
 bool sameName(const char *a, const char *b)
 {
@@ -145,6 +151,9 @@ int main(int argc, char **argv)
     setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
     unsetenv("MDBICONV");
     unsetenv("MDBOPTS");
+    // A closed pipe makes a write fail (and stdout's failure is checked below)
+    // instead of killing the helper.
+    std::signal(SIGPIPE, SIG_IGN);
     static char outBuffer[1 << 20];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
 
@@ -193,7 +202,8 @@ int main(int argc, char **argv)
         putByte(Done);
         put32(0);
         put32(0);
-        std::fflush(stdout);
+        if (!flushed())
+            return 1;
         mdb_close(mdb);
         return 0;
     }
@@ -216,7 +226,8 @@ int main(int argc, char **argv)
         putByte(Done);
         put32(0);
         put32(0);
-        std::fflush(stdout);
+        if (!flushed())
+            return 1;
         mdb_free_tabledef(table);
         mdb_close(mdb);
         return 0;
@@ -252,6 +263,9 @@ int main(int argc, char **argv)
     mdb_rewind_table(table);
     uint64_t rows = 0;
     while (mdb_fetch_row(table)) {
+        // Nobody reads any more: stop rather than read the rest for nothing.
+        if ((rows & 0xFFF) == 0 && std::ferror(stdout))
+            return 1;
         putByte(Row);
         for (int k = 0; k < wanted; ++k) {
             const size_t len = size_t(lengths[size_t(k)]);
@@ -269,7 +283,7 @@ int main(int argc, char **argv)
     putByte(Done);
     put32(uint32_t(rows));
     put32(uint32_t(rows >> 32));
-    if (std::fflush(stdout) != 0)
+    if (!flushed())
         return 1;
     mdb_free_tabledef(table);
     mdb_close(mdb);
