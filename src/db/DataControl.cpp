@@ -317,19 +317,8 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
     if (m_pending) {
         // The look-up prepared in the background: take it if it is this one.
-        if (found && serves(m_pending->source, want)) {
-            std::unique_lock lock(m_pending->mutex);
-            if (!m_pending->done && !m_wait) {
-                lock.unlock();
-                return stillPreparing();
-            }
-            m_pending->finished.wait(lock, [&] { return m_pending->done; });
-            Built built = std::move(m_pending->built);
-            lock.unlock();
-            const IndexSource source = m_pending->source;
-            m_pending.reset();
-            return adopt(source, std::move(built));
-        }
+        if (found && serves(m_pending->source, want))
+            return takePending();
         cancelPending();
     }
     if (found && !m_failedError.isEmpty() && serves(m_failedSource, want)) {
@@ -347,7 +336,22 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         return false;
     }
     startPending(want);
-    return stillPreparing();
+    return takePending(); // a worker that could not start has its failure ready
+}
+
+bool DataControl::takePending()
+{
+    std::unique_lock lock(m_pending->mutex);
+    if (!m_pending->done && !m_wait) {
+        lock.unlock();
+        return stillPreparing();
+    }
+    m_pending->finished.wait(lock, [&] { return m_pending->done; });
+    Built built = std::move(m_pending->built);
+    lock.unlock();
+    const IndexSource source = m_pending->source;
+    m_pending.reset();
+    return adopt(source, std::move(built));
 }
 
 bool DataControl::stillPreparing()

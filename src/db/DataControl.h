@@ -121,6 +121,8 @@ private:
     void cancelPending();
     void startPending(const IndexSource &want);
     bool ensureIndex(const QString &table, const QString &in, const QString &out);
+    // Takes the prepared result if it is there (waiting for it if refresh may).
+    bool takePending();
     bool stillPreparing();
 
     struct Job;     // one preparation, shared with its worker thread
