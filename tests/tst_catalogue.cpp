@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarnvik;
@@ -553,6 +554,27 @@ private slots:
             QVERIFY(error.contains(QString::fromLocal8Bit(strerror(EACCES))));
             QCOMPARE(readFile(ini()), before);
         }
+    }
+
+    // A linked file (dotfile managers) is read and replaced where it lives,
+    // with its permissions.
+    void linkedFileKept()
+    {
+        const QString real = m_dir.filePath(QStringLiteral("dotfiles/TVK.ini"));
+        QDir().mkpath(m_dir.filePath(QStringLiteral("dotfiles")));
+        writeFile(real, "[Settings]\nFont=Mine\n");
+        QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+        QVERIFY(QFile::link(real, ini()));
+        SettingsStore store(ini());
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("Mine"));
+        writeLookupSettings(store, false, 0);
+        QString error;
+        QVERIFY2(store.sync(&error), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isSymLink());
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
     }
 
     void damagedFileGivesDefaults()
