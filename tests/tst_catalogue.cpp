@@ -545,6 +545,13 @@ private slots:
         QVERIFY(!blocked.sync(&error));
         QVERIFY(error.contains(QStringLiteral("TVK.ini/x")));
 
+        // A name the file could not hold apart from its syntax.
+        SettingsStore named(ini());
+        named.saveSetting(QStringLiteral("Tables"), QStringLiteral("a=b"), QStringLiteral("x"));
+        QVERIFY(!named.sync(&error));
+        QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
+        QCOMPARE(readFile(ini()), before);
+
         if (geteuid() != 0) { // root writes anywhere
             QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
             const bool written = store.sync(&error);

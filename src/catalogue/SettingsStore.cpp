@@ -187,6 +187,16 @@ IniFile parse(const QByteArray &bytes, QString *problem)
     return ini;
 }
 
+// By case-folded "section\nkey"; a repeated key is read from its last line.
+QHash<QString, QString> valuesOf(const IniFile &ini)
+{
+    QHash<QString, QString> values;
+    for (const Line &l : ini.lines)
+        if (!l.id.isEmpty())
+            values.insert(l.id, l.value());
+    return values;
+}
+
 // What the reader could not tell apart from other text.
 bool writableName(const QString &name, bool section)
 {
@@ -303,11 +313,8 @@ void SettingsStore::reload()
     m_changeAt.clear();
     QByteArray bytes;
     m_problem = readBytes(m_path, &bytes);
-    if (!m_problem.isEmpty())
-        return;
-    for (const Line &l : parse(bytes, &m_problem).lines)
-        if (!l.id.isEmpty())
-            m_values.insert(l.id, l.value()); // the last of a repeated key
+    if (m_problem.isEmpty())
+        m_values = valuesOf(parse(bytes, &m_problem));
 }
 
 QString SettingsStore::getSetting(const QString &section, const QString &key,
@@ -414,11 +421,7 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
     m_changes.clear();
     m_changeAt.clear();
     m_problem.clear();
-    m_values.clear();
-    QString unused;
-    for (const Line &l : parse(bytes, &unused).lines)
-        if (!l.id.isEmpty())
-            m_values.insert(l.id, l.value());
+    m_values = valuesOf(parse(bytes, &problem));
     return true;
 }
 
