@@ -5,12 +5,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarnvik;
@@ -80,6 +80,11 @@ private slots:
             QString(), QStringLiteral("@Variant(1)"), QStringLiteral("@@"), QStringLiteral("[Tables]"),
             QStringLiteral("tab\there"), QStringLiteral("two\nlines\r\n"), QString(QChar(1)) + QStringLiteral("7"),
             QStringLiteral("%U0041 %41"), QStringLiteral("😀 ßẞ"), QStringLiteral("C:\\Data\\a.mdb"),
+            QStringLiteral("\""), QStringLiteral("\"\""), QStringLiteral("a\"b"), QStringLiteral("\"a\" b"),
+            QStringLiteral(" "), QStringLiteral("\t"), QStringLiteral("\\\""), QStringLiteral("\\x41\"\""),
+            QStringLiteral(" @lead"), QStringLiteral("\"@@\""), QStringLiteral(";"), QStringLiteral("="),
+            QStringLiteral("end\\"), QString(QChar(0)) + QStringLiteral("0"), QStringLiteral("\r"),
+            QStringLiteral("@trail "), QStringLiteral("@@ "), QStringLiteral("\x7f") + QStringLiteral("f"),
         };
         QVector<DataSource> written;
         for (const QString &v : awkward) {
@@ -110,11 +115,111 @@ private slots:
             QCOMPARE(read[i].CharsetIn, uint8_t(204));
             QCOMPARE(read[i].CharsetOut, uint8_t(0));
         }
-        // Plain QSettings reads the file the same way.
-        QSettings qs(ini(), QSettings::IniFormat);
-        QCOMPARE(qs.value(QStringLiteral("Tables/Table2Title")).toString(), awkward[1]);
-        QCOMPARE(qs.value(QStringLiteral("Tables/Table11Title")).toString(), awkward[10]);
-        QCOMPARE(qs.value(QStringLiteral("Tables/count")).toString(), QStringLiteral("19"));
+        // Quoted only where the bare text would read otherwise.
+        const QList<QByteArray> lines = readFile(ini()).split('\n');
+        for (const char *line : {"Table1Title=a,b", "Table4Title=x;y", "Table6Title=#hash", "Table5Title=k=v",
+                                 "Table7Title=back\\slash\\", "Table10Title=", "Table11Title=@Variant(1)",
+                                 "Table19Title=C:\\Data\\a.mdb", "Table22Title=a\"b", "Table9Title=Česko-anglický",
+                                 "count=37"})
+            QVERIFY2(lines.contains(line), line);
+        for (const char *line : {"Table8Title=\"  blanks  \"", "Table3Title=\"\\\"quoted\\\"\"",
+                                 "Table15Title=\"two\\nlines\\r\\n\""})
+            QVERIFY2(lines.contains(line), line);
+    }
+
+    // Values as the user wrote them: only quotes around the whole value are
+    // syntax; commas, semicolons, '#' and backslashes are text.
+    void valuesReadAsWritten()
+    {
+        writeFile(ini(),
+                  "[Tables]\n"
+                  "Table1File=/data/cs,en.mdb\n"
+                  "Table1Title=a,b,c\n"
+                  "Table1In=x;y # z\n"
+                  "Table1Out= \t C:\\Data\\new\\t.mdb  \n"
+                  "Table1Name=\"quoted ; whole \"\n"
+                  "Table2Title=\"half\" quoted\n"
+                  "Table2File=\"unterminated\n"
+                  "Table2In=\"esc \\\"q\\\" \\\\ \\t|\\n|\\r end\"\n"
+                  "Table2Out=\"\"\n"
+                  "Table2Name=say \"hi\"\n"
+                  "Table3Title=\"C:\\Data\\x\" \n"
+                  "Table3File=\"@one\"\n");
+        SettingsStore store(ini());
+        QVERIFY(store.problem().isEmpty());
+        auto value = [&](const char *key) { return store.getSetting(QStringLiteral("Tables"), QLatin1String(key), {}); };
+        QCOMPARE(value("Table1File"), QStringLiteral("/data/cs,en.mdb"));
+        QCOMPARE(value("Table1Title"), QStringLiteral("a,b,c"));
+        QCOMPARE(value("Table1In"), QStringLiteral("x;y # z"));
+        QCOMPARE(value("Table1Out"), QStringLiteral("C:\\Data\\new\\t.mdb"));
+        QCOMPARE(value("Table1Name"), QStringLiteral("quoted ; whole "));
+        QCOMPARE(value("Table2Title"), QStringLiteral("\"half\" quoted"));
+        QCOMPARE(value("Table2File"), QStringLiteral("\"unterminated"));
+        QCOMPARE(value("Table2In"), QStringLiteral("esc \"q\" \\ \t|\n|\r end"));
+        QCOMPARE(value("Table2Out"), QString());
+        QCOMPARE(value("Table2Name"), QStringLiteral("say \"hi\""));
+        QCOMPARE(value("Table3Title"), QStringLiteral("C:\\Data\\x")); // unknown escapes stay
+        QCOMPARE(value("Table3File"), QStringLiteral("@one"));
+    }
+
+    // Files the earlier versions wrote: every value quoted, escapes, a doubled
+    // leading '@', and a control byte as \xHH closed and reopened by "".
+    void oldFormatReadsBack()
+    {
+        const QByteArray old = "[Settings]\n"
+                               "Font=\"DejaVu Sans\"\n"
+                               "TopMost=\"False\"\n"
+                               "\n"
+                               "[Tables]\n"
+                               "ActiveTable=\"1\"\n"
+                               "Table1File=\"C:\\\\Data\\\\a.mdb\"\n"
+                               "Table1Title=\"a, b\"\n"
+                               "Table2Title=\"x;y\"\n"
+                               "Table3Title=\"\\\"quoted\\\"\"\n"
+                               "Table4Title=\"  blanks  \"\n"
+                               "Table5Title=\"\"\n"
+                               "Table6Title=\"@@Variant(1)\"\n"
+                               "Table7Title=\"tab\\there\"\n"
+                               "Table8Title=\"two\\nlines\\r\\n\"\n"
+                               "Table9Title=\"\\x1\"\"7\"\n"
+                               "Table10Title=\"Česko-anglický\"\n"
+                               "Table11Title=\"back\\\\slash\\\\\"\n"
+                               "Table12Title=\"%U0041 %41\"\n"
+                               "Table13Title=\"@@@\"\n"
+                               "count=\"13\"\n";
+        writeFile(ini(), old);
+        SettingsStore store(ini());
+        QVERIFY(store.problem().isEmpty());
+        QVector<DataSource> read;
+        int selected;
+        load_tables(store, read, selected);
+        const QStringList expected = {
+            QStringLiteral("a, b"), QStringLiteral("x;y"), QStringLiteral("\"quoted\""),
+            QStringLiteral("  blanks  "), QString(), QStringLiteral("@Variant(1)"),
+            QStringLiteral("tab\there"), QStringLiteral("two\nlines\r\n"), QString(QChar(1)) + QStringLiteral("7"),
+            QStringLiteral("Česko-anglický"), QStringLiteral("back\\slash\\"), QStringLiteral("%U0041 %41"),
+            QStringLiteral("@@"),
+        };
+        QCOMPARE(read.size(), expected.size());
+        for (int i = 0; i < read.size(); ++i)
+            QCOMPARE(read[i].Title, expected[i]);
+        QCOMPARE(read[0].File, QStringLiteral("C:\\Data\\a.mdb"));
+        const LookupSettings l = readLookupSettings(store, {});
+        QCOMPARE(l.fontName, QStringLiteral("DejaVu Sans"));
+        QVERIFY(!l.topMost);
+
+        // Saving the catalogue unchanged keeps every line, quotes and all, and
+        // adds the keys the file lacked at the end of the section.
+        save_tables(store, read, 0);
+        QString error;
+        QVERIFY(store.sync(&error));
+        QByteArray after = readFile(ini());
+        QVERIFY(after.startsWith(old));
+        QVERIFY(after.endsWith("\nTable13Visible=True\n"));
+        writeLookupSettings(store, true, 0);
+        QVERIFY(store.sync(&error));
+        after.replace("TopMost=\"False\"", "TopMost=True");
+        QCOMPARE(readFile(ini()), after);
     }
 
     void handEditedFile()
@@ -134,7 +239,7 @@ private slots:
         QVector<DataSource> read;
         int selected = -1;
         load_tables(store, read, selected);
-        QCOMPARE(titles(read), QStringLiteral("Jedna, dvě,Skrytý,Třetí,Čtvrtý"));
+        QCOMPARE(titles(read), QStringLiteral("Jedna, dvě,Skrytý,Třetí ; comment,Čtvrtý"));
         QCOMPARE(read[0].CharsetIn, uint8_t(238)); // out of range: default
         QCOMPARE(read[0].CharsetOut, uint8_t(204));
         QCOMPARE(read[2].CharsetIn, uint8_t(238));
@@ -148,17 +253,146 @@ private slots:
         QCOMPARE(l.fontName, QStringLiteral("DejaVu Sans"));
         QCOMPARE(l.sources.size(), 3);
         QCOMPARE(l.active, 1);
-        QCOMPARE(l.sources[1].Title, QStringLiteral("Třetí"));
+        QCOMPARE(l.sources[1].Title, QStringLiteral("Třetí ; comment"));
 
-        // Saving keeps what the program does not know about.
+        // Saving changes the two lines and nothing else.
+        const QByteArray before = readFile(ini());
         writeLookupSettings(store, true, 0);
         QString error;
         QVERIFY(store.sync(&error));
-        QSettings qs(ini(), QSettings::IniFormat);
-        QCOMPARE(qs.value(QStringLiteral("Extra/keep me")).toString(), QStringLiteral("1"));
-        QCOMPARE(qs.value(QStringLiteral("Tables/Table5Title")).toString(), QStringLiteral("beyond count"));
-        QCOMPARE(qs.value(QStringLiteral("Settings/TopMost")).toString(), QStringLiteral("True"));
-        QCOMPARE(qs.value(QStringLiteral("Tables/ActiveTable")).toString(), QStringLiteral("1"));
+        QByteArray expected = before;
+        expected.replace("TopMost=fALSE", "TopMost=True").replace("ActiveTable=2", "ActiveTable=1");
+        QCOMPARE(readFile(ini()), expected);
+    }
+
+    // The file on disk when the program saves is what counts: lines added by
+    // hand, or a catalogue saved by another copy, since this store read it.
+    void othersWritingMeanwhile()
+    {
+        writeFile(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
+        SettingsStore lookup(ini());
+        const QByteArray byHand = "; mine\n"
+                                  "[Settings]\nTopMost=False\nFont=DejaVu Sans\n\n"
+                                  "[Tables]\ncount=2\nActiveTable=1\nTable1Title=A\nTable2Title=B\n\n"
+                                  "[Mine]\nx = 1\n";
+        writeFile(ini(), byHand);
+        writeLookupSettings(lookup, true, 1);
+        QString error;
+        QVERIFY(lookup.sync(&error));
+        QByteArray expected = byHand;
+        expected.replace("TopMost=False", "TopMost=True").replace("ActiveTable=1", "ActiveTable=2");
+        QCOMPARE(readFile(ini()), expected);
+        QCOMPARE(lookup.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("DejaVu Sans"));
+
+        // Two running copies: the editor of one saves, then the other exits.
+        SettingsStore a(ini());
+        SettingsStore b(ini());
+        const QVector<DataSource> catalogue{entry("X"), entry("Y", false), entry("Z")};
+        save_tables(b, catalogue, 2);
+        QVERIFY(b.sync(&error));
+        writeLookupSettings(a, false, 0);
+        QVERIFY(a.sync(&error));
+        auto check = [&](const SettingsStore &store) {
+            QVector<DataSource> read;
+            int selected;
+            load_tables(store, read, selected);
+            QCOMPARE(titles(read), QStringLiteral("X,Y,Z"));
+            QVERIFY(!read[1].Visible);
+            QCOMPARE(selected, 0);
+            QCOMPARE(readLookupSettings(store, {}).topMost, false);
+            QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("DejaVu Sans"));
+            QCOMPARE(store.getSetting(QStringLiteral("Mine"), QStringLiteral("x"), {}), QStringLiteral("1"));
+        };
+        check(SettingsStore(ini()));
+        check(a); // the saver reads what it wrote
+    }
+
+    // New keys go to the end of their section, new sections to the end of the
+    // file, in the file's own line endings; a BOM stays.
+    void newKeysAndSections()
+    {
+        writeFile(ini(), "\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
+        SettingsStore store(ini());
+        QVERIFY(store.problem().isEmpty());
+        QCOMPARE(store.getSetting(QStringLiteral("Other"), QStringLiteral("k"), {}), QStringLiteral("v"));
+        save_tables(store, {entry("A")}, 0);
+        writeLookupSettings(store, true, 0);
+        QString error;
+        QVERIFY(store.sync(&error));
+        QCOMPARE(readFile(ini()),
+                 QByteArray("\xEF\xBB\xBF[Tables]\r\ncount=1\r\n"
+                            "Table1Title=A\r\nTable1File=A.mdb\r\nTable1In=in\r\nTable1Out=out\r\nTable1Name=T\r\n"
+                            "Table1CharsetIn=238\r\nTable1CharsetOut=238\r\nTable1Visible=True\r\nActiveTable=1\r\n"
+                            "\r\n[Other]\r\nk=v\r\n"
+                            "\r\n[Settings]\r\nTopMost=True\r\n"));
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1File"), {}),
+                 QStringLiteral("A.mdb"));
+
+        // A new file.
+        QFile::remove(ini());
+        SettingsStore fresh(ini());
+        writeLookupSettings(fresh, false, 2);
+        QVERIFY(fresh.sync(&error));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
+    }
+
+    // Names in any letter case; a key written twice is read from its last line
+    // and changed on every line; lines that are no setting stay as they are.
+    void namesAndOddLines()
+    {
+        const QByteArray text = "  ; comment=with equals\n"
+                                "# [Settings]\n"
+                                "orphan=before any section\n"
+                                "[tables]\n"
+                                "COUNT = 1\n"
+                                "table1title=first\n"
+                                "this line is neither\n"
+                                "=no key\n"
+                                "[Broken\n"
+                                "Table1In=not in Tables\n"
+                                "[TABLES] ; again\n"
+                                "  Table1Title = \"third\"  \n"
+                                "Table1Out=out\n"
+                                "[Other]\n"
+                                "Table1In=elsewhere\n";
+        writeFile(ini(), text);
+        SettingsStore store(ini());
+        QVERIFY(store.problem().isEmpty());
+        QVector<DataSource> read;
+        int selected;
+        load_tables(store, read, selected);
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(read[0].Title, QStringLiteral("third"));
+        QCOMPARE(read[0].In, QString());
+        QCOMPARE(read[0].Out, QStringLiteral("out"));
+        QCOMPARE(store.getSetting(QStringLiteral("OTHER"), QStringLiteral("table1in"), {}), QStringLiteral("elsewhere"));
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("orphan"), QStringLiteral("-")), QStringLiteral("-"));
+
+        DataSource changed = read[0];
+        changed.Title = QStringLiteral("new");
+        changed.In = QStringLiteral("in");
+        save_tables(store, {changed}, 0);
+        QString error;
+        QVERIFY(store.sync(&error));
+        QCOMPARE(readFile(ini()),
+                 QByteArray("  ; comment=with equals\n"
+                            "# [Settings]\n"
+                            "orphan=before any section\n"
+                            "[tables]\n"
+                            "COUNT = 1\n"
+                            "table1title=new\n"
+                            "this line is neither\n"
+                            "=no key\n"
+                            "[Broken\n"
+                            "Table1In=not in Tables\n"
+                            "[TABLES] ; again\n"
+                            "  Table1Title = new\n"
+                            "Table1Out=out\n"
+                            "Table1File=\nTable1In=in\nTable1Name=\nTable1CharsetIn=238\nTable1CharsetOut=238\n"
+                            "Table1Visible=True\nActiveTable=1\n"
+                            "[Other]\n"
+                            "Table1In=elsewhere\n"));
+        QCOMPARE(store.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1In"), {}), QStringLiteral("in"));
     }
 
     void defaults()
@@ -311,6 +545,13 @@ private slots:
         QVERIFY(!blocked.sync(&error));
         QVERIFY(error.contains(QStringLiteral("TVK.ini/x")));
 
+        // A name the file could not hold apart from its syntax.
+        SettingsStore named(ini());
+        named.saveSetting(QStringLiteral("Tables"), QStringLiteral("a=b"), QStringLiteral("x"));
+        QVERIFY(!named.sync(&error));
+        QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
+        QCOMPARE(readFile(ini()), before);
+
         if (geteuid() != 0) { // root writes anywhere
             QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
             const bool written = store.sync(&error);
@@ -322,12 +563,33 @@ private slots:
         }
     }
 
+    // A linked file (dotfile managers) is read and replaced where it lives,
+    // with its permissions.
+    void linkedFileKept()
+    {
+        const QString real = m_dir.filePath(QStringLiteral("dotfiles/TVK.ini"));
+        QDir().mkpath(m_dir.filePath(QStringLiteral("dotfiles")));
+        writeFile(real, "[Settings]\nFont=Mine\n");
+        QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+        QVERIFY(QFile::link(real, ini()));
+        SettingsStore store(ini());
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("Mine"));
+        writeLookupSettings(store, false, 0);
+        QString error;
+        QVERIFY2(store.sync(&error), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isSymLink());
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
+    }
+
     void damagedFileGivesDefaults()
     {
         const QByteArray damaged[] = {
-            "[Tables]\ncount=1\nTable1Title=A\n[Broken\nx=1\n", // unterminated section
             QByteArray("[Tables]\ncount=1\0\x01\x02", 19),         // binary
             "[Tables]\ncount=1\nTable1Title=\xff\xfe\n",          // not UTF-8
+            "[Tables]\ncount=1\nTable1Title=\xc4",                 // cut in a character
         };
         for (const QByteArray &bytes : damaged) {
             writeFile(ini(), bytes);
@@ -341,15 +603,28 @@ private slots:
             QVERIFY(read.isEmpty());
             QCOMPARE(readFile(ini()), bytes); // reading leaves it alone
         }
-        // A deliberate save replaces it.
+        // The lookup window's save leaves it alone, even when it was still
+        // readable when the store read it; the catalogue's save replaces it.
+        writeFile(ini(), "[Tables]\ncount=0\n");
         SettingsStore store(ini());
-        save_tables(store, {entry("New")}, 0);
-        QString error;
-        QVERIFY(store.sync(&error));
         QVERIFY(store.problem().isEmpty());
+        const QByteArray bad = damaged[1];
+        writeFile(ini(), bad);
+        writeLookupSettings(store, true, 0);
+        QString error;
+        QVERIFY(!store.sync(&error));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
+        QVERIFY(!store.problem().isEmpty());
+        QCOMPARE(readFile(ini()), bad);
+
+        save_tables(store, {entry("New")}, 0);
+        QVERIFY2(store.sync(&error, true), qPrintable(error));
+        QVERIFY(store.problem().isEmpty());
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("True"));
         SettingsStore again(ini());
         QVERIFY(again.problem().isEmpty());
         QCOMPARE(again.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}), QStringLiteral("New"));
+        QVERIFY(!readFile(ini()).contains('\xff'));
 
         QFile::remove(ini());
         QDir().mkpath(ini()); // unreadable: a folder in its place

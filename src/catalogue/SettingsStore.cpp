@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QStringDecoder>
-#include <QTemporaryFile>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -70,53 +70,142 @@ bool writeFileAtomically(const QString &target, const QByteArray &bytes, QString
     return true;
 }
 
-// Keys and section names as QSettings escapes them.
-QByteArray escapedKey(const QString &key)
+bool isBlank(char c)
 {
-    QByteArray out;
-    for (const QChar c : key) {
-        const char16_t u = c.unicode();
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-            || u == '_' || u == '-' || u == '.' || u == '/')
-            out += char(u);
-        else
-            out += "%U" + QByteArray::number(u, 16).rightJustified(4, '0').toUpper();
-    }
-    return out;
+    return c == ' ' || c == '\t';
 }
 
-// Always quoted, so commas, semicolons, '=' and blanks at either end are text.
-// A numeric escape runs on over every digit after it, so the quoted string is
-// closed and reopened behind it (the reader joins adjacent strings).
-QByteArray quotedValue(const QString &value)
+QByteArrayView trimmed(QByteArrayView v)
 {
-    QByteArray out = "\"";
-    if (value.startsWith(u'@'))
-        out += '@'; // a leading @ would otherwise mark a typed value
-    for (const char ch : value.toUtf8()) {
-        const auto b = static_cast<unsigned char>(ch);
-        switch (b) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (b < 0x20 || b == 0x7f)
-                out += "\\x" + QByteArray::number(b, 16) + "\"\"";
-            else
-                out += ch;
+    while (!v.isEmpty() && isBlank(v.front()))
+        v = v.sliced(1);
+    while (!v.isEmpty() && isBlank(v.back()))
+        v.chop(1);
+    return v;
+}
+
+QString fold(const QString &section, const QString &key)
+{
+    return section.toCaseFolded() + u'\n' + key.toCaseFolded();
+}
+
+// One line of the file, kept byte for byte unless a change rewrites its value.
+struct Line
+{
+    QByteArray text;
+    QByteArrayView eol;   // "\n", "\r\n", or empty on an unterminated last line
+    QString section;      // folded; null before the first header and under a broken one
+    QString id;           // key lines: fold(section, key)
+    qsizetype valueAt = -1;
+    bool header = false;
+
+    QString value() const { return SettingsStore::decodeValue(trimmed(QByteArrayView(text).sliced(valueAt))); }
+};
+
+struct IniFile
+{
+    QByteArray bom;
+    QList<Line> lines;
+
+    QByteArray eol() const
+    {
+        for (const Line &l : lines)
+            if (!l.eol.isEmpty())
+                return l.eol.toByteArray();
+        return "\n";
+    }
+};
+
+// Empty when the file does not exist.
+QString readBytes(const QString &path, QByteArray *bytes)
+{
+    bytes->clear();
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("je to složka");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    *bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
+    return {};
+}
+
+// A line that is not blank, a comment, a [section] or key=value is kept and
+// ignored. Keys under a broken header are not read: the user meant some other
+// section, just not which.
+IniFile parse(const QByteArray &bytes, QString *problem)
+{
+    IniFile ini;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)QString(utf8(bytes));
+    if (bytes.contains('\0') || utf8.hasError()) {
+        *problem = QStringLiteral("obsah není text v UTF-8");
+        return ini;
+    }
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        ini.bom = bytes.first(3);
+    ini.lines.reserve(bytes.count('\n') + 1);
+    QString section;
+    for (qsizetype at = ini.bom.size(); at < bytes.size();) {
+        const qsizetype nl = bytes.indexOf('\n', at);
+        const qsizetype end = nl < 0 ? bytes.size() : nl;
+        Line l;
+        l.text = bytes.sliced(at, end - at);
+        if (nl >= 0)
+            l.eol = "\n";
+        if (nl >= 0 && l.text.endsWith('\r')) {
+            l.text.chop(1);
+            l.eol = "\r\n";
         }
+        at = end + 1;
+
+        const QByteArrayView t = trimmed(l.text);
+        if (t.startsWith('[')) {
+            const qsizetype close = t.indexOf(']');
+            const QByteArrayView rest = close < 0 ? QByteArrayView() : trimmed(t.sliced(close + 1));
+            const bool ok = close > 0 && (rest.isEmpty() || rest.front() == ';' || rest.front() == '#');
+            section = ok ? QString::fromUtf8(trimmed(t.sliced(1, close - 1))).toCaseFolded() : QString();
+            l.header = ok;
+            l.section = section;
+        } else if (!t.isEmpty() && t.front() != ';' && t.front() != '#' && !section.isNull()) {
+            const qsizetype eq = l.text.indexOf('=');
+            const QByteArrayView key = eq < 0 ? QByteArrayView() : trimmed(QByteArrayView(l.text).first(eq));
+            if (!key.isEmpty()) {
+                l.section = section;
+                l.id = section + u'\n' + QString::fromUtf8(key).toCaseFolded();
+                l.valueAt = eq + 1;
+                while (l.valueAt < l.text.size() && isBlank(l.text[l.valueAt]))
+                    ++l.valueAt;
+            }
+        }
+        ini.lines.push_back(std::move(l));
     }
-    return out + '"';
+    return ini;
 }
 
-QString textOf(const QVariant &v)
+// By case-folded "section\nkey"; a repeated key is read from its last line.
+QHash<QString, QString> valuesOf(const IniFile &ini)
 {
-    // An unquoted value with commas, as written by hand, reads as a list.
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(QStringLiteral(", "));
-    return v.toString();
+    QHash<QString, QString> values;
+    for (const Line &l : ini.lines)
+        if (!l.id.isEmpty())
+            values.insert(l.id, l.value());
+    return values;
+}
+
+// What the reader could not tell apart from other text.
+bool writableName(const QString &name, bool section)
+{
+    if (name.isEmpty() || name.front().isSpace() || name.back().isSpace() || name.contains(u'\n')
+        || name.contains(u'\r'))
+        return false;
+    if (section)
+        return !name.contains(u']');
+    return !name.contains(u'=') && name.front() != u'[' && name.front() != u';' && name.front() != u'#';
 }
 
 } // namespace
@@ -132,81 +221,207 @@ QString SettingsStore::defaultPath()
            + QStringLiteral("/TVK/TVK.ini");
 }
 
+QString SettingsStore::decodeValue(QByteArrayView text)
+{
+    if (!text.startsWith('"'))
+        return QString::fromUtf8(text);
+    // Quotes delimit only when they close at the very end; "a""b" is one
+    // string (the earlier writer closed and reopened one behind \xHH).
+    QByteArray out;
+    qsizetype i = 1;
+    for (;;) {
+        if (i >= text.size())
+            return QString::fromUtf8(text); // never closed: plain text
+        const char c = text[i++];
+        if (c == '"') {
+            if (i < text.size() && text[i] == '"') {
+                ++i;
+                continue;
+            }
+            if (i < text.size())
+                return QString::fromUtf8(text);
+            break;
+        }
+        if (c != '\\' || i >= text.size()) {
+            out += c;
+            continue;
+        }
+        const char e = text[i++];
+        switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x': {
+            char32_t code = 0;
+            qsizetype digits = 0;
+            for (; i < text.size() && digits < 6 && std::isxdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
+                const char h = text[i];
+                code = code * 16 + char32_t(h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
+            }
+            if (digits > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF))
+                out += QString::fromUcs4(&code, 1).toUtf8();
+            else
+                out += "\\x" + text.sliced(i - digits, digits).toByteArray();
+            break;
+        }
+        default: // not an escape: a Windows path the user quoted
+            out += '\\';
+            out += e;
+        }
+    }
+    QString value = QString::fromUtf8(out);
+    if (value.startsWith(u"@@"))
+        value.remove(0, 1); // the earlier writer doubled a leading '@'
+    return value;
+}
+
+QByteArray SettingsStore::encodeValue(const QString &value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    const bool control = std::any_of(utf8.cbegin(), utf8.cend(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    if (!control && !utf8.startsWith('"') && !utf8.startsWith(' ') && !utf8.endsWith(' ')
+        && !utf8.startsWith('\t') && !utf8.endsWith('\t'))
+        return utf8;
+    QByteArray out = "\"";
+    if (utf8.startsWith('@'))
+        out += '@'; // a quoted "@@" reads as "@"
+    for (const char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) // "" ends the hex digits
+                out += "\\x" + QByteArray::number(c, 16) + "\"\"";
+            else
+                out += c;
+        }
+    }
+    return out + '"';
+}
+
 void SettingsStore::reload()
 {
-    m_sections.clear();
-    m_problem.clear();
-    const QFileInfo info(m_path);
-    if (!info.exists() && !info.isSymLink())
-        return;
-    QFile file(m_path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        m_problem = info.isDir() ? QStringLiteral("je to složka") : file.errorString();
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    (void)QString(utf8(bytes));
-    if (bytes.contains('\0') || utf8.hasError()) {
-        m_problem = QStringLiteral("obsah není text v UTF-8");
-        return;
-    }
-    // QSettings keeps what it parsed per path and, while the file looks
-    // unchanged, answers from that without reporting a format error again; a
-    // private copy is parsed afresh every time, from the bytes checked above.
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush()) {
-        m_problem = copy.errorString();
-        return;
-    }
-    QSettings ini(copy.fileName(), QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError) {
-        m_problem = QStringLiteral("chybný formát souboru INI");
-        return;
-    }
-    for (const QString &full : ini.allKeys()) {
-        const qsizetype slash = full.indexOf(u'/');
-        const QString section = slash < 0 ? QStringLiteral("General") : full.left(slash);
-        m_sections[section][full.mid(slash + 1)] = textOf(ini.value(full));
-    }
+    m_values.clear();
+    m_changes.clear();
+    m_changeAt.clear();
+    QByteArray bytes;
+    m_problem = readBytes(m_path, &bytes);
+    if (m_problem.isEmpty())
+        m_values = valuesOf(parse(bytes, &m_problem));
 }
 
 QString SettingsStore::getSetting(const QString &section, const QString &key,
                                   const QString &defaultValue) const
 {
-    const auto s = m_sections.constFind(section);
-    if (s == m_sections.cend())
-        return defaultValue;
-    return s->value(key, defaultValue);
+    return m_values.value(fold(section, key), defaultValue);
 }
 
 void SettingsStore::saveSetting(const QString &section, const QString &key, const QString &value)
 {
-    m_sections[section][key] = value;
-}
-
-QByteArray SettingsStore::serialize(const QMap<QString, QMap<QString, QString>> &sections)
-{
-    QByteArray out;
-    for (auto s = sections.cbegin(); s != sections.cend(); ++s) {
-        if (!out.isEmpty())
-            out += '\n';
-        out += '[' + escapedKey(s.key()) + "]\n";
-        for (auto k = s->cbegin(); k != s->cend(); ++k)
-            out += escapedKey(k.key()) + '=' + quotedValue(k.value()) + '\n';
+    const QString id = fold(section, key);
+    m_values.insert(id, value);
+    const auto at = m_changeAt.constFind(id);
+    if (at != m_changeAt.cend()) {
+        m_changes[*at].value = value;
+    } else {
+        m_changeAt.insert(id, m_changes.size());
+        m_changes.push_back({section, key, value});
     }
-    return out;
 }
 
-bool SettingsStore::sync(QString *error)
+bool SettingsStore::sync(QString *error, bool replaceUnreadable)
 {
-    QString cause;
-    if (!writeFileAtomically(m_path, serialize(m_sections), &cause)) {
+    auto fail = [&](const QString &cause) {
         *error = QStringLiteral("Nastavení se nepodařilo uložit do souboru „%1“: %2.")
                      .arg(QDir::toNativeSeparators(m_path), cause);
         return false;
+    };
+    for (const Change &c : std::as_const(m_changes))
+        if (!writableName(c.section, true) || !writableName(c.key, false))
+            return fail(QStringLiteral("neplatný název „%1/%2“").arg(c.section, c.key));
+
+    QByteArray current;
+    QString problem = readBytes(m_path, &current);
+    IniFile ini;
+    if (problem.isEmpty())
+        ini = parse(current, &problem);
+    if (!problem.isEmpty()) {
+        if (!replaceUnreadable) {
+            m_problem = problem;
+            return fail(QStringLiteral("soubor nelze přečíst (%1), a tak zůstal, jak je").arg(problem));
+        }
+        ini = {};
     }
-    m_problem.clear(); // the damaged file, if any, has now been replaced on purpose
+
+    // Every line of a changed key is rewritten; a key the file lacks goes
+    // after the last key of its section's last occurrence.
+    QList<bool> found(m_changes.size());
+    QHash<QString, qsizetype> sectionEnd;
+    for (qsizetype i = 0; i < ini.lines.size(); ++i) {
+        Line &l = ini.lines[i];
+        if (l.header || !l.id.isEmpty())
+            sectionEnd.insert(l.section, i);
+        const auto at = l.id.isEmpty() ? m_changeAt.cend() : m_changeAt.constFind(l.id);
+        if (at == m_changeAt.cend())
+            continue;
+        found[*at] = true;
+        const QString &value = m_changes[*at].value;
+        if (l.value() != value) // an equal value keeps the user's spelling
+            l.text = l.text.first(l.valueAt) + encodeValue(value);
+    }
+    const QByteArray eol = ini.eol();
+    QHash<qsizetype, QByteArray> added; // after line i
+    QList<QPair<QString, QByteArray>> newSections; // spelled as first saved
+    for (qsizetype n = 0; n < m_changes.size(); ++n) {
+        const Change &c = m_changes[n];
+        if (found[n])
+            continue;
+        const QByteArray line = c.key.toUtf8() + '=' + encodeValue(c.value) + eol;
+        const auto end = sectionEnd.constFind(c.section.toCaseFolded());
+        if (end != sectionEnd.cend()) {
+            added[*end] += line;
+            continue;
+        }
+        auto s = std::find_if(newSections.begin(), newSections.end(), [&](const auto &n) {
+            return n.first.toCaseFolded() == c.section.toCaseFolded();
+        });
+        if (s == newSections.end())
+            s = newSections.insert(newSections.end(), {c.section, '[' + c.section.toUtf8() + ']' + eol});
+        s->second += line;
+    }
+    QByteArray bytes = ini.bom;
+    for (qsizetype i = 0; i < ini.lines.size(); ++i) {
+        const Line &l = ini.lines[i];
+        const auto more = added.constFind(i);
+        bytes += l.text;
+        bytes += l.eol.isEmpty() && (more != added.cend() || !newSections.isEmpty()) ? QByteArrayView(eol) : l.eol;
+        if (more != added.cend())
+            bytes += *more;
+    }
+    for (const auto &s : std::as_const(newSections)) {
+        if (bytes.size() > ini.bom.size() && !bytes.endsWith(eol + eol) && bytes != ini.bom + eol)
+            bytes += eol; // a blank line between sections
+        bytes += s.second;
+    }
+
+    // Unchanged bytes are not written again: the file keeps its time and
+    // nothing is risked.
+    if (!problem.isEmpty() || bytes != current || !QFileInfo::exists(m_path)) {
+        QString cause;
+        if (!writeFileAtomically(m_path, bytes, &cause))
+            return fail(cause);
+    }
+    m_changes.clear();
+    m_changeAt.clear();
+    m_problem.clear();
+    m_values = valuesOf(parse(bytes, &problem));
     return true;
 }
 
