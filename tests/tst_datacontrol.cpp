@@ -60,39 +60,6 @@ Lookup lookup(DataControl &data, const QString &table, const QString &in, const 
     return r;
 }
 
-// A stand-in for the reader helper that holds each read of FILE until FILE.go
-// exists, and notes every start in 'starts'.
-QString heldHelper(const QDir &dir)
-{
-    const QString path = dir.filePath(u"held-helper"_qs);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(QStringLiteral("#!/bin/sh\n"
-                           "echo \"$2\" >> '%1'\n"
-                           "while [ ! -e \"$2.go\" ]; do sleep 0.02; done\n"
-                           "exec '%2' \"$@\"\n")
-                .arg(dir.filePath(u"starts"_qs), MdbFile::helperPath())
-                .toUtf8());
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
-
-int starts(const QDir &dir, const QString &db)
-{
-    QFile f(dir.filePath(u"starts"_qs));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    return int(f.readAll().split('\n').count(QFile::encodeName(db)));
-}
-
-void release(const QString &db)
-{
-    QFile go(db + u".go"_qs);
-    if (!go.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(go.fileName()));
-}
-
 // A control that never waits, on the held helper; 'prepared' counts the
 // handler's calls.
 std::unique_ptr<DataControl> nonWaiting(const QDir &dir, std::shared_ptr<std::atomic<int>> prepared)
@@ -102,7 +69,7 @@ std::unique_ptr<DataControl> nonWaiting(const QDir &dir, std::shared_ptr<std::at
     data->setCacheFolder(QString());
     data->setOutputField(u"b"_qs); // as the window does: one read serves both statements
     ReadLimits limits;
-    limits.helper = heldHelper(dir);
+    limits.helper = testutil::heldHelper(dir);
     limits.timeoutMs = 10000; // a wait for a held read would end here, failing
     data->setReadLimits(limits);
     data->setPreparedHandler([prepared] { ++*prepared; });
@@ -410,19 +377,19 @@ void TestDataControl::refreshNeverWaits()
     QVERIFY(!data->refresh());
     QVERIFY(data->preparing());
     QCOMPARE(data->errorString(), u"Zdroj dat se připravuje…"_qs);
-    QTRY_COMPARE(starts(dir, db), 1);
+    QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
     QVERIFY(!data->refresh());
     QVERIFY(data->preparing());
     data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
     QCOMPARE(prepared->load(), 0);
-    release(db);
+    testutil::release(db);
     QTRY_COMPARE(prepared->load(), 1);
     Lookup r = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"d"_qs);
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QVERIFY(!data->preparing());
     QCOMPARE(r.pairs, QStringList({"domov=home", "dům=house"}));
     QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"h"_qs).pairs, QStringList({"hrad=castle"}));
-    QCOMPARE(starts(dir, db), 1);
+    QCOMPARE(testutil::heldStarts(dir, db), 1);
     QCOMPARE(prepared->load(), 1);
 
     // What fails without a read is told at once.
@@ -444,14 +411,14 @@ void TestDataControl::refreshNeverWaits()
     data->setDatabaseName(bad);
     QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error.isEmpty());
     QVERIFY(data->preparing());
-    release(bad);
+    testutil::release(bad);
     QTRY_COMPARE(prepared->load(), 2);
     const QString damaged = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error;
     QVERIFY(!data->preparing());
     QVERIFY2(damaged.contains(u"bad.mdb") && damaged.contains(u"poškozený"), qPrintable(damaged));
     QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"xy"_qs).error, damaged);
     QVERIFY(!data->preparing());
-    QCOMPARE(starts(dir, bad), 1);
+    QCOMPARE(testutil::heldStarts(dir, bad), 1);
     QVERIFY(f.open(QIODevice::ReadWrite));
     QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(1), QFileDevice::FileModificationTime));
     f.close();
@@ -459,7 +426,7 @@ void TestDataControl::refreshNeverWaits()
     QVERIFY(data->preparing());
     QTRY_COMPARE(prepared->load(), 3);
     QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error, damaged);
-    QCOMPARE(starts(dir, bad), 2);
+    QCOMPARE(testutil::heldStarts(dir, bad), 2);
 }
 
 void TestDataControl::abandonedReadsAreNotWaitedFor()
@@ -479,13 +446,13 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     data->setDatabaseName(one);
     QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).error.isEmpty());
     QVERIFY(data->preparing());
-    QTRY_COMPARE(starts(dir, one), 1);
+    QTRY_COMPARE(testutil::heldStarts(dir, one), 1);
     timer.start();
     data->setDatabaseName(two);
     QVERIFY(quick());
     // The old read, let go now, is neither told nor taken for the new file.
-    release(one);
-    release(two);
+    testutil::release(one);
+    testutil::release(two);
     QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).error.isEmpty());
     QTRY_COMPARE(prepared->load(), 1);
     QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"j"_qs).pairs, QStringList({"jiné=2"}));
@@ -498,15 +465,15 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     writeDb(three, u"t"_qs, u"a"_qs, u"b"_qs, {{u"tři"_qs, u"3"_qs}});
     data->setDatabaseName(three);
     data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
-    QTRY_COMPARE(starts(dir, three), 1);
+    QTRY_COMPARE(testutil::heldStarts(dir, three), 1);
     timer.start();
     data->prepare(u"t"_qs, u"b"_qs, u"a"_qs);
     QVERIFY(quick());
-    QTRY_COMPARE(starts(dir, three), 2);
+    QTRY_COMPARE(testutil::heldStarts(dir, three), 2);
     timer.start();
     data.reset();
     QVERIFY(quick());
-    release(three);
+    testutil::release(three);
     QTest::qWait(500);
     QCOMPARE(prepared->load(), 1);
 
@@ -516,12 +483,12 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
         writeDb(four, u"t"_qs, u"a"_qs, u"b"_qs, {{u"čtyři"_qs, u"4"_qs}});
         DataControl waiting;
         ReadLimits limits;
-        limits.helper = heldHelper(dir);
+        limits.helper = testutil::heldHelper(dir);
         waiting.setReadLimits(limits);
         waiting.setCacheFolder(QString());
         waiting.setDatabaseName(four);
         waiting.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
-        QTRY_COMPARE(starts(dir, four), 1);
+        QTRY_COMPARE(testutil::heldStarts(dir, four), 1);
         timer.start();
     }
     QVERIFY(quick());
@@ -530,14 +497,14 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     // rather than hang or run it on past the application's end.
     static DataControl outlivesTheApplication;
     ReadLimits limits;
-    limits.helper = heldHelper(dir);
+    limits.helper = testutil::heldHelper(dir);
     outlivesTheApplication.setReadLimits(limits);
     outlivesTheApplication.setCacheFolder(QString());
     const QString five = dir.filePath(u"five.mdb"_qs);
     writeDb(five, u"t"_qs, u"a"_qs, u"b"_qs, {{u"pět"_qs, u"5"_qs}});
     outlivesTheApplication.setDatabaseName(five);
     outlivesTheApplication.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
-    QTRY_COMPARE(starts(dir, five), 1);
+    QTRY_COMPARE(testutil::heldStarts(dir, five), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDataControl)

@@ -53,7 +53,13 @@ class TestLookup : public QObject
     ResultModel &results() { return m_w->dropDown()->model(); }
     bool matchState() { return m_w->findChild<QComboBox *>("Combo1")->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0); }
 
-    void type(const QString &text) { text1()->setText(text); }
+    // Typed, and looked up once the source is read (in the background).
+    void type(const QString &text)
+    {
+        text1()->setText(text);
+        settle();
+    }
+    void settle() { QTRY_VERIFY(!m_w->data1().preparing()); }
     QStringList column(int c)
     {
         QStringList out;
@@ -62,7 +68,7 @@ class TestLookup : public QObject
         return out;
     }
 
-    void startOn(const QString &file)
+    void startOn(const QString &file, bool active = true)
     {
         m_w.reset();
         testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
@@ -71,7 +77,10 @@ class TestLookup : public QObject
         m_store = std::make_unique<SettingsStore>(ini());
         m_w = std::make_unique<frmDict>(*m_store);
         m_w->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        if (active)
+            QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        else
+            QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
     }
 
 private slots:
@@ -142,20 +151,78 @@ private slots:
     {
         const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
         QFile::remove(later);
-        startOn(later);
-        const QStringList told = answeringBoxes([&] {
+        // Told once, when the source is bound; typing shows only colours and tool tips.
+        QStringList told = answeringBoxes([&] { startOn(later, false); });
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(QStringLiteral("later.mdb")));
+        told = answeringBoxes([&] {
             type(QStringLiteral("d"));
             type(QStringLiteral("de"));
         });
-        QCOMPARE(told.size(), 1); // once, not per keystroke
-        QVERIFY(told[0].contains(QStringLiteral("later.mdb")));
+        QVERIFY(told.isEmpty());
         QVERIFY(!matchState());
         QVERIFY(m_w->findChild<Lamp *>("Shape1")->toolTip().contains(QStringLiteral("later.mdb")));
         QVERIFY(QFile::copy(m_db, later));
         type(QStringLiteral("den"));
-        QVERIFY(matchState());
+        QTRY_VERIFY(matchState()); // read in the background, then looked up
         QVERIFY(m_w->lookupProblem().isEmpty());
         QVERIFY(m_w->findChild<QComboBox *>("Combo1")->toolTip().isEmpty());
+    }
+
+    void neverWaitsForARead()
+    {
+        // Three sources: two whose reads are held until released, and the plain one.
+        const QString held = m_dir.filePath(QStringLiteral("held.mdb"));
+        const QString held2 = m_dir.filePath(QStringLiteral("held2.mdb"));
+        for (const QString &f : {held, held2, held + ".go", held2 + ".go"})
+            QFile::remove(f);
+        m_w.reset();
+        QString entries;
+        const QString files[] = {held, held2, m_db};
+        for (int n = 1; n <= 3; ++n)
+            entries += QStringLiteral("Table%1Title=Z%1\nTable%1File=%2\nTable%1Name=Slova\nTable%1In=slovo\n"
+                                      "Table%1Out=vyznam\n")
+                           .arg(n)
+                           .arg(files[n - 1]);
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=3\n") + entries);
+        m_store = std::make_unique<SettingsStore>(ini());
+        answeringBoxes([&] {
+            m_w = std::make_unique<frmDict>(*m_store);
+            m_w->show();
+        }); // the files are not there yet
+        ReadLimits limits;
+        limits.helper = testutil::heldHelper(QDir(m_dir.path()));
+        limits.timeoutMs = 30000; // a wait for a held read would end only here
+        m_w->setReadLimits(limits);
+        QVERIFY(QFile::copy(m_db, held) && QFile::copy(m_db, held2));
+
+        // Typing goes on while the source is read; the lamp and the tool tip say so.
+        QStringList told = answeringBoxes([&] {
+            text1()->setText(QStringLiteral("d"));
+            QVERIFY(m_w->data1().preparing());
+            QCOMPARE(m_w->findChild<Lamp *>("Shape1")->fillColor(), QColor(0xFF, 0, 0));
+            QVERIFY(m_w->findChild<Lamp *>("Shape1")->toolTip().contains(QStringLiteral("připravuje")));
+            text1()->setText(QStringLiteral("dv"));
+            QVERIFY(!matchState());
+        });
+        QVERIFY(told.isEmpty());
+        testutil::release(held);
+        // Looked up once read, for the text as it then stands.
+        QTRY_COMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
+        QCOMPARE(m_w->findChild<Lamp *>("Shape1")->fillColor(), QColor(0, 0xFF, 0));
+
+        // Another source chosen during a read: the read is dropped at once.
+        const QList<QAction *> menu = m_w->sourceMenu()->actions();
+        menu[1]->trigger();
+        QTRY_COMPARE(testutil::heldStarts(QDir(m_dir.path()), held2), 1);
+        QVERIFY(m_w->data1().preparing());
+        QElapsedTimer took;
+        took.start();
+        menu[2]->trigger();
+        QVERIFY2(took.elapsed() < 5000, "waited for the dropped read");
+        settle();
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("two"));
+        testutil::release(held2);
     }
 
     void dropDown()
@@ -282,6 +349,7 @@ private slots:
         type(QStringLiteral("d"));
         QCOMPARE(gridd(1)->cellText(), QStringLiteral("day"));
         entries[1]->trigger(); // the same file: not rebound, the other table looked up
+        settle();
         QCOMPARE(checked(), QList<int>{1});
         QCOMPARE(m_w->data1().databaseName(), two);
         QCOMPARE(m_w->activePosition(), 1);
@@ -291,10 +359,12 @@ private slots:
         QCOMPARE(text1()->property("charset").toInt(), 204);
 
         entries[1]->trigger(); // the checked entry again: still the only mark, looked up again
+        settle();
         QCOMPARE(checked(), QList<int>{1});
         QCOMPARE(column(0), (QStringList{"den", "dog"}));
 
         entries[2]->trigger(); // spelled differently: bound anew
+        settle();
         QCOMPARE(checked(), QList<int>{2});
         QCOMPARE(m_w->data1().databaseName(), otherSpelling);
         QCOMPARE(column(1), (QStringList{"brloh", "pes"}));

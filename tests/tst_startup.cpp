@@ -187,7 +187,7 @@ private slots:
     void storeFailuresAreTold()
     {
         // Damaged: told once, defaults used, the file left for the user.
-        const QByteArray damaged = "[Tables]\ncount=1\nTable1Title=A\n[Broken\nx=1\n";
+        const QByteArray damaged = QByteArray("[Tables]\ncount=1\nTable1Title=A\n") + QByteArray(1, '\0') + "\n"; // not text
         writeIni(ini(), QString::fromUtf8(damaged));
         SettingsStore store(ini());
         std::unique_ptr<frmDict> w;

@@ -42,6 +42,7 @@ class TestWindow : public QObject
             QTest::keyClick(target, c.toLatin1());
         QTest::qWait(20);
     }
+    void settle() { QTRY_VERIFY(!m_w->data1().preparing()); }
     void key(Qt::Key k, Qt::KeyboardModifiers mods = {})
     {
         QWindow *target = QGuiApplication::focusWindow();
@@ -83,6 +84,7 @@ private slots:
         start(m_db);
         // Straight after the start, without a click.
         typeKeys(QStringLiteral("dv"));
+        settle();
         QCOMPARE(text1()->text(), QStringLiteral("dv"));
         QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
 
@@ -119,6 +121,7 @@ private slots:
     {
         start(m_db);
         typeKeys(QStringLiteral("d"));
+        settle();
         // Opened by the button, which also takes the focus.
         QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
         QTRY_VERIFY(list()->isVisible());
@@ -172,6 +175,19 @@ private slots:
         QCOMPARE(text1()->text(), QStringLiteral("dv"));
     }
 
+    void aFailingSourceDoesNotTakeTheKeys()
+    {
+        const QString missing = m_dir.filePath(QStringLiteral("missing.mdb"));
+        QStringList told = testutil::answeringBoxes([&] { start(missing); });
+        QCOMPARE(told.size(), 1); // when the source is bound
+        m_w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        told = testutil::answeringBoxes([&] { typeKeys(QStringLiteral("hous")); });
+        QVERIFY(told.isEmpty());
+        QCOMPARE(text1()->text(), QStringLiteral("hous"));
+        QVERIFY(m_w->lookupProblem().contains(QStringLiteral("missing.mdb")));
+    }
+
     void pressesOnControlsDoNotDrag()
     {
         start(m_db);
@@ -188,6 +204,7 @@ private slots:
 
         // Other buttons on Combo1 open no menu and leave the list alone.
         typeKeys(QStringLiteral("d"));
+        settle();
         m_w->expandCombo();
         QTRY_VERIFY(list()->isVisible());
         QWidget *opened = nullptr;

@@ -87,6 +87,11 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
+    // Reads run in the background: the window never waits for a file.
+    Data1.setWaitForReads(false);
+    Data1.setPreparedHandler([this] {
+        QMetaObject::invokeMethod(this, &frmDict::sourcePrepared, Qt::QueuedConnection);
+    });
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
     connect(Combo1, &DropButtonBox::dropDownRequested, this, &frmDict::checkStatus);
     connect(Combo1, &DropButtonBox::gotFocus, this, &frmDict::checkStatus);
@@ -201,10 +206,14 @@ void frmDict::Form_Load()
 void frmDict::prepareActive()
 {
     // The window is up at once; the first keystroke finds the index ready or
-    // on its way.
+    // on its way. A source that cannot be used is told now, while the user is
+    // not typing (or once its reading has ended).
     const VisibleSource &src = m_sources[m_active];
     Data1.setOutputField(src.Out);
     Data1.prepare(src.Name, src.In, src.Out);
+    m_bindPending = true;
+    m_lastKey.invalidate();
+    tellBindingProblem();
 }
 
 void frmDict::mnuLang_Click(int index)
@@ -335,29 +344,29 @@ void frmDict::Text1_Change()
     // could otherwise start inside this one.
     Shape1->setFillColor(fromBgr(0x0000FF));
     Shape1->repaint();
+    m_lookupWaits = false;
     Combo1->clear();
     const QString typed = Text1->text();
     if (typed.isEmpty())
         return noMatch();
     if (m_sources.isEmpty())
-        return lookupFailed(QStringLiteral("Není vybrán žádný zdroj dat."), false);
+        return lookupFailed(QStringLiteral("Není vybrán žádný zdroj dat."));
     const VisibleSource &src = m_sources[m_active];
     QString error;
     if (!LikePattern::compile(QString(typed + u'*'), &error))
-        return lookupFailed(QStringLiteral("Hledaný text není platný vzor: %1").arg(error), false);
+        return lookupFailed(QStringLiteral("Hledaný text není platný vzor: %1").arg(error));
     dropDown()->model().clear();
     Data1.setOutputField(src.Out);
     Data1.setRecordSource(countStatement(src.Name, src.In, typed));
     if (!Data1.refresh())
-        return lookupFailed(Data1.errorString(), true);
+        return refreshFailed();
     const qint64 last = Data1.recordset().field(QStringLiteral("headcount")).toLongLong() - 1;
     if (last < 0)
         return noMatch();
     Data1.setRecordSource(selectStatement(src.Name, src.In, src.Out, typed));
     if (!Data1.refresh())
-        return lookupFailed(Data1.errorString(), true);
+        return refreshFailed();
     showProblem(QString());
-    m_toldProblem.clear();
     setBackColor(Combo1, kYellow);
     Recordset &rs = Data1.recordset();
     rs.moveFirst();
@@ -369,15 +378,68 @@ void frmDict::Text1_Change()
     Shape1->setFillColor(fromBgr(kGreen));
 }
 
-void frmDict::lookupFailed(const QString &why, bool tellOnce)
+void frmDict::refreshFailed()
 {
+    if (!Data1.preparing())
+        return lookupFailed(Data1.errorString());
+    // Typing goes on; the look-up runs again for the text as it then stands
+    // once the source is ready (sourcePrepared). The lamp stays red till then.
+    noMatch();
+    m_lookupWaits = true;
+    showProblem(Data1.errorString());
+    Shape1->setFillColor(fromBgr(0x0000FF));
+}
+
+void frmDict::lookupFailed(const QString &why)
+{
+    // While typing only the colours and the tool tip tell it: a box would
+    // take the keys typed after it (see tellBindingProblem).
     noMatch();
     showProblem(why);
-    // Told once, not on every keystroke; a new cause is told again.
-    if (tellOnce && why != m_toldProblem) {
-        m_toldProblem = why;
-        QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
+}
+
+void frmDict::sourcePrepared()
+{
+    if (m_sources.isEmpty())
+        return;
+    if (m_bindPending)
+        tellBindingProblem();
+    // Only a look-up that waited runs again: a pair chosen from the list
+    // stays until the text changes.
+    if (m_lookupWaits)
+        Text1_Change();
+}
+
+bool frmDict::bindingProblem(QString *why)
+{
+    // An empty prefix stands for the whole table: the cheapest question that
+    // needs the file, the table and both fields.
+    const VisibleSource &src = m_sources[m_active];
+    Data1.setOutputField(src.Out);
+    Data1.setRecordSource(countStatement(src.Name, src.In, QString()));
+    if (Data1.refresh() || Data1.preparing())
+        return false;
+    *why = Data1.errorString();
+    return true;
+}
+
+void frmDict::tellBindingProblem()
+{
+    QString why;
+    if (!bindingProblem(&why)) {
+        m_bindPending = Data1.preparing();
+        if (!m_bindPending)
+            m_toldProblem.clear();
+        return;
     }
+    m_bindPending = false;
+    // Told once per cause, and never into the middle of typing: a read that
+    // fails long after the source was chosen shows in the tool tip only.
+    const bool typing = m_lastKey.isValid() && m_lastKey.elapsed() < 2000;
+    if (why == m_toldProblem || typing)
+        return;
+    m_toldProblem = why;
+    QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
 }
 
 void frmDict::showProblem(const QString &why)
@@ -552,6 +614,7 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             Text1->setFocus();
             return true;
         } else if (event->type() == QEvent::KeyPress) {
+            m_lastKey.start();
             // Down, Alt+Down and F4 open the list, as in any combo box.
             const auto *k = static_cast<QKeyEvent *>(event);
             const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)

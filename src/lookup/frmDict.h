@@ -5,6 +5,7 @@
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -45,6 +46,8 @@ public:
     const QVector<VisibleSource> &sources() const { return m_sources; }
     int activePosition() const { return m_active; }
     const DataControl &data1() const { return Data1; }
+    // How databases are read (time, memory, which helper program).
+    void setReadLimits(const ReadLimits &limits) { Data1.setReadLimits(limits); }
     QMenu *windowMenu() const { return mnuX; }
     QMenu *copyMenu() const { return mnuY; }
     // Why the last look-up failed; empty when it did not.
@@ -66,7 +69,13 @@ private:
     void Form_Load();
     void buildMenus();
     void noMatch();
-    void lookupFailed(const QString &why, bool tellOnce);
+    void lookupFailed(const QString &why);
+    void refreshFailed();
+    // A background preparation of the active source ended.
+    void sourcePrepared();
+    // Whether the active source cannot be used, and why; false while it is prepared.
+    bool bindingProblem(QString *why);
+    void tellBindingProblem();
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
@@ -97,6 +106,9 @@ private:
     int m_active = 0;
     bool m_toldStoreProblem = false;
     QString m_problem, m_toldProblem;
+    bool m_bindPending = false; // a source was bound and its problem not yet told
+    bool m_lookupWaits = false; // the last look-up waits for the source to be read
+    QElapsedTimer m_lastKey;    // the last key typed into Text1
     bool m_reopenGuard = false;
     bool m_unloaded = false;
     bool m_shownOnce = false;

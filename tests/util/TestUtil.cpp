@@ -159,4 +159,35 @@ QString corpusDir()
     return dir;
 }
 
+QString heldHelper(const QDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("held-helper"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(QStringLiteral("#!/bin/sh\n"
+                           "echo \"$2\" >> '%1'\n"
+                           "while [ ! -e \"$2.go\" ]; do sleep 0.02; done\n"
+                           "exec '%2' \"$@\"\n")
+                .arg(dir.filePath(QStringLiteral("starts")), tarnvik::MdbFile::helperPath())
+                .toUtf8());
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+int heldStarts(const QDir &dir, const QString &db)
+{
+    QFile f(dir.filePath(QStringLiteral("starts")));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return int(f.readAll().split('\n').count(QFile::encodeName(db)));
+}
+
+void release(const QString &db)
+{
+    QFile go(db + QStringLiteral(".go"));
+    if (!go.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(go.fileName()));
+}
+
 } // namespace testutil

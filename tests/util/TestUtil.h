@@ -5,6 +5,7 @@
 #include "db/write/JetWriter.h"
 #include "db/read/MdbFile.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -45,6 +46,13 @@ std::vector<Row> mdbExport(const QString &file, const QString &table, const QStr
 
 // What a reader built on libmdb reports: empty text is Null.
 Row asLibmdbSees(const Row &row);
+
+// A stand-in for the reader helper (for ReadLimits::helper) that holds each
+// read of FILE until release(FILE), and notes every start in the folder.
+QString heldHelper(const QDir &dir);
+void release(const QString &db);
+// How many reads of 'db' the held helper has started.
+int heldStarts(const QDir &dir, const QString &db);
 
 // The folder of real .mdb files, or empty when the corpus tests should skip.
 QString corpusDir();
