@@ -414,6 +414,27 @@ private slots:
         QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
 
+        // What was written meanwhile by hand (or by another copy) stays: the
+        // exit changes its two keys and nothing else.
+        startOn(m_db);
+        {
+            QFile f(ini());
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("; added by hand\n[Tables]\nTable2Title=Ruční, s čárkou; a středníkem\n[Jiné]\nklíč=\"hodnota\"\n");
+        }
+        m_w->windowMenu()->actions().last()->trigger(); // "Konec"
+        after.reload();
+        QCOMPARE(after.getSetting("Tables", "Table2Title", {}), QStringLiteral("Ruční, s čárkou; a středníkem"));
+        QCOMPARE(after.getSetting("Jiné", "klíč", {}), QStringLiteral("hodnota"));
+        QCOMPARE(after.getSetting("Tables", "Table1Name", {}), QStringLiteral("Slova"));
+        {
+            QFile f(ini());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray text = f.readAll();
+            QVERIFY(text.contains("; added by hand\n"));
+            QVERIFY(text.contains("klíč=\"hodnota\"\n"));
+        }
+
         // Closing the window by other means saves as well.
         startOn(m_db);
         m_w->windowMenu()->actions().at(3)->trigger();
