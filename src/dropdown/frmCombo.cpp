@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -15,19 +14,7 @@
 namespace tarnvik {
 
 namespace {
-constexpr unsigned kYellow = 0xC0FFFF, kGridLines = 0xC0C0C0;
-
-class GridLineStyle : public QProxyStyle
-{
-public:
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override
-    {
-        if (hint == SH_Table_GridLineColor)
-            return int(fromBgr(kGridLines).rgba());
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
+constexpr unsigned kYellow = 0xC0FFFF;
 
 // Rows are painted on the grid's own back colour, so the viewport's colour
 // shows only below the last row.
@@ -60,12 +47,11 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
     setObjectName(QStringLiteral("frmCombo"));
     const Metrics &m = metrics();
     m_columns = dropDownColumns(comboWidthTwips, m);
-    auto *style = new GridLineStyle;
-    style->setParent(this);
     for (int i = 0; i < 2; ++i) {
         auto *g = new QTableView(this);
         g->setObjectName(QStringLiteral("grid%1").arg(i));
-        g->setStyle(style);
+        // Over whatever style the desktop uses, not a copy of it.
+        g->setStyleSheet(QStringLiteral("QTableView { gridline-color: #c0c0c0; }"));
         g->setModel(&m_model);
         g->setItemDelegate(new ColumnDelegate(i == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignBottom, g));
         g->setColumnHidden(1 - i, true);
@@ -110,6 +96,8 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
     // grid(1) lies over grid(0)'s scroll bar: the two read as one list.
     m_grid[0]->setGeometry(toPixels({0, 0, m_columns.grid0Width, 0}, m));
     m_grid[1]->setGeometry(toPixels({m_columns.grid1Left, 0, m_columns.grid1Width, 0}, m));
+    // Column 0's own grid line under grid(1)'s border, whatever the rounding.
+    m_grid[0]->setColumnWidth(0, m_grid[1]->x() - m_grid[0]->frameWidth() + 1);
     m_grid[1]->horizontalHeader()->setStretchLastSection(true);
     m_grid[1]->raise();
     // The current row is shown from the start, as a grid's row 0 is.
