@@ -36,24 +36,29 @@ private slots:
     void dropDownColumns_data()
     {
         QTest::addColumn<double>("combo");
-        QTest::addColumn<int>("col0");
         QTest::addColumn<int>("col1");
-        QTest::addColumn<double>("grid1Left");
-        QTest::newRow("whole") << 3000.0 << 1755 << 1515 << 1500.0;
-        QTest::newRow("half up to even") << 3001.0 << 1756 << 1516 << 1500.5;
-        QTest::newRow("half down to even") << 3003.0 << 1756 << 1516 << 1501.5;
+        QTest::newRow("whole") << 3000.0 << 1515;
+        QTest::newRow("half up to even") << 3001.0 << 1516;
+        QTest::newRow("half down to even") << 3003.0 << 1516;
     }
 
     void dropDownColumns()
     {
         QFETCH(double, combo);
-        const DropDownColumns c = tarnvik::dropDownColumns(combo, metricsWith(240, 45, 15));
-        QTEST(c.columnWidth[0], "col0");
+        const Metrics m = metricsWith(240, 45, 15);
+        const DropDownColumns c = tarnvik::dropDownColumns(combo, m);
         QTEST(c.columnWidth[1], "col1");
-        QTEST(c.grid1Left, "grid1Left");
-        // One list as wide as Combo1, the right grid covering the left one's scroll bar.
-        QCOMPARE(c.grid1Left + c.grid1Width, combo + 15);
-        QCOMPARE(c.grid0Width, c.grid1Width + 240);
+        // The list's second column, inside grid 1's left border, starts where
+        // the first match's second grid does.
+        const TwipRect box{3075, 90, combo, 360};
+        QCOMPARE(box.left + c.grid1Left + m.BorderX, setGridLayout(box, m).gridd[1].left);
+        // Grid 1 ends at the list's right edge, with the list as wide as Combo1.
+        const DropDownPlacement p = expandComboPlacement(0, 0, box, 240, 3, c.columnWidth[1], 12000, m);
+        QCOMPARE(c.grid1Left + c.grid1Width, p.window.width);
+        QVERIFY(qAbs(p.window.width - combo) <= 1);
+        // Grid 0 reaches under grid 1; its column ends under grid 1's border.
+        QVERIFY(c.grid0Width > c.grid1Left + m.BorderX);
+        QVERIFY(qAbs(c.columnWidth[0] - c.grid1Left) <= 0.5);
     }
 
     void metricsFromDpi()
@@ -89,17 +94,18 @@ private slots:
         // Room below: directly under Combo1, as wide, three rows and a border high.
         DropDownPlacement p = expandComboPlacement(1500, 3000, combo, 240, 3, column, 12000, m);
         QCOMPARE(p.window, (TwipRect{4575, 3450, 3000, 3 * 240 + 15}));
-        QCOMPARE(p.gridHeight, 3 * 240 + 45.0);
+        // The grids' rows end at the window's bottom edge, their border below it.
+        QCOMPARE(p.gridHeight, p.window.height + 15);
         // Near the bottom: it ends at Combo1's upper edge, plus the border.
         p = expandComboPlacement(1500, 11000, combo, 240, 3, column, 12000, m);
         QCOMPARE(p.window.top + p.window.height, 11000 + 90 + 15.0);
         // No room above either: top 0.
         p = expandComboPlacement(1500, 300, combo, 240, 40, column, 10000, m);
         QCOMPARE(p.window.top, 0.0);
-        QCOMPARE(p.gridHeight, 40 * 240 + 45.0);
+        QCOMPARE(p.window.height, 40 * 240 + 15.0);
         // Higher than the screen: as high as the screen, at the top.
         p = expandComboPlacement(1500, 300, combo, 240, 100000, column, 10000, m);
-        QCOMPARE(p.gridHeight, 10000.0);
+        QCOMPARE(p.window.height, 10000.0 - 45 + 15);
         QCOMPARE(p.window.top, 0.0);
     }
 

@@ -6,10 +6,40 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 namespace tarnvik {
+
+namespace {
+constexpr unsigned kYellow = 0xC0FFFF;
+
+// Rows are painted on the grid's own back colour, so the viewport's colour
+// shows only below the last row.
+class ColumnDelegate : public QStyledItemDelegate
+{
+public:
+    ColumnDelegate(Qt::Alignment alignment, QObject *parent) : QStyledItemDelegate(parent), m_alignment(alignment) {}
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        painter->fillRect(option.rect, option.palette.base());
+        QStyledItemDelegate::paint(painter, option, index);
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->displayAlignment = m_alignment;
+    }
+
+private:
+    Qt::Alignment m_alignment;
+};
+} // namespace
 
 frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
@@ -20,7 +50,10 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
     for (int i = 0; i < 2; ++i) {
         auto *g = new QTableView(this);
         g->setObjectName(QStringLiteral("grid%1").arg(i));
+        // Over whatever style the desktop uses, not a copy of it.
+        g->setStyleSheet(QStringLiteral("QTableView { gridline-color: #c0c0c0; }"));
         g->setModel(&m_model);
+        g->setItemDelegate(new ColumnDelegate(i == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignBottom, g));
         g->setColumnHidden(1 - i, true);
         g->setColumnWidth(i, m.toPixelsX(m_columns.columnWidth[i]));
         g->horizontalHeader()->hide();
@@ -29,16 +62,29 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->setSelectionMode(QAbstractItemView::SingleSelection);
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        // Whole rows at the top, however the list is scrolled.
+        g->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
         g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // The right column shows the one scroll bar, at the list's right edge;
+        // the left one's would lie under it.
+        g->setVerticalScrollBarPolicy(i == 1 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         g->setWordWrap(false);
         g->setTextElideMode(Qt::ElideRight);
         g->setMouseTracking(true);
         // A click chooses; it must not first move the focus, which closes the list.
         g->setFocusPolicy(Qt::TabFocus);
+        // Only the focused grid is active, yet both columns show the current
+        // row alike; the text in the system's window-text colour throughout.
         QPalette pal = g->palette();
-        pal.setColor(QPalette::Base, fromBgr(0xC0FFFF));
+        for (auto group : {QPalette::Active, QPalette::Inactive}) {
+            pal.setColor(group, QPalette::Base, fromBgr(kYellow));
+            for (auto role : {QPalette::Text, QPalette::Highlight, QPalette::HighlightedText})
+                pal.setColor(group, role, pal.color(QPalette::Active, role));
+        }
         g->setPalette(pal);
+        // Nothing to match the system's application-workspace colour; Dark is
+        // the nearest: a grey that sets the empty area apart from the rows.
+        g->viewport()->setBackgroundRole(QPalette::Dark);
         m_grid[i] = g;
     }
     // One current row and one scroll position for both columns; setting a
@@ -50,7 +96,15 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
     // grid(1) lies over grid(0)'s scroll bar: the two read as one list.
     m_grid[0]->setGeometry(toPixels({0, 0, m_columns.grid0Width, 0}, m));
     m_grid[1]->setGeometry(toPixels({m_columns.grid1Left, 0, m_columns.grid1Width, 0}, m));
+    // Column 0's own grid line under grid(1)'s border, whatever the rounding.
+    m_grid[0]->setColumnWidth(0, m_grid[1]->x() - m_grid[0]->frameWidth() + 1);
+    m_grid[1]->horizontalHeader()->setStretchLastSection(true);
     m_grid[1]->raise();
+    // The current row is shown from the start, as a grid's row 0 is.
+    connect(&m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (rowCount() > 0)
+            setCurrentRow(0);
+    });
     // Only now: the filter looks at both grids.
     for (QTableView *g : m_grid) {
         g->viewport()->installEventFilter(this);

@@ -31,12 +31,19 @@ DropDownColumns dropDownColumns(double comboWidth, const Metrics &m)
 {
     const double w = comboWidth / 2 + m.BorderX;
     DropDownColumns out;
-    out.columnWidth[0] = roundTwips(w + m.ThumbX);
-    out.grid0Width = w + m.ThumbX;
     out.columnWidth[1] = roundTwips(w);
-    out.grid1Left = w - m.BorderX;
-    out.grid1Width = w;
+    // setGridLayout's second grid starts FrameX + its W right of Combo1's left.
+    out.grid1Left = (comboWidth - m.ThumbX + m.FrameX) / 2 - m.BorderX;
+    out.grid1Width = dropDownWidth(out.columnWidth[1], m) - out.grid1Left;
+    // Long values end in an ellipsis just left of grid 1, not hidden under it.
+    out.columnWidth[0] = roundTwips(out.grid1Left);
+    out.grid0Width = w + m.ThumbX;
     return out;
+}
+
+double dropDownWidth(int grid1Column, const Metrics &m)
+{
+    return roundTwips((grid1Column - m.BorderX) * 2.0);
 }
 
 DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,
@@ -54,8 +61,12 @@ DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, cons
     } else {
         top = y;
     }
-    return {h, {windowLeft + combo.left, top, double(roundTwips((grid1Column - m.BorderX) * 2.0)),
-                h - m.FrameY + m.BorderY}};
+    const double height = h - m.FrameY + m.BorderY;
+    // The grids' rows end at the window's bottom edge, so every row that the
+    // window shows is one the grids count as visible: a frame thinner than two
+    // borders would otherwise leave the last row a pixel short and bring up
+    // a scroll bar for a list that fits.
+    return {height + m.BorderY, {windowLeft + combo.left, top, dropDownWidth(grid1Column, m), height}};
 }
 
 QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double screenWidth, double screenHeight)

@@ -38,21 +38,26 @@ struct FirstMatchLayout
 };
 FirstMatchLayout setGridLayout(const TwipRect &combo, const Metrics &m);
 
-// The drop-down's two grids, read as one two-column list as wide as Combo1:
-// grid 0 is wider by a scroll bar and a border, and grid 1 covers that strip.
+// The drop-down's two grids, read as one two-column list as wide as Combo1.
+// The second column starts where the first match's second grid starts, so
+// the list lines up with the pair shown above it; grid 0 reaches under grid 1,
+// whose left border is the line between the columns. The list is one
+// scroll bar wide at most: grid 1 ends at the list's right edge and shows it.
 struct DropDownColumns
 {
-    int columnWidth[2];
+    int columnWidth[2]; // [1] is what the list's width is worked out from
     double grid0Width;
     double grid1Left, grid1Width;
 };
 DropDownColumns dropDownColumns(double comboWidth, const Metrics &m);
+// The list's width for grid 1's column width: Combo1's width up to rounding.
+double dropDownWidth(int grid1Column, const Metrics &m);
 
 // Where expandCombo puts the drop-down: below Combo1, above it when there is
 // no room below, at the top of the screen when it is higher than the screen.
 struct DropDownPlacement
 {
-    double gridHeight; // both grids
+    double gridHeight; // both grids: their bottom border just below the window
     TwipRect window;   // frmCombo, on the screen
 };
 DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,

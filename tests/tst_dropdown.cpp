@@ -1,0 +1,235 @@
+// The result list as the user sees it: scroll bars only for a list that does
+// not fit, scrolling by whole rows with both columns together, its colours,
+// and its columns lined up with the pair shown in the lookup window.
+#include "db/query/Like.h"
+#include "dropdown/frmCombo.h"
+#include "lookup/Controls.h"
+#include "lookup/frmDict.h"
+#include "util/WindowTestUtil.h"
+
+#include <QApplication>
+#include <QProxyStyle>
+#include <QScrollBar>
+#include <QStyleFactory>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+namespace {
+
+// A desktop whose style scrolls item views by the pixel.
+class PerPixelStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ItemView_ScrollMode)
+            return QAbstractItemView::ScrollPerPixel;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Rows "w0000".."wNNNN" with outputs of the same text.
+Matches matchesOf(int rows)
+{
+    LookupIndex::Builder b;
+    for (int i = 0; i < rows; ++i) {
+        const QString s = QStringLiteral("w%1").arg(i, 4, 10, QChar(u'0'));
+        b.addRow(&s, &s);
+    }
+    QString error;
+    return b.build()->find(*LikePattern::compile(QStringLiteral("*"), &error));
+}
+
+// The first visible row, and whether it starts at the top of the view.
+int topRow(QTableView *g)
+{
+    return g->rowAt(0);
+}
+
+bool topRowWhole(QTableView *g)
+{
+    return g->rowViewportPosition(topRow(g)) == 0;
+}
+
+void wheel(QWidget *viewport, QPoint angle, QPoint pixels = {})
+{
+    const QPointF pos(viewport->width() / 2.0, 5);
+    QWheelEvent e(pos, viewport->mapToGlobal(pos), pixels, angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                  false);
+    QApplication::sendEvent(viewport, &e);
+}
+
+} // namespace
+
+class TestDropDown : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<frmDict> m_w;
+
+    frmCombo *list() { return m_w->dropDown(); }
+    void open(int rows)
+    {
+        // Closed first, and the focus back in the lookup window, as after a choice.
+        list()->hide();
+        m_w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        list()->model().setMatches(matchesOf(rows));
+        m_w->expandCombo();
+        QVERIFY(QTest::qWaitForWindowActive(list()));
+    }
+    // Is the widget's whole rectangle inside the list window?
+    bool insideList(QWidget *w)
+    {
+        const QRect r(w->mapTo(list(), QPoint(0, 0)), w->size());
+        return list()->rect().contains(r);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QApplication::setStyle(new PerPixelStyle(QStyleFactory::create(QStringLiteral("fusion"))));
+        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
+        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\n"));
+        m_store = std::make_unique<SettingsStore>(ini);
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    }
+
+    void scrollBarOnlyWhenRowsDoNotFit()
+    {
+        for (int rows : {1, 4, 20}) {
+            open(rows);
+            for (int i = 0; i < 2; ++i)
+                QVERIFY2(!list()->grid(i)->verticalScrollBar()->isVisible(), qPrintable(QString::number(rows)));
+            // Every row shows whole in the window.
+            QTableView *g = list()->grid(1);
+            const int last = rows - 1;
+            const QPoint bottom = g->viewport()->mapTo(list(), QPoint(0, g->rowViewportPosition(last) + g->rowHeight(last) - 1));
+            QVERIFY(bottom.y() < list()->height());
+        }
+        open(2000);
+        QScrollBar *bar = list()->grid(1)->verticalScrollBar();
+        QVERIFY(bar->isVisible());
+        QVERIFY(!list()->grid(0)->verticalScrollBar()->isVisible());
+        // At the list's right edge, all of it inside the window, and on top.
+        QVERIFY(insideList(bar));
+        QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
+        QCOMPARE(list()->childAt(bar->mapTo(list(), bar->rect().center())), bar);
+        // It scrolls both columns.
+        bar->setValue(bar->value() + 7);
+        QCOMPARE(topRow(list()->grid(0)), 7);
+        QCOMPARE(topRow(list()->grid(1)), 7);
+    }
+
+    void scrollingByWholeRows()
+    {
+        open(2000);
+        QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
+        auto together = [&](int before) {
+            QVERIFY(topRow(g0) > before);
+            QCOMPARE(topRow(g1), topRow(g0));
+            QVERIFY(topRowWhole(g0));
+            QVERIFY(topRowWhole(g1));
+        };
+        int before = topRow(g0);
+        // A notch of a wheel over either column, and a touchpad's small steps.
+        wheel(g0->viewport(), {0, -120});
+        together(before);
+        before = topRow(g0);
+        wheel(g1->viewport(), {0, -120});
+        together(before);
+        before = topRow(g0);
+        for (int i = 0; i < 30; ++i)
+            wheel(g0->viewport(), {0, -6}, {0, -3});
+        together(before);
+        before = topRow(g1);
+        for (int i = 0; i < 30; ++i)
+            wheel(g1->viewport(), {0, -6}, {0, -3});
+        together(before);
+        // The keyboard, and the scroll bar's arrow.
+        before = topRow(g0);
+        QTest::keyClick(g0, Qt::Key_PageDown);
+        QTest::keyClick(g0, Qt::Key_PageDown);
+        together(before);
+        before = topRow(g0);
+        g1->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        together(before);
+        QCOMPARE(topRow(g0), before + 1);
+    }
+
+    void colours()
+    {
+        open(4);
+        list()->setCurrentRow(1);
+        QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
+        QCOMPARE(QApplication::focusWidget(), g0); // grid 1 is not the focused one
+        const QImage shot = list()->grab().toImage();
+        auto at = [&](QTableView *g, QPoint p) { return QColor(shot.pixel(g->viewport()->mapTo(list(), p))); };
+        const int h = g0->rowHeight(0);
+        const int x0 = 3, x1 = g1->columnViewportPosition(1) + g1->columnWidth(1) - 4; // right of any text
+        QCOMPARE(at(g0, {x0, h - 1}), QColor(0xC0, 0xC0, 0xC0)); // the line under row 0
+        QCOMPARE(at(g1, {x1, h - 1}), QColor(0xC0, 0xC0, 0xC0));
+        QCOMPARE(at(g0, {x0, 2}), QColor(0xFF, 0xFF, 0xC0));
+        QCOMPARE(at(g1, {x1, 2}), QColor(0xFF, 0xFF, 0xC0));
+        const QColor highlight = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+        // The style shades the focused column a little.
+        auto near = [](QColor a, QColor b) {
+            return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 24;
+        };
+        QVERIFY(near(at(g0, {x0, h + 2}), highlight));
+        QVERIFY(near(at(g1, {x1, h + 2}), highlight));
+
+        // The same text sits lower in the right column: aligned to the bottom.
+        auto lowestInk = [&](QTableView *g, int column) {
+            const QRect cell = g->visualRect(list()->model().index(0, column));
+            int lowest = -1;
+            for (int y = cell.top(); y < cell.bottom(); ++y)
+                for (int x = cell.left(); x < cell.left() + 30; ++x)
+                    if (qGray(shot.pixel(g->viewport()->mapTo(list(), QPoint(x, y)))) < 128)
+                        lowest = y - cell.top();
+            return lowest;
+        };
+        QVERIFY(lowestInk(g0, 0) > 0);
+        QVERIFY(lowestInk(g1, 1) > lowestInk(g0, 0));
+
+        // Below the last row, when the window is higher than the rows.
+        const DropDownPlacement tall = expandComboPlacement(0, 0, design::Combo1, list()->rowHeightTwips(), 8,
+                                                            list()->grid1ColumnTwips(), 1e6, metrics());
+        list()->place(tall);
+        const QImage tallShot = list()->grab().toImage();
+        const QColor workspace = g0->palette().color(QPalette::Dark);
+        QVERIFY(workspace != QColor(0xFF, 0xFF, 0xC0) && workspace != QColor(0xC0, 0xC0, 0xC0));
+        for (QTableView *g : {g0, g1})
+            QCOMPARE(QColor(tallShot.pixel(g->viewport()->mapTo(list(), QPoint(x0 + 40, 6 * h)))).rgb(), workspace.rgb());
+    }
+
+    void columnsLineUpWithTheShownPair()
+    {
+        open(4);
+        const QWidget *shown = m_w->findChild<CellGrid *>(QStringLiteral("gridd1"));
+        const QWidget *combo = m_w->findChild<QWidget *>(QStringLiteral("Combo1"));
+        QTableView *g1 = list()->grid(1);
+        QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
+                 shown->mapToGlobal(QPoint(0, 0)).x());
+        // The list itself keeps Combo1's left and width, and grid 1 its right edge.
+        QCOMPARE(list()->x(), combo->mapToGlobal(QPoint(0, 0)).x());
+        QVERIFY(qAbs(list()->width() - combo->width()) <= 1);
+        QCOMPARE(g1->geometry().right(), list()->width() - 1);
+        // The left column ends where the right one begins: its ellipsis shows.
+        QTableView *g0 = list()->grid(0);
+        const int end0 = g0->viewport()->mapTo(list(), QPoint(g0->columnViewportPosition(0) + g0->columnWidth(0), 0)).x();
+        QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
+    }
+};
+
+QTEST_MAIN(TestDropDown)
+#include "tst_dropdown.moc"
