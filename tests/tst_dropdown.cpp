@@ -3,7 +3,7 @@
 // and its columns lined up with the pair shown in the lookup window.
 #include "db/query/Like.h"
 #include "dropdown/frmCombo.h"
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 #include "lookup/frmDict.h"
 #include "util/WindowTestUtil.h"
 

@@ -2,7 +2,7 @@
 // match over Combo1, the drop-down and choosing from it, the copy menu, the
 // failures and recovery, and the settings written on exit.
 #include "dropdown/frmCombo.h"
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 #include "lookup/frmDict.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"

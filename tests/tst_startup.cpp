@@ -2,7 +2,7 @@
 // tarnvik-mkdb and checks what the user finds: caption, frame, source menu,
 // fonts, character sets and the no-match state; and the store's failures.
 #include "dropdown/frmCombo.h"
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
 #include "platform/Dict.h"

@@ -3,7 +3,7 @@
 // list opens only when asked, and that presses on the controls never drag.
 // Keys go through the window, as typed, not to a chosen widget.
 #include "dropdown/frmCombo.h"
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 #include "lookup/frmDict.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"

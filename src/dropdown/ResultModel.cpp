@@ -1,6 +1,6 @@
 #include "ResultModel.h"
 
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
 #include "frmCombo.h"
 
-#include "lookup/Controls.h"
+#include "widgets/Controls.h"
 #include "platform/Metrics.h"
 
 #include <QHeaderView>

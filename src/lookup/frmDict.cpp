@@ -1,6 +1,6 @@
 #include "frmDict.h"
 
-#include "Controls.h"
+#include "widgets/Controls.h"
 #include "Layout.h"
 #include "dropdown/frmCombo.h"
 #include "platform/Dict.h"
@@ -495,9 +495,6 @@ void frmDict::expandCombo()
     p.window.left += screenRect.left() * m.TwipsPerPixelX;
     p.window.top += screenRect.top() * m.TwipsPerPixelY;
     list->place(p);
-    // The highlight starts on the first row, as in any list that drops down.
-    if (list->currentRow() < 0)
-        list->setCurrentRow(0);
     SetTopMost(list, true);
     list->activateWindow();
     list->grid(0)->setFocus();

@@ -1,5 +1,6 @@
-// The lookup window's small controls: the status lamp and the one-cell grids
-// that show the first match over Combo1.
+// Small controls the windows share: the status lamp, the one-cell grids that
+// show the first match over Combo1, the box whose button asks for the result
+// list, and the designed colours and value texts.
 #pragma once
 
 #include <QColor>
