@@ -204,6 +204,9 @@ private slots:
             QVERIFY(m_w->findChild<Lamp *>("Shape1")->toolTip().contains(QStringLiteral("připravuje")));
             text1()->setText(QStringLiteral("dv"));
             QVERIFY(!matchState());
+            // No match is not known yet either: the box is in its plain colours.
+            QCOMPARE(m_w->findChild<QComboBox *>("Combo1")->palette().color(QPalette::Base),
+                     QApplication::palette(m_w->findChild<QComboBox *>("Combo1")).color(QPalette::Base));
         });
         QVERIFY(told.isEmpty());
         testutil::release(held);

@@ -386,6 +386,8 @@ void frmDict::refreshFailed()
     // once the source is ready (sourcePrepared). The lamp stays red till then.
     noMatch();
     m_lookupWaits = true;
+    // Neither yellow nor red: whether anything matches is not known yet.
+    Combo1->setPalette(QPalette());
     showProblem(Data1.errorString());
     Shape1->setFillColor(fromBgr(0x0000FF));
 }
