@@ -236,18 +236,10 @@ frmCombo *frmDict::dropDown()
     if (!m_dropDown) {
         m_dropDown = new frmCombo(design::Combo1.width);
         connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
-        connect(m_dropDown, &frmCombo::focusLost, this, [this](bool toOtherProgram) {
-            m_dropDown->hide();
-            setReopenGuard();
-            // The focus left for another program: it is not taken back.
-            if (!toOtherProgram)
-                backToText();
-        });
-        connect(m_dropDown, &frmCombo::dismissed, this, [this] {
-            m_dropDown->hide();
-            setReopenGuard();
-            backToText();
-        });
+        // The focus that left for another program is not taken back.
+        connect(m_dropDown, &frmCombo::focusLost, this,
+                [this](bool toOtherProgram) { closeList(!toOtherProgram); });
+        connect(m_dropDown, &frmCombo::dismissed, this, [this] { closeList(true); });
     }
     return m_dropDown;
 }
@@ -506,15 +498,17 @@ void frmDict::choose(int row)
 {
     gridd[0]->setCellText(dropDown()->model().text(row, 0));
     gridd[1]->setCellText(dropDown()->model().text(row, 1));
-    setReopenGuard();
-    dropDown()->hide();
-    backToText();
+    closeList(true);
 }
 
-void frmDict::backToText()
+void frmDict::closeList(bool backToText)
 {
-    activateWindow();
-    Text1->setFocus();
+    setReopenGuard();
+    dropDown()->hide();
+    if (backToText) {
+        activateWindow();
+        Text1->setFocus();
+    }
 }
 
 void frmDict::mnuCopy_Click(int index)

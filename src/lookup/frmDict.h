@@ -79,8 +79,8 @@ private:
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
-    // The list closed: typing goes on in the text box.
-    void backToText();
+    // Hides the list; with 'backToText' typing goes on in the text box.
+    void closeList(bool backToText);
     void setReopenGuard();
     // Starts reading the active source in the background.
     void prepareActive();
