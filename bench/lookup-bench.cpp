@@ -29,6 +29,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -177,6 +178,10 @@ int keys(const QStringList &a)
     // The prefixes: of the first input value, in table order, of at least six
     // letters; the first keystroke also binds (from the cache).
     text1->setText(QStringLiteral("k"));
+    // The window reads in the background; its look-up follows once ready.
+    QDeadlineTimer deadline(120000);
+    while (window.data1().preparing() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     const auto index = window.data1().index();
     if (!index)
         qFatal("no index: %s", qPrintable(window.lookupProblem()));
