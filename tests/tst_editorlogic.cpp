@@ -1,0 +1,239 @@
+// The editor's logic that needs no window: the character-set names and
+// numbers, and what verification reads from a source's database.
+#include "db/write/JetWriter.h"
+#include "editor/Charsets.h"
+#include "editor/Verify.h"
+#include "util/TestUtil.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tarnvik;
+using namespace testutil;
+
+namespace {
+
+struct Table
+{
+    QString name;
+    QStringList fields;
+};
+
+// A database with the given tables, each holding one row.
+QString makeDatabase(const QString &path, const QList<Table> &tables)
+{
+    JetWriter w;
+    bool ok = w.open(path, JetWriter::Format::Jet4);
+    for (const Table &t : tables) {
+        std::vector<JetWriter::Field> fields;
+        std::vector<std::optional<QString>> row;
+        for (const QString &f : t.fields) {
+            fields.push_back({f});
+            row.push_back(f + u" 1"_qs);
+        }
+        ok = ok && w.beginTable(t.name, fields) && w.addRow(row) && w.endTable();
+    }
+    if (!(ok && w.commit()))
+        qFatal("%s", qPrintable(w.errorString()));
+    return path;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+} // namespace
+
+class TestEditorLogic : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void charsetNamesAndNumbers();
+    void tablesOfferedInTheFilesOrder();
+    void databaseWithoutUserTables();
+    void storedNamesFoundIgnoringCase();
+    void failuresNameTheFileAndTheCause();
+    void hangingReaderIsStoppedSoon();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestEditorLogic::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void TestEditorLogic::charsetNamesAndNumbers()
+{
+    const QStringList names = charsetNames();
+    QCOMPARE(names, (QStringList{u"arabské"_qs, u"cyrilice"_qs, u"hebrejské"_qs, u"pobaltské"_qs, u"řecké"_qs,
+                                 u"středoevropské"_qs, u"turecké"_qs, u"západní"_qs}));
+
+    // Picking a name stores its number; the number shows the same name again.
+    const int stored[] = {178, 204, 177, 186, 161, 238, 162, 0};
+    for (int position = 0; position < 8; ++position) {
+        QCOMPARE(int(charset_map(position)), stored[position]);
+        QCOMPARE(int(charset_map(stored[position], 1)), position);
+    }
+    // Numbers no name stores show as the first name.
+    for (int number : {1, 2, 100, 163, 200, 239, 255})
+        QCOMPARE(int(charset_map(number, 1)), 0);
+    // The direction decides, not the value.
+    QCOMPARE(int(charset_map(0, 1)), 7);
+    QCOMPARE(int(charset_map(0)), 178);
+    // The store's default shows as "středoevropské".
+    QCOMPARE(names[charset_map(238, 1)], u"středoevropské"_qs);
+    // A box without a selection stores the Western set rather than reading
+    // outside the list.
+    QCOMPARE(int(charset_map(-1)), 0);
+    QCOMPARE(int(charset_map(8)), 0);
+}
+
+void TestEditorLogic::tablesOfferedInTheFilesOrder()
+{
+    const QString db = makeDatabase(m_dir.filePath(u"order.mdb"_qs),
+                                    {{u"zeta"_qs, {u"b"_qs, u"a"_qs}},
+                                     {u"MSProducts"_qs, {u"x"_qs}},
+                                     {u"msdata"_qs, {u"Heslo"_qs, u"Význam"_qs, u"Poznámka"_qs}},
+                                     {u"alfa"_qs, {u"x"_qs}},
+                                     {u"Msx"_qs, {u"x"_qs}},
+                                     {u"mSy"_qs, {u"x"_qs}},
+                                     {u"M"_qs, {u"x"_qs}}});
+    QString error;
+    const auto tables = databaseTables(db, &error);
+    QVERIFY2(tables, qPrintable(error));
+    // Not sorted, and only a capital "MS" hides a table (the file's MSys tables with it).
+    QCOMPARE(*tables, (QStringList{u"zeta"_qs, u"msdata"_qs, u"alfa"_qs, u"Msx"_qs, u"mSy"_qs, u"M"_qs}));
+
+    const auto fields = tableFields(db, u"msdata"_qs, &error);
+    QVERIFY2(fields, qPrintable(error));
+    QCOMPARE(*fields, (QStringList{u"Heslo"_qs, u"Význam"_qs, u"Poznámka"_qs}));
+    const auto zeta = tableFields(db, u"zeta"_qs, &error);
+    QVERIFY2(zeta, qPrintable(error));
+    QCOMPARE(*zeta, (QStringList{u"b"_qs, u"a"_qs}));
+
+    QVERIFY2(openDatabase(db, &error), qPrintable(error));
+}
+
+void TestEditorLogic::databaseWithoutUserTables()
+{
+    // Only the engine's own tables, and only tables that look like them: both
+    // open and offer nothing, which is not a failure.
+    for (const QList<Table> &tables : {QList<Table>{}, QList<Table>{{u"MSProducts"_qs, {u"x"_qs}}}}) {
+        const QString db = makeDatabase(m_dir.filePath(u"empty.mdb"_qs), tables);
+        QString error;
+        const auto all = MdbFile(db).tables(&error);
+        QVERIFY2(all && !all->isEmpty(), qPrintable(error));
+        const auto offered = databaseTables(db, &error);
+        QVERIFY2(offered, qPrintable(error));
+        QCOMPARE(*offered, QStringList());
+        QVERIFY2(openDatabase(db, &error), qPrintable(error));
+    }
+}
+
+void TestEditorLogic::storedNamesFoundIgnoringCase()
+{
+    const QString db = makeDatabase(m_dir.filePath(u"case.mdb"_qs),
+                                    {{u"Rejstřík"_qs, {u"x"_qs}}, {u"Slovnik"_qs, {u"Heslo"_qs, u"Význam"_qs}}});
+    QString error;
+    const auto tables = databaseTables(db, &error);
+    QVERIFY2(tables, qPrintable(error));
+    // Stored "slovnik" finds the database's "Slovnik", whose spelling is then stored.
+    const int table = findName(*tables, u"slovnik"_qs);
+    QCOMPARE(table, 1);
+    QCOMPARE(tables->at(table), u"Slovnik"_qs);
+    QCOMPARE(findName(*tables, u"REJSTŘÍK"_qs), 0);
+    QCOMPARE(findName(*tables, u"slovník"_qs), -1); // letter case only, not accents
+    QCOMPARE(findName(*tables, u"Slovni"_qs), -1);
+    QCOMPARE(findName(*tables, QString()), -1);
+
+    const auto fields = tableFields(db, u"slovnik"_qs, &error);
+    QVERIFY2(fields, qPrintable(error));
+    QCOMPARE(*fields, (QStringList{u"Heslo"_qs, u"Význam"_qs}));
+    QCOMPARE(findName(*fields, u"význam"_qs), 1);
+    QCOMPARE(findName(*fields, u"Preklad"_qs), -1);
+
+    // The stored spelling is kept where it is listed as such; otherwise the
+    // last that folds alike, as the editor always chose.
+    QCOMPARE(findName({u"ab"_qs, u"Ab"_qs}, u"ab"_qs), 0);
+    QCOMPARE(findName({u"Ab"_qs, u"aB"_qs}, u"ab"_qs), 1);
+
+    QVERIFY(!tableFields(db, u"Preklady"_qs, &error));
+    QVERIFY2(error.contains(db) && error.contains(u"Preklady") && error.contains(u"není tabulka"),
+             qPrintable(error));
+}
+
+void TestEditorLogic::failuresNameTheFileAndTheCause()
+{
+    const QString good = makeDatabase(m_dir.filePath(u"good.mdb"_qs), {{u"t"_qs, {u"in"_qs, u"out"_qs}}});
+    QFile in(good);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+
+    const QString missing = m_dir.filePath(u"missing.mdb"_qs);
+    const QString noise = m_dir.filePath(u"noise.mdb"_qs);
+    QByteArray random(20000, 0);
+    for (char &c : random)
+        c = char(QRandomGenerator::global()->bounded(256));
+    random[0] = 'x'; // never by chance a Jet header
+    writeFile(noise, random);
+    const QString cut = m_dir.filePath(u"cut.mdb"_qs);
+    writeFile(cut, bytes.left(2 * 4096));
+    const QString crypt = m_dir.filePath(u"crypt.mdb"_qs);
+    QByteArray keyed = bytes;
+    keyed[0x3E] = char(keyed[0x3E] ^ 0x5A); // the database key, under the header's RC4
+    writeFile(crypt, keyed);
+    // The header and the catalogue's first page intact, every later page zeroed.
+    const QString wiped = m_dir.filePath(u"wiped.mdb"_qs);
+    writeFile(wiped, bytes.left(4096) + QByteArray(bytes.size() - 4096, 0));
+
+    const QList<QPair<QString, QString>> cases = {{missing, u"neexistuje"_qs},  {noise, u"není databáze"_qs},
+                                                  {cut, u"zkrácený"_qs},       {crypt, u"zašifrovaný"_qs},
+                                                  {m_dir.path(), u"složka"_qs}, {wiped, u"poškozený"_qs}};
+    for (const auto &[file, cause] : cases) {
+        QString error;
+        QVERIFY2(!databaseTables(file, &error), qPrintable(file));
+        QVERIFY2(error.contains(file) && error.contains(cause), qPrintable(error));
+        error.clear();
+        QVERIFY2(!openDatabase(file, &error), qPrintable(file));
+        QVERIFY2(error.contains(file) && error.contains(cause), qPrintable(error));
+        error.clear();
+        QVERIFY2(!tableFields(file, u"t"_qs, &error), qPrintable(file));
+        QVERIFY2(error.contains(file) && error.contains(cause), qPrintable(error));
+    }
+    // None of that harmed the next read.
+    QString error;
+    QVERIFY2(databaseTables(good, &error), qPrintable(error));
+}
+
+void TestEditorLogic::hangingReaderIsStoppedSoon()
+{
+    // A reader that never answers stands for one that loops on a damaged
+    // file: verification gives up long before a table read would.
+    const QString db = makeDatabase(m_dir.filePath(u"held.mdb"_qs), {{u"t"_qs, {u"in"_qs}}});
+    ReadLimits limits = verifyLimits();
+    limits.helper = heldHelper(QDir(m_dir.path()));
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    QVERIFY(!databaseTables(db, &error, limits));
+    QVERIFY2(timer.elapsed() < ReadLimits().timeoutMs / 4, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(error.contains(db) && error.contains(u"trvalo déle"), qPrintable(error));
+    QVERIFY(!tableFields(db, u"t"_qs, &error, limits));
+    QVERIFY2(error.contains(db) && error.contains(u"trvalo déle"), qPrintable(error));
+
+    release(db);
+    QVERIFY2(databaseTables(db, &error, limits), qPrintable(error));
+    QCOMPARE(heldStarts(QDir(m_dir.path()), db), 3);
+}
+
+QTEST_GUILESS_MAIN(TestEditorLogic)
+#include "tst_editorlogic.moc"
