@@ -108,6 +108,7 @@ void CatalogueList::selectLine(int k)
 
 void CatalogueList::selectionChanged(int k)
 {
+    Q_ASSERT(valid(k) && valid(m_current));
     if (complete(m_sources[m_current])) {
         if (k != m_current) {
             m_refusedMoves = 0;
