@@ -1,0 +1,298 @@
+#include "CatalogueList.h"
+
+#include "catalogue/SettingsStore.h"
+
+namespace tarnvik {
+
+namespace {
+
+int slot(CatalogueList::Action a)
+{
+    switch (a) {
+    case CatalogueList::New: return 0;
+    case CatalogueList::Delete: return 1;
+    case CatalogueList::MoveDown: return 2;
+    case CatalogueList::MoveUp: return 3;
+    }
+    return 0;
+}
+
+DataSource newEntry()
+{
+    DataSource e;
+    e.Title = editortext::NewTitle;
+    e.CharsetIn = 238;
+    e.CharsetOut = 238;
+    e.Visible = true;
+    return e;
+}
+
+} // namespace
+
+CatalogueList::CatalogueList(CatalogueListView &view)
+    : m_view(view)
+{
+}
+
+bool CatalogueList::isEnabled(Action a) const
+{
+    return m_enabled[slot(a)];
+}
+
+void CatalogueList::setEnabled(Action a, bool on)
+{
+    m_enabled[slot(a)] = on;
+}
+
+void CatalogueList::setMoves(int at)
+{
+    setEnabled(MoveDown, at != count() - 1);
+    setEnabled(MoveUp, at != 0);
+}
+
+void CatalogueList::load(const SettingsStore &store)
+{
+    QVector<DataSource> sources;
+    int selected = -1;
+    load_tables(store, sources, selected);
+    start(std::move(sources), selected);
+}
+
+void CatalogueList::start(QVector<DataSource> sources, int selected)
+{
+    m_sources = std::move(sources);
+    m_refusedMoves = 0;
+    m_enabled = {true, true, true, true};
+    // Every part of the editor needs an entry to stand on.
+    if (m_sources.isEmpty())
+        m_sources.push_back(newEntry());
+    if (!valid(selected))
+        selected = 0;
+    FillListBox();
+    settleOn(selected);
+    setEnabled(Delete, count() >= 2);
+    setEnabled(New, complete(m_sources[selected]) && count() < MaxEntries);
+    m_view.fill_data(selected);
+}
+
+void CatalogueList::FillListBox()
+{
+    m_lines.clear();
+    m_lines.reserve(m_sources.size());
+    for (int i = 0; i < count(); ++i) {
+        m_lines.push_back({m_sources[i].Title, m_sources[i].Visible});
+        if (m_sources[i].Visible)
+            m_current = i;
+    }
+    m_selected = -1;
+    ++m_generation;
+}
+
+void CatalogueList::settleOn(int i)
+{
+    m_current = i;
+    m_selected = i;
+    m_sources[i].Visible = m_lines[i].checked;
+    if (!complete(m_sources[i]))
+        setEnabled(New, false);
+    setMoves(i);
+}
+
+void CatalogueList::selectLine(int k)
+{
+    if (k == m_selected || !valid(k))
+        return;
+    m_selected = k;
+    selectionChanged(k);
+}
+
+void CatalogueList::selectionChanged(int k)
+{
+    Q_ASSERT(valid(k) && valid(m_current));
+    if (complete(m_sources[m_current])) {
+        if (k != m_current) {
+            m_refusedMoves = 0;
+            // Current before the pane is filled: its callbacks see the new entry.
+            m_current = k;
+            m_view.fill_data(k);
+        }
+        m_sources[k].Visible = m_lines[k].checked;
+        setMoves(k);
+        return;
+    }
+    // The entry has no database yet: the user stays on it.
+    const int at = m_current;
+    m_selected = at;
+    m_view.fill_data(at);
+    if (k != at && ++m_refusedMoves > 1)
+        m_view.showInformation(editortext::RefusalTitle, editortext::MoveRefused);
+    m_sources[k].Visible = m_lines[k].checked;
+    setEnabled(New, false);
+    setMoves(at);
+}
+
+void CatalogueList::lineClicked(int k)
+{
+    if (!valid(k))
+        return;
+    m_selected = k;
+    selectionChanged(k);
+}
+
+void CatalogueList::lineToggled(int k, bool checked)
+{
+    if (!valid(k))
+        return;
+    m_lines[k].checked = checked;
+    m_selected = k;
+    selectionChanged(k);
+}
+
+void CatalogueList::toolbarClicked(int index)
+{
+    switch (index) {
+    case New: new_item(); break;
+    case Delete: delete_item(); break;
+    case MoveDown: move_item_down(); break;
+    case MoveUp: move_item_up(); break;
+    default: break;
+    }
+}
+
+void CatalogueList::new_item()
+{
+    if (!isEnabled(New) || count() >= MaxEntries)
+        return;
+    m_sources.push_back(newEntry());
+    setEnabled(Delete, true);
+    const int s = valid(m_selected) ? m_selected : count() - 1;
+    // The new entry is visible and last, so it becomes current; going back to
+    // s is then the silent first refusal, which leaves the new entry selected.
+    FillListBox();
+    selectLine(s);
+}
+
+void CatalogueList::delete_item()
+{
+    // The last entry stays: the editor has nothing to show without one.
+    if (!isEnabled(Delete) || count() < 2 || !valid(m_selected))
+        return;
+    const int s = m_selected;
+    if (!m_view.askYesNo(editortext::DeleteTitle, editortext::deleteQuestion(m_sources[s].Title))) {
+        m_view.fill_data(s);
+        return;
+    }
+    m_sources.removeAt(s);
+    m_refusedMoves = 0;
+    setEnabled(New, true);
+    FillListBox();
+    // Rebuilding the list makes the last visible entry current, which may be
+    // past the end or an entry without a database elsewhere in the list; the
+    // entry now at the deleted position is the one the user is on.
+    const int t = s < count() ? s : s - 1;
+    settleOn(t);
+    m_view.fill_data(t);
+    if (count() == 1) {
+        setEnabled(Delete, false);
+        setEnabled(MoveDown, false);
+        setEnabled(MoveUp, false);
+    }
+}
+
+void CatalogueList::moveSelected(int by)
+{
+    const int s = m_selected;
+    const int to = s + by;
+    if (!valid(s) || !valid(to))
+        return;
+    m_sources.swapItemsAt(s, to);
+    FillListBox();
+    settleOn(to);
+    if (!complete(m_sources[to]))
+        m_view.fill_data(to);
+}
+
+void CatalogueList::move_item_down()
+{
+    if (isEnabled(MoveDown))
+        moveSelected(+1);
+}
+
+void CatalogueList::move_item_up()
+{
+    if (isEnabled(MoveUp))
+        moveSelected(-1);
+}
+
+void CatalogueList::editTitle(const QString &text)
+{
+    if (!valid(m_selected))
+        return;
+    m_sources[m_selected].Title = text;
+    m_lines[m_selected].caption = text;
+}
+
+bool CatalogueList::kontrolaID(int row, const QString &text)
+{
+    if (!valid(m_selected))
+        return false;
+    DataSource &e = m_sources[m_selected];
+    switch (row) {
+    case 2: e.Name = text; return true;
+    case 3: e.In = text; return true;
+    case 5: e.Out = text; return true;
+    default: return false;
+    }
+}
+
+bool CatalogueList::kontrolaID(int row, uint8_t charset)
+{
+    if (!valid(m_selected))
+        return false;
+    DataSource &e = m_sources[m_selected];
+    switch (row) {
+    case 4: e.CharsetIn = charset; return true;
+    case 6: e.CharsetOut = charset; return true;
+    default: return false;
+    }
+}
+
+bool CatalogueList::tableChosen(const QString &name)
+{
+    if (!valid(m_selected) || name == m_sources[m_selected].Name)
+        return false;
+    m_sources[m_selected].In.clear();
+    m_sources[m_selected].Out.clear();
+    return true;
+}
+
+void CatalogueList::databaseChosen(const QString &path)
+{
+    if (!valid(m_selected) || path.isEmpty())
+        return;
+    m_sources[m_selected].File = path;
+    m_sources[m_selected].Name.clear();
+}
+
+void CatalogueList::databaseOpened()
+{
+    m_refusedMoves = 0;
+    setEnabled(New, count() < MaxEntries);
+}
+
+bool CatalogueList::closeRequested()
+{
+    if (valid(m_selected) && !complete(m_sources[m_selected])) {
+        m_view.showInformation(editortext::RefusalTitle, editortext::CloseRefused);
+        return false;
+    }
+    return true;
+}
+
+bool CatalogueList::save(SettingsStore &store, QString *error) const
+{
+    save_tables(store, m_sources, m_selected);
+    return store.sync(error, true);
+}
+
+} // namespace tarnvik

@@ -1,0 +1,161 @@
+// The data-source editor's catalogue list and toolbar, without widgets: the
+// working copy of the catalogue, which entry the pane shows, the list's lines
+// and selection, and the four toolbar actions with their enabled states.
+//
+// The editor window is a thin shell around it: each user action is forwarded
+// to one call here, after which the window shows lines(), selectedLine() and
+// isEnabled() again. What needs the window in the middle of an action (filling
+// the pane, a message, the delete question) goes through CatalogueListView.
+// The window may call back in from inside those calls (its pane filling sets
+// the title and the choice boxes, which land in editTitle() and kontrolaID()).
+#pragma once
+
+#include "catalogue/Catalogue.h"
+
+#include <QString>
+#include <QVector>
+#include <array>
+#include <cstdint>
+
+namespace tarnvik {
+
+class SettingsStore;
+
+// What the list needs from the window.
+class CatalogueListView
+{
+public:
+    // Fill the property pane and its choice boxes from sources()[index].
+    virtual void fill_data(int index) = 0;
+    // A message box with an OK button and the information icon.
+    virtual void showInformation(const QString &title, const QString &text) = 0;
+    // A Yes/No question with the question icon; true for Yes.
+    virtual bool askYesNo(const QString &title, const QString &text) = 0;
+
+protected:
+    ~CatalogueListView() = default;
+};
+
+namespace editortext {
+inline const QString RefusalTitle = QStringLiteral("Nedostatek údajů");
+inline const QString MoveRefused = QStringLiteral(
+    "Před přechodem na další záznam je nutné definovat zdrojovou databázi.\n"
+    "Jiný způsob jakým se lze dostat dále je smazat tento záznam.");
+inline const QString CloseRefused = QStringLiteral(
+    "Před ukončením editace je nutné definovat zdrojovou databázi.\n"
+    "Jiný způsob jakým se lze dostat dále je smazat tento záznam.");
+inline const QString DeleteTitle = QStringLiteral("Odstranění položky");
+inline QString deleteQuestion(const QString &title)
+{
+    return QStringLiteral("Opravdu chcete smazat položku '") + title + QStringLiteral("'?");
+}
+inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
+// Tool tips, by the toolbar's 1-based button index (3 is the separator).
+inline const QString ToolTipNew = QStringLiteral("Nová položka");
+inline const QString ToolTipDelete = QStringLiteral("Smazat položku");
+inline const QString ToolTipMoveDown = QStringLiteral("Posun dolů");
+inline const QString ToolTipMoveUp = QStringLiteral("Posun nahoru");
+} // namespace editortext
+
+class CatalogueList
+{
+public:
+    // The toolbar's buttons by their 1-based index; 3 is a separator.
+    enum Action { New = 1, Delete = 2, MoveDown = 4, MoveUp = 5 };
+
+    // Positions are 16-bit and the catalogue's reader reads back no more than
+    // this many entries: one more would be saved and then silently dropped.
+    static constexpr int MaxEntries = 32767;
+
+    struct Line
+    {
+        QString caption;
+        bool checked = false;
+    };
+
+    explicit CatalogueList(CatalogueListView &view);
+
+    // Opening the editor: the catalogue and the position to select first (as
+    // load_tables gives them). An empty catalogue gets its first entry at once,
+    // as New makes it. Fills the pane once.
+    void start(QVector<DataSource> sources, int selected);
+    void load(const SettingsStore &store);
+
+    // --- the list ---
+    // The user clicked line k (also the line already selected).
+    void lineClicked(int k);
+    // The user ticked or cleared line k's box; that selects line k too.
+    void lineToggled(int k, bool checked);
+
+    // --- the toolbar ---
+    // A click on button `index`; disabled buttons and the separator do nothing.
+    void toolbarClicked(int index);
+    // The actions; each does nothing while its button is disabled.
+    void new_item();
+    void delete_item();
+    void move_item_down();
+    void move_item_up();
+
+    // --- the property pane, for the entry at the selected line ---
+    // Every change of the title editor's text, the user's or fill_data's.
+    void editTitle(const QString &text);
+    // A value chosen in a choice box: text for rows 2 (table), 3 (input
+    // field) and 5 (output field), a character-set number for rows 4 and 6.
+    // False, and nothing stored, for any other row.
+    bool kontrolaID(int row, const QString &text);
+    bool kontrolaID(int row, uint8_t charset);
+    // Row 2's choice, before kontrolaID(2, name): a different table (exact
+    // comparison) empties the input and output fields; true when it did, and
+    // the window then opens the database for that table.
+    bool tableChosen(const QString &name);
+    // The browse command chose a database: a new file, no table yet. The
+    // window then calls fill_data for the selected line itself.
+    void databaseChosen(const QString &path);
+    // check_data opened the entry's database.
+    void databaseOpened();
+
+    // --- closing ---
+    // Asked before the window closes, for every reason; false (after the
+    // refusal message) while the selected entry has no database.
+    bool closeRequested();
+    // Writes the catalogue and the selected entry as the active source, and
+    // syncs the store, replacing a file it could not read (the catalogue the
+    // user sees is the one to keep). False with *error set when the write
+    // failed: the file is then unchanged and the working copy still here.
+    bool save(SettingsStore &store, QString *error) const;
+
+    // --- state for the window ---
+    const QVector<DataSource> &sources() const { return m_sources; }
+    const QVector<Line> &lines() const { return m_lines; }
+    // Grows each time the list is rebuilt: the window then rebuilds its lines
+    // instead of updating captions and boxes in place.
+    int generation() const { return m_generation; }
+    int selectedLine() const { return m_selected; }
+    int currentIndex() const { return m_current; }
+    int refusedMoves() const { return m_refusedMoves; }
+    bool isEnabled(Action a) const;
+
+private:
+    static bool complete(const DataSource &s) { return !s.File.isEmpty(); }
+    bool valid(int i) const { return i >= 0 && i < m_sources.size(); }
+    int count() const { return int(m_sources.size()); }
+    void setEnabled(Action a, bool on);
+    void setMoves(int at);
+    void FillListBox();
+    void selectLine(int k); // by the program: runs nothing on the selected line
+    void selectionChanged(int k);
+    // Line i becomes selected and current, as selecting the current line does.
+    void settleOn(int i);
+    void moveSelected(int by);
+
+    CatalogueListView &m_view;
+    QVector<DataSource> m_sources;
+    QVector<Line> m_lines;
+    int m_generation = 0;
+    int m_selected = -1;
+    int m_current = 0;
+    int m_refusedMoves = 0;
+    std::array<bool, 4> m_enabled{true, true, true, true}; // New, Delete, MoveDown, MoveUp
+};
+
+} // namespace tarnvik
