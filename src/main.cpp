@@ -9,7 +9,6 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
     tarnvik::SettingsStore store;
     // Before the window exists: a signal during the start is handled once the

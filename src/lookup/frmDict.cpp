@@ -3,6 +3,7 @@
 #include "widgets/Controls.h"
 #include "Layout.h"
 #include "dropdown/frmCombo.h"
+#include "editor/setData.h"
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
 #include "db/query/Like.h"
@@ -143,7 +144,7 @@ void frmDict::buildMenus()
     connect(mnuHomePage, &QAction::triggered, this, &frmDict::mnuHomePage_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmDict::mnuAbout_Click);
     connect(mnuEnd, &QAction::triggered, this, &frmDict::Form_Unload);
-    mnuData->setEnabled(false); // the catalogue editor is not built yet
+    connect(mnuData, &QAction::triggered, this, &frmDict::mnuData_Click);
 
     mnuY = new QMenu(this);
     mnuY->setObjectName(QStringLiteral("mnuY"));
@@ -509,6 +510,36 @@ void frmDict::closeList(bool backToText)
         activateWindow();
         Text1->setFocus();
     }
+}
+
+void frmDict::mnuData_Click()
+{
+    dropDown()->hide();
+    // The editor opens on the active source. "TopMost" is written too, or the
+    // reload after the editor would undo a change made since the start.
+    if (m_store.problem().isEmpty()) {
+        writeLookupSettings(m_store, mnuTopMost->isChecked(), m_active);
+        QString error;
+        if (!m_store.sync(&error))
+            message(QMessageBox::Critical, error);
+    }
+    const bool onTop = mnuTopMost->isChecked();
+    if (onTop)
+        SetTopMost(this, false);
+    {
+        setData editor(m_store, this);
+        editor.exec();
+    }
+    if (onTop)
+        SetTopMost(this, true);
+    getAllMySettings();
+    if (!m_sources.isEmpty()) {
+        setCharset(m_sources[m_active].CharsetIn, m_sources[m_active].CharsetOut);
+        prepareActive();
+    }
+    Text1_Change();
+    activateWindow();
+    Text1->setFocus();
 }
 
 void frmDict::mnuCopy_Click(int index)

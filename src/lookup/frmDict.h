@@ -34,6 +34,8 @@ public:
     void setCharset(uint8_t inCharset, uint8_t outCharset);
     void Text1_Change();
     void mnuTopMost_Click();
+    // The settings command: the catalogue editor, then the catalogue read anew.
+    void mnuData_Click();
     // Makes visible source 'index' the active one and looks the text up there.
     void mnuLang_Click(int index);
     void mnuCopy_Click(int index);

@@ -1,0 +1,587 @@
+#include "setData.h"
+
+#include "editor/Charsets.h"
+#include "editor/EditorLayout.h"
+#include "editor/Verify.h"
+#include "platform/Metrics.h"
+#include "platform/OpenSave.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+static void initEditorResources()
+{
+    Q_INIT_RESOURCE(tarnvik);
+}
+
+namespace tarnvik {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Tarnvik");
+
+struct PropertyRow
+{
+    const char *caption, *help;
+};
+const PropertyRow kRows[editordesign::Rows] = {
+    {"Popisek v nabídce", "Text, který se bude zobrazovat v menu."},
+    {"Zdrojová databáze", "Jméno a umístění databáze, z níž se budou načítat data."},
+    {"Název tabulky", "Název tabulky v databázi."},
+    {"Vstupní hodnoty", "Pole v dané tabulce, které bude tzv. vstupní (bude na něj aplikována výběrová maska)."},
+    {"Vstupní kódování", "Znaková sada, ve které se bude zobrazovat vstupní pole."},
+    {"Výstupní hodnoty", "Pole, které je přiřazeno vstupní hodnotě."},
+    {"Výstupní kódování", "Znaková sada, ve které se bude zobrazovat výstupní pole."},
+};
+
+QFont editorFont(bool bold = false)
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPointSizeF(8.25);
+    f.setBold(bold);
+    return f;
+}
+
+QRect pixels(const EditorRect &r, const Metrics &m)
+{
+    const int left = m.toPixelsX(r.left), top = m.toPixelsY(r.top);
+    return QRect(left, top, m.toPixelsX(r.left + r.width) - left, m.toPixelsY(r.top + r.height) - top);
+}
+
+// Our own pictures where the desktop's icon theme has none.
+QIcon themed(const char *name)
+{
+    return QIcon::fromTheme(QLatin1String(name), QIcon(QStringLiteral(":/tarnvik/%1.svg").arg(QLatin1String(name))));
+}
+
+} // namespace
+
+setData::setData(SettingsStore &store, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_store(store), m_list(*this)
+{
+    initEditorResources();
+    setObjectName(QStringLiteral("setData"));
+    setWindowTitle(QStringLiteral("Správa datových zdrojů"));
+    setSizeGripEnabled(false);
+    // Window load, in order.
+    InitMetrics();
+    buildControls();
+    for (int r = 0; r < editordesign::Rows; ++r)
+        m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(kRows[r].caption)));
+    load_charset(m_combo[4]);
+    load_charset(m_combo[6]);
+    m_store.reload();
+    m_list.load(m_store); // selects the first entry and fills the pane
+    showList();
+    fill_desc(0);
+    const Metrics &m = metrics();
+    resize(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
+}
+
+void setData::buildControls()
+{
+    Toolbar = new QToolBar(this);
+    Toolbar->setObjectName(QStringLiteral("Toolbar"));
+    Toolbar->setIconSize(QSize(16, 16));
+    const struct
+    {
+        int index;
+        const char *icon;
+        QString tip;
+    } buttons[] = {{CatalogueList::New, "document-new", editortext::ToolTipNew},
+                   {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete},
+                   {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown},
+                   {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp}};
+    for (const auto &b : buttons) {
+        if (b.index == CatalogueList::MoveDown)
+            Toolbar->addSeparator();
+        QAction *a = Toolbar->addAction(themed(b.icon), b.tip);
+        a->setToolTip(b.tip);
+        const int index = b.index;
+        connect(a, &QAction::triggered, this, [this, index] {
+            m_list.toolbarClicked(index);
+            showList();
+        });
+        m_buttons[index] = a;
+    }
+
+    List = new QListWidget(this);
+    List->setObjectName(QStringLiteral("List"));
+    List->setFont(editorFont());
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every click and key is the list's to judge (it may refuse a move).
+    List->viewport()->installEventFilter(this);
+    List->installEventFilter(this);
+
+    pic = new QWidget(this);
+    pic->setObjectName(QStringLiteral("pic"));
+    for (int i = 0; i < 2; ++i) {
+        auto *g = new QTableWidget(editordesign::Rows, 1, pic);
+        g->setObjectName(QStringLiteral("grid%1").arg(i));
+        g->setFont(editorFont());
+        g->horizontalHeader()->hide();
+        g->verticalHeader()->hide();
+        g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        g->verticalHeader()->setMinimumSectionSize(1);
+        g->verticalHeader()->setDefaultSectionSize(QFontMetrics(editorFont()).height() + 6);
+        g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        g->setSelectionMode(QAbstractItemView::SingleSelection);
+        g->setFocusPolicy(Qt::NoFocus);
+        g->setWordWrap(false);
+        m_grid[i] = g;
+        connect(g, &QTableWidget::cellPressed, this, [this, i](int row) {
+            if (i == 1)
+                m_grid[0]->setCurrentCell(row, 0);
+            SwapControls(m_currentRow, false);
+            fill_desc(m_grid[0]->currentRow());
+        });
+        connect(g, &QTableWidget::cellClicked, this, [this, i] {
+            const int r = m_grid[i]->currentRow();
+            SwapControls(r, true);
+            m_currentRow = r;
+        });
+    }
+    for (int r = 0; r < editordesign::Rows; ++r)
+        m_grid[1]->setItem(r, 0, new QTableWidgetItem);
+    m_grid[1]->raise();
+
+    Text = new QLineEdit(pic);
+    Text->setObjectName(QStringLiteral("Text"));
+    Text->setFont(editorFont());
+    Text->setFrame(false);
+    connect(Text, &QLineEdit::textEdited, this, &setData::Text_Change);
+    cmdBrowse = new QToolButton(pic);
+    cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
+    cmdBrowse->setText(QStringLiteral("…"));
+    cmdBrowse->setFont(editorFont(true));
+    connect(cmdBrowse, &QToolButton::clicked, this, &setData::cmdBrowse_Click);
+    for (int r = 2; r < editordesign::Rows; ++r) {
+        auto *box = new QComboBox(pic);
+        box->setObjectName(QStringLiteral("combo%1").arg(r));
+        box->setFont(editorFont());
+        box->setEditable(false);
+        // activated: the user's pick, also of the item already shown.
+        connect(box, &QComboBox::activated, this, [this, r] { combo_Click(r); });
+        m_combo[r] = box;
+    }
+    Text->hide();
+    cmdBrowse->hide();
+    for (int r = 2; r < editordesign::Rows; ++r)
+        m_combo[r]->hide();
+
+    Status = new QStatusBar(this);
+    Status->setSizeGripEnabled(true);
+    Desc = new QWidget(this);
+    Desc->setObjectName(QStringLiteral("Desc"));
+    lblHead = new QLabel(Desc);
+    lblHead->setFont(editorFont(true));
+    lblDesc = new QLabel(Desc);
+    lblDesc->setFont(editorFont());
+    lblDesc->setWordWrap(true);
+    lblDesc->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+QAction *setData::button(int index) const
+{
+    return index >= 1 && index <= 5 ? m_buttons[index] : nullptr;
+}
+
+QString setData::head() const
+{
+    return lblHead->text();
+}
+
+QString setData::description() const
+{
+    return lblDesc->text();
+}
+
+QString setData::valueCell(int row) const
+{
+    return m_grid[1]->item(row, 0)->text();
+}
+
+void setData::setValueCell(int row, const QString &text)
+{
+    m_grid[1]->item(row, 0)->setText(text);
+}
+
+void setData::showList()
+{
+    // The list widget only ever shows the catalogue list's state.
+    const QSignalBlocker block(List);
+    const auto &lines = m_list.lines();
+    if (m_list.generation() != m_shownGeneration || List->count() != lines.size()) {
+        m_shownGeneration = m_list.generation();
+        List->clear();
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            List->addItem(QString());
+    }
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QListWidgetItem *item = List->item(int(i));
+        item->setText(lines[i].caption);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(lines[i].checked ? Qt::Checked : Qt::Unchecked);
+    }
+    List->setCurrentRow(m_list.selectedLine());
+    for (int a : {CatalogueList::New, CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
+        m_buttons[a]->setEnabled(m_list.isEnabled(CatalogueList::Action(a)));
+}
+
+bool setData::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == List->viewport()
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
+        QListWidgetItem *item = List->itemAt(pos);
+        if (item) {
+            const int k = List->row(item);
+            QStyleOptionViewItem opt;
+            opt.initFrom(List);
+            opt.rect = List->visualItemRect(item);
+            opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+            const QRect box = List->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, List);
+            if (box.contains(pos))
+                m_list.lineToggled(k, !m_list.lines()[k].checked);
+            else
+                m_list.lineClicked(k);
+            showList();
+        }
+        return true;
+    }
+    if (watched == List && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const int at = m_list.selectedLine(), last = List->count() - 1;
+        int to = -1;
+        switch (key->key()) {
+        case Qt::Key_Up: to = at - 1; break;
+        case Qt::Key_Down: to = at + 1; break;
+        case Qt::Key_Home: to = 0; break;
+        case Qt::Key_End: to = last; break;
+        case Qt::Key_Space:
+            if (at >= 0)
+                m_list.lineToggled(at, !m_list.lines()[at].checked);
+            showList();
+            return true;
+        default: return false;
+        }
+        if (to >= 0 && to <= last)
+            m_list.lineClicked(to);
+        showList();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void setData::fill_data(int index)
+{
+    const DataSource &s = m_list.sources()[index];
+    setTitle(s.Title);
+    selectCombo(4, charset_map(s.CharsetIn, 1));
+    selectCombo(6, charset_map(s.CharsetOut, 1));
+    setValueCell(1, s.File);
+    // The entry's own names until its database says otherwise: never the
+    // previous entry's, when the database cannot be read.
+    setValueCell(2, s.Name);
+    setValueCell(3, s.In);
+    setValueCell(5, s.Out);
+    for (int r : {2, 3, 5})
+        m_combo[r]->clear();
+    if (!s.File.isEmpty() && QFileInfo::exists(s.File)) {
+        check_data(index);
+        enableChoices(true);
+    } else {
+        enableChoices(false);
+        for (int r : {1, 2, 3, 5})
+            setValueCell(r, QString());
+    }
+}
+
+void setData::enableChoices(bool on)
+{
+    for (int r : {2, 3, 5})
+        m_combo[r]->setEnabled(on);
+}
+
+void setData::setTitle(const QString &text)
+{
+    {
+        const QSignalBlocker block(Text);
+        Text->setText(text);
+    }
+    Text_Change(text);
+}
+
+void setData::selectCombo(int row, int position)
+{
+    {
+        const QSignalBlocker block(m_combo[row]);
+        m_combo[row]->setCurrentIndex(position);
+    }
+    combo_Click(row);
+}
+
+void setData::Text_Change(const QString &text)
+{
+    setValueCell(0, text);
+    m_list.editTitle(text);
+    showList();
+}
+
+void setData::combo_Click(int row)
+{
+    const QString s = m_combo[row]->currentText();
+    const int i = m_list.selectedLine();
+    if (i < 0)
+        return;
+    if (row == 2 && m_list.tableChosen(s)) {
+        setValueCell(2, s);
+        m_list.kontrolaID(2, s);
+        check_data(i, s);
+        enableChoices(true);
+        return;
+    }
+    setValueCell(row, s);
+    if (row == 4 || row == 6)
+        m_list.kontrolaID(row, charset_map(m_combo[row]->currentIndex()));
+    else
+        m_list.kontrolaID(row, s);
+}
+
+void setData::cmdBrowse_Click()
+{
+    const QString path = ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"),
+                                        QStringLiteral("Vyber zdroj dat"), QString());
+    if (path.isEmpty())
+        return;
+    m_list.databaseChosen(path);
+    fill_data(m_list.selectedLine());
+    showList();
+}
+
+void setData::critical(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void setData::check_data(int id)
+{
+    const DataSource &s = m_list.sources()[id];
+    // Reads run in a helper process under a short limit; the window waits
+    // for a few milliseconds, or a few seconds on a file that makes the reader loop.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QString error;
+    const auto tables = databaseTables(s.File, &error);
+    QApplication::restoreOverrideCursor();
+    if (!tables)
+        return critical(error);
+    m_list.databaseOpened();
+    showList();
+    m_combo[2]->addItems(*tables);
+    if (tables->isEmpty())
+        return critical(QStringLiteral("K dispozici nejsou žádné tabulky!"));
+    const QString table = s.Name;
+    const int at = findName(*tables, table);
+    if (!table.isEmpty() && at < 0)
+        return critical(QStringLiteral("Tabulka '%1' nebyla nalezena!").arg(table));
+    selectCombo(2, table.isEmpty() ? 0 : at);
+    if (m_combo[3]->count() == 0) // a change of table has listed the fields already
+        listFields(id, m_list.sources()[id].Name);
+}
+
+bool setData::listFields(int id, const QString &table)
+{
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QString error;
+    const auto fields = tableFields(m_list.sources()[id].File, table, &error);
+    QApplication::restoreOverrideCursor();
+    if (!fields) {
+        critical(error);
+        return false;
+    }
+    for (int r : {3, 5}) {
+        m_combo[r]->clear();
+        m_combo[r]->addItems(*fields);
+    }
+    for (int r : {3, 5}) {
+        const DataSource &s = m_list.sources()[id];
+        const QString stored = r == 3 ? s.In : s.Out;
+        const int at = findName(*fields, stored);
+        if (!stored.isEmpty() && at < 0) {
+            critical(QStringLiteral("Položka '%1' nebyla nalezena!").arg(stored));
+            return false;
+        }
+        if (!fields->isEmpty())
+            selectCombo(r, stored.isEmpty() ? 0 : at);
+    }
+    return true;
+}
+
+void setData::check_data(int id, const QString &table)
+{
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QString error;
+    const bool opened = openDatabase(m_list.sources()[id].File, &error);
+    QApplication::restoreOverrideCursor();
+    if (!opened)
+        return critical(error);
+    m_list.databaseOpened();
+    showList();
+    // The new table's fields, the first one for both: the source can be used at once.
+    listFields(id, table);
+}
+
+void setData::SwapControls(int row, bool show)
+{
+    if (row < 0)
+        row = 0;
+    QWidget *editor = row == 0 ? static_cast<QWidget *>(Text)
+                      : row == 1 ? static_cast<QWidget *>(cmdBrowse)
+                                 : static_cast<QWidget *>(m_combo[row]);
+    if (!show) {
+        editor->hide();
+        return;
+    }
+    const Metrics &m = metrics();
+    const QRect g1 = m_grid[1]->geometry();
+    const double rowH = m_grid[0]->rowHeight(0) * m.TwipsPerPixelY;
+    const double top = m_grid[0]->rowViewportPosition(row) * m.TwipsPerPixelY;
+    const InPlaceEditor e = inPlaceEditor(row, g1.x() * m.TwipsPerPixelX, g1.width() * m.TwipsPerPixelX, rowH, top,
+                                          m.BorderX, m.BorderY);
+    const int left = m.toPixelsX(e.left), y = m.toPixelsY(e.top);
+    const int width = m.toPixelsX(e.left + e.width) - left;
+    const int height = e.height ? m.toPixelsY(e.top + *e.height) - y : editor->sizeHint().height();
+    editor->setGeometry(left, y, width, height);
+    editor->show();
+    editor->raise();
+    if (row == 0)
+        Text->setSelection(0, int(Text->text().size()));
+}
+
+void setData::fill_desc(int row)
+{
+    if (row < 0)
+        row = 0;
+    lblHead->setText(m_grid[0]->item(row, 0)->text());
+    lblHead->adjustSize();
+    lblDesc->setText(QString::fromUtf8(kRows[row].help));
+}
+
+void setData::layoutWindow()
+{
+    const Metrics &m = metrics();
+    EditorLayoutInput in;
+    in.clientWidth = width() * m.TwipsPerPixelX;
+    in.clientHeight = height() * m.TwipsPerPixelY;
+    const QRect frame = frameGeometry();
+    in.outerWidth = std::max(frame.width(), width()) * m.TwipsPerPixelX;
+    in.outerHeight = std::max(frame.height(), height()) * m.TwipsPerPixelY;
+    in.toolbarHeight = Toolbar->sizeHint().height() * m.TwipsPerPixelY;
+    in.rowH = m_grid[0]->rowHeight(0) * m.TwipsPerPixelY;
+    in.BorderX = m.BorderX;
+    in.BorderY = m.BorderY;
+    const EditorLayout l = editorLayout(in);
+    if (l.enlarged) {
+        // The client grows with the outer size; the next resize lays it out.
+        resize(m.toPixelsX(in.clientWidth + l.outerWidth - in.outerWidth),
+               m.toPixelsY(in.clientHeight + l.outerHeight - in.outerHeight));
+        return;
+    }
+    Toolbar->setGeometry(0, 0, width(), Toolbar->sizeHint().height());
+    const int statusHeight = m.toPixelsY(editordesign::StatusHeight);
+    Status->setGeometry(0, height() - statusHeight, width(), statusHeight);
+    List->setGeometry(pixels(l.List, m));
+    pic->setGeometry(pixels(l.pic, m));
+    Desc->setGeometry(pixels(l.Desc, m));
+    Desc->raise();
+    m_grid[0]->setGeometry(pixels(l.grid0, m));
+    m_grid[1]->setGeometry(pixels(l.grid1, m));
+    m_grid[0]->setColumnWidth(0, m.toPixelsX(l.columnWidth0));
+    m_grid[1]->setColumnWidth(0, m.toPixelsX(l.columnWidth1));
+    lblHead->move(m.toPixelsX(editordesign::LabelLeft), m.toPixelsY(editordesign::HeadTop));
+    lblHead->adjustSize();
+    lblDesc->setGeometry(m.toPixelsX(editordesign::LabelLeft), m.toPixelsY(editordesign::DescTextTop),
+                         m.toPixelsX(l.lblDescWidth), Desc->height() - m.toPixelsY(editordesign::DescTextTop));
+    SwapControls(m_currentRow, true);
+}
+
+void setData::resizeEvent(QResizeEvent *e)
+{
+    QDialog::resizeEvent(e);
+    layoutWindow();
+}
+
+void setData::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    layoutWindow();
+    Text->setFocus();
+}
+
+void setData::showInformation(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool setData::askYesNo(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool setData::closeRequest()
+{
+    if (m_saved)
+        return true;
+    if (!m_list.closeRequested())
+        return false;
+    QString error;
+    if (!m_list.save(m_store, &error)) {
+        // Not lost without a word; the old file stays whole. The user may try
+        // again or leave without saving by closing once more.
+        critical(error);
+        if (!m_closing) {
+            m_closing = true;
+            return false;
+        }
+    }
+    m_saved = true;
+    return true;
+}
+
+void setData::done(int result)
+{
+    // Escape, Enter and the window's close button alike ask first.
+    if (closeRequest())
+        QDialog::done(result);
+}
+
+void setData::closeEvent(QCloseEvent *e)
+{
+    if (closeRequest())
+        QDialog::closeEvent(e);
+    else
+        e->ignore();
+}
+
+} // namespace tarnvik

@@ -1,0 +1,102 @@
+// The data-source editor: the catalogue list with its toolbar, a seven-row
+// property pane with in-place editors, and the description of the row in use.
+// The list's logic is CatalogueList's; this window shows its state and turns
+// the user's input into its calls. Shown modally by the lookup window.
+#pragma once
+
+#include "catalogue/SettingsStore.h"
+#include "editor/CatalogueList.h"
+
+#include <QDialog>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QStatusBar;
+class QTableWidget;
+class QToolBar;
+class QToolButton;
+
+namespace tarnvik {
+
+class setData : public QDialog, private CatalogueListView
+{
+    Q_OBJECT
+public:
+    explicit setData(SettingsStore &store, QWidget *parent = nullptr);
+
+    const CatalogueList &catalogue() const { return m_list; }
+    // The toolbar's button by its 1-based index (3 is the separator).
+    QAction *button(int index) const;
+    QListWidget *list() const { return List; }
+    QTableWidget *grid(int i) const { return m_grid[i]; }
+    QLineEdit *titleEditor() const { return Text; }
+    QToolButton *browseButton() const { return cmdBrowse; }
+    QComboBox *combo(int row) const { return m_combo[row]; }
+    QString head() const;
+    QString description() const;
+    int currentRow() const { return m_currentRow; }
+
+    // What the value column shows in row 'row'.
+    QString valueCell(int row) const;
+
+    // The in-place editor of 'row' opens (show) or closes over its value cell.
+    void SwapControls(int row, bool show);
+    void fill_desc(int row);
+
+    void done(int result) override;
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+    void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // CatalogueListView
+    void fill_data(int index) override;
+    void showInformation(const QString &title, const QString &text) override;
+    bool askYesNo(const QString &title, const QString &text) override;
+
+    void buildControls();
+    void showList();
+    void layoutWindow();
+    void setValueCell(int row, const QString &text);
+    // Sets a value from code and runs the same handling as the user's input.
+    void setTitle(const QString &text);
+    void selectCombo(int row, int position);
+    void Text_Change(const QString &text);
+    void combo_Click(int row);
+    void cmdBrowse_Click();
+    // Lists the tables and fields of entry 'id''s database and selects its names.
+    void check_data(int id);
+    // Open-only: the user chose 'table'; its fields are listed and the first
+    // one chosen for both fields.
+    void check_data(int id, const QString &table);
+    bool listFields(int id, const QString &table);
+    void critical(const QString &text);
+    // Both editors' enabled state for the table and field boxes.
+    void enableChoices(bool on);
+    bool closeRequest();
+
+    SettingsStore &m_store;
+    CatalogueList m_list;
+    QToolBar *Toolbar = nullptr;
+    QAction *m_buttons[6] = {};
+    QListWidget *List = nullptr;
+    QWidget *pic = nullptr;
+    QTableWidget *m_grid[2] = {};
+    QLineEdit *Text = nullptr;
+    QToolButton *cmdBrowse = nullptr;
+    QComboBox *m_combo[7] = {};
+    QStatusBar *Status = nullptr;
+    QWidget *Desc = nullptr;
+    QLabel *lblHead = nullptr, *lblDesc = nullptr;
+    int m_currentRow = -1; // no row yet: row 0
+    int m_shownGeneration = -1;
+    bool m_closing = false, m_saved = false;
+};
+
+} // namespace tarnvik
