@@ -3,12 +3,17 @@
 // list opens only when asked, and that presses on the controls never drag.
 // Keys go through the window, as typed, not to a chosen widget.
 #include "dropdown/frmCombo.h"
+#include "editor/setData.h"
+#include "platform/OpenSave.h"
 #include "widgets/Controls.h"
 #include "lookup/frmDict.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QListWidget>
+#include <QToolButton>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -199,6 +204,89 @@ private slots:
         QVERIFY(told.isEmpty());
         QCOMPARE(text1()->text(), QStringLiteral("hous"));
         QVERIFY(m_w->lookupProblem().contains(QStringLiteral("missing.mdb")));
+    }
+
+    void theWholeRoad()
+    {
+        // Two sources to start with; a third, new database added in the editor.
+        const QString other = m_dir.filePath(QStringLiteral("jine.mdb"));
+        const QString tsv = m_dir.filePath(QStringLiteral("Zvirata.tsv"));
+        testutil::writeTsv(tsv, {"zvire", "animal"},
+                           {{QStringLiteral("kočka"), QStringLiteral("cat")}, {QStringLiteral("pes"), QStringLiteral("dog")}});
+        auto made = testutil::runMkdb({other, tsv});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        m_w.reset();
+        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
+        QString entries;
+        for (int n : {1, 2})
+            entries += QStringLiteral("Table%1Title=Slova %1\nTable%1File=%2\nTable%1Name=Slova\nTable%1In=slovo\n"
+                                      "Table%1Out=vyznam\n")
+                           .arg(n)
+                           .arg(m_db);
+        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\n") + entries);
+        m_store = std::make_unique<SettingsStore>(ini);
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+
+        // Letter by letter, the first match each time.
+        typeKeys(QStringLiteral("d"));
+        settle();
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("den"));
+        typeKeys(QStringLiteral("v"));
+        settle();
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
+        key(Qt::Key_Backspace);
+        settle();
+
+        // The list by its button; the second row by the mouse; the pair copied.
+        QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
+        listHasTheKeys();
+        QTableView *g = list()->grid(0);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(1, 0)).center());
+        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dům"));
+        m_w->copyMenu()->actions().at(0)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dům = house"));
+
+        // The other source from the menu.
+        m_w->sourceMenu()->actions().at(1)->trigger();
+        QVERIFY(m_w->sourceMenu()->actions().at(1)->isChecked());
+
+        // The editor: a new source with a new database (the dialog stood in for).
+        setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) { return other; });
+        bool edited = false;
+        QTimer::singleShot(200, [&] {
+            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
+            if (!editor)
+                return;
+            editor->button(1)->trigger();
+            editor->browseButton()->click();
+            QTest::keyClicks(editor->titleEditor(), QStringLiteral("Zvirata"));
+            edited = editor->catalogue().sources().size() == 3 && editor->catalogue().sources()[2].Name == "Zvirata";
+            editor->close();
+        });
+        m_w->windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        setOpenDialogForTests({});
+        QVERIFY(edited);
+        QCOMPARE(m_w->activePosition(), 2);
+        QVERIFY(m_w->sourceMenu()->actions().at(2)->isChecked());
+        textHasTheKeys();
+        key(Qt::Key_A, Qt::ControlModifier);
+        typeKeys(QStringLiteral("pe"));
+        QTRY_COMPARE(gridd(0)->cellText(), QStringLiteral("pes")); // a new source: its first field both ways
+
+        // Exit; the next start has the same source and the always-on-top state.
+        m_w->windowMenu()->actions().at(3)->trigger(); // off
+        m_w->windowMenu()->actions().last()->trigger(); // "Konec"
+        m_w.reset();
+        m_store = std::make_unique<SettingsStore>(ini);
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        QCOMPARE(m_w->activePosition(), 2);
+        QCOMPARE(m_w->sourceMenu()->actions().at(2)->text(), QStringLiteral("Zvirata"));
+        QVERIFY(!m_w->windowMenu()->actions().at(3)->isChecked());
+        QVERIFY(!m_w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     }
 
     void pressesOnControlsDoNotDrag()

@@ -326,6 +326,8 @@ void setData::setTitle(const QString &text)
     {
         const QSignalBlocker block(Text);
         Text->setText(text);
+        // Another entry's title: typing replaces it, as when the editor opened.
+        Text->selectAll();
     }
     Text_Change(text);
 }
