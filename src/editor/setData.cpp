@@ -25,6 +25,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <chrono>
+#include <future>
+
 static void initEditorResources()
 {
     Q_INIT_RESOURCE(tarnvik);
@@ -68,6 +71,19 @@ QRect pixels(const EditorRect &r, const Metrics &m)
 QIcon themed(const char *name)
 {
     return QIcon::fromTheme(QLatin1String(name), QIcon(QStringLiteral(":/tarnvik/%1.svg").arg(QLatin1String(name))));
+}
+
+// Runs a read of the database on a worker while the window goes on painting
+// (a file that makes the reader loop takes seconds); the user's input waits.
+template <typename Read>
+auto whileReading(Read read) -> decltype(read())
+{
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    auto result = std::async(std::launch::async, std::move(read));
+    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    QApplication::restoreOverrideCursor();
+    return result.get();
 }
 
 } // namespace
@@ -388,12 +404,8 @@ void setData::critical(const QString &text)
 void setData::check_data(int id)
 {
     const DataSource &s = m_list.sources()[id];
-    // Reads run in a helper process under a short limit; the window waits
-    // for a few milliseconds, or a few seconds on a file that makes the reader loop.
-    QApplication::setOverrideCursor(Qt::BusyCursor);
     QString error;
-    const auto tables = databaseTables(s.File, &error);
-    QApplication::restoreOverrideCursor();
+    const auto tables = whileReading([file = s.File, &error] { return databaseTables(file, &error); });
     if (!tables)
         return critical(error);
     m_list.databaseOpened();
@@ -412,10 +424,9 @@ void setData::check_data(int id)
 
 bool setData::listFields(int id, const QString &table)
 {
-    QApplication::setOverrideCursor(Qt::BusyCursor);
     QString error;
-    const auto fields = tableFields(m_list.sources()[id].File, table, &error);
-    QApplication::restoreOverrideCursor();
+    const auto fields =
+        whileReading([file = m_list.sources()[id].File, table, &error] { return tableFields(file, table, &error); });
     if (!fields) {
         critical(error);
         return false;
@@ -440,10 +451,9 @@ bool setData::listFields(int id, const QString &table)
 
 void setData::check_data(int id, const QString &table)
 {
-    QApplication::setOverrideCursor(Qt::BusyCursor);
     QString error;
-    const bool opened = openDatabase(m_list.sources()[id].File, &error);
-    QApplication::restoreOverrideCursor();
+    const bool opened =
+        whileReading([file = m_list.sources()[id].File, &error] { return openDatabase(file, &error); });
     if (!opened)
         return critical(error);
     m_list.databaseOpened();
