@@ -80,6 +80,7 @@ private slots:
         setData w(store);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.load_settings();
 
         // At the start: the title editor over row 0, its text selected, row 0 described.
         QLineEdit *text = w.titleEditor();
@@ -147,6 +148,7 @@ private slots:
         setData w(store);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.load_settings();
 
         // New: appended, selected, shown; no leaving it nor closing without a database.
         w.button(1)->trigger();
@@ -225,9 +227,10 @@ private slots:
         SettingsStore store(ini());
         QStringList told;
         std::unique_ptr<setData> w;
-        told = answeringBoxes([&] { w = std::make_unique<setData>(store); });
-        QCOMPARE(told, QStringList{"Tabulka 'nic' nebyla nalezena!"});
+        w = std::make_unique<setData>(store);
         w->show();
+        told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 3); }); // read once the window is up
+        QCOMPARE(told, QStringList{"Tabulka 'nic' nebyla nalezena!"});
         told = answeringBoxes([&] {
             QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
                               w->list()->visualItemRect(w->list()->item(1)).center());

@@ -23,6 +23,7 @@
 #include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <chrono>
@@ -102,9 +103,6 @@ setData::setData(SettingsStore &store, QWidget *parent)
         m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(kRows[r].caption)));
     load_charset(m_combo[4]);
     load_charset(m_combo[6]);
-    m_store.reload();
-    m_list.load(m_store); // selects the first entry and fills the pane
-    showList();
     fill_desc(0);
     const Metrics &m = metrics();
     resize(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
@@ -542,11 +540,25 @@ void setData::resizeEvent(QResizeEvent *e)
     layoutWindow();
 }
 
+void setData::load_settings()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    m_store.reload();
+    m_list.load(m_store); // selects the first entry and fills the pane
+    showList();
+}
+
 void setData::showEvent(QShowEvent *e)
 {
     QDialog::showEvent(e);
     layoutWindow();
     Text->setFocus();
+    // Once the window is up: reading the first entry's database may take a
+    // moment or end in a message, which then has the editor behind it.
+    if (!m_loaded)
+        QTimer::singleShot(0, this, &setData::load_settings);
 }
 
 void setData::showInformation(const QString &title, const QString &text)
@@ -563,7 +575,9 @@ bool setData::askYesNo(const QString &title, const QString &text)
 
 bool setData::closeRequest()
 {
-    if (m_saved)
+    // Closed before the catalogue was loaded: nothing to save, and an empty
+    // list must never be written over it.
+    if (m_saved || !m_loaded)
         return true;
     if (!m_list.closeRequested())
         return false;

@@ -47,6 +47,8 @@ public:
     void fill_desc(int row);
 
     void done(int result) override;
+    // Reads the catalogue into the window; runs once the window is shown.
+    void load_settings();
 
 protected:
     void resizeEvent(QResizeEvent *e) override;
@@ -96,7 +98,7 @@ private:
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: row 0
     int m_shownGeneration = -1;
-    bool m_closing = false, m_saved = false;
+    bool m_loaded = false, m_closing = false, m_saved = false;
 };
 
 } // namespace tarnvik
