@@ -23,6 +23,22 @@
 using namespace tarnvik;
 using testutil::answeringBoxes;
 
+// Runs 'act' on the modal editor once it is up and idle.
+void onEditor(const std::function<void(setData *)> &act)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
+        if (!editor || editor->busy())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(editor);
+    });
+    timer->start();
+}
+
 class TestEditor : public QObject
 {
     Q_OBJECT
@@ -272,10 +288,7 @@ private slots:
         QCOMPARE(settings->text(), QStringLiteral("Nastavení..."));
         QVERIFY(settings->isEnabled());
         int selectedInEditor = -1;
-        QTimer::singleShot(100, [&] {
-            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
-            if (!editor)
-                return;
+        onEditor([&](setData *editor) {
             selectedInEditor = editor->list()->currentRow();
             // Move the entry up: the active source is the same, now first.
             editor->button(5)->trigger();
@@ -292,10 +305,7 @@ private slots:
         QCOMPARE(w.lookupProblem(), QString());
 
         // An editor that leaves no visible source: no match, nothing looked up.
-        QTimer::singleShot(100, [&] {
-            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
-            if (!editor)
-                return;
+        onEditor([&](setData *editor) {
             QTest::keyClick(editor->list(), Qt::Key_Space);
             QTest::keyClick(editor->list(), Qt::Key_Down);
             QTest::keyClick(editor->list(), Qt::Key_Space);

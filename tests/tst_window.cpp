@@ -255,16 +255,20 @@ private slots:
         // The editor: a new source with a new database (the dialog stood in for).
         setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) { return other; });
         bool edited = false;
-        QTimer::singleShot(200, [&] {
+        auto *poll = new QTimer(this);
+        poll->setInterval(20);
+        connect(poll, &QTimer::timeout, [&, poll] {
             auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
-            if (!editor)
+            if (!editor || editor->busy())
                 return;
+            poll->stop();
             editor->button(1)->trigger();
             editor->browseButton()->click();
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Zvirata"));
             edited = editor->catalogue().sources().size() == 3 && editor->catalogue().sources()[2].Name == "Zvirata";
             editor->close();
         });
+        poll->start();
         m_w->windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
         setOpenDialogForTests({});
         QVERIFY(edited);

@@ -74,19 +74,6 @@ QIcon themed(const char *name)
     return QIcon::fromTheme(QLatin1String(name), QIcon(QStringLiteral(":/tarnvik/%1.svg").arg(QLatin1String(name))));
 }
 
-// Runs a read of the database on a worker while the window goes on painting
-// (a file that makes the reader loop takes seconds); the user's input waits.
-template <typename Read>
-auto whileReading(Read read) -> decltype(read())
-{
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    auto result = std::async(std::launch::async, std::move(read));
-    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
-    QApplication::restoreOverrideCursor();
-    return result.get();
-}
-
 } // namespace
 
 setData::setData(SettingsStore &store, QWidget *parent)
@@ -540,6 +527,19 @@ void setData::resizeEvent(QResizeEvent *e)
     layoutWindow();
 }
 
+template <typename Read>
+auto setData::whileReading(Read read) -> decltype(read())
+{
+    ++m_reading;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    auto result = std::async(std::launch::async, std::move(read));
+    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    QApplication::restoreOverrideCursor();
+    --m_reading;
+    return result.get();
+}
+
 void setData::load_settings()
 {
     if (m_loaded)
@@ -579,6 +579,10 @@ bool setData::closeRequest()
     // list must never be written over it.
     if (m_saved || !m_loaded)
         return true;
+    // Not in the middle of reading a database (the window manager's close
+    // is no user input, and comes through while the window paints).
+    if (m_reading > 0)
+        return false;
     if (!m_list.closeRequested())
         return false;
     QString error;

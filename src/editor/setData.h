@@ -49,6 +49,8 @@ public:
     void done(int result) override;
     // Reads the catalogue into the window; runs once the window is shown.
     void load_settings();
+    // Still loading, or reading a database: the user's input waits.
+    bool busy() const { return !m_loaded || m_reading > 0; }
 
 protected:
     void resizeEvent(QResizeEvent *e) override;
@@ -78,6 +80,10 @@ private:
     // one chosen for both fields.
     void check_data(int id, const QString &table);
     bool listFields(int id, const QString &table);
+    // Runs a read of the database on a worker while the window goes on
+    // painting (a file that makes the reader loop takes seconds).
+    template <typename Read>
+    auto whileReading(Read read) -> decltype(read());
     void critical(const QString &text);
     // Both editors' enabled state for the table and field boxes.
     void enableChoices(bool on);
@@ -99,6 +105,7 @@ private:
     int m_currentRow = -1; // no row yet: row 0
     int m_shownGeneration = -1;
     bool m_loaded = false, m_closing = false, m_saved = false;
+    int m_reading = 0;
 };
 
 } // namespace tarnvik
