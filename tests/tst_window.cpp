@@ -57,7 +57,7 @@ class TestWindow : public QObject
     void textHasTheKeys()
     {
         QTRY_COMPARE(QGuiApplication::focusWindow(), m_w->windowHandle());
-        QCOMPARE(QApplication::focusWidget(), text1());
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
     }
     void key(Qt::Key k, Qt::KeyboardModifiers mods = {})
     {

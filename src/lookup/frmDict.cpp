@@ -539,6 +539,10 @@ void frmDict::mnuData_Click()
     }
     Text1_Change();
     activateWindow();
+    // The window manager may hand the focus back while the editor still
+    // blocks this window; Qt then never makes it the active one.
+    if (QGuiApplication::focusWindow() == windowHandle() && QApplication::activeWindow() != this)
+        QApplication::setActiveWindow(this);
     Text1->setFocus();
 }
 
