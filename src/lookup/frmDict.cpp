@@ -194,11 +194,8 @@ void frmDict::Form_Load()
     setFace(dropDown()->grid(0), m_fontName);
     setFace(dropDown()->grid(1), m_fontName);
     setGrid();
-    if (!m_sources.isEmpty()) {
-        const VisibleSource &src = m_sources[m_active];
-        setCharset(src.CharsetIn, src.CharsetOut);
+    if (!m_sources.isEmpty())
         prepareActive();
-    }
     Text1_Change();
     // Typing straight after the start goes into the text box.
     Text1->setFocus();
@@ -210,6 +207,7 @@ void frmDict::prepareActive()
     // on its way. A source that cannot be used is told now, while the user is
     // not typing (or once its reading has ended).
     const VisibleSource &src = m_sources[m_active];
+    setCharset(src.CharsetIn, src.CharsetOut);
     Data1.setOutputField(src.Out);
     Data1.prepare(src.Name, src.In, src.Out);
     m_bindPending = true;
@@ -227,7 +225,6 @@ void frmDict::mnuLang_Click(int index)
         Data1.setDatabaseName(m_sources[index].File);
     m_active = index;
     mnuLang[m_active]->setChecked(true);
-    setCharset(m_sources[m_active].CharsetIn, m_sources[m_active].CharsetOut);
     prepareActive();
     Text1_Change();
 }
@@ -502,14 +499,12 @@ void frmDict::choose(int row)
     closeList(true);
 }
 
-void frmDict::closeList(bool backToText)
+void frmDict::closeList(bool typeOn)
 {
     setReopenGuard();
     dropDown()->hide();
-    if (backToText) {
-        activateWindow();
-        Text1->setFocus();
-    }
+    if (typeOn)
+        backToText();
 }
 
 void frmDict::mnuData_Click()
@@ -533,14 +528,17 @@ void frmDict::mnuData_Click()
     if (onTop)
         SetTopMost(this, true);
     getAllMySettings();
-    if (!m_sources.isEmpty()) {
-        setCharset(m_sources[m_active].CharsetIn, m_sources[m_active].CharsetOut);
+    if (!m_sources.isEmpty())
         prepareActive();
-    }
     Text1_Change();
+    backToText();
+}
+
+void frmDict::backToText()
+{
     activateWindow();
-    // The window manager may hand the focus back while the editor still
-    // blocks this window; Qt then never makes it the active one.
+    // The window manager may hand the focus back while a modal window still
+    // blocks this one; Qt then never makes it the active one.
     if (QGuiApplication::focusWindow() == windowHandle() && QApplication::activeWindow() != this)
         QApplication::setActiveWindow(this);
     Text1->setFocus();

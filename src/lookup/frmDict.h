@@ -81,10 +81,13 @@ private:
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
-    // Hides the list; with 'backToText' typing goes on in the text box.
-    void closeList(bool backToText);
+    // Hides the list; with 'typeOn' typing goes on in the text box.
+    void closeList(bool typeOn);
+    // The window active and the keys in the text box.
+    void backToText();
     void setReopenGuard();
-    // Starts reading the active source in the background.
+    // Applies the active source's character sets and starts reading it in
+    // the background.
     void prepareActive();
     void popUp(QMenu *menu, QPoint windowPos);
     void mnuAbout_Click();
