@@ -1,6 +1,7 @@
 // Tarnvik: a personal dictionary look-up strip for the desktop.
 #include "catalogue/SettingsStore.h"
 #include "lookup/frmDict.h"
+#include "platform/Desktop.h"
 #include "platform/Session.h"
 
 #include <QApplication>
@@ -10,6 +11,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
+    tarnvik::installCzechQtTexts(&app);
+    tarnvik::addTahoma();
     tarnvik::SettingsStore store;
     // Before the window exists: a signal during the start is handled once the
     // event loop runs, not by ending the program unsaved.

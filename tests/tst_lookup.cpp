@@ -68,12 +68,12 @@ class TestLookup : public QObject
         return out;
     }
 
-    void startOn(const QString &file, bool active = true)
+    void startOn(const QString &file, bool active = true, const QString &font = QStringLiteral("Tahoma"))
     {
         m_w.reset();
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\nFont=%2\n[Tables]\ncount=1\nTable1Title=Slova\n"
                                                  "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
-                                      .arg(file));
+                                      .arg(file, font));
         m_store = std::make_unique<SettingsStore>(ini());
         m_w = std::make_unique<frmDict>(*m_store);
         m_w->show();
@@ -444,6 +444,32 @@ private slots:
         QVERIFY(m_w->close());
         after.reload();
         QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
+    }
+
+    // The menus, the list and the window's message boxes show the strip's
+    // face (at their own size), also when the stored face is not installed.
+    void oneTypeface()
+    {
+        for (const QString &face : {QStringLiteral("DejaVu Serif"), QStringLiteral("Není takové písmo")}) {
+            startOn(m_db, true, face);
+            const QString strip = QFontInfo(text1()->font()).family();
+            if (face == QStringLiteral("DejaVu Serif"))
+                QCOMPARE(strip, face);
+            for (QWidget *w : {static_cast<QWidget *>(m_w->windowMenu()), static_cast<QWidget *>(m_w->sourceMenu()),
+                               static_cast<QWidget *>(m_w->copyMenu()), static_cast<QWidget *>(m_w->dropDown()->grid(1))})
+                QCOMPARE(QFontInfo(w->font()).family(), strip);
+            QCOMPARE(m_w->windowMenu()->font().pointSizeF(), QApplication::font(m_w->windowMenu()).pointSizeF());
+
+            QString boxFace;
+            testutil::polling([&] { m_w->windowMenu()->actions().at(7)->trigger(); }, // "O aplikaci..."
+                              [&] {
+                                  if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                                      boxFace = QFontInfo(box->font()).family();
+                                      box->accept();
+                                  }
+                              }, 50);
+            QCOMPARE(boxFace, strip);
+        }
     }
 };
 

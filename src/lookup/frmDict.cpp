@@ -4,6 +4,7 @@
 #include "Layout.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
+#include "platform/Desktop.h"
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
 #include "db/query/Like.h"
@@ -21,14 +22,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QSvgRenderer>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
-
-#ifndef TARNVIK_HOME_PAGE
-#define TARNVIK_HOME_PAGE ""
-#endif
 
 // The picture lives in a static library, whose resources load only on request.
 static void initResources()
@@ -51,6 +49,15 @@ void setBackColor(QWidget *w, unsigned bgr)
     w->setPalette(pal);
 }
 
+// Menus and message boxes keep their own size but take the strip's face, so
+// the window never mixes two typefaces.
+void setFamily(QWidget *w, const QString &face)
+{
+    QFont f = w->font();
+    f.setFamily(face);
+    w->setFont(f);
+}
+
 void setFace(QWidget *w, const QString &face)
 {
     QFont f = w->font();
@@ -64,7 +71,6 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     : QWidget(parent), m_store(store)
 {
     initResources();
-    m_background.load(QStringLiteral(":/tarnvik/background.png"));
     setObjectName(QStringLiteral("frmDict"));
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -193,6 +199,8 @@ void frmDict::Form_Load()
     setFace(gridd[1], m_fontName);
     setFace(dropDown()->grid(0), m_fontName);
     setFace(dropDown()->grid(1), m_fontName);
+    for (QMenu *menu : {mnuX, mnuActLang, mnuY})
+        setFamily(menu, m_fontName);
     setGrid();
     if (!m_sources.isEmpty())
         prepareActive();
@@ -555,13 +563,14 @@ void frmDict::mnuAbout_Click()
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("O aplikaci"),
                     QStringLiteral("Tarnvik v1.0\n\nCopyright © 2026 tým Tarnvik"), QMessageBox::Ok, this);
+    setFamily(&box, m_fontName);
     box.exec();
 }
 
 void frmDict::mnuHomePage_Click()
 {
     // A failure shows nothing, as with a browser that is not there.
-    QDesktopServices::openUrl(QUrl(QStringLiteral(TARNVIK_HOME_PAGE)));
+    QDesktopServices::openUrl(homePage(QStringLiteral(TARNVIK_HOME_PAGE), QCoreApplication::applicationDirPath()));
 }
 
 void frmDict::Form_Unload()
@@ -664,6 +673,7 @@ void frmDict::mnuTopMost_Click()
 void frmDict::message(QMessageBox::Icon icon, const QString &text)
 {
     QMessageBox box(icon, kTitle, text, QMessageBox::Ok, this);
+    setFamily(&box, m_fontName);
     box.exec();
 }
 
@@ -681,9 +691,18 @@ void frmDict::showEvent(QShowEvent *e)
 
 void frmDict::paintEvent(QPaintEvent *)
 {
+    // Drawn from the vector picture at the screen's own pixel density, so it
+    // stays sharp at 2x; kept until the size or the density changes.
+    const qreal dpr = devicePixelRatioF();
+    if (m_background.size() != size() * dpr || m_background.devicePixelRatio() != dpr) {
+        QSvgRenderer picture(QStringLiteral(":/tarnvik/background.svg"));
+        m_background = QPixmap(size() * dpr);
+        m_background.setDevicePixelRatio(dpr);
+        QPainter paint(&m_background);
+        picture.render(&paint, QRectF(QPointF(0, 0), QSizeF(size())));
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawPixmap(rect(), m_background);
+    p.drawPixmap(0, 0, m_background);
 }
 
 } // namespace tarnvik

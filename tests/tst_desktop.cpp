@@ -1,0 +1,102 @@
+// What the program takes from the desktop: Qt's own texts in Czech, and the
+// README the home-page command opens when no web address is configured.
+#include "platform/Desktop.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Buttons, the file dialog and the context menus, which the program does
+    // not word itself.
+    void qtSpeaksCzech()
+    {
+        QVERIFY2(installCzechQtTexts(qApp), "Qt's Czech translations (qt6-translations-l10n) are not installed");
+
+        QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("?"),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ano"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Ne"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Zrušit"));
+
+        QFileDialog dialog(nullptr, QStringLiteral("Otevřít"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        auto *buttons = dialog.findChild<QDialogButtonBox *>();
+        QVERIFY(buttons);
+        QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Zrušit"));
+        QCOMPARE(buttons->button(QDialogButtonBox::Open)->text(), QStringLiteral("&Otevřít"));
+
+        QLineEdit edit;
+        std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        QStringList captions;
+        for (QAction *a : menu->actions())
+            captions << a->text().section(u'\t', 0, 0);
+        QVERIFY2(captions.contains(QStringLiteral("&Kopírovat")), qPrintable(captions.join(u'|')));
+        QVERIFY2(captions.contains(QStringLiteral("Vybrat vše")), qPrintable(captions.join(u'|')));
+    }
+
+    // The editor's labels are measured for Tahoma; its bold face is used too.
+    void tahoma()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) && !QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+            QSKIP("neither Tahoma nor fonts-wine is installed");
+        QVERIFY(addTahoma());
+        QFont bold(QStringLiteral("Tahoma"), 9);
+        bold.setBold(true);
+        QCOMPARE(QFontInfo(bold).family(), QStringLiteral("Tahoma"));
+        QVERIFY(QFontInfo(bold).bold());
+        // Bold must read as bold: clearly more ink than the regular face.
+        auto ink = [](const QFont &font) {
+            QImage image(200, 30, QImage::Format_Grayscale8);
+            image.fill(Qt::white);
+            QPainter p(&image);
+            p.setFont(font);
+            p.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Popisek v nabídce"));
+            p.end();
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    sum += 255 - image.pixelColor(x, y).value();
+            return sum;
+        };
+        QVERIFY(ink(bold) > ink(QFont(QStringLiteral("Tahoma"), 9)) * 5 / 4);
+    }
+
+    void homePage()
+    {
+        QCOMPARE(tarnvik::homePage(QStringLiteral("https://example.org/"), QStringLiteral(TARNVIK_BIN_DIR)),
+                 QUrl(QStringLiteral("https://example.org/")));
+
+        // Run from the build folder: the source tree's README, whatever is installed.
+        const QString fromBuild = tarnvik::homePage({}, QStringLiteral(TARNVIK_BIN_DIR)).toLocalFile();
+        QCOMPARE(QFileInfo(fromBuild).fileName(), QStringLiteral("README.md"));
+        QVERIFY(QFileInfo::exists(fromBuild));
+        QVERIFY(QFileInfo::exists(QFileInfo(fromBuild).dir().filePath(QStringLiteral("src/main.cpp"))));
+
+        // Installed under any prefix: the README beside the program's own files.
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/t/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/t/share/doc/tarnvik")));
+        const QString installed = root.filePath(QStringLiteral("opt/t/share/doc/tarnvik/README.md"));
+        QFile readme(installed);
+        QVERIFY(readme.open(QIODevice::WriteOnly));
+        readme.close();
+        QCOMPARE(tarnvik::homePage({}, root.filePath(QStringLiteral("opt/t/bin"))), QUrl::fromLocalFile(installed));
+    }
+};
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
