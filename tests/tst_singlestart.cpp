@@ -43,9 +43,9 @@ QList<WId> windowIds(const QString &xpropOut)
     const qsizetype at = xpropOut.indexOf(u'#');
     if (at < 0)
         return ids;
-    for (const QString &part : xpropOut.mid(at + 1).split(u',', Qt::SkipEmptyParts)) {
+    for (const QString &piece : xpropOut.mid(at + 1).split(u',', Qt::SkipEmptyParts)) {
         bool ok = false;
-        const WId id = part.trimmed().toULongLong(&ok, 0);
+        const WId id = piece.trimmed().toULongLong(&ok, 0);
         if (ok && id)
             ids << id;
     }

@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -97,11 +96,11 @@ QByteArray ActivationHint::toLine() const
 
 bool ActivationHint::fromLine(QByteArrayView line, ActivationHint *hint)
 {
-    const QList<QByteArray> parts = line.toByteArray().split(' ');
-    if (parts.size() != 3 || parts[0] != kVerb || !isToken(parts[1]) || !isToken(parts[2]))
+    const QList<QByteArray> fields = line.toByteArray().split(' ');
+    if (fields.size() != 3 || fields[0] != kVerb || !isToken(fields[1]) || !isToken(fields[2]))
         return false;
-    hint->startupId = parts[1] == "-" ? QByteArray() : parts[1];
-    hint->activationToken = parts[2] == "-" ? QByteArray() : parts[2];
+    hint->startupId = fields[1] == "-" ? QByteArray() : fields[1];
+    hint->activationToken = fields[2] == "-" ? QByteArray() : fields[2];
     return true;
 }
 
@@ -143,7 +142,7 @@ QString SingleInstance::defaultFolder()
 
 QString SingleInstance::keyFor(const QString &path)
 {
-    // The deepest part that exists is resolved (links, "..", other spellings);
+    // What exists of the path is resolved (links, "..", other spellings);
     // what is not made yet stays as written. A linked file counts as its
     // target, which is what the settings store writes.
     QString at = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
