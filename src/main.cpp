@@ -3,28 +3,72 @@
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
 #include "platform/Session.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
+    using tarnvik::SingleInstance;
+    // Read before the display is opened, which takes the startup id away.
+    const tarnvik::ActivationHint hint = tarnvik::ActivationHint::fromEnvironment();
+    const QString settings = tarnvik::SettingsStore::defaultPath();
+    // Settled before anything else: a later start opens no display and
+    // neither reads nor writes the settings.
+    SingleInstance instance(SingleInstance::keyFor(settings));
+    SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::Running) {
+        switch (instance.ask(hint, std::chrono::seconds(5))) {
+        case SingleInstance::Outcome::Answered:
+            return 0;
+        case SingleInstance::Outcome::Claimed:
+            claim = SingleInstance::Claim::First;
+            break;
+        case SingleInstance::Outcome::NoAnswer:
+            std::fprintf(stderr, "%s\n",
+                         QStringLiteral("Tarnvik už běží (nastavení „%1“), ale neodpovídá.")
+                             .arg(QDir::toNativeSeparators(settings))
+                             .toLocal8Bit()
+                             .constData());
+            return 1;
+        }
+    }
+    if (claim != SingleInstance::Claim::First) {
+        std::fprintf(stderr, "%s\n",
+                     QStringLiteral("Tarnvik nelze spustit: %1").arg(instance.error()).toLocal8Bit().constData());
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
     tarnvik::installCzechQtTexts(&app);
     tarnvik::addTahoma();
-    tarnvik::SettingsStore store;
+    // Without the socket later starts cannot reach this one, but they still
+    // find the lock and start no second window.
+    if (!instance.listen())
+        qWarning("%s", qPrintable(instance.error()));
+    tarnvik::SettingsStore store(settings);
     // Before the window exists: a signal during the start is handled once the
-    // event loop runs, not by ending the program unsaved.
-    tarnvik::frmDict *unload = nullptr;
-    tarnvik::onSessionEnd(&app, [&unload] {
-        if (unload)
-            unload->Form_Unload();
+    // event loop runs, not by ending the program unsaved; a later start's
+    // request finds the window coming up active anyway.
+    tarnvik::frmDict *window = nullptr;
+    tarnvik::onSessionEnd(&app, [&window] {
+        if (window)
+            window->Form_Unload();
         else
             QCoreApplication::quit();
     });
-    tarnvik::frmDict window(store);
-    unload = &window;
-    window.show();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app,
+                     [&window](const tarnvik::ActivationHint &request) {
+                         if (window)
+                             window->bringToFront(request);
+                     });
+    tarnvik::frmDict strip(store);
+    window = &strip;
+    strip.show();
     return app.exec();
 }

@@ -552,6 +552,25 @@ void frmDict::backToText()
     Text1->setFocus();
 }
 
+void frmDict::bringToFront(const ActivationHint &hint)
+{
+    // Where the compositor asks for proof that the user wants the window,
+    // the launcher's token gives it; Qt uses it on the next activation.
+    if (!hint.activationToken.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
+    if (isMinimized() || !isVisible())
+        showNormal();
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        if (modal->isMinimized())
+            modal->showNormal();
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
+    raise();
+    backToText();
+}
+
 void frmDict::mnuCopy_Click(int index)
 {
     const QString in = gridd[0]->cellText(), out = gridd[1]->cellText();

@@ -4,6 +4,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
+#include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -43,6 +44,9 @@ public:
     void expandCombo();
     // Saves the settings, unloads the drop-down and ends the program.
     void Form_Unload();
+    // A later start asked for the program: the window comes forward with the
+    // keys in the text box, or an open modal window does with its own.
+    void bringToFront(const ActivationHint &hint = {});
 
     QString fontName() const { return m_fontName; }
     const QVector<VisibleSource> &sources() const { return m_sources; }

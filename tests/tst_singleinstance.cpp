@@ -1,0 +1,324 @@
+// One running copy per settings file, without a window: a later start on the
+// same file reaches the first, another file is another instance, what a
+// crashed run left is taken over at once, and no client can stop the owner
+// from answering.
+#include "platform/SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <future>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace tarnvik;
+using namespace std::chrono_literals;
+using Outcome = SingleInstance::Outcome;
+using Claim = SingleInstance::Claim;
+
+namespace {
+
+// Run as a child: owns 'key' in 'folder', answers, and says so on stdout.
+int holdKey(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    SingleInstance owner(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (owner.claim() != Claim::First || !owner.listen())
+        return 2;
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    return app.exec();
+}
+
+// Asks from another thread while this one serves: the ask blocks.
+std::future<Outcome> askAsync(SingleInstance &asker, const ActivationHint &hint, std::chrono::milliseconds patience)
+{
+    return std::async(std::launch::async, [&asker, hint, patience] { return asker.ask(hint, patience); });
+}
+
+Outcome awaited(std::future<Outcome> &f)
+{
+    // Events run meanwhile, so an owner in this thread answers.
+    // Every ask here has a patience well below the wait, so get() never hangs.
+    if (!QTest::qWaitFor([&] { return f.wait_for(0s) == std::future_status::ready; }, 20000))
+        qWarning("the ask outlived its patience");
+    return f.get();
+}
+
+// A socket file as a crashed owner leaves it: bound, never removed.
+void leaveSocketFile(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    ::close(fd);
+    QVERIFY(QFileInfo::exists(path));
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString folder() const { return m_dir.path(); }
+
+private slots:
+    void keys()
+    {
+        const QString base = m_dir.filePath(QStringLiteral("keys"));
+        QVERIFY(QDir().mkpath(base + QStringLiteral("/real/sub")));
+        QVERIFY(QFile::link(base + QStringLiteral("/real"), base + QStringLiteral("/link")));
+        const QString ini = base + QStringLiteral("/real/TVK.ini");
+        const QString key = SingleInstance::keyFor(ini);
+        // Before the file exists and after, by any spelling.
+        QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/real/sub/../TVK.ini")), key);
+        QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/TVK.ini")), key);
+        QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/./TVK.ini")), key);
+        QFile made(ini);
+        QVERIFY(made.open(QIODevice::WriteOnly));
+        made.close();
+        QCOMPARE(SingleInstance::keyFor(ini), key);
+        QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/TVK.ini")), key);
+        // A folder not made yet under a link.
+        QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/new/TVK.ini")),
+                 SingleInstance::keyFor(base + QStringLiteral("/real/new/TVK.ini")));
+        QVERIFY(SingleInstance::keyFor(base + QStringLiteral("/real/sub/TVK.ini")) != key);
+        // A relative path is taken from the working folder.
+        QVERIFY(QFileInfo(SingleInstance::keyFor(QStringLiteral("TVK.ini"))).isAbsolute());
+    }
+
+    void secondStartReachesTheFirst()
+    {
+        SingleInstance first(QStringLiteral("/home/a/.config/TVK/TVK.ini"), folder());
+        QCOMPARE(first.claim(), Claim::First);
+        QVERIFY2(first.listen(), qPrintable(first.error()));
+        QList<ActivationHint> got;
+        connect(&first, &SingleInstance::activationRequested, this,
+                [&](const ActivationHint &hint) { got << hint; });
+
+        SingleInstance second(QStringLiteral("/home/a/.config/TVK/TVK.ini"), folder());
+        QCOMPARE(second.claim(), Claim::Running);
+        QVERIFY(!second.owns());
+        auto asked = askAsync(second, {"launcher-42_TIME1234", "tok.en-1"}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].startupId, QByteArray("launcher-42_TIME1234"));
+        QCOMPARE(got[0].activationToken, QByteArray("tok.en-1"));
+
+        // Hints that cannot travel are left out; the request still counts.
+        asked = askAsync(second, {"with space", QByteArray(300, 'x')}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got.size(), 2);
+        QVERIFY(got[1].startupId.isEmpty());
+        QVERIFY(got[1].activationToken.isEmpty());
+        asked = askAsync(second, {}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got.size(), 3);
+
+        // Another settings file is another instance, with its own socket.
+        SingleInstance other(QStringLiteral("/home/b/.config/TVK/TVK.ini"), folder());
+        QCOMPARE(other.claim(), Claim::First);
+        QVERIFY(other.listen());
+        QVERIFY(other.socketPath() != first.socketPath());
+        QVERIFY(other.lockPath() != first.lockPath());
+        int otherGot = 0;
+        connect(&other, &SingleInstance::activationRequested, this, [&] { ++otherGot; });
+        SingleInstance third(QStringLiteral("/home/b/.config/TVK/TVK.ini"), folder());
+        asked = askAsync(third, {}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(otherGot, 1);
+        QCOMPARE(got.size(), 3);
+    }
+
+    void anOwnerThatEndsHandsOver()
+    {
+        const QString key = QStringLiteral("/ends/TVK.ini");
+        auto later = std::make_unique<SingleInstance>(key, folder());
+        std::future<Outcome> asked;
+        {
+            // Between its lock and its socket, then gone.
+            SingleInstance first(key, folder());
+            QCOMPARE(first.claim(), Claim::First);
+            asked = askAsync(*later, {}, 10s);
+            QTest::qWait(300);
+            QVERIFY(asked.wait_for(0s) != std::future_status::ready);
+        }
+        QCOMPARE(awaited(asked), Outcome::Claimed);
+        QVERIFY(later->owns());
+        QVERIFY(later->listen());
+        // Nothing is left behind by an owner that ends.
+        const QString socket = later->socketPath(), lock = later->lockPath();
+        QVERIFY(QFileInfo::exists(socket));
+        later.reset();
+        QVERIFY(!QFileInfo::exists(socket));
+        QVERIFY(!QFileInfo::exists(lock));
+    }
+
+    void silenceIsNoAnswer()
+    {
+        const QString key = QStringLiteral("/silent/TVK.ini");
+        SingleInstance first(key, folder());
+        QCOMPARE(first.claim(), Claim::First);
+        SingleInstance second(key, folder());
+        // Never listening.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(second.ask({}, 400ms), Outcome::NoAnswer);
+        QVERIFY(clock.elapsed() >= 400);
+        QVERIFY(clock.elapsed() < 3000);
+        // Listening, but its event loop does not run: the connection is taken
+        // by the system and nobody answers.
+        QVERIFY(first.listen());
+        clock.restart();
+        QCOMPARE(second.ask({}, 400ms), Outcome::NoAnswer);
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY(!second.owns());
+    }
+
+    void aDeadOwnerIsTakenOverAtOnce()
+    {
+        const QString key = QStringLiteral("/crashed/TVK.ini");
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), key, folder()});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readAllStandardOutput(), QByteArray("ready\n"));
+
+        SingleInstance later(key, folder());
+        QCOMPARE(later.claim(), Claim::Running);
+        QCOMPARE(later.ask({}, 5s), Outcome::Answered);
+        // Held for long: its age never makes it stale while its owner lives.
+        QFile lock(later.lockPath());
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        lock.close();
+        QCOMPARE(later.claim(), Claim::Running);
+
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        QVERIFY(QFileInfo::exists(later.lockPath()));
+        QVERIFY(QFileInfo::exists(later.socketPath()));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(later.claim(), Claim::First);
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY2(later.listen(), qPrintable(later.error()));
+        int got = 0;
+        connect(&later, &SingleInstance::activationRequested, this, [&] { ++got; });
+        SingleInstance next(key, folder());
+        auto asked = askAsync(next, {}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got, 1);
+    }
+
+    void aLockWrittenByHandWithADeadPid()
+    {
+        const QString key = QStringLiteral("/by-hand/TVK.ini");
+        SingleInstance owner(key, folder());
+        // A PID that was a process and is not any more.
+        const pid_t deadPid = ::fork();
+        if (deadPid == 0)
+            ::_exit(0);
+        QVERIFY(deadPid > 0);
+        QCOMPARE(::waitpid(deadPid, nullptr, 0), deadPid);
+        QVERIFY(::kill(pid_t(deadPid), 0) != 0);
+        QFile lock(owner.lockPath());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(deadPid) + "\ntarnvik\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        lock.close();
+        leaveSocketFile(owner.socketPath());
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(owner.claim(), Claim::First);
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY2(owner.listen(), qPrintable(owner.error()));
+        int got = 0;
+        connect(&owner, &SingleInstance::activationRequested, this, [&] { ++got; });
+        SingleInstance later(key, folder());
+        QCOMPARE(later.claim(), Claim::Running);
+        auto asked = askAsync(later, {}, 5s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got, 1);
+    }
+
+    void clientsCannotDisturbTheOwner()
+    {
+        const QString key = QStringLiteral("/garbage/TVK.ini");
+        SingleInstance owner(key, folder());
+        QCOMPARE(owner.claim(), Claim::First);
+        QVERIFY(owner.listen());
+        int got = 0;
+        connect(&owner, &SingleInstance::activationRequested, this, [&] { ++got; });
+
+        auto connected = [&] {
+            auto *s = new QLocalSocket(this);
+            s->connectToServer(owner.socketPath());
+            return s;
+        };
+        QLocalSocket *silent = connected();
+        QLocalSocket *hangsUp = connected();
+        QLocalSocket *badLine = connected();
+        QLocalSocket *binary = connected();
+        QLocalSocket *endless = connected();
+        QLocalSocket *twoRequests = connected();
+        QTRY_VERIFY(endless->state() == QLocalSocket::ConnectedState);
+        hangsUp->abort();
+        badLine->write("hello\n");
+        binary->write(QByteArray("activate \0\x01 -\n", 15));
+        twoRequests->write("activate - - extra\nactivate - -\n");
+        // More than a line, never a newline.
+        for (int i = 0; i < 64 && endless->state() == QLocalSocket::ConnectedState; ++i) {
+            endless->write(QByteArray(4096, 'a'));
+            QTest::qWait(5);
+        }
+        for (QLocalSocket *s : {badLine, binary, endless, twoRequests})
+            QTRY_COMPARE(s->state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(got, 0);
+
+        // A real request is answered meanwhile, and more after it.
+        SingleInstance later(key, folder());
+        for (int i = 1; i <= 3; ++i) {
+            auto asked = askAsync(later, {}, 5s);
+            QCOMPARE(awaited(asked), Outcome::Answered);
+            QCOMPARE(got, i);
+        }
+        // The silent one is let go in the end.
+        QTRY_COMPARE_WITH_TIMEOUT(silent->state(), QLocalSocket::UnconnectedState, 10000);
+
+        // A crowd of silent ones only delays a request.
+        QList<QLocalSocket *> crowd;
+        for (int i = 0; i < 30; ++i)
+            crowd << connected();
+        QTest::qWait(100);
+        auto asked = askAsync(later, {}, 10s);
+        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(got, 4);
+        qDeleteAll(crowd);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--hold") == 0)
+        return holdKey(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestSingleInstance test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_singleinstance.moc"

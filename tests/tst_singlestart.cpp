@@ -1,0 +1,343 @@
+// Starting the program while it runs, as a user does it, on a desktop with a
+// window manager: the running window comes forward with the keys in its text
+// box (or its open modal window does), the later start ends at once, and
+// another settings file is another program.
+#include "catalogue/SettingsStore.h"
+#include "editor/setData.h"
+#include "lookup/frmDict.h"
+#include "platform/SingleInstance.h"
+#include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace tarnvik;
+
+namespace {
+
+const QString kProgram = QStringLiteral(TARNVIK_BIN_DIR "/tarnvik");
+
+QString run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(10000))
+        return QString();
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+// The window ids after the '#' of xprop's answer.
+QList<WId> windowIds(const QString &xpropOut)
+{
+    QList<WId> ids;
+    const qsizetype at = xpropOut.indexOf(u'#');
+    if (at < 0)
+        return ids;
+    for (const QString &piece : xpropOut.mid(at + 1).split(u',', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const WId id = piece.trimmed().toULongLong(&ok, 0);
+        if (ok && id)
+            ids << id;
+    }
+    return ids;
+}
+
+// The windows the window manager manages, and the one it made active.
+QList<WId> clientWindows()
+{
+    return windowIds(run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")}));
+}
+
+WId activeWindow()
+{
+    const QList<WId> ids = windowIds(run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")}));
+    return ids.isEmpty() ? 0 : ids[0];
+}
+
+QString xProperty(WId w, const QString &name)
+{
+    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w), name});
+    const qsizetype at = out.indexOf(u'=');
+    return at < 0 ? out.trimmed() : out.mid(at + 1).trimmed();
+}
+
+QList<WId> windowsOf(qint64 pid)
+{
+    QList<WId> mine;
+    for (WId w : clientWindows())
+        if (xProperty(w, QStringLiteral("_NET_WM_PID")) == QString::number(pid))
+            mine << w;
+    return mine;
+}
+
+bool iconic(WId w)
+{
+    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w), QStringLiteral("WM_STATE")})
+        .contains(QLatin1String("Iconic"));
+}
+
+void xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    QVERIFY(p.waitForFinished(10000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+}
+
+// The box beside the text is light red while the text matches nothing (also
+// while it is empty): seen from outside, the look-up answering typed keys.
+int lightRedPixels(WId w)
+{
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(w).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            // The style paints the box a shade lighter than its colour.
+            n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
+        }
+    return n;
+}
+
+} // namespace
+
+class TestSingleStart : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_db;
+    QProcess m_xmessage;
+    WId m_other = 0;
+
+    struct Home
+    {
+        QString ini, runtime;
+        QProcessEnvironment env;
+    };
+
+    // A settings file of its own with one source; the runtime folder may be shared.
+    Home home(const QString &name, const QString &runtime = QString())
+    {
+        Home h;
+        const QString root = m_dir.filePath(name);
+        h.ini = root + QStringLiteral("/config/TVK/TVK.ini");
+        h.runtime = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;
+        QDir().mkpath(h.runtime);
+        ::chmod(QFile::encodeName(h.runtime).constData(), 0700);
+        testutil::writeIni(h.ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
+                                                 "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
+                                      .arg(m_db));
+        h.env = QProcessEnvironment::systemEnvironment();
+        h.env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+        h.env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+        h.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), h.runtime);
+        h.env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+        return h;
+    }
+
+    void otherWindowTakesTheFocus()
+    {
+        xdotool({QStringLiteral("windowactivate"), QString::number(m_other)});
+        QTRY_COMPARE(activeWindow(), m_other);
+    }
+
+    // A later start on 'h': it must end at once with success. Events run
+    // meanwhile, so a window of this process can answer it.
+    void startAgain(const Home &h)
+    {
+        QProcess again;
+        again.setProcessEnvironment(h.env);
+        QElapsedTimer clock;
+        clock.start();
+        again.start(kProgram, {});
+        QVERIFY(again.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(again.state() == QProcess::NotRunning, 15000);
+        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(again.exitCode() == 0, again.readAllStandardError().constData());
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void endProgram(QProcess &program)
+    {
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("xdotool is not installed");
+        QStandardPaths::setTestModeEnabled(true);
+        m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        testutil::writeTsv(tsv, {"slovo", "vyznam"},
+                           {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
+        const auto r = testutil::runMkdb({m_db, tsv});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        // Another program's window, to take the focus away.
+        m_xmessage.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("300x100+500+500"),
+                                                      QStringLiteral("Jiné okno")});
+        QVERIFY(m_xmessage.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT((m_other = [] {
+                                     for (WId w : clientWindows())
+                                         if (xProperty(w, QStringLiteral("WM_CLASS")).contains(QLatin1String("xmessage")))
+                                             return w;
+                                     return WId(0);
+                                 }()) != 0,
+                                 10000);
+    }
+
+    void cleanupTestCase()
+    {
+        m_xmessage.kill();
+        m_xmessage.waitForFinished();
+    }
+
+    void theRunningProgramComesForward()
+    {
+        const Home h = home(QStringLiteral("a"));
+        QProcess first;
+        first.setProcessEnvironment(h.env);
+        first.start(kProgram, {});
+        QVERIFY(first.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
+        const WId strip = windowsOf(first.processId()).at(0);
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), strip, 10000);
+        QTRY_VERIFY(lightRedPixels(strip) > 200);
+
+        // Behind another program's window.
+        otherWindowTakesTheFocus();
+        startAgain(h);
+        QTRY_COMPARE(activeWindow(), strip);
+        QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
+        QCOMPARE(clientWindows().size(), 2);
+        // The keys reach the text box: the look-up finds "dva".
+        xdotool({QStringLiteral("type"), QStringLiteral("dv")});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, 10000);
+
+        // Minimised.
+        xdotool({QStringLiteral("windowminimize"), QString::number(strip)});
+        QTRY_VERIFY(iconic(strip));
+        otherWindowTakesTheFocus();
+        startAgain(h);
+        QTRY_VERIFY(!iconic(strip));
+        QTRY_COMPARE(activeWindow(), strip);
+        xdotool({QStringLiteral("key"), QStringLiteral("BackSpace"), QStringLiteral("BackSpace")});
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, 10000);
+        QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
+        endProgram(first);
+    }
+
+    void anotherSettingsFileIsAnotherProgram()
+    {
+        const Home a = home(QStringLiteral("b1"));
+        const Home b = home(QStringLiteral("b2"), a.runtime);
+        QProcess first, second;
+        first.setProcessEnvironment(a.env);
+        second.setProcessEnvironment(b.env);
+        first.start(kProgram, {});
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
+        second.start(kProgram, {});
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(second.processId()).size(), 1, 30000);
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(second.state(), QProcess::Running);
+        QTRY_COMPARE(activeWindow(), windowsOf(second.processId()).at(0));
+        endProgram(second);
+        endProgram(first);
+    }
+
+    // The window in this process and a real later start: where the keys go.
+    void theKeysGoToTheTextBox()
+    {
+        const Home h = home(QStringLiteral("c"));
+        SettingsStore store(h.ini);
+        frmDict w(store);
+        auto *text1 = w.findChild<QLineEdit *>(QStringLiteral("Text1"));
+        SingleInstance instance(SingleInstance::keyFor(h.ini), h.runtime);
+        QCOMPARE(instance.claim(), SingleInstance::Claim::First);
+        QVERIFY(instance.listen());
+        connect(&instance, &SingleInstance::activationRequested, &w,
+                [&w](const ActivationHint &hint) { w.bringToFront(hint); });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Left elsewhere in the window (nothing typed: the list stays shut).
+        auto *combo1 = w.findChild<QWidget *>(QStringLiteral("Combo1"));
+        combo1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), combo1);
+
+        otherWindowTakesTheFocus();
+        QTRY_VERIFY(!w.isActiveWindow());
+        startAgain(h);
+        QTRY_COMPARE(activeWindow(), w.winId());
+        QTRY_COMPARE(QGuiApplication::focusWindow(), w.windowHandle());
+        QTRY_COMPARE(QApplication::focusWidget(), text1);
+        xdotool({QStringLiteral("type"), QStringLiteral("dv")});
+        QTRY_COMPARE(text1->text(), QStringLiteral("dv"));
+
+        // An open message box comes forward instead and keeps the keys.
+        bool boxChecked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            [&] {
+                // Its own activation first, or it would come after ours.
+                QTRY_COMPARE(activeWindow(), box->winId());
+                otherWindowTakesTheFocus();
+                startAgain(h);
+                QTRY_COMPARE(activeWindow(), box->winId());
+                QTRY_COMPARE(QGuiApplication::focusWindow(), box->windowHandle());
+                QVERIFY(box->isAncestorOf(QApplication::focusWidget()));
+                boxChecked = true;
+            }();
+            box->accept();
+        });
+        w.windowMenu()->actions().at(7)->trigger(); // "O aplikaci..."
+        QVERIFY(boxChecked);
+
+        // So does the editor; the keys go on into its field.
+        bool checked = false;
+        auto *poll = new QTimer(this);
+        poll->setInterval(20);
+        connect(poll, &QTimer::timeout, this, [&, poll] {
+            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
+            if (!editor || editor->busy())
+                return;
+            poll->stop();
+            // Checked in the editor's own event loop, which ends whatever they find.
+            [&] {
+                QTRY_COMPARE(activeWindow(), editor->winId());
+                QTRY_VERIFY(editor->isAncestorOf(QApplication::focusWidget()));
+                QWidget *had = QApplication::focusWidget();
+                otherWindowTakesTheFocus();
+                startAgain(h);
+                QTRY_COMPARE(activeWindow(), editor->winId());
+                QTRY_COMPARE(QGuiApplication::focusWindow(), editor->windowHandle());
+                QCOMPARE(QApplication::focusWidget(), had);
+                checked = true;
+            }();
+            editor->close();
+        });
+        poll->start();
+        w.windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        delete poll;
+        QVERIFY(checked);
+        // Back in the strip after the editor, as ever.
+        QTRY_COMPARE(QApplication::focusWidget(), text1);
+    }
+};
+
+QTEST_MAIN(TestSingleStart)
+#include "tst_singlestart.moc"
