@@ -9,7 +9,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
-    QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
+    QApplication::setDesktopFileName(QStringLiteral("cz.tarnvik.Tarnvik"));
     tarnvik::SettingsStore store;
     // Before the window exists: a signal during the start is handled once the
     // event loop runs, not by ending the program unsaved.

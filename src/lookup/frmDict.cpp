@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -561,7 +562,15 @@ void frmDict::mnuAbout_Click()
 void frmDict::mnuHomePage_Click()
 {
     // A failure shows nothing, as with a browser that is not there.
-    QDesktopServices::openUrl(QUrl(QStringLiteral(TARNVIK_HOME_PAGE)));
+    QUrl page(QStringLiteral(TARNVIK_HOME_PAGE));
+    if (page.isEmpty()) {
+        // The README of the tree the program runs from, as for the helper:
+        // a package need not use the prefix the program was built for.
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                               + QStringLiteral("/" TARNVIK_DOC_FROM_BIN "/README.md"));
+        page = QUrl::fromLocalFile(QFileInfo(beside).isFile() ? beside : QStringLiteral(TARNVIK_DOC_DIR "/README.md"));
+    }
+    QDesktopServices::openUrl(page);
 }
 
 void frmDict::Form_Unload()
