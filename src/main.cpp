@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -44,7 +45,11 @@ int main(int argc, char **argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
-    QApplication::setDesktopFileName(QStringLiteral("tarnvik"));
+    QApplication::setDesktopFileName(QStringLiteral("cz.tarnvik.Tarnvik"));
+    // The installed theme's icon where there is one; ours otherwise (a build
+    // run from its folder).
+    Q_INIT_RESOURCE(tarnvik);
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cz.tarnvik.Tarnvik"), QIcon(QStringLiteral(":/tarnvik/icon.svg"))));
     tarnvik::installCzechQtTexts(&app);
     tarnvik::addTahoma();
     // Without the socket later starts cannot reach this one, but they still

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -86,9 +87,15 @@ MdbFile::MdbFile(QString path, ReadLimits limits)
 
 QString MdbFile::helperPath()
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tarnvik-mdbread");
-    if (QFileInfo(beside).isExecutable())
-        return beside;
+    // The installed tree is looked at relative to the program before the
+    // prefix it was built for: a package may put it under another prefix,
+    // or it may be unpacked anywhere.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    for (const QString &dir : {appDir, appDir + QStringLiteral("/" TARNVIK_LIBEXEC_FROM_BIN)}) {
+        const QString candidate = QDir::cleanPath(dir + QStringLiteral("/tarnvik-mdbread"));
+        if (QFileInfo(candidate).isExecutable())
+            return candidate;
+    }
     return QStringLiteral(TARNVIK_LIBEXEC_DIR "/tarnvik-mdbread");
 }
 

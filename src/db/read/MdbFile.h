@@ -70,7 +70,9 @@ public:
     // database's code page (used for names).
     static QString storedText(QByteArrayView bytes, const FileFormat &format);
 
-    // Where the helper is: beside the running program, else where it is installed.
+    // Where the helper is: beside the running program, else in the libexec
+    // folder of the tree the program is installed in, else under the prefix
+    // it was built for.
     static QString helperPath();
 
     const QString &path() const { return m_path; }
