@@ -52,10 +52,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # dpkg-shlibdeps finds the libraries the programs link (Qt, ICU, libmdb3 from
-# the helper). Qt loads its SVG reader as a plugin, which no link shows: the
-# editor's toolbar icons need it.
+# the helper); the window links Qt's SVG library, whose package also holds the
+# SVG plugin the editor's toolbar icons load.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 # Qt's own dialog texts in Czech; the window's default fonts, Tahoma and
 # Arial, or fonts with the same metrics, so the strip's layout fits.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-liberation2 | fonts-liberation, fonts-wine")
