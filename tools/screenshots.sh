@@ -13,7 +13,8 @@ for tool in Xvfb openbox xdotool import convert; do
   command -v "$tool" >/dev/null || { echo "screenshots.sh: $tool is missing" >&2; exit 1; }
 done
 work=$(mktemp -d -t tarnvik.XXXX)
-trap 'kill $app $wm $server 2>/dev/null || true; rm -rf "$work"' EXIT
+# The program saves its settings as it ends: wait for that before removing them.
+trap '[ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null; kill $wm $server 2>/dev/null; rm -rf "$work"' EXIT
 app= wm=
 "$here/demo.sh" "$build" --prepare-only "$work/demo" >/dev/null
 
