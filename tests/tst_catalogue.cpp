@@ -85,6 +85,7 @@ private slots:
             QStringLiteral(" @lead"), QStringLiteral("\"@@\""), QStringLiteral(";"), QStringLiteral("="),
             QStringLiteral("end\\"), QString(QChar(0)) + QStringLiteral("0"), QStringLiteral("\r"),
             QStringLiteral("@trail "), QStringLiteral("@@ "), QStringLiteral("\x7f") + QStringLiteral("f"),
+            QChar(0xFEFF) + QStringLiteral("zero-width"), QChar(0xFEFF) + QStringLiteral("\n"),
         };
         QVector<DataSource> written;
         for (const QString &v : awkward) {
@@ -120,7 +121,7 @@ private slots:
         for (const char *line : {"Table1Title=a,b", "Table4Title=x;y", "Table6Title=#hash", "Table5Title=k=v",
                                  "Table7Title=back\\slash\\", "Table10Title=", "Table11Title=@Variant(1)",
                                  "Table19Title=C:\\Data\\a.mdb", "Table22Title=a\"b", "Table9Title=Česko-anglický",
-                                 "count=37"})
+                                 "count=39"})
             QVERIFY2(lines.contains(line), line);
         for (const char *line : {"Table8Title=\"  blanks  \"", "Table3Title=\"\\\"quoted\\\"\"",
                                  "Table15Title=\"two\\nlines\\r\\n\""})

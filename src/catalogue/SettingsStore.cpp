@@ -221,17 +221,25 @@ QString SettingsStore::defaultPath()
            + QStringLiteral("/TVK/TVK.ini");
 }
 
+// QString::fromUtf8 drops a leading U+FEFF as a byte order mark; in a value it
+// is a character like any other.
+static QString valueText(QByteArrayView utf8)
+{
+    QStringDecoder decode(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decode(utf8);
+}
+
 QString SettingsStore::decodeValue(QByteArrayView text)
 {
     if (!text.startsWith('"'))
-        return QString::fromUtf8(text);
+        return valueText(text);
     // Quotes delimit only when they close at the very end; "a""b" is one
     // string (the earlier writer closed and reopened one behind \xHH).
     QByteArray out;
     qsizetype i = 1;
     for (;;) {
         if (i >= text.size())
-            return QString::fromUtf8(text); // never closed: plain text
+            return valueText(text); // never closed: plain text
         const char c = text[i++];
         if (c == '"') {
             if (i < text.size() && text[i] == '"') {
@@ -239,7 +247,7 @@ QString SettingsStore::decodeValue(QByteArrayView text)
                 continue;
             }
             if (i < text.size())
-                return QString::fromUtf8(text);
+                return valueText(text);
             break;
         }
         if (c != '\\' || i >= text.size()) {
@@ -271,7 +279,7 @@ QString SettingsStore::decodeValue(QByteArrayView text)
             out += e;
         }
     }
-    QString value = QString::fromUtf8(out);
+    QString value = valueText(out);
     if (value.startsWith(u"@@"))
         value.remove(0, 1); // the earlier writer doubled a leading '@'
     return value;
