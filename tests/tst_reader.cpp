@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +30,7 @@ private slots:
 
 private:
     QString makeDatabase(const QString &name, int rows);
+    void writeScript(const QString &path, const QString &body);
     QTemporaryDir m_dir;
 };
 
@@ -47,6 +49,16 @@ QString TestReader::makeDatabase(const QString &name, int rows)
     if (!writeTable(path, u"t"_qs, {{u"in"_qs}, {u"out"_qs}}, data, &error))
         qFatal("%s", qPrintable(error));
     return path;
+}
+
+void TestReader::writeScript(const QString &path, const QString &body)
+{
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    script.write("#!/bin/sh\n" + body.toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void TestReader::refusesWhatIsNoDatabase()
@@ -103,6 +115,39 @@ void TestReader::truncatedFileIsDamaged()
     int rows = 0;
     QVERIFY(!MdbFile(path).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error));
     QVERIFY2(error.contains(u"cut.mdb") && error.contains(u"poškozený"), qPrintable(error));
+
+    // One byte short: libmdb reads the last page's rows as Nulls and reports
+    // success, so a file that is not whole pages is refused before it is read.
+    const QString shortByOne = makeDatabase(u"byte.mdb"_qs, 10);
+    QVERIFY(QFile::resize(shortByOne, QFileInfo(shortByOne).size() - 1));
+    QVERIFY(!MdbFile(shortByOne).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
+    QVERIFY(!MdbFile(shortByOne).tables(&error));
+    QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
+
+    // The helper refuses such a file too: here it is cut after the caller looked.
+    const QString later = makeDatabase(u"later.mdb"_qs, 10);
+    const QString cutter = m_dir.filePath(u"cutting-helper"_qs);
+    writeScript(cutter, QStringLiteral("truncate -s -1 \"$2\"\nexec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
+    ReadLimits limits;
+    limits.helper = cutter;
+    QVERIFY(!MdbFile(later, limits).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QVERIFY2(error.contains(later) && error.contains(u"celý počet stránek"), qPrintable(error));
+
+    // A real file where the lost byte costs a row that libmdb reads as Nulls.
+    const QString corpus = corpusDir();
+    if (corpus.isEmpty())
+        QSKIP("TARNVIK_CORPUS_DIR is not set");
+    QFile real(corpus + u"/jk_delTestV1997.mdb"_qs);
+    if (!real.open(QIODevice::ReadOnly))
+        QSKIP("corpus file missing");
+    const QString realCut = m_dir.filePath(u"delTest-cut.mdb"_qs);
+    QFile out(realCut);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(real.readAll().chopped(1));
+    out.close();
+    QVERIFY(!MdbFile(realCut).readRows(u"Table"_qs, {u"a"_qs}, [](const StoredValue *) {}, &error));
+    QVERIFY2(error.contains(realCut) && error.contains(u"celý počet stránek"), qPrintable(error));
 }
 
 void TestReader::fileGrowingWhileReadIsReported()

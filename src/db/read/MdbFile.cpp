@@ -146,6 +146,15 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
         return std::nullopt;
     }
+    // libmdb reads a page cut short as rows of Nulls, and the read looks whole.
+    if (fi.size() % pageSize != 0) {
+        *error = tr("Soubor „%1“ je poškozený nebo zkrácený: jeho délka (%2 bajtů) není celý počet stránek po %3 "
+                    "bajtech.")
+                     .arg(m_path)
+                     .arg(fi.size())
+                     .arg(pageSize);
+        return std::nullopt;
+    }
     jetheader::rc4(reinterpret_cast<uint8_t *>(page.data() + jetheader::kScrambledAt),
                    jetheader::scrambledLength(format.jet3()));
     format.codePage = uint8_t(page.at(jetheader::kCodePageAt)) | uint8_t(page.at(jetheader::kCodePageAt + 1)) << 8;
@@ -386,6 +395,8 @@ QString MdbFile::errorMessage(QByteArrayView payload, const QString &table, cons
     case readproto::Damaged:
         break;
     }
+    if (detail == u"pages")
+        return tr("Soubor „%1“ je poškozený nebo zkrácený: jeho délka není celý počet stránek.").arg(m_path);
     const QString what = detail == u"catalogue" ? tr("seznam tabulek")
         : detail == u"rows"                     ? tr("část řádků tabulky „%1“").arg(table)
                                                 : tr("definici tabulky „%1“").arg(table);

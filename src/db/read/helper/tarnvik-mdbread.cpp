@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 
 using namespace tarnvik::readproto;
 
@@ -168,6 +169,13 @@ int main(int argc, char **argv)
     if (!mdb)
         return fail(OpenFailed, "mdb_open");
     g_jet3 = mdb->f->jet_version == MDB_VER_JET3;
+    // A page cut short would read as rows of Nulls: the file is refused
+    // unless it is whole pages (the caller checked too, but before this open).
+    {
+        struct stat st;
+        if (fstat(fileno(mdb->f->stream), &st) != 0 || st.st_size % mdb->fmt->pg_size != 0)
+            return fail(Damaged, "pages");
+    }
     putByte(Version);
     putByte(uint8_t(mdb->f->jet_version));
     putByte(g_jet3 ? 1 : 0);
