@@ -19,6 +19,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace tarnvik::readproto;
@@ -29,16 +31,18 @@ namespace {
 // fills it was cut.
 constexpr size_t kBindSize = 8u << 20;
 
-void putByte(uint8_t b) { std::fputc(b, stdout); }
+FILE *g_out = nullptr; // the records
+
+void putByte(uint8_t b) { std::fputc(b, g_out); }
 void put32(uint32_t v)
 {
     unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    std::fwrite(b, 1, 4, stdout);
+    std::fwrite(b, 1, 4, g_out);
 }
 void putBytes(const char *s, size_t n)
 {
     put32(uint32_t(n));
-    std::fwrite(s, 1, n, stdout);
+    std::fwrite(s, 1, n, g_out);
 }
 void putString(const std::string &s) { putBytes(s.data(), s.size()); }
 
@@ -47,13 +51,34 @@ int fail(ErrorKind kind, const std::string &detail)
     putByte(Error);
     putByte(kind);
     putString(detail);
-    std::fflush(stdout);
+    std::fflush(g_out);
     return 1;
 }
 
 // A write that failed earlier leaves the buffer empty and fflush content:
 // only the error flag tells that something was lost.
-bool flushed() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+bool flushed() { return std::fflush(g_out) == 0 && !std::ferror(g_out); }
+
+int64_t nowMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// The caller stops a read that sends nothing for a few seconds. Rows wait in
+// the output buffer until it fills, so a slow read that is still moving says
+// so and lets go of them twice a second.
+void keepAlive()
+{
+    static int64_t last = nowMs();
+    const int64_t now = nowMs();
+    if (now - last < 500)
+        return;
+    last = now;
+    putByte(Progress);
+    std::fflush(g_out);
+}
 
 bool sameName(const char *a, const char *b)
 {
@@ -152,18 +177,21 @@ int main(int argc, char **argv)
     setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
     unsetenv("MDBICONV");
     unsetenv("MDBOPTS");
-    // A closed pipe makes a write fail (and stdout's failure is checked below)
+    // A closed pipe makes a write fail (and the records' failure is checked below)
     // instead of killing the helper.
     std::signal(SIGPIPE, SIG_IGN);
-    static char outBuffer[1 << 20];
-    std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
-
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]] %d>RECORDS\n", argv[0], kChannel);
         return 2;
     }
+    if (fcntl(kChannel, F_GETFD) < 0 || !(g_out = fdopen(kChannel, "w"))) {
+        std::fprintf(stderr, "%s: descriptor %d must be open for the records\n", argv[0], kChannel);
+        return 2;
+    }
+    static char outBuffer[1 << 20];
+    std::setvbuf(g_out, outBuffer, _IOFBF, sizeof outBuffer);
     const std::string command = argv[1];
-    std::fwrite(kMagic, 1, sizeof kMagic - 1, stdout);
+    std::fwrite(kMagic, 1, sizeof kMagic - 1, g_out);
 
     MdbHandle *mdb = mdb_open(argv[2], MDB_NOFLAGS);
     if (!mdb)
@@ -272,8 +300,9 @@ int main(int argc, char **argv)
     uint64_t rows = 0;
     while (mdb_fetch_row(table)) {
         // Nobody reads any more: stop rather than read the rest for nothing.
-        if ((rows & 0xFFF) == 0 && std::ferror(stdout))
+        if ((rows & 0xFFF) == 0 && std::ferror(g_out))
             return 1;
+        keepAlive();
         putByte(Row);
         for (int k = 0; k < wanted; ++k) {
             const size_t len = size_t(lengths[size_t(k)]);
