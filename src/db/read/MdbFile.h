@@ -41,6 +41,7 @@ struct FieldInfo
 };
 
 // A value as the file stores it: UTF-8 (Jet 4) or code-page bytes (Jet 3).
+// Empty text is not Null.
 struct StoredValue
 {
     bool null = true;
