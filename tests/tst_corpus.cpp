@@ -1,10 +1,14 @@
 // Real Access files written by other software: each either opens and shows
-// the tables, fields and text that mdbtools' own programs show, or fails with
-// a message that names the file.
+// the tables, fields and text that mdbtools' own programs show (or, where
+// those are wrong, what mdb-reader shows), or fails with a message that names
+// the file.
 #include "db/read/MdbFile.h"
 #include "util/TestUtil.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QMap>
 #include <QTest>
 
 using namespace tarnvik;
@@ -18,6 +22,21 @@ private slots:
     void sameAsMdbtools_data();
     void sameAsMdbtools();
 };
+
+namespace {
+
+// Where mdb-export and mdb-reader are both wrong: calculated text fields
+// (Access 2010 and later), which both show with the wrapper they are stored
+// in (mdb-export: Null, or a few characters of the wrapper).
+const QMap<QString, QStringList> kStated = {
+    {u"jk_calcFieldTestV2010.accdb/Table1/LastFirst"_qs,
+     {u"Wayne, Bruce"_qs, u"Simpson, Bart"_qs, u"Doe, John"_qs, u"User, Test"_qs}},
+    {u"jk_calcFieldTestV2010.accdb/Table1/AllNames"_qs,
+     {u"Wayne, Bruce=Wayne, Bruce"_qs, u"Simpson, Bart=Simpson, Bart"_qs, u"Doe, John=Doe, John"_qs,
+      u"User, Test=User, Test"_qs}},
+};
+
+} // namespace
 
 void TestCorpus::initTestCase()
 {
@@ -71,15 +90,18 @@ void TestCorpus::sameAsMdbtools()
     for (const QString &table : oursUser) {
         const auto fields = file.fields(table, &error);
         QVERIFY2(fields, qPrintable(error));
-        const Run exported = run(u"mdb-export"_qs, {u"-Q"_qs, u"-e"_qs, u"-d"_qs, u"\t"_qs, u"-0"_qs, u"\\N"_qs, path, table});
-        const QStringList rows = lines(exported.out);
+        const Run header = run(u"mdb-export"_qs, {u"-Q"_qs, u"-e"_qs, u"-d"_qs, u"\t"_qs, u"-0"_qs, u"\\N"_qs, path, table});
+        const QStringList rows = lines(header.out);
         QVERIFY(!rows.isEmpty());
         QStringList names;
         for (const FieldInfo &f : *fields)
             names << f.name;
         QCOMPARE(names, rows.first().split(u'\t'));
 
-        // Text and memo fields read as mdb-export reads them.
+        // Text and memo fields read as mdb-export reads them, except where
+        // mdb-export is wrong: it shows empty text as Null, and each half of
+        // a character beyond the Basic Multilingual Plane as '?'. There the
+        // value must be what mdb-reader reads.
         QStringList text;
         QList<int> columns;
         for (qsizetype i = 0; i < fields->size(); ++i) {
@@ -90,32 +112,75 @@ void TestCorpus::sameAsMdbtools()
         }
         if (text.isEmpty())
             continue;
-        QStringList got;
+        std::vector<Row> got;
         const bool ok = file.readRows(
             table, text,
             [&](const StoredValue *v) {
-                QStringList cells;
-                for (qsizetype k = 0; k < text.size(); ++k) {
-                    QString s = v[k].null ? u"\\N"_qs : MdbFile::storedText(v[k].bytes, *format);
-                    // iconv in mdb-export shows a byte the code page leaves undefined as '?'.
-                    s.replace(QChar(0xFFFD), u'?');
-                    if (!v[k].null)
-                        s.replace(u'\\', u"\\\\"_qs).replace(u'\n', u"\\n"_qs).replace(u'\r', u"\\r"_qs).replace(u'\t', u"\\t"_qs);
-                    cells << s;
-                }
-                got << cells.join(u'\t');
+                Row row;
+                for (qsizetype k = 0; k < text.size(); ++k)
+                    row.push_back(v[k].null ? std::nullopt
+                                            : std::optional<QString>(MdbFile::storedText(v[k].bytes, *format)));
+                got.push_back(std::move(row));
             },
             &error);
         QVERIFY2(ok, qPrintable(error));
-        QStringList expected;
-        for (qsizetype r = 1; r < rows.size(); ++r) {
-            const QStringList cells = rows[r].split(u'\t');
-            QStringList picked;
-            for (int c : columns)
-                picked << (cells.value(c).isEmpty() ? u"\\N"_qs : cells.value(c));
-            expected << picked.join(u'\t');
+        const std::vector<Row> exported = mdbExport(path, table);
+        QCOMPARE(got.size(), exported.size());
+        struct Cell { size_t row; qsizetype column; };
+        QList<Cell> disputed;
+        for (qsizetype k = 0; k < text.size(); ++k) {
+            const QString where = QFileInfo(path).fileName() + u'/' + table + u'/' + text[k];
+            if (!kStated.contains(where))
+                continue;
+            QStringList values;
+            for (const Row &row : got)
+                values << row[size_t(k)].value_or(u"Null"_qs);
+            QCOMPARE(values, kStated[where]);
         }
-        QCOMPARE(got, expected);
+        for (size_t r = 0; r < got.size(); ++r) {
+            for (qsizetype k = 0; k < text.size(); ++k) {
+                if (kStated.contains(QFileInfo(path).fileName() + u'/' + table + u'/' + text[k]))
+                    continue;
+                std::optional<QString> ours = got[r][size_t(k)];
+                // iconv in mdb-export shows a byte the code page leaves undefined as '?'.
+                if (ours)
+                    ours->replace(QChar(0xFFFD), u'?');
+                if (ours != exported[r].at(size_t(columns[k])))
+                    disputed.append({r, k});
+            }
+        }
+        if (disputed.isEmpty())
+            continue;
+        const auto reader = mdbReaderDump(path);
+        if (!reader) {
+            if (qEnvironmentVariableIsSet("TARNVIK_REQUIRE_MDB_READER"))
+                QFAIL("mdb-reader is not installed, and mdb-export disagrees");
+            QSKIP("mdb-export disagrees, and mdb-reader is not installed to settle it");
+        }
+        const QJsonObject theirs = (*reader)[u"tables"][table].toObject();
+        QStringList readerColumns;
+        for (const QJsonValue &c : theirs[u"columns"].toArray())
+            readerColumns << c.toArray().at(0).toString();
+        const QJsonArray readerRows = theirs[u"rows"].toArray();
+        QCOMPARE(size_t(readerRows.size()), got.size());
+        QMap<QString, int> wrongIn;
+        for (const Cell &c : disputed) {
+            const QJsonValue value = readerRows[qsizetype(c.row)].toArray().at(readerColumns.indexOf(text[c.column]));
+            const std::optional<QString> expected =
+                value.isNull() ? std::nullopt : std::optional<QString>(value.toString());
+            const std::optional<QString> &ours = got[c.row][size_t(c.column)];
+            QVERIFY2(ours == expected, qPrintable(QStringLiteral("%1 row %2: ours %3, mdb-reader's %4")
+                                                      .arg(text[c.column])
+                                                      .arg(c.row)
+                                                      .arg(ours.value_or(u"Null"_qs), expected.value_or(u"Null"_qs))));
+            if (wrongIn[text[c.column]]++ == 0)
+                qInfo("mdb-export is wrong in %s, table %s, field %s, row %zu: %s (it shows %s)",
+                      qPrintable(QFileInfo(path).fileName()), qPrintable(table), qPrintable(text[c.column]), c.row,
+                      qPrintable(ours.value_or(u"Null"_qs).left(60)),
+                      qPrintable(exported[c.row].at(size_t(columns[c.column])).value_or(u"Null"_qs).left(60)));
+        }
+        for (auto it = wrongIn.cbegin(); it != wrongIn.cend(); ++it)
+            qInfo("... in %d of %zu rows of field %s", it.value(), got.size(), qPrintable(it.key()));
     }
 }
 

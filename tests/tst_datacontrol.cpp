@@ -88,6 +88,7 @@ private slots:
     void failuresNameTheirCause();
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
+    void textAsStored();
     void indexIsKeptOnDisk();
     void preparedInTheBackground();
     void refreshNeverWaits();
@@ -258,6 +259,34 @@ void TestDataControl::jet3TextInTheFieldsCharset()
     QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"МОС"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
     data.setCharsets(238, 238);
     QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"Ěî"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+}
+
+void TestDataControl::textAsStored()
+{
+    // Access's like '*' matches empty text but never Null; characters beyond
+    // the Basic Multilingual Plane are looked up and shown whole.
+    const std::vector<testutil::Row> rows = {{u"smile \U0001F600 ok"_qs, u"x\U0001F601y"_qs},
+                                             {u""_qs, u"empty"_qs},
+                                             {std::nullopt, u"null"_qs},
+                                             {u"abc"_qs, u""_qs}};
+    for (const auto format : {JetWriter::Format::Jet4, JetWriter::Format::Jet3}) {
+        const bool jet3 = format == JetWriter::Format::Jet3;
+        const QString db = m_dir.filePath(jet3 ? u"stored3.mdb"_qs : u"stored4.mdb"_qs);
+        std::vector<testutil::Row> written = rows;
+        if (jet3) // no code page has the emoji
+            written.erase(written.begin());
+        writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, written, format, 1250);
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setCacheFolder(QString());
+        const Lookup all = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, QString());
+        QCOMPARE(all.count, jet3 ? 2 : 3);
+        QVERIFY2(all.pairs.contains(u"=empty"_qs) && all.pairs.contains(u"abc="_qs), qPrintable(all.pairs.join(u'|')));
+        if (!jet3) {
+            QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"smile \U0001F600"_qs).pairs,
+                     QStringList({u"smile \U0001F600 ok=x\U0001F601y"_qs}));
+        }
+    }
 }
 
 void TestDataControl::indexIsKeptOnDisk()

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
@@ -149,6 +151,18 @@ Row asLibmdbSees(const Row &row)
     for (const auto &v : row)
         out.push_back(v && !v->isEmpty() ? v : std::nullopt);
     return out;
+}
+
+std::optional<QJsonObject> mdbReaderDump(const QString &file)
+{
+    if (!QFileInfo::exists(QStringLiteral(TARNVIK_NPM_DIR "/node_modules/mdb-reader/package.json")))
+        return std::nullopt;
+    QProcess node;
+    node.start(QStringLiteral("node"), {QStringLiteral(TARNVIK_DUMP_SCRIPT), QStringLiteral(TARNVIK_NPM_DIR), file});
+    node.waitForFinished(300000);
+    if (node.exitStatus() != QProcess::NormalExit || node.exitCode() != 0)
+        qWarning("mdb-reader on %s: %s", qPrintable(file), node.readAllStandardError().constData());
+    return QJsonDocument::fromJson(node.readAllStandardOutput()).object();
 }
 
 QString corpusDir()

@@ -6,6 +6,7 @@
 #include "db/read/MdbFile.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,11 @@ std::vector<Row> mdbExport(const QString &file, const QString &table, const QStr
 
 // What a reader built on libmdb reports: empty text is Null.
 Row asLibmdbSees(const Row &row);
+
+// What the independent npm package mdb-reader reads from a database: user and
+// system table names, each user table's columns and rows (see
+// mdbreader/dump.mjs); nullopt when it is not installed in the build folder.
+std::optional<QJsonObject> mdbReaderDump(const QString &file);
 
 // A stand-in for the reader helper (for ReadLimits::helper) that holds each
 // read of FILE until release(FILE), and notes every start in the folder.

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstring>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
@@ -60,8 +61,6 @@ Stamp stampOf(const QString &path)
     return {fi.size(), fi.lastModified()};
 }
 
-constexpr qsizetype kStderrHead = 4096;
-
 struct Fd
 {
     int fd = -1;
@@ -75,6 +74,61 @@ struct Fd
             ::close(fd);
         fd = -1;
     }
+};
+
+// Our end reads without blocking; neither end outlives an exec.
+bool openPipe(Fd *ours, Fd *helpers)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    ours->fd = fds[0];
+    helpers->fd = fds[1];
+    fcntl(ours->fd, F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+constexpr qint64 kDrainMs = 50;
+
+// The end of what the helper printed. libmdb looping on a damaged file prints
+// tens of megabytes a second, and only the last lines say anything.
+class PrintedTail
+{
+public:
+    static constexpr qsizetype kKept = 8192;
+
+    // Reads what the pipe holds, at most 1 MiB; closes it at its end.
+    void drain(Fd *pipe)
+    {
+        char buf[64 * 1024];
+        for (int i = 0; i < 16 && pipe->fd >= 0; ++i) {
+            const ssize_t n = ::read(pipe->fd, buf, sizeof buf);
+            if (n > 0) {
+                append(buf, n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            pipe->close();
+        }
+    }
+    QByteArray text() const { return m_text.right(kKept); }
+    qint64 total() const { return m_total; }
+
+private:
+    void append(const char *data, qsizetype n)
+    {
+        m_total += n;
+        if (n >= kKept) {
+            m_text = QByteArray(data + n - kKept, kKept);
+            return;
+        }
+        m_text.append(data, n);
+        if (m_text.size() > 2 * kKept)
+            m_text.remove(0, m_text.size() - kKept);
+    }
+    QByteArray m_text;
+    qint64 m_total = 0;
 };
 
 } // namespace
@@ -146,6 +200,15 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
         return std::nullopt;
     }
+    // libmdb reads a page cut short as rows of Nulls, and the read looks whole.
+    if (fi.size() % pageSize != 0) {
+        *error = tr("Soubor „%1“ je poškozený nebo zkrácený: jeho délka (%2 bajtů) není celý počet stránek po %3 "
+                    "bajtech.")
+                     .arg(m_path)
+                     .arg(fi.size())
+                     .arg(pageSize);
+        return std::nullopt;
+    }
     jetheader::rc4(reinterpret_cast<uint8_t *>(page.data() + jetheader::kScrambledAt),
                    jetheader::scrambledLength(format.jet3()));
     format.codePage = uint8_t(page.at(jetheader::kCodePageAt)) | uint8_t(page.at(jetheader::kCodePageAt + 1)) << 8;
@@ -167,13 +230,13 @@ public:
     using RowFn = std::function<bool(const StoredValue *values)>;
 
     // False when the stream is malformed or a callback said stop.
-    bool feed(const QByteArray &chunk, const RecordFn &onRecord, const RowFn &onRow)
+    bool feed(QByteArrayView chunk, const RecordFn &onRecord, const RowFn &onRow)
     {
         if (m_pos > (1 << 20) && m_pos * 2 > m_buf.size()) {
             m_buf.remove(0, m_pos);
             m_pos = 0;
         }
-        m_buf += chunk;
+        m_buf.append(chunk);
         if (!m_magicSeen) {
             const qsizetype n = qsizetype(sizeof readproto::kMagic - 1);
             if (m_buf.size() < n)
@@ -212,8 +275,8 @@ public:
                 continue;
             }
             qsizetype len;
-            if (tag == readproto::Version || tag == readproto::Done) {
-                len = tag == readproto::Version ? 4 : 8;
+            if (tag == readproto::Version || tag == readproto::Done || tag == readproto::Progress) {
+                len = tag == readproto::Version ? 4 : tag == readproto::Done ? 8 : 0;
             } else if (tag == readproto::Table || tag == readproto::Field || tag == readproto::Error) {
                 if (end - p < 5)
                     return true;
@@ -252,29 +315,34 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
                   const std::atomic<bool> *cancel) const
 {
     const Stamp before = stampOf(m_path);
+    // Records come over a pipe of their own; libmdb's prints go to another,
+    // of which only the end is kept.
+    Fd records, recordsEnd, printed, printedEnd;
+    if (!openPipe(&records, &recordsEnd) || !openPipe(&printed, &printedEnd)) {
+        *error = tr("Pomocný program pro čtení databází nelze spustit: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    // A wider pipe lets the helper read ahead while rows are indexed; the
+    // default 64 KiB keeps the two processes waiting for each other.
+    fcntl(records.fd, F_SETPIPE_SZ, 1 << 20);
+    fcntl(printed.fd, F_SETPIPE_SZ, 1 << 20);
+
     QProcess proc;
     proc.setProgram(m_limits.helper.isEmpty() ? helperPath() : m_limits.helper);
     proc.setArguments(args);
     proc.setStandardInputFile(QProcess::nullDevice());
-    // libmdb's warnings go to a pipe of our own rather than QProcess's: its
-    // head is kept, then the pipe is closed, so that a helper warning on every
-    // page costs it a failed write instead of costing us a core to drain it
-    // (QProcess keeps reading a channel it was told to close).
-    Fd errRead, errWrite;
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) == 0) {
-            errRead.fd = fds[0];
-            errWrite.fd = fds[1];
-            fcntl(errRead.fd, F_SETFL, O_NONBLOCK);
-        }
-    }
+    proc.setStandardOutputFile(QProcess::nullDevice());
     proc.setStandardErrorFile(QProcess::nullDevice());
     const ReadLimits limits = m_limits;
-    proc.setChildProcessModifier([limits, errFd = errWrite.fd] {
+    proc.setChildProcessModifier([limits, channelFd = recordsEnd.fd, printFd = printedEnd.fd] {
         // Runs in the child between fork and exec: plain system calls only.
-        if (errFd >= 0)
-            dup2(errFd, STDERR_FILENO); // the copy is not closed on exec
+        // Both are first copied above the descriptors they go to, so that
+        // neither is overwritten before it is copied.
+        const int channel = fcntl(channelFd, F_DUPFD_CLOEXEC, 10);
+        const int print = fcntl(printFd, F_DUPFD_CLOEXEC, 10);
+        dup2(print, STDOUT_FILENO);
+        dup2(print, STDERR_FILENO);
+        dup2(channel, readproto::kChannel);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         setpriority(PRIO_PROCESS, 0, 10);
         const rlim_t cpu = rlim_t(limits.timeoutMs / 1000 + 2);
@@ -284,75 +352,110 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         setrlimit(RLIMIT_AS, &memLimit);
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
-        // A wider pipe lets the helper read ahead while rows are indexed; the
-        // default 64 KiB keeps the two processes waiting for each other.
-        fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
     });
     proc.start(QIODevice::ReadOnly);
     const bool started = proc.waitForStarted(10000);
-    errWrite.close(); // the helper's end: only the helper may hold it
+    // The helper's ends: only the helper may hold them, or the end of its
+    // records would never be seen.
+    recordsEnd.close();
+    printedEnd.close();
     if (!started) {
         *error = tr("Pomocný program pro čtení databází (%1) nelze spustit: %2").arg(proc.program(), proc.errorString());
         return false;
     }
-    auto stop = [&] {
-        proc.kill();
-        proc.waitForFinished(5000);
-    };
 
+    enum class End { Finished, Stopped, Cancelled, TimedOut, Stalled };
+    End end = End::Finished;
     QDeadlineTimer deadline(limits.timeoutMs);
+    QElapsedTimer quiet; // since the last bytes of records
+    quiet.start();
+    QElapsedTimer sinceDrain;
+    sinceDrain.start();
     RecordParser parser(fieldsPerRow);
-    QByteArray stderrHead; // libmdb's messages: kept for debugging, never shown
-    auto readStderr = [&] {
-        while (errRead.fd >= 0 && stderrHead.size() < kStderrHead) {
-            char buf[kStderrHead];
-            const ssize_t n = ::read(errRead.fd, buf, size_t(kStderrHead - stderrHead.size()));
-            if (n > 0) {
-                stderrHead.append(buf, n);
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                return;
-            break;
+    PrintedTail tail;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    auto readRecords = [&] {
+        const ssize_t n = ::read(records.fd, chunk.data(), size_t(chunk.size()));
+        if (n > 0) {
+            quiet.restart();
+            if (!parser.feed(QByteArrayView(chunk.constData(), n), onRecord, onRow))
+                end = End::Stopped;
         }
-        errRead.close(); // enough, or no more to come
+        return n;
     };
-    bool stopped = false;
-    for (;;) {
+    while (end == End::Finished) {
         if (cancel && cancel->load()) {
-            stop();
-            *error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(m_path);
-            return false;
+            end = End::Cancelled;
+            break;
         }
         if (deadline.hasExpired()) {
-            stop();
-            *error = tr("Čtení souboru „%1“ trvalo déle než %2 s; soubor je nejspíš poškozený.")
-                         .arg(m_path)
-                         .arg(limits.timeoutMs / 1000.0);
-            return false;
+            end = End::TimedOut;
+            break;
         }
-        readStderr();
-        const QByteArray chunk = proc.readAllStandardOutput();
-        if (!chunk.isEmpty()) {
-            if (!parser.feed(chunk, onRecord, onRow)) {
-                stopped = true;
-                break;
-            }
+        const qint64 stallLeft = limits.stallMs - quiet.elapsed();
+        if (stallLeft <= 0) {
+            end = End::Stalled;
+            break;
+        }
+        // The prints are read a bounded amount at a time, at most every
+        // kDrainMs: a flood of warnings costs the helper waits, not us a core.
+        const bool drainNow = printed.fd >= 0 && sinceDrain.elapsed() >= kDrainMs;
+        pollfd fds[2] = {{records.fd, POLLIN, 0}, {printed.fd, POLLIN, 0}};
+        const qint64 wait = std::min({deadline.remainingTime(), stallLeft, qint64(100),
+                                      drainNow || printed.fd < 0 ? qint64(100) : kDrainMs - sinceDrain.elapsed()});
+        const int ready = ::poll(fds, drainNow ? 2 : 1, int(std::max<qint64>(wait, 0)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (drainNow && fds[1].revents) {
+            tail.drain(&printed);
+            sinceDrain.restart();
+        }
+        if (fds[0].revents) {
+            const ssize_t n = readRecords();
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+                break; // the helper has ended, or closed its records
             continue;
         }
-        if (proc.state() == QProcess::NotRunning)
+        // A helper that has ended while something it started still holds the
+        // records' pipe is not waited for: what it sent is read, and that is all.
+        if (proc.waitForFinished(0)) {
+            while (end == End::Finished && readRecords() > 0) {
+            }
             break;
-        proc.waitForReadyRead(int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)));
+        }
     }
-    readStderr();
-    if (!stderrHead.isEmpty())
-        qCDebug(lcRead).noquote() << "helper:" << stderrHead.left(512);
-    if (stopped)
-        stop();
-    else
+    if (end != End::Finished) {
+        proc.kill();
         proc.waitForFinished(5000);
-    if (stopped && !parser.isMalformed())
-        return false; // a record carried the error
+    } else if (!proc.waitForFinished(int(std::clamp<qint64>(deadline.remainingTime(), 100, 5000)))) {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+    tail.drain(&printed);
+    if (tail.total() > 0)
+        qCDebug(lcRead).noquote() << "helper printed" << tail.total() << "bytes, ending with:" << tail.text();
+
+    switch (end) {
+    case End::Cancelled:
+        *error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(m_path);
+        return false;
+    case End::TimedOut:
+        *error = tr("Čtení souboru „%1“ trvalo déle než %2 s; soubor je nejspíš poškozený.")
+                     .arg(m_path)
+                     .arg(limits.timeoutMs / 1000.0);
+        return false;
+    case End::Stalled:
+        *error = tr("Čtení souboru „%1“ se zastavilo: %2 s nepřišel žádný řádek; soubor je nejspíš poškozený.")
+                     .arg(m_path)
+                     .arg(limits.stallMs / 1000.0);
+        return false;
+    case End::Stopped:
+        if (!parser.isMalformed())
+            return false; // a record carried the error, or the caller said stop
+        break;
+    case End::Finished:
+        break;
+    }
     if (parser.isMalformed() || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0 || !parser.done()) {
         *error = tr("Soubor „%1“ je poškozený nebo v nepodporovaném formátu: jeho čtení selhalo.").arg(m_path);
         return false;
@@ -386,6 +489,8 @@ QString MdbFile::errorMessage(QByteArrayView payload, const QString &table, cons
     case readproto::Damaged:
         break;
     }
+    if (detail == u"pages")
+        return tr("Soubor „%1“ je poškozený nebo zkrácený: jeho délka není celý počet stránek.").arg(m_path);
     const QString what = detail == u"catalogue" ? tr("seznam tabulek")
         : detail == u"rows"                     ? tr("část řádků tabulky „%1“").arg(table)
                                                 : tr("definici tabulky „%1“").arg(table);

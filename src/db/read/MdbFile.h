@@ -1,8 +1,10 @@
 // Reading Access databases safely. Every read runs the helper program
 // tarnvik-mdbread (the only code that calls libmdb) in a process of its own,
-// under a time limit, a memory limit and lower priority, and can be cancelled.
-// A hang, crash or overrun of the helper is reported as a damaged or
-// unsupported file; nothing libmdb does can harm the calling process.
+// under a time limit, a no-progress limit, a memory limit and lower priority,
+// and can be cancelled. A hang, crash or overrun of the helper is reported as
+// a damaged or unsupported file; nothing libmdb does can harm the calling
+// process. What libmdb prints is logged (its last 8 KiB, at debug level of
+// the category tarnvik.read), never shown.
 #pragma once
 
 #include <QByteArrayView>
@@ -18,6 +20,10 @@ namespace tarnvik {
 struct ReadLimits
 {
     int timeoutMs = 120000;
+    // A read that sends nothing for this long is stopped: libmdb looping on a
+    // damaged file sends nothing while it eats memory, a sound read sends rows
+    // or a sign of life at least twice a second.
+    int stallMs = 5000;
     qint64 memoryBytes = qint64(2) << 30;
     QString helper; // the program that reads; empty for helperPath() (tests put stand-ins here)
 };
@@ -35,6 +41,7 @@ struct FieldInfo
 };
 
 // A value as the file stores it: UTF-8 (Jet 4) or code-page bytes (Jet 3).
+// Empty text is not Null.
 struct StoredValue
 {
     bool null = true;

@@ -5,39 +5,49 @@
 //   tarnvik-mdbread fields FILE TABLE
 //   tarnvik-mdbread rows FILE TABLE FIELD...
 // with TABLE and FIELD in hex (see argName).
-// Output: see ReadProtocol.h. libmdb's own messages go to stderr, which the
-// caller keeps to itself; it reads the first few KiB of them and then closes
-// the pipe, so writing there may fail and must not end the read.
+// Records (see ReadProtocol.h) go to descriptor 3, which the caller opens
+// (by hand: 3>FILE). libmdb prints to standard output and error; the caller
+// keeps the end of both as its log, and may stop reading them, so writing
+// there may fail and must not end the read.
 #include "db/read/ReadProtocol.h"
+#include "db/read/helper/JetText.h"
 
 #include <glib.h>
 #include <mdbtools.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace tarnvik::readproto;
 
 namespace {
 
-// libmdb allocates this much for every text value it converts; a value that
-// fills it was cut.
-constexpr size_t kBindSize = 8u << 20;
+// libmdb converts numbers and dates into a buffer of this size (allocating
+// one per value); a value that fills it was cut. Text does not go through it.
+constexpr size_t kBindSize = 64u << 10;
+// A memo longer than this (as stored) is refused rather than read.
+constexpr size_t kMaxLongValue = 64u << 20;
 
-void putByte(uint8_t b) { std::fputc(b, stdout); }
+FILE *g_out = nullptr; // the records
+
+void putByte(uint8_t b) { std::fputc(b, g_out); }
 void put32(uint32_t v)
 {
     unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    std::fwrite(b, 1, 4, stdout);
+    std::fwrite(b, 1, 4, g_out);
 }
 void putBytes(const char *s, size_t n)
 {
     put32(uint32_t(n));
-    std::fwrite(s, 1, n, stdout);
+    std::fwrite(s, 1, n, g_out);
 }
 void putString(const std::string &s) { putBytes(s.data(), s.size()); }
 
@@ -46,13 +56,75 @@ int fail(ErrorKind kind, const std::string &detail)
     putByte(Error);
     putByte(kind);
     putString(detail);
-    std::fflush(stdout);
+    std::fflush(g_out);
     return 1;
 }
 
 // A write that failed earlier leaves the buffer empty and fflush content:
 // only the error flag tells that something was lost.
-bool flushed() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+bool flushed() { return std::fflush(g_out) == 0 && !std::ferror(g_out); }
+
+uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t *p) { return uint32_t(get16(p)) | uint32_t(get16(p + 2)) << 16; }
+
+// Which of the table's columns are calculated (Access 2010 and later), whose
+// values are stored in a wrapper: libmdb does not keep the flag, so it is
+// read from the table definition's column entries.
+std::vector<bool> calculatedColumns(MdbHandle *mdb, MdbTableDef *table)
+{
+    std::vector<bool> calculated(table->num_cols, false);
+    if (mdb->f->jet_version < MDB_VER_ACCDB_2010)
+        return calculated;
+    const MdbFormatConstants &fmt = *mdb->fmt;
+    const size_t pageSize = size_t(fmt.pg_size);
+    // The definition's pages, each after the first without its 8-byte header.
+    std::vector<uint8_t> definition;
+    std::vector<uint32_t> seen;
+    for (uint32_t page = uint32_t(table->entry->table_pg); page != 0 && seen.size() < 64;) {
+        if (std::find(seen.begin(), seen.end(), page) != seen.end() || mdb_read_alt_pg(mdb, page) != ssize_t(pageSize)
+            || mdb->alt_pg_buf[0] != MDB_PAGE_TABLE)
+            break;
+        seen.push_back(page);
+        definition.insert(definition.end(), mdb->alt_pg_buf + (definition.empty() ? 0 : 8), mdb->alt_pg_buf + pageSize);
+        page = get32(mdb->alt_pg_buf + 4);
+    }
+    constexpr size_t kNumberAt = 5, kExtraFlagsAt = 16;
+    constexpr uint8_t kCalculated = 0xC0;
+    const size_t first = fmt.tab_cols_start_offset + size_t(table->num_real_idxs) * fmt.tab_ridx_entry_size;
+    for (size_t i = 0; i < table->num_cols; ++i) {
+        const size_t at = first + i * fmt.tab_col_entry_size;
+        if (at + fmt.tab_col_entry_size > definition.size())
+            break;
+        const int number = get16(&definition[at + kNumberAt]);
+        for (unsigned c = 0; c < table->num_cols; ++c) {
+            auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, c));
+            if (col->row_col_num == number)
+                calculated[c] = (definition[at + kExtraFlagsAt] & kCalculated) == kCalculated;
+        }
+    }
+    return calculated;
+}
+
+int64_t nowMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// The caller stops a read that sends nothing for a few seconds. Rows wait in
+// the output buffer until it fills, so a slow read that is still moving says
+// so and lets go of them twice a second.
+void keepAlive()
+{
+    static int64_t last = nowMs();
+    const int64_t now = nowMs();
+    if (now - last < 500)
+        return;
+    last = now;
+    putByte(Progress);
+    std::fflush(g_out);
+}
 
 bool sameName(const char *a, const char *b)
 {
@@ -146,28 +218,40 @@ std::string argName(const char *hex)
 
 int main(int argc, char **argv)
 {
-    // Jet 3 text comes back as its raw bytes (Latin-1 maps each byte to itself);
-    // the caller applies the field's code page.
+    // Jet 3 names (and what libmdb converts to text) come back as their raw
+    // bytes (Latin-1 maps each byte to itself); the caller applies the code page.
     setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
     unsetenv("MDBICONV");
     unsetenv("MDBOPTS");
-    // A closed pipe makes a write fail (and stdout's failure is checked below)
+    // A closed pipe makes a write fail (and the records' failure is checked below)
     // instead of killing the helper.
     std::signal(SIGPIPE, SIG_IGN);
-    static char outBuffer[1 << 20];
-    std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
-
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]] %d>RECORDS\n", argv[0], kChannel);
         return 2;
     }
+    if (fcntl(kChannel, F_GETFD) < 0 || !(g_out = fdopen(kChannel, "w"))) {
+        std::fprintf(stderr, "%s: descriptor %d must be open for the records\n", argv[0], kChannel);
+        return 2;
+    }
+    static char outBuffer[1 << 20];
+    std::setvbuf(g_out, outBuffer, _IOFBF, sizeof outBuffer);
     const std::string command = argv[1];
-    std::fwrite(kMagic, 1, sizeof kMagic - 1, stdout);
+    std::fwrite(kMagic, 1, sizeof kMagic - 1, g_out);
 
     MdbHandle *mdb = mdb_open(argv[2], MDB_NOFLAGS);
     if (!mdb)
         return fail(OpenFailed, "mdb_open");
     g_jet3 = mdb->f->jet_version == MDB_VER_JET3;
+    // A page cut short would read as rows of Nulls: the file is refused
+    // unless it is whole pages (the caller checked too, but before this open).
+    uint32_t pageCount = 0;
+    {
+        struct stat st;
+        if (fstat(fileno(mdb->f->stream), &st) != 0 || st.st_size % mdb->fmt->pg_size != 0)
+            return fail(Damaged, "pages");
+        pageCount = uint32_t(st.st_size / mdb->fmt->pg_size);
+    }
     putByte(Version);
     putByte(uint8_t(mdb->f->jet_version));
     putByte(g_jet3 ? 1 : 0);
@@ -237,46 +321,139 @@ int main(int argc, char **argv)
 
     // Only now: the catalogue's properties leak a bind buffer each.
     mdb_set_bind_size(mdb, kBindSize);
-    const int wanted = argc - 4;
-    std::vector<std::vector<char>> buffers(static_cast<size_t>(wanted), std::vector<char>(kBindSize));
-    std::vector<int> lengths(size_t(wanted), 0);
-    for (int k = 0; k < wanted; ++k) {
+    // Text and memo fields are taken from the row as stored (libmdb's text
+    // loses characters beyond the Basic Multilingual Plane and empty text);
+    // other types are bound and converted by libmdb.
+    struct Wanted
+    {
+        MdbColumn *column = nullptr;
+        unsigned index = 0;
+        bool text = false;
+        bool longValue = false;  // stored as a memo is, on long-value pages
+        bool calculated = false; // the value inside the wrapper of a calculated field
+        std::vector<char> buffer;
+        int length = 0;
+    };
+    const std::vector<bool> calculated = calculatedColumns(mdb, table);
+    const size_t wantedCount = size_t(argc - 4);
+    std::vector<Wanted> wanted(wantedCount); // never resized: libmdb holds pointers into it
+    for (size_t k = 0; k < wantedCount; ++k) {
         MdbColumn *found = nullptr;
-        int number = 0;
+        unsigned index = 0;
         const std::string wantedName = argName(argv[4 + k]);
         for (unsigned i = 0; i < table->num_cols && !found; ++i) {
             auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
             if (std::strcmp(col->name, wantedName.c_str()) == 0)
-                found = col, number = int(i) + 1;
+                found = col, index = i;
         }
         for (unsigned i = 0; i < table->num_cols && !found; ++i) {
             auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
             if (sameName(col->name, wantedName.c_str()))
-                found = col, number = int(i) + 1;
+                found = col, index = i;
         }
         if (!found)
             return fail(NoSuchField, std::to_string(k));
         if (!readableType(found->col_type))
             return fail(Unsupported, std::to_string(k));
-        mdb_bind_column(table, number, buffers[size_t(k)].data(), &lengths[size_t(k)]);
-    }
-    mdb_rewind_table(table);
-    uint64_t rows = 0;
-    while (mdb_fetch_row(table)) {
-        // Nobody reads any more: stop rather than read the rest for nothing.
-        if ((rows & 0xFFF) == 0 && std::ferror(stdout))
-            return 1;
-        putByte(Row);
-        for (int k = 0; k < wanted; ++k) {
-            const size_t len = size_t(lengths[size_t(k)]);
-            if (len + 1 >= kBindSize)
-                return fail(TooLong, std::to_string(k));
-            if (len == 0)
-                put32(kNull);
-            else
-                putText(buffers[size_t(k)].data(), len);
+        Wanted &w = wanted[k];
+        w.column = found;
+        w.index = index;
+        w.text = found->col_type == MDB_TEXT || found->col_type == MDB_MEMO;
+        w.calculated = calculated[index];
+        // A calculated text of any length has no size, as a memo has none.
+        w.longValue = found->col_type == MDB_MEMO || (w.calculated && found->col_size == 0);
+        if (!w.text) {
+            w.buffer.resize(kBindSize);
+            mdb_bind_column(table, int(index) + 1, w.buffer.data(), &w.length);
         }
-        ++rows;
+    }
+
+    const size_t pageSize = size_t(mdb->fmt->pg_size);
+    const int rowCountAt = mdb->fmt->row_count_offset;
+    tarnvik::jettext::Pages pages;
+    pages.pageSize = pageSize;
+    pages.rowCountAt = size_t(rowCountAt);
+    // Long values are read into libmdb's second page buffer, which leaves the
+    // data page with the row in the first.
+    pages.read = [mdb, pageCount, pageSize](uint32_t page) -> const uint8_t * {
+        if (page == 0 || page >= pageCount || mdb_read_alt_pg(mdb, page) != ssize_t(pageSize))
+            return nullptr;
+        return mdb->alt_pg_buf;
+    };
+    std::vector<MdbField> fields(table->num_cols);
+    std::vector<const MdbField *> byColumn(table->num_cols);
+    std::string stored, text;
+    uint64_t rows = 0;
+    // The pages and rows libmdb's table scan (mdb_fetch_row) reads, in its
+    // order: mdb_read_row says which rows are live and fills the bound fields.
+    mdb_rewind_table(table);
+    while (mdb_read_next_dpg(table)) {
+        // Nobody reads any more: stop rather than read the rest for nothing.
+        if (std::ferror(g_out))
+            return 1;
+        keepAlive();
+        const int onPage = mdb_get_int16(mdb->pg_buf, rowCountAt);
+        for (int r = 0; r < onPage; ++r) {
+            if (!mdb_read_row(table, unsigned(r)))
+                continue;
+            int start = 0;
+            size_t size = 0;
+            if (mdb_find_row(mdb, r, &start, &size) != 0)
+                return fail(Damaged, "rows");
+            const int cracked = mdb_crack_row(table, start & 0x1FFF, size, fields.data());
+            std::fill(byColumn.begin(), byColumn.end(), nullptr);
+            for (int i = 0; i < cracked && i < int(fields.size()); ++i) {
+                if (fields[size_t(i)].colnum >= 0 && unsigned(fields[size_t(i)].colnum) < table->num_cols)
+                    byColumn[size_t(fields[size_t(i)].colnum)] = &fields[size_t(i)];
+            }
+            putByte(Row);
+            for (size_t k = 0; k < wantedCount; ++k) {
+                const Wanted &w = wanted[k];
+                if (!w.text) {
+                    const size_t len = size_t(w.length);
+                    if (len + 1 >= kBindSize)
+                        return fail(TooLong, std::to_string(k));
+                    if (len == 0)
+                        put32(kNull);
+                    else
+                        putText(w.buffer.data(), len);
+                    continue;
+                }
+                // Null by the row's null mask; empty text is not Null.
+                const MdbField *f = byColumn[w.index];
+                if (!f || f->is_null) {
+                    put32(kNull);
+                    continue;
+                }
+                if (f->start < 0 || f->siz < 0 || size_t(f->start) + size_t(f->siz) > pageSize)
+                    return fail(Damaged, "rows");
+                const uint8_t *bytes = mdb->pg_buf + f->start;
+                size_t len = size_t(f->siz);
+                if (w.longValue) {
+                    stored.clear();
+                    switch (tarnvik::jettext::readLongValue(bytes, len, pages, kMaxLongValue, &stored)) {
+                    case tarnvik::jettext::LongValue::Ok:
+                        break;
+                    case tarnvik::jettext::LongValue::Damaged:
+                        return fail(Damaged, "rows");
+                    case tarnvik::jettext::LongValue::TooLong:
+                        return fail(TooLong, std::to_string(k));
+                    }
+                    bytes = reinterpret_cast<const uint8_t *>(stored.data());
+                    len = stored.size();
+                }
+                if (w.calculated && !tarnvik::jettext::unwrapCalculated(bytes, len, &bytes, &len))
+                    return fail(Damaged, "rows");
+                if (g_jet3) {
+                    putBytes(reinterpret_cast<const char *>(bytes), len);
+                } else {
+                    text.clear();
+                    tarnvik::jettext::appendJet4Utf8(bytes, len, &text);
+                    putString(text);
+                }
+            }
+            ++rows;
+        }
     }
     if (table->num_rows > rows)
         return fail(Damaged, "rows");

@@ -1,0 +1,172 @@
+#include "JetText.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace tarnvik::jettext {
+
+namespace {
+
+uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+void putUtf8(char32_t c, std::string *out)
+{
+    if (c < 0x80) {
+        out->push_back(char(c));
+    } else if (c < 0x800) {
+        out->push_back(char(0xC0 | (c >> 6)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(char(0xE0 | (c >> 12)));
+        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(char(0xF0 | (c >> 18)));
+        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(char(0x80 | (c & 0x3F)));
+    }
+}
+
+// Pairs surrogates as the UTF-16 units arrive.
+class Utf16ToUtf8
+{
+public:
+    explicit Utf16ToUtf8(std::string *out) : m_out(out) {}
+    void unit(char16_t u)
+    {
+        const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
+        if (m_high) {
+            if (low) {
+                putUtf8(0x10000 + ((char32_t(m_high) - 0xD800) << 10) + (u - 0xDC00), m_out);
+                m_high = 0;
+                return;
+            }
+            putUtf8(0xFFFD, m_out);
+            m_high = 0;
+        }
+        if (high)
+            m_high = u;
+        else
+            putUtf8(low ? 0xFFFD : u, m_out);
+    }
+    void end(bool danglingByte)
+    {
+        if (m_high)
+            putUtf8(0xFFFD, m_out);
+        if (danglingByte)
+            putUtf8(0xFFFD, m_out);
+        m_high = 0;
+    }
+
+private:
+    std::string *m_out;
+    char16_t m_high = 0;
+};
+
+// A row of a data page (long values are rows of data pages, which say LVAL
+// where others name their table).
+bool rowOf(const uint8_t *page, const Pages &pages, unsigned row, const uint8_t **data, size_t *len)
+{
+    const size_t at = pages.rowCountAt;
+    if (page[0] != 0x01 || at + 2 > pages.pageSize)
+        return false;
+    const unsigned rows = get16(page + at);
+    const size_t table = at + 2 + 2 * size_t(rows);
+    if (row >= rows || table > pages.pageSize)
+        return false;
+    const size_t start = get16(page + at + 2 + 2 * row) & 0x1FFF;
+    const size_t end = row == 0 ? pages.pageSize : get16(page + at + 2 * row) & 0x1FFF;
+    if (start < table || start > end || end > pages.pageSize)
+        return false;
+    *data = page + start;
+    *len = end - start;
+    return true;
+}
+
+} // namespace
+
+void appendJet4Utf8(const uint8_t *p, size_t n, std::string *out)
+{
+    out->reserve(out->size() + n + n / 2);
+    Utf16ToUtf8 text(out);
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        // Starts with one byte a character; a zero byte switches between
+        // that and two bytes a character.
+        bool narrow = true;
+        size_t i = 2;
+        while (i < n) {
+            if (p[i] == 0) {
+                narrow = !narrow;
+                ++i;
+            } else if (narrow) {
+                text.unit(p[i++]);
+            } else if (i + 1 < n) {
+                text.unit(char16_t(get16(p + i)));
+                i += 2;
+            } else {
+                break;
+            }
+        }
+        text.end(i < n);
+        return;
+    }
+    size_t i = 0;
+    for (; i + 1 < n; i += 2)
+        text.unit(char16_t(get16(p + i)));
+    text.end(i < n);
+}
+
+LongValue readLongValue(const uint8_t *field, size_t size, const Pages &pages, size_t maxBytes, std::string *out)
+{
+    if (size < 12)
+        return LongValue::Damaged;
+    const uint32_t head = get32(field);
+    const size_t len = head & 0x3FFFFFFFu;
+    if (len > maxBytes)
+        return LongValue::TooLong;
+    uint32_t pointer = get32(field + 4); // page << 8 | row
+    const uint8_t *data = nullptr;
+    size_t n = 0;
+    if (head & 0x80000000u) { // in the row, after the header
+        if (len > size - 12)
+            return LongValue::Damaged;
+        out->append(reinterpret_cast<const char *>(field) + 12, len);
+        return LongValue::Ok;
+    }
+    if (head & 0x40000000u) { // one row of a long-value page
+        const uint8_t *page = pages.read(pointer >> 8);
+        if (!page || !rowOf(page, pages, pointer & 0xFF, &data, &n) || n < len)
+            return LongValue::Damaged;
+        out->append(reinterpret_cast<const char *>(data), len);
+        return LongValue::Ok;
+    }
+    // A chain of rows, each the pointer to the next and a piece. A chain that
+    // ends early or comes back to a row it has passed is damaged.
+    const size_t first = out->size();
+    out->reserve(first + len);
+    std::unordered_set<uint32_t> passed;
+    while (out->size() - first < len) {
+        if (pointer == 0 || !passed.insert(pointer).second)
+            return LongValue::Damaged;
+        const uint8_t *page = pages.read(pointer >> 8);
+        if (!page || !rowOf(page, pages, pointer & 0xFF, &data, &n) || n < 4)
+            return LongValue::Damaged;
+        pointer = get32(data);
+        out->append(reinterpret_cast<const char *>(data) + 4, std::min(n - 4, len - (out->size() - first)));
+    }
+    return LongValue::Ok;
+}
+
+bool unwrapCalculated(const uint8_t *field, size_t size, const uint8_t **value, size_t *length)
+{
+    constexpr size_t kLengthAt = 16, kValueAt = 20;
+    if (size < kValueAt || get32(field + kLengthAt) > size - kValueAt)
+        return false;
+    *value = field + kValueAt;
+    *length = get32(field + kLengthAt);
+    return true;
+}
+
+} // namespace tarnvik::jettext
