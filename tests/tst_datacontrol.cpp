@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <unistd.h>
 
 using namespace tarnvik;
 
@@ -89,6 +90,9 @@ private slots:
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
     void indexIsKeptOnDisk();
+    void replacedKeepingSizeAndTimes_data();
+    void replacedKeepingSizeAndTimes();
+    void rewrittenWithinOneClockTick();
     void preparedInTheBackground();
     void refreshNeverWaits();
     void abandonedReadsAreNotWaitedFor();
@@ -194,25 +198,33 @@ void TestDataControl::failuresNameTheirCause()
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
 
     // A damaged file is read once: the failure stands, without another read,
-    // until the file changes (here it is mended keeping its size and time, so
-    // only a new time makes the control look again).
+    // until the file changes, even when it is mended keeping its size and
+    // modification time.
+    const QDir counted(m_dir.filePath(u"damaged"_qs));
+    QVERIFY(QDir().mkpath(counted.path()));
+    ReadLimits limits;
+    limits.helper = testutil::heldHelper(counted);
+    data.setReadLimits(limits);
+    data.setOutputField(u"b"_qs); // one read serves both statements
+    testutil::release(db); // reads are counted, not held
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadWrite));
     const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
     const QByteArray good = f.readAll();
-    auto rewrite = [&](const QByteArray &bytes, const QDateTime &time) {
+    auto rewrite = [&](const QByteArray &bytes) {
         QVERIFY(f.seek(0));
         QCOMPARE(f.write(bytes), qint64(bytes.size()));
         QVERIFY(f.flush());
-        QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
     };
-    rewrite(good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified.addSecs(1));
+    rewrite(good.left(4096) + QByteArray(good.size() - 4096, 'x'));
     const QString damaged = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error;
     QVERIFY(damaged.contains(u"f.mdb"));
-    rewrite(good, modified.addSecs(1));
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"xy"_qs).error, damaged);
-    rewrite(good, modified.addSecs(2));
+    QCOMPARE(testutil::heldStarts(counted, db), 1);
+    rewrite(good);
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
+    QCOMPARE(testutil::heldStarts(counted, db), 2);
 }
 
 void TestDataControl::indexFollowsTheFile()
@@ -269,67 +281,181 @@ void TestDataControl::indexIsKeptOnDisk()
         rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
     const QStringList expected = {"heslo 1999=výklad 1999"};
-    auto fresh = [&] {
+    // A control that cannot read the database answers from the cache or not at all.
+    auto fresh = [&](bool canRead) {
         auto d = std::make_unique<DataControl>();
         d->setDatabaseName(db);
         d->setCacheFolder(cacheDir);
         d->setOutputField(u"b"_qs);
+        if (!canRead) {
+            ReadLimits limits;
+            limits.helper = m_dir.filePath(u"no-such-helper"_qs);
+            d->setReadLimits(limits);
+        }
         return d;
     };
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    QVERIFY(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).error.isEmpty());
+    QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
     const QStringList cached = QDir(cacheDir).entryList(QDir::Files);
     QCOMPARE(cached.size(), 1);
     const QString cacheFile = cacheDir + u'/' + cached.first();
+    QFile c(cacheFile);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QByteArray good = c.readAll();
+    c.close();
+    QCOMPARE(lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
 
-    // Spoil the database past its header, keeping size and time: the answer
-    // must come from the cache, with no read of the tables.
-    QFile f(db);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
-    const QByteArray original = f.readAll();
-    const QByteArray spoilt = original.left(4096) + QByteArray(original.size() - 4096, 'x');
-    f.seek(0);
-    f.write(spoilt);
-    f.setFileTime(modified, QFileDevice::FileModificationTime);
-    f.close();
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
-
-    // A damaged or cut cache file is not trusted: with the database spoilt, the
-    // rebuild it forces fails with the database's error ...
-    auto damage = [&](qint64 at, bool cut) {
-        QFile c(cacheFile);
-        QVERIFY(c.open(QIODevice::ReadWrite));
-        if (cut) {
-            QVERIFY(c.resize(c.size() - at));
-        } else {
-            c.seek(at);
-            char b = 0;
-            c.getChar(&b);
-            c.seek(at);
-            c.putChar(char(b ^ 0x10));
-        }
-    };
-    for (const auto &[at, cut] : {std::pair<qint64, bool>{100, false}, {QFileInfo(cacheFile).size() / 2, false}, {9, true}}) {
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(spoilt);
-        f.setFileTime(modified, QFileDevice::FileModificationTime);
-        f.close();
-        lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs); // writes no cache: the read fails
-        damage(at, cut);
-        const Lookup r = lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs);
-        QVERIFY2(!r.error.isEmpty(), "a damaged cache file was used");
-        // ... and with the database back, it is rebuilt and rewritten.
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(original);
-        f.setFileTime(modified, QFileDevice::FileModificationTime);
-        f.close();
-        QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    // A damaged or cut cache file is not trusted; a control that can read
+    // rebuilds it as it was.
+    for (const auto &[at, cut] : {std::pair<qint64, bool>{100, false}, {good.size() / 2, false}, {9, true}}) {
+        QByteArray bad = good;
+        if (cut)
+            bad.chop(at);
+        else
+            bad[at] = char(bad[at] ^ 0x10);
+        QVERIFY(c.open(QIODevice::WriteOnly));
+        c.write(bad);
+        c.close();
+        QVERIFY2(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).error.isEmpty(),
+                 "a damaged cache file was used");
+        QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+        QVERIFY(c.open(QIODevice::ReadOnly));
+        QVERIFY(c.readAll() == good);
+        c.close();
     }
 
     // A changed database makes the cache stale.
-    QThread::msleep(20);
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+    QVERIFY(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).error.isEmpty());
+    QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+}
+
+void TestDataControl::replacedKeepingSizeAndTimes_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("renamed over it") << u"rename"_qs;
+    QTest::newRow("cp -p over it (written in place)") << u"cp"_qs;
+    QTest::newRow("copied beside it and renamed (rsync -t)") << u"rsync"_qs;
+    QTest::newRow("rewritten in place, time set back (touch -r)") << u"touch"_qs;
+    QTest::newRow("deleted and made anew (a restore)") << u"restore"_qs;
+}
+
+void TestDataControl::replacedKeepingSizeAndTimes()
+{
+    QFETCH(QString, how);
+    const QDir dir(m_dir.filePath(u"replace-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs), other = dir.filePath(u"jiny.mdb"_qs);
+    const QString cacheDir = dir.filePath(u"cache"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(other, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    QCOMPARE(QFileInfo(other).size(), QFileInfo(db).size());
+    const QDateTime modified = QFileInfo(db).lastModified();
+    QFile o(other);
+    QVERIFY(o.open(QIODevice::ReadWrite));
+    QVERIFY(o.setFileTime(modified, QFileDevice::FileModificationTime));
+    const QByteArray otherBytes = o.readAll();
+    o.close();
+    const QStringList before = {"starý=1", "stůl=2"}, after = {"stan=4", "stroj=3"};
+
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCacheFolder(cacheDir);
+    data.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, before);
+    data.waitForCache();
+    QCOMPARE(QDir(cacheDir).entryList(QDir::Files).size(), 1);
+
+    auto run = [](const QStringList &args) {
+        const testutil::Run r = testutil::run(args.first(), args.mid(1));
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    };
+    if (how == u"rename") {
+        QVERIFY(QFile::copy(other, db + u".new"_qs));
+        run({u"touch"_qs, u"-r"_qs, other, db + u".new"_qs});
+        QVERIFY(::rename(QFile::encodeName(db + u".new"_qs).constData(), QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"cp") {
+        run({u"cp"_qs, u"-p"_qs, other, db});
+    } else if (how == u"rsync") {
+        run({u"cp"_qs, u"-p"_qs, other, dir.filePath(u".zdroj.mdb.tmp"_qs)});
+        QVERIFY(::rename(QFile::encodeName(dir.filePath(u".zdroj.mdb.tmp"_qs)).constData(),
+                         QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"touch") {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QCOMPARE(f.write(otherBytes), qint64(otherBytes.size()));
+        f.close();
+        run({u"touch"_qs, u"-r"_qs, other, db});
+    } else if (how == u"restore") {
+        QVERIFY(QFile::remove(db));
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(otherBytes);
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const QFileInfo now(db);
+    QCOMPARE(now.size(), QFileInfo(other).size());
+    QCOMPARE(now.lastModified(), modified);
+
+    // A new control, which finds the old index on disk, and the one in use.
+    DataControl second;
+    second.setDatabaseName(db);
+    second.setCacheFolder(cacheDir);
+    second.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(second, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+}
+
+void TestDataControl::rewrittenWithinOneClockTick()
+{
+    // File times move in whole seconds here (ext4 with small inodes, as on
+    // old or small file systems; FAT has two): a rewrite in the second of the
+    // read leaves every time as it was, unless the read began after it.
+    if (geteuid() != 0 || !testutil::haveProgram(u"mkfs.ext4"_qs))
+        QSKIP("needs root and mkfs.ext4 for a file system of whole-second times");
+    const QString image = m_dir.filePath(u"seconds.img"_qs), mount = m_dir.filePath(u"seconds"_qs);
+    QVERIFY(QDir().mkpath(mount));
+    QFile img(image);
+    QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 << 20));
+    img.close();
+    if (testutil::run(u"mkfs.ext4"_qs, {u"-q"_qs, u"-F"_qs, u"-I"_qs, u"128"_qs, image}).exitCode != 0
+        || testutil::run(u"mount"_qs, {u"-o"_qs, u"loop,nodev,nosuid"_qs, image, mount}).exitCode != 0)
+        QSKIP("cannot mount a file system image here");
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { testutil::run(u"umount"_qs, {path}); }
+    } unmount{mount};
+
+    const QString db = mount + u"/zdroj.mdb"_qs, other = m_dir.filePath(u"vterina.mdb"_qs);
+    writeDb(other, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    QFile o(other);
+    QVERIFY(o.open(QIODevice::ReadOnly));
+    const QByteArray otherBytes = o.readAll();
+    o.close();
+    // Early in a second, so that all below could happen within it.
+    while (QDateTime::currentMSecsSinceEpoch() % 1000 > 200)
+        QThread::msleep(5);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    const QDateTime modified = QFileInfo(db).lastModified();
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCacheFolder(m_dir.filePath(u"seconds-cache"_qs));
+    data.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, QStringList({"starý=1", "stůl=2"}));
+    data.waitForCache();
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QCOMPARE(f.write(otherBytes), qint64(otherBytes.size()));
+    QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    f.close();
+    const QStringList after = {"stan=4", "stroj=3"};
+    DataControl second;
+    second.setDatabaseName(db);
+    second.setCacheFolder(m_dir.filePath(u"seconds-cache"_qs));
+    second.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(second, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
 }
 
 void TestDataControl::preparedInTheBackground()

@@ -17,7 +17,9 @@ namespace tarnvik {
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '2'};
+// 03: the database's stamp (device, inode, size, times in ns). Files of an
+// earlier format fail here and are rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '3'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well.
@@ -169,6 +171,33 @@ bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 
 } // namespace
 
+FileStamp FileStamp::of(const struct stat &st)
+{
+    FileStamp s;
+    s.device = quint64(st.st_dev);
+    s.inode = quint64(st.st_ino);
+    s.size = qint64(st.st_size);
+    s.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    s.regular = S_ISREG(st.st_mode);
+    return s;
+}
+
+FileStamp FileStamp::ofPath(const QString &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return FileStamp();
+    return of(st);
+}
+
+quint64 IndexCache::checksum(const void *data, size_t size)
+{
+    Checksum sum;
+    sum.add(data, size);
+    return sum.value();
+}
+
 IndexCache::IndexCache(QString folder)
     : m_folder(std::move(folder))
 {
@@ -205,8 +234,11 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     const QByteArray key = keyOf(source);
     w.value<uint32_t>(uint32_t(key.size()));
     w.bytes(key.constData(), size_t(key.size()));
-    w.value<int64_t>(source.size);
-    w.value<int64_t>(source.modified.toMSecsSinceEpoch());
+    w.value<uint64_t>(source.file.device);
+    w.value<uint64_t>(source.file.inode);
+    w.value<int64_t>(source.file.size);
+    w.value<int64_t>(source.file.modifiedNs);
+    w.value<int64_t>(source.file.changedNs);
     w.pad();
     w.array(ix.m_text);
     w.array(ix.m_in);
@@ -263,9 +295,11 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         || keySize > 1 << 20)
         return nullptr;
     QByteArray key(keySize, Qt::Uninitialized);
-    int64_t size = 0, modified = 0;
-    if (!r.bytes(key.data(), keySize) || key != keyOf(source) || !r.value(&size) || !r.value(&modified)
-        || size != source.size || modified != source.modified.toMSecsSinceEpoch() || !r.align())
+    FileStamp built;
+    built.regular = true;
+    if (!r.bytes(key.data(), keySize) || key != keyOf(source) || !r.value(&built.device) || !r.value(&built.inode)
+        || !r.value(&built.size) || !r.value(&built.modifiedNs) || !r.value(&built.changedNs)
+        || built != source.file || !r.align())
         return nullptr;
 
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
