@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarnvik;
@@ -90,6 +92,8 @@ private slots:
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
     void indexIsKeptOnDisk();
+    void cacheFileCutWhileInUse();
+    void fifoAtCachePath();
     void replacedKeepingSizeAndTimes_data();
     void replacedKeepingSizeAndTimes();
     void rewrittenWithinOneClockTick();
@@ -328,6 +332,100 @@ void TestDataControl::indexIsKeptOnDisk()
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
     QVERIFY(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).error.isEmpty());
     QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+}
+
+void TestDataControl::cacheFileCutWhileInUse()
+{
+    const QString db = m_dir.filePath(u"cut.mdb"_qs), cacheDir = m_dir.filePath(u"cut-cache"_qs);
+    std::vector<testutil::Row> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back({QStringLiteral("řádek %1").arg(i, 4, 10, QLatin1Char('0')), QString::number(i)});
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    auto fresh = [&] {
+        auto d = std::make_unique<DataControl>();
+        d->setDatabaseName(db);
+        d->setCacheFolder(cacheDir);
+        d->setOutputField(u"b"_qs);
+        return d;
+    };
+    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 0000"_qs).count, 1); // and writes the cache
+    const QStringList files = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + files.first();
+    QFile c(cacheFile);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QByteArray good = c.readAll();
+    c.close();
+
+    // Another program cuts the file short, or cuts it and writes something
+    // else into it, while an index loaded from it answers.
+    for (const QByteArray &after : {QByteArray(), good.left(good.size() / 3) + QByteArray(good.size(), '\xff')}) {
+        auto data = fresh();
+        ReadLimits noReads;
+        noReads.helper = m_dir.filePath(u"no-such-helper"_qs);
+        data->setReadLimits(noReads); // so the answers below come from the cache
+        QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 0001"_qs).pairs, QStringList({"řádek 0001=1"}));
+        QVERIFY(c.open(QIODevice::ReadWrite));
+        QVERIFY(c.resize(0));
+        c.write(after);
+        c.close();
+        const Lookup all = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"ř"_qs);
+        QCOMPARE(all.count, 3000);
+        QCOMPARE(all.pairs.last(), u"řádek 2999=2999"_qs);
+        // A new start rebuilds the cache.
+        QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
+        QVERIFY(c.open(QIODevice::ReadOnly));
+        QVERIFY(c.readAll() == good);
+        c.close();
+    }
+}
+
+void TestDataControl::fifoAtCachePath()
+{
+    const QString db = m_dir.filePath(u"fifo.mdb"_qs), cacheDir = m_dir.filePath(u"fifo-cache"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"roura"_qs, u"pipe"_qs}});
+    {
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setCacheFolder(cacheDir);
+        data.setOutputField(u"b"_qs);
+        QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs).count, 1);
+    }
+    const QStringList files = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + files.first();
+    QVERIFY(QFile::remove(cacheFile));
+    const QByteArray fifo = QFile::encodeName(cacheFile);
+    QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+    // Should the look-up open it and wait for a writer, this one lets it go
+    // at the end, so that a failure ends the test rather than hangs it.
+    struct Unblock
+    {
+        QByteArray path;
+        ~Unblock()
+        {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } unblock{fifo};
+
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    DataControl data;
+    data.setWaitForReads(false);
+    data.setDatabaseName(db);
+    data.setCacheFolder(cacheDir);
+    data.setOutputField(u"b"_qs);
+    data.setPreparedHandler([prepared] { ++*prepared; });
+    QVERIFY(!lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs).error.isEmpty());
+    QVERIFY(data.preparing());
+    QTRY_VERIFY_WITH_TIMEOUT(prepared->load() > 0, 20000);
+    const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.pairs, QStringList({"roura=pipe"}));
+    // The index written after the read takes the FIFO's place.
+    data.waitForCache();
+    QVERIFY(QFileInfo(cacheFile).isFile());
 }
 
 void TestDataControl::replacedKeepingSizeAndTimes_data()

@@ -11,6 +11,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace tarnvik {
@@ -75,7 +77,7 @@ public:
     explicit Writer(QIODevice &d) : m_d(d) {}
     template <typename T> void value(T v) { bytes(&v, sizeof v); }
     // Count, then the elements at an 8-byte boundary, so that they can be used
-    // in place once the file is mapped.
+    // in place once the file is loaded.
     template <typename T> void array(const Array<T> &v)
     {
         value<uint64_t>(v.size());
@@ -110,7 +112,7 @@ private:
     bool m_ok = true;
 };
 
-// Reads the mapped file in place; every step is bounds-checked.
+// Reads the loaded file in place; every step is bounds-checked.
 class Reader
 {
 public:
@@ -134,7 +136,7 @@ public:
         return true;
     }
     bool atEnd() const { return m_p == m_end; }
-    // The mapping starts on a page, so file offsets and addresses align alike.
+    // The buffer starts on a page, so file offsets and addresses align alike.
     bool align()
     {
         const size_t gap = (8 - reinterpret_cast<uintptr_t>(m_p) % 8) % 8;
@@ -149,16 +151,65 @@ private:
     const uchar *m_p, *m_end;
 };
 
-struct Mapping
+// Memory of its own that a loaded file is read into and its views lie in.
+struct Buffer
 {
-    void *data = MAP_FAILED;
-    size_t size = 0;
-    ~Mapping()
+    explicit Buffer(size_t n)
+        : size(n)
+    {
+        data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    }
+    ~Buffer()
     {
         if (data != MAP_FAILED)
             munmap(data, size);
     }
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+    void *data = MAP_FAILED;
+    size_t size = 0;
 };
+
+// Reads the whole regular file at 'path' into a page-aligned buffer and checks
+// its checksum on the way, while each piece is still in the processor's cache.
+std::shared_ptr<Buffer> readChecked(const QString &path)
+{
+    // Without blocking, and only a regular file: opening a FIFO put in the
+    // file's place would wait for a writer for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16)
+        return nullptr;
+    auto buffer = std::make_shared<Buffer>(size_t(st.st_size));
+    if (buffer->data == MAP_FAILED)
+        return nullptr;
+    auto *bytes = static_cast<uchar *>(buffer->data);
+    const size_t body = buffer->size - 8;
+    Checksum sum;
+    for (size_t done = 0; done < buffer->size;) {
+        const ssize_t n = ::pread(fd, bytes + done, std::min<size_t>(buffer->size - done, 1 << 20), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return nullptr; // cut short since
+        if (done < body)
+            sum.add(bytes + done, std::min(size_t(n), body - done));
+        done += size_t(n);
+    }
+    uint64_t stored = 0;
+    std::memcpy(&stored, bytes + body, 8);
+    if (stored != sum.value())
+        return nullptr;
+    mprotect(buffer->data, buffer->size, PROT_READ);
+    return buffer;
+}
 
 bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 {
@@ -265,28 +316,13 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
 {
     if (m_folder.isEmpty())
         return nullptr;
-    // Mapped, not read: a warm start then costs little more than the checksum.
-    // Files are only ever replaced by renaming, never rewritten in place.
-    const int fd = ::open(QFile::encodeName(fileFor(source)).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // Read, not mapped: a mapped file that another program cuts short faults
+    // (SIGBUS) at the next look-up that touches the lost pages.
+    std::shared_ptr<Buffer> buffer = readChecked(fileFor(source));
+    if (!buffer)
         return nullptr;
-    struct stat st;
-    auto map = std::make_shared<Mapping>();
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 16) {
-        map->size = size_t(st.st_size);
-        map->data = mmap(nullptr, map->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    }
-    ::close(fd);
-    if (map->data == MAP_FAILED)
-        return nullptr;
-    const auto *bytes = static_cast<const uchar *>(map->data);
-    const size_t body = map->size - 8;
-    Checksum sum;
-    sum.add(bytes, body);
-    uint64_t stored = 0;
-    std::memcpy(&stored, bytes + body, 8);
-    if (stored != sum.value())
-        return nullptr;
+    const auto *bytes = static_cast<const uchar *>(buffer->data);
+    const size_t body = buffer->size - 8;
 
     Reader r(bytes, body);
     char magic[sizeof kMagic];
@@ -345,7 +381,8 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     if (!r.atEnd())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
-    ix->m_mapping = std::move(map);
+    ix->m_bufferBytes = buffer->size;
+    ix->m_buffer = std::move(buffer);
     return ix;
 }
 
