@@ -12,7 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QRegularExpression>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +97,8 @@ private slots:
     void indexIsKeptOnDisk();
     void cacheFileCutWhileInUse();
     void fifoAtCachePath();
+    void unwritableCacheCostsOnlySpeed_data();
+    void unwritableCacheCostsOnlySpeed();
     void replacedKeepingSizeAndTimes_data();
     void replacedKeepingSizeAndTimes();
     void rewrittenWithinOneClockTick();
@@ -426,6 +431,103 @@ void TestDataControl::fifoAtCachePath()
     // The index written after the read takes the FIFO's place.
     data.waitForCache();
     QVERIFY(QFileInfo(cacheFile).isFile());
+}
+
+void TestDataControl::unwritableCacheCostsOnlySpeed_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("read-only folder") << u"read-only"_qs;
+    QTest::newRow("a file where the folder should be") << u"file"_qs;
+    QTest::newRow("a file where a folder above should be") << u"parent"_qs;
+    QTest::newRow("file system full") << u"full"_qs;
+    QTest::newRow("file size limit") << u"limit"_qs;
+}
+
+void TestDataControl::unwritableCacheCostsOnlySpeed()
+{
+    QFETCH(QString, how);
+    const QDir dir(m_dir.filePath(u"unwritable-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs);
+    std::vector<testutil::Row> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    QString cacheDir = dir.filePath(u"cache"_qs);
+    auto mountTmpfs = [&](const QString &options) {
+        QVERIFY(QDir().mkpath(cacheDir));
+        if (geteuid() != 0
+            || testutil::run(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, options, u"tarnvik-test"_qs, cacheDir})
+                    .exitCode
+                != 0)
+            QSKIP("cannot mount a small file system here");
+    };
+    struct Restore
+    {
+        std::function<void()> undo;
+        ~Restore()
+        {
+            if (undo)
+                undo();
+        }
+    } restore;
+    auto unmount = [cacheDir] { testutil::run(u"umount"_qs, {cacheDir}); };
+    if (how == u"read-only" && geteuid() == 0) {
+        mountTmpfs(u"ro,size=1m"_qs); // permissions do not hold the superuser back
+        restore.undo = unmount;
+    } else if (how == u"read-only") {
+        QVERIFY(QDir().mkpath(cacheDir));
+        QVERIFY(QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::ExeOwner));
+        restore.undo = [cacheDir] {
+            QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+    } else if (how == u"file") {
+        QFile(cacheDir).open(QIODevice::WriteOnly);
+    } else if (how == u"parent") {
+        QFile(cacheDir).open(QIODevice::WriteOnly);
+        cacheDir += u"/tarnvik/index"_qs;
+    } else if (how == u"full") {
+        mountTmpfs(u"size=16k"_qs);
+        restore.undo = unmount;
+    } else if (how == u"limit") {
+        // Writes past the limit fail (EFBIG) instead of ending the process.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit;
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        restore.undo = [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
+        rlimit small = limit;
+        small.rlim_cur = 16 << 10;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Index cache not written: "_qs));
+    {
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setCacheFolder(cacheDir);
+        data.setOutputField(u"b"_qs);
+        const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs);
+        QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+        QCOMPARE(r.pairs, QStringList({"heslo 1999=výklad 1999"}));
+        QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 7"_qs).count, 111);
+        data.waitForCache();
+    }
+    if (how == u"limit")
+        std::exchange(restore.undo, nullptr)();
+    // Nothing half-written is left behind.
+    if (QFileInfo(cacheDir).isDir())
+        QCOMPARE(QDir(cacheDir).entryList(QDir::Files | QDir::Hidden), QStringList());
+    // And the next start reads the database again, with the same answers.
+    DataControl again;
+    again.setDatabaseName(db);
+    again.setCacheFolder(cacheDir);
+    again.setOutputField(u"b"_qs);
+    if (how != u"limit")
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Index cache not written: "_qs));
+    QCOMPARE(lookup(again, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, QStringList({"heslo 1999=výklad 1999"}));
+    again.waitForCache();
+    if (how == u"limit") // without the limit it is written
+        QCOMPARE(QDir(cacheDir).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 void TestDataControl::replacedKeepingSizeAndTimes_data()

@@ -3,7 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QStandardPaths>
 #include <bit>
 #include <utility>
@@ -275,9 +275,12 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
         *error = QStringLiteral("cannot create %1").arg(m_folder);
         return false;
     }
-    QSaveFile file(fileFor(source));
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    // Written beside its final name and renamed over it, which replaces
+    // whatever is there (a FIFO, a link) instead of writing through it.
+    const QString final = fileFor(source);
+    QTemporaryFile file(final + u".XXXXXX"_qs);
+    if (!file.open()) {
+        *error = QStringLiteral("%1: %2").arg(file.fileTemplate(), file.errorString());
         return false;
     }
     Writer w(file);
@@ -305,10 +308,15 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
         w.array(level.bits);
     }
     w.finish();
-    if (!w.ok() || !file.commit()) {
-        *error = file.errorString();
+    if (!w.ok() || !file.flush()) {
+        *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
         return false;
     }
+    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(final).constData()) != 0) {
+        *error = QStringLiteral("%1: %2").arg(final, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    file.setAutoRemove(false);
     return true;
 }
 
