@@ -11,7 +11,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <QRegularExpression>
 #include <csignal>
 #include <fcntl.h>
@@ -101,6 +105,9 @@ private slots:
     void unwritableCacheCostsOnlySpeed();
     void replacedKeepingSizeAndTimes_data();
     void replacedKeepingSizeAndTimes();
+    void sourceReplacedOrDeletedWhileBound_data();
+    void sourceReplacedOrDeletedWhileBound();
+    void replacedDuringItsRead();
     void rewrittenWithinOneClockTick();
     void preparedInTheBackground();
     void refreshNeverWaits();
@@ -604,6 +611,151 @@ void TestDataControl::replacedKeepingSizeAndTimes()
     second.setOutputField(u"b"_qs);
     QCOMPARE(lookup(second, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+}
+
+void TestDataControl::sourceReplacedOrDeletedWhileBound_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("read");    // whether telling it takes a read
+    QTest::addColumn<QString>("after"); // the answer then: pairs, or a part of the error
+    QTest::newRow("renamed over by another database") << u"rename"_qs << true << u"stan=4,stroj=3"_qs;
+    QTest::newRow("its link turned to another database") << u"relink"_qs << true << u"stan=4,stroj=3"_qs;
+    QTest::newRow("deleted") << u"delete"_qs << false << u"neexistuje"_qs;
+    QTest::newRow("emptied") << u"empty"_qs << false << u"prázdný"_qs;
+    QTest::newRow("damaged in place") << u"damage"_qs << true << u"poškozený"_qs;
+    QTest::newRow("replaced by a folder") << u"folder"_qs << false << u"složka"_qs;
+    QTest::newRow("replaced by a FIFO") << u"fifo"_qs << false << u"roura"_qs;
+    QTest::newRow("replaced by a link to a device") << u"device"_qs << false << u"zařízení"_qs;
+}
+
+void TestDataControl::sourceReplacedOrDeletedWhileBound()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, read);
+    QFETCH(QString, after);
+    const QDir dir(m_dir.filePath(u"bound-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString one = dir.filePath(u"jeden.mdb"_qs), two = dir.filePath(u"dva.mdb"_qs);
+    const QString db = dir.filePath(u"zdroj.mdb"_qs);
+    writeDb(one, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    auto put = [&](const QString &from) {
+        QFile::remove(db);
+        QDir(db).removeRecursively();
+        if (how == u"relink")
+            QVERIFY(QFile::link(from, db));
+        else
+            QVERIFY(QFile::copy(from, db));
+    };
+    put(one);
+    const QStringList before = {"starý=1", "stůl=2"};
+
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    DataControl data;
+    data.setWaitForReads(false);
+    data.setCacheFolder(QString());
+    data.setOutputField(u"b"_qs);
+    data.setPreparedHandler([prepared] { ++*prepared; });
+    data.setDatabaseName(db);
+    auto answer = [&] {
+        const int was = prepared->load();
+        Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+        if (data.preparing()) {
+            if (!QTest::qWaitFor([&] { return prepared->load() > was; }, 10000))
+                r.error = u"still preparing"_qs;
+            else
+                r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+        }
+        return r;
+    };
+    QCOMPARE(answer().pairs, before);
+    const Matches shown = data.recordset().matches(); // as the window's list holds them
+
+    // Should a look-up open a FIFO and wait in it, this lets it go.
+    std::mutex mutex;
+    std::condition_variable over;
+    bool done = false, fired = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!over.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+            fired = true;
+            const int fd = ::open(QFile::encodeName(db).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    auto stopWatchdog = qScopeGuard([&] {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        over.notify_all();
+        watchdog.join();
+    });
+
+    QFile::remove(db + u".new"_qs);
+    if (how == u"rename") {
+        QVERIFY(QFile::copy(two, db + u".new"_qs));
+        QVERIFY(::rename(QFile::encodeName(db + u".new"_qs).constData(), QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"relink") {
+        put(two);
+    } else if (how == u"delete") {
+        QVERIFY(QFile::remove(db));
+    } else if (how == u"empty") {
+        QVERIFY(QFile::resize(db, 0));
+    } else if (how == u"damage") {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(4096));
+        f.write(QByteArray(f.size() - 4096, 'x'));
+    } else if (how == u"folder") {
+        QVERIFY(QFile::remove(db) && QDir().mkdir(db));
+    } else if (how == u"fifo") {
+        QVERIFY(QFile::remove(db) && mkfifo(QFile::encodeName(db).constData(), 0600) == 0);
+    } else if (how == u"device") {
+        QVERIFY(QFile::remove(db) && QFile::link(u"/dev/zero"_qs, db));
+    }
+
+    const int was = prepared->load();
+    const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+    QCOMPARE(data.preparing(), read); // what needs no read is told at once
+    const Lookup now = read ? answer() : r;
+    if (after.contains(u'='))
+        QCOMPARE(now.pairs, after.split(u','));
+    else
+        QVERIFY2(now.error.contains(after) && now.error.contains(u"zdroj.mdb"), qPrintable(now.error));
+    QCOMPARE(prepared->load() > was, read);
+    QVERIFY(!fired);
+    // What the window still shows stays readable.
+    QCOMPARE(shown.size(), size_t(2));
+    QCOMPARE(shown.index()->input(shown.row(1)).toString(), u"stůl"_qs);
+
+    // And the first database back is answered again.
+    put(one);
+    QCOMPARE(answer().pairs, before);
+}
+
+void TestDataControl::replacedDuringItsRead()
+{
+    const QDir dir(m_dir.filePath(u"during"_qs));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs), two = dir.filePath(u"dva.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    auto data = nonWaiting(dir, prepared);
+    data->setDatabaseName(db);
+    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
+    QVERIFY(::rename(QFile::encodeName(two).constData(), QFile::encodeName(db).constData()) == 0);
+    testutil::release(db);
+    // The read that began before is not taken for the file there now.
+    QTRY_COMPARE(prepared->load(), 1);
+    QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).error.isEmpty());
+    QVERIFY(data->preparing());
+    QTRY_COMPARE(prepared->load(), 2);
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, QStringList({"stan=4", "stroj=3"}));
+    QCOMPARE(testutil::heldStarts(dir, db), 2);
 }
 
 void TestDataControl::rewrittenWithinOneClockTick()

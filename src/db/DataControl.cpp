@@ -328,7 +328,7 @@ void DataControl::prepare(const QString &table, const QString &in, const QString
 {
     bool found = false;
     IndexSource want = sourceFor(table, in, out, &found);
-    if (!found || (m_index && serves(m_indexSource, want)))
+    if (!found || !want.file.regular || (m_index && serves(m_indexSource, want)))
         return;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
     if (m_pending && serves(m_pending->source, want))
@@ -345,6 +345,15 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     IndexSource want = sourceFor(table, in, out, &found);
     if (found && m_index && serves(m_indexSource, want))
         return true;
+    if (found && !want.file.regular) {
+        // Never opened: a FIFO would hold the open for ever, a device be read without end.
+        cancelPending();
+        m_index.reset();
+        m_error = QFileInfo(m_databaseName).isDir()
+            ? tr("„%1“ je složka, ne soubor databáze.").arg(m_databaseName)
+            : tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_databaseName);
+        return false;
+    }
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
     if (m_pending) {
         // The look-up prepared in the background: take it if it is this one.
