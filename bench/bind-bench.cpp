@@ -64,7 +64,7 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     IndexCache cache(dir.path());
-    IndexSource src{a[1], a[2], a[3], a[4], 238, 238, 1, QDateTime::fromMSecsSinceEpoch(0)};
+    IndexSource src{a[1], a[2], a[3], a[4], 238, 238, FileStamp::ofPath(a[1])};
     t.restart();
     cache.save(src, *index, &error);
     out << "cache save:       " << t.elapsed() << " ms\n";

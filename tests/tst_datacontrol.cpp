@@ -11,7 +11,17 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <QRegularExpression>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tarnvik;
 
@@ -90,6 +100,16 @@ private slots:
     void jet3TextInTheFieldsCharset();
     void textAsStored();
     void indexIsKeptOnDisk();
+    void cacheFileCutWhileInUse();
+    void fifoAtCachePath();
+    void unwritableCacheCostsOnlySpeed_data();
+    void unwritableCacheCostsOnlySpeed();
+    void replacedKeepingSizeAndTimes_data();
+    void replacedKeepingSizeAndTimes();
+    void sourceReplacedOrDeletedWhileBound_data();
+    void sourceReplacedOrDeletedWhileBound();
+    void replacedDuringItsRead();
+    void rewrittenWithinOneClockTick();
     void preparedInTheBackground();
     void refreshNeverWaits();
     void abandonedReadsAreNotWaitedFor();
@@ -195,25 +215,33 @@ void TestDataControl::failuresNameTheirCause()
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
 
     // A damaged file is read once: the failure stands, without another read,
-    // until the file changes (here it is mended keeping its size and time, so
-    // only a new time makes the control look again).
+    // until the file changes, even when it is mended keeping its size and
+    // modification time.
+    const QDir counted(m_dir.filePath(u"damaged"_qs));
+    QVERIFY(QDir().mkpath(counted.path()));
+    ReadLimits limits;
+    limits.helper = testutil::heldHelper(counted);
+    data.setReadLimits(limits);
+    data.setOutputField(u"b"_qs); // one read serves both statements
+    testutil::release(db); // reads are counted, not held
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadWrite));
     const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
     const QByteArray good = f.readAll();
-    auto rewrite = [&](const QByteArray &bytes, const QDateTime &time) {
+    auto rewrite = [&](const QByteArray &bytes) {
         QVERIFY(f.seek(0));
         QCOMPARE(f.write(bytes), qint64(bytes.size()));
         QVERIFY(f.flush());
-        QVERIFY(f.setFileTime(time, QFileDevice::FileModificationTime));
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
     };
-    rewrite(good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified.addSecs(1));
+    rewrite(good.left(4096) + QByteArray(good.size() - 4096, 'x'));
     const QString damaged = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).error;
     QVERIFY(damaged.contains(u"f.mdb"));
-    rewrite(good, modified.addSecs(1));
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"xy"_qs).error, damaged);
-    rewrite(good, modified.addSecs(2));
+    QCOMPARE(testutil::heldStarts(counted, db), 1);
+    rewrite(good);
     QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"x"_qs).pairs, QStringList({"x=y"}));
+    QCOMPARE(testutil::heldStarts(counted, db), 2);
 }
 
 void TestDataControl::indexFollowsTheFile()
@@ -298,6 +326,62 @@ void TestDataControl::indexIsKeptOnDisk()
         rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
     writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
     const QStringList expected = {"heslo 1999=výklad 1999"};
+    // A control that cannot read the database answers from the cache or not at all.
+    auto fresh = [&](bool canRead) {
+        auto d = std::make_unique<DataControl>();
+        d->setDatabaseName(db);
+        d->setCacheFolder(cacheDir);
+        d->setOutputField(u"b"_qs);
+        if (!canRead) {
+            ReadLimits limits;
+            limits.helper = m_dir.filePath(u"no-such-helper"_qs);
+            d->setReadLimits(limits);
+        }
+        return d;
+    };
+    QVERIFY(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).error.isEmpty());
+    QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    const QStringList cached = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(cached.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + cached.first();
+    QFile c(cacheFile);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QByteArray good = c.readAll();
+    c.close();
+    QCOMPARE(lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+
+    // A damaged or cut cache file is not trusted; a control that can read
+    // rebuilds it as it was.
+    for (const auto &[at, cut] : {std::pair<qint64, bool>{100, false}, {good.size() / 2, false}, {9, true}}) {
+        QByteArray bad = good;
+        if (cut)
+            bad.chop(at);
+        else
+            bad[at] = char(bad[at] ^ 0x10);
+        QVERIFY(c.open(QIODevice::WriteOnly));
+        c.write(bad);
+        c.close();
+        QVERIFY2(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).error.isEmpty(),
+                 "a damaged cache file was used");
+        QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+        QVERIFY(c.open(QIODevice::ReadOnly));
+        QVERIFY(c.readAll() == good);
+        c.close();
+    }
+
+    // A changed database makes the cache stale.
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
+    QVERIFY(!lookup(*fresh(false), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).error.isEmpty());
+    QCOMPARE(lookup(*fresh(true), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+}
+
+void TestDataControl::cacheFileCutWhileInUse()
+{
+    const QString db = m_dir.filePath(u"cut.mdb"_qs), cacheDir = m_dir.filePath(u"cut-cache"_qs);
+    std::vector<testutil::Row> rows;
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back({QStringLiteral("řádek %1").arg(i, 4, 10, QLatin1Char('0')), QString::number(i)});
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
     auto fresh = [&] {
         auto d = std::make_unique<DataControl>();
         d->setDatabaseName(db);
@@ -305,60 +389,454 @@ void TestDataControl::indexIsKeptOnDisk()
         d->setOutputField(u"b"_qs);
         return d;
     };
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
-    const QStringList cached = QDir(cacheDir).entryList(QDir::Files);
-    QCOMPARE(cached.size(), 1);
-    const QString cacheFile = cacheDir + u'/' + cached.first();
+    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 0000"_qs).count, 1); // and writes the cache
+    const QStringList files = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + files.first();
+    QFile c(cacheFile);
+    QVERIFY(c.open(QIODevice::ReadOnly));
+    const QByteArray good = c.readAll();
+    c.close();
 
-    // Spoil the database past its header, keeping size and time: the answer
-    // must come from the cache, with no read of the tables.
-    QFile f(db);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    const QDateTime modified = f.fileTime(QFileDevice::FileModificationTime);
-    const QByteArray original = f.readAll();
-    const QByteArray spoilt = original.left(4096) + QByteArray(original.size() - 4096, 'x');
-    f.seek(0);
-    f.write(spoilt);
-    f.setFileTime(modified, QFileDevice::FileModificationTime);
-    f.close();
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
-
-    // A damaged or cut cache file is not trusted: with the database spoilt, the
-    // rebuild it forces fails with the database's error ...
-    auto damage = [&](qint64 at, bool cut) {
-        QFile c(cacheFile);
+    // Another program cuts the file short, or cuts it and writes something
+    // else into it, while an index loaded from it answers.
+    for (const QByteArray &after : {QByteArray(), good.left(good.size() / 3) + QByteArray(good.size(), '\xff')}) {
+        auto data = fresh();
+        ReadLimits noReads;
+        noReads.helper = m_dir.filePath(u"no-such-helper"_qs);
+        data->setReadLimits(noReads); // so the answers below come from the cache
+        QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 0001"_qs).pairs, QStringList({"řádek 0001=1"}));
         QVERIFY(c.open(QIODevice::ReadWrite));
-        if (cut) {
-            QVERIFY(c.resize(c.size() - at));
-        } else {
-            c.seek(at);
-            char b = 0;
-            c.getChar(&b);
-            c.seek(at);
-            c.putChar(char(b ^ 0x10));
+        QVERIFY(c.resize(0));
+        c.write(after);
+        c.close();
+        const Lookup all = lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"ř"_qs);
+        QCOMPARE(all.count, 3000);
+        QCOMPARE(all.pairs.last(), u"řádek 2999=2999"_qs);
+        // A new start rebuilds the cache.
+        QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
+        QVERIFY(c.open(QIODevice::ReadOnly));
+        QVERIFY(c.readAll() == good);
+        c.close();
+    }
+}
+
+void TestDataControl::fifoAtCachePath()
+{
+    const QString db = m_dir.filePath(u"fifo.mdb"_qs), cacheDir = m_dir.filePath(u"fifo-cache"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"roura"_qs, u"pipe"_qs}});
+    {
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setCacheFolder(cacheDir);
+        data.setOutputField(u"b"_qs);
+        QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs).count, 1);
+    }
+    const QStringList files = QDir(cacheDir).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString cacheFile = cacheDir + u'/' + files.first();
+    QVERIFY(QFile::remove(cacheFile));
+    const QByteArray fifo = QFile::encodeName(cacheFile);
+    QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+    // Should the look-up open it and wait for a writer, this one lets it go
+    // at the end, so that a failure ends the test rather than hangs it.
+    struct Unblock
+    {
+        QByteArray path;
+        ~Unblock()
+        {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
         }
+    } unblock{fifo};
+
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    DataControl data;
+    data.setWaitForReads(false);
+    data.setDatabaseName(db);
+    data.setCacheFolder(cacheDir);
+    data.setOutputField(u"b"_qs);
+    data.setPreparedHandler([prepared] { ++*prepared; });
+    QVERIFY(!lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs).error.isEmpty());
+    QVERIFY(data.preparing());
+    QTRY_VERIFY_WITH_TIMEOUT(prepared->load() > 0, 20000);
+    const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"r"_qs);
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+    QCOMPARE(r.pairs, QStringList({"roura=pipe"}));
+    // The index written after the read takes the FIFO's place.
+    data.waitForCache();
+    QVERIFY(QFileInfo(cacheFile).isFile());
+}
+
+void TestDataControl::unwritableCacheCostsOnlySpeed_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("read-only folder") << u"read-only"_qs;
+    QTest::newRow("a file where the folder should be") << u"file"_qs;
+    QTest::newRow("a file where a folder above should be") << u"parent"_qs;
+    QTest::newRow("file system full") << u"full"_qs;
+    QTest::newRow("file size limit") << u"limit"_qs;
+}
+
+void TestDataControl::unwritableCacheCostsOnlySpeed()
+{
+    QFETCH(QString, how);
+    const QDir dir(m_dir.filePath(u"unwritable-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs);
+    std::vector<testutil::Row> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back({QStringLiteral("heslo %1").arg(i), QStringLiteral("výklad %1").arg(i)});
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, rows);
+    QString cacheDir = dir.filePath(u"cache"_qs);
+    auto mountTmpfs = [&](const QString &options) {
+        QVERIFY(QDir().mkpath(cacheDir));
+        if (geteuid() != 0
+            || testutil::run(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, options, u"tarnvik-test"_qs, cacheDir})
+                    .exitCode
+                != 0)
+            QSKIP("cannot mount a small file system here");
     };
-    for (const auto &[at, cut] : {std::pair<qint64, bool>{100, false}, {QFileInfo(cacheFile).size() / 2, false}, {9, true}}) {
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(spoilt);
-        f.setFileTime(modified, QFileDevice::FileModificationTime);
-        f.close();
-        lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs); // writes no cache: the read fails
-        damage(at, cut);
-        const Lookup r = lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs);
-        QVERIFY2(!r.error.isEmpty(), "a damaged cache file was used");
-        // ... and with the database back, it is rebuilt and rewritten.
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(original);
-        f.setFileTime(modified, QFileDevice::FileModificationTime);
-        f.close();
-        QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, expected);
+    struct Restore
+    {
+        std::function<void()> undo;
+        ~Restore()
+        {
+            if (undo)
+                undo();
+        }
+    } restore;
+    auto unmount = [cacheDir] { testutil::run(u"umount"_qs, {cacheDir}); };
+    if (how == u"read-only" && geteuid() == 0) {
+        mountTmpfs(u"ro,size=1m"_qs); // permissions do not hold the superuser back
+        restore.undo = unmount;
+    } else if (how == u"read-only") {
+        QVERIFY(QDir().mkpath(cacheDir));
+        QVERIFY(QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::ExeOwner));
+        restore.undo = [cacheDir] {
+            QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+    } else if (how == u"file") {
+        QFile(cacheDir).open(QIODevice::WriteOnly);
+    } else if (how == u"parent") {
+        QFile(cacheDir).open(QIODevice::WriteOnly);
+        cacheDir += u"/tarnvik/index"_qs;
+    } else if (how == u"full") {
+        mountTmpfs(u"size=16k"_qs);
+        restore.undo = unmount;
+    } else if (how == u"limit") {
+        // Writes past the limit fail (EFBIG) instead of ending the process.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit;
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        restore.undo = [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
+        rlimit small = limit;
+        small.rlim_cur = 16 << 10;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
 
-    // A changed database makes the cache stale.
-    QThread::msleep(20);
-    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"heslo nové"_qs, u"nový"_qs}});
-    QCOMPARE(lookup(*fresh(), u"t"_qs, u"a"_qs, u"b"_qs, u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Index cache not written: "_qs));
+    {
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setCacheFolder(cacheDir);
+        data.setOutputField(u"b"_qs);
+        const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs);
+        QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+        QCOMPARE(r.pairs, QStringList({"heslo 1999=výklad 1999"}));
+        QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 7"_qs).count, 111);
+        data.waitForCache();
+    }
+    if (how == u"limit")
+        std::exchange(restore.undo, nullptr)();
+    // Nothing half-written is left behind.
+    if (QFileInfo(cacheDir).isDir())
+        QCOMPARE(QDir(cacheDir).entryList(QDir::Files | QDir::Hidden), QStringList());
+    // And the next start reads the database again, with the same answers.
+    DataControl again;
+    again.setDatabaseName(db);
+    again.setCacheFolder(cacheDir);
+    again.setOutputField(u"b"_qs);
+    if (how != u"limit")
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Index cache not written: "_qs));
+    QCOMPARE(lookup(again, u"t"_qs, u"a"_qs, u"b"_qs, u"heslo 1999"_qs).pairs, QStringList({"heslo 1999=výklad 1999"}));
+    again.waitForCache();
+    if (how == u"limit") // without the limit it is written
+        QCOMPARE(QDir(cacheDir).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void TestDataControl::replacedKeepingSizeAndTimes_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("renamed over it") << u"rename"_qs;
+    QTest::newRow("cp -p over it (written in place)") << u"cp"_qs;
+    QTest::newRow("copied beside it and renamed (rsync -t)") << u"rsync"_qs;
+    QTest::newRow("rewritten in place, time set back (touch -r)") << u"touch"_qs;
+    QTest::newRow("deleted and made anew (a restore)") << u"restore"_qs;
+}
+
+void TestDataControl::replacedKeepingSizeAndTimes()
+{
+    QFETCH(QString, how);
+    const QDir dir(m_dir.filePath(u"replace-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs), other = dir.filePath(u"jiny.mdb"_qs);
+    const QString cacheDir = dir.filePath(u"cache"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(other, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    QCOMPARE(QFileInfo(other).size(), QFileInfo(db).size());
+    const QDateTime modified = QFileInfo(db).lastModified();
+    QFile o(other);
+    QVERIFY(o.open(QIODevice::ReadWrite));
+    QVERIFY(o.setFileTime(modified, QFileDevice::FileModificationTime));
+    const QByteArray otherBytes = o.readAll();
+    o.close();
+    const QStringList before = {"starý=1", "stůl=2"}, after = {"stan=4", "stroj=3"};
+
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCacheFolder(cacheDir);
+    data.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, before);
+    data.waitForCache();
+    QCOMPARE(QDir(cacheDir).entryList(QDir::Files).size(), 1);
+
+    auto run = [](const QStringList &args) {
+        const testutil::Run r = testutil::run(args.first(), args.mid(1));
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    };
+    if (how == u"rename") {
+        QVERIFY(QFile::copy(other, db + u".new"_qs));
+        run({u"touch"_qs, u"-r"_qs, other, db + u".new"_qs});
+        QVERIFY(::rename(QFile::encodeName(db + u".new"_qs).constData(), QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"cp") {
+        run({u"cp"_qs, u"-p"_qs, other, db});
+    } else if (how == u"rsync") {
+        run({u"cp"_qs, u"-p"_qs, other, dir.filePath(u".zdroj.mdb.tmp"_qs)});
+        QVERIFY(::rename(QFile::encodeName(dir.filePath(u".zdroj.mdb.tmp"_qs)).constData(),
+                         QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"touch") {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QCOMPARE(f.write(otherBytes), qint64(otherBytes.size()));
+        f.close();
+        run({u"touch"_qs, u"-r"_qs, other, db});
+    } else if (how == u"restore") {
+        QVERIFY(QFile::remove(db));
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(otherBytes);
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    const QFileInfo now(db);
+    QCOMPARE(now.size(), QFileInfo(other).size());
+    QCOMPARE(now.lastModified(), modified);
+
+    // A new control, which finds the old index on disk, and the one in use.
+    DataControl second;
+    second.setDatabaseName(db);
+    second.setCacheFolder(cacheDir);
+    second.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(second, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+}
+
+void TestDataControl::sourceReplacedOrDeletedWhileBound_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("read");    // whether telling it takes a read
+    QTest::addColumn<QString>("after"); // the answer then: pairs, or a part of the error
+    QTest::newRow("renamed over by another database") << u"rename"_qs << true << u"stan=4,stroj=3"_qs;
+    QTest::newRow("its link turned to another database") << u"relink"_qs << true << u"stan=4,stroj=3"_qs;
+    QTest::newRow("deleted") << u"delete"_qs << false << u"neexistuje"_qs;
+    QTest::newRow("emptied") << u"empty"_qs << false << u"prázdný"_qs;
+    QTest::newRow("damaged in place") << u"damage"_qs << true << u"poškozený"_qs;
+    QTest::newRow("replaced by a folder") << u"folder"_qs << false << u"složka"_qs;
+    QTest::newRow("replaced by a FIFO") << u"fifo"_qs << false << u"roura"_qs;
+    QTest::newRow("replaced by a link to a device") << u"device"_qs << false << u"zařízení"_qs;
+}
+
+void TestDataControl::sourceReplacedOrDeletedWhileBound()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, read);
+    QFETCH(QString, after);
+    const QDir dir(m_dir.filePath(u"bound-"_qs + how));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString one = dir.filePath(u"jeden.mdb"_qs), two = dir.filePath(u"dva.mdb"_qs);
+    const QString db = dir.filePath(u"zdroj.mdb"_qs);
+    writeDb(one, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    auto put = [&](const QString &from) {
+        QFile::remove(db);
+        QDir(db).removeRecursively();
+        if (how == u"relink")
+            QVERIFY(QFile::link(from, db));
+        else
+            QVERIFY(QFile::copy(from, db));
+    };
+    put(one);
+    const QStringList before = {"starý=1", "stůl=2"};
+
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    DataControl data;
+    data.setWaitForReads(false);
+    data.setCacheFolder(QString());
+    data.setOutputField(u"b"_qs);
+    data.setPreparedHandler([prepared] { ++*prepared; });
+    data.setDatabaseName(db);
+    auto answer = [&] {
+        const int was = prepared->load();
+        Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+        if (data.preparing()) {
+            if (!QTest::qWaitFor([&] { return prepared->load() > was; }, 10000))
+                r.error = u"still preparing"_qs;
+            else
+                r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+        }
+        return r;
+    };
+    QCOMPARE(answer().pairs, before);
+    const Matches shown = data.recordset().matches(); // as the window's list holds them
+
+    // Should a look-up open a FIFO and wait in it, this lets it go.
+    std::mutex mutex;
+    std::condition_variable over;
+    bool done = false, fired = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!over.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) {
+            fired = true;
+            const int fd = ::open(QFile::encodeName(db).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    auto stopWatchdog = qScopeGuard([&] {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        over.notify_all();
+        watchdog.join();
+    });
+
+    QFile::remove(db + u".new"_qs);
+    if (how == u"rename") {
+        QVERIFY(QFile::copy(two, db + u".new"_qs));
+        QVERIFY(::rename(QFile::encodeName(db + u".new"_qs).constData(), QFile::encodeName(db).constData()) == 0);
+    } else if (how == u"relink") {
+        put(two);
+    } else if (how == u"delete") {
+        QVERIFY(QFile::remove(db));
+    } else if (how == u"empty") {
+        QVERIFY(QFile::resize(db, 0));
+    } else if (how == u"damage") {
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(4096));
+        f.write(QByteArray(f.size() - 4096, 'x'));
+    } else if (how == u"folder") {
+        QVERIFY(QFile::remove(db) && QDir().mkdir(db));
+    } else if (how == u"fifo") {
+        QVERIFY(QFile::remove(db) && mkfifo(QFile::encodeName(db).constData(), 0600) == 0);
+    } else if (how == u"device") {
+        QVERIFY(QFile::remove(db) && QFile::link(u"/dev/zero"_qs, db));
+    }
+
+    const int was = prepared->load();
+    const Lookup r = lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs);
+    QCOMPARE(data.preparing(), read); // what needs no read is told at once
+    const Lookup now = read ? answer() : r;
+    if (after.contains(u'='))
+        QCOMPARE(now.pairs, after.split(u','));
+    else
+        QVERIFY2(now.error.contains(after) && now.error.contains(u"zdroj.mdb"), qPrintable(now.error));
+    QCOMPARE(prepared->load() > was, read);
+    QVERIFY(!fired);
+    // What the window still shows stays readable.
+    QCOMPARE(shown.size(), size_t(2));
+    QCOMPARE(shown.index()->input(shown.row(1)).toString(), u"stůl"_qs);
+
+    // And the first database back is answered again.
+    put(one);
+    QCOMPARE(answer().pairs, before);
+}
+
+void TestDataControl::replacedDuringItsRead()
+{
+    const QDir dir(m_dir.filePath(u"during"_qs));
+    QVERIFY(QDir().mkpath(dir.path()));
+    const QString db = dir.filePath(u"zdroj.mdb"_qs), two = dir.filePath(u"dva.mdb"_qs);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    writeDb(two, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    auto prepared = std::make_shared<std::atomic<int>>(0);
+    auto data = nonWaiting(dir, prepared);
+    data->setDatabaseName(db);
+    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
+    QVERIFY(::rename(QFile::encodeName(two).constData(), QFile::encodeName(db).constData()) == 0);
+    testutil::release(db);
+    // The read that began before is not taken for the file there now.
+    QTRY_COMPARE(prepared->load(), 1);
+    QVERIFY(!lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).error.isEmpty());
+    QVERIFY(data->preparing());
+    QTRY_COMPARE(prepared->load(), 2);
+    QCOMPARE(lookup(*data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, QStringList({"stan=4", "stroj=3"}));
+    QCOMPARE(testutil::heldStarts(dir, db), 2);
+}
+
+void TestDataControl::rewrittenWithinOneClockTick()
+{
+    // File times move in whole seconds here (ext4 with small inodes, as on
+    // old or small file systems; FAT has two): a rewrite in the second of the
+    // read leaves every time as it was, unless the read began after it.
+    if (geteuid() != 0 || !testutil::haveProgram(u"mkfs.ext4"_qs))
+        QSKIP("needs root and mkfs.ext4 for a file system of whole-second times");
+    const QString image = m_dir.filePath(u"seconds.img"_qs), mount = m_dir.filePath(u"seconds"_qs);
+    QVERIFY(QDir().mkpath(mount));
+    QFile img(image);
+    QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 << 20));
+    img.close();
+    if (testutil::run(u"mkfs.ext4"_qs, {u"-q"_qs, u"-F"_qs, u"-I"_qs, u"128"_qs, image}).exitCode != 0
+        || testutil::run(u"mount"_qs, {u"-o"_qs, u"loop,nodev,nosuid"_qs, image, mount}).exitCode != 0)
+        QSKIP("cannot mount a file system image here");
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { testutil::run(u"umount"_qs, {path}); }
+    } unmount{mount};
+
+    const QString db = mount + u"/zdroj.mdb"_qs, other = m_dir.filePath(u"vterina.mdb"_qs);
+    writeDb(other, u"t"_qs, u"a"_qs, u"b"_qs, {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}});
+    QFile o(other);
+    QVERIFY(o.open(QIODevice::ReadOnly));
+    const QByteArray otherBytes = o.readAll();
+    o.close();
+    // Early in a second, so that all below could happen within it.
+    while (QDateTime::currentMSecsSinceEpoch() % 1000 > 200)
+        QThread::msleep(5);
+    writeDb(db, u"t"_qs, u"a"_qs, u"b"_qs, {{u"starý"_qs, u"1"_qs}, {u"stůl"_qs, u"2"_qs}});
+    const QDateTime modified = QFileInfo(db).lastModified();
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCacheFolder(m_dir.filePath(u"seconds-cache"_qs));
+    data.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, QStringList({"starý=1", "stůl=2"}));
+    data.waitForCache();
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QCOMPARE(f.write(otherBytes), qint64(otherBytes.size()));
+    QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+    f.close();
+    const QStringList after = {"stan=4", "stroj=3"};
+    DataControl second;
+    second.setDatabaseName(db);
+    second.setCacheFolder(m_dir.filePath(u"seconds-cache"_qs));
+    second.setOutputField(u"b"_qs);
+    QCOMPARE(lookup(second, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
+    QCOMPARE(lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, u"st"_qs).pairs, after);
 }
 
 void TestDataControl::preparedInTheBackground()

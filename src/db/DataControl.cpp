@@ -7,10 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <sys/stat.h>
 
 namespace tarnvik {
 
@@ -19,6 +20,33 @@ namespace {
 QString tr(const char *s) { return QCoreApplication::translate("DataControl", s); }
 
 bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// File times come from a clock that moves in ticks (a few ms; whole seconds
+// on some file systems, two on FAT), so a change later in the tick the stamp
+// shows leaves the stamp as it was. A read that begins after that tick sees
+// every change its stamp cannot tell apart. False when the tick has not ended
+// within one tick's wait (a file clock ahead of ours) or on cancel.
+bool waitTillSettled(const FileStamp &file, const std::atomic<bool> *cancel)
+{
+    const qint64 second = 1000000000;
+    const qint64 tick = file.modifiedNs % second == 0 || file.changedNs % second == 0 ? 2 * second : second / 50;
+    const qint64 start = nowNs();
+    // A modification time set into the future says nothing of the clock.
+    const qint64 changed = std::max(file.changedNs, file.modifiedNs <= start ? file.modifiedNs : 0);
+    const qint64 settled = changed + tick, giveUp = start + tick;
+    for (qint64 now = start; now < settled; now = nowNs()) {
+        if (now >= giveUp || (cancel && cancel->load()))
+            return false;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min({settled - now, giveUp - now, second / 100})));
+    }
+    return true;
+}
 
 } // namespace
 
@@ -123,7 +151,7 @@ void DataControl::setDatabaseName(const QString &path)
 {
     if (path != m_databaseName) {
         cancelPending();
-        // A file of the same size and time must not pass for the old one.
+        // Bound anew under another name, even to the same file.
         m_index.reset();
         m_indexSource = IndexSource();
     }
@@ -138,19 +166,17 @@ void DataControl::setCharsets(int in, int out)
 
 bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 {
-    return have.path == want.path && have.size == want.size && have.modified == want.modified
-        && sameName(have.table, want.table) && sameName(have.in, want.in) && have.charsetIn == want.charsetIn
-        && have.charsetOut == want.charsetOut && (want.out.isEmpty() || sameName(have.out, want.out));
+    return have.path == want.path && have.file == want.file && sameName(have.table, want.table)
+        && sameName(have.in, want.in) && have.charsetIn == want.charsetIn && have.charsetOut == want.charsetOut
+        && (want.out.isEmpty() || sameName(have.out, want.out));
 }
 
 IndexSource DataControl::sourceFor(const QString &table, const QString &in, const QString &out, bool *found) const
 {
     // A keystroke costs one stat: the file is looked into only when it changed.
-    struct stat st;
-    *found = ::stat(QFile::encodeName(m_databaseName).constData(), &st) == 0;
-    return IndexSource{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, *found ? qint64(st.st_size) : -1,
-                       QDateTime::fromMSecsSinceEpoch(
-                           *found ? qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000 : 0, Qt::UTC)};
+    IndexSource s{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, FileStamp::ofPath(m_databaseName)};
+    *found = s.file.exists();
+    return s;
 }
 
 DataControl::Built DataControl::buildIndex(const QString &databaseName, const IndexSource &want, const ReadLimits &limits,
@@ -172,16 +198,14 @@ try {
     };
     if (cancelled())
         return b;
-    if ((b.index = IndexCache(cacheFolder).load(want))) {
-        b.fromCache = true;
+    if ((b.index = IndexCache(cacheFolder).load(want)))
         return b;
-    }
 
     QStringList fields = {want.in};
     if (!want.out.isEmpty() && !sameName(want.out, want.in))
         fields << want.out;
     LookupIndex::Builder builder;
-    builder.reserveFor(uint64_t(want.size));
+    builder.reserveFor(uint64_t(want.file.size));
     const bool jet3 = format->jet3();
     const int csIn = want.charsetIn, csOut = want.charsetOut;
     // Each value is decoded into a buffer kept from row to row: a million rows
@@ -210,12 +234,19 @@ try {
         builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
                     outNull ? std::nullopt : std::optional<QStringView>(outView));
     };
+    const bool settled = waitTillSettled(want.file, cancel);
+    if (cancelled())
+        return b;
     if (!file.readRows(want.table, fields, sink, &b.error, cancel)) {
         b.quick = cancel && cancel->load(); // a cancelled read says nothing about the file
         return b;
     }
-    if (!cancelled())
-        b.index = builder.build();
+    if (cancelled())
+        return b;
+    b.index = builder.build();
+    // A file changed during the read has a newer stamp by then: the next
+    // look-up reads it again, and the stamp kept here never comes back.
+    b.cacheable = settled;
     return b;
 } catch (const std::exception &e) {
     // Too big a table or too little memory must not take the program down.
@@ -240,7 +271,7 @@ bool DataControl::adopt(const IndexSource &want, Built built)
     m_failedError.clear();
     m_index = std::move(built.index);
     m_indexSource = want;
-    if (built.fromCache)
+    if (!built.cacheable)
         return true;
     // The first answer need not wait for the file: the index no longer changes.
     // Saves follow one another without the caller waiting for the last one.
@@ -297,7 +328,7 @@ void DataControl::prepare(const QString &table, const QString &in, const QString
 {
     bool found = false;
     IndexSource want = sourceFor(table, in, out, &found);
-    if (!found || (m_index && serves(m_indexSource, want)))
+    if (!found || !want.file.regular || (m_index && serves(m_indexSource, want)))
         return;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
     if (m_pending && serves(m_pending->source, want))
@@ -314,6 +345,15 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     IndexSource want = sourceFor(table, in, out, &found);
     if (found && m_index && serves(m_indexSource, want))
         return true;
+    if (found && !want.file.regular) {
+        // Never opened: a FIFO would hold the open for ever, a device be read without end.
+        cancelPending();
+        m_index.reset();
+        m_error = QFileInfo(m_databaseName).isDir()
+            ? tr("„%1“ je složka, ne soubor databáze.").arg(m_databaseName)
+            : tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_databaseName);
+        return false;
+    }
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
     if (m_pending) {
         // The look-up prepared in the background: take it if it is this one.

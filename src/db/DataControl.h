@@ -11,7 +11,6 @@
 #include "db/index/LookupIndex.h"
 #include "db/read/MdbFile.h"
 
-#include <QDateTime>
 #include <QString>
 #include <QVariant>
 #include <atomic>
@@ -107,7 +106,7 @@ private:
     {
         std::shared_ptr<LookupIndex> index; // null on failure
         QString error;
-        bool fromCache = false;
+        bool cacheable = false; // built from one settled version of the file; not from the cache
         bool quick = false; // failed before reading: worth trying again
     };
     // Same data, and the output field if one is asked for.

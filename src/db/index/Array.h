@@ -1,6 +1,6 @@
 // A read-only array that either owns its elements or lies in memory someone
-// else keeps alive (the mapped index cache), so a cached index is used where
-// it lies instead of being copied.
+// else keeps alive (a loaded index cache file), so a cached index is used
+// where it was read to instead of being copied again.
 #pragma once
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QStandardPaths>
 #include <bit>
 #include <utility>
@@ -11,13 +11,17 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace tarnvik {
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '2'};
+// 03: the database's stamp (device, inode, size, times in ns). Files of an
+// earlier format fail here and are rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '3'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well.
@@ -73,7 +77,7 @@ public:
     explicit Writer(QIODevice &d) : m_d(d) {}
     template <typename T> void value(T v) { bytes(&v, sizeof v); }
     // Count, then the elements at an 8-byte boundary, so that they can be used
-    // in place once the file is mapped.
+    // in place once the file is loaded.
     template <typename T> void array(const Array<T> &v)
     {
         value<uint64_t>(v.size());
@@ -108,7 +112,7 @@ private:
     bool m_ok = true;
 };
 
-// Reads the mapped file in place; every step is bounds-checked.
+// Reads the loaded file in place; every step is bounds-checked.
 class Reader
 {
 public:
@@ -132,7 +136,7 @@ public:
         return true;
     }
     bool atEnd() const { return m_p == m_end; }
-    // The mapping starts on a page, so file offsets and addresses align alike.
+    // The buffer starts on a page, so file offsets and addresses align alike.
     bool align()
     {
         const size_t gap = (8 - reinterpret_cast<uintptr_t>(m_p) % 8) % 8;
@@ -147,16 +151,65 @@ private:
     const uchar *m_p, *m_end;
 };
 
-struct Mapping
+// Memory of its own that a loaded file is read into and its views lie in.
+struct Buffer
 {
-    void *data = MAP_FAILED;
-    size_t size = 0;
-    ~Mapping()
+    explicit Buffer(size_t n)
+        : size(n)
+    {
+        data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    }
+    ~Buffer()
     {
         if (data != MAP_FAILED)
             munmap(data, size);
     }
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+    void *data = MAP_FAILED;
+    size_t size = 0;
 };
+
+// Reads the whole regular file at 'path' into a page-aligned buffer and checks
+// its checksum on the way, while each piece is still in the processor's cache.
+std::shared_ptr<Buffer> readChecked(const QString &path)
+{
+    // Without blocking, and only a regular file: opening a FIFO put in the
+    // file's place would wait for a writer for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16)
+        return nullptr;
+    auto buffer = std::make_shared<Buffer>(size_t(st.st_size));
+    if (buffer->data == MAP_FAILED)
+        return nullptr;
+    auto *bytes = static_cast<uchar *>(buffer->data);
+    const size_t body = buffer->size - 8;
+    Checksum sum;
+    for (size_t done = 0; done < buffer->size;) {
+        const ssize_t n = ::pread(fd, bytes + done, std::min<size_t>(buffer->size - done, 1 << 20), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return nullptr; // cut short since
+        if (done < body)
+            sum.add(bytes + done, std::min(size_t(n), body - done));
+        done += size_t(n);
+    }
+    uint64_t stored = 0;
+    std::memcpy(&stored, bytes + body, 8);
+    if (stored != sum.value())
+        return nullptr;
+    mprotect(buffer->data, buffer->size, PROT_READ);
+    return buffer;
+}
 
 bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 {
@@ -168,6 +221,33 @@ bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 }
 
 } // namespace
+
+FileStamp FileStamp::of(const struct stat &st)
+{
+    FileStamp s;
+    s.device = quint64(st.st_dev);
+    s.inode = quint64(st.st_ino);
+    s.size = qint64(st.st_size);
+    s.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    s.regular = S_ISREG(st.st_mode);
+    return s;
+}
+
+FileStamp FileStamp::ofPath(const QString &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return FileStamp();
+    return of(st);
+}
+
+quint64 IndexCache::checksum(const void *data, size_t size)
+{
+    Checksum sum;
+    sum.add(data, size);
+    return sum.value();
+}
 
 IndexCache::IndexCache(QString folder)
     : m_folder(std::move(folder))
@@ -195,9 +275,12 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
         *error = QStringLiteral("cannot create %1").arg(m_folder);
         return false;
     }
-    QSaveFile file(fileFor(source));
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    // Written beside its final name and renamed over it, which replaces
+    // whatever is there (a FIFO, a link) instead of writing through it.
+    const QString final = fileFor(source);
+    QTemporaryFile file(final + u".XXXXXX"_qs);
+    if (!file.open()) {
+        *error = QStringLiteral("%1: %2").arg(file.fileTemplate(), file.errorString());
         return false;
     }
     Writer w(file);
@@ -205,8 +288,11 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     const QByteArray key = keyOf(source);
     w.value<uint32_t>(uint32_t(key.size()));
     w.bytes(key.constData(), size_t(key.size()));
-    w.value<int64_t>(source.size);
-    w.value<int64_t>(source.modified.toMSecsSinceEpoch());
+    w.value<uint64_t>(source.file.device);
+    w.value<uint64_t>(source.file.inode);
+    w.value<int64_t>(source.file.size);
+    w.value<int64_t>(source.file.modifiedNs);
+    w.value<int64_t>(source.file.changedNs);
     w.pad();
     w.array(ix.m_text);
     w.array(ix.m_in);
@@ -222,10 +308,15 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
         w.array(level.bits);
     }
     w.finish();
-    if (!w.ok() || !file.commit()) {
-        *error = file.errorString();
+    if (!w.ok() || !file.flush()) {
+        *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
         return false;
     }
+    if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(final).constData()) != 0) {
+        *error = QStringLiteral("%1: %2").arg(final, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    file.setAutoRemove(false);
     return true;
 }
 
@@ -233,28 +324,13 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
 {
     if (m_folder.isEmpty())
         return nullptr;
-    // Mapped, not read: a warm start then costs little more than the checksum.
-    // Files are only ever replaced by renaming, never rewritten in place.
-    const int fd = ::open(QFile::encodeName(fileFor(source)).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // Read, not mapped: a mapped file that another program cuts short faults
+    // (SIGBUS) at the next look-up that touches the lost pages.
+    std::shared_ptr<Buffer> buffer = readChecked(fileFor(source));
+    if (!buffer)
         return nullptr;
-    struct stat st;
-    auto map = std::make_shared<Mapping>();
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 16) {
-        map->size = size_t(st.st_size);
-        map->data = mmap(nullptr, map->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    }
-    ::close(fd);
-    if (map->data == MAP_FAILED)
-        return nullptr;
-    const auto *bytes = static_cast<const uchar *>(map->data);
-    const size_t body = map->size - 8;
-    Checksum sum;
-    sum.add(bytes, body);
-    uint64_t stored = 0;
-    std::memcpy(&stored, bytes + body, 8);
-    if (stored != sum.value())
-        return nullptr;
+    const auto *bytes = static_cast<const uchar *>(buffer->data);
+    const size_t body = buffer->size - 8;
 
     Reader r(bytes, body);
     char magic[sizeof kMagic];
@@ -263,9 +339,11 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         || keySize > 1 << 20)
         return nullptr;
     QByteArray key(keySize, Qt::Uninitialized);
-    int64_t size = 0, modified = 0;
-    if (!r.bytes(key.data(), keySize) || key != keyOf(source) || !r.value(&size) || !r.value(&modified)
-        || size != source.size || modified != source.modified.toMSecsSinceEpoch() || !r.align())
+    FileStamp built;
+    built.regular = true;
+    if (!r.bytes(key.data(), keySize) || key != keyOf(source) || !r.value(&built.device) || !r.value(&built.inode)
+        || !r.value(&built.size) || !r.value(&built.modifiedNs) || !r.value(&built.changedNs)
+        || built != source.file || !r.align())
         return nullptr;
 
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
@@ -311,7 +389,8 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     if (!r.atEnd())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
-    ix->m_mapping = std::move(map);
+    ix->m_bufferBytes = buffer->size;
+    ix->m_buffer = std::move(buffer);
     return ix;
 }
 

@@ -289,7 +289,7 @@ Matches LookupIndex::find(const LikePattern &pattern) const
 size_t LookupIndex::memoryBytes() const
 {
     return m_text.ownedBytes() + m_in.ownedBytes() + m_out.ownedBytes() + m_fold.ownedBytes()
-        + m_displayOrder.ownedBytes() + m_foldOrder.ownedBytes() + m_ranks.memoryBytes();
+        + m_displayOrder.ownedBytes() + m_foldOrder.ownedBytes() + m_ranks.memoryBytes() + m_bufferBytes;
 }
 
 } // namespace tarnvik

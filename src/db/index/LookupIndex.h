@@ -80,7 +80,7 @@ public:
     // Rows whose input matches the pattern; Null never matches.
     Matches find(const LikePattern &pattern) const;
 
-    // Heap bytes in use (a mapped cache file not counted).
+    // Heap bytes in use, a loaded cache file's included.
     size_t memoryBytes() const;
     size_t textBytes() const { return m_text.size() * sizeof(char16_t); }
 
@@ -100,7 +100,8 @@ private:
     Array<uint32_t> m_displayOrder; // display rank -> row
     Array<uint32_t> m_foldOrder;    // folded position -> row
     WaveletMatrix m_ranks;          // folded position -> display rank
-    std::shared_ptr<const void> m_mapping; // what the views above lie in, if any
+    std::shared_ptr<const void> m_buffer; // what the views above lie in, if any
+    size_t m_bufferBytes = 0;
 };
 
 } // namespace tarnvik

@@ -1,0 +1,307 @@
+// The index cache on its own: whatever lies at a cache file's path, only an
+// intact file written for this very source and version of its database is
+// used, and nothing there can crash or hang the program.
+#include "db/index/IndexCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarnvik;
+
+namespace {
+
+std::shared_ptr<LookupIndex> sampleIndex(const QString &tag)
+{
+    const QStringList words = {u"dům"_qs, u"domov"_qs, u"chata"_qs, u"hrad"_qs, u"čep"_qs, u"Cesta"_qs, u"řeka"_qs};
+    LookupIndex::Builder b;
+    for (int i = 0; i < 60; ++i) {
+        const QString in = words[i % words.size()] + QString::number(i), out = tag + QString::number(i);
+        b.addRow(i % 17 == 5 ? nullptr : &in, i % 11 == 3 ? nullptr : &out);
+    }
+    return b.build();
+}
+
+IndexSource sampleSource()
+{
+    IndexSource s{u"/data/slovník.mdb"_qs, u"Slova"_qs, u"slovo"_qs, u"význam"_qs, 238, 238, {}};
+    s.file = {2049, 1234567, 409600, 1700000000123456789, 1700000001987654321, true};
+    return s;
+}
+
+// Every row the index lists, in its order, with both values.
+QStringList everything(const LookupIndex &ix)
+{
+    QString error;
+    const Matches m = ix.find(*LikePattern::compile(u"*"_qs, &error));
+    QStringList out;
+    for (size_t k = 0; k < m.size(); ++k) {
+        const uint32_t row = m.row(k);
+        out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+    }
+    return out;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// A file of our format with its checksum made right again after a change.
+QByteArray withChecksum(QByteArray bytes)
+{
+    const quint64 sum = IndexCache::checksum(bytes.constData(), size_t(bytes.size() - 8));
+    std::memcpy(bytes.data() + bytes.size() - 8, &sum, 8);
+    return bytes;
+}
+
+// Loads on another thread, so that a load that blocks fails the test instead
+// of hanging it; a FIFO at the path is then opened for writing to let it go.
+std::optional<std::shared_ptr<LookupIndex>> loadWithin(const IndexCache &cache, const IndexSource &source,
+                                                      const QString &path)
+{
+    auto done = std::async(std::launch::async, [&] { return cache.load(source); });
+    if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+        return done.get();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
+    done.wait();
+    return std::nullopt;
+}
+
+} // namespace
+
+class TestIndexCache : public QObject
+{
+    Q_OBJECT
+private slots:
+    void damagedOrCutFilesAreRejected();
+    void foreignStaleAndStrangeFilesAreRejected();
+    void nothingOnDiskReadsOutOfBounds();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestIndexCache::damagedOrCutFilesAreRejected()
+{
+    const IndexCache cache(m_dir.filePath(u"damaged"_qs));
+    const IndexSource source = sampleSource();
+    const auto built = sampleIndex(u"výklad"_qs);
+    QString error;
+    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
+    const QString path = cache.fileFor(source);
+    const QByteArray good = readFile(path);
+    const auto loaded = cache.load(source);
+    QVERIFY(loaded);
+    QCOMPARE(everything(*loaded), everything(*built));
+    QCOMPARE(loaded->rowCount(), built->rowCount());
+
+    // Changed in place, not written anew: a file system may flush a file
+    // truncated to nothing when it is closed, which costs thousands of times.
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    auto put = [&](qsizetype at, char byte) {
+        QVERIFY(f.seek(at));
+        QVERIFY(f.putChar(byte));
+    };
+    for (qsizetype at = 0; at < good.size(); ++at) {
+        for (const char flip : {char(0x01), char(0x80)}) {
+            put(at, char(good[at] ^ flip));
+            QVERIFY2(!cache.load(source), qPrintable(QStringLiteral("byte %1 changed").arg(at)));
+        }
+        put(at, good[at]);
+    }
+    for (qsizetype length = good.size() - 1; length >= 0; --length) {
+        QVERIFY(f.resize(length));
+        QVERIFY2(!cache.load(source), qPrintable(QStringLiteral("cut to %1 bytes").arg(length)));
+    }
+    f.close();
+    for (const QByteArray &tail : {QByteArray(1, '\0'), QByteArray(8, '\0'), good.right(8)}) {
+        writeFile(path, good + tail);
+        QVERIFY(!cache.load(source));
+    }
+    writeFile(path, good);
+    QVERIFY(cache.load(source));
+}
+
+void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
+{
+    const IndexCache cache(m_dir.filePath(u"foreign"_qs));
+    const IndexSource source = sampleSource();
+    const auto built = sampleIndex(u"výklad"_qs);
+    const QString path = cache.fileFor(source);
+    QString error;
+    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
+    const QByteArray good = readFile(path);
+    const QByteArray key = good.mid(12, qsizetype(*reinterpret_cast<const quint32 *>(good.constData() + 8)));
+    QVERIFY(key.startsWith(QFile::encodeName(source.path)));
+
+    auto savedFor = [&](IndexSource other, const QString &tag) {
+        QString e;
+        if (!cache.save(other, *sampleIndex(tag), &e))
+            qFatal("%s", qPrintable(e));
+        if (::rename(QFile::encodeName(cache.fileFor(other)).constData(), QFile::encodeName(path).constData()) != 0)
+            qFatal("cannot rename");
+    };
+    auto stale = [&](std::function<void(FileStamp &)> change) {
+        return [=, &savedFor] {
+            IndexSource before = source;
+            change(before.file);
+            savedFor(before, u"starý"_qs);
+        };
+    };
+    auto link = [&](const QString &target) {
+        return [=] { QVERIFY(QFile::link(target, path)); };
+    };
+    const struct
+    {
+        const char *name;
+        std::function<void()> make;
+    } cases[] = {
+        {"another source's file renamed in place",
+         [&] {
+             IndexSource other = source;
+             other.table = u"Jiná"_qs;
+             savedFor(other, u"jiný"_qs);
+         }},
+        {"a file for other fields", [&] {
+             IndexSource other = source;
+             other.out = u"poznámka"_qs;
+             savedFor(other, u"jiný"_qs);
+         }},
+        {"a file for other character sets", [&] {
+             IndexSource other = source;
+             other.charsetOut = 204;
+             savedFor(other, u"jiný"_qs);
+         }},
+        {"stale: another device", stale([](FileStamp &f) { ++f.device; })},
+        {"stale: another inode", stale([](FileStamp &f) { ++f.inode; })},
+        {"stale: another size", stale([](FileStamp &f) { --f.size; })},
+        {"stale: modified a nanosecond apart", stale([](FileStamp &f) { ++f.modifiedNs; })},
+        {"stale: changed a nanosecond apart", stale([](FileStamp &f) { --f.changedNs; })},
+        {"the earlier format (size and time in ms only)",
+         [&] {
+             // The same index as the earlier format laid it out, checksum and all.
+             QByteArray old = "TVKIDX02" + good.mid(8, 4) + key;
+             const qint64 size = source.file.size, ms = source.file.modifiedNs / 1000000;
+             old += QByteArray(reinterpret_cast<const char *>(&size), 8);
+             old += QByteArray(reinterpret_cast<const char *>(&ms), 8);
+             old += QByteArray((8 - old.size() % 8) % 8, '\0');
+             const qsizetype rest = (12 + key.size() + 40 + 7) / 8 * 8;
+             writeFile(path, withChecksum(old + good.mid(rest)));
+         }},
+        {"this format with another version number",
+         [&] {
+             QByteArray other = good;
+             other[7] = '4';
+             writeFile(path, withChecksum(other));
+         }},
+        {"random bytes", [&] {
+             QByteArray noise(good.size(), Qt::Uninitialized);
+             QRandomGenerator(1).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+             writeFile(path, noise);
+         }},
+        {"random bytes with a right checksum", [&] {
+             QByteArray noise(good.size(), Qt::Uninitialized);
+             QRandomGenerator(2).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+             writeFile(path, withChecksum(noise));
+         }},
+        {"an empty file", [&] { writeFile(path, QByteArray()); }},
+        {"a checksum of nothing", [&] { writeFile(path, withChecksum(QByteArray(8, '\0'))); }},
+        {"a directory", [&] { QVERIFY(QDir().mkdir(path)); }},
+        {"a FIFO", [&] { QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0); }},
+        {"a link to an endless device", link(u"/dev/zero"_qs)},
+        {"a link to a terminal", link(u"/dev/tty"_qs)},
+        {"a link to nowhere", link(m_dir.filePath(u"nowhere"_qs))},
+        {"a link to itself", link(path)},
+        {"a link to another file", [&] {
+             writeFile(m_dir.filePath(u"victim"_qs), "not a cache file");
+             QVERIFY(QFile::link(m_dir.filePath(u"victim"_qs), path));
+         }},
+    };
+    for (const auto &c : cases) {
+        QFile::remove(path);
+        QDir(path).removeRecursively();
+        c.make();
+        const auto loaded = loadWithin(cache, source, path);
+        QVERIFY2(loaded, qPrintable(u"blocked on "_qs + QLatin1String(c.name)));
+        QVERIFY2(!*loaded, c.name);
+        // The next index saved takes its place, unless a folder holds it.
+        const bool folder = QFileInfo(path).isDir();
+        QCOMPARE(cache.save(source, *built, &error), !folder);
+        if (!folder) {
+            const auto again = cache.load(source);
+            QVERIFY2(again && everything(*again) == everything(*built), c.name);
+            // A link is replaced, never written through.
+            QVERIFY2(!QFileInfo(path).isSymLink(), c.name);
+        }
+    }
+    QCOMPARE(readFile(m_dir.filePath(u"victim"_qs)), QByteArray("not a cache file"));
+}
+
+void TestIndexCache::nothingOnDiskReadsOutOfBounds()
+{
+    // Damage the checksum cannot see (a file made to pass it): every byte
+    // changed in turn. Whatever is accepted must answer within its own data;
+    // the sanitizer build checks every read.
+    const IndexCache cache(m_dir.filePath(u"fuzz"_qs));
+    const IndexSource source = sampleSource();
+    const auto built = sampleIndex(u"výklad"_qs);
+    QString error;
+    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
+    const QString path = cache.fileFor(source);
+    const QByteArray good = readFile(path);
+    QStringList patterns = {u"*"_qs, u"d*"_qs, u"ch*"_qs, u"[!c]*"_qs, u"?e*"_qs};
+    std::vector<LikePattern> compiled;
+    for (const QString &p : patterns)
+        compiled.push_back(*LikePattern::compile(p, &error));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    int accepted = 0;
+    for (qsizetype at = 0; at < good.size() - 8; ++at) {
+        for (const char change : {char(0x01), char(0x80), char(0xFF)}) {
+            QByteArray bad = good;
+            bad[at] = char(bad[at] ^ change);
+            bad = withChecksum(bad);
+            QVERIFY(f.seek(at) && f.putChar(bad[at]));
+            QVERIFY(f.seek(bad.size() - 8) && f.write(bad.right(8)) == 8);
+            const auto ix = cache.load(source);
+            QVERIFY(f.seek(at) && f.putChar(good[at]));
+            if (!ix)
+                continue;
+            ++accepted;
+            const size_t rows = ix->rowCount(), chars = ix->textBytes() / 2;
+            for (const LikePattern &p : compiled) {
+                const Matches m = ix->find(p);
+                QVERIFY(m.size() <= rows);
+                for (size_t k = 0; k < m.size(); ++k) {
+                    const uint32_t row = m.row(k);
+                    QVERIFY2(row < rows, qPrintable(QStringLiteral("byte %1").arg(at)));
+                    QVERIFY(size_t(ix->input(row).size()) <= chars && size_t(ix->output(row).size()) <= chars);
+                }
+            }
+        }
+    }
+    // Text bytes changed in place are taken: the checks are of structure.
+    QVERIFY(accepted > 0);
+}
+
+QTEST_GUILESS_MAIN(TestIndexCache)
+#include "tst_indexcache.moc"
