@@ -2,6 +2,7 @@
 // comes back unchanged, hand-edited files read sensibly, "ActiveTable" counts
 // visible entries, and a failed write never costs the user the old file.
 #include "catalogue/Catalogue.h"
+#include "util/Privileges.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,8 +10,12 @@
 #include <QtTest>
 
 #include <csignal>
+#include <future>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tarnvik;
@@ -552,15 +557,187 @@ private slots:
         QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
         QCOMPARE(readFile(ini()), before);
 
-        if (geteuid() != 0) { // root writes anywhere
-            QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
-            const bool written = store.sync(&error);
-            QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QVERIFY(!written);
-            QVERIFY(error.contains(QString::fromLocal8Bit(strerror(EACCES))));
-            QCOMPARE(readFile(ini()), before);
+        // A read-only folder.
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
+        bool written = true;
+        {
+            const testutil::WithoutOverride user;
+            if (user.active())
+                written = store.sync(&error);
         }
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (written)
+            QSKIP("root's override of file permissions cannot be dropped here");
+        QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(error));
+        QCOMPARE(readFile(ini()), before);
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+        // The change is still there for a later try.
+        QVERIFY2(store.sync(&error), qPrintable(error));
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}).size(),
+                 100000);
+    }
+
+    // A real full disk: a small tmpfs in a mount namespace of a child process
+    // of its own, where the system lets one be made.
+    void fullDisk()
+    {
+        int channel[2];
+        QCOMPARE(::pipe(channel), 0);
+        const QString folder = m_dir.filePath(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(folder));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::close(channel[0]);
+            const QByteArray at = QFile::encodeName(folder);
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64k") != 0)
+                ::_exit(77);
+            QByteArray report;
+            QDataStream out(&report, QIODevice::WriteOnly);
+            const QString path = folder + QStringLiteral("/TVK/TVK.ini");
+            SettingsStore store(path);
+            save_tables(store, {entry("A")}, 0);
+            QString error;
+            const bool first = store.sync(&error);
+            const QByteArray before = readFile(path);
+            // The rest of the disk taken, but for less than the new file needs.
+            {
+                QFile filler(folder + QStringLiteral("/filler"));
+                if (filler.open(QIODevice::WriteOnly))
+                    while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+                    }
+            }
+            QFile::resize(folder + QStringLiteral("/filler"), QFileInfo(folder + QStringLiteral("/filler")).size() - 8192);
+            store.saveSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), QString(20000, u'x'));
+            const bool second = store.sync(&error);
+            out << first << before << second << error << readFile(path)
+                << QDir(folder + QStringLiteral("/TVK")).entryList(QDir::Files | QDir::Hidden);
+            [[maybe_unused]] const ssize_t n = ::write(channel[1], report.constData(), size_t(report.size()));
+            ::_exit(0);
+        }
+        ::close(channel[1]);
+        QByteArray report;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, n);
+        ::close(channel[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 77)
+            QSKIP("no tmpfs can be mounted here (the RLIMIT_FSIZE case above still runs)");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QDataStream in(report);
+        bool first = false, second = true;
+        QByteArray before, after;
+        QString error;
+        QStringList entries;
+        in >> first >> before >> second >> error >> after >> entries;
+        QCOMPARE(in.status(), QDataStream::Ok);
+        QVERIFY(first);
+        QVERIFY(before.contains("Table1Title=A\n"));
+        QVERIFY(!second);
+        QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(ENOSPC))), qPrintable(error));
+        QCOMPARE(after, before);
+        QCOMPARE(entries, QStringList{"TVK.ini"});
+    }
+
+    // What may stand where the file should be: the store reads defaults and
+    // says why, never waits for a FIFO, and only the catalogue's save
+    // replaces any of it.
+    void oddThingsInItsPlace()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("TVK"));
+        // Temporary files of a save: "TVK.ini.XXXXXX".
+        auto leftovers = [&] {
+            return QDir(folder).entryList({QStringLiteral("TVK.ini.*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+        };
+        QString error;
+
+        // A FIFO.
+        QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
+        auto opening = std::async(std::launch::async, [&] { return SettingsStore(ini()).problem(); });
+        if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            QFile writer(ini()); // lets the blocked reader go
+            QVERIFY(writer.open(QIODevice::WriteOnly));
+            writer.close();
+            opening.wait();
+            QFAIL("the store waited for a FIFO");
+        }
+        QVERIFY(!opening.get().isEmpty());
+        SettingsStore onFifo(ini());
+        QVERIFY(!onFifo.problem().isEmpty());
+        writeLookupSettings(onFifo, true, 0);
+        QVERIFY(!onFifo.sync(&error)); // the window's save
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(ini()).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        save_tables(onFifo, {entry("A")}, 0);
+        QVERIFY2(onFifo.sync(&error, true), qPrintable(error)); // the editor's
+        QVERIFY(QFileInfo(ini()).isFile());
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}),
+                 QStringLiteral("A"));
+        QFile::remove(ini());
+
+        // A link to itself, and two links to each other.
+        for (const QString &to : {ini(), folder + QStringLiteral("/other")}) {
+            QVERIFY(QFile::link(to, ini()));
+            if (to != ini())
+                QVERIFY(QFile::link(ini(), to));
+            SettingsStore looped(ini());
+            QVERIFY2(looped.problem().contains(QString::fromLocal8Bit(strerror(ELOOP))), qPrintable(looped.problem()));
+            save_tables(looped, {entry("A")}, 0);
+            QVERIFY(!looped.sync(&error, true));
+            QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(ELOOP))), qPrintable(error));
+            QVERIFY(QFileInfo(ini()).isSymLink());
+            QCOMPARE(leftovers(), QStringList());
+            QFile::remove(ini());
+            QFile::remove(to);
+        }
+
+        // A link to a file not there yet: no problem; the save makes that file.
+        const QString real = m_dir.filePath(QStringLiteral("dotfiles/tvk/TVK.ini"));
+        QVERIFY(QFile::link(real, ini()));
+        SettingsStore dangling(ini());
+        QVERIFY(dangling.problem().isEmpty());
+        writeLookupSettings(dangling, false, 0);
+        QVERIFY2(dangling.sync(&error), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isSymLink());
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        QFile::remove(ini());
+
+        // A folder: not replaced, and no temporary file stays beside it.
+        QVERIFY(QDir().mkpath(ini()));
+        SettingsStore onFolder(ini());
+        QVERIFY(!onFolder.problem().isEmpty());
+        save_tables(onFolder, {entry("A")}, 0);
+        QVERIFY(!onFolder.sync(&error, true));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isDir());
+        QCOMPARE(leftovers(), QStringList());
+        QVERIFY(QDir(ini()).removeRecursively());
+
+        // Larger than any settings file: not read into memory.
+        {
+            QFile huge(ini());
+            QVERIFY(huge.open(QIODevice::WriteOnly));
+            huge.write("[Tables]\ncount=1\n");
+            QVERIFY(huge.resize(qint64(65) << 20)); // sparse
+        }
+        SettingsStore tooLarge(ini());
+        QVERIFY(!tooLarge.problem().isEmpty());
+        QCOMPARE(tooLarge.getSetting(QStringLiteral("Tables"), QStringLiteral("count"), QStringLiteral("-")),
+                 QStringLiteral("-"));
+        QFile::remove(ini());
+
+        // An empty file is an empty catalogue, not a damaged one.
+        writeFile(ini(), QByteArray());
+        SettingsStore empty(ini());
+        QVERIFY(empty.problem().isEmpty());
+        writeLookupSettings(empty, false, 0);
+        QVERIFY2(empty.sync(&error), qPrintable(error));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
     }
 
     // A linked file (dotfile managers) is read and replaced where it lives,

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace tarnvik;
 using testutil::answeringBoxes;
 using testutil::writeIni;
@@ -202,6 +204,34 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), damaged);
         w.reset();
+
+        // Things that are no settings file: a FIFO (which must not hold the
+        // start), a loop of links, a folder. Each told once, each left alone.
+        for (const QString &kind : {QStringLiteral("fifo"), QStringLiteral("loop"), QStringLiteral("folder")}) {
+            QFile::remove(ini());
+            if (kind == u"fifo")
+                QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
+            else if (kind == u"loop")
+                QVERIFY(QFile::link(ini(), ini()));
+            else
+                QVERIFY(QDir().mkpath(ini()));
+            SettingsStore odd(ini());
+            told = answeringBoxes([&] { w = std::make_unique<frmDict>(odd); });
+            QCOMPARE(told.size(), 1);
+            QVERIFY2(told[0].contains(ini()), qPrintable(told[0]));
+            told = answeringBoxes([&] { w->getAllMySettings(); });
+            QVERIFY(told.isEmpty());
+            w->saveAllMySettings();
+            w.reset();
+            const QFileInfo after(ini());
+            QVERIFY2(kind == u"fifo" ? !after.isFile() && !after.isDir() && !after.isSymLink()
+                     : kind == u"loop" ? after.isSymLink()
+                                       : after.isDir(),
+                     qPrintable(kind));
+            if (kind == u"folder")
+                QVERIFY(QDir(ini()).removeRecursively());
+        }
+        QFile::remove(ini());
 
         // A write that fails is told, naming the file.
         const QString blocked = m_dir.filePath(QStringLiteral("one.mdb/TVK.ini"));
