@@ -9,8 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <future>
+#include <sys/file.h>
+#include <thread>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -221,7 +225,7 @@ private slots:
         QByteArray after = readFile(ini());
         QVERIFY(after.startsWith(old));
         QVERIFY(after.endsWith("\nTable13Visible=True\n"));
-        writeLookupSettings(store, true, 0);
+        writeLookupSettings(store, readLookupSettings(store, {}), true, 0);
         QVERIFY(store.sync(&error));
         after.replace("TopMost=\"False\"", "TopMost=True");
         QCOMPARE(readFile(ini()), after);
@@ -262,7 +266,7 @@ private slots:
 
         // Saving changes the two lines and nothing else.
         const QByteArray before = readFile(ini());
-        writeLookupSettings(store, true, 0);
+        QVERIFY(writeLookupSettings(store, l, true, 0));
         QString error;
         QVERIFY(store.sync(&error));
         QByteArray expected = before;
@@ -276,12 +280,13 @@ private slots:
     {
         writeFile(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
         SettingsStore lookup(ini());
+        const LookupSettings read = readLookupSettings(lookup, {});
         const QByteArray byHand = "; mine\n"
                                   "[Settings]\nTopMost=False\nFont=DejaVu Sans\n\n"
                                   "[Tables]\ncount=2\nActiveTable=1\nTable1Title=A\nTable2Title=B\n\n"
                                   "[Mine]\nx = 1\n";
         writeFile(ini(), byHand);
-        writeLookupSettings(lookup, true, 1);
+        writeLookupSettings(lookup, read, true, 1);
         QString error;
         QVERIFY(lookup.sync(&error));
         QByteArray expected = byHand;
@@ -291,11 +296,12 @@ private slots:
 
         // Two running copies: the editor of one saves, then the other exits.
         SettingsStore a(ini());
+        const LookupSettings aRead = readLookupSettings(a, {});
         SettingsStore b(ini());
         const QVector<DataSource> catalogue{entry("X"), entry("Y", false), entry("Z")};
         save_tables(b, catalogue, 2);
         QVERIFY(b.sync(&error));
-        writeLookupSettings(a, false, 0);
+        writeLookupSettings(a, aRead, false, 0);
         QVERIFY(a.sync(&error));
         auto check = [&](const SettingsStore &store) {
             QVector<DataSource> read;
@@ -312,6 +318,106 @@ private slots:
         check(a); // the saver reads what it wrote
     }
 
+    // Two running copies of the program on one file (one per settings file is
+    // the rule, but nothing stops two with separate runtime folders).
+    void twoCopiesAtOnce()
+    {
+        const QByteArray start = "[Settings]\nTopMost=True\n\n[Tables]\ncount=2\nActiveTable=1\n"
+                                 "Table1Title=A\nTable2Title=B\n";
+        QString error;
+        // Each exits having changed another key, in either order: both stay.
+        for (const bool topMostFirst : {true, false}) {
+            writeFile(ini(), start);
+            SettingsStore a(ini()), b(ini());
+            const LookupSettings aRead = readLookupSettings(a, {}), bRead = readLookupSettings(b, {});
+            QVERIFY(writeLookupSettings(a, aRead, false, aRead.active)); // always on top: off
+            QVERIFY(writeLookupSettings(b, bRead, bRead.topMost, 1));    // the second source
+            QVERIFY2((topMostFirst ? a : b).sync(&error), qPrintable(error));
+            QVERIFY2((topMostFirst ? b : a).sync(&error), qPrintable(error));
+            const LookupSettings after = readLookupSettings(SettingsStore(ini()), {});
+            QCOMPARE(after.topMost, false);
+            QCOMPARE(after.active, 1);
+        }
+
+        // One copy's editor saves a new catalogue; the other exits unchanged
+        // and writes nothing over it, or changed only what it changed.
+        writeFile(ini(), start);
+        SettingsStore window(ini()), editor(ini());
+        const LookupSettings read = readLookupSettings(window, {});
+        save_tables(editor, {entry("X"), entry("Y"), entry("Z")}, 2);
+        QVERIFY(editor.sync(&error, true));
+        const QByteArray saved = readFile(ini());
+        QVERIFY(!writeLookupSettings(window, read, read.topMost, read.active));
+        QVERIFY(window.sync(&error));
+        QCOMPARE(readFile(ini()), saved);
+        QVERIFY(writeLookupSettings(window, read, false, read.active));
+        QVERIFY(window.sync(&error));
+        QCOMPARE(readFile(ini()), QByteArray(saved).replace("TopMost=True", "TopMost=False"));
+    }
+
+    // A save reads, merges and replaces the file while the other copy waits:
+    // one begun while another copy saves sees that save.
+    void savesTakeTurns()
+    {
+        writeFile(ini(), "[Settings]\nTopMost=True\n");
+        SettingsStore store(ini());
+        store.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QStringLiteral("2"));
+        const int folder = ::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(folder >= 0);
+        QCOMPARE(::flock(folder, LOCK_EX), 0); // the other copy, saving
+        std::atomic<bool> done = false;
+        QString error;
+        bool ok = false;
+        std::thread saving([&] {
+            ok = store.sync(&error);
+            done = true;
+        });
+        QTest::qWait(300);
+        const bool waited = !done;
+        // The other copy's save, as the store makes it: a new file renamed over.
+        writeFile(ini() + QStringLiteral(".other"), "[Settings]\nTopMost=False\nFont=Mine\n");
+        QCOMPARE(::rename(QFile::encodeName(ini() + QStringLiteral(".other")).constData(), QFile::encodeName(ini()).constData()), 0);
+        ::flock(folder, LOCK_UN);
+        ::close(folder);
+        saving.join();
+        QVERIFY(waited);
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));
+
+        // Many saves of two copies at once, each of its own key, while a third
+        // reads: every read finds a whole file, and the last save of each stays.
+        constexpr int kSaves = 60;
+        std::atomic<bool> saving2 = true;
+        std::atomic<int> broken = 0;
+        auto saver = [&](const QString &key) {
+            SettingsStore own(ini());
+            for (int n = 1; n <= kSaves; ++n) {
+                own.saveSetting(QStringLiteral("Tables"), key, QString::number(n));
+                QString e;
+                if (!own.sync(&e))
+                    ++broken;
+            }
+        };
+        std::thread reader([&] {
+            while (saving2) {
+                const SettingsStore seen(ini());
+                if (!seen.problem().isEmpty()
+                    || seen.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}) != QStringLiteral("Mine"))
+                    ++broken;
+            }
+        });
+        std::thread one(saver, QStringLiteral("One")), two(saver, QStringLiteral("Two"));
+        one.join();
+        two.join();
+        saving2 = false;
+        reader.join();
+        QCOMPARE(broken.load(), 0);
+        const SettingsStore last(ini());
+        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("One"), {}), QString::number(kSaves));
+        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("Two"), {}), QString::number(kSaves));
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+    }
+
     // New keys go to the end of their section, new sections to the end of the
     // file, in the file's own line endings; a BOM stays.
     void newKeysAndSections()
@@ -321,7 +427,7 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         QCOMPARE(store.getSetting(QStringLiteral("Other"), QStringLiteral("k"), {}), QStringLiteral("v"));
         save_tables(store, {entry("A")}, 0);
-        writeLookupSettings(store, true, 0);
+        store.saveSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), QStringLiteral("True"));
         QString error;
         QVERIFY(store.sync(&error));
         QCOMPARE(readFile(ini()),
@@ -336,7 +442,7 @@ private slots:
         // A new file.
         QFile::remove(ini());
         SettingsStore fresh(ini());
-        writeLookupSettings(fresh, false, 2);
+        writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
         QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
     }
@@ -669,7 +775,7 @@ private slots:
         QVERIFY(!opening.get().isEmpty());
         SettingsStore onFifo(ini());
         QVERIFY(!onFifo.problem().isEmpty());
-        writeLookupSettings(onFifo, true, 0);
+        QVERIFY(writeLookupSettings(onFifo, readLookupSettings(onFifo, {}), false, 0));
         QVERIFY(!onFifo.sync(&error)); // the window's save
         struct stat st {};
         QVERIFY(::stat(QFile::encodeName(ini()).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
@@ -701,10 +807,10 @@ private slots:
         QVERIFY(QFile::link(real, ini()));
         SettingsStore dangling(ini());
         QVERIFY(dangling.problem().isEmpty());
-        writeLookupSettings(dangling, false, 0);
+        writeLookupSettings(dangling, readLookupSettings(dangling, {}), false, 0);
         QVERIFY2(dangling.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
-        QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n"));
         QFile::remove(ini());
 
         // A folder: not replaced, and no temporary file stays beside it.
@@ -735,9 +841,9 @@ private slots:
         writeFile(ini(), QByteArray());
         SettingsStore empty(ini());
         QVERIFY(empty.problem().isEmpty());
-        writeLookupSettings(empty, false, 0);
+        writeLookupSettings(empty, readLookupSettings(empty, {}), false, 0);
         QVERIFY2(empty.sync(&error), qPrintable(error));
-        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n"));
     }
 
     // A linked file (dotfile managers) is read and replaced where it lives,
@@ -751,11 +857,11 @@ private slots:
         QVERIFY(QFile::link(real, ini()));
         SettingsStore store(ini());
         QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("Mine"));
-        writeLookupSettings(store, false, 0);
+        writeLookupSettings(store, readLookupSettings(store, {}), false, 0);
         QString error;
         QVERIFY2(store.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
-        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
@@ -787,7 +893,7 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         const QByteArray bad = damaged[1];
         writeFile(ini(), bad);
-        writeLookupSettings(store, true, 0);
+        QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QString error;
         QVERIFY(!store.sync(&error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
@@ -797,7 +903,7 @@ private slots:
         save_tables(store, {entry("New")}, 0);
         QVERIFY2(store.sync(&error, true), qPrintable(error));
         QVERIFY(store.problem().isEmpty());
-        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("True"));
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("False"));
         SettingsStore again(ini());
         QVERIFY(again.problem().isEmpty());
         QCOMPARE(again.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}), QStringLiteral("New"));

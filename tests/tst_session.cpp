@@ -67,9 +67,10 @@ private slots:
     {
         QFETCH(int, sig);
         const QString home = QStringLiteral("save") + QString::number(sig);
-        // No ActiveTable yet and the window not on top: the exit must write both.
-        testutil::writeIni(ini(home), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=A\n"
-                                                     "Table1File=%1\n")
+        // An active source beyond the catalogue: the window uses the first
+        // one, and that is the change the exit must save.
+        testutil::writeIni(ini(home), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
+                                                     "Table1Title=A\nTable1File=%1\n")
                                           .arg(m_dir.filePath(QStringLiteral("none.mdb"))));
         QProcess program;
         start(program, home);
@@ -78,7 +79,8 @@ private slots:
         QFile saved(ini(home));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QByteArray text = saved.readAll();
-        QVERIFY2(text.contains("ActiveTable"), text.constData());
+        QVERIFY2(text.contains("\nActiveTable=1\n"), text.constData());
+        QVERIFY2(text.contains("\nTopMost=False\n"), text.constData());
         QVERIFY2(text.contains("Table1File"), text.constData());
     }
 

@@ -237,6 +237,8 @@ private slots:
         const QString blocked = m_dir.filePath(QStringLiteral("one.mdb/TVK.ini"));
         SettingsStore cannot(blocked);
         frmDict w2(cannot);
+        QVERIFY(w2.saveAllMySettings()); // nothing changed: nothing to write
+        w2.windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
         told = answeringBoxes([&] { QVERIFY(!w2.saveAllMySettings()); });
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].contains(blocked), qPrintable(told[0]));

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,41 @@ bool saveTarget(const QString &path, QString *target, QString *error)
     *error = osError(ELOOP);
     return false;
 }
+
+// Copies of the program that save at once take turns, or one would replace
+// the file with a copy read before the other's save and lose that save. The
+// folder is locked: the file itself is replaced, and its lock with it.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        // A copy that hangs holding it (stopped, on a dead network disk) must
+        // not hang this one's exit: after a while the save goes on without.
+        for (int tries = 0; m_fd >= 0 && tries < 250; ++tries) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+                return;
+            ::usleep(20000);
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+    // Makes a rename in the folder last through a power cut.
+    void syncFolder() const
+    {
+        if (m_fd >= 0)
+            ::fsync(m_fd);
+    }
+
+private:
+    int m_fd;
+};
 
 // Writes beside the target, syncs, then renames over it: the old file stays
 // whole until the new one is complete, and a failure leaves nothing behind.
@@ -387,6 +423,7 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
     const QString folder = QFileInfo(target).absolutePath();
     if ((!m_changes.isEmpty() || replaceUnreadable) && !QDir().mkpath(folder))
         return fail(QStringLiteral("nelze vytvořit složku „%1“").arg(QDir::toNativeSeparators(folder)));
+    const FolderLock lock(folder);
 
     QByteArray current;
     QString problem = readBytes(target, &current);
@@ -457,6 +494,7 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
     if (!problem.isEmpty() || bytes != current) {
         if (!writeFileAtomically(target, bytes, &cause))
             return fail(cause);
+        lock.syncFolder();
     }
     m_changes.clear();
     m_changeAt.clear();

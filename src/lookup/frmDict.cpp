@@ -264,6 +264,7 @@ void frmDict::getAllMySettings()
         QTimer::singleShot(0, this, [this, text] { message(QMessageBox::Warning, text); });
     }
     const LookupSettings s = readLookupSettings(m_store, defaultSearchFolders());
+    m_read = s;
     mnuTopMost->setChecked(!s.topMost);
     mnuTopMost_Click();
     m_fontName = s.fontName;
@@ -309,12 +310,18 @@ bool frmDict::saveAllMySettings()
     // knowingly; only an explicit save of the catalogue overwrites it.
     if (!m_store.problem().isEmpty())
         return true;
-    writeLookupSettings(m_store, mnuTopMost->isChecked(), m_active);
-    QString error;
-    if (m_store.sync(&error))
+    const int active = m_sources.isEmpty() ? -1 : m_active;
+    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active))
         return true;
-    message(QMessageBox::Critical, error);
-    return false;
+    QString error;
+    if (!m_store.sync(&error)) {
+        message(QMessageBox::Critical, error);
+        return false;
+    }
+    m_read.topMost = mnuTopMost->isChecked();
+    if (active >= 0)
+        m_read.storedActive = active + 1;
+    return true;
 }
 
 void frmDict::setGrid()
@@ -520,12 +527,7 @@ void frmDict::mnuData_Click()
     dropDown()->hide();
     // The editor opens on the active source. "TopMost" is written too, or the
     // reload after the editor would undo a change made since the start.
-    if (m_store.problem().isEmpty()) {
-        writeLookupSettings(m_store, mnuTopMost->isChecked(), m_active);
-        QString error;
-        if (!m_store.sync(&error))
-            message(QMessageBox::Critical, error);
-    }
+    saveAllMySettings();
     const bool onTop = mnuTopMost->isChecked();
     if (onTop)
         SetTopMost(this, false);

@@ -28,7 +28,9 @@ public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
     ~frmDict() override;
 
-    // The lookup window's loader and saver of the settings store.
+    // The lookup window's loader and saver of the settings store. The saver
+    // writes only what the window changed since it loaded; false when that
+    // could not be written.
     void getAllMySettings();
     bool saveAllMySettings();
     void setGrid();
@@ -112,6 +114,7 @@ private:
 
     QString m_fontName;
     QVector<VisibleSource> m_sources;
+    LookupSettings m_read; // as loaded or last saved
     int m_active = 0;
     bool m_toldStoreProblem = false;
     QString m_problem, m_toldProblem;
