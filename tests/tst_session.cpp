@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 class TestSession : public QObject
@@ -82,6 +83,35 @@ private slots:
         QVERIFY2(text.contains("\nActiveTable=1\n"), text.constData());
         QVERIFY2(text.contains("\nTopMost=False\n"), text.constData());
         QVERIFY2(text.contains("Table1File"), text.constData());
+    }
+
+    // A save that cannot be written at the session's end: no box waits for
+    // an answer, the program says why and ends with a failure, and the old
+    // file stays as it was, with nothing left beside it. The disk is full
+    // as far as the program can tell: a file size limit.
+    void failedSaveIsNoSuccess()
+    {
+        const QString home = QStringLiteral("full");
+        const QString text = QStringLiteral("; %1\n[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
+                                            "Table1Title=A\nTable1File=%2\n")
+                                 .arg(QString(8000, u'x'), m_dir.filePath(QStringLiteral("none.mdb")));
+        testutil::writeIni(ini(home), text);
+        QProcess program;
+        program.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        });
+        start(program, home);
+        end(program);
+        QCOMPARE(program.exitCode(), 1);
+        const QString said = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(said.contains(ini(home)), qPrintable(said));
+        QVERIFY2(said.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(said));
+        QFile saved(ini(home));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), text);
+        QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 
     // A FIFO in the file's place would hold a reader until something writes

@@ -199,7 +199,11 @@ private slots:
         QCOMPARE(menuEntries(*w), QStringList{"Chyba při načítání dat(disabled)"});
         told = answeringBoxes([&] { w->getAllMySettings(); });
         QVERIFY(told.isEmpty());
-        QVERIFY(w->saveAllMySettings());
+        QVERIFY(w->saveAllMySettings()); // nothing changed, nothing to save
+        // A change cannot be saved there: not reported as saved, not told again.
+        w->windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
+        told = answeringBoxes([&] { QVERIFY(!w->saveAllMySettings()); });
+        QVERIFY(told.isEmpty());
         QFile f(ini());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), damaged);

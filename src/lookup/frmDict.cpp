@@ -28,6 +28,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <cstdio>
+
 // The picture lives in a static library, whose resources load only on request.
 static void initResources()
 {
@@ -306,16 +308,24 @@ void frmDict::clearSourceMenu()
 
 bool frmDict::saveAllMySettings()
 {
-    // A file that could not be read stays for the user to mend or replace
-    // knowingly; only an explicit save of the catalogue overwrites it.
-    if (!m_store.problem().isEmpty())
-        return true;
     const int active = m_sources.isEmpty() ? -1 : m_active;
     if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active))
         return true;
+    // A file that could not be read stays for the user to mend or replace
+    // knowingly; only an explicit save of the catalogue overwrites it. The
+    // user heard of it at the start: not saved, but no box again.
+    if (!m_store.problem().isEmpty()) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("Nastavení okna se neuložilo: soubor „%1“ nelze použít (%2).")
+                                    .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem())));
+        return false;
+    }
     QString error;
     if (!m_store.sync(&error)) {
-        message(QMessageBox::Critical, error);
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        // At the session's end nobody is there to answer a box.
+        if (!m_sessionEnding)
+            message(QMessageBox::Critical, error);
         return false;
     }
     m_read.topMost = mnuTopMost->isChecked();
@@ -527,7 +537,8 @@ void frmDict::mnuData_Click()
     dropDown()->hide();
     // The editor opens on the active source. "TopMost" is written too, or the
     // reload after the editor would undo a change made since the start.
-    saveAllMySettings();
+    if (m_store.problem().isEmpty())
+        saveAllMySettings();
     const bool onTop = mnuTopMost->isChecked();
     if (onTop)
         SetTopMost(this, false);
@@ -598,11 +609,17 @@ void frmDict::Form_Unload()
 {
     if (!m_unloaded) {
         m_unloaded = true;
-        saveAllMySettings();
+        m_exitStatus = saveAllMySettings() ? 0 : 1;
     }
     if (m_dropDown)
         m_dropDown->hide();
     QCoreApplication::quit();
+}
+
+void frmDict::endSession()
+{
+    m_sessionEnding = true;
+    Form_Unload();
 }
 
 void frmDict::closeEvent(QCloseEvent *e)
