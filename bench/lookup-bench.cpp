@@ -20,14 +20,23 @@
 //     destroy <µs>": the longest the caller was held by a refresh that found
 //     the index not ready, by the one that took it and answered, and by each
 //     abandonment.
+//   lookup-bench big [CHARS]
+//     One source whose output value is a memo of CHARS characters (1,000,000
+//     by default) beside short ones, in the real window (offscreen): the
+//     look-up that shows it, painting the strip, opening and painting the
+//     list, and copying the value. Prints "big <chars> lookup <ms> paint <ms>
+//     list <ms> copy <ms> copied <chars>", each the median of five.
 #include "catalogue/SettingsStore.h"
 #include "db/DataControl.h"
 #include "db/query/Sql.h"
+#include "db/write/JetWriter.h"
 #include "dropdown/ResultModel.h"
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <QElapsedTimer>
 #include <QDeadlineTimer>
 #include <QLineEdit>
@@ -215,6 +224,73 @@ int keys(const QStringList &a)
     return 0;
 }
 
+int big(qsizetype chars)
+{
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")).toLocal8Bit());
+    // Words with Czech letters and now and then a line break, as a long entry has them.
+    const QString words = QStringLiteral("příliš žluťoučký kůň úpěl ďábelské ódy, ");
+    QString value;
+    value.reserve(chars);
+    while (value.size() < chars)
+        value += value.size() % 4000 < words.size() ? QStringLiteral("\n") + words : words;
+    value.truncate(chars);
+    const QString db = dir.filePath(QStringLiteral("big.mdb"));
+    JetWriter w;
+    const bool written = w.open(db, JetWriter::Format::Jet4)
+        && w.beginTable(QStringLiteral("Slova"), {{QStringLiteral("slovo")}, {QStringLiteral("vyznam"), JetWriter::FieldType::Memo}})
+        && w.addRow({QStringLiteral("velky"), value}) && w.addRow({QStringLiteral("velryba"), QStringLiteral("whale")})
+        && w.addRow({QStringLiteral("ves"), QStringLiteral("village")}) && w.commit();
+    if (!written)
+        qFatal("%s", qPrintable(w.errorString()));
+
+    SettingsStore store(dir.filePath(QStringLiteral("config/TVK/TVK.ini")));
+    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
+    store.saveSetting("Tables", "count", QStringLiteral("1"));
+    store.saveSetting("Tables", "Table1File", db);
+    store.saveSetting("Tables", "Table1Name", QStringLiteral("Slova"));
+    store.saveSetting("Tables", "Table1In", QStringLiteral("slovo"));
+    store.saveSetting("Tables", "Table1Out", QStringLiteral("vyznam"));
+    QString error;
+    if (!store.sync(&error))
+        qFatal("%s", qPrintable(error));
+    frmDict window(store);
+    window.show();
+    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    text1->setText(QStringLiteral("v"));
+    QDeadlineTimer deadline(120000);
+    while (window.data1().preparing() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+    auto ms = [](auto f) {
+        std::vector<double> t;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            f();
+            t.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        std::sort(t.begin(), t.end());
+        return t[2];
+    };
+    const double lookup = ms([&] {
+        text1->setText(QStringLiteral("ve"));
+        text1->setText(QStringLiteral("vel"));
+    });
+    const double paint = ms([&] { (void)window.grab(); });
+    const double list = ms([&] {
+        window.expandCombo();
+        (void)window.dropDown()->grab();
+        window.dropDown()->hide();
+    });
+    const double copy = ms([&] { window.copyMenu()->actions().at(2)->trigger(); });
+    const qsizetype copied = QGuiApplication::clipboard()->text().size();
+    QTextStream(stdout) << "big " << chars << " lookup " << lookup << " paint " << paint << " list " << list
+                        << " copy " << copy << " copied " << copied << (copied == chars ? "" : " (not all)") << '\n';
+    return copied == chars ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -222,8 +298,13 @@ int main(int argc, char **argv)
     QStringList a;
     for (int i = 0; i < argc; ++i)
         a << QString::fromLocal8Bit(argv[i]);
+    if (a.value(1) == u"big") {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return big(a.size() > 2 ? a[2].toLongLong() : 1000000);
+    }
     if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys" && a[1] != u"nowait")) {
-        QTextStream(stderr) << "usage: lookup-bench bind|keys|nowait FILE TABLE IN OUT\n";
+        QTextStream(stderr) << "usage: lookup-bench bind|keys|nowait FILE TABLE IN OUT | big [CHARS]\n";
         return 2;
     }
     if (a[1] == u"bind" || a[1] == u"nowait") {

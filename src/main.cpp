@@ -63,7 +63,7 @@ int main(int argc, char **argv)
     tarnvik::frmDict *window = nullptr;
     tarnvik::onSessionEnd(&app, [&window] {
         if (window)
-            window->Form_Unload();
+            window->endSession();
         else
             QCoreApplication::quit();
     });
@@ -75,5 +75,6 @@ int main(int argc, char **argv)
     tarnvik::frmDict strip(store);
     window = &strip;
     strip.show();
-    return app.exec();
+    const int status = app.exec();
+    return status != 0 ? status : strip.exitStatus();
 }

@@ -2,15 +2,24 @@
 // comes back unchanged, hand-edited files read sensibly, "ActiveTable" counts
 // visible entries, and a failed write never costs the user the old file.
 #include "catalogue/Catalogue.h"
+#include "util/Privileges.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <sys/file.h>
+#include <thread>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tarnvik;
@@ -217,7 +226,7 @@ private slots:
         QByteArray after = readFile(ini());
         QVERIFY(after.startsWith(old));
         QVERIFY(after.endsWith("\nTable13Visible=True\n"));
-        writeLookupSettings(store, true, 0);
+        writeLookupSettings(store, readLookupSettings(store, {}), true, 0);
         QVERIFY(store.sync(&error));
         after.replace("TopMost=\"False\"", "TopMost=True");
         QCOMPARE(readFile(ini()), after);
@@ -258,7 +267,7 @@ private slots:
 
         // Saving changes the two lines and nothing else.
         const QByteArray before = readFile(ini());
-        writeLookupSettings(store, true, 0);
+        QVERIFY(writeLookupSettings(store, l, true, 0));
         QString error;
         QVERIFY(store.sync(&error));
         QByteArray expected = before;
@@ -272,12 +281,13 @@ private slots:
     {
         writeFile(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
         SettingsStore lookup(ini());
+        const LookupSettings read = readLookupSettings(lookup, {});
         const QByteArray byHand = "; mine\n"
                                   "[Settings]\nTopMost=False\nFont=DejaVu Sans\n\n"
                                   "[Tables]\ncount=2\nActiveTable=1\nTable1Title=A\nTable2Title=B\n\n"
                                   "[Mine]\nx = 1\n";
         writeFile(ini(), byHand);
-        writeLookupSettings(lookup, true, 1);
+        writeLookupSettings(lookup, read, true, 1);
         QString error;
         QVERIFY(lookup.sync(&error));
         QByteArray expected = byHand;
@@ -287,11 +297,12 @@ private slots:
 
         // Two running copies: the editor of one saves, then the other exits.
         SettingsStore a(ini());
+        const LookupSettings aRead = readLookupSettings(a, {});
         SettingsStore b(ini());
         const QVector<DataSource> catalogue{entry("X"), entry("Y", false), entry("Z")};
         save_tables(b, catalogue, 2);
         QVERIFY(b.sync(&error));
-        writeLookupSettings(a, false, 0);
+        writeLookupSettings(a, aRead, false, 0);
         QVERIFY(a.sync(&error));
         auto check = [&](const SettingsStore &store) {
             QVector<DataSource> read;
@@ -308,6 +319,106 @@ private slots:
         check(a); // the saver reads what it wrote
     }
 
+    // Two running copies of the program on one file (one per settings file is
+    // the rule, but nothing stops two with separate runtime folders).
+    void twoCopiesAtOnce()
+    {
+        const QByteArray start = "[Settings]\nTopMost=True\n\n[Tables]\ncount=2\nActiveTable=1\n"
+                                 "Table1Title=A\nTable2Title=B\n";
+        QString error;
+        // Each exits having changed another key, in either order: both stay.
+        for (const bool topMostFirst : {true, false}) {
+            writeFile(ini(), start);
+            SettingsStore a(ini()), b(ini());
+            const LookupSettings aRead = readLookupSettings(a, {}), bRead = readLookupSettings(b, {});
+            QVERIFY(writeLookupSettings(a, aRead, false, aRead.active)); // always on top: off
+            QVERIFY(writeLookupSettings(b, bRead, bRead.topMost, 1));    // the second source
+            QVERIFY2((topMostFirst ? a : b).sync(&error), qPrintable(error));
+            QVERIFY2((topMostFirst ? b : a).sync(&error), qPrintable(error));
+            const LookupSettings after = readLookupSettings(SettingsStore(ini()), {});
+            QCOMPARE(after.topMost, false);
+            QCOMPARE(after.active, 1);
+        }
+
+        // One copy's editor saves a new catalogue; the other exits unchanged
+        // and writes nothing over it, or changed only what it changed.
+        writeFile(ini(), start);
+        SettingsStore window(ini()), editor(ini());
+        const LookupSettings read = readLookupSettings(window, {});
+        save_tables(editor, {entry("X"), entry("Y"), entry("Z")}, 2);
+        QVERIFY(editor.sync(&error, true));
+        const QByteArray saved = readFile(ini());
+        QVERIFY(!writeLookupSettings(window, read, read.topMost, read.active));
+        QVERIFY(window.sync(&error));
+        QCOMPARE(readFile(ini()), saved);
+        QVERIFY(writeLookupSettings(window, read, false, read.active));
+        QVERIFY(window.sync(&error));
+        QCOMPARE(readFile(ini()), QByteArray(saved).replace("TopMost=True", "TopMost=False"));
+    }
+
+    // A save reads, merges and replaces the file while the other copy waits:
+    // one begun while another copy saves sees that save.
+    void savesTakeTurns()
+    {
+        writeFile(ini(), "[Settings]\nTopMost=True\n");
+        SettingsStore store(ini());
+        store.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QStringLiteral("2"));
+        const int folder = ::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(folder >= 0);
+        QCOMPARE(::flock(folder, LOCK_EX), 0); // the other copy, saving
+        std::atomic<bool> done = false;
+        QString error;
+        bool ok = false;
+        std::thread saving([&] {
+            ok = store.sync(&error);
+            done = true;
+        });
+        QTest::qWait(300);
+        const bool waited = !done;
+        // The other copy's save, as the store makes it: a new file renamed over.
+        writeFile(ini() + QStringLiteral(".other"), "[Settings]\nTopMost=False\nFont=Mine\n");
+        QCOMPARE(::rename(QFile::encodeName(ini() + QStringLiteral(".other")).constData(), QFile::encodeName(ini()).constData()), 0);
+        ::flock(folder, LOCK_UN);
+        ::close(folder);
+        saving.join();
+        QVERIFY(waited);
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));
+
+        // Many saves of two copies at once, each of its own key, while a third
+        // reads: every read finds a whole file, and the last save of each stays.
+        constexpr int kSaves = 60;
+        std::atomic<bool> saving2 = true;
+        std::atomic<int> broken = 0;
+        auto saver = [&](const QString &key) {
+            SettingsStore own(ini());
+            for (int n = 1; n <= kSaves; ++n) {
+                own.saveSetting(QStringLiteral("Tables"), key, QString::number(n));
+                QString e;
+                if (!own.sync(&e))
+                    ++broken;
+            }
+        };
+        std::thread reader([&] {
+            while (saving2) {
+                const SettingsStore seen(ini());
+                if (!seen.problem().isEmpty()
+                    || seen.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}) != QStringLiteral("Mine"))
+                    ++broken;
+            }
+        });
+        std::thread one(saver, QStringLiteral("One")), two(saver, QStringLiteral("Two"));
+        one.join();
+        two.join();
+        saving2 = false;
+        reader.join();
+        QCOMPARE(broken.load(), 0);
+        const SettingsStore last(ini());
+        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("One"), {}), QString::number(kSaves));
+        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("Two"), {}), QString::number(kSaves));
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+    }
+
     // New keys go to the end of their section, new sections to the end of the
     // file, in the file's own line endings; a BOM stays.
     void newKeysAndSections()
@@ -317,7 +428,7 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         QCOMPARE(store.getSetting(QStringLiteral("Other"), QStringLiteral("k"), {}), QStringLiteral("v"));
         save_tables(store, {entry("A")}, 0);
-        writeLookupSettings(store, true, 0);
+        store.saveSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), QStringLiteral("True"));
         QString error;
         QVERIFY(store.sync(&error));
         QCOMPARE(readFile(ini()),
@@ -332,7 +443,7 @@ private slots:
         // A new file.
         QFile::remove(ini());
         SettingsStore fresh(ini());
-        writeLookupSettings(fresh, false, 2);
+        writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
         QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
     }
@@ -553,15 +664,187 @@ private slots:
         QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
         QCOMPARE(readFile(ini()), before);
 
-        if (geteuid() != 0) { // root writes anywhere
-            QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
-            const bool written = store.sync(&error);
-            QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QVERIFY(!written);
-            QVERIFY(error.contains(QString::fromLocal8Bit(strerror(EACCES))));
-            QCOMPARE(readFile(ini()), before);
+        // A read-only folder.
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
+        bool written = true;
+        {
+            const testutil::WithoutOverride user;
+            if (user.active())
+                written = store.sync(&error);
         }
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (written)
+            QSKIP("root's override of file permissions cannot be dropped here");
+        QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(error));
+        QCOMPARE(readFile(ini()), before);
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+        // The change is still there for a later try.
+        QVERIFY2(store.sync(&error), qPrintable(error));
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}).size(),
+                 100000);
+    }
+
+    // A real full disk: a small tmpfs in a mount namespace of a child process
+    // of its own, where the system lets one be made.
+    void fullDisk()
+    {
+        int channel[2];
+        QCOMPARE(::pipe(channel), 0);
+        const QString folder = m_dir.filePath(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(folder));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::close(channel[0]);
+            const QByteArray at = QFile::encodeName(folder);
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64k") != 0)
+                ::_exit(77);
+            QByteArray report;
+            QDataStream out(&report, QIODevice::WriteOnly);
+            const QString path = folder + QStringLiteral("/TVK/TVK.ini");
+            SettingsStore store(path);
+            save_tables(store, {entry("A")}, 0);
+            QString error;
+            const bool first = store.sync(&error);
+            const QByteArray before = readFile(path);
+            // The rest of the disk taken, but for less than the new file needs.
+            {
+                QFile filler(folder + QStringLiteral("/filler"));
+                if (filler.open(QIODevice::WriteOnly))
+                    while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+                    }
+            }
+            QFile::resize(folder + QStringLiteral("/filler"), QFileInfo(folder + QStringLiteral("/filler")).size() - 8192);
+            store.saveSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), QString(20000, u'x'));
+            const bool second = store.sync(&error);
+            out << first << before << second << error << readFile(path)
+                << QDir(folder + QStringLiteral("/TVK")).entryList(QDir::Files | QDir::Hidden);
+            [[maybe_unused]] const ssize_t n = ::write(channel[1], report.constData(), size_t(report.size()));
+            ::_exit(0);
+        }
+        ::close(channel[1]);
+        QByteArray report;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, n);
+        ::close(channel[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 77)
+            QSKIP("no tmpfs can be mounted here (the RLIMIT_FSIZE case above still runs)");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QDataStream in(report);
+        bool first = false, second = true;
+        QByteArray before, after;
+        QString error;
+        QStringList entries;
+        in >> first >> before >> second >> error >> after >> entries;
+        QCOMPARE(in.status(), QDataStream::Ok);
+        QVERIFY(first);
+        QVERIFY(before.contains("Table1Title=A\n"));
+        QVERIFY(!second);
+        QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(ENOSPC))), qPrintable(error));
+        QCOMPARE(after, before);
+        QCOMPARE(entries, QStringList{"TVK.ini"});
+    }
+
+    // What may stand where the file should be: the store reads defaults and
+    // says why, never waits for a FIFO, and only the catalogue's save
+    // replaces any of it.
+    void oddThingsInItsPlace()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("TVK"));
+        // Temporary files of a save: "TVK.ini.XXXXXX".
+        auto leftovers = [&] {
+            return QDir(folder).entryList({QStringLiteral("TVK.ini.*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+        };
+        QString error;
+
+        // A FIFO.
+        QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
+        auto opening = std::async(std::launch::async, [&] { return SettingsStore(ini()).problem(); });
+        if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            QFile writer(ini()); // lets the blocked reader go
+            QVERIFY(writer.open(QIODevice::WriteOnly));
+            writer.close();
+            opening.wait();
+            QFAIL("the store waited for a FIFO");
+        }
+        QVERIFY(!opening.get().isEmpty());
+        SettingsStore onFifo(ini());
+        QVERIFY(!onFifo.problem().isEmpty());
+        QVERIFY(writeLookupSettings(onFifo, readLookupSettings(onFifo, {}), false, 0));
+        QVERIFY(!onFifo.sync(&error)); // the window's save
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(ini()).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        save_tables(onFifo, {entry("A")}, 0);
+        QVERIFY2(onFifo.sync(&error, true), qPrintable(error)); // the editor's
+        QVERIFY(QFileInfo(ini()).isFile());
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}),
+                 QStringLiteral("A"));
+        QFile::remove(ini());
+
+        // A link to itself, and two links to each other.
+        for (const QString &to : {ini(), folder + QStringLiteral("/other")}) {
+            QVERIFY(QFile::link(to, ini()));
+            if (to != ini())
+                QVERIFY(QFile::link(ini(), to));
+            SettingsStore looped(ini());
+            QVERIFY2(looped.problem().contains(QString::fromLocal8Bit(strerror(ELOOP))), qPrintable(looped.problem()));
+            save_tables(looped, {entry("A")}, 0);
+            QVERIFY(!looped.sync(&error, true));
+            QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(ELOOP))), qPrintable(error));
+            QVERIFY(QFileInfo(ini()).isSymLink());
+            QCOMPARE(leftovers(), QStringList());
+            QFile::remove(ini());
+            QFile::remove(to);
+        }
+
+        // A link to a file not there yet: no problem; the save makes that file.
+        const QString real = m_dir.filePath(QStringLiteral("dotfiles/tvk/TVK.ini"));
+        QVERIFY(QFile::link(real, ini()));
+        SettingsStore dangling(ini());
+        QVERIFY(dangling.problem().isEmpty());
+        writeLookupSettings(dangling, readLookupSettings(dangling, {}), false, 0);
+        QVERIFY2(dangling.sync(&error), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isSymLink());
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n"));
+        QFile::remove(ini());
+
+        // A folder: not replaced, and no temporary file stays beside it.
+        QVERIFY(QDir().mkpath(ini()));
+        SettingsStore onFolder(ini());
+        QVERIFY(!onFolder.problem().isEmpty());
+        save_tables(onFolder, {entry("A")}, 0);
+        QVERIFY(!onFolder.sync(&error, true));
+        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
+        QVERIFY(QFileInfo(ini()).isDir());
+        QCOMPARE(leftovers(), QStringList());
+        QVERIFY(QDir(ini()).removeRecursively());
+
+        // Larger than any settings file: not read into memory.
+        {
+            QFile huge(ini());
+            QVERIFY(huge.open(QIODevice::WriteOnly));
+            huge.write("[Tables]\ncount=1\n");
+            QVERIFY(huge.resize(qint64(65) << 20)); // sparse
+        }
+        SettingsStore tooLarge(ini());
+        QVERIFY(!tooLarge.problem().isEmpty());
+        QCOMPARE(tooLarge.getSetting(QStringLiteral("Tables"), QStringLiteral("count"), QStringLiteral("-")),
+                 QStringLiteral("-"));
+        QFile::remove(ini());
+
+        // An empty file is an empty catalogue, not a damaged one.
+        writeFile(ini(), QByteArray());
+        SettingsStore empty(ini());
+        QVERIFY(empty.problem().isEmpty());
+        writeLookupSettings(empty, readLookupSettings(empty, {}), false, 0);
+        QVERIFY2(empty.sync(&error), qPrintable(error));
+        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n"));
     }
 
     // A linked file (dotfile managers) is read and replaced where it lives,
@@ -575,11 +858,11 @@ private slots:
         QVERIFY(QFile::link(real, ini()));
         SettingsStore store(ini());
         QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("Mine"));
-        writeLookupSettings(store, false, 0);
+        writeLookupSettings(store, readLookupSettings(store, {}), false, 0);
         QString error;
         QVERIFY2(store.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
-        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n\n[Tables]\nActiveTable=1\n"));
+        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
@@ -611,7 +894,7 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         const QByteArray bad = damaged[1];
         writeFile(ini(), bad);
-        writeLookupSettings(store, true, 0);
+        QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QString error;
         QVERIFY(!store.sync(&error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
@@ -621,7 +904,7 @@ private slots:
         save_tables(store, {entry("New")}, 0);
         QVERIFY2(store.sync(&error, true), qPrintable(error));
         QVERIFY(store.problem().isEmpty());
-        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("True"));
+        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("False"));
         SettingsStore again(ini());
         QVERIFY(again.problem().isEmpty());
         QCOMPARE(again.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}), QStringLiteral("New"));

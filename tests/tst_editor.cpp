@@ -318,6 +318,39 @@ private slots:
         QVERIFY(!w.lookupProblem().isEmpty());
         w.Form_Unload();
     }
+
+    // Two running copies on one file (separate runtime folders): one saves
+    // its catalogue from the editor while the other exits. Each window saves
+    // only what it changed, so neither undoes the other.
+    void anotherCopyMeanwhile()
+    {
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=2\n")
+                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
+                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
+                                      + entry(2, QStringLiteral("Jiná"), m_two, QStringLiteral("jina"),
+                                              QStringLiteral("word"), QStringLiteral("meaning")));
+        SettingsStore storeA(ini()), storeB(ini()), storeC(ini());
+        frmDict a(storeA), b(storeB), c(storeC);
+        a.show();
+        b.windowMenu()->actions().at(3)->trigger(); // B: always on top, off
+        onEditor([&](setData *editor) {
+            // A's editor: the active source moved up, so "ActiveTable" becomes 1.
+            editor->button(5)->trigger();
+            QVERIFY(b.saveAllMySettings()); // B exits meanwhile
+            editor->close();
+        });
+        a.windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        QVERIFY(a.saveAllMySettings());
+        QVERIFY(c.saveAllMySettings()); // C exits last, having changed nothing
+
+        SettingsStore after(ini());
+        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("False"));
+        QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));
+        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
+        // A follows the file in what it did not change itself.
+        QVERIFY(!a.windowMenu()->actions().at(3)->isChecked());
+        QCOMPARE(a.activePosition(), 0);
+    }
 };
 
 QTEST_MAIN(TestEditor)

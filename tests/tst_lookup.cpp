@@ -415,7 +415,8 @@ private slots:
         m_w->windowMenu()->actions().last()->trigger(); // "Konec"
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
-        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
+        // The source was not changed: not written, so another copy's choice would stay.
+        QCOMPARE(after.getSetting("Tables", "ActiveTable", QStringLiteral("none")), QStringLiteral("none"));
 
         // What was written meanwhile by hand (or by another copy) stays: the
         // exit changes its two keys and nothing else.
@@ -444,6 +445,70 @@ private slots:
         QVERIFY(m_w->close());
         after.reload();
         QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
+    }
+
+    // A memo of a million characters as the output: the strip and the list
+    // draw only its start (all of it took a second a paint), tool tips are
+    // cut short, and every copy and choice carries the whole value.
+    void hugeValue()
+    {
+        QString value;
+        while (value.size() < 1000000)
+            value += QStringLiteral("\nDalší řádek dlouhého hesla, ");
+        value.truncate(1000000);
+        const QString db = m_dir.filePath(QStringLiteral("velke.mdb"));
+        QString error;
+        QVERIFY2(testutil::writeTable(db, QStringLiteral("Slova"),
+                                      {{QStringLiteral("slovo")}, {QStringLiteral("vyznam"), JetWriter::FieldType::Memo}},
+                                      {{QStringLiteral("velky"), value}, {QStringLiteral("velryba"), QStringLiteral("whale")}},
+                                      &error),
+                 qPrintable(error));
+        startOn(db);
+        type(QStringLiteral("vel"));
+        QCOMPARE(gridd(1)->cellText(), value);
+        auto drawn = [&](const QString &shown) {
+            QVERIFY2(shown.size() <= 1000 && !shown.isEmpty(), qPrintable(QString::number(shown.size())));
+            QCOMPARE(shown, oneLine(value.first(shown.size()))); // line breaks drawn as blanks
+        };
+        drawn(gridd(1)->text());
+        const QString tip = gridd(1)->toolTip();
+        QVERIFY(tip.size() <= 2001 && tip.endsWith(u'…') && value.startsWith(tip.chopped(1)));
+
+        QCOMPARE(results().rowCount(), 2);
+        QCOMPARE(results().text(0, 1), value);
+        drawn(results().data(results().index(0, 1), Qt::DisplayRole).toString());
+        QCOMPARE(results().data(results().index(0, 1), Qt::ToolTipRole).toString(), tip);
+        m_w->expandCombo();
+        QVERIFY(!m_w->dropDown()->grab().isNull());
+        QVERIFY(!m_w->grab().isNull());
+
+        const QList<QAction *> copy = m_w->copyMenu()->actions();
+        copy[2]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), value);
+        copy[0]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("velky = ") + value);
+
+        // Chosen from the list after another row: whole again.
+        m_w->dropDown()->setCurrentRow(1);
+        QTest::keyClick(m_w->dropDown()->grid(0), Qt::Key_Return);
+        QCOMPARE(gridd(1)->cellText(), QStringLiteral("whale"));
+        QVERIFY(gridd(1)->toolTip().isEmpty());
+        m_w->expandCombo();
+        m_w->dropDown()->setCurrentRow(0);
+        QTest::keyClick(m_w->dropDown()->grid(0), Qt::Key_Return);
+        QCOMPARE(gridd(1)->cellText(), value);
+        copy[2]->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), value);
+
+        // Never cut between the halves of a character beyond the BMP (the
+        // reader brings none yet: set on a cell directly).
+        CellGrid cell;
+        const QString astral = QString(999, u'a') + QStringLiteral("😀") + QString(998, u'b') + QStringLiteral("😀")
+                               + QString(5000, u'c');
+        cell.setCellText(astral);
+        QCOMPARE(cell.cellText(), astral);
+        QCOMPARE(cell.text(), QString(999, u'a'));
+        QCOMPARE(cell.toolTip(), astral.first(1999) + u'…');
     }
 
     // The menus, the list and the window's message boxes show the strip's

@@ -1,5 +1,6 @@
 // The program as the desktop ends it: the session manager's SIGTERM, a
-// terminal's Ctrl+C or hang-up save the window's settings like "Konec".
+// terminal's Ctrl+C or hang-up save the window's settings like "Konec"; and
+// the real program's start and end on settings it cannot use.
 #include "util/WindowTestUtil.h"
 
 #include <QFile>
@@ -8,10 +9,13 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 class TestSession : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
 
     // Whether the process has a handler of its own for 'sig' (not the
     // default action that would end it unsaved).
@@ -26,6 +30,31 @@ class TestSession : public QObject
         return false;
     }
 
+    QString ini(const QString &home) const { return m_dir.filePath(home + QStringLiteral("/config/TVK/TVK.ini")); }
+
+    // The real program on the settings of 'home', up and running its event loop.
+    void start(QProcess &program, const QString &home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(home + QStringLiteral("/config")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(home + QStringLiteral("/cache")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(home + QStringLiteral("/run")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QDir().mkpath(m_dir.filePath(home + QStringLiteral("/run")));
+        QFile::setPermissions(m_dir.filePath(home + QStringLiteral("/run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik"), {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20000);
+    }
+
+    static void end(QProcess &program, int sig = SIGTERM)
+    {
+        ::kill(pid_t(program.processId()), sig);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    }
+
 private slots:
     void signalsSave_data()
     {
@@ -38,30 +67,67 @@ private slots:
     void signalsSave()
     {
         QFETCH(int, sig);
-        QTemporaryDir dir;
-        const QString ini = dir.filePath(QStringLiteral("config/TVK/TVK.ini"));
-        // No ActiveTable yet and the window not on top: the exit must write both.
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=A\n"
-                                               "Table1File=%1\n")
-                                    .arg(dir.filePath(QStringLiteral("none.mdb"))));
+        const QString home = QStringLiteral("save") + QString::number(sig);
+        // An active source beyond the catalogue: the window uses the first
+        // one, and that is the change the exit must save.
+        testutil::writeIni(ini(home), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
+                                                     "Table1Title=A\nTable1File=%1\n")
+                                          .arg(m_dir.filePath(QStringLiteral("none.mdb"))));
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik"), {});
-        QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), sig), 20000);
-        ::kill(pid_t(program.processId()), sig);
-        QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        start(program, home);
+        end(program, sig);
         QCOMPARE(program.exitCode(), 0);
-        QFile saved(ini);
+        QFile saved(ini(home));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QByteArray text = saved.readAll();
-        QVERIFY2(text.contains("ActiveTable"), text.constData());
+        QVERIFY2(text.contains("\nActiveTable=1\n"), text.constData());
+        QVERIFY2(text.contains("\nTopMost=False\n"), text.constData());
         QVERIFY2(text.contains("Table1File"), text.constData());
+    }
+
+    // A save that cannot be written at the session's end: no box waits for
+    // an answer, the program says why and ends with a failure, and the old
+    // file stays as it was, with nothing left beside it. The disk is full
+    // as far as the program can tell: a file size limit.
+    void failedSaveIsNoSuccess()
+    {
+        const QString home = QStringLiteral("full");
+        const QString text = QStringLiteral("; %1\n[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
+                                            "Table1Title=A\nTable1File=%2\n")
+                                 .arg(QString(8000, u'x'), m_dir.filePath(QStringLiteral("none.mdb")));
+        testutil::writeIni(ini(home), text);
+        QProcess program;
+        program.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        });
+        start(program, home);
+        end(program);
+        QCOMPARE(program.exitCode(), 1);
+        const QString said = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(said.contains(ini(home)), qPrintable(said));
+        QVERIFY2(said.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(said));
+        QFile saved(ini(home));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), text);
+        QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
+    }
+
+    // A FIFO in the file's place would hold a reader until something writes
+    // into it: the program starts anyway, and leaves it as it is.
+    void startsOnAFifo()
+    {
+        const QString home = QStringLiteral("fifo");
+        QVERIFY(QDir().mkpath(QFileInfo(ini(home)).absolutePath()));
+        QCOMPARE(::mkfifo(QFile::encodeName(ini(home)).constData(), 0600), 0);
+        QProcess program;
+        start(program, home);
+        end(program);
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(ini(home)).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::System | QDir::Hidden),
+                 QStringList{"TVK.ini"});
     }
 };
 

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace tarnvik;
 using testutil::answeringBoxes;
 using testutil::writeIni;
@@ -197,16 +199,50 @@ private slots:
         QCOMPARE(menuEntries(*w), QStringList{"Chyba při načítání dat(disabled)"});
         told = answeringBoxes([&] { w->getAllMySettings(); });
         QVERIFY(told.isEmpty());
-        QVERIFY(w->saveAllMySettings());
+        QVERIFY(w->saveAllMySettings()); // nothing changed, nothing to save
+        // A change cannot be saved there: not reported as saved, not told again.
+        w->windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
+        told = answeringBoxes([&] { QVERIFY(!w->saveAllMySettings()); });
+        QVERIFY(told.isEmpty());
         QFile f(ini());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), damaged);
         w.reset();
 
+        // Things that are no settings file: a FIFO (which must not hold the
+        // start), a loop of links, a folder. Each told once, each left alone.
+        for (const QString &kind : {QStringLiteral("fifo"), QStringLiteral("loop"), QStringLiteral("folder")}) {
+            QFile::remove(ini());
+            if (kind == u"fifo")
+                QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
+            else if (kind == u"loop")
+                QVERIFY(QFile::link(ini(), ini()));
+            else
+                QVERIFY(QDir().mkpath(ini()));
+            SettingsStore odd(ini());
+            told = answeringBoxes([&] { w = std::make_unique<frmDict>(odd); });
+            QCOMPARE(told.size(), 1);
+            QVERIFY2(told[0].contains(ini()), qPrintable(told[0]));
+            told = answeringBoxes([&] { w->getAllMySettings(); });
+            QVERIFY(told.isEmpty());
+            w->saveAllMySettings();
+            w.reset();
+            const QFileInfo after(ini());
+            QVERIFY2(kind == u"fifo" ? !after.isFile() && !after.isDir() && !after.isSymLink()
+                     : kind == u"loop" ? after.isSymLink()
+                                       : after.isDir(),
+                     qPrintable(kind));
+            if (kind == u"folder")
+                QVERIFY(QDir(ini()).removeRecursively());
+        }
+        QFile::remove(ini());
+
         // A write that fails is told, naming the file.
         const QString blocked = m_dir.filePath(QStringLiteral("one.mdb/TVK.ini"));
         SettingsStore cannot(blocked);
         frmDict w2(cannot);
+        QVERIFY(w2.saveAllMySettings()); // nothing changed: nothing to write
+        w2.windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
         told = answeringBoxes([&] { QVERIFY(!w2.saveAllMySettings()); });
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].contains(blocked), qPrintable(told[0]));

@@ -182,17 +182,27 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
             out.sources.push_back({e.Title, resolveDatabasePath(e.File, folders), e.Name, e.In,
                                    e.Out, e.CharsetIn, e.CharsetOut});
     }
+    out.storedActive = storedActiveTable(store);
     if (!out.sources.isEmpty()) {
-        const qint64 active = storedActiveTable(store) - 1;
+        const qint64 active = out.storedActive - 1;
         out.active = active < 0 || active >= out.sources.size() ? 0 : int(active);
     }
     return out;
 }
 
-void writeLookupSettings(SettingsStore &store, bool topMost, int active)
+bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active)
 {
-    store.saveSetting(kSettings, QStringLiteral("TopMost"), fromBool(topMost));
-    store.saveSetting(kTables, QStringLiteral("ActiveTable"), QString::number(active + 1));
+    bool any = false;
+    if (topMost != read.topMost) {
+        store.saveSetting(kSettings, QStringLiteral("TopMost"), fromBool(topMost));
+        any = true;
+    }
+    // Without sources there is no active one to keep.
+    if (active >= 0 && active + 1 != read.storedActive) {
+        store.saveSetting(kTables, QStringLiteral("ActiveTable"), QString::number(active + 1));
+        any = true;
+    }
+    return any;
 }
 
 } // namespace tarnvik

@@ -65,9 +65,14 @@ struct LookupSettings
     QString fontName;
     QVector<VisibleSource> sources;
     int active = -1; // index into sources; -1 when there are none
+    // "ActiveTable" as stored, before a value out of range falls back to the
+    // first source.
+    qint64 storedActive = 1;
 };
 LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolders &folders);
-// The lookup window's saver; the caller syncs the store.
-void writeLookupSettings(SettingsStore &store, bool topMost, int active);
+// The lookup window's saver: only what differs from what was 'read', so a
+// value another running copy saved meanwhile stays unless this one changed
+// it too. False when there is nothing to save; the caller syncs the store.
+bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active);
 
 } // namespace tarnvik

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,18 +24,62 @@ QString osError(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// Writes beside the target, syncs, then renames over it: the old file stays
-// whole until the new one is complete.
-bool writeFileAtomically(const QString &target, const QByteArray &bytes, QString *error)
+// Where a save goes: a linked file (dotfile managers) is replaced where the
+// link points, also when nothing is there yet.
+bool saveTarget(const QString &path, QString *target, QString *error)
 {
-    // A linked configuration file (dotfile managers) is replaced where it lives.
-    const QFileInfo info(target);
-    const QString path = info.isSymLink() ? info.canonicalFilePath() : target;
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("nelze vytvořit složku „%1“").arg(folder);
-        return false;
+    QString at = path;
+    for (int links = 0; links < 40; ++links) {
+        const QFileInfo info(at);
+        if (!info.isSymLink()) {
+            *target = info.absoluteFilePath();
+            return true;
+        }
+        at = info.symLinkTarget();
     }
+    *error = osError(ELOOP);
+    return false;
+}
+
+// Copies of the program that save at once take turns, or one would replace
+// the file with a copy read before the other's save and lose that save. The
+// folder is locked: the file itself is replaced, and its lock with it.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        // A copy that hangs holding it (stopped, on a dead network disk) must
+        // not hang this one's exit: after a while the save goes on without.
+        for (int tries = 0; m_fd >= 0 && tries < 250; ++tries) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+                return;
+            ::usleep(20000);
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+    // Makes a rename in the folder last through a power cut.
+    void syncFolder() const
+    {
+        if (m_fd >= 0)
+            ::fsync(m_fd);
+    }
+
+private:
+    int m_fd;
+};
+
+// Writes beside the target, syncs, then renames over it: the old file stays
+// whole until the new one is complete, and a failure leaves nothing behind.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
     QByteArray temp = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -42,7 +87,7 @@ bool writeFileAtomically(const QString &target, const QByteArray &bytes, QString
         return false;
     }
     struct stat old {};
-    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0
+    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0 && S_ISREG(old.st_mode)
                             ? (old.st_mode & 07777) : mode_t(0644);
     int err = 0;
     if (::fchmod(fd, mode) != 0)
@@ -116,22 +161,46 @@ struct IniFile
     }
 };
 
-// Empty when the file does not exist.
+// A settings file larger than this is no settings file: reading it would
+// only exhaust memory.
+constexpr qint64 kMaxFileSize = 64 << 20;
+
+// Empty when the file does not exist (a link to nowhere included: a save
+// makes the file it names). Only a regular file is read: a FIFO would hold
+// the start until something writes into it, a device might never end.
 QString readBytes(const QString &path, QByteArray *bytes)
 {
     bytes->clear();
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return {};
-    if (info.isDir())
-        return QStringLiteral("je to složka");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
-    return {};
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? QString() : osError(errno);
+    struct stat st {};
+    QString problem;
+    if (::fstat(fd, &st) != 0)
+        problem = osError(errno);
+    else if (S_ISDIR(st.st_mode))
+        problem = QStringLiteral("je to složka");
+    else if (!S_ISREG(st.st_mode))
+        problem = QStringLiteral("není to obyčejný soubor");
+    else if (st.st_size > kMaxFileSize)
+        problem = QStringLiteral("soubor je příliš velký");
+    for (char buffer[65536]; problem.isEmpty();) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            problem = osError(errno);
+        else if (n == 0)
+            break;
+        else if (bytes->size() + n > kMaxFileSize)
+            problem = QStringLiteral("soubor je příliš velký");
+        else
+            bytes->append(buffer, n);
+    }
+    ::close(fd);
+    if (!problem.isEmpty())
+        bytes->clear();
+    return problem;
 }
 
 // A line that is not blank, a comment, a [section] or key=value is kept and
@@ -355,8 +424,17 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
         if (!writableName(c.section, true) || !writableName(c.key, false))
             return fail(QStringLiteral("neplatný název „%1/%2“").arg(c.section, c.key));
 
+    QString target, cause;
+    if (!saveTarget(m_path, &target, &cause))
+        return fail(cause);
+    // A sync with nothing to write only reads: it makes no folder.
+    const QString folder = QFileInfo(target).absolutePath();
+    if ((!m_changes.isEmpty() || replaceUnreadable) && !QDir().mkpath(folder))
+        return fail(QStringLiteral("nelze vytvořit složku „%1“").arg(QDir::toNativeSeparators(folder)));
+    const FolderLock lock(folder);
+
     QByteArray current;
-    QString problem = readBytes(m_path, &current);
+    QString problem = readBytes(target, &current);
     IniFile ini;
     if (problem.isEmpty())
         ini = parse(current, &problem);
@@ -421,10 +499,10 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
 
     // Unchanged bytes are not written again: the file keeps its time and
     // nothing is risked.
-    if (!problem.isEmpty() || bytes != current || !QFileInfo::exists(m_path)) {
-        QString cause;
-        if (!writeFileAtomically(m_path, bytes, &cause))
+    if (!problem.isEmpty() || bytes != current) {
+        if (!writeFileAtomically(target, bytes, &cause))
             return fail(cause);
+        lock.syncFolder();
     }
     m_changes.clear();
     m_changeAt.clear();

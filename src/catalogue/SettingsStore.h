@@ -24,8 +24,9 @@ public:
     QString path() const { return m_path; }
 
     // Reads the file again and drops changes not yet synced. A file that
-    // cannot be read (not text in UTF-8, or not openable) gives an empty store,
-    // so every reader gets its defaults, and sets problem().
+    // cannot be read (not text in UTF-8, not a regular file, or not openable)
+    // gives an empty store, so every reader gets its defaults, and sets
+    // problem(); nothing is waited for (a FIFO).
     void reload();
     // Why the file could not be used; empty when it could (or did not exist).
     QString problem() const { return m_problem; }

@@ -15,11 +15,16 @@ void ResultModel::setMatches(const Matches &matches)
 
 QString ResultModel::text(int row, int column) const
 {
+    return view(row, column).toString();
+}
+
+QStringView ResultModel::view(int row, int column) const
+{
     if (row < 0 || size_t(row) >= m_matches.size() || !m_matches.index())
-        return QString();
+        return QStringView();
     const uint32_t r = m_matches.row(size_t(row));
     const LookupIndex &index = *m_matches.index();
-    return (column == 0 ? index.input(r) : index.output(r)).toString();
+    return column == 0 ? index.input(r) : index.output(r);
 }
 
 int ResultModel::rowCount(const QModelIndex &parent) const
@@ -36,9 +41,10 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QVariant();
-    const QString t = text(index.row(), index.column());
+    // Only what is drawn is copied out of the index: a value may be megabytes.
+    const QStringView t = view(index.row(), index.column());
     if (role == Qt::DisplayRole)
-        return oneLine(t);
+        return shownText(t);
     const QString tip = toolTipFor(t);
     return tip.isEmpty() ? QVariant() : QVariant(tip);
 }

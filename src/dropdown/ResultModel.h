@@ -25,6 +25,8 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 
 private:
+    QStringView view(int row, int column) const;
+
     Matches m_matches;
 };
 

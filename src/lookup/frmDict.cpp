@@ -28,6 +28,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <cstdio>
+
 // The picture lives in a static library, whose resources load only on request.
 static void initResources()
 {
@@ -264,6 +266,7 @@ void frmDict::getAllMySettings()
         QTimer::singleShot(0, this, [this, text] { message(QMessageBox::Warning, text); });
     }
     const LookupSettings s = readLookupSettings(m_store, defaultSearchFolders());
+    m_read = s;
     mnuTopMost->setChecked(!s.topMost);
     mnuTopMost_Click();
     m_fontName = s.fontName;
@@ -305,16 +308,30 @@ void frmDict::clearSourceMenu()
 
 bool frmDict::saveAllMySettings()
 {
+    const int active = m_sources.isEmpty() ? -1 : m_active;
+    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active))
+        return true;
     // A file that could not be read stays for the user to mend or replace
-    // knowingly; only an explicit save of the catalogue overwrites it.
-    if (!m_store.problem().isEmpty())
-        return true;
-    writeLookupSettings(m_store, mnuTopMost->isChecked(), m_active);
+    // knowingly; only an explicit save of the catalogue overwrites it. The
+    // user heard of it at the start: not saved, but no box again.
+    if (!m_store.problem().isEmpty()) {
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("Nastavení okna se neuložilo: soubor „%1“ nelze použít (%2).")
+                                    .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem())));
+        return false;
+    }
     QString error;
-    if (m_store.sync(&error))
-        return true;
-    message(QMessageBox::Critical, error);
-    return false;
+    if (!m_store.sync(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        // At the session's end nobody is there to answer a box.
+        if (!m_sessionEnding)
+            message(QMessageBox::Critical, error);
+        return false;
+    }
+    m_read.topMost = mnuTopMost->isChecked();
+    if (active >= 0)
+        m_read.storedActive = active + 1;
+    return true;
 }
 
 void frmDict::setGrid()
@@ -520,12 +537,8 @@ void frmDict::mnuData_Click()
     dropDown()->hide();
     // The editor opens on the active source. "TopMost" is written too, or the
     // reload after the editor would undo a change made since the start.
-    if (m_store.problem().isEmpty()) {
-        writeLookupSettings(m_store, mnuTopMost->isChecked(), m_active);
-        QString error;
-        if (!m_store.sync(&error))
-            message(QMessageBox::Critical, error);
-    }
+    if (m_store.problem().isEmpty())
+        saveAllMySettings();
     const bool onTop = mnuTopMost->isChecked();
     if (onTop)
         SetTopMost(this, false);
@@ -596,11 +609,17 @@ void frmDict::Form_Unload()
 {
     if (!m_unloaded) {
         m_unloaded = true;
-        saveAllMySettings();
+        m_exitStatus = saveAllMySettings() ? 0 : 1;
     }
     if (m_dropDown)
         m_dropDown->hide();
     QCoreApplication::quit();
+}
+
+void frmDict::endSession()
+{
+    m_sessionEnding = true;
+    Form_Unload();
 }
 
 void frmDict::closeEvent(QCloseEvent *e)

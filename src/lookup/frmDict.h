@@ -28,7 +28,9 @@ public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
     ~frmDict() override;
 
-    // The lookup window's loader and saver of the settings store.
+    // The lookup window's loader and saver of the settings store. The saver
+    // writes only what the window changed since it loaded; false when that
+    // could not be written.
     void getAllMySettings();
     bool saveAllMySettings();
     void setGrid();
@@ -42,8 +44,14 @@ public:
     void mnuCopy_Click(int index);
     void checkStatus();
     void expandCombo();
-    // Saves the settings, unloads the drop-down and ends the program.
+    // Saves the settings, unloads the drop-down and ends the program, with
+    // status 1 when a changed setting could not be saved (told in a box and
+    // on standard error).
     void Form_Unload();
+    // The same when the session ends (a signal): told on standard error only.
+    void endSession();
+    // What the program ends with: 1 after an unsaved change, else 0.
+    int exitStatus() const { return m_exitStatus; }
     // A later start asked for the program: the window comes forward with the
     // keys in the text box, or an open modal window does with its own.
     void bringToFront(const ActivationHint &hint = {});
@@ -112,6 +120,7 @@ private:
 
     QString m_fontName;
     QVector<VisibleSource> m_sources;
+    LookupSettings m_read; // as loaded or last saved
     int m_active = 0;
     bool m_toldStoreProblem = false;
     QString m_problem, m_toldProblem;
@@ -120,6 +129,8 @@ private:
     QElapsedTimer m_lastKey;    // the last key typed into Text1
     bool m_reopenGuard = false;
     bool m_unloaded = false;
+    bool m_sessionEnding = false;
+    int m_exitStatus = 0;
     bool m_shownOnce = false;
     QPointF m_anchor; // twips, where the left button went down
     bool m_dragging = false; // the left button went down on the surface itself

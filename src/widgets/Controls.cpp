@@ -17,9 +17,28 @@ QString oneLine(QString text)
     return text.replace(u'\n', u' ').replace(u'\r', u' ');
 }
 
-QString toolTipFor(const QString &text)
+namespace {
+// Never between the two halves of a character outside the BMP.
+QStringView first(QStringView text, qsizetype n)
 {
-    return text.size() > 40 || text.contains(u'\n') ? text : QString();
+    if (text.size() <= n)
+        return text;
+    return text.first(text[n - 1].isHighSurrogate() ? n - 1 : n);
+}
+} // namespace
+
+QString shownText(QStringView text)
+{
+    // A cell is a few hundred pixels wide at most.
+    return oneLine(first(text, 1000).toString());
+}
+
+QString toolTipFor(QStringView text)
+{
+    constexpr qsizetype kMost = 2000;
+    if (text.size() <= 40 && !text.contains(u'\n'))
+        return QString();
+    return text.size() <= kMost ? text.toString() : first(text, kMost).toString() + u'…';
 }
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
@@ -55,7 +74,7 @@ CellGrid::CellGrid(QWidget *parent) : QLabel(parent)
 void CellGrid::setCellText(const QString &text)
 {
     m_text = text;
-    setText(oneLine(text));
+    setText(shownText(text));
     setToolTip(toolTipFor(text));
 }
 

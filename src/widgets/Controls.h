@@ -12,8 +12,13 @@ namespace tarnvik {
 
 // A value on one line: line breaks become blanks.
 QString oneLine(QString text);
-// The whole value as a tool tip, where one line may not show all of it; else empty.
-QString toolTipFor(const QString &text);
+// What a cell draws of a value: its start, more than any cell is wide, on
+// one line. A value may be a memo of megabytes, and laying all of it out on
+// every paint held the window for a second; copying takes the whole value.
+QString shownText(QStringView text);
+// The value as a tool tip, where one line may not show all of it (a very
+// long one cut short, marked "…"); else empty.
+QString toolTipFor(QStringView text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);

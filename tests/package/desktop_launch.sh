@@ -2,7 +2,7 @@
 # Starts the unpacked package's program as a desktop menu would, from its
 # desktop entry's Exec line, on a fresh home: its window must appear, its
 # home-page command must open the README of the tree it runs from, and the
-# session's SIGTERM must end it cleanly with its settings saved.
+# session's SIGTERM must end it cleanly with its changed setting saved.
 # Runs under tests/wm/with-wm.sh (DISPLAY set, a window manager running).
 #
 # desktop_launch.sh ROOT   (ROOT: the package unpacked by package_deb)
@@ -72,6 +72,22 @@ else
   readme="file://$(readlink -f "$root")/usr/share/doc/tarnvik/README.md"
   opened=$(cat "$tmp/opened" 2>/dev/null)
   [ "$opened" = "$readme" ] || { echo "FAIL the home-page command opened '$opened', not $readme"; status=1; }
+
+  # "Vždy navrchu" turned off, the third entry: the change the session's end must save.
+  i=0
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 100 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  xdotool mousemove --window "$window" 5 5 click 3
+  i=0
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -lt 2 ] && [ $i -lt 100 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  xdotool key Down Down Down Return
+  i=0
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 100 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
 fi
 
 kill -TERM "$pid" 2>/dev/null
@@ -91,7 +107,7 @@ kill "$watchdog" 2>/dev/null
 [ "$rc" -eq 0 ] || { echo "FAIL exit status $rc after SIGTERM"; status=1; }
 ini=$tmp/config/TVK/TVK.ini
 if [ -f "$ini" ]; then
-  grep -q '^ActiveTable=' "$ini" && grep -q '^TopMost=' "$ini" || { echo "FAIL settings not saved:"; cat "$ini"; status=1; }
+  grep -q '^TopMost=False' "$ini" || { echo "FAIL settings not saved:"; cat "$ini"; status=1; }
 else
   echo "FAIL no settings file $ini"
   status=1
