@@ -38,10 +38,11 @@ public:
     void saveSetting(const QString &section, const QString &key, const QString &value);
 
     // Writes the changes saved since the last reload into the file as it now
-    // is. A file that cannot be read is left alone (false, problem() set)
-    // unless replaceUnreadable, when it is replaced by the changes alone. On
-    // failure the file on disk is unchanged and *error names the file and the
-    // cause; on success the store reads what was written.
+    // is, while other copies' saves wait. A file that cannot be read is left
+    // alone (false, problem() set) unless replaceUnreadable, when it is
+    // replaced by the changes alone. On failure the file on disk is unchanged
+    // and *error names the file and the cause; on success the store reads
+    // what was written (with no changes: the file as it is).
     bool sync(QString *error, bool replaceUnreadable = false);
 
     // A value as it is written after "=": bare where that reads back the same,

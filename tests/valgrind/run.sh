@@ -5,7 +5,7 @@
 # cache (the source is read and its index built) and again from the cache.
 # Then the reading helper alone, which the program runs outside valgrind (its
 # memory limit leaves valgrind no room), on a small table with long values:
-# over a whole dictionary it would take an hour. Not part of ctest: it takes
+# over a whole dictionary it would take an hour. ctest does not run it: it takes
 # minutes.
 #
 #   tests/valgrind/run.sh BUILD_DIR [WORK_DIR]
