@@ -95,6 +95,31 @@ size_t dataPath(DataControl &data, ResultModel &model, const QStringList &a, con
     return size_t(model.rowCount());
 }
 
+// A catalogue of one source, saved where the window reads it.
+void writeOneSource(SettingsStore &store, const QString &file, const QString &table, const QString &in,
+                    const QString &out)
+{
+    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
+    store.saveSetting("Tables", "count", QStringLiteral("1"));
+    store.saveSetting("Tables", "Table1Title", QStringLiteral("Bench"));
+    store.saveSetting("Tables", "Table1File", file);
+    store.saveSetting("Tables", "Table1Name", table);
+    store.saveSetting("Tables", "Table1In", in);
+    store.saveSetting("Tables", "Table1Out", out);
+    QString error;
+    if (!store.sync(&error))
+        qFatal("%s", qPrintable(error));
+}
+
+// The window reads in the background; its look-up follows once ready.
+void typeAndWait(const frmDict &window, QLineEdit *text1, const QString &typed)
+{
+    text1->setText(typed);
+    QDeadlineTimer deadline(120000);
+    while (window.data1().preparing() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
 int bind(const QStringList &a)
 {
     DataControl data;
@@ -170,27 +195,14 @@ int keys(const QStringList &a)
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     SettingsStore store(config.filePath(QStringLiteral("TVK/TVK.ini")));
-    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
-    store.saveSetting("Tables", "count", QStringLiteral("1"));
-    store.saveSetting("Tables", "Table1Title", QStringLiteral("Bench"));
-    store.saveSetting("Tables", "Table1File", a[2]);
-    store.saveSetting("Tables", "Table1Name", a[3]);
-    store.saveSetting("Tables", "Table1In", a[4]);
-    store.saveSetting("Tables", "Table1Out", a[5]);
-    QString error;
-    if (!store.sync(&error))
-        qFatal("%s", qPrintable(error));
+    writeOneSource(store, a[2], a[3], a[4], a[5]);
     frmDict window(store);
     window.show();
     QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
 
     // The prefixes: of the first input value, in table order, of at least six
     // letters; the first keystroke also binds (from the cache).
-    text1->setText(QStringLiteral("k"));
-    // The window reads in the background; its look-up follows once ready.
-    QDeadlineTimer deadline(120000);
-    while (window.data1().preparing() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    typeAndWait(window, text1, QStringLiteral("k"));
     const auto index = window.data1().index();
     if (!index)
         qFatal("no index: %s", qPrintable(window.lookupProblem()));
@@ -246,22 +258,11 @@ int big(qsizetype chars)
         qFatal("%s", qPrintable(w.errorString()));
 
     SettingsStore store(dir.filePath(QStringLiteral("config/TVK/TVK.ini")));
-    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
-    store.saveSetting("Tables", "count", QStringLiteral("1"));
-    store.saveSetting("Tables", "Table1File", db);
-    store.saveSetting("Tables", "Table1Name", QStringLiteral("Slova"));
-    store.saveSetting("Tables", "Table1In", QStringLiteral("slovo"));
-    store.saveSetting("Tables", "Table1Out", QStringLiteral("vyznam"));
-    QString error;
-    if (!store.sync(&error))
-        qFatal("%s", qPrintable(error));
+    writeOneSource(store, db, QStringLiteral("Slova"), QStringLiteral("slovo"), QStringLiteral("vyznam"));
     frmDict window(store);
     window.show();
     QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
-    text1->setText(QStringLiteral("v"));
-    QDeadlineTimer deadline(120000);
-    while (window.data1().preparing() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    typeAndWait(window, text1, QStringLiteral("v"));
 
     auto ms = [](auto f) {
         std::vector<double> t;

@@ -70,6 +70,25 @@ QByteArray withChecksum(QByteArray bytes)
     return bytes;
 }
 
+// The sample index saved in a cache folder of its own: what a test then
+// damages, replaces or reads.
+struct SavedSample
+{
+    IndexCache cache;
+    IndexSource source = sampleSource();
+    std::shared_ptr<LookupIndex> built = sampleIndex(u"výklad"_qs);
+    QString path = cache.fileFor(source);
+    QByteArray good;
+
+    explicit SavedSample(const QString &folder) : cache(folder)
+    {
+        QString error;
+        if (!cache.save(source, *built, &error))
+            qFatal("cannot save the sample: %s", qPrintable(error));
+        good = readFile(path);
+    }
+};
+
 // Loads on another thread, so that a load that blocks fails the test instead
 // of hanging it; a FIFO at the path is then opened for writing to let it go.
 std::optional<std::shared_ptr<LookupIndex>> loadWithin(const IndexCache &cache, const IndexSource &source,
@@ -101,13 +120,8 @@ private:
 
 void TestIndexCache::damagedOrCutFilesAreRejected()
 {
-    const IndexCache cache(m_dir.filePath(u"damaged"_qs));
-    const IndexSource source = sampleSource();
-    const auto built = sampleIndex(u"výklad"_qs);
-    QString error;
-    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
-    const QString path = cache.fileFor(source);
-    const QByteArray good = readFile(path);
+    const SavedSample sample(m_dir.filePath(u"damaged"_qs));
+    const auto &[cache, source, built, path, good] = sample;
     const auto loaded = cache.load(source);
     QVERIFY(loaded);
     QCOMPARE(everything(*loaded), everything(*built));
@@ -143,13 +157,9 @@ void TestIndexCache::damagedOrCutFilesAreRejected()
 
 void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
 {
-    const IndexCache cache(m_dir.filePath(u"foreign"_qs));
-    const IndexSource source = sampleSource();
-    const auto built = sampleIndex(u"výklad"_qs);
-    const QString path = cache.fileFor(source);
+    const SavedSample sample(m_dir.filePath(u"foreign"_qs));
+    const auto &[cache, source, built, path, good] = sample;
     QString error;
-    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
-    const QByteArray good = readFile(path);
     const QByteArray key = good.mid(12, qsizetype(*reinterpret_cast<const quint32 *>(good.constData() + 8)));
     QVERIFY(key.startsWith(QFile::encodeName(source.path)));
 
@@ -261,13 +271,9 @@ void TestIndexCache::nothingOnDiskReadsOutOfBounds()
     // Damage the checksum cannot see (a file made to pass it): every byte
     // changed in turn. Whatever is accepted must answer within its own data;
     // the sanitizer build checks every read.
-    const IndexCache cache(m_dir.filePath(u"fuzz"_qs));
-    const IndexSource source = sampleSource();
-    const auto built = sampleIndex(u"výklad"_qs);
+    const SavedSample sample(m_dir.filePath(u"fuzz"_qs));
+    const auto &[cache, source, built, path, good] = sample;
     QString error;
-    QVERIFY2(cache.save(source, *built, &error), qPrintable(error));
-    const QString path = cache.fileFor(source);
-    const QByteArray good = readFile(path);
     QStringList patterns = {u"*"_qs, u"d*"_qs, u"ch*"_qs, u"[!c]*"_qs, u"?e*"_qs};
     std::vector<LikePattern> compiled;
     for (const QString &p : patterns)
