@@ -431,6 +431,14 @@ private slots:
         QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1File"), {}),
                  QStringLiteral("A.mdb"));
 
+        // An unterminated last line ending in '\r' keeps it when a key follows.
+        writeFile(ini(), "[Tables]\nTable1Title=\"A\r");
+        SettingsStore cr(ini());
+        cr.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QStringLiteral("1"));
+        QVERIFY(cr.sync(&error));
+        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}),
+                 QStringLiteral("\"A\r"));
+
         // A new file.
         QFile::remove(ini());
         SettingsStore fresh(ini());

@@ -487,7 +487,10 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
         const Line &l = ini.lines[i];
         const auto more = added.constFind(i);
         bytes += l.text;
-        bytes += l.eol.isEmpty() && (more != added.cend() || !newSections.isEmpty()) ? QByteArrayView(eol) : l.eol;
+        if (!l.eol.isEmpty() || (more == added.cend() && newSections.isEmpty()))
+            bytes += l.eol;
+        else // a last line that now needs an end; "\n" would join a final '\r' into "\r\n"
+            bytes += l.text.endsWith('\r') ? QByteArrayView("\r\n") : QByteArrayView(eol);
         if (more != added.cend())
             bytes += *more;
     }
