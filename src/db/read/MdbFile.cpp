@@ -164,7 +164,7 @@ public:
     {
         if (left() > 0)
             return false;
-        if (2 * m_busy >= m_samples || printed - m_printedAt >= kBusyPrinting)
+        if ((m_samples > 0 && 2 * m_busy >= m_samples) || printed - m_printedAt >= kBusyPrinting)
             return true;
         progressed(printed); // it waited all along: watched afresh
         return false;
@@ -440,9 +440,9 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     auto readRecords = [&] {
         const ssize_t n = ::read(records.fd, chunk.data(), size_t(chunk.size()));
         if (n > 0) {
-            watch.progressed(tail.total());
             if (!parser.feed(QByteArrayView(chunk.constData(), n), onRecord, onRow))
                 end = End::Stopped;
+            watch.progressed(tail.total()); // the time our rows took is not the helper's silence
         }
         return n;
     };
