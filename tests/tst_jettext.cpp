@@ -118,6 +118,29 @@ void TestJetText::jet4Text()
     QCOMPARE(decode({0xFF, 0xFE, 'a', 0x00, 'b'}), u"a\uFFFD"_qs);
     // U+0000 inside plain text is a character like any other.
     QCOMPARE(decode({'a', 0, 0, 0, 'b', 0}), u"a"_qs + QChar(0) + u"b"_qs);
+
+    // In slices (as a long memo is decoded), cut anywhere: the same text.
+    const std::vector<std::vector<uint8_t>> samples = {
+        {0xFF, 0xFE, 'x', 0x00, 0x3D, 0xD8, 0x01, 0xDE, 0x7E, 0x01, 0x00, 'y', 0xE9, 0x00, 0x3D},
+        utf16(u"a😀bž"_qs + QChar(0xD83D)),
+    };
+    for (const auto &sample : samples) {
+        std::string whole;
+        appendJet4Utf8(sample.data(), sample.size(), &whole);
+        const bool compressed = sample[0] == 0xFF && sample[1] == 0xFE;
+        const size_t from = compressed ? 2 : 0;
+        for (size_t cut = from; cut <= sample.size(); ++cut) {
+            for (size_t cut2 = cut; cut2 <= sample.size(); ++cut2) {
+                std::string sliced;
+                Jet4Decoder decoder(compressed, &sliced);
+                decoder.feed(sample.data() + from, cut - from);
+                decoder.feed(sample.data() + cut, cut2 - cut);
+                decoder.feed(sample.data() + cut2, sample.size() - cut2);
+                decoder.finish();
+                QVERIFY2(sliced == whole, qPrintable(QStringLiteral("cut at %1 and %2").arg(cut).arg(cut2)));
+            }
+        }
+    }
 }
 
 void TestJetText::longValues()

@@ -461,6 +461,25 @@ void TestReader::stalledReadIsStopped()
     QVERIFY2(log.all().size() < 16384, qPrintable(QString::number(log.all().size())));
     if (peakReset)
         QVERIFY2(statusKib("VmHWM:") - before < 16 * 1024, qPrintable(QString::number(statusKib("VmHWM:") - before)));
+
+    // Busy without a word, as libmdb looping inside one call: stopped too.
+    const QString spinner = m_dir.filePath(u"spinning-helper"_qs);
+    writeScript(spinner, u"while :; do :; done\n"_qs);
+    limits.helper = spinner;
+    timer.restart();
+    QVERIFY(!MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QVERIFY2(timer.elapsed() < limits.stallMs + 1500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(error.contains(path) && error.contains(u"zastavilo"), qPrintable(error));
+
+    // Waiting, as for a disk that spins up, is no stall: the read goes on.
+    const QString sleeper = m_dir.filePath(u"sleeping-helper"_qs);
+    writeScript(sleeper, QStringLiteral("sleep 3\nexec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
+    limits.helper = sleeper;
+    limits.stallMs = 1000;
+    int rows = 0;
+    QVERIFY2(MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error),
+             qPrintable(error));
+    QCOMPARE(rows, 10);
 }
 
 QTEST_GUILESS_MAIN(TestReader)

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #include <cstring>
 #include <poll.h>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
@@ -129,6 +131,68 @@ private:
     }
     QByteArray m_text;
     qint64 m_total = 0;
+};
+
+// Whether a helper that sends nothing is stuck or only waiting. A busy one
+// (running or ready to run, or printing) is stuck: so libmdb loops on a
+// damaged file, often inside one call. One that waits for the disk (spinning
+// up, or a slow network share) is left to the time limit alone.
+class StallWatch
+{
+public:
+    static constexpr qint64 kBusyPrinting = 1 << 20;
+
+    StallWatch(qint64 pid, int stallMs)
+        : m_stat(QByteArray("/proc/") + QByteArray::number(pid) + "/stat")
+        , m_stallMs(stallMs)
+    {
+        m_quiet.start();
+    }
+    void progressed(qint64 printed)
+    {
+        m_quiet.restart();
+        m_samples = m_busy = 0;
+        m_printedAt = printed;
+    }
+    void sample()
+    {
+        ++m_samples;
+        m_busy += runnable();
+    }
+    qint64 left() const { return std::max<qint64>(m_stallMs - m_quiet.elapsed(), 0); }
+    bool stalled(qint64 printed)
+    {
+        if (left() > 0)
+            return false;
+        if ((m_samples > 0 && 2 * m_busy >= m_samples) || printed - m_printedAt >= kBusyPrinting)
+            return true;
+        progressed(printed); // it waited all along: watched afresh
+        return false;
+    }
+
+private:
+    bool runnable() const
+    {
+        // "pid (name) state ...": the name may hold anything, the state
+        // follows its last parenthesis.
+        char buf[512];
+        const int fd = ::open(m_stat.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+        ::close(fd);
+        if (n <= 0)
+            return false;
+        const std::string_view stat(buf, size_t(n));
+        const size_t paren = stat.rfind(')');
+        return paren != std::string_view::npos && paren + 2 < stat.size() && stat[paren + 2] == 'R';
+    }
+
+    QByteArray m_stat;
+    int m_stallMs;
+    QElapsedTimer m_quiet; // since the last bytes of records
+    int m_samples = 0, m_busy = 0;
+    qint64 m_printedAt = 0;
 };
 
 } // namespace
@@ -367,8 +431,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     enum class End { Finished, Stopped, Cancelled, TimedOut, Stalled };
     End end = End::Finished;
     QDeadlineTimer deadline(limits.timeoutMs);
-    QElapsedTimer quiet; // since the last bytes of records
-    quiet.start();
+    StallWatch watch(proc.processId(), limits.stallMs);
     QElapsedTimer sinceDrain;
     sinceDrain.start();
     RecordParser parser(fieldsPerRow);
@@ -377,9 +440,9 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     auto readRecords = [&] {
         const ssize_t n = ::read(records.fd, chunk.data(), size_t(chunk.size()));
         if (n > 0) {
-            quiet.restart();
             if (!parser.feed(QByteArrayView(chunk.constData(), n), onRecord, onRow))
                 end = End::Stopped;
+            watch.progressed(tail.total()); // the time our rows took is not the helper's silence
         }
         return n;
     };
@@ -392,8 +455,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
             end = End::TimedOut;
             break;
         }
-        const qint64 stallLeft = limits.stallMs - quiet.elapsed();
-        if (stallLeft <= 0) {
+        if (watch.stalled(tail.total())) {
             end = End::Stalled;
             break;
         }
@@ -401,7 +463,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         // kDrainMs: a flood of warnings costs the helper waits, not us a core.
         const bool drainNow = printed.fd >= 0 && sinceDrain.elapsed() >= kDrainMs;
         pollfd fds[2] = {{records.fd, POLLIN, 0}, {printed.fd, POLLIN, 0}};
-        const qint64 wait = std::min({deadline.remainingTime(), stallLeft, qint64(100),
+        const qint64 wait = std::min({deadline.remainingTime(), watch.left(), qint64(100),
                                       drainNow || printed.fd < 0 ? qint64(100) : kDrainMs - sinceDrain.elapsed()});
         const int ready = ::poll(fds, drainNow ? 2 : 1, int(std::max<qint64>(wait, 0)));
         if (ready < 0 && errno != EINTR)
@@ -410,6 +472,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
             tail.drain(&printed);
             sinceDrain.restart();
         }
+        watch.sample();
         if (fds[0].revents) {
             const ssize_t n = readRecords();
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))

@@ -20,9 +20,10 @@ namespace tarnvik {
 struct ReadLimits
 {
     int timeoutMs = 120000;
-    // A read that sends nothing for this long is stopped: libmdb looping on a
-    // damaged file sends nothing while it eats memory, a sound read sends rows
-    // or a sign of life at least twice a second.
+    // A read that sends nothing for this long while the helper is busy (it
+    // runs, or prints) is stopped: libmdb looping on a damaged file sends
+    // nothing while it eats memory, a sound read sends rows or a sign of life
+    // at least twice a second. A helper waiting for the disk is not stopped.
     int stallMs = 5000;
     qint64 memoryBytes = qint64(2) << 30;
     QString helper; // the program that reads; empty for helperPath() (tests put stand-ins here)

@@ -29,42 +29,6 @@ void putUtf8(char32_t c, std::string *out)
     }
 }
 
-// Pairs surrogates as the UTF-16 units arrive.
-class Utf16ToUtf8
-{
-public:
-    explicit Utf16ToUtf8(std::string *out) : m_out(out) {}
-    void unit(char16_t u)
-    {
-        const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
-        if (m_high) {
-            if (low) {
-                putUtf8(0x10000 + ((char32_t(m_high) - 0xD800) << 10) + (u - 0xDC00), m_out);
-                m_high = 0;
-                return;
-            }
-            putUtf8(0xFFFD, m_out);
-            m_high = 0;
-        }
-        if (high)
-            m_high = u;
-        else
-            putUtf8(low ? 0xFFFD : u, m_out);
-    }
-    void end(bool danglingByte)
-    {
-        if (m_high)
-            putUtf8(0xFFFD, m_out);
-        if (danglingByte)
-            putUtf8(0xFFFD, m_out);
-        m_high = 0;
-    }
-
-private:
-    std::string *m_out;
-    char16_t m_high = 0;
-};
-
 // A row of a data page (long values are rows of data pages, which say LVAL
 // where others name their table).
 bool rowOf(const uint8_t *page, const Pages &pages, unsigned row, const uint8_t **data, size_t *len)
@@ -87,35 +51,58 @@ bool rowOf(const uint8_t *page, const Pages &pages, unsigned row, const uint8_t 
 
 } // namespace
 
+void Jet4Decoder::unit(char16_t u)
+{
+    const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
+    if (m_high) {
+        if (low) {
+            putUtf8(0x10000 + ((char32_t(m_high) - 0xD800) << 10) + (u - 0xDC00), m_out);
+            m_high = 0;
+            return;
+        }
+        putUtf8(0xFFFD, m_out);
+        m_high = 0;
+    }
+    if (high)
+        m_high = u;
+    else
+        putUtf8(low ? 0xFFFD : u, m_out);
+}
+
+void Jet4Decoder::feed(const uint8_t *p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = p[i];
+        if (m_low >= 0) {
+            unit(char16_t(m_low | b << 8));
+            m_low = -1;
+        } else if (m_compressed && b == 0) {
+            m_narrow = !m_narrow;
+        } else if (m_compressed && m_narrow) {
+            unit(b);
+        } else {
+            m_low = b;
+        }
+    }
+}
+
+void Jet4Decoder::finish()
+{
+    if (m_high)
+        putUtf8(0xFFFD, m_out);
+    if (m_low >= 0)
+        putUtf8(0xFFFD, m_out);
+    m_high = 0;
+    m_low = -1;
+}
+
 void appendJet4Utf8(const uint8_t *p, size_t n, std::string *out)
 {
     out->reserve(out->size() + n + n / 2);
-    Utf16ToUtf8 text(out);
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        // Starts with one byte a character; a zero byte switches between
-        // that and two bytes a character.
-        bool narrow = true;
-        size_t i = 2;
-        while (i < n) {
-            if (p[i] == 0) {
-                narrow = !narrow;
-                ++i;
-            } else if (narrow) {
-                text.unit(p[i++]);
-            } else if (i + 1 < n) {
-                text.unit(char16_t(get16(p + i)));
-                i += 2;
-            } else {
-                break;
-            }
-        }
-        text.end(i < n);
-        return;
-    }
-    size_t i = 0;
-    for (; i + 1 < n; i += 2)
-        text.unit(char16_t(get16(p + i)));
-    text.end(i < n);
+    const bool compressed = n >= 2 && p[0] == 0xFF && p[1] == 0xFE;
+    Jet4Decoder text(compressed, out);
+    text.feed(p + (compressed ? 2 : 0), n - (compressed ? 2 : 0));
+    text.finish();
 }
 
 LongValue readLongValue(const uint8_t *field, size_t size, const Pages &pages, size_t maxBytes, std::string *out)

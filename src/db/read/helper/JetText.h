@@ -16,6 +16,24 @@ namespace tarnvik::jettext {
 // last byte become U+FFFD.
 void appendJet4Utf8(const uint8_t *data, size_t size, std::string *out);
 
+// The same piece by piece, for a long memo decoded in slices.
+class Jet4Decoder
+{
+public:
+    // 'compressed': the value begins with FF FE, which are not fed.
+    Jet4Decoder(bool compressed, std::string *out) : m_out(out), m_compressed(compressed) {}
+    void feed(const uint8_t *data, size_t size);
+    void finish();
+
+private:
+    void unit(char16_t u);
+    std::string *m_out;
+    bool m_compressed;
+    bool m_narrow = true; // compressed: one byte a character until a zero byte
+    int m_low = -1;       // the first byte of a character, waiting for its second
+    char16_t m_high = 0;  // a high surrogate, waiting for its low one
+};
+
 // The pages a long value may lie on.
 struct Pages
 {

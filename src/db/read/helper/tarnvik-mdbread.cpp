@@ -22,6 +22,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,6 +59,17 @@ int fail(ErrorKind kind, const std::string &detail)
     putString(detail);
     std::fflush(g_out);
     return 1;
+}
+
+void append32(std::string *to, uint32_t v)
+{
+    const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    to->append(b, 4);
+}
+void appendValue(std::string *to, std::string_view value)
+{
+    append32(to, uint32_t(value.size()));
+    to->append(value);
 }
 
 // A write that failed earlier leaves the buffer empty and fflush content:
@@ -376,13 +388,14 @@ int main(int argc, char **argv)
     // Long values are read into libmdb's second page buffer, which leaves the
     // data page with the row in the first.
     pages.read = [mdb, pageCount, pageSize](uint32_t page) -> const uint8_t * {
+        keepAlive();
         if (page == 0 || page >= pageCount || mdb_read_alt_pg(mdb, page) != ssize_t(pageSize))
             return nullptr;
         return mdb->alt_pg_buf;
     };
     std::vector<MdbField> fields(table->num_cols);
     std::vector<const MdbField *> byColumn(table->num_cols);
-    std::string stored, text;
+    std::string stored, text, row;
     uint64_t rows = 0;
     // The pages and rows libmdb's table scan (mdb_fetch_row) reads, in its
     // order: mdb_read_row says which rows are live and fills the bound fields.
@@ -406,7 +419,9 @@ int main(int argc, char **argv)
                 if (fields[size_t(i)].colnum >= 0 && unsigned(fields[size_t(i)].colnum) < table->num_cols)
                     byColumn[size_t(fields[size_t(i)].colnum)] = &fields[size_t(i)];
             }
-            putByte(Row);
+            // The row is put together first and sent whole, so that signs of
+            // life may go out while a long value is read.
+            row.assign(1, char(Row));
             for (size_t k = 0; k < wantedCount; ++k) {
                 const Wanted &w = wanted[k];
                 if (!w.text) {
@@ -414,15 +429,15 @@ int main(int argc, char **argv)
                     if (len + 1 >= kBindSize)
                         return fail(TooLong, std::to_string(k));
                     if (len == 0)
-                        put32(kNull);
+                        append32(&row, kNull);
                     else
-                        putText(w.buffer.data(), len);
+                        appendValue(&row, g_jet3 ? latin1Bytes(w.buffer.data(), len) : std::string(w.buffer.data(), len));
                     continue;
                 }
                 // Null by the row's null mask; empty text is not Null.
                 const MdbField *f = byColumn[w.index];
                 if (!f || f->is_null) {
-                    put32(kNull);
+                    append32(&row, kNull);
                     continue;
                 }
                 if (f->start < 0 || f->siz < 0 || size_t(f->start) + size_t(f->siz) > pageSize)
@@ -445,13 +460,27 @@ int main(int argc, char **argv)
                 if (w.calculated && !tarnvik::jettext::unwrapCalculated(bytes, len, &bytes, &len))
                     return fail(Damaged, "rows");
                 if (g_jet3) {
-                    putBytes(reinterpret_cast<const char *>(bytes), len);
-                } else {
+                    appendValue(&row, std::string_view(reinterpret_cast<const char *>(bytes), len));
+                } else if (!w.longValue) {
                     text.clear();
                     tarnvik::jettext::appendJet4Utf8(bytes, len, &text);
-                    putString(text);
+                    appendValue(&row, text);
+                } else {
+                    // A memo may be tens of megabytes: decoded in slices.
+                    constexpr size_t kSlice = 1 << 20;
+                    const bool compressed = len >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+                    text.clear();
+                    text.reserve(len + len / 2);
+                    tarnvik::jettext::Jet4Decoder decoder(compressed, &text);
+                    for (size_t at = compressed ? 2 : 0; at < len; at += kSlice) {
+                        decoder.feed(bytes + at, std::min(kSlice, len - at));
+                        keepAlive();
+                    }
+                    decoder.finish();
+                    appendValue(&row, text);
                 }
             }
+            std::fwrite(row.data(), 1, row.size(), g_out);
             ++rows;
         }
     }
