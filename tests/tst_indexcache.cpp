@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,6 +265,19 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         }
     }
     QCOMPARE(readFile(m_dir.filePath(u"victim"_qs)), QByteArray("not a cache file"));
+
+    // A file far bigger than its database could give (here sparse, 4 GiB) is
+    // not taken into memory to be checked.
+    QFile::remove(path);
+    QFile huge(path);
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(4) << 30));
+    huge.close();
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    QVERIFY(!cache.load(source));
+    getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 << 10, qPrintable(QString::number(after.ru_maxrss)));
+    QFile::remove(path);
 }
 
 void TestIndexCache::nothingOnDiskReadsOutOfBounds()

@@ -35,7 +35,11 @@ qint64 nowNs()
 bool waitTillSettled(const FileStamp &file, const std::atomic<bool> *cancel)
 {
     const qint64 second = 1000000000;
-    const qint64 tick = file.modifiedNs % second == 0 || file.changedNs % second == 0 ? 2 * second : second / 50;
+    // A whole-second modification time alone is common (unpacked archives);
+    // FAT's change time, where it has one, counts in hundredths.
+    const bool coarse = file.changedNs % second == 0
+        || (file.modifiedNs % second == 0 && file.changedNs % (second / 100) == 0);
+    const qint64 tick = coarse ? 2 * second : second / 50;
     const qint64 start = nowNs();
     // A modification time set into the future says nothing of the clock.
     const qint64 changed = std::max(file.changedNs, file.modifiedNs <= start ? file.modifiedNs : 0);

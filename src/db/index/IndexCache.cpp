@@ -172,7 +172,7 @@ struct Buffer
 
 // Reads the whole regular file at 'path' into a page-aligned buffer and checks
 // its checksum on the way, while each piece is still in the processor's cache.
-std::shared_ptr<Buffer> readChecked(const QString &path)
+std::shared_ptr<Buffer> readChecked(const QString &path, qint64 maxSize)
 {
     // Without blocking, and only a regular file: opening a FIFO put in the
     // file's place would wait for a writer for ever.
@@ -185,7 +185,7 @@ std::shared_ptr<Buffer> readChecked(const QString &path)
         ~Closer() { ::close(fd); }
     } closer{fd};
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16 || st.st_size > maxSize)
         return nullptr;
     auto buffer = std::make_shared<Buffer>(size_t(st.st_size));
     if (buffer->data == MAP_FAILED)
@@ -326,7 +326,10 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         return nullptr;
     // Read, not mapped: a mapped file that another program cuts short faults
     // (SIGBUS) at the next look-up that touches the lost pages.
-    std::shared_ptr<Buffer> buffer = readChecked(fileFor(source));
+    // No source gives an index many times the size of its database: a bigger
+    // file (a sparse one, say) is not read into memory to find that out.
+    const qint64 maxSize = 16 * std::max<qint64>(source.file.size, 0) + (1 << 20);
+    std::shared_ptr<Buffer> buffer = readChecked(fileFor(source), maxSize);
     if (!buffer)
         return nullptr;
     const auto *bytes = static_cast<const uchar *>(buffer->data);
