@@ -183,8 +183,12 @@ bool learn(const Settings &s, Original &o, QString *error)
     const ReadLimits limits = campaignLimits(s, s.readTimeoutMs);
     o.tables = verifyTables(o.path, limits);
     o.open = verifyOpen(o.path, limits);
-    if (!o.tables.ok)
-        return true;
+    if (!o.tables.ok) {
+        // Our own databases must read: otherwise the campaign would damage nothing.
+        if (o.own)
+            *error = o.tables.message;
+        return !o.own;
+    }
     LookupRunner runner;
     const QStringList names = o.tables.answers.value(0).split(u'\x1f', Qt::SkipEmptyParts);
     for (const QString &table : names) {
@@ -229,6 +233,10 @@ bool learn(const Settings &s, Original &o, QString *error)
             return false;
         }
         o.bindings << b;
+    }
+    if (o.own && o.bindings.size() != names.size()) {
+        *error = QStringLiteral("the reader does not read all tables of our own %1").arg(o.path);
+        return false;
     }
     return true;
 }
