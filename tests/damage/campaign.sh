@@ -12,7 +12,7 @@ corpus=${TARNVIK_CORPUS_DIR:-${2:-}}
 count=${3:-300}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnvik-damage-test.XXXXXX")
 status=0
-"$damage" campaign --work "$work" --count "$count" --seed 20240607 --jobs 2 --read-timeout 10 \
+"$damage" campaign --work "$work" --count "$count" --seed 20240607 --jobs 2 --read-timeout 10 --memory-mib 512 \
   --hang-seconds 40 --corpus "$corpus" --check --selftest || status=$?
 if [ "$status" -eq 0 ]; then
   rm -rf "$work"
