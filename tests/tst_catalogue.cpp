@@ -407,7 +407,7 @@ private slots:
         const SettingsStore last(ini());
         QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("One"), {}), QString::number(kSaves));
         QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("Two"), {}), QString::number(kSaves));
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 
     // New keys go to the end of their section, new sections to the end of the
@@ -648,7 +648,7 @@ private slots:
         QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(error));
         QCOMPARE(readFile(ini()), before);
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
 
         // A folder that cannot be made.
         SettingsStore blocked(m_dir.filePath(QStringLiteral("TVK/TVK.ini/x/TVK.ini")));
@@ -677,7 +677,7 @@ private slots:
             QSKIP("root's override of file permissions cannot be dropped here");
         QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(error));
         QCOMPARE(readFile(ini()), before);
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files), QStringList{"TVK.ini"});
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
         // The change is still there for a later try.
         QVERIFY2(store.sync(&error), qPrintable(error));
         QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}).size(),
@@ -756,9 +756,9 @@ private slots:
     void oddThingsInItsPlace()
     {
         const QString folder = m_dir.filePath(QStringLiteral("TVK"));
-        // Temporary files of a save: "TVK.ini.XXXXXX".
         auto leftovers = [&] {
-            return QDir(folder).entryList({QStringLiteral("TVK.ini.*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+            return QDir(folder).entryList({QStringLiteral("TVK.ini.*"), QStringLiteral(".TVK.ini.*")},
+                                          QDir::AllEntries | QDir::Hidden | QDir::System);
         };
         QString error;
 
@@ -811,6 +811,17 @@ private slots:
         QVERIFY2(dangling.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
         QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n"));
+        QFile::remove(ini());
+
+        // A save killed outright left its temporary file: the next save clears
+        // it away, and keeps the user's own files of like names.
+        writeFile(folder + QStringLiteral("/.TVK.ini.save-Ab12Cd"), "[Tables]\ncount=1\n");
+        writeFile(folder + QStringLiteral("/TVK.ini.backup"), "mine");
+        SettingsStore afterKill(ini());
+        save_tables(afterKill, {entry("A")}, 0);
+        QVERIFY2(afterKill.sync(&error), qPrintable(error));
+        QCOMPARE(leftovers(), QStringList{"TVK.ini.backup"});
+        QFile::remove(folder + QStringLiteral("/TVK.ini.backup"));
         QFile::remove(ini());
 
         // A folder: not replaced, and no temporary file stays beside it.

@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace tarnvik;
 using namespace testutil;
@@ -89,6 +90,11 @@ void TestReader::refusesWhatIsNoDatabase()
     text.close();
     QVERIFY(!MdbFile(text.fileName()).tables(&error));
     QVERIFY(error.contains(u"text.mdb") && error.contains(u"není databáze"));
+    // A FIFO is refused, not opened for a writer that never comes.
+    const QString fifo = m_dir.filePath(u"fifo.mdb"_qs);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!MdbFile(fifo).tables(&error));
+    QVERIFY(error.contains(u"fifo.mdb") && error.contains(u"roura"));
 
     // A Jet header of an unknown version, and one that says it is encrypted.
     QFile good(makeDatabase(u"v.mdb"_qs, 1));

@@ -53,7 +53,11 @@ public:
         // A copy that hangs holding it (stopped, on a dead network disk) must
         // not hang this one's exit: after a while the save goes on without.
         for (int tries = 0; m_fd >= 0 && tries < 250; ++tries) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_held = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR)
                 return;
             ::usleep(20000);
         }
@@ -65,6 +69,7 @@ public:
     }
     FolderLock(const FolderLock &) = delete;
     FolderLock &operator=(const FolderLock &) = delete;
+    bool held() const { return m_held; }
     // Makes a rename in the folder last through a power cut.
     void syncFolder() const
     {
@@ -74,13 +79,34 @@ public:
 
 private:
     int m_fd;
+    bool m_held = false;
 };
+
+// The file a save writes before it renames it over 'path'. Hidden, and named
+// so that no file of the user's is ever taken for one.
+QString tempPattern(const QString &path)
+{
+    const QFileInfo fi(path);
+    return fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".save-");
+}
+
+// A save killed outright leaves its temporary file; the next one, holding the
+// lock no other save could hold, clears it away.
+void removeStaleTemps(const QString &path)
+{
+    const QFileInfo pattern(tempPattern(path));
+    QDir folder(pattern.absolutePath());
+    const QString name = pattern.fileName();
+    for (const QString &entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (entry.size() == name.size() + 6 && entry.startsWith(name))
+            folder.remove(entry);
+}
 
 // Writes beside the target, syncs, then renames over it: the old file stays
 // whole until the new one is complete, and a failure leaves nothing behind.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QByteArray temp = QFile::encodeName(path + QStringLiteral(".XXXXXX"));
+    QByteArray temp = QFile::encodeName(tempPattern(path) + QStringLiteral("XXXXXX"));
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         *error = osError(errno);
@@ -432,6 +458,8 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
     if ((!m_changes.isEmpty() || replaceUnreadable) && !QDir().mkpath(folder))
         return fail(QStringLiteral("nelze vytvořit složku „%1“").arg(QDir::toNativeSeparators(folder)));
     const FolderLock lock(folder);
+    if (lock.held() && !m_changes.isEmpty())
+        removeStaleTemps(target);
 
     QByteArray current;
     QString problem = readBytes(target, &current);

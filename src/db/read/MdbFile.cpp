@@ -23,6 +23,7 @@
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 Q_LOGGING_CATEGORY(lcRead, "tarnvik.read", QtWarningMsg)
 
@@ -228,25 +229,45 @@ QString MdbFile::storedText(QByteArrayView bytes, const FileFormat &format)
 
 std::optional<FileFormat> MdbFile::probe(QString *error) const
 {
-    const QFileInfo fi(m_path);
-    if (!fi.exists()) {
-        *error = tr("Soubor „%1“ neexistuje.").arg(m_path);
+    // Opened without blocking and checked through the descriptor: a FIFO put
+    // in the file's place would hold the caller (the window, say) for ever.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno == ENOENT || errno == ENOTDIR
+                     ? tr("Soubor „%1“ neexistuje.").arg(m_path)
+                     : tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
         return std::nullopt;
     }
-    if (fi.isDir()) {
+    Fd file;
+    file.fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
         *error = tr("„%1“ je složka, ne soubor databáze.").arg(m_path);
         return std::nullopt;
     }
-    if (fi.size() == 0) {
+    if (!S_ISREG(st.st_mode)) {
+        *error = tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_path);
+        return std::nullopt;
+    }
+    const qint64 size = st.st_size;
+    if (size == 0) {
         *error = tr("Soubor „%1“ je prázdný.").arg(m_path);
         return std::nullopt;
     }
-    QFile f(m_path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, f.errorString());
+    QByteArray page(4096, Qt::Uninitialized);
+    ssize_t got;
+    do
+        got = ::pread(fd, page.data(), size_t(page.size()), 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
         return std::nullopt;
     }
-    QByteArray page = f.read(4096);
+    page.truncate(got);
     const bool jetMagic = page.size() >= 0x20 && page.at(0) == 0
         && (page.mid(4, 15) == "Standard Jet DB" || page.mid(4, 15) == "Standard ACE DB");
     if (!jetMagic) {
@@ -260,16 +281,16 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         return std::nullopt;
     }
     const int pageSize = format.jet3() ? 2048 : 4096;
-    if (page.size() < pageSize || fi.size() < 3 * pageSize) {
+    if (page.size() < pageSize || size < 3 * pageSize) {
         *error = tr("Soubor „%1“ je zkrácený: databáze musí mít aspoň tři stránky.").arg(m_path);
         return std::nullopt;
     }
     // libmdb reads a page cut short as rows of Nulls, and the read looks whole.
-    if (fi.size() % pageSize != 0) {
+    if (size % pageSize != 0) {
         *error = tr("Soubor „%1“ je poškozený nebo zkrácený: jeho délka (%2 bajtů) není celý počet stránek po %3 "
                     "bajtech.")
                      .arg(m_path)
-                     .arg(fi.size())
+                     .arg(size)
                      .arg(pageSize);
         return std::nullopt;
     }
