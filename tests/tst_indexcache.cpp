@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,6 +116,7 @@ private slots:
     void damagedOrCutFilesAreRejected();
     void foreignStaleAndStrangeFilesAreRejected();
     void nothingOnDiskReadsOutOfBounds();
+    void indexInUseOutlivesItsFile();
 
 private:
     QTemporaryDir m_dir;
@@ -321,6 +324,29 @@ void TestIndexCache::nothingOnDiskReadsOutOfBounds()
     }
     // Text bytes changed in place are taken: the checks are of structure.
     QVERIFY(accepted > 0);
+}
+
+void TestIndexCache::indexInUseOutlivesItsFile()
+{
+    // Another program cuts the file short or writes into it while an index
+    // loaded from it answers: mapped, read in while something else has the
+    // file open for writing, or both one after the other.
+    const SavedSample sample(m_dir.filePath(u"in-use"_qs));
+    const auto &[cache, source, built, path, good] = sample;
+    const QStringList rows = everything(*built);
+    for (const bool openElsewhere : {false, true}) {
+        writeFile(path, good);
+        QFile writer(path);
+        if (openElsewhere)
+            QVERIFY(writer.open(QIODevice::ReadWrite));
+        const auto ix = cache.load(source);
+        QVERIFY(ix);
+        QCOMPARE(everything(*ix), rows);
+        QCOMPARE(QProcess::execute(u"/bin/sh"_qs, {u"-c"_qs, u": > \"$1\""_qs, u"sh"_qs, path}), 0);
+        QCOMPARE(QFileInfo(path).size(), 0);
+        writeFile(path, QByteArray(good.size(), '\xff'));
+        QCOMPARE(everything(*ix), rows);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestIndexCache)

@@ -1,4 +1,5 @@
 #include "IndexCache.h"
+#include "LeasedMapping.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -170,45 +171,69 @@ struct Buffer
     size_t size = 0;
 };
 
-// Reads the whole regular file at 'path' into a page-aligned buffer and checks
-// its checksum on the way, while each piece is still in the processor's cache.
-std::shared_ptr<Buffer> readChecked(const QString &path, qint64 maxSize)
+// A loaded file's bytes, and what keeps them.
+struct Loaded
+{
+    std::shared_ptr<const void> owner;
+    const uchar *bytes = nullptr;
+    size_t size = 0;
+};
+
+// The whole regular file at 'path', its checksum checked: mapped under a
+// lease where the file system and its owner allow one, else read into
+// memory. A plain mapping would fault (SIGBUS) at the next look-up once
+// another program cut the file short.
+Loaded loadChecked(const QString &path, qint64 maxSize)
 {
     // Without blocking, and only a regular file: opening a FIFO put in the
     // file's place would wait for a writer for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return nullptr;
+        return {};
     struct Closer
     {
-        int fd;
-        ~Closer() { ::close(fd); }
+        int &fd;
+        ~Closer()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
     } closer{fd};
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16 || st.st_size > maxSize)
-        return nullptr;
-    auto buffer = std::make_shared<Buffer>(size_t(st.st_size));
-    if (buffer->data == MAP_FAILED)
-        return nullptr;
-    auto *bytes = static_cast<uchar *>(buffer->data);
-    const size_t body = buffer->size - 8;
+        return {};
+    const size_t size = size_t(st.st_size), body = size - 8;
+    Loaded loaded;
     Checksum sum;
-    for (size_t done = 0; done < buffer->size;) {
-        const ssize_t n = ::pread(fd, bytes + done, std::min<size_t>(buffer->size - done, 1 << 20), off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return nullptr; // cut short since
-        if (done < body)
-            sum.add(bytes + done, std::min(size_t(n), body - done));
-        done += size_t(n);
+    if (auto mapped = LeasedMapping::map(fd, size)) {
+        fd = -1; // the mapping's now
+        loaded = {mapped, static_cast<const uchar *>(mapped->data()), size};
+        sum.add(loaded.bytes, body);
+    } else {
+        auto buffer = std::make_shared<Buffer>(size);
+        if (buffer->data == MAP_FAILED)
+            return {};
+        auto *bytes = static_cast<uchar *>(buffer->data);
+        // The checksum is taken on the way, while each piece is still in the
+        // processor's cache.
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::pread(fd, bytes + done, std::min<size_t>(size - done, 1 << 20), off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return {}; // cut short since
+            if (done < body)
+                sum.add(bytes + done, std::min(size_t(n), body - done));
+            done += size_t(n);
+        }
+        mprotect(buffer->data, size, PROT_READ);
+        loaded = {buffer, bytes, size};
     }
     uint64_t stored = 0;
-    std::memcpy(&stored, bytes + body, 8);
+    std::memcpy(&stored, loaded.bytes + body, 8);
     if (stored != sum.value())
-        return nullptr;
-    mprotect(buffer->data, buffer->size, PROT_READ);
-    return buffer;
+        return {};
+    return loaded;
 }
 
 bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
@@ -324,16 +349,14 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
 {
     if (m_folder.isEmpty())
         return nullptr;
-    // Read, not mapped: a mapped file that another program cuts short faults
-    // (SIGBUS) at the next look-up that touches the lost pages.
     // No source gives an index many times the size of its database: a bigger
     // file (a sparse one, say) is not read into memory to find that out.
     const qint64 maxSize = 16 * std::max<qint64>(source.file.size, 0) + (1 << 20);
-    std::shared_ptr<Buffer> buffer = readChecked(fileFor(source), maxSize);
-    if (!buffer)
+    const Loaded loaded = loadChecked(fileFor(source), maxSize);
+    if (!loaded.bytes)
         return nullptr;
-    const auto *bytes = static_cast<const uchar *>(buffer->data);
-    const size_t body = buffer->size - 8;
+    const uchar *bytes = loaded.bytes;
+    const size_t body = loaded.size - 8;
 
     Reader r(bytes, body);
     char magic[sizeof kMagic];
@@ -392,8 +415,8 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     if (!r.atEnd())
         return nullptr;
     ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
-    ix->m_bufferBytes = buffer->size;
-    ix->m_buffer = std::move(buffer);
+    ix->m_bufferBytes = loaded.size;
+    ix->m_buffer = loaded.owner;
     return ix;
 }
 

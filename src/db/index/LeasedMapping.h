@@ -1,0 +1,40 @@
+// A file mapped read-only that no other program can cut short under the map.
+// A read lease makes anyone who opens the file for writing, or truncates it,
+// wait until the mapping has been swapped for a private copy in memory; so a
+// mapping never faults (SIGBUS) and its bytes never change, while a file
+// nobody touches costs no copy at all.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace tarnvik {
+
+class LeasedMapping
+{
+public:
+    // Maps 'size' bytes of the regular file open read-only at 'fd' and takes
+    // the descriptor over. Null when the file cannot be leased (another
+    // user's file, a file system without leases, a file open for writing
+    // somewhere); the caller then reads it instead and still owns 'fd'.
+    static std::shared_ptr<LeasedMapping> map(int fd, size_t size);
+    ~LeasedMapping();
+    LeasedMapping(const LeasedMapping &) = delete;
+    LeasedMapping &operator=(const LeasedMapping &) = delete;
+
+    const void *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    // True once a writer came and the bytes were copied into memory.
+    bool copied() const;
+
+private:
+    LeasedMapping(int fd, void *data, size_t size, size_t length);
+    friend struct LeaseWatcher;
+
+    int m_fd;
+    void *m_data;
+    size_t m_size;
+    size_t m_length; // whole pages
+};
+
+} // namespace tarnvik
