@@ -319,6 +319,37 @@ private slots:
         w.Form_Unload();
     }
 
+    // The session ends while the editor is open: its catalogue is saved as
+    // it stands, an entry begun but without a database included, and the
+    // window's copy from before the editor overwrites none of it.
+    void sessionEndsInTheEditor()
+    {
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=2\n")
+                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
+                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
+                                      + entry(2, QStringLiteral("Jiná"), m_two, QStringLiteral("jina"),
+                                              QStringLiteral("word"), QStringLiteral("meaning")));
+        SettingsStore store(ini());
+        frmDict w(store);
+        w.show();
+        onEditor([&](setData *editor) {
+            editor->button(5)->trigger(); // the active source moves up
+            editor->button(1)->trigger(); // a new entry, only its title given
+            QTest::keyClicks(editor->titleEditor(), QStringLiteral("Rozdelany"));
+            w.endSession();
+        });
+        // In the program's own event loop, as the end comes from there.
+        QTimer::singleShot(0, &w, [&w] { w.windowMenu()->actions().at(2)->trigger(); });
+        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(w.exitStatus(), 0);
+        SettingsStore after(ini());
+        QCOMPARE(after.getSetting("Tables", "count", {}), QStringLiteral("3"));
+        QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));
+        QCOMPARE(after.getSetting("Tables", "Table3Title", {}), QStringLiteral("Rozdelany"));
+        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
+        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
+    }
+
     // Two running copies on one file (separate runtime folders): one saves
     // its catalogue from the editor while the other exits. Each window saves
     // only what it changed, so neither undoes the other.

@@ -599,6 +599,19 @@ bool setData::closeRequest()
     return true;
 }
 
+bool setData::saveForSessionEnd()
+{
+    if (m_saved || !m_loaded)
+        return true;
+    QString error;
+    if (!m_list.save(m_store, &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    m_saved = true;
+    return true;
+}
+
 void setData::done(int result)
 {
     // Escape, Enter and the window's close button alike ask first.

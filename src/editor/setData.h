@@ -37,6 +37,9 @@ public:
     QComboBox *combo(int row) const { return m_combo[row]; }
     QString head() const;
     QString description() const;
+    // The session ends: the catalogue is saved as it stands, an entry still
+    // without a database included, since nobody is left to finish it.
+    bool saveForSessionEnd();
     int currentRow() const { return m_currentRow; }
 
     // What the value column shows in row 'row'.

@@ -544,8 +544,12 @@ void frmDict::mnuData_Click()
         SetTopMost(this, false);
     {
         setData editor(m_store, this);
+        m_editor = &editor;
         editor.exec();
+        m_editor = nullptr;
     }
+    if (m_unloaded)
+        return; // the session ended while the editor was open
     if (onTop)
         SetTopMost(this, true);
     getAllMySettings();
@@ -619,6 +623,12 @@ void frmDict::Form_Unload()
 void frmDict::endSession()
 {
     m_sessionEnding = true;
+    // The editor's catalogue holds the user's work, and its active entry;
+    // the window's own copy is from before the editor, so it writes nothing.
+    if (m_editor && !m_unloaded) {
+        m_unloaded = true;
+        m_exitStatus = m_editor->saveForSessionEnd() ? 0 : 1;
+    }
     Form_Unload();
 }
 

@@ -20,6 +20,7 @@ class CellGrid;
 class DropButtonBox;
 class Lamp;
 class frmCombo;
+class setData;
 
 class frmDict : public QWidget
 {
@@ -129,6 +130,7 @@ private:
     QElapsedTimer m_lastKey;    // the last key typed into Text1
     bool m_reopenGuard = false;
     bool m_unloaded = false;
+    setData *m_editor = nullptr; // while the editor is open
     bool m_sessionEnding = false;
     int m_exitStatus = 0;
     bool m_shownOnce = false;
