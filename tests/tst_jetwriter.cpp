@@ -75,6 +75,26 @@ void TestJetWriter::unicodeTextRoundTrips()
     QCOMPARE(back->size(), rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
         QVERIFY2(back->at(i) == rows[i], qPrintable(QString::number(i)));
+
+    // Plain text that begins with U+FEFF begins with the bytes that mark
+    // compressed text: stored compressed, however long that makes it. The
+    // bytes are compared, as Qt's UTF-8 decoding drops a leading U+FEFF.
+    const QStringList marked = {u"\uFEFF"_qs, u"\uFEFFbom"_qs, u"\uFEFF\U0001F601x"_qs, u"\uFEFFž"_qs};
+    std::vector<Row> markedRows;
+    for (const QString &m : marked)
+        markedRows.push_back({m, m});
+    const QString markedFile = m_dir.filePath(u"marked.mdb"_qs);
+    QVERIFY2(writeTable(markedFile, u"t"_qs, {{u"a"_qs}, {u"b"_qs, JetWriter::FieldType::Memo}}, markedRows, &error),
+             qPrintable(error));
+    QList<QByteArray> stored;
+    QVERIFY2(MdbFile(markedFile).readRows(
+                 u"t"_qs, {u"a"_qs, u"b"_qs},
+                 [&](const StoredValue *v) { stored << v[0].bytes.toByteArray() << v[1].bytes.toByteArray(); }, &error),
+             qPrintable(error));
+    QCOMPARE(stored.size(), 2 * marked.size());
+    for (qsizetype i = 0; i < stored.size(); ++i)
+        QCOMPARE(stored[i], marked[i / 2].toUtf8());
+
     if (!haveProgram(u"mdb-export"_qs))
         QSKIP("mdb-export is not installed");
     const std::vector<Row> exported = mdbExport(file, u"Slovník"_qs);
@@ -196,6 +216,16 @@ void TestJetWriter::refusesBadTablesAndValues()
     QVERIFY(!w.addRow({u"one value"_qs}));
     QVERIFY(w.addRow({u"ok"_qs, QString(100000, u'ž')}));
     QVERIFY(!QFileInfo::exists(file)); // written aside until commit
+
+    // Text that begins with U+FEFF and cannot be compressed has no stored
+    // form that reads back as itself: refused, not written changed.
+    JetWriter w4;
+    QVERIFY(w4.open(m_dir.filePath(u"bad4.mdb"_qs), JetWriter::Format::Jet4));
+    QVERIFY(!w4.beginTable(u"\uFEFFt"_qs, {{u"a"_qs}}));
+    QVERIFY(w4.beginTable(u"t"_qs, {{u"a"_qs}}));
+    QVERIFY(!w4.addRow({u"\uFEFFĀ"_qs}));
+    QVERIFY(w4.errorString().contains(u"U+FEFF"));
+    QVERIFY(w4.addRow({u"Ā\uFEFF"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestJetWriter)

@@ -34,6 +34,7 @@ private slots:
     void damagedRealFiles();
     void cancelStopsTheRead();
     void printsDoNotDisturbTheRecords();
+    void onlyAWholeStreamIsARead();
     void floodOfWarningsIsNotRead();
     void stalledReadIsStopped();
 
@@ -374,6 +375,43 @@ qint64 statusKib(const char *key)
 }
 
 } // namespace
+
+void TestReader::onlyAWholeStreamIsARead()
+{
+    // A helper that ends well after records that do not add up: the rows it
+    // counts are not the rows it sent, or something follows its count.
+    const QString path = makeDatabase(u"whole.mdb"_qs, 1);
+    const QString row = u"R\\001\\000\\000\\000a"_qs;
+    auto done = [](int n) {
+        return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0'));
+    };
+    const struct
+    {
+        const char *name;
+        QString records;
+        bool whole;
+    } cases[] = {
+        {"whole", row + done(1), true},
+        {"a row fewer than counted", row + done(2), false},
+        {"a row more than counted", row + row + done(1), false},
+        {"a row cut short after the count", row + done(1) + u"R\\001\\000"_qs, false},
+        {"a record after the count", row + done(1) + u"P"_qs, false},
+    };
+    for (const auto &c : cases) {
+        const QString helper = m_dir.filePath(u"counting-helper"_qs);
+        writeScript(helper, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(c.records));
+        ReadLimits limits;
+        limits.helper = helper;
+        QString error;
+        int rows = 0;
+        const bool ok = MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error);
+        QVERIFY2(ok == c.whole, c.name);
+        if (c.whole)
+            QCOMPARE(rows, 1);
+        else
+            QVERIFY2(error.contains(u"whole.mdb") && error.contains(u"poškozený"), qPrintable(error));
+    }
+}
 
 void TestReader::printsDoNotDisturbTheRecords()
 {

@@ -3,6 +3,7 @@
 #include "db/jet/Charset.h"
 #include "db/jet/JetHeader.h"
 #include "db/read/ReadProtocol.h"
+#include "db/read/RecordParser.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -304,97 +305,6 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
     return format;
 }
 
-// Splits the helper's output into records as it arrives.
-namespace {
-class RecordParser
-{
-public:
-    explicit RecordParser(int fieldsPerRow) : m_fields(fieldsPerRow) {}
-
-    using RecordFn = std::function<bool(char tag, QByteArrayView payload)>;
-    using RowFn = std::function<bool(const StoredValue *values)>;
-
-    // False when the stream is malformed or a callback said stop.
-    bool feed(QByteArrayView chunk, const RecordFn &onRecord, const RowFn &onRow)
-    {
-        if (m_pos > (1 << 20) && m_pos * 2 > m_buf.size()) {
-            m_buf.remove(0, m_pos);
-            m_pos = 0;
-        }
-        m_buf.append(chunk);
-        if (!m_magicSeen) {
-            const qsizetype n = qsizetype(sizeof readproto::kMagic - 1);
-            if (m_buf.size() < n)
-                return true;
-            if (std::memcmp(m_buf.constData(), readproto::kMagic, size_t(n)) != 0)
-                return malformed();
-            m_pos = n;
-            m_magicSeen = true;
-        }
-        for (;;) {
-            const char *begin = m_buf.constData() + m_pos;
-            const char *end = m_buf.constData() + m_buf.size();
-            if (begin == end)
-                return true;
-            const char tag = *begin;
-            const char *p = begin + 1;
-            if (tag == readproto::Row) {
-                m_values.clear();
-                for (int k = 0; k < m_fields; ++k) {
-                    if (end - p < 4)
-                        return true;
-                    const uint32_t n = get32(p);
-                    p += 4;
-                    if (n == readproto::kNull) {
-                        m_values.push_back({true, {}});
-                    } else {
-                        if (uint32_t(end - p) < n)
-                            return true;
-                        m_values.push_back({false, QByteArrayView(p, qsizetype(n))});
-                        p += n;
-                    }
-                }
-                m_pos = p - m_buf.constData();
-                if (!onRow(m_values.data()))
-                    return false;
-                continue;
-            }
-            qsizetype len;
-            if (tag == readproto::Version || tag == readproto::Done || tag == readproto::Progress) {
-                len = tag == readproto::Version ? 4 : tag == readproto::Done ? 8 : 0;
-            } else if (tag == readproto::Table || tag == readproto::Field || tag == readproto::Error) {
-                if (end - p < 5)
-                    return true;
-                len = 5 + qsizetype(get32(p + 1));
-            } else {
-                return malformed();
-            }
-            if (end - p < len)
-                return true;
-            m_pos = (p + len) - m_buf.constData();
-            if (tag == readproto::Done)
-                m_done = true;
-            if (!onRecord(tag, QByteArrayView(p, len)))
-                return false;
-        }
-    }
-    bool done() const { return m_done; }
-    bool isMalformed() const { return m_malformed; }
-
-private:
-    bool malformed()
-    {
-        m_malformed = true;
-        return false;
-    }
-    const int m_fields;
-    QByteArray m_buf;
-    qsizetype m_pos = 0;
-    bool m_magicSeen = false, m_done = false, m_malformed = false;
-    std::vector<StoredValue> m_values;
-};
-} // namespace
-
 bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function<bool(char, QByteArrayView)> &onRecord,
                   const std::function<bool(const StoredValue *)> &onRow, QString *error,
                   const std::atomic<bool> *cancel) const
@@ -540,7 +450,8 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     case End::Finished:
         break;
     }
-    if (parser.isMalformed() || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0 || !parser.done()) {
+    if (parser.isMalformed() || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0
+        || !parser.complete()) {
         *error = tr("Soubor „%1“ je poškozený nebo v nepodporovaném formátu: jeho čtení selhalo.").arg(m_path);
         return false;
     }

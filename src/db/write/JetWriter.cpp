@@ -57,42 +57,6 @@ void append32(QByteArray &b, uint32_t v)
         b.append(char((v >> (8 * i)) & 0xFF));
 }
 
-// Jet 4 "compressed Unicode": runs of characters below U+0100 stored one byte
-// each, toggled by a zero byte. Not possible when a character's low byte is zero.
-QByteArray jet4Text(QStringView s)
-{
-    QByteArray plain(s.size() * 2, Qt::Uninitialized);
-    bool compressible = s.size() > 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char16_t u = s[i].unicode();
-        plain[2 * i] = char(u & 0xFF);
-        plain[2 * i + 1] = char(u >> 8);
-        if ((u & 0xFF) == 0)
-            compressible = false;
-    }
-    if (!compressible)
-        return plain;
-    QByteArray packed;
-    packed.reserve(s.size() + 2);
-    packed.append(char(0xFF));
-    packed.append(char(0xFE));
-    bool compressed = true;
-    for (QChar c : s) {
-        const char16_t u = c.unicode();
-        const bool narrow = u < 0x100;
-        if (narrow != compressed) {
-            packed.append('\0');
-            compressed = narrow;
-        }
-        packed.append(char(u & 0xFF));
-        if (!narrow)
-            packed.append(char(u >> 8));
-        if (packed.size() >= plain.size())
-            return plain;
-    }
-    return packed;
-}
-
 double jetDate(const QDateTime &t)
 {
     static const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0));
@@ -185,8 +149,10 @@ struct JetWriter::Impl
     bool encodeText(QStringView s, QByteArray *out) const
     {
         if (!g->jet3) {
-            *out = jet4Text(s);
-            return true;
+            const std::optional<QByteArray> text = jet4Text(s);
+            if (text)
+                *out = *text;
+            return text.has_value();
         }
         return codePage->encode(s, out);
     }
@@ -654,6 +620,46 @@ JetWriter::~JetWriter()
         d->file.cancelWriting();
 }
 
+// Jet 4 "compressed Unicode": runs of characters below U+0100 stored one byte
+// each, toggled by a zero byte. Not possible when a character's low byte is zero.
+// Readers take text that begins FF FE as compressed, so text that begins with
+// U+FEFF is stored compressed even where that is longer, and cannot be stored
+// when it cannot be compressed.
+std::optional<QByteArray> JetWriter::jet4Text(QStringView s)
+{
+    const bool markFirst = !s.isEmpty() && s.front().unicode() == 0xFEFF;
+    QByteArray plain(s.size() * 2, Qt::Uninitialized);
+    bool compressible = s.size() > 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        plain[2 * i] = char(u & 0xFF);
+        plain[2 * i + 1] = char(u >> 8);
+        if ((u & 0xFF) == 0)
+            compressible = false;
+    }
+    if (!compressible)
+        return markFirst ? std::nullopt : std::optional(plain);
+    QByteArray packed;
+    packed.reserve(s.size() + 2);
+    packed.append(char(0xFF));
+    packed.append(char(0xFE));
+    bool compressed = true;
+    for (QChar c : s) {
+        const char16_t u = c.unicode();
+        const bool narrow = u < 0x100;
+        if (narrow != compressed) {
+            packed.append('\0');
+            compressed = narrow;
+        }
+        packed.append(char(u & 0xFF));
+        if (!narrow)
+            packed.append(char(u >> 8));
+        if (packed.size() >= plain.size() && !markFirst)
+            return plain;
+    }
+    return packed;
+}
+
 QString JetWriter::nameProblem(const QString &name)
 {
     if (name.isEmpty())
@@ -662,6 +668,9 @@ QString JetWriter::nameProblem(const QString &name)
         return tr("Název „%1“ je delší než %2 znaků.").arg(name).arg(kMaxNameLength);
     if (name.front().isSpace())
         return tr("Název „%1“ nesmí začínat mezerou.").arg(name);
+    // Stored text that begins so may not read back (see jet4Text).
+    if (name.front().unicode() == 0xFEFF)
+        return tr("Název „%1“ nesmí začínat znakem U+FEFF.").arg(name);
     for (QChar c : name) {
         if (c.unicode() < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
             return tr("Název „%1“ obsahuje nepovolený znak (tečku, vykřičník, obrácený apostrof, "
@@ -762,9 +771,14 @@ bool JetWriter::addRow(const std::vector<std::optional<QString>> &values)
             return false;
         }
         if (!d->encodeText(v, &cells[i].bytes)) {
-            m_error = tr("Hodnotu pole „%1“ nelze zapsat v kódové stránce %2.")
-                          .arg(t->columns[i].name)
-                          .arg(d->codePageNumber);
+            if (d->g->jet3)
+                m_error = tr("Hodnotu pole „%1“ nelze zapsat v kódové stránce %2.")
+                              .arg(t->columns[i].name)
+                              .arg(d->codePageNumber);
+            else
+                m_error = tr("Hodnotu pole „%1“ nelze zapsat: začíná znakem U+FEFF a obsahuje znak, s nímž ho "
+                             "formát Access 2000 uložit neumí.")
+                              .arg(t->columns[i].name);
             return false;
         }
         cells[i].null = false;

@@ -42,6 +42,9 @@ public:
     // Why a table or field name cannot be used; empty when it can.
     static QString nameProblem(const QString &name);
 
+    // Text as a Jet 4 file stores it; nullopt when no stored form reads back as it.
+    static std::optional<QByteArray> jet4Text(QStringView s);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
