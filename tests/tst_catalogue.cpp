@@ -154,7 +154,8 @@ private slots:
                   "Table2Out=\"\"\n"
                   "Table2Name=say \"hi\"\n"
                   "Table3Title=\"C:\\Data\\x\" \n"
-                  "Table3File=\"@one\"\n");
+                  "Table3File=\"@one\"\n"
+                  "Table3In=\"\\xfeff|\\x1F600\"\n");
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
         auto value = [&](const char *key) { return store.getSetting(QStringLiteral("Tables"), QLatin1String(key), {}); };
@@ -170,6 +171,7 @@ private slots:
         QCOMPARE(value("Table2Name"), QStringLiteral("say \"hi\""));
         QCOMPARE(value("Table3Title"), QStringLiteral("C:\\Data\\x")); // unknown escapes stay
         QCOMPARE(value("Table3File"), QStringLiteral("@one"));
+        QCOMPARE(value("Table3In"), QStringLiteral("\uFEFF|\U0001F600"));
     }
 
     // Files the earlier versions wrote: every value quoted, escapes, a doubled

@@ -364,7 +364,7 @@ QString SettingsStore::decodeValue(QByteArrayView text)
                 code = code * 16 + char32_t(h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
             }
             if (digits > 0 && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF))
-                out += QString::fromUcs4(&code, 1).toUtf8();
+                out += QStringView(QChar::fromUcs4(code)).toUtf8(); // QString::fromUcs4 would drop U+FEFF
             else
                 out += "\\x" + text.sliced(i - digits, digits).toByteArray();
             break;

@@ -214,7 +214,8 @@ try {
     const int csIn = want.charsetIn, csOut = want.charsetOut;
     // Each value is decoded into a buffer kept from row to row: a million rows
     // then cost no allocations here.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A leading U+FEFF is part of the value, not a byte order mark.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     auto text = [&](const StoredValue &v, int charset, QString &buffer) {
         if (jet3) {
             buffer = displayTextJet3(v.bytes, charset);

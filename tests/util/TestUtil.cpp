@@ -93,7 +93,7 @@ std::optional<std::vector<Row>> readAll(const QString &file, const QString &tabl
                     row.push_back(std::nullopt);
                 else
                     row.push_back(format->jet3() ? QString::fromLatin1(values[i].bytes)
-                                                 : QString::fromUtf8(values[i].bytes));
+                                                 : tarnvik::MdbFile::storedText(values[i].bytes, *format));
             }
             rows.push_back(std::move(row));
         },

@@ -146,7 +146,7 @@ std::optional<LikePattern> LikePattern::compile(QStringView pattern, QString *er
 
     size_t k = 0;
     for (; k < p.m_tokens.size() && p.m_tokens[k].kind == Token::Literal; ++k)
-        p.m_prefix += QString::fromUcs4(&p.m_tokens[k].ch, 1);
+        p.m_prefix += QChar::fromUcs4(p.m_tokens[k].ch); // QString::fromUcs4 would drop a U+FEFF
     p.m_prefixOnly = (k + 1 == p.m_tokens.size() && p.m_tokens[k].kind == Token::Star);
     return p;
 }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QProcess>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <csignal>
@@ -221,8 +222,11 @@ QString MdbFile::helperPath()
 
 QString MdbFile::storedText(QByteArrayView bytes, const FileFormat &format)
 {
-    if (!format.jet3())
-        return QString::fromUtf8(bytes);
+    if (!format.jet3()) {
+        // A leading U+FEFF is part of the value, not a byte order mark.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        return utf8(bytes);
+    }
     if (const CodePage *cp = CodePage::get(format.codePage))
         return cp->decode(bytes);
     return QString::fromLatin1(bytes);
