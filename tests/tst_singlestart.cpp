@@ -215,7 +215,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
         const WId strip = windowsOf(first.processId()).at(0);
         QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), strip, 10000);
-        QTRY_VERIFY(lightRedPixels(strip) > 200);
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
 
         // Behind another program's window.
         otherWindowTakesTheFocus();
@@ -225,7 +225,7 @@ private slots:
         QCOMPARE(clientWindows().size(), 2);
         // The keys reach the text box: the look-up finds "dva".
         xdotool({QStringLiteral("type"), QStringLiteral("dv")});
-        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
 
         // Minimised.
         xdotool({QStringLiteral("windowminimize"), QString::number(strip)});
@@ -235,7 +235,7 @@ private slots:
         QTRY_VERIFY(!iconic(strip));
         QTRY_COMPARE(activeWindow(), strip);
         xdotool({QStringLiteral("key"), QStringLiteral("BackSpace"), QStringLiteral("BackSpace")});
-        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
         QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
         endProgram(first);
     }

@@ -47,7 +47,7 @@ class TestWindow : public QObject
             QTest::keyClick(target, c.toLatin1());
         QTest::qWait(20);
     }
-    void settle() { QTRY_VERIFY(!m_w->data1().preparing()); }
+    void settle() { QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), testutil::kReadWaitMs); }
     // The window manager hands the focus over in its own time.
     void listHasTheKeys()
     {
@@ -277,7 +277,8 @@ private slots:
         textHasTheKeys();
         key(Qt::Key_A, Qt::ControlModifier);
         typeKeys(QStringLiteral("pe"));
-        QTRY_COMPARE(gridd(0)->cellText(), QStringLiteral("pes")); // a new source: its first field both ways
+        // A new source: its first field both ways.
+        QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("pes"), testutil::kReadWaitMs);
 
         // Exit; the next start has the same source and the always-on-top state.
         m_w->windowMenu()->actions().at(3)->trigger(); // off

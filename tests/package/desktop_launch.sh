@@ -49,9 +49,9 @@ PATH="$root/usr/bin:$tmp/bin:$PATH" HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/confi
 pid=$!
 
 status=0
-window=$(timeout 30 xdotool search --sync --onlyvisible --class tarnvik 2>/dev/null | head -n 1)
+window=$(timeout 90 xdotool search --sync --onlyvisible --class tarnvik 2>/dev/null | head -n 1)
 if [ -z "$window" ]; then
-  echo "FAIL no visible window of class tarnvik within 30 s"
+  echo "FAIL no visible window of class tarnvik within 90 s"
   status=1
 else
   # The window must be this process's, started from the unpacked tree.
@@ -63,29 +63,29 @@ else
   # the fifth entry, after the source submenu and the three settings entries.
   xdotool mousemove --window "$window" 5 5 click 3
   i=0
-  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -lt 2 ] && [ $i -lt 100 ]; do
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -lt 2 ] && [ $i -lt 300 ]; do
     sleep 0.1; i=$((i + 1))
   done
   xdotool key Down Down Down Down Down Return
   i=0
-  while [ ! -s "$tmp/opened" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  while [ ! -s "$tmp/opened" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
   readme="file://$(readlink -f "$root")/usr/share/doc/tarnvik/README.md"
   opened=$(cat "$tmp/opened" 2>/dev/null)
   [ "$opened" = "$readme" ] || { echo "FAIL the home-page command opened '$opened', not $readme"; status=1; }
 
   # "Vždy navrchu" turned off, the third entry: the change the session's end must save.
   i=0
-  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 100 ]; do
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 300 ]; do
     sleep 0.1; i=$((i + 1))
   done
   xdotool mousemove --window "$window" 5 5 click 3
   i=0
-  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -lt 2 ] && [ $i -lt 100 ]; do
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -lt 2 ] && [ $i -lt 300 ]; do
     sleep 0.1; i=$((i + 1))
   done
   xdotool key Down Down Down Return
   i=0
-  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 100 ]; do
+  while [ "$(xdotool search --onlyvisible --class tarnvik 2>/dev/null | wc -l)" -gt 1 ] && [ $i -lt 300 ]; do
     sleep 0.1; i=$((i + 1))
   done
 fi

@@ -7,6 +7,10 @@
 
 namespace testutil {
 
+// How long a test waits for a source to be read. The reader runs at low
+// priority, so on a loaded machine it may take many times its usual second.
+constexpr int kReadWaitMs = 60000;
+
 // Runs 'action' while 'poll' is called every 10 ms (modal boxes and menus run
 // their own event loops), then lets events run for 'settleMs'.
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs);
