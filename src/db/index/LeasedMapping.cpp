@@ -117,6 +117,13 @@ std::shared_ptr<LeasedMapping> LeasedMapping::map(int fd, size_t size)
     const std::lock_guard guard(watcher->lock);
     if (::fcntl(fd, F_SETSIG, watcher->signal) != 0 || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
         return nullptr;
+    // The lease's signal goes to the thread that took it, which may be gone
+    // when the lease breaks; the process outlives it.
+    const f_owner_ex owner{F_OWNER_PID, ::getpid()};
+    if (::fcntl(fd, F_SETOWN_EX, &owner) != 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        return nullptr;
+    }
     // Cut short before the lease was in place, it would fault under the map.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size) {
