@@ -157,10 +157,4 @@ LeasedMapping::~LeasedMapping()
         ::close(m_fd);
 }
 
-bool LeasedMapping::copied() const
-{
-    const std::lock_guard guard(LeaseWatcher::instance()->lock);
-    return m_fd < 0;
-}
-
 } // namespace tarnvik

@@ -24,8 +24,6 @@ public:
 
     const void *data() const { return m_data; }
     size_t size() const { return m_size; }
-    // True once a writer came and the bytes were copied into memory.
-    bool copied() const;
 
 private:
     LeasedMapping(int fd, void *data, size_t size, size_t length);
