@@ -2,6 +2,7 @@
 // comes back unchanged, hand-edited files read sensibly, "ActiveTable" counts
 // visible entries, and a failed write never costs the user the old file.
 #include "catalogue/Catalogue.h"
+#include "util/Files.h"
 #include "util/Privileges.h"
 
 #include <QDir>
@@ -26,18 +27,22 @@ using namespace tarnvik;
 
 namespace {
 
-QByteArray readFile(const QString &path)
+using testutil::readBytes;
+using testutil::writeBytes;
+
+struct Loaded
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    QVector<DataSource> sources;
+    int selected = -2;
+};
+
+Loaded loaded(const SettingsStore &store)
+{
+    Loaded l;
+    load_tables(store, l.sources, l.selected);
+    return l;
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 DataSource entry(const QString &title, bool visible = true)
 {
@@ -66,6 +71,12 @@ class TestCatalogue : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QString ini() const { return m_dir.filePath(QStringLiteral("TVK/TVK.ini")); }
+    QStringList filesBesideIni() const { return QDir(m_dir.filePath(u"TVK"_qs)).entryList(QDir::Files | QDir::Hidden); }
+    // What the file holds for the key now.
+    QString stored(const char *section, const char *key) const
+    {
+        return SettingsStore(ini()).getSetting(QLatin1String(section), QLatin1String(key), {});
+    }
 
 private slots:
     void init()
@@ -114,9 +125,7 @@ private slots:
 
         SettingsStore again(ini());
         QVERIFY(again.problem().isEmpty());
-        QVector<DataSource> read;
-        int selected = -1;
-        load_tables(again, read, selected);
+        const auto [read, selected] = loaded(again);
         QCOMPARE(read.size(), written.size());
         for (int i = 0; i < read.size(); ++i) {
             QCOMPARE(read[i].Title, awkward[i]);
@@ -126,7 +135,7 @@ private slots:
             QCOMPARE(read[i].CharsetOut, uint8_t(0));
         }
         // Quoted only where the bare text would read otherwise.
-        const QList<QByteArray> lines = readFile(ini()).split('\n');
+        const QList<QByteArray> lines = readBytes(ini()).split('\n');
         for (const char *line : {"Table1Title=a,b", "Table4Title=x;y", "Table6Title=#hash", "Table5Title=k=v",
                                  "Table7Title=back\\slash\\", "Table10Title=", "Table11Title=@Variant(1)",
                                  "Table19Title=C:\\Data\\a.mdb", "Table22Title=a\"b", "Table9Title=Česko-anglický",
@@ -141,7 +150,7 @@ private slots:
     // syntax; commas, semicolons, '#' and backslashes are text.
     void valuesReadAsWritten()
     {
-        writeFile(ini(),
+        writeBytes(ini(),
                   "[Tables]\n"
                   "Table1File=/data/cs,en.mdb\n"
                   "Table1Title=a,b,c\n"
@@ -199,12 +208,10 @@ private slots:
                                "Table12Title=\"%U0041 %41\"\n"
                                "Table13Title=\"@@@\"\n"
                                "count=\"13\"\n";
-        writeFile(ini(), old);
+        writeBytes(ini(), old);
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
-        QVector<DataSource> read;
-        int selected;
-        load_tables(store, read, selected);
+        const auto [read, selected] = loaded(store);
         const QStringList expected = {
             QStringLiteral("a, b"), QStringLiteral("x;y"), QStringLiteral("\"quoted\""),
             QStringLiteral("  blanks  "), QString(), QStringLiteral("@Variant(1)"),
@@ -225,18 +232,18 @@ private slots:
         save_tables(store, read, 0);
         QString error;
         QVERIFY(store.sync(&error));
-        QByteArray after = readFile(ini());
+        QByteArray after = readBytes(ini());
         QVERIFY(after.startsWith(old));
         QVERIFY(after.endsWith("\nTable13Visible=True\n"));
         writeLookupSettings(store, readLookupSettings(store, {}), true, 0);
         QVERIFY(store.sync(&error));
         after.replace("TopMost=\"False\"", "TopMost=True");
-        QCOMPARE(readFile(ini()), after);
+        QCOMPARE(readBytes(ini()), after);
     }
 
     void handEditedFile()
     {
-        writeFile(ini(),
+        writeBytes(ini(),
                   "; edited by hand\n"
                   "[Settings]\nTopMost=fALSE\nFont=DejaVu Sans\n"
                   "[Tables]\ncount= 4 entries\nActiveTable=2\n"
@@ -248,9 +255,7 @@ private slots:
                   "[Extra]\nkeep%20me=1\n");
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
-        QVector<DataSource> read;
-        int selected = -1;
-        load_tables(store, read, selected);
+        const auto [read, selected] = loaded(store);
         QCOMPARE(titles(read), QStringLiteral("Jedna, dvě,Skrytý,Třetí ; comment,Čtvrtý"));
         QCOMPARE(read[0].CharsetIn, uint8_t(238)); // out of range: default
         QCOMPARE(read[0].CharsetOut, uint8_t(204));
@@ -268,34 +273,34 @@ private slots:
         QCOMPARE(l.sources[1].Title, QStringLiteral("Třetí ; comment"));
 
         // Saving changes the two lines and nothing else.
-        const QByteArray before = readFile(ini());
+        const QByteArray before = readBytes(ini());
         QVERIFY(writeLookupSettings(store, l, true, 0));
         QString error;
         QVERIFY(store.sync(&error));
         QByteArray expected = before;
         expected.replace("TopMost=fALSE", "TopMost=True").replace("ActiveTable=2", "ActiveTable=1");
-        QCOMPARE(readFile(ini()), expected);
+        QCOMPARE(readBytes(ini()), expected);
     }
 
     // The file on disk when the program saves is what counts: lines added by
     // hand, or a catalogue saved by another copy, since this store read it.
     void othersWritingMeanwhile()
     {
-        writeFile(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
+        writeBytes(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
         SettingsStore lookup(ini());
         const LookupSettings read = readLookupSettings(lookup, {});
         const QByteArray byHand = "; mine\n"
                                   "[Settings]\nTopMost=False\nFont=DejaVu Sans\n\n"
                                   "[Tables]\ncount=2\nActiveTable=1\nTable1Title=A\nTable2Title=B\n\n"
                                   "[Mine]\nx = 1\n";
-        writeFile(ini(), byHand);
+        writeBytes(ini(), byHand);
         writeLookupSettings(lookup, read, true, 1);
         QString error;
         QVERIFY(lookup.sync(&error));
         QByteArray expected = byHand;
         expected.replace("TopMost=False", "TopMost=True").replace("ActiveTable=1", "ActiveTable=2");
-        QCOMPARE(readFile(ini()), expected);
-        QCOMPARE(lookup.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(readBytes(ini()), expected);
+        QCOMPARE(lookup.getSetting(u"Settings"_qs, u"Font"_qs, {}), QStringLiteral("DejaVu Sans"));
 
         // Two running copies: the editor of one saves, then the other exits.
         SettingsStore a(ini());
@@ -307,15 +312,13 @@ private slots:
         writeLookupSettings(a, aRead, false, 0);
         QVERIFY(a.sync(&error));
         auto check = [&](const SettingsStore &store) {
-            QVector<DataSource> read;
-            int selected;
-            load_tables(store, read, selected);
+            const auto [read, selected] = loaded(store);
             QCOMPARE(titles(read), QStringLiteral("X,Y,Z"));
             QVERIFY(!read[1].Visible);
             QCOMPARE(selected, 0);
             QCOMPARE(readLookupSettings(store, {}).topMost, false);
-            QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("DejaVu Sans"));
-            QCOMPARE(store.getSetting(QStringLiteral("Mine"), QStringLiteral("x"), {}), QStringLiteral("1"));
+            QCOMPARE(store.getSetting(u"Settings"_qs, u"Font"_qs, {}), QStringLiteral("DejaVu Sans"));
+            QCOMPARE(store.getSetting(u"Mine"_qs, u"x"_qs, {}), QStringLiteral("1"));
         };
         check(SettingsStore(ini()));
         check(a); // the saver reads what it wrote
@@ -331,7 +334,7 @@ private slots:
         QString error;
         // Each exits having changed another key, in either order: both stay.
         for (const bool topMostFirst : {true, false}) {
-            writeFile(ini(), start);
+            writeBytes(ini(), start);
             SettingsStore a(ini()), b(ini());
             const LookupSettings aRead = readLookupSettings(a, {}), bRead = readLookupSettings(b, {});
             QVERIFY(writeLookupSettings(a, aRead, false, aRead.active)); // always on top: off
@@ -353,9 +356,9 @@ private slots:
     // one begun while another copy saves sees that save.
     void savesTakeTurns()
     {
-        writeFile(ini(), "[Settings]\nTopMost=True\n");
+        writeBytes(ini(), "[Settings]\nTopMost=True\n");
         SettingsStore store(ini());
-        store.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QStringLiteral("2"));
+        store.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, QStringLiteral("2"));
         const int folder = ::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(folder >= 0);
         QCOMPARE(::flock(folder, LOCK_EX), 0); // the other copy, saving
@@ -369,14 +372,14 @@ private slots:
         QTest::qWait(300);
         const bool waited = !done;
         // The other copy's save, as the store makes it: a new file renamed over.
-        writeFile(ini() + QStringLiteral(".other"), "[Settings]\nTopMost=False\nFont=Mine\n");
+        writeBytes(ini() + QStringLiteral(".other"), "[Settings]\nTopMost=False\nFont=Mine\n");
         QCOMPARE(::rename(QFile::encodeName(ini() + QStringLiteral(".other")).constData(), QFile::encodeName(ini()).constData()), 0);
         ::flock(folder, LOCK_UN);
         ::close(folder);
         saving.join();
         QVERIFY(waited);
         QVERIFY2(ok, qPrintable(error));
-        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));
+        QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));
 
         // Many saves of two copies at once, each of its own key, while a third
         // reads: every read finds a whole file, and the last save of each stays.
@@ -396,7 +399,7 @@ private slots:
             while (saving2) {
                 const SettingsStore seen(ini());
                 if (!seen.problem().isEmpty()
-                    || seen.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}) != QStringLiteral("Mine"))
+                    || seen.getSetting(u"Settings"_qs, u"Font"_qs, {}) != QStringLiteral("Mine"))
                     ++broken;
             }
         });
@@ -407,46 +410,44 @@ private slots:
         reader.join();
         QCOMPARE(broken.load(), 0);
         const SettingsStore last(ini());
-        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("One"), {}), QString::number(kSaves));
-        QCOMPARE(last.getSetting(QStringLiteral("Tables"), QStringLiteral("Two"), {}), QString::number(kSaves));
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
+        QCOMPARE(last.getSetting(u"Tables"_qs, u"One"_qs, {}), QString::number(kSaves));
+        QCOMPARE(last.getSetting(u"Tables"_qs, u"Two"_qs, {}), QString::number(kSaves));
+        QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
     }
 
     // New keys go to the end of their section, new sections to the end of the
     // file, in the file's own line endings; a BOM stays.
     void newKeysAndSections()
     {
-        writeFile(ini(), "\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
+        writeBytes(ini(), "\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
-        QCOMPARE(store.getSetting(QStringLiteral("Other"), QStringLiteral("k"), {}), QStringLiteral("v"));
+        QCOMPARE(store.getSetting(u"Other"_qs, u"k"_qs, {}), QStringLiteral("v"));
         save_tables(store, {entry("A")}, 0);
-        store.saveSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), QStringLiteral("True"));
+        store.saveSetting(u"Settings"_qs, u"TopMost"_qs, QStringLiteral("True"));
         QString error;
         QVERIFY(store.sync(&error));
-        QCOMPARE(readFile(ini()),
+        QCOMPARE(readBytes(ini()),
                  QByteArray("\xEF\xBB\xBF[Tables]\r\ncount=1\r\n"
                             "Table1Title=A\r\nTable1File=A.mdb\r\nTable1In=in\r\nTable1Out=out\r\nTable1Name=T\r\n"
                             "Table1CharsetIn=238\r\nTable1CharsetOut=238\r\nTable1Visible=True\r\nActiveTable=1\r\n"
                             "\r\n[Other]\r\nk=v\r\n"
                             "\r\n[Settings]\r\nTopMost=True\r\n"));
-        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1File"), {}),
-                 QStringLiteral("A.mdb"));
+        QCOMPARE(stored("Tables", "Table1File"), QStringLiteral("A.mdb"));
 
         // An unterminated last line ending in '\r' keeps it when a key follows.
-        writeFile(ini(), "[Tables]\nTable1Title=\"A\r");
+        writeBytes(ini(), "[Tables]\nTable1Title=\"A\r");
         SettingsStore cr(ini());
-        cr.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QStringLiteral("1"));
+        cr.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, QStringLiteral("1"));
         QVERIFY(cr.sync(&error));
-        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}),
-                 QStringLiteral("\"A\r"));
+        QCOMPARE(stored("Tables", "Table1Title"), QStringLiteral("\"A\r"));
 
         // A new file.
         QFile::remove(ini());
         SettingsStore fresh(ini());
         writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
-        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
+        QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
     }
 
     // Names in any letter case; a key written twice is read from its last line
@@ -468,18 +469,16 @@ private slots:
                                 "Table1Out=out\n"
                                 "[Other]\n"
                                 "Table1In=elsewhere\n";
-        writeFile(ini(), text);
+        writeBytes(ini(), text);
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
-        QVector<DataSource> read;
-        int selected;
-        load_tables(store, read, selected);
+        const auto [read, selected] = loaded(store);
         QCOMPARE(read.size(), 1);
         QCOMPARE(read[0].Title, QStringLiteral("third"));
         QCOMPARE(read[0].In, QString());
         QCOMPARE(read[0].Out, QStringLiteral("out"));
-        QCOMPARE(store.getSetting(QStringLiteral("OTHER"), QStringLiteral("table1in"), {}), QStringLiteral("elsewhere"));
-        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("orphan"), QStringLiteral("-")), QStringLiteral("-"));
+        QCOMPARE(store.getSetting(u"OTHER"_qs, u"table1in"_qs, {}), QStringLiteral("elsewhere"));
+        QCOMPARE(store.getSetting(u"Settings"_qs, u"orphan"_qs, QStringLiteral("-")), QStringLiteral("-"));
 
         DataSource changed = read[0];
         changed.Title = QStringLiteral("new");
@@ -487,7 +486,7 @@ private slots:
         save_tables(store, {changed}, 0);
         QString error;
         QVERIFY(store.sync(&error));
-        QCOMPARE(readFile(ini()),
+        QCOMPARE(readBytes(ini()),
                  QByteArray("  ; comment=with equals\n"
                             "# [Settings]\n"
                             "orphan=before any section\n"
@@ -505,7 +504,7 @@ private slots:
                             "Table1Visible=True\nActiveTable=1\n"
                             "[Other]\n"
                             "Table1In=elsewhere\n"));
-        QCOMPARE(store.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1In"), {}), QStringLiteral("in"));
+        QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1In"_qs, {}), QStringLiteral("in"));
     }
 
     void defaults()
@@ -522,7 +521,7 @@ private slots:
         QVERIFY(read.isEmpty());
         QCOMPARE(selected, -1);
 
-        writeFile(ini(), "[Tables]\ncount=1\nTable1Title=only a title\n");
+        writeBytes(ini(), "[Tables]\ncount=1\nTable1Title=only a title\n");
         SettingsStore one(ini());
         load_tables(one, read, selected);
         QCOMPARE(read.size(), 1);
@@ -533,7 +532,7 @@ private slots:
         QCOMPARE(selected, 0);
 
         // A count nobody could have meant does not exhaust memory.
-        writeFile(ini(), "[Tables]\ncount=999999999999\n");
+        writeBytes(ini(), "[Tables]\ncount=999999999999\n");
         SettingsStore huge(ini());
         load_tables(huge, read, selected);
         QCOMPARE(read.size(), 32767);
@@ -569,17 +568,15 @@ private slots:
             sources << entry(e.startsWith(u'~') ? e.mid(1) : e, !e.startsWith(u'~'));
         SettingsStore store(ini());
         save_tables(store, sources, 0);
-        store.saveSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), stored);
+        store.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, stored);
 
-        QVector<DataSource> read;
-        int selected = -2;
-        load_tables(store, read, selected);
+        const auto [read, selected] = loaded(store);
         QTEST(selected, "editorSelects");
         QTEST(readLookupSettings(store, {}).active, "lookupActive");
 
         QFETCH(int, saveSelected);
         save_tables(store, sources, saveSelected);
-        QTEST(int(setting::leadingNumber(store.getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), {}))),
+        QTEST(int(setting::leadingNumber(store.getSetting(u"Tables"_qs, u"ActiveTable"_qs, {}))),
               "written");
     }
 
@@ -592,10 +589,8 @@ private slots:
         save_tables(store, {entry("A")}, 0);
         QVERIFY(store.sync(&error));
         SettingsStore again(ini());
-        QCOMPARE(again.getSetting(QStringLiteral("Tables"), QStringLiteral("Table3Title"), {}), QStringLiteral("C"));
-        QVector<DataSource> read;
-        int selected;
-        load_tables(again, read, selected);
+        QCOMPARE(again.getSetting(u"Tables"_qs, u"Table3Title"_qs, {}), QStringLiteral("C"));
+        const auto [read, selected] = loaded(again);
         QCOMPARE(titles(read), QStringLiteral("A"));
         QCOMPARE(readLookupSettings(again, {}).sources.size(), 1);
     }
@@ -606,11 +601,11 @@ private slots:
                       data = m_dir.filePath(QStringLiteral("data"));
         for (const QString &d : {cur, prog, data})
             QDir().mkpath(d + QStringLiteral("/sub"));
-        writeFile(cur + QStringLiteral("/here.mdb"), "x");
-        writeFile(prog + QStringLiteral("/here.mdb"), "x");
-        writeFile(prog + QStringLiteral("/sub/prog.mdb"), "x");
-        writeFile(data + QStringLiteral("/sub/prog.mdb"), "x");
-        writeFile(data + QStringLiteral("/data.mdb"), "x");
+        writeBytes(cur + QStringLiteral("/here.mdb"), "x");
+        writeBytes(prog + QStringLiteral("/here.mdb"), "x");
+        writeBytes(prog + QStringLiteral("/sub/prog.mdb"), "x");
+        writeBytes(data + QStringLiteral("/sub/prog.mdb"), "x");
+        writeBytes(data + QStringLiteral("/data.mdb"), "x");
         const SearchFolders f{cur, prog, {data}};
         QCOMPARE(resolveDatabasePath(QStringLiteral("here.mdb"), f), cur + QStringLiteral("/here.mdb"));
         QCOMPARE(resolveDatabasePath(QStringLiteral("sub/prog.mdb"), f), prog + QStringLiteral("/sub/prog.mdb"));
@@ -619,12 +614,10 @@ private slots:
         QCOMPARE(resolveDatabasePath(QStringLiteral("/abs/none.mdb"), f), QStringLiteral("/abs/none.mdb"));
         QCOMPARE(resolveDatabasePath(QString(), f), QString());
 
-        writeFile(ini(), ("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"));
+        writeBytes(ini(), ("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"));
         QCOMPARE(readLookupSettings(SettingsStore(ini()), f).sources[0].File, prog + QStringLiteral("/sub/prog.mdb"));
         // The editor keeps the text as stored.
-        QVector<DataSource> read;
-        int selected;
-        load_tables(SettingsStore(ini()), read, selected);
+        const auto [read, selected] = loaded(SettingsStore(ini()));
         QCOMPARE(read[0].File, QStringLiteral("sub/prog.mdb"));
     }
 
@@ -634,10 +627,10 @@ private slots:
         QString error;
         save_tables(store, {entry("A")}, 0);
         QVERIFY(store.sync(&error));
-        const QByteArray before = readFile(ini());
+        const QByteArray before = readBytes(ini());
 
         // A full disk, as far as the writer can tell, even for root.
-        store.saveSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), QString(100000, u'x'));
+        store.saveSetting(u"Tables"_qs, u"Table1Title"_qs, QString(100000, u'x'));
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
@@ -649,12 +642,12 @@ private slots:
         QVERIFY(!ok);
         QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(error));
-        QCOMPARE(readFile(ini()), before);
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
+        QCOMPARE(readBytes(ini()), before);
+        QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
 
         // A folder that cannot be made.
         SettingsStore blocked(m_dir.filePath(QStringLiteral("TVK/TVK.ini/x/TVK.ini")));
-        blocked.saveSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), QStringLiteral("True"));
+        blocked.saveSetting(u"Settings"_qs, u"TopMost"_qs, QStringLiteral("True"));
         QVERIFY(!blocked.sync(&error));
         QVERIFY(error.contains(QStringLiteral("TVK.ini/x")));
 
@@ -663,7 +656,7 @@ private slots:
         named.saveSetting(QStringLiteral("Tables"), QStringLiteral("a=b"), QStringLiteral("x"));
         QVERIFY(!named.sync(&error));
         QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
-        QCOMPARE(readFile(ini()), before);
+        QCOMPARE(readBytes(ini()), before);
 
         // A read-only folder.
         QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")), QFile::ReadOwner | QFile::ExeOwner);
@@ -678,12 +671,11 @@ private slots:
         if (written)
             QSKIP("root's override of file permissions cannot be dropped here");
         QVERIFY2(error.contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(error));
-        QCOMPARE(readFile(ini()), before);
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("TVK"))).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
+        QCOMPARE(readBytes(ini()), before);
+        QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
         // The change is still there for a later try.
         QVERIFY2(store.sync(&error), qPrintable(error));
-        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}).size(),
-                 100000);
+        QCOMPARE(stored("Tables", "Table1Title").size(), 100000);
     }
 
     // A real full disk: a small tmpfs in a mount namespace of a child process
@@ -709,7 +701,7 @@ private slots:
             save_tables(store, {entry("A")}, 0);
             QString error;
             const bool first = store.sync(&error);
-            const QByteArray before = readFile(path);
+            const QByteArray before = readBytes(path);
             // The rest of the disk taken, but for less than the new file needs.
             {
                 QFile filler(folder + QStringLiteral("/filler"));
@@ -718,9 +710,9 @@ private slots:
                     }
             }
             QFile::resize(folder + QStringLiteral("/filler"), QFileInfo(folder + QStringLiteral("/filler")).size() - 8192);
-            store.saveSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), QString(20000, u'x'));
+            store.saveSetting(u"Tables"_qs, u"Table1Title"_qs, QString(20000, u'x'));
             const bool second = store.sync(&error);
-            out << first << before << second << error << readFile(path)
+            out << first << before << second << error << readBytes(path)
                 << QDir(folder + QStringLiteral("/TVK")).entryList(QDir::Files | QDir::Hidden);
             [[maybe_unused]] const ssize_t n = ::write(channel[1], report.constData(), size_t(report.size()));
             ::_exit(0);
@@ -784,8 +776,7 @@ private slots:
         save_tables(onFifo, {entry("A")}, 0);
         QVERIFY2(onFifo.sync(&error, true), qPrintable(error)); // the editor's
         QVERIFY(QFileInfo(ini()).isFile());
-        QCOMPARE(SettingsStore(ini()).getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}),
-                 QStringLiteral("A"));
+        QCOMPARE(stored("Tables", "Table1Title"), QStringLiteral("A"));
         QFile::remove(ini());
 
         // A link to itself, and two links to each other.
@@ -812,13 +803,13 @@ private slots:
         writeLookupSettings(dangling, readLookupSettings(dangling, {}), false, 0);
         QVERIFY2(dangling.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
-        QCOMPARE(readFile(real), QByteArray("[Settings]\nTopMost=False\n"));
+        QCOMPARE(readBytes(real), QByteArray("[Settings]\nTopMost=False\n"));
         QFile::remove(ini());
 
         // A save killed outright left its temporary file: the next save clears
         // it away, and keeps the user's own files of like names.
-        writeFile(folder + QStringLiteral("/.TVK.ini.save-Ab12Cd"), "[Tables]\ncount=1\n");
-        writeFile(folder + QStringLiteral("/TVK.ini.backup"), "mine");
+        writeBytes(folder + QStringLiteral("/.TVK.ini.save-Ab12Cd"), "[Tables]\ncount=1\n");
+        writeBytes(folder + QStringLiteral("/TVK.ini.backup"), "mine");
         SettingsStore afterKill(ini());
         save_tables(afterKill, {entry("A")}, 0);
         QVERIFY2(afterKill.sync(&error), qPrintable(error));
@@ -846,17 +837,17 @@ private slots:
         }
         SettingsStore tooLarge(ini());
         QVERIFY(!tooLarge.problem().isEmpty());
-        QCOMPARE(tooLarge.getSetting(QStringLiteral("Tables"), QStringLiteral("count"), QStringLiteral("-")),
+        QCOMPARE(tooLarge.getSetting(u"Tables"_qs, u"count"_qs, QStringLiteral("-")),
                  QStringLiteral("-"));
         QFile::remove(ini());
 
         // An empty file is an empty catalogue, not a damaged one.
-        writeFile(ini(), QByteArray());
+        writeBytes(ini(), QByteArray());
         SettingsStore empty(ini());
         QVERIFY(empty.problem().isEmpty());
         writeLookupSettings(empty, readLookupSettings(empty, {}), false, 0);
         QVERIFY2(empty.sync(&error), qPrintable(error));
-        QCOMPARE(readFile(ini()), QByteArray("[Settings]\nTopMost=False\n"));
+        QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n"));
     }
 
     // A linked file (dotfile managers) is read and replaced where it lives,
@@ -865,16 +856,16 @@ private slots:
     {
         const QString real = m_dir.filePath(QStringLiteral("dotfiles/TVK.ini"));
         QDir().mkpath(m_dir.filePath(QStringLiteral("dotfiles")));
-        writeFile(real, "[Settings]\nFont=Mine\n");
+        writeBytes(real, "[Settings]\nFont=Mine\n");
         QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0640), 0);
         QVERIFY(QFile::link(real, ini()));
         SettingsStore store(ini());
-        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("Font"), {}), QStringLiteral("Mine"));
+        QCOMPARE(store.getSetting(u"Settings"_qs, u"Font"_qs, {}), QStringLiteral("Mine"));
         writeLookupSettings(store, readLookupSettings(store, {}), false, 0);
         QString error;
         QVERIFY2(store.sync(&error), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isSymLink());
-        QCOMPARE(readFile(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n"));
+        QCOMPARE(readBytes(real), QByteArray("[Settings]\nFont=Mine\nTopMost=False\n"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(real).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0640));
@@ -888,39 +879,37 @@ private slots:
             "[Tables]\ncount=1\nTable1Title=\xc4",                 // cut in a character
         };
         for (const QByteArray &bytes : damaged) {
-            writeFile(ini(), bytes);
+            writeBytes(ini(), bytes);
             SettingsStore store(ini());
             QVERIFY(!store.problem().isEmpty());
             store.reload(); // told again: nothing cached answers for the file
             QVERIFY(!store.problem().isEmpty());
-            QVector<DataSource> read;
-            int selected;
-            load_tables(store, read, selected);
+            const auto [read, selected] = loaded(store);
             QVERIFY(read.isEmpty());
-            QCOMPARE(readFile(ini()), bytes); // reading leaves it alone
+            QCOMPARE(readBytes(ini()), bytes); // reading leaves it alone
         }
         // The lookup window's save leaves it alone, even when it was still
         // readable when the store read it; the catalogue's save replaces it.
-        writeFile(ini(), "[Tables]\ncount=0\n");
+        writeBytes(ini(), "[Tables]\ncount=0\n");
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
         const QByteArray bad = damaged[1];
-        writeFile(ini(), bad);
+        writeBytes(ini(), bad);
         QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QString error;
         QVERIFY(!store.sync(&error));
         QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY(!store.problem().isEmpty());
-        QCOMPARE(readFile(ini()), bad);
+        QCOMPARE(readBytes(ini()), bad);
 
         save_tables(store, {entry("New")}, 0);
         QVERIFY2(store.sync(&error, true), qPrintable(error));
         QVERIFY(store.problem().isEmpty());
-        QCOMPARE(store.getSetting(QStringLiteral("Settings"), QStringLiteral("TopMost"), {}), QStringLiteral("False"));
+        QCOMPARE(store.getSetting(u"Settings"_qs, u"TopMost"_qs, {}), QStringLiteral("False"));
         SettingsStore again(ini());
         QVERIFY(again.problem().isEmpty());
-        QCOMPARE(again.getSetting(QStringLiteral("Tables"), QStringLiteral("Table1Title"), {}), QStringLiteral("New"));
-        QVERIFY(!readFile(ini()).contains('\xff'));
+        QCOMPARE(again.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), QStringLiteral("New"));
+        QVERIFY(!readBytes(ini()).contains('\xff'));
 
         QFile::remove(ini());
         QDir().mkpath(ini()); // unreadable: a folder in its place

@@ -5,6 +5,7 @@
 #include "editor/setData.h"
 #include "lookup/frmDict.h"
 #include "platform/OpenSave.h"
+#include "util/Files.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"
 
@@ -22,6 +23,7 @@
 
 using namespace tarnvik;
 using testutil::answeringBoxes;
+using testutil::iniEntry;
 
 // Runs 'act' on the modal editor once it is up and idle.
 void onEditor(const std::function<void(setData *)> &act)
@@ -47,12 +49,12 @@ class TestEditor : public QObject
 
     QString ini() const { return m_dir.filePath(QStringLiteral("TVK/TVK.ini")); }
 
-    QString entry(int n, const QString &title, const QString &file, const QString &table, const QString &in,
-                  const QString &out) const
+    // Slova (Slovnik: slovo, vyznam) and Jiná (jina: word, meaning), both in m_two.
+    QString twoSources(int active) const
     {
-        return QStringLiteral("Table%1Title=%2\nTable%1File=%3\nTable%1Name=%4\nTable%1In=%5\nTable%1Out=%6\n")
-            .arg(n)
-            .arg(title, file, table, in, out);
+        return QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=%1\n").arg(active)
+               + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs)
+               + iniEntry(2, u"Jiná"_qs, m_two, u"jina"_qs, u"word"_qs, u"meaning"_qs);
     }
 
     static QStringList items(QComboBox *box)
@@ -82,16 +84,13 @@ private slots:
         r = testutil::runMkdb({m_msOnly, ms});
         QVERIFY2(r.exitCode == 0, r.err.constData());
         m_notDb = m_dir.filePath(QStringLiteral("not.mdb"));
-        QFile f(m_notDb);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(8192, 'x'));
+        testutil::writeBytes(m_notDb, QByteArray(8192, 'x'));
     }
 
     void paneAndEdits()
     {
-        testutil::writeIni(ini(), QStringLiteral("[Tables]\ncount=1\n")
-                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("slovnik"),
-                                              QStringLiteral("SLOVO"), QStringLiteral("vyznam")));
+        testutil::writeIni(ini(),
+                           u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"slovnik"_qs, u"SLOVO"_qs, u"vyznam"_qs));
         SettingsStore store(ini());
         setData w(store);
         w.show();
@@ -157,9 +156,8 @@ private slots:
 
     void newEntryAndDatabaseProblems()
     {
-        testutil::writeIni(ini(), QStringLiteral("[Tables]\ncount=1\n")
-                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
-                                              QStringLiteral("slovo"), QStringLiteral("vyznam")));
+        testutil::writeIni(ini(),
+                           u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs));
         SettingsStore store(ini());
         setData w(store);
         w.show();
@@ -232,20 +230,15 @@ private slots:
 
     void missingNamesAreTold()
     {
-        testutil::writeIni(ini(), QStringLiteral("[Tables]\ncount=3\nActiveTable=1\n")
-                                      + entry(1, QStringLiteral("A"), m_two, QStringLiteral("nic"),
-                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
-                                      + entry(2, QStringLiteral("B"), m_two, QStringLiteral("Slovnik"),
-                                              QStringLiteral("chybi"), QStringLiteral("vyznam"))
-                                      + entry(3, QStringLiteral("C"), m_dir.filePath(QStringLiteral("pryc.mdb")),
-                                              QStringLiteral("Slovnik"), QStringLiteral("slovo"),
-                                              QStringLiteral("vyznam")));
+        testutil::writeIni(ini(), u"[Tables]\ncount=3\nActiveTable=1\n"_qs
+                                      + iniEntry(1, u"A"_qs, m_two, u"nic"_qs, u"slovo"_qs, u"vyznam"_qs)
+                                      + iniEntry(2, u"B"_qs, m_two, u"Slovnik"_qs, u"chybi"_qs, u"vyznam"_qs)
+                                      + iniEntry(3, u"C"_qs, m_dir.filePath(u"pryc.mdb"_qs), u"Slovnik"_qs, u"slovo"_qs,
+                                              u"vyznam"_qs));
         SettingsStore store(ini());
-        QStringList told;
-        std::unique_ptr<setData> w;
-        w = std::make_unique<setData>(store);
+        auto w = std::make_unique<setData>(store);
         w->show();
-        told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 3); }); // read once the window is up
+        QStringList told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 3); }); // read once the window is up
         QCOMPARE(told, QStringList{"Tabulka 'nic' nebyla nalezena!"});
         told = answeringBoxes([&] {
             QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
@@ -272,11 +265,7 @@ private slots:
     {
         // The lookup window opens the editor on its active source, always on
         // top only around it, and follows what the editor saved.
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=1\n")
-                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
-                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
-                                      + entry(2, QStringLiteral("Jiná"), m_two, QStringLiteral("jina"),
-                                              QStringLiteral("word"), QStringLiteral("meaning")));
+        testutil::writeIni(ini(), twoSources(1));
         SettingsStore store(ini());
         frmDict w(store);
         w.show();
@@ -324,11 +313,7 @@ private slots:
     // window's copy from before the editor overwrites none of it.
     void sessionEndsInTheEditor()
     {
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=2\n")
-                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
-                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
-                                      + entry(2, QStringLiteral("Jiná"), m_two, QStringLiteral("jina"),
-                                              QStringLiteral("word"), QStringLiteral("meaning")));
+        testutil::writeIni(ini(), twoSources(2));
         SettingsStore store(ini());
         frmDict w(store);
         w.show();
@@ -355,11 +340,7 @@ private slots:
     // only what it changed, so neither undoes the other.
     void anotherCopyMeanwhile()
     {
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=2\n")
-                                      + entry(1, QStringLiteral("Slova"), m_two, QStringLiteral("Slovnik"),
-                                              QStringLiteral("slovo"), QStringLiteral("vyznam"))
-                                      + entry(2, QStringLiteral("Jiná"), m_two, QStringLiteral("jina"),
-                                              QStringLiteral("word"), QStringLiteral("meaning")));
+        testutil::writeIni(ini(), twoSources(2));
         SettingsStore storeA(ini()), storeB(ini()), storeC(ini());
         frmDict a(storeA), b(storeB), c(storeC);
         a.show();

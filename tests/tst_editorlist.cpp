@@ -5,6 +5,7 @@
 #include "catalogue/SettingsStore.h"
 #include "editor/CatalogueList.h"
 #include "editor/EditorLayout.h"
+#include "util/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -483,14 +484,15 @@ private slots:
             QString error;
             QVERIFY2(store.sync(&error), qPrintable(error));
         }
-
         FakeWindow w;
         CatalogueList list(w);
         w.list = &list;
-        {
+        list.load(SettingsStore(ini));
+        auto save = [&] {
             SettingsStore store(ini);
-            list.load(store);
-        }
+            QString error;
+            QVERIFY2(list.save(store, &error), qPrintable(error));
+        };
         // "ActiveTable" 2 counts visible entries only: entry C.
         QCOMPARE(list.selectedLine(), 2);
         list.toolbarClicked(CatalogueList::Delete); // C
@@ -499,11 +501,7 @@ private slots:
         list.lineToggled(0, false);
         list.lineClicked(2);
         QVERIFY(list.closeRequested());
-        {
-            SettingsStore store(ini);
-            QString error;
-            QVERIFY2(list.save(store, &error), qPrintable(error));
-        }
+        save();
 
         SettingsStore back(ini);
         QVector<DataSource> read;
@@ -529,11 +527,7 @@ private slots:
 
         // A hidden entry selected: the nearest visible one before it is active.
         list.lineClicked(1);
-        {
-            SettingsStore store(ini);
-            QString error;
-            QVERIFY2(list.save(store, &error), qPrintable(error));
-        }
+        save();
         QCOMPARE(SettingsStore(ini).getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
                  QString::number(activeTableFor(list.sources(), 1)));
     }
@@ -547,11 +541,7 @@ private slots:
 
         // A file the store cannot read is replaced by the catalogue the user sees.
         const QString ini = dir.filePath(QStringLiteral("TVK.ini"));
-        {
-            QFile f(ini);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("[Tables]\ncount=\xff\xfe\n");
-        }
+        testutil::writeBytes(ini, "[Tables]\ncount=\xff\xfe\n");
         {
             SettingsStore store(ini);
             QVERIFY(!store.problem().isEmpty());
@@ -616,15 +606,8 @@ private slots:
         // Client 3930 x 4725 in a frame of 120 x 405; toolbar 390, rows of
         // 240; borders 15 across and 12 down, so a border used in the wrong
         // direction shows.
-        EditorLayoutInput in;
-        in.clientWidth = 3930;
-        in.clientHeight = 4725;
-        in.outerWidth = 4050;
-        in.outerHeight = 5130;
-        in.toolbarHeight = 390;
-        in.rowH = 240;
-        in.BorderX = 15;
-        in.BorderY = 12;
+        const EditorLayoutInput in{.clientWidth = 3930, .clientHeight = 4725, .outerWidth = 4050, .outerHeight = 5130,
+                                   .toolbarHeight = 390, .rowH = 240, .BorderX = 15, .BorderY = 12};
         const EditorLayout l = editorLayout(in);
         QVERIFY(!l.enlarged);
         // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678

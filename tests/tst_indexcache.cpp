@@ -2,6 +2,7 @@
 // intact file written for this very source and version of its database is
 // used, and nothing there can crash or hang the program.
 #include "db/index/IndexCache.h"
+#include "util/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,18 +53,8 @@ QStringList everything(const LookupIndex &ix)
     return out;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
+using testutil::readBytes;
+using testutil::writeBytes;
 
 // A file of our format with its checksum made right again after a change.
 QByteArray withChecksum(QByteArray bytes)
@@ -88,7 +79,7 @@ struct SavedSample
         QString error;
         if (!cache.save(source, *built, &error))
             qFatal("cannot save the sample: %s", qPrintable(error));
-        good = readFile(path);
+        good = readBytes(path);
     }
 };
 
@@ -152,10 +143,10 @@ void TestIndexCache::damagedOrCutFilesAreRejected()
     }
     f.close();
     for (const QByteArray &tail : {QByteArray(1, '\0'), QByteArray(8, '\0'), good.right(8)}) {
-        writeFile(path, good + tail);
+        writeBytes(path, good + tail);
         QVERIFY(!cache.load(source));
     }
-    writeFile(path, good);
+    writeBytes(path, good);
     QVERIFY(cache.load(source));
 }
 
@@ -219,26 +210,26 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
              old += QByteArray(reinterpret_cast<const char *>(&ms), 8);
              old += QByteArray((8 - old.size() % 8) % 8, '\0');
              const qsizetype rest = (12 + key.size() + 40 + 7) / 8 * 8;
-             writeFile(path, withChecksum(old + good.mid(rest)));
+             writeBytes(path, withChecksum(old + good.mid(rest)));
          }},
         {"this format with another version number",
          [&] {
              QByteArray other = good;
              other[7] = '4';
-             writeFile(path, withChecksum(other));
+             writeBytes(path, withChecksum(other));
          }},
         {"random bytes", [&] {
              QByteArray noise(good.size(), Qt::Uninitialized);
              QRandomGenerator(1).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-             writeFile(path, noise);
+             writeBytes(path, noise);
          }},
         {"random bytes with a right checksum", [&] {
              QByteArray noise(good.size(), Qt::Uninitialized);
              QRandomGenerator(2).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-             writeFile(path, withChecksum(noise));
+             writeBytes(path, withChecksum(noise));
          }},
-        {"an empty file", [&] { writeFile(path, QByteArray()); }},
-        {"a checksum of nothing", [&] { writeFile(path, withChecksum(QByteArray(8, '\0'))); }},
+        {"an empty file", [&] { writeBytes(path, QByteArray()); }},
+        {"a checksum of nothing", [&] { writeBytes(path, withChecksum(QByteArray(8, '\0'))); }},
         {"a directory", [&] { QVERIFY(QDir().mkdir(path)); }},
         {"a FIFO", [&] { QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0); }},
         {"a link to an endless device", link(u"/dev/zero"_qs)},
@@ -246,7 +237,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         {"a link to nowhere", link(m_dir.filePath(u"nowhere"_qs))},
         {"a link to itself", link(path)},
         {"a link to another file", [&] {
-             writeFile(m_dir.filePath(u"victim"_qs), "not a cache file");
+             writeBytes(m_dir.filePath(u"victim"_qs), "not a cache file");
              QVERIFY(QFile::link(m_dir.filePath(u"victim"_qs), path));
          }},
     };
@@ -267,7 +258,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
             QVERIFY2(!QFileInfo(path).isSymLink(), c.name);
         }
     }
-    QCOMPARE(readFile(m_dir.filePath(u"victim"_qs)), QByteArray("not a cache file"));
+    QCOMPARE(readBytes(m_dir.filePath(u"victim"_qs)), QByteArray("not a cache file"));
 
     // A file far bigger than its database could give (here sparse, 4 GiB) is
     // not taken into memory to be checked.
@@ -335,7 +326,7 @@ void TestIndexCache::indexInUseOutlivesItsFile()
     const auto &[cache, source, built, path, good] = sample;
     const QStringList rows = everything(*built);
     for (const bool openElsewhere : {false, true}) {
-        writeFile(path, good);
+        writeBytes(path, good);
         QFile writer(path);
         if (openElsewhere)
             QVERIFY(writer.open(QIODevice::ReadWrite));
@@ -346,7 +337,7 @@ void TestIndexCache::indexInUseOutlivesItsFile()
         QCOMPARE(everything(*ix), rows);
         QCOMPARE(QProcess::execute(u"/bin/sh"_qs, {u"-c"_qs, u": > \"$1\""_qs, u"sh"_qs, path}), 0);
         QCOMPARE(QFileInfo(path).size(), 0);
-        writeFile(path, QByteArray(good.size(), '\xff'));
+        writeBytes(path, QByteArray(good.size(), '\xff'));
         QCOMPARE(everything(*ix), rows);
     }
 }

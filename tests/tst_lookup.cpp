@@ -4,6 +4,7 @@
 #include "dropdown/frmCombo.h"
 #include "widgets/Controls.h"
 #include "lookup/frmDict.h"
+#include "util/Files.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"
 
@@ -71,9 +72,8 @@ class TestLookup : public QObject
     void startOn(const QString &file, bool active = true, const QString &font = QStringLiteral("Tahoma"))
     {
         m_w.reset();
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\nFont=%2\n[Tables]\ncount=1\nTable1Title=Slova\n"
-                                                 "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
-                                      .arg(file, font));
+        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n[Tables]\ncount=1\n").arg(font)
+                                      + testutil::iniEntry(1, u"Slova"_qs, file));
         m_store = std::make_unique<SettingsStore>(ini());
         m_w = std::make_unique<frmDict>(*m_store);
         m_w->show();
@@ -180,10 +180,7 @@ private slots:
         QString entries;
         const QString files[] = {held, held2, m_db};
         for (int n = 1; n <= 3; ++n)
-            entries += QStringLiteral("Table%1Title=Z%1\nTable%1File=%2\nTable%1Name=Slova\nTable%1In=slovo\n"
-                                      "Table%1Out=vyznam\n")
-                           .arg(n)
-                           .arg(files[n - 1]);
+            entries += testutil::iniEntry(n, u"Z"_qs + QString::number(n), files[n - 1]);
         testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=3\n") + entries);
         m_store = std::make_unique<SettingsStore>(ini());
         answeringBoxes([&] {
@@ -327,14 +324,11 @@ private slots:
         QVERIFY2(made.exitCode == 0, made.err.constData());
         const QString otherSpelling = m_dir.filePath(QStringLiteral(".")) + QStringLiteral("/./dve.mdb");
         m_w.reset();
-        testutil::writeIni(ini(), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=3\nActiveTable=1\n"
-                                                 "Table1Title=Slova\nTable1File=%1\nTable1Name=Slova\nTable1In=slovo\n"
-                                                 "Table1Out=vyznam\n"
-                                                 "Table2Title=Jiná\nTable2File=%1\nTable2Name=Jina\nTable2In=word\n"
-                                                 "Table2Out=meaning\nTable2CharsetIn=204\n"
-                                                 "Table3Title=Jinak\nTable3File=%2\nTable3Name=Jina\nTable3In=word\n"
-                                                 "Table3Out=meaning\n")
-                                      .arg(two, otherSpelling));
+        testutil::writeIni(ini(), u"[Settings]\nTopMost=False\n[Tables]\ncount=3\nActiveTable=1\n"_qs
+                                      + testutil::iniEntry(1, u"Slova"_qs, two)
+                                      + testutil::iniEntry(2, u"Jiná"_qs, two, u"Jina"_qs, u"word"_qs, u"meaning"_qs)
+                                      + u"Table2CharsetIn=204\n"_qs
+                                      + testutil::iniEntry(3, u"Jinak"_qs, otherSpelling, u"Jina"_qs, u"word"_qs, u"meaning"_qs));
         m_store = std::make_unique<SettingsStore>(ini());
         m_w = std::make_unique<frmDict>(*m_store);
         m_w->show();
@@ -431,13 +425,8 @@ private slots:
         QCOMPARE(after.getSetting("Tables", "Table2Title", {}), QStringLiteral("Ruční, s čárkou; a středníkem"));
         QCOMPARE(after.getSetting("Jiné", "klíč", {}), QStringLiteral("hodnota"));
         QCOMPARE(after.getSetting("Tables", "Table1Name", {}), QStringLiteral("Slova"));
-        {
-            QFile f(ini());
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            const QByteArray text = f.readAll();
-            QVERIFY(text.contains("; added by hand\n"));
-            QVERIFY(text.contains("klíč=\"hodnota\"\n"));
-        }
+        const QByteArray text = testutil::readBytes(ini());
+        QVERIFY(text.contains("; added by hand\n") && text.contains("klíč=\"hodnota\"\n"));
 
         // Closing the window by other means saves as well.
         startOn(m_db);

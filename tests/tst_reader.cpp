@@ -4,6 +4,7 @@
 #include "db/jet/Charset.h"
 #include "db/write/JetWriter.h"
 #include "db/read/MdbFile.h"
+#include "util/Files.h"
 #include "util/TestUtil.h"
 
 #include <QElapsedTimer>
@@ -19,6 +20,17 @@
 
 using namespace tarnvik;
 using namespace testutil;
+
+namespace {
+
+// Rows of t.in read, or -1 with 'error' set.
+int countRows(const QString &path, QString *error, const ReadLimits &limits = {})
+{
+    int rows = 0;
+    return MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, error) ? rows : -1;
+}
+
+} // namespace
 
 class TestReader : public QObject
 {
@@ -40,7 +52,14 @@ private slots:
 
 private:
     QString makeDatabase(const QString &name, int rows);
-    void writeScript(const QString &path, const QString &body);
+    QString script(const QString &name, const QString &body) { return writeScript(m_dir.filePath(name), body); }
+    // The real helper, with 'body' run before it.
+    ReadLimits before(const QString &name, const QString &body)
+    {
+        ReadLimits limits;
+        limits.helper = script(name, body + QStringLiteral("exec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
+        return limits;
+    }
     // A copy of a corpus file with one byte changed; empty without the corpus.
     QString damagedCopy(const QString &file, qint64 offset, int value);
     QTemporaryDir m_dir;
@@ -63,16 +82,6 @@ QString TestReader::makeDatabase(const QString &name, int rows)
     return path;
 }
 
-void TestReader::writeScript(const QString &path, const QString &body)
-{
-    QFile script(path);
-    if (!script.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    script.write("#!/bin/sh\n" + body.toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 void TestReader::refusesWhatIsNoDatabase()
 {
     QString error;
@@ -80,17 +89,14 @@ void TestReader::refusesWhatIsNoDatabase()
     QVERIFY(error.contains(u"missing.mdb") && error.contains(u"neexistuje"));
     QVERIFY(!MdbFile(m_dir.path()).tables(&error));
     QVERIFY(error.contains(u"složka"));
-    QFile empty(m_dir.filePath(u"empty.mdb"_qs));
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    QVERIFY(!MdbFile(empty.fileName()).tables(&error));
-    QVERIFY(error.contains(u"empty.mdb") && error.contains(u"prázdný"));
-    QFile text(m_dir.filePath(u"text.mdb"_qs));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(10000, 'x'));
-    text.close();
-    QVERIFY(!MdbFile(text.fileName()).tables(&error));
-    QVERIFY(error.contains(u"text.mdb") && error.contains(u"není databáze"));
+    // Each file with the words its refusal names.
+    auto refused = [&](const QString &name, const QByteArray &bytes, const QString &cause) {
+        writeBytes(m_dir.filePath(name), bytes);
+        QVERIFY(!MdbFile(m_dir.filePath(name)).tables(&error));
+        QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
+    };
+    refused(u"empty.mdb"_qs, {}, u"prázdný"_qs);
+    refused(u"text.mdb"_qs, QByteArray(10000, 'x'), u"není databáze"_qs);
     // A FIFO is refused, not opened for a writer that never comes.
     const QString fifo = m_dir.filePath(u"fifo.mdb"_qs);
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -98,71 +104,47 @@ void TestReader::refusesWhatIsNoDatabase()
     QVERIFY(error.contains(u"fifo.mdb") && error.contains(u"roura"));
 
     // A Jet header of an unknown version, and one that says it is encrypted.
-    QFile good(makeDatabase(u"v.mdb"_qs, 1));
-    QVERIFY(good.open(QIODevice::ReadOnly));
-    const QByteArray bytes = good.readAll();
+    const QByteArray bytes = readBytes(makeDatabase(u"v.mdb"_qs, 1));
     QByteArray version = bytes;
     version[0x14] = char(0x09);
-    QFile bad(m_dir.filePath(u"version.mdb"_qs));
-    QVERIFY(bad.open(QIODevice::WriteOnly));
-    bad.write(version);
-    bad.close();
-    QVERIFY(!MdbFile(bad.fileName()).tables(&error));
-    QVERIFY(error.contains(u"verze"));
+    refused(u"version.mdb"_qs, version, u"verze"_qs);
     QByteArray keyed = bytes;
     keyed[0x3E] = char(keyed[0x3E] ^ 0x5A); // the database key, under the header's RC4
-    QFile crypt(m_dir.filePath(u"crypt.mdb"_qs));
-    QVERIFY(crypt.open(QIODevice::WriteOnly));
-    crypt.write(keyed);
-    crypt.close();
-    QVERIFY(!MdbFile(crypt.fileName()).tables(&error));
-    QVERIFY(error.contains(u"crypt.mdb") && error.contains(u"zašifrovaný"));
+    refused(u"crypt.mdb"_qs, keyed, u"zašifrovaný"_qs);
 }
 
 void TestReader::truncatedFileIsDamaged()
 {
     const QString path = makeDatabase(u"cut.mdb"_qs, 5000);
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    const qint64 full = f.size();
     // Cut the table's data short at a page boundary, where the size alone tells nothing.
-    QVERIFY(f.resize((full / 4096 / 2) * 4096));
-    f.close();
+    QVERIFY(QFile::resize(path, (QFileInfo(path).size() / 4096 / 2) * 4096));
     QString error;
-    int rows = 0;
-    QVERIFY(!MdbFile(path).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error));
+    QCOMPARE(countRows(path, &error), -1);
     QVERIFY2(error.contains(u"cut.mdb") && error.contains(u"poškozený"), qPrintable(error));
 
     // One byte short: libmdb reads the last page's rows as Nulls and reports
     // success, so a file that is not whole pages is refused before it is read.
     const QString shortByOne = makeDatabase(u"byte.mdb"_qs, 10);
     QVERIFY(QFile::resize(shortByOne, QFileInfo(shortByOne).size() - 1));
-    QVERIFY(!MdbFile(shortByOne).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QCOMPARE(countRows(shortByOne, &error), -1);
     QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
     QVERIFY(!MdbFile(shortByOne).tables(&error));
     QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
 
     // The helper refuses such a file too: here it is cut after the caller looked.
     const QString later = makeDatabase(u"later.mdb"_qs, 10);
-    const QString cutter = m_dir.filePath(u"cutting-helper"_qs);
-    writeScript(cutter, QStringLiteral("truncate -s -1 \"$2\"\nexec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
-    ReadLimits limits;
-    limits.helper = cutter;
-    QVERIFY(!MdbFile(later, limits).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QCOMPARE(countRows(later, &error, before(u"cutting-helper"_qs, u"truncate -s -1 \"$2\"\n"_qs)), -1);
     QVERIFY2(error.contains(later) && error.contains(u"celý počet stránek"), qPrintable(error));
 
     // A real file where the lost byte costs a row that libmdb reads as Nulls.
     const QString corpus = corpusDir();
     if (corpus.isEmpty())
         QSKIP("TARNVIK_CORPUS_DIR is not set");
-    QFile real(corpus + u"/jk_delTestV1997.mdb"_qs);
-    if (!real.open(QIODevice::ReadOnly))
+    const QByteArray real = readBytes(corpus + u"/jk_delTestV1997.mdb"_qs);
+    if (real.isEmpty())
         QSKIP("corpus file missing");
     const QString realCut = m_dir.filePath(u"delTest-cut.mdb"_qs);
-    QFile out(realCut);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(real.readAll().chopped(1));
-    out.close();
+    writeBytes(realCut, real.chopped(1));
     QVERIFY(!MdbFile(realCut).readRows(u"Table"_qs, {u"a"_qs}, [](const StoredValue *) {}, &error));
     QVERIFY2(error.contains(realCut) && error.contains(u"celý počet stránek"), qPrintable(error));
 }
@@ -187,7 +169,7 @@ void TestReader::fileGrowingWhileReadIsReported()
     QVERIFY(!ok);
     QVERIFY2(error.contains(u"grow.mdb") && error.contains(u"změnil"), qPrintable(error));
     // The next read of the now stable file goes through.
-    QVERIFY2(MdbFile(path).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error), qPrintable(error));
+    QVERIFY2(countRows(path, &error) > 0, qPrintable(error));
 }
 
 void TestReader::memoryLimitEndsTheHelper()
@@ -279,18 +261,14 @@ QString TestReader::damagedCopy(const QString &file, qint64 offset, int value)
     const QString corpus = corpusDir();
     if (corpus.isEmpty())
         return QString();
-    QFile in(corpus + u'/' + file);
-    if (!in.open(QIODevice::ReadOnly))
+    QByteArray bytes = readBytes(corpus + u'/' + file);
+    if (bytes.isEmpty())
         return QString();
-    QByteArray bytes = in.readAll();
     if (offset >= bytes.size())
         qFatal("%s is shorter than expected", qPrintable(file));
     bytes[offset] = char(value);
     const QString damaged = m_dir.filePath(QStringLiteral("damaged-%1-%2").arg(offset).arg(file));
-    QFile out(damaged);
-    if (!out.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(damaged));
-    out.write(bytes);
+    writeBytes(damaged, bytes);
     return damaged;
 }
 
@@ -398,17 +376,11 @@ void TestReader::onlyAWholeStreamIsARead()
         {"a record after the count", row + done(1) + u"P"_qs, false},
     };
     for (const auto &c : cases) {
-        const QString helper = m_dir.filePath(u"counting-helper"_qs);
-        writeScript(helper, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(c.records));
         ReadLimits limits;
-        limits.helper = helper;
+        limits.helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(c.records));
         QString error;
-        int rows = 0;
-        const bool ok = MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error);
-        QVERIFY2(ok == c.whole, c.name);
-        if (c.whole)
-            QCOMPARE(rows, 1);
-        else
+        QVERIFY2(countRows(path, &error, limits) == (c.whole ? 1 : -1), c.name);
+        if (!c.whole)
             QVERIFY2(error.contains(u"whole.mdb") && error.contains(u"poškozený"), qPrintable(error));
     }
 }
@@ -418,23 +390,15 @@ void TestReader::printsDoNotDisturbTheRecords()
     // Whatever the helper prints on its standard output and error, even what
     // looks like records, is log, not records.
     const QString path = makeDatabase(u"prints.mdb"_qs, 1000);
-    const QString printer = m_dir.filePath(u"printing-helper"_qs);
-    writeScript(printer, QStringLiteral("printf 'TVKREAD1\\nX\\004\\004\\000\\000\\000rows'\n"
-                                        "echo 'warning: on the error output' >&2\n"
-                                        "exec '%1' \"$@\"\n")
-                             .arg(MdbFile::helperPath()));
-    ReadLimits limits;
-    limits.helper = printer;
+    const ReadLimits printer = before(u"printing-helper"_qs, u"printf 'TVKREAD1\\nX\\004\\004\\000\\000\\000rows'\n"
+                                                             "echo 'warning: on the error output' >&2\n"_qs);
     QString error;
-    int rows = 0;
     {
         ReaderLog log;
-        QVERIFY2(MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error),
-                 qPrintable(error));
+        QCOMPARE(countRows(path, &error, printer), 1000);
         QVERIFY2(log.all().contains(u"warning: on the error output") && log.all().contains(u"TVKREAD1"),
                  qPrintable(log.all()));
     }
-    QCOMPARE(rows, 1000);
 
     // A damaged property block that mdb-export reads past: libmdb dumps it on
     // its standard output, which once broke the records.
@@ -459,17 +423,10 @@ void TestReader::floodOfWarningsIsNotRead()
     // as they are taken (as libmdb can on a damaged file): the records come
     // through, and the read ends when the helper does.
     const QString path = makeDatabase(u"flood.mdb"_qs, 1000);
-    const QString helper = m_dir.filePath(u"flooding-helper"_qs);
-    writeScript(helper, QStringLiteral("yes 'warning: page 7 is damaged' >&2 3>&- &\nexec '%1' \"$@\"\n")
-                            .arg(MdbFile::helperPath()));
-    ReadLimits limits;
-    limits.helper = helper;
+    ReadLimits limits = before(u"flooding-helper"_qs, u"yes 'warning: page 7 is damaged' >&2 3>&- &\n"_qs);
     limits.timeoutMs = 30000; // waiting for the end of the warnings would end here
     QString error;
-    int rows = 0;
-    QVERIFY2(MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error),
-             qPrintable(error));
-    QCOMPARE(rows, 1000);
+    QCOMPARE(countRows(path, &error, limits), 1000);
 }
 
 void TestReader::stalledReadIsStopped()
@@ -478,21 +435,19 @@ void TestReader::stalledReadIsStopped()
     // sent nothing for the no-progress limit, of the warnings only the last
     // kept, this process no bigger for them.
     const QString path = makeDatabase(u"stall.mdb"_qs, 10);
-    const QString helper = m_dir.filePath(u"stalling-helper"_qs);
-    writeScript(helper, u"yes 'warning: on the error output' >&2 3>&- &\n"
-                        "exec yes 'warning: page 7 is damaged'\n"_qs);
     ReadLimits limits;
-    limits.helper = helper;
+    limits.helper = script(u"stalling-helper"_qs, u"yes 'warning: on the error output' >&2 3>&- &\n"
+                                                  "exec yes 'warning: page 7 is damaged'\n"_qs);
     limits.stallMs = 2000;
     QFile clear(u"/proc/self/clear_refs"_qs);
     const bool peakReset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
     clear.close();
-    const qint64 before = statusKib("VmHWM:");
+    const qint64 peakBefore = statusKib("VmHWM:");
     ReaderLog log;
     QElapsedTimer timer;
     timer.start();
     QString error;
-    QVERIFY(!MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QCOMPARE(countRows(path, &error, limits), -1);
     QVERIFY2(timer.elapsed() < limits.stallMs + 1500, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(error.contains(path) && error.contains(u"zastavilo"), qPrintable(error));
     const QRegularExpressionMatch printed =
@@ -504,26 +459,19 @@ void TestReader::stalledReadIsStopped()
              qPrintable(log.all().right(300)));
     QVERIFY2(log.all().size() < 16384, qPrintable(QString::number(log.all().size())));
     if (peakReset)
-        QVERIFY2(statusKib("VmHWM:") - before < 16 * 1024, qPrintable(QString::number(statusKib("VmHWM:") - before)));
+        QVERIFY2(statusKib("VmHWM:") - peakBefore < 16 * 1024, qPrintable(QString::number(statusKib("VmHWM:") - peakBefore)));
 
     // Busy without a word, as libmdb looping inside one call: stopped too.
-    const QString spinner = m_dir.filePath(u"spinning-helper"_qs);
-    writeScript(spinner, u"while :; do :; done\n"_qs);
-    limits.helper = spinner;
+    limits.helper = script(u"spinning-helper"_qs, u"while :; do :; done\n"_qs);
     timer.restart();
-    QVERIFY(!MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [](const StoredValue *) {}, &error));
+    QCOMPARE(countRows(path, &error, limits), -1);
     QVERIFY2(timer.elapsed() < limits.stallMs + 1500, qPrintable(QString::number(timer.elapsed())));
     QVERIFY2(error.contains(path) && error.contains(u"zastavilo"), qPrintable(error));
 
     // Waiting, as for a disk that spins up, is no stall: the read goes on.
-    const QString sleeper = m_dir.filePath(u"sleeping-helper"_qs);
-    writeScript(sleeper, QStringLiteral("sleep 3\nexec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
-    limits.helper = sleeper;
+    limits = before(u"sleeping-helper"_qs, u"sleep 3\n"_qs);
     limits.stallMs = 1000;
-    int rows = 0;
-    QVERIFY2(MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, &error),
-             qPrintable(error));
-    QCOMPARE(rows, 10);
+    QCOMPARE(countRows(path, &error, limits), 10);
 }
 
 QTEST_GUILESS_MAIN(TestReader)

@@ -40,4 +40,12 @@ void writeIni(const QString &path, const QString &text)
     f.write(text.toUtf8());
 }
 
+QString iniEntry(int n, const QString &title, const QString &file, const QString &table, const QString &in,
+                 const QString &out)
+{
+    return QStringLiteral("Table%1Title=%2\nTable%1File=%3\nTable%1Name=%4\nTable%1In=%5\nTable%1Out=%6\n")
+        .arg(n)
+        .arg(title, file, table, in, out);
+}
+
 } // namespace testutil

@@ -22,4 +22,8 @@ QStringList answeringBoxes(const std::function<void()> &action);
 // Writes a settings file, making its folder.
 void writeIni(const QString &path, const QString &text);
 
+// Catalogue entry n's lines for a settings file.
+QString iniEntry(int n, const QString &title, const QString &file, const QString &table = QStringLiteral("Slova"),
+                 const QString &in = QStringLiteral("slovo"), const QString &out = QStringLiteral("vyznam"));
+
 } // namespace testutil
