@@ -352,7 +352,7 @@ void TestDataControl::indexFollowsTheFile()
     const QString twin = m_dir.filePath(u"twin.mdb"_qs);
     writeDb(twin, {{u"bank"_qs, u"5"_qs}});
     QCOMPARE(QFileInfo(twin).size(), QFileInfo(db).size());
-    testutil::setModified(twin, QFileInfo(db).lastModified());
+    testutil::setModifiedNs(twin, testutil::modifiedNs(db));
     data.setDatabaseName(twin);
     QCOMPARE(find(data, u"b"_qs).pairs, QStringList({"bank=5"}));
 }
@@ -577,8 +577,8 @@ void TestDataControl::replacedKeepingSizeAndTimes()
     writeDb(db, kOld);
     writeDb(other, kNew);
     QCOMPARE(QFileInfo(other).size(), QFileInfo(db).size());
-    const QDateTime modified = QFileInfo(db).lastModified();
-    testutil::setModified(other, modified);
+    const timespec modified = testutil::modifiedNs(db);
+    testutil::setModifiedNs(other, modified);
 
     auto data = cached(db, cacheDir);
     QCOMPARE(find(*data, u"st"_qs).pairs, kBefore);
@@ -587,7 +587,7 @@ void TestDataControl::replacedKeepingSizeAndTimes()
 
     if (how == u"rename") {
         QVERIFY(QFile::copy(other, db + u".new"_qs));
-        testutil::setModified(db + u".new"_qs, modified);
+        testutil::setModifiedNs(db + u".new"_qs, modified);
         QVERIFY(renameOver(db + u".new"_qs, db));
     } else if (how == u"cp") {
         const testutil::Run r = testutil::run(u"cp"_qs, {u"-p"_qs, other, db});
@@ -595,10 +595,11 @@ void TestDataControl::replacedKeepingSizeAndTimes()
     } else if (how == u"restore") {
         QVERIFY(QFile::remove(db));
         testutil::writeBytes(db, testutil::readBytes(other));
-        testutil::setModified(db, modified);
+        testutil::setModifiedNs(db, modified);
     }
     QCOMPARE(QFileInfo(db).size(), QFileInfo(other).size());
-    QCOMPARE(QFileInfo(db).lastModified(), modified);
+    const timespec now = testutil::modifiedNs(db);
+    QVERIFY(now.tv_sec == modified.tv_sec && now.tv_nsec == modified.tv_nsec);
 
     // A new control, which finds the old index on disk, and the one in use.
     QCOMPARE(find(*cached(db, cacheDir), u"st"_qs).pairs, kAfter);

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace testutil {
 
 // The file's bytes; empty when it cannot be read.
@@ -35,6 +38,22 @@ inline void setModified(const QString &path, const QDateTime &modified)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite) || !f.setFileTime(modified, QFileDevice::FileModificationTime))
+        qFatal("cannot set the time of %s", qPrintable(path));
+}
+
+// Modification times to the nanosecond, as a copy that keeps times keeps them.
+inline timespec modifiedNs(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        qFatal("cannot stat %s", qPrintable(path));
+    return st.st_mtim;
+}
+
+inline void setModifiedNs(const QString &path, timespec modified)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, modified};
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) != 0)
         qFatal("cannot set the time of %s", qPrintable(path));
 }
 
