@@ -106,13 +106,14 @@ for command in "tables $work/small.mdb" "fields $work/small.mdb $(hex small)" \
   "rows $work/small.mdb $(hex small) $(hex slovo) $(hex vyznam)"; do
   helper=$((helper + 1))
   # shellcheck disable=SC2086
-  (memcheck "$work/helper$helper.log" "$build/bin/tarnvik-mdbread" $command) >/dev/null 2>&1 \
+  # Its records go to descriptor 3, which must be open, or valgrind's log takes it.
+  (memcheck "$work/helper$helper.log" "$build/bin/tarnvik-mdbread" $command) >/dev/null 2>&1 3>/dev/null \
     || { echo "helper$helper: tarnvik-mdbread $command failed"; status=1; }
 done
 
 for log in "$work/cold.log" "$work/warm.log" "$work"/helper?.log; do
-  summary=$(grep "ERROR SUMMARY" "$log" | tail -n 1 | sed 's/^==[0-9]*== //')
-  lost=$(grep "definitely lost:" "$log" | tail -n 1 | sed 's/^==[0-9]*== *//')
+  summary=$(grep -a "ERROR SUMMARY" "$log" | tail -n 1 | sed 's/^==[0-9]*== //')
+  lost=$(grep -a "definitely lost:" "$log" | tail -n 1 | sed 's/^==[0-9]*== *//')
   echo "$(basename "$log" .log): ${summary:-no summary} ${lost:+($lost)}"
   case $summary in
     "ERROR SUMMARY: 0 errors"*) ;;
