@@ -76,6 +76,7 @@ for f in usr/share/applications/cz.tarnvik.Tarnvik.desktop \
   usr/share/icons/hicolor/scalable/apps/cz.tarnvik.Tarnvik.svg \
   usr/share/metainfo/cz.tarnvik.Tarnvik.metainfo.xml \
   usr/share/man/man1/tarnvik.1.gz usr/share/man/man1/tarnvik-mkdb.1.gz usr/share/man/man1/tarnvik-lookup.1.gz \
+  usr/share/man/cs/man1/tarnvik.1.gz \
   usr/share/doc/tarnvik/copyright usr/share/doc/tarnvik/changelog.gz usr/share/doc/tarnvik/README.md; do
   expect -rw-r--r-- "$f"
 done
@@ -106,7 +107,7 @@ for binary in $(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo"); do
 done
 
 # As lintian renders them: groff must have nothing to say.
-for page in "$root"/usr/share/man/man1/*.1.gz; do
+for page in "$root"/usr/share/man/man1/*.1.gz "$root"/usr/share/man/*/man1/*.1.gz; do
   out=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
   [ -z "$out" ] || fail "groff on ${page##*/}: $out"
   gzip -t "$page" || fail "${page##*/} is not gzip"
