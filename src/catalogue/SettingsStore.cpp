@@ -1,4 +1,5 @@
 #include "SettingsStore.h"
+#include "platform/UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,7 +198,8 @@ constexpr qint64 kMaxFileSize = 64 << 20;
 QString readBytes(const QString &path, QByteArray *bytes)
 {
     bytes->clear();
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? QString() : osError(errno);
     struct stat st {};
@@ -223,7 +225,6 @@ QString readBytes(const QString &path, QByteArray *bytes)
         else
             bytes->append(buffer, n);
     }
-    ::close(fd);
     if (!problem.isEmpty())
         bytes->clear();
     return problem;

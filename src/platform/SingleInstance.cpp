@@ -1,4 +1,5 @@
 #include "SingleInstance.h"
+#include "UniqueFd.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -47,23 +48,6 @@ QByteArray field(const QByteArray &value)
 {
     return isToken(value) && value != "-" ? value : QByteArrayLiteral("-");
 }
-
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Whether 'fd' became ready for 'events' before 'deadline'.
 bool waitFor(int fd, short events, Clock::time_point deadline)
@@ -271,7 +255,7 @@ SingleInstance::Try SingleInstance::askOnce(const QByteArray &line, Clock::time_
     if (size_t(path.size()) >= sizeof address.sun_path)
         return Try::NoAnswer;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    const Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.get() < 0)
         return Try::NoAnswer;
     if (::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {

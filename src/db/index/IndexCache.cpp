@@ -1,5 +1,6 @@
 #include "IndexCache.h"
 #include "LeasedMapping.h"
+#include "platform/UniqueFd.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -187,18 +188,10 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
 {
     // Without blocking, and only a regular file: opening a FIFO put in the
     // file's place would wait for a writer for ever.
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int fd = file.get();
     if (fd < 0)
         return {};
-    struct Closer
-    {
-        int &fd;
-        ~Closer()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } closer{fd};
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16 || st.st_size > maxSize)
         return {};
@@ -206,7 +199,7 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
     Loaded loaded;
     Checksum sum;
     if (auto mapped = LeasedMapping::map(fd, size)) {
-        fd = -1; // the mapping's now
+        file.release(); // the mapping's now
         loaded = {mapped, static_cast<const uchar *>(mapped->data()), size};
         sum.add(loaded.bytes, body);
     } else {

@@ -3,6 +3,7 @@
 #include "db/jet/Charset.h"
 #include "db/jet/JetHeader.h"
 #include "db/read/ReadProtocol.h"
+#include "platform/UniqueFd.h"
 #include "db/read/RecordParser.h"
 
 #include <QCoreApplication>
@@ -66,30 +67,15 @@ Stamp stampOf(const QString &path)
     return {fi.size(), fi.lastModified()};
 }
 
-struct Fd
-{
-    int fd = -1;
-    Fd() = default;
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() { close(); }
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-};
-
 // Our end reads without blocking; neither end outlives an exec.
-bool openPipe(Fd *ours, Fd *helpers)
+bool openPipe(UniqueFd *ours, UniqueFd *helpers)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    ours->fd = fds[0];
-    helpers->fd = fds[1];
-    fcntl(ours->fd, F_SETFL, O_NONBLOCK);
+    ours->reset(fds[0]);
+    helpers->reset(fds[1]);
+    fcntl(ours->get(), F_SETFL, O_NONBLOCK);
     return true;
 }
 
@@ -103,18 +89,18 @@ public:
     static constexpr qsizetype kKept = 8192;
 
     // Reads what the pipe holds, at most 1 MiB; closes it at its end.
-    void drain(Fd *pipe)
+    void drain(UniqueFd *pipe)
     {
         char buf[64 * 1024];
-        for (int i = 0; i < 16 && pipe->fd >= 0; ++i) {
-            const ssize_t n = ::read(pipe->fd, buf, sizeof buf);
+        for (int i = 0; i < 16 && pipe->valid(); ++i) {
+            const ssize_t n = ::read(pipe->get(), buf, sizeof buf);
             if (n > 0) {
                 append(buf, n);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
                 return;
-            pipe->close();
+            pipe->reset();
         }
     }
     QByteArray text() const { return m_text.right(kKept); }
@@ -243,8 +229,7 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
                      : tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
         return std::nullopt;
     }
-    Fd file;
-    file.fd = fd;
+    const UniqueFd file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
@@ -316,15 +301,15 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     const Stamp before = stampOf(m_path);
     // Records come over a pipe of their own; libmdb's prints go to another,
     // of which only the end is kept.
-    Fd records, recordsEnd, printed, printedEnd;
+    UniqueFd records, recordsEnd, printed, printedEnd;
     if (!openPipe(&records, &recordsEnd) || !openPipe(&printed, &printedEnd)) {
         *error = tr("Pomocný program pro čtení databází nelze spustit: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     // A wider pipe lets the helper read ahead while rows are indexed; the
     // default 64 KiB keeps the two processes waiting for each other.
-    fcntl(records.fd, F_SETPIPE_SZ, 1 << 20);
-    fcntl(printed.fd, F_SETPIPE_SZ, 1 << 20);
+    fcntl(records.get(), F_SETPIPE_SZ, 1 << 20);
+    fcntl(printed.get(), F_SETPIPE_SZ, 1 << 20);
 
     QProcess proc;
     proc.setProgram(m_limits.helper.isEmpty() ? helperPath() : m_limits.helper);
@@ -333,7 +318,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     proc.setStandardOutputFile(QProcess::nullDevice());
     proc.setStandardErrorFile(QProcess::nullDevice());
     const ReadLimits limits = m_limits;
-    proc.setChildProcessModifier([limits, channelFd = recordsEnd.fd, printFd = printedEnd.fd] {
+    proc.setChildProcessModifier([limits, channelFd = recordsEnd.get(), printFd = printedEnd.get()] {
         // Runs in the child between fork and exec: plain system calls only.
         // Both are first copied above the descriptors they go to, so that
         // neither is overwritten before it is copied.
@@ -356,8 +341,8 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     const bool started = proc.waitForStarted(10000);
     // The helper's ends: only the helper may hold them, or the end of its
     // records would never be seen.
-    recordsEnd.close();
-    printedEnd.close();
+    recordsEnd.reset();
+    printedEnd.reset();
     if (!started) {
         *error = tr("Pomocný program pro čtení databází (%1) nelze spustit: %2").arg(proc.program(), proc.errorString());
         return false;
@@ -373,7 +358,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     PrintedTail tail;
     QByteArray chunk(1 << 20, Qt::Uninitialized);
     auto readRecords = [&] {
-        const ssize_t n = ::read(records.fd, chunk.data(), size_t(chunk.size()));
+        const ssize_t n = ::read(records.get(), chunk.data(), size_t(chunk.size()));
         if (n > 0) {
             if (!parser.feed(QByteArrayView(chunk.constData(), n), onRecord, onRow))
                 end = End::Stopped;
@@ -396,10 +381,10 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         }
         // The prints are read a bounded amount at a time, at most every
         // kDrainMs: a flood of warnings costs the helper waits, not us a core.
-        const bool drainNow = printed.fd >= 0 && sinceDrain.elapsed() >= kDrainMs;
-        pollfd fds[2] = {{records.fd, POLLIN, 0}, {printed.fd, POLLIN, 0}};
+        const bool drainNow = printed.valid() && sinceDrain.elapsed() >= kDrainMs;
+        pollfd fds[2] = {{records.get(), POLLIN, 0}, {printed.get(), POLLIN, 0}};
         const qint64 wait = std::min({deadline.remainingTime(), watch.left(), qint64(100),
-                                      drainNow || printed.fd < 0 ? qint64(100) : kDrainMs - sinceDrain.elapsed()});
+                                      drainNow || !printed.valid() ? qint64(100) : kDrainMs - sinceDrain.elapsed()});
         const int ready = ::poll(fds, drainNow ? 2 : 1, int(std::max<qint64>(wait, 0)));
         if (ready < 0 && errno != EINTR)
             break;
