@@ -215,7 +215,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         {"this format with another version number",
          [&] {
              QByteArray other = good;
-             other[7] = '4';
+             other[7] = char(other[7] + 1);
              writeBytes(path, withChecksum(other));
          }},
         {"random bytes", [&] {

@@ -21,9 +21,10 @@ namespace tarnvik {
 
 namespace {
 
-// 03: the database's stamp (device, inode, size, times in ns). Files of an
+// 03: the database's stamp (device, inode, size, times in ns). 04: the same
+// layout; 03's folded order was wrong outside Latin script. Files of an
 // earlier format fail here and are rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '3'};
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '4'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well.

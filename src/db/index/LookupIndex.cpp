@@ -19,6 +19,8 @@ uint32_t Matches::row(size_t k) const
 
 // Czech, case-insensitive, accent-sensitive: the same ICU collator QCollator
 // makes for cs_CZ with Qt::CaseInsensitive, used directly for its sort keys.
+// Normalising, as QCollator's does: marks stored in another order (Hebrew
+// points, decomposed Vietnamese) sort as the same letter.
 struct LookupIndex::Builder::Collator
 {
     UCollator *c = nullptr;
@@ -29,6 +31,9 @@ struct LookupIndex::Builder::Collator
         if (U_FAILURE(status) || !c)
             throw std::runtime_error("ICU collator for cs_CZ is not available");
         ucol_setStrength(c, UCOL_SECONDARY);
+        ucol_setAttribute(c, UCOL_NORMALIZATION_MODE, UCOL_ON, &status);
+        if (U_FAILURE(status))
+            throw std::runtime_error("ICU collator cannot normalise");
     }
     Collator(const Collator &other)
     {
@@ -106,18 +111,12 @@ struct Keyed
     bool tiedWith(const Keyed &o) const { return prefix == o.prefix && more == o.more; }
 };
 
-// Ten UTF-16 units at nine bits each, units above 510 capped: the numbers
-// order like the text wherever it differs, and nearly all ties are true ones.
+// The first six UTF-16 units, whole: the numbers order exactly like the text
+// as far as they reach, and only ties go on to the rest of it.
 Keyed unitPrefix(std::u16string_view s, uint32_t row)
 {
-    auto unit = [&](size_t j) { return j < s.size() ? std::min<uint32_t>(s[j], 511) : 0; };
-    uint64_t v = 0;
-    for (size_t j = 0; j < 7; ++j)
-        v = (v << 9) | unit(j);
-    uint32_t w = 0;
-    for (size_t j = 7; j < 10; ++j)
-        w = (w << 9) | unit(j);
-    return {v, w, row};
+    auto unit = [&](size_t j) -> uint64_t { return j < s.size() ? s[j] : 0; };
+    return {unit(0) << 48 | unit(1) << 32 | unit(2) << 16 | unit(3), uint32_t(unit(4) << 16 | unit(5)), row};
 }
 
 // The first twelve bytes of the collation key.

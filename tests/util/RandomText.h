@@ -1,0 +1,80 @@
+// Random words in many scripts, for tests that compare a fast structure with a
+// plain answer. Each alphabet holds the letters where that script trips code
+// that thinks in Latin: case pairs outside Latin 1, final forms, combining
+// marks, characters outside the BMP.
+#pragma once
+
+#include <QRandomGenerator>
+#include <QString>
+#include <QStringList>
+
+namespace testutil {
+
+struct Script
+{
+    const char *name;
+    QString letters; // by code point; upper case is made from these at random
+};
+
+inline const QList<Script> &scripts()
+{
+    static const QList<Script> all = {
+        {"Latin 1", u"abcdeefghilmnorstuyzàáâäåæçèéêëíîïñòóôöøùúûüýÿß"_qs},
+        {"Latin 2", u"aábcčdďeéěfghchiíjklľĺłmnňńoóôöőpqrřsšśtťuúůüűvwxyýzžźż"_qs},
+        {"Turkish", u"abcçdefgğhıiİjklmnoöprsştuüvyz"_qs},
+        {"Baltic", u"aąbcčdeęėfghiįyjklļmnņoprsštuųūvzž"_qs},
+        {"Cyrillic", u"абвгдеёжзийклмнопрстуфхцчшщъыьэюяіїєґўђћџ"_qs},
+        {"Greek", u"αβγδεζηθικλμνξοπρσςτυφχψωάέήίόύώϊϋΐΰ"_qs},
+        {"Hebrew", u"אבגדהוזחטיכךלמםנןסעפףצץקרשת\u05B4\u05B7\u05BC"_qs},
+        {"Arabic", u"ابتثجحخدذرزسشصضطظعغفقكلمنهويءآأؤإئةى\u064E\u0650"_qs},
+        {"Vietnamese", u"aăâbcdđeêghiklmnoôơpqrstuưvxyảạắằẩẫậẽệếềểỉịọỏốồổỗộớờởỡợụủứừửữựỳỵỷỹ"_qs},
+        {"Thai", u"กขคงจฉชซญดตถทธนบปผพฟภมยรลวศษสหอฮะาิีึืุูเแโใไ่้๊๋ั็์"_qs},
+        {"CJK", u"的一是不了人我在有他这中大来上国个到说们日本語漢字あいうえおかきアイウエオ한국어"_qs},
+        {"beyond the BMP", QString::fromUcs4(U"a\u00e9\U0001F600\U0001F431\U00010400\U00010428\U0001D400\U00020000\U00020001")},
+    };
+    return all;
+}
+
+// The letters of an alphabet, each a whole code point.
+inline QStringList lettersOf(const QString &alphabet)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < alphabet.size(); ++i) {
+        const qsizetype n = alphabet[i].isHighSurrogate() && i + 1 < alphabet.size() ? 2 : 1;
+        out << alphabet.mid(i, n);
+        i += n - 1;
+    }
+    return out;
+}
+
+// The first n code points of s.
+inline QString firstCodePoints(const QString &s, int n)
+{
+    qsizetype i = 0;
+    for (; i < s.size() && n > 0; --n)
+        i += s[i].isHighSurrogate() && i + 1 < s.size() ? 2 : 1;
+    return s.left(i);
+}
+
+// A word of 1 to 9 letters, sometimes in capitals or with a capital first;
+// a few words begin with a stem shared by many, longer than any short key.
+inline QString randomWord(const QStringList &letters, QRandomGenerator &rng)
+{
+    QString w;
+    if (rng.bounded(4) == 0) {
+        QRandomGenerator stem(quint32(rng.bounded(3)));
+        for (int n = 0; n < 8; ++n)
+            w += letters[stem.bounded(letters.size())];
+    }
+    for (int n = 1 + int(rng.bounded(9)); n > 0; --n)
+        w += letters[rng.bounded(letters.size())];
+    if (rng.bounded(10) == 0)
+        w += u' ' + letters[rng.bounded(letters.size())];
+    switch (rng.bounded(6)) {
+    case 0: return w.toUpper();
+    case 1: return firstCodePoints(w, 1).toUpper() + w.mid(firstCodePoints(w, 1).size());
+    default: return w;
+    }
+}
+
+} // namespace testutil
