@@ -1,8 +1,105 @@
 #include "db/query/Like.h"
+#include "util/RandomText.h"
 
 #include <QTest>
+#include <unicode/uchar.h>
 
 using namespace tarnvik;
+using namespace testutil;
+
+namespace {
+
+// The plainest reading of a pattern: recursion over its code points and the
+// folded text's, no tokens, no backtracking state.
+bool naiveLike(const QList<uint> &p, qsizetype i, const QList<uint> &t, qsizetype j)
+{
+    if (i == p.size())
+        return j == t.size();
+    if (p[i] == '*')
+        return naiveLike(p, i + 1, t, j) || (j < t.size() && naiveLike(p, i, t, j + 1));
+    if (j == t.size())
+        return false;
+    const uint c = t[j];
+    if (p[i] == '?')
+        return naiveLike(p, i + 1, t, j + 1);
+    if (p[i] == '#')
+        return c >= '0' && c <= '9' && naiveLike(p, i + 1, t, j + 1);
+    if (p[i] == '[') {
+        qsizetype k = i + 1;
+        const bool negated = k < p.size() && p[k] == '!';
+        k += negated;
+        bool in = false;
+        for (; p[k] != ']'; ++k) {
+            const uint lo = u_foldCase(UChar32(p[k]), U_FOLD_CASE_DEFAULT);
+            uint hi = lo;
+            if (p[k + 1] == '-' && p[k + 2] != ']') {
+                hi = u_foldCase(UChar32(p[k + 2]), U_FOLD_CASE_DEFAULT);
+                k += 2;
+            }
+            in = in || (c >= lo && c <= hi);
+        }
+        return in != negated && naiveLike(p, k + 1, t, j + 1);
+    }
+    return p[i] == c && naiveLike(p, i + 1, t, j + 1);
+}
+
+// Folds the literal runs of a pattern as the text is folded, leaving the
+// wildcards and classes as they stand.
+QList<uint> foldLiterals(const QString &pattern)
+{
+    QList<uint> out;
+    QString run;
+    auto flush = [&] {
+        out << foldCase(run).toUcs4();
+        run.clear();
+    };
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == u'[') {
+            flush();
+            const qsizetype end = pattern.indexOf(u']', i + 1);
+            out << pattern.mid(i, end - i + 1).toUcs4();
+            i = end;
+        } else if (c == u'*' || c == u'?' || c == u'#') {
+            flush();
+            out << c.unicode();
+        } else {
+            run += c;
+        }
+    }
+    flush();
+    return out;
+}
+
+// A pattern that may or may not match the text: letters of it kept, put in
+// another case, replaced by other letters, by '?', '#', a class or a run.
+QString patternFrom(const QStringList &text, const QStringList &letters, QRandomGenerator &rng)
+{
+    QString p;
+    int stars = 0;
+    for (const QString &c : text) {
+        const QString other = letters[rng.bounded(letters.size())];
+        switch (rng.bounded(14)) {
+        case 0: p += u'?'; break;
+        case 1: p += u'#'; break;
+        case 2: p += u'[' + c + other + u']'; break;
+        case 3: p += u"[!"_qs + other + u']'; break;
+        case 4: p += u'[' + std::min(c, other) + u'-' + std::max(c, other) + u']'; break;
+        case 5:
+            if (stars++ < 3)
+                p += u'*';
+            break;
+        case 6: p += other; break;
+        case 7: p += c.toUpper(); break;
+        default: p += c;
+        }
+    }
+    if (rng.bounded(3) == 0)
+        p += u'*';
+    return p;
+}
+
+} // namespace
 
 class TestLike : public QObject
 {
@@ -13,6 +110,7 @@ private slots:
     void caseFoldingIsFullAndAccentSensitive();
     void malformedPatternsAreErrors();
     void prefixOfPattern();
+    void agreesWithNaiveMatcherInEveryScript();
 };
 
 void TestLike::wildcards_data()
@@ -94,6 +192,34 @@ void TestLike::prefixOfPattern()
     p = LikePattern::compile(u"**", &error);
     QVERIFY(p->isPrefixPattern());
     QVERIFY(p->foldedPrefix().isEmpty());
+}
+
+void TestLike::agreesWithNaiveMatcherInEveryScript()
+{
+    QRandomGenerator rng(11);
+    QStringList failures;
+    for (const Script &script : scripts()) {
+        const QStringList letters = lettersOf(script.letters) << u"1"_qs << u"7"_qs << u" "_qs;
+        int wrong = 0, matched = 0;
+        QString first;
+        for (int n = 0; n < 3000; ++n) {
+            const QString text = randomWord(letters, rng);
+            const QString pattern = patternFrom(lettersOf(text), letters, rng);
+            QString error;
+            const auto p = LikePattern::compile(pattern, &error);
+            if (!p)
+                continue; // a range whose ends fold out of order
+            const bool expected = naiveLike(foldLiterals(pattern), 0, foldCase(text).toUcs4(), 0);
+            matched += expected;
+            if (p->matches(text) != expected && wrong++ == 0)
+                first = pattern + u" ~ "_qs + text;
+        }
+        if (wrong)
+            failures << QStringLiteral("%1: %2 wrong, first %3").arg(QLatin1String(script.name)).arg(wrong).arg(first);
+        // The cases must not all be misses.
+        QVERIFY2(matched > 300, script.name);
+    }
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
 }
 
 QTEST_GUILESS_MAIN(TestLike)
