@@ -84,6 +84,11 @@ void TestLookupIndex::nullsNeverMatch()
     QVERIFY(ix->outputIsNull(1));
     QVERIFY(ix->inputIsNull(0));
     QVERIFY(ix->output(1).isEmpty());
+
+    // Empty text comes before text the collator ignores altogether.
+    const QString nuls(3, QChar(0)), empty(u""_qs);
+    auto ignorable = makeIndex({u"a"_qs, nuls, empty, std::nullopt});
+    QCOMPARE(listed(find(*ignorable, u"*"_qs)), QStringList({u"/out2"_qs, nuls + u"/out1"_qs, u"a/out0"_qs}));
 }
 
 // The plain answer: every non-Null row the matcher takes, in the collator's

@@ -119,9 +119,13 @@ Keyed unitPrefix(std::u16string_view s, uint32_t row)
     return {unit(0) << 48 | unit(1) << 32 | unit(2) << 16 | unit(3), uint32_t(unit(4) << 16 | unit(5)), row};
 }
 
-// The first twelve bytes of the collation key.
+// The first twelve bytes of the collation key. Empty text comes first, before
+// text the collator ignores altogether (NULs, controls), as QCollator has it:
+// no key of other text starts with a zero byte.
 Keyed keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 {
+    if (s.empty())
+        return {0, 0, row};
     // The whole key is made either way; only its start is copied.
     uint8_t part[12] = {};
     ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, sizeof part);
@@ -140,33 +144,38 @@ Keyed keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 template <typename Compare>
 std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
 {
-    constexpr int kShift = 48;
-    constexpr size_t kBuckets = size_t(1) << 16;
-    std::vector<size_t> start(kBuckets + 1, 0);
-    for (const Keyed &k : keyed)
-        ++start[size_t(k.prefix >> kShift) + 1];
-    for (size_t b = 0; b < kBuckets; ++b)
-        start[b + 1] += start[b];
-    std::vector<size_t> next(start.begin(), start.end() - 1);
-    for (size_t b = 0; b < kBuckets; ++b) {
-        while (next[b] < start[b + 1]) {
-            Keyed &k = keyed[next[b]];
-            const size_t home = size_t(k.prefix >> kShift);
-            if (home == b)
-                ++next[b];
-            else
-                std::swap(k, keyed[next[home]++]);
-        }
-    }
     auto less = [&](const Keyed &a, const Keyed &b) {
         if (!a.tiedWith(b))
             return a < b;
         const int c = compare(a.row, b.row);
         return c != 0 ? c < 0 : a.row < b.row;
     };
-    for (size_t b = 0; b < kBuckets; ++b) {
-        if (start[b + 1] - start[b] > 1)
-            std::sort(keyed.begin() + ptrdiff_t(start[b]), keyed.begin() + ptrdiff_t(start[b + 1]), less);
+    constexpr int kShift = 48;
+    constexpr size_t kBuckets = size_t(1) << 16;
+    // Below this the buckets cost more than they save.
+    if (keyed.size() < 2048) {
+        std::sort(keyed.begin(), keyed.end(), less);
+    } else {
+        std::vector<size_t> start(kBuckets + 1, 0);
+        for (const Keyed &k : keyed)
+            ++start[size_t(k.prefix >> kShift) + 1];
+        for (size_t b = 0; b < kBuckets; ++b)
+            start[b + 1] += start[b];
+        std::vector<size_t> next(start.begin(), start.end() - 1);
+        for (size_t b = 0; b < kBuckets; ++b) {
+            while (next[b] < start[b + 1]) {
+                Keyed &k = keyed[next[b]];
+                const size_t home = size_t(k.prefix >> kShift);
+                if (home == b)
+                    ++next[b];
+                else
+                    std::swap(k, keyed[next[home]++]);
+            }
+        }
+        for (size_t b = 0; b < kBuckets; ++b) {
+            if (start[b + 1] - start[b] > 1)
+                std::sort(keyed.begin() + ptrdiff_t(start[b]), keyed.begin() + ptrdiff_t(start[b + 1]), less);
+        }
     }
     std::vector<uint32_t> order(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i)

@@ -1,0 +1,90 @@
+// The look-up index built from any rows answers every pattern as a scan of
+// the same rows does: the rows the matcher takes, in the collator's order,
+// equal rows in table order.
+//
+// Input: UTF-8 lines. The first holds patterns separated by tabs; each other
+// line is a row's input value, and a line of one DEL (0x7F) is a Null one.
+// Every one- to three-letter start of the first rows is tried as typed text too.
+#include "FuzzUtil.h"
+#include "db/index/LookupIndex.h"
+
+#include <QCollator>
+#include <QSet>
+
+#include <algorithm>
+
+using namespace tarnvik;
+
+namespace {
+
+QString firstCodePoints(const QString &s, int n)
+{
+    qsizetype i = 0;
+    for (; i < s.size() && n > 0; --n)
+        i += s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate() ? 2 : 1;
+    return s.left(i);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static QCollator collator = [] {
+        QCollator c(QLocale(QStringLiteral("cs_CZ")));
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    const QStringList lines = fuzzutil::text(data, size).split(u'\n');
+    if (lines.size() > 300)
+        return 0; // keep each run quick
+    QList<std::optional<QString>> inputs;
+    LookupIndex::Builder builder;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i] == u"\x7f")
+            inputs << std::nullopt;
+        else
+            inputs << lines[i];
+        const QString out = QString::number(i - 1);
+        builder.addRow(inputs.last() ? &*inputs.last() : nullptr, &out);
+    }
+    const std::shared_ptr<LookupIndex> ix = builder.build();
+    FUZZ_ASSERT(ix->rowCount() == size_t(inputs.size()));
+
+    QStringList folded;
+    std::vector<uint32_t> sorted;
+    for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
+        folded << (inputs[r] ? foldCase(*inputs[r]) : QString());
+        if (inputs[r])
+            sorted.push_back(r);
+    }
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](uint32_t a, uint32_t b) { return collator.compare(*inputs[a], *inputs[b]) < 0; });
+
+    QSet<QString> patterns;
+    for (const QString &p : lines.first().split(u'\t'))
+        patterns.insert(p);
+    for (qsizetype r = 0; r < std::min<qsizetype>(inputs.size(), 40); ++r) {
+        for (int n = 1; inputs[r] && n <= 3; ++n)
+            patterns.insert(firstCodePoints(*inputs[r], n) + u'*');
+    }
+    for (const QString &pattern : patterns) {
+        QString error;
+        const auto p = LikePattern::compile(pattern, &error);
+        if (!p)
+            continue;
+        std::vector<uint32_t> expected;
+        for (uint32_t r : sorted) {
+            if (p->matchesFolded(folded[r]))
+                expected.push_back(r);
+        }
+        const Matches m = ix->find(*p);
+        FUZZ_ASSERT(m.size() == expected.size());
+        for (size_t k = 0; k < m.size(); ++k) {
+            const uint32_t row = m.row(k);
+            FUZZ_ASSERT(row == expected[k]);
+            FUZZ_ASSERT(ix->input(row) == *inputs[row]);
+            FUZZ_ASSERT(ix->output(row) == QString::number(row));
+        }
+    }
+    return 0;
+}
