@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
-# The look-up's figures on a 1,000,000-row Czech-like source, against
-# mdbtools on the same file: keystrokes, cold bind, memory, warm start.
-# The source is made once and kept in BUILD_DIR/bench-data.
-# Usage: bench/lookup.sh BUILD_DIR [ROWS]
+# The look-up's figures on 1,000,000-row sources, one of Czech-like words and
+# one of Russian-like words in Cyrillic, against mdbtools on the same file:
+# keystrokes, cold bind, memory, warm start. The sources are made once and
+# kept in BUILD_DIR/bench-data.
+# Usage: bench/lookup.sh BUILD_DIR [ROWS] [czech|cyrillic ...]
 set -euo pipefail
 build=$(realpath "${1:-build}")
 rows=${2:-1000000}
+shift $(($# < 2 ? $# : 2))
+[ $# -gt 0 ] || set -- czech cyrillic
 bin="$build/bin"
 work="$build/bench-data"
 mkdir -p "$work"
 export LC_ALL=C.UTF-8
 
-tsv="$work/words-$rows.tsv"
-db="$work/lookup-$rows.mdb"
-[ -f "$tsv" ] || "$bin/tarnvik-bench-words" "$rows" > "$tsv"
+for script in "$@"; do
+(
+tsv="$work/words-$script-$rows.tsv"
+db="$work/lookup-$script-$rows.mdb"
+[ -f "$tsv" ] || "$bin/tarnvik-bench-words" "$rows" 1 "$script" > "$tsv"
 [ -f "$db" ] || "$bin/tarnvik-mkdb" "$db" --table Slova "$tsv" > /dev/null
 set -- Slova slovo vyznam
 
@@ -21,7 +26,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # Seconds and peak KiB of one run of a command, its output discarded.
 timed() { /usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n 1; }
 
-echo "source: $db ($(stat -c %s "$db") bytes, $rows rows)" >&2
+printf '\n%s source: %s (%s bytes, %s rows)\n' "$script" "$db" "$(stat -c %s "$db")" "$rows"
 
 # mdb-export of the same table; its output also gives the text bytes.
 export_s=$(for i in 1 2 3; do timed mdb-export -H -Q -d $'\t' "$db" "$1" | cut -d' ' -f1; done | median)
@@ -85,3 +90,5 @@ awk -v line="$nowait" 'BEGIN {
   held = f[3] > f[5] ? f[3] : f[5]; held = held > f[9] ? held : f[9]; held = held > f[11] ? held : f[11]
   printf "| (f) cold bind without waiting: longest refresh while preparing, the refresh that answers, dropping a read, destroying during one | %.2f ms, %.2f ms, %.3f ms, %.3f ms (answer ready after %.2f s) | each within one 60 Hz frame | %s |\n",
     f[3] / 1000, f[5] / 1000, f[9] / 1000, f[11] / 1000, f[7] / 1000, (held < 16667 ? "met" : "MISSED") }'
+)
+done
