@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QWidget>
 
+class QPainter;
+
 namespace tarnvik {
 
 // A value on one line: line breaks become blanks.
@@ -22,6 +24,21 @@ QString toolTipFor(QStringView text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
+
+// How far the type reaches above and below the baseline: the face's ascent
+// and descent, or further where its accents on capitals, stacked accents or
+// Thai marks (in whichever face draws them) go past them. Some faces (Wine's
+// Tahoma) give an ascent below their own capitals' accents.
+struct InkExtent
+{
+    qreal above = 0, below = 0;
+    qreal height() const { return above + below; }
+};
+InkExtent inkExtent(const QFont &font);
+
+// One line of a cell, from the box's left edge, placed by the vertical
+// alignment as if it were as tall as inkExtent, so no mark leaves the box.
+void drawCellLine(QPainter &p, const QRectF &box, Qt::Alignment alignment, const QString &text);
 
 class Lamp : public QWidget
 {
@@ -52,6 +69,9 @@ signals:
     void keyPressed(int key);
 
 protected:
+    // A label that takes the focus lays its text out as a document and cuts
+    // it off at the top of the line, which takes the accents off capitals.
+    void paintEvent(QPaintEvent *) override;
     void mousePressEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
 
