@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QFontMetricsF>
@@ -8,6 +9,7 @@
 #include <QPainter>
 #include <QRawFont>
 #include <QTextLayout>
+#include <QValidator>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +19,16 @@ namespace tarnvik {
 QColor fromBgr(unsigned bgr)
 {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+QStringView firstLine(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029')
+            return text.first(i);
+    }
+    return text;
 }
 
 InkExtent inkExtent(const QFont &font)
@@ -152,6 +164,60 @@ void CellGrid::keyPressEvent(QKeyEvent *e)
         return;
     }
     emit keyPressed(e->key());
+}
+
+namespace {
+// Never Invalid: that would undo the whole change and lose what was pasted.
+class FirstLineOnly : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const qsizetype n = firstLine(input).size();
+        if (n < input.size()) {
+            input.truncate(n);
+            pos = std::min(pos, int(n));
+        }
+        return Acceptable;
+    }
+};
+} // namespace
+
+OneLineEdit::OneLineEdit(QWidget *parent) : QLineEdit(parent)
+{
+    setValidator(new FirstLineOnly(this));
+}
+
+void OneLineEdit::keyPressEvent(QKeyEvent *e)
+{
+    if (e == QKeySequence::Paste && !isReadOnly()) {
+        // As QLineEdit has it: Ctrl+Shift+Insert pastes the selection under X11.
+        const bool selection = QGuiApplication::platformName() == u"xcb"
+            && e->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && e->key() == Qt::Key_Insert;
+        pasteLine(selection ? QClipboard::Selection : QClipboard::Clipboard);
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void OneLineEdit::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::MiddleButton && !isReadOnly() && QGuiApplication::clipboard()->supportsSelection()) {
+        deselect();
+        pasteLine(QClipboard::Selection);
+        e->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
+}
+
+void OneLineEdit::pasteLine(QClipboard::Mode mode)
+{
+    const QString clip = QGuiApplication::clipboard()->text(mode);
+    if (!clip.isEmpty() || hasSelectedText())
+        insert(firstLine(clip).toString());
 }
 
 void DropButtonBox::focusInEvent(QFocusEvent *e)

@@ -5,7 +5,9 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWidget>
 
 class QPainter;
@@ -21,6 +23,9 @@ QString shownText(QStringView text);
 // The value as a tool tip, where one line may not show all of it (a very
 // long one cut short, marked "…"); else empty.
 QString toolTipFor(QStringView text);
+
+// The text up to its first line break ("\n", "\r\n", "\r", U+2028, U+2029).
+QStringView firstLine(QStringView text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
@@ -77,6 +82,24 @@ protected:
 
 private:
     QString m_text;
+};
+
+// A text box of one line never holds a line break: a paste (the keys, the
+// middle button's selection) takes the pasted text up to its first break,
+// as a line-wise copy should paste; text set in any other way (from code,
+// dropped) is cut at its first break.
+class OneLineEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit OneLineEdit(QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+
+private:
+    void pasteLine(QClipboard::Mode mode);
 };
 
 // A box whose own list stays empty: its button and its focus only ask for the
