@@ -140,6 +140,14 @@ private slots:
         type(QStringLiteral("d?m")); // typed wildcards keep their meaning
         QCOMPARE(column(0), QStringList{"dům"});
 
+        // A line-wise copy pasted: the line is looked up, its blank with it.
+        type(QString());
+        QGuiApplication::clipboard()->setText(QStringLiteral("a \r\n"));
+        QTest::keyClick(text1(), Qt::Key_V, Qt::ControlModifier);
+        settle();
+        QCOMPARE(text1()->text(), QStringLiteral("a "));
+        QCOMPARE(column(0), QStringList{"a b"});
+
         QStringList told = answeringBoxes([&] { type(QStringLiteral("d[")); });
         QVERIFY(told.isEmpty()); // a pattern is no binding failure
         QVERIFY(!matchState());

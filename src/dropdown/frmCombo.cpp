@@ -3,6 +3,7 @@
 #include "widgets/Controls.h"
 #include "platform/Metrics.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -11,13 +12,16 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include <cmath>
+
 namespace tarnvik {
 
 namespace {
 constexpr unsigned kYellow = 0xC0FFFF;
 
 // Rows are painted on the grid's own back colour, so the viewport's colour
-// shows only below the last row.
+// shows only below the last row. The style draws the row, the text is placed
+// as the first match's cells place theirs: with room for every mark.
 class ColumnDelegate : public QStyledItemDelegate
 {
 public:
@@ -25,8 +29,26 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        painter->fillRect(option.rect, option.palette.base());
-        QStyledItemDelegate::paint(painter, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QString text = opt.text;
+        opt.text.clear();
+        painter->fillRect(opt.rect, opt.palette.base());
+        QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+        const QRect box = opt.rect.adjusted(margin, 0, -margin, 0);
+        const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (opt.state & QStyle::State_Active)                                ? QPalette::Active
+                                                                                : QPalette::Inactive;
+        painter->save();
+        painter->setClipRect(opt.rect);
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(group, (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                        : QPalette::Text));
+        drawCellLine(*painter, box, opt.displayAlignment, opt.fontMetrics.elidedText(text, opt.textElideMode, box.width()));
+        painter->restore();
     }
 
 protected:
@@ -154,7 +176,7 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
             if (event->type() == QEvent::FontChange) {
                 // Rows as high as the type needs, as in a combo box's own list.
                 g->verticalHeader()->setMinimumSectionSize(1);
-                g->verticalHeader()->setDefaultSectionSize(g->fontMetrics().height() + 3);
+                g->verticalHeader()->setDefaultSectionSize(int(std::ceil(inkExtent(g->font()).height())) + 3);
             } else if (event->type() == QEvent::KeyPress) {
                 const int key = static_cast<QKeyEvent *>(event)->key();
                 if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -74,7 +74,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
 {
     initResources();
     setObjectName(QStringLiteral("frmDict"));
-    Text1 = new QLineEdit(this);
+    Text1 = new OneLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setFrame(true);
     setBackColor(Text1, kYellow);

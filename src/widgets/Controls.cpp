@@ -1,14 +1,80 @@
 #include "Controls.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QHash>
 #include <QPainter>
+#include <QRawFont>
+#include <QTextLayout>
+#include <QValidator>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tarnvik {
 
 QColor fromBgr(unsigned bgr)
 {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+QStringView firstLine(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029')
+            return text.first(i);
+    }
+    return text;
+}
+
+InkExtent inkExtent(const QFont &font)
+{
+    // What reaches furthest from the line in the scripts the sources hold.
+    static const QString kFurthest = QStringLiteral("ÁČŮỖẪỸẨgjpqyÇŞ ฟั้ปิ่ที่ฎฏฤฦญุดู");
+    static QHash<QString, InkExtent> known; // the windows' few faces, on the one UI thread
+    const QString key = font.key();
+    if (const auto it = known.constFind(key); it != known.constEnd())
+        return *it;
+    // The glyphs' own boxes where shaping put them: the font's metrics say
+    // nothing of the marks, nor of the faces that stand in for it.
+    QTextLayout layout(kFurthest, font);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    const QFontMetricsF fm(font);
+    InkExtent e{fm.ascent(), fm.descent()};
+    for (const QGlyphRun &run : layout.glyphRuns()) {
+        const QRawFont raw = run.rawFont();
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> at = run.positions();
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            const QRectF box = raw.boundingRect(glyphs[i]).translated(at[i]);
+            e.above = std::max(e.above, line.ascent() - box.top());
+            e.below = std::max(e.below, box.bottom() - line.ascent());
+        }
+    }
+    known.insert(key, e);
+    return e;
+}
+
+void drawCellLine(QPainter &p, const QRectF &box, Qt::Alignment alignment, const QString &text)
+{
+    const InkExtent e = inkExtent(p.font());
+    qreal top = box.top() + (box.height() - e.height()) / 2;
+    if (alignment & Qt::AlignBottom)
+        top = box.bottom() - e.height();
+    else if (alignment & Qt::AlignTop)
+        top = box.top();
+    // In a box too low for it, the marks above the capitals are kept.
+    top = std::max(box.top(), top);
+    // On a whole device pixel, as text is drawn where nothing moves it.
+    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const qreal baseline = std::round((top + e.above) * dpr) / dpr;
+    p.drawText(QPointF(box.left(), baseline), text);
 }
 
 QString oneLine(QString text)
@@ -78,6 +144,13 @@ void CellGrid::setCellText(const QString &text)
     setToolTip(toolTipFor(text));
 }
 
+void CellGrid::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(palette().color(foregroundRole()));
+    drawCellLine(p, QRectF(contentsRect()).adjusted(indent(), 0, 0, 0), alignment(), text());
+}
+
 void CellGrid::mousePressEvent(QMouseEvent *e)
 {
     emit pressed(e->button(), e->position().toPoint());
@@ -91,6 +164,60 @@ void CellGrid::keyPressEvent(QKeyEvent *e)
         return;
     }
     emit keyPressed(e->key());
+}
+
+namespace {
+// Never Invalid: that would undo the whole change and lose what was pasted.
+class FirstLineOnly : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const qsizetype n = firstLine(input).size();
+        if (n < input.size()) {
+            input.truncate(n);
+            pos = std::min(pos, int(n));
+        }
+        return Acceptable;
+    }
+};
+} // namespace
+
+OneLineEdit::OneLineEdit(QWidget *parent) : QLineEdit(parent)
+{
+    setValidator(new FirstLineOnly(this));
+}
+
+void OneLineEdit::keyPressEvent(QKeyEvent *e)
+{
+    if (e == QKeySequence::Paste && !isReadOnly()) {
+        // As QLineEdit has it: Ctrl+Shift+Insert pastes the selection under X11.
+        const bool selection = QGuiApplication::platformName() == u"xcb"
+            && e->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier) && e->key() == Qt::Key_Insert;
+        pasteLine(selection ? QClipboard::Selection : QClipboard::Clipboard);
+        e->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void OneLineEdit::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::MiddleButton && !isReadOnly() && QGuiApplication::clipboard()->supportsSelection()) {
+        deselect();
+        pasteLine(QClipboard::Selection);
+        e->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
+}
+
+void OneLineEdit::pasteLine(QClipboard::Mode mode)
+{
+    const QString clip = QGuiApplication::clipboard()->text(mode);
+    if (!clip.isEmpty() || hasSelectedText())
+        insert(firstLine(clip).toString());
 }
 
 void DropButtonBox::focusInEvent(QFocusEvent *e)

@@ -5,8 +5,12 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWidget>
+
+class QPainter;
 
 namespace tarnvik {
 
@@ -20,8 +24,26 @@ QString shownText(QStringView text);
 // long one cut short, marked "…"); else empty.
 QString toolTipFor(QStringView text);
 
+// The text up to its first line break ("\n", "\r\n", "\r", U+2028, U+2029).
+QStringView firstLine(QStringView text);
+
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
+
+// How far the type reaches above and below the baseline: the face's ascent
+// and descent, or further where its accents on capitals, stacked accents or
+// Thai marks (in whichever face draws them) go past them. Some faces (Wine's
+// Tahoma) give an ascent below their own capitals' accents.
+struct InkExtent
+{
+    qreal above = 0, below = 0;
+    qreal height() const { return above + below; }
+};
+InkExtent inkExtent(const QFont &font);
+
+// One line of a cell, from the box's left edge, placed by the vertical
+// alignment as if it were as tall as inkExtent, so no mark leaves the box.
+void drawCellLine(QPainter &p, const QRectF &box, Qt::Alignment alignment, const QString &text);
 
 class Lamp : public QWidget
 {
@@ -52,11 +74,32 @@ signals:
     void keyPressed(int key);
 
 protected:
+    // A label that takes the focus lays its text out as a document and cuts
+    // it off at the top of the line, which takes the accents off capitals.
+    void paintEvent(QPaintEvent *) override;
     void mousePressEvent(QMouseEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
 
 private:
     QString m_text;
+};
+
+// A text box of one line never holds a line break: a paste (the keys, the
+// middle button's selection) takes the pasted text up to its first break,
+// as a line-wise copy should paste; text set in any other way (from code,
+// dropped) is cut at its first break.
+class OneLineEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit OneLineEdit(QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+
+private:
+    void pasteLine(QClipboard::Mode mode);
 };
 
 // A box whose own list stays empty: its button and its focus only ask for the

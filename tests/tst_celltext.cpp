@@ -1,0 +1,182 @@
+// Values drawn whole: the marks above capitals (Czech, German, Vietnamese
+// stacked accents) and Thai marks above and below the line, in the first-match
+// cells over Combo1 and in the result list, in the stored face and in the
+// Arial that stands in for a missing one. Run also at twice the density.
+#include "db/query/Like.h"
+#include "dropdown/frmCombo.h"
+#include "lookup/frmDict.h"
+#include "platform/Desktop.h"
+#include "widgets/Controls.h"
+#include "util/WindowTestUtil.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+namespace {
+
+const QStringList kTexts = {
+    QStringLiteral("ZAČÁTEK"), QStringLiteral("Česká republika"), QStringLiteral("Ärger"),
+    QStringLiteral("Ẩm thực"), QStringLiteral("Ồ Ỗ"),           QStringLiteral("ที่นี่"),
+    QStringLiteral("ฤดู"),
+};
+
+bool isThai(const QString &text)
+{
+    return text.front().unicode() >= 0x0E00 && text.front().unicode() <= 0x0E7F;
+}
+
+// Dark enough to be type on the light yellow; grid lines (0xC0C0C0) are not.
+bool ink(QRgb p)
+{
+    return qGray(p) < 150;
+}
+
+// The first and last pixel row with ink inside 'r' of 'img' (device pixels);
+// {-1, -1} when there is none.
+std::pair<int, int> inkRows(const QImage &img, const QRect &r)
+{
+    int first = -1, last = -1;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (ink(img.pixel(x, y))) {
+                if (first < 0)
+                    first = y;
+                last = y;
+                break;
+            }
+        }
+    }
+    return {first, last};
+}
+
+// How many pixel rows the text inks when nothing stands in its way.
+int freeInkHeight(const QString &text, const QFont &font, qreal dpr)
+{
+    const QFontMetrics fm(font);
+    QImage img((QSize(fm.horizontalAdvance(text) + 20, fm.height() * 4) * dpr), QImage::Format_RGB32);
+    img.setDevicePixelRatio(dpr);
+    img.fill(fromBgr(0xC0FFFF));
+    QPainter p(&img);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(QPointF(10, fm.height() * 2), text);
+    p.end();
+    const auto [first, last] = inkRows(img, img.rect());
+    return first < 0 ? 0 : last - first + 1;
+}
+
+Matches matchesOf(const QStringList &texts)
+{
+    LookupIndex::Builder b;
+    for (const QString &s : texts)
+        b.addRow(&s, &s);
+    QString error;
+    return b.build()->find(*LikePattern::compile(QStringLiteral("*"), &error));
+}
+
+} // namespace
+
+class TestCellText : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    std::unique_ptr<frmDict> start(const QString &face, std::unique_ptr<SettingsStore> &store)
+    {
+        const QString ini = m_dir.filePath(face + QStringLiteral("/TVK/TVK.ini"));
+        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n").arg(face));
+        store = std::make_unique<SettingsStore>(ini);
+        auto w = std::make_unique<frmDict>(*store);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            return nullptr;
+        return w;
+    }
+
+    // The text's ink in 'r' of 'shot' is as tall as the text drawn freely,
+    // and stays off r's top row, where a cut through the marks would show.
+    static QString cutIn(const QImage &shot, const QRect &r, const QString &text, const QFont &font)
+    {
+        const auto [first, last] = inkRows(shot, r);
+        const int height = first < 0 ? 0 : last - first + 1;
+        const int whole = freeInkHeight(text, font, shot.devicePixelRatio());
+        if (height < whole || first == r.top())
+            return QStringLiteral("\"%1\" in %2 (%3 px high): ink rows %4..%5 of %6..%7, %8 of %9 rows")
+                .arg(text, QFontInfo(font).family())
+                .arg(QFontInfo(font).pixelSize())
+                .arg(first)
+                .arg(last)
+                .arg(r.top())
+                .arg(r.bottom())
+                .arg(height)
+                .arg(whole);
+        return QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        addTahoma();
+    }
+
+    void drawnWhole_data()
+    {
+        QTest::addColumn<QString>("face");
+        QTest::addColumn<QString>("text");
+        for (const QString &face : {QStringLiteral("Tahoma"), QStringLiteral("Arial")})
+            for (const QString &text : kTexts)
+                QTest::addRow("%s %s", qPrintable(face), qPrintable(text)) << face << text;
+    }
+
+    void drawnWhole()
+    {
+        QFETCH(QString, face);
+        QFETCH(QString, text);
+        // Arial is what a stored face that does not exist gives way to.
+        const QString stored = face == u"Arial" ? QStringLiteral("Keine Schrift") : face;
+        const QString family = QFontInfo(QFont(face)).family();
+        if (family != face && !(face == u"Arial" && family == u"Liberation Sans"))
+            QSKIP("the face is not installed (fonts-wine for Tahoma, fonts-liberation2 for Arial)");
+        if (isThai(text) && !QFontDatabase::families(QFontDatabase::Thai).size())
+            QSKIP("no face with Thai is installed (fonts-tlwg-loma-ttf)");
+        std::unique_ptr<SettingsStore> store;
+        const auto w = start(stored, store);
+        QVERIFY(w);
+        QCOMPARE(w->fontName(), face);
+
+        for (int i = 0; i < 2; ++i) {
+            CellGrid *cell = w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+            cell->setCellText(text);
+            cell->show();
+            const QImage shot = cell->grab().toImage();
+            const QString cut = cutIn(shot, shot.rect(), text, cell->font());
+            QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("gridd(%1): ").arg(i) + cut));
+        }
+
+        // In the list: a row of plain text first, as the current row is highlighted.
+        w->dropDown()->model().setMatches(matchesOf({QStringLiteral("aaa"), text}));
+        w->expandCombo();
+        QVERIFY(QTest::qWaitForWindowExposed(w->dropDown()));
+        for (int i = 0; i < 2; ++i) {
+            QTableView *g = w->dropDown()->grid(i);
+            const QImage shot = g->viewport()->grab().toImage();
+            const qreal dpr = shot.devicePixelRatio();
+            const QRect row = g->visualRect(w->dropDown()->model().index(1, i));
+            const QRect device(QPoint(int(row.left() * dpr), int(row.top() * dpr)),
+                               QPoint(int((row.right() + 1) * dpr) - 1, int((row.bottom() + 1) * dpr) - 1));
+            const QString cut = cutIn(shot, device, text, g->font());
+            QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("grid(%1): ").arg(i) + cut));
+        }
+        w->dropDown()->hide();
+    }
+};
+
+QTEST_MAIN(TestCellText)
+#include "tst_celltext.moc"
