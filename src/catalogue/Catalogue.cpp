@@ -131,21 +131,29 @@ int activeTableFor(const QVector<DataSource> &sources, int selected)
 
 void save_tables(SettingsStore &store, const QVector<DataSource> &sources, int selected)
 {
-    store.saveSetting(kTables, QStringLiteral("count"), QString::number(sources.size()));
+    // Only a value that reads otherwise than it is stored is written: what the
+    // user did not change keeps its bytes (its spelling, a number no name
+    // stands for, a default never written).
+    auto save = [&](const QString &key, bool same, const QString &value) {
+        if (!same)
+            store.saveSetting(kTables, key, value);
+    };
+    save(QStringLiteral("count"), storedCount(store) == sources.size(), QString::number(sources.size()));
     for (int p = 0; p < sources.size(); ++p) {
         const int n = p + 1;
         const DataSource &s = sources[p];
-        store.saveSetting(kTables, key(n, "Title"), s.Title);
-        store.saveSetting(kTables, key(n, "File"), s.File);
-        store.saveSetting(kTables, key(n, "In"), s.In);
-        store.saveSetting(kTables, key(n, "Out"), s.Out);
-        store.saveSetting(kTables, key(n, "Name"), s.Name);
-        store.saveSetting(kTables, key(n, "CharsetIn"), QString::number(s.CharsetIn));
-        store.saveSetting(kTables, key(n, "CharsetOut"), QString::number(s.CharsetOut));
-        store.saveSetting(kTables, key(n, "Visible"), fromBool(s.Visible));
+        const DataSource was = readEntry(store, n);
+        save(key(n, "Title"), was.Title == s.Title, s.Title);
+        save(key(n, "File"), was.File == s.File, s.File);
+        save(key(n, "In"), was.In == s.In, s.In);
+        save(key(n, "Out"), was.Out == s.Out, s.Out);
+        save(key(n, "Name"), was.Name == s.Name, s.Name);
+        save(key(n, "CharsetIn"), was.CharsetIn == s.CharsetIn, QString::number(s.CharsetIn));
+        save(key(n, "CharsetOut"), was.CharsetOut == s.CharsetOut, QString::number(s.CharsetOut));
+        save(key(n, "Visible"), was.Visible == s.Visible, fromBool(s.Visible));
     }
-    store.saveSetting(kTables, QStringLiteral("ActiveTable"),
-                      QString::number(activeTableFor(sources, selected)));
+    const int active = activeTableFor(sources, selected);
+    save(QStringLiteral("ActiveTable"), storedActiveTable(store) == active, QString::number(active));
 }
 
 QString resolveDatabasePath(const QString &stored, const SearchFolders &folders)
