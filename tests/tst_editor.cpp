@@ -105,13 +105,14 @@ private slots:
         QCOMPARE(w.description(), QStringLiteral("Text, který se bude zobrazovat v menu."));
         QVERIFY(qAbs(text->geometry().center().y() - w.grid(1)->visualItemRect(w.grid(1)->item(0, 0)).center().y()) <= 3);
 
-        // Stored names found in any letter case, the database's spelling kept;
-        // tables beginning with "MS" not offered.
+        // Stored names found in any letter case and kept as stored (the same
+        // table and fields); tables beginning with "MS" not offered.
         QCOMPARE(items(w.combo(2)), (QStringList{"Slovnik", "jina"}));
-        QCOMPARE(w.catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
-        // A table spelled otherwise is a change of table: both fields start afresh.
-        QCOMPARE(w.catalogue().sources()[0].In, QStringLiteral("slovo"));
-        QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("slovo"));
+        QCOMPARE(w.combo(2)->currentText(), QStringLiteral("Slovnik"));
+        QCOMPARE(w.combo(3)->currentText(), QStringLiteral("slovo"));
+        QCOMPARE(w.catalogue().sources()[0].Name, QStringLiteral("slovnik"));
+        QCOMPARE(w.catalogue().sources()[0].In, QStringLiteral("SLOVO"));
+        QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("vyznam"));
         QCOMPARE(w.valueCell(4), QStringLiteral("středoevropské"));
 
         // Typing the title: value cell, entry and list line at every key.
@@ -246,14 +247,16 @@ private slots:
         });
         QCOMPARE(told, QStringList{"Položka 'chybi' nebyla nalezena!"});
         QCOMPARE(w->catalogue().sources()[1].In, QStringLiteral("chybi")); // kept as it was
-        // A file that is gone: rows 1, 2, 3 and 5 empty, boxes disabled, no message.
+        // A file that is gone: said in row 1, the names the entry holds shown,
+        // boxes disabled, no message.
         told = answeringBoxes([&] {
             QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
                               w->list()->visualItemRect(w->list()->item(2)).center());
         });
         QVERIFY(told.isEmpty());
-        QCOMPARE(w->valueCell(1), QString());
-        QCOMPARE(w->valueCell(3), QString());
+        QCOMPARE(w->valueCell(1), m_dir.filePath(u"pryc.mdb"_qs) + u" (soubor nenalezen)"_qs);
+        QCOMPARE(w->valueCell(2), QStringLiteral("Slovnik"));
+        QCOMPARE(w->valueCell(3), QStringLiteral("slovo"));
         QVERIFY(!w->combo(2)->isEnabled());
         QVERIFY(w->close());
         SettingsStore after(ini());

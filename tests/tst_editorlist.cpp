@@ -30,7 +30,7 @@ struct FakeWindow : CatalogueListView
     void fill_data(int index) override
     {
         filled << index;
-        if (list) {
+        if (list && index >= 0) {
             filledSelected = filledSelected && list->selectedLine() == index;
             list->editTitle(list->sources()[index].Title);
         }
@@ -93,7 +93,6 @@ QString buttons(const CatalogueList &list)
 }
 
 const QString moveRefusal = editortext::RefusalTitle + u'|' + editortext::MoveRefused;
-const QString closeRefusal = editortext::RefusalTitle + u'|' + editortext::CloseRefused;
 
 struct Editor
 {
@@ -155,29 +154,56 @@ private slots:
         QCOMPARE(e.list.selectedLine(), 0);
         QCOMPARE(e.list.currentIndex(), 0);
         QCOMPARE(e.window.filled, QList<int>{0});
-        QCOMPARE(buttons(e.list), QStringLiteral("0000"));
-
-        // The only entry can be neither deleted nor doubled.
-        e.list.toolbarClicked(CatalogueList::Delete);
-        e.list.delete_item();
+        // An entry never given a database can go, the last one too.
+        QCOMPARE(buttons(e.list), QStringLiteral("0100"));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), 1);
-        QVERIFY(e.window.questions.isEmpty());
 
-        // Through the store: a store that holds nothing gives the same start.
+        // Closing on the entry the editor made, untouched: it goes without a
+        // word, and nothing is written (the store held nothing).
         QTemporaryDir dir;
-        SettingsStore store(dir.filePath(QStringLiteral("TVK.ini")));
+        const QString ini = dir.filePath(QStringLiteral("TVK.ini"));
+        SettingsStore store(ini);
         FakeWindow w;
         CatalogueList fromStore(w);
+        w.list = &fromStore;
         fromStore.load(store);
         QCOMPARE(titles(fromStore.sources()), QStringLiteral("(Vstup -> Výstup)"));
         QCOMPARE(fromStore.selectedLine(), 0);
+        QVERIFY(fromStore.closeRequested());
+        QVERIFY(w.questions.isEmpty() && w.messages.isEmpty());
+        QVERIFY(fromStore.sources().isEmpty());
+        QString error;
+        QVERIFY(fromStore.save(store, &error));
+        QVERIFY(!QFile::exists(ini));
 
-        // Once it has a database it can be left and saved.
+        // Once the user wrote in it, closing asks whether to drop it; No stays.
+        e.list.editTitle(QStringLiteral("Můj slovník"));
+        e.window.answer = false;
+        QVERIFY(!e.list.closeRequested());
+        QCOMPARE(e.window.questions, QStringList{editortext::RefusalTitle + u'|' + editortext::CloseRefused + u"\n\n"_qs
+                                                 + editortext::dropQuestion(QStringLiteral("Můj slovník"))});
+        QCOMPARE(e.list.sources().size(), 1);
+        // Deleting it empties the catalogue: only New is left.
+        e.window.answer = true;
+        e.list.toolbarClicked(CatalogueList::Delete);
+        QVERIFY(e.list.sources().isEmpty());
+        QCOMPARE(e.list.selectedLine(), -1);
+        QCOMPARE(e.window.filled.last(), -1);
+        QCOMPARE(buttons(e.list), QStringLiteral("1000"));
+        QVERIFY(e.list.closeRequested());
+        e.list.new_item();
+        QCOMPARE(e.list.sources().size(), 1);
+        QCOMPARE(e.list.selectedLine(), 0);
+
+        // Once it has a database it is kept like any other.
         e.list.databaseChosen(QStringLiteral("/data/x.mdb"));
         e.list.databaseOpened();
         QCOMPARE(buttons(e.list), QStringLiteral("1000"));
+        e.window.clear();
         QVERIFY(e.list.closeRequested());
+        QVERIFY(e.window.questions.isEmpty());
+        QCOMPARE(e.list.sources().size(), 1);
     }
 
     void newOnOneCompleteEntry()
@@ -445,13 +471,14 @@ private slots:
         QCOMPARE(int(b.CharsetOut), 204);
         QCOMPARE(b.File, QStringLiteral("/data/B.mdb"));
 
-        // The same table keeps the fields; another spelling is another table.
+        // The same table, in any spelling, keeps the fields; another table does not.
         QVERIFY(!e.list.tableChosen(QStringLiteral("TB")));
+        QVERIFY(!e.list.tableChosen(QStringLiteral("tb")));
         QCOMPARE(b.In, QStringLiteral("slovo"));
-        QVERIFY(e.list.tableChosen(QStringLiteral("tb")));
-        QVERIFY(e.list.kontrolaID(2, QStringLiteral("tb")));
+        QVERIFY(e.list.tableChosen(QStringLiteral("jina")));
+        QVERIFY(e.list.kontrolaID(2, QStringLiteral("jina")));
         QVERIFY(b.In.isEmpty() && b.Out.isEmpty());
-        QCOMPARE(b.Name, QStringLiteral("tb"));
+        QCOMPARE(b.Name, QStringLiteral("jina"));
 
         e.list.databaseChosen(QStringLiteral("/data/other.mdb"));
         QCOMPARE(b.File, QStringLiteral("/data/other.mdb"));
@@ -459,19 +486,29 @@ private slots:
         QCOMPARE(e.list.sources()[0].File, QStringLiteral("/data/A.mdb"));
     }
 
-    void closeRefusedEveryTime()
+    void closeOnAnEntryWithoutDatabase()
     {
-        Editor e({entry("A"), entry("B", true, false)}, 1);
+        Editor e({entry("A"), entry("B", true, false), entry("C")}, 1);
         e.window.clear();
+        e.window.answer = false;
+        // Asked every time; No keeps the editor open and the entry as it is.
         QVERIFY(!e.list.closeRequested());
         QVERIFY(!e.list.closeRequested());
-        QCOMPARE(e.window.messages, (QStringList{closeRefusal, closeRefusal}));
-        QVERIFY(closeRefusal.contains(u'\n'));
+        const QString asked = editortext::RefusalTitle + u'|' + editortext::CloseRefused + u"\n\n"_qs
+            + editortext::dropQuestion(QStringLiteral("B"));
+        QCOMPARE(e.window.questions, (QStringList{asked, asked}));
+        QCOMPARE(titles(e.list.sources()), QStringLiteral("A,B,C"));
 
         // A path that names no file still counts: the user may close.
         e.list.databaseChosen(QStringLiteral("/nowhere/missing.mdb"));
         QVERIFY(e.list.closeRequested());
-        QCOMPARE(e.window.messages.size(), 2);
+        QCOMPARE(e.window.questions.size(), 2);
+
+        // Yes drops it; the entry after it is the one saved as active.
+        Editor f({entry("A"), entry("B", true, false), entry("C")}, 1);
+        QVERIFY(f.list.closeRequested());
+        QCOMPARE(titles(f.list.sources()), QStringLiteral("A,C"));
+        QCOMPARE(f.list.selectedLine(), 1);
     }
 
     void closeSaves()

@@ -178,6 +178,18 @@ SearchFolders defaultSearchFolders()
             QStandardPaths::standardLocations(QStandardPaths::AppDataLocation)};
 }
 
+QString missingPartOf(const VisibleSource &s)
+{
+    const char *what = s.File.isEmpty() ? "zvolenou databázi"
+                       : s.Name.isEmpty() ? "zvolenou tabulku"
+                       : s.In.isEmpty()   ? "zvolené vstupní pole"
+                       : s.Out.isEmpty()  ? "zvolené výstupní pole"
+                                          : nullptr;
+    if (!what)
+        return QString();
+    return QStringLiteral("Zdroj „%1“ nemá v nastavení %2.").arg(s.Title, QString::fromUtf8(what));
+}
+
 LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolders &folders)
 {
     LookupSettings out;

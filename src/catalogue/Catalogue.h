@@ -17,6 +17,7 @@ struct DataSource
     QString Title, File, Name, In, Out;
     uint8_t CharsetIn = 238, CharsetOut = 238;
     bool Visible = true;
+    bool operator==(const DataSource &) const = default;
 };
 
 // Store readings with the defaults the store's readers agree on.
@@ -69,6 +70,10 @@ struct LookupSettings
     // first source.
     qint64 storedActive = 1;
 };
+// What a source lacks before it can be looked up in, in the user's words and
+// naming the source; empty when it lacks nothing.
+QString missingPartOf(const VisibleSource &s);
+
 LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolders &folders);
 // The lookup window's saver: only what differs from what was 'read', so a
 // value another running copy saved meanwhile stays unless this one changed

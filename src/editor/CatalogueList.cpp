@@ -36,6 +36,10 @@ CatalogueList::CatalogueList(CatalogueListView &view)
 
 bool CatalogueList::isEnabled(Action a) const
 {
+    // An entry never given a database can always go, the last one too: the
+    // user must never be held in the editor by an entry they cannot finish.
+    if (a == Delete && valid(m_selected) && !complete(m_sources[m_selected]))
+        return true;
     return m_enabled[slot(a)];
 }
 
@@ -63,8 +67,9 @@ void CatalogueList::start(QVector<DataSource> sources, int selected)
     m_sources = std::move(sources);
     m_refusedMoves = 0;
     m_enabled = {true, true, true, true};
-    // Every part of the editor needs an entry to stand on.
-    if (m_sources.isEmpty())
+    // A first entry to fill in, as New makes it.
+    m_madeFirstEntry = m_sources.isEmpty();
+    if (m_madeFirstEntry)
         m_sources.push_back(newEntry());
     if (!valid(selected))
         selected = 0;
@@ -164,7 +169,7 @@ void CatalogueList::new_item()
     if (!isEnabled(New) || count() >= MaxEntries)
         return;
     m_sources.push_back(newEntry());
-    setEnabled(Delete, true);
+    setEnabled(Delete, count() >= 2);
     const int s = valid(m_selected) ? m_selected : count() - 1;
     // The new entry is visible and last, so it becomes current; going back to
     // s is then the silent first refusal, which leaves the new entry selected.
@@ -174,18 +179,30 @@ void CatalogueList::new_item()
 
 void CatalogueList::delete_item()
 {
-    // The last entry stays: the editor has nothing to show without one.
-    if (!isEnabled(Delete) || count() < 2 || !valid(m_selected))
+    if (!isEnabled(Delete) || !valid(m_selected))
         return;
     const int s = m_selected;
     if (!m_view.askYesNo(editortext::DeleteTitle, editortext::deleteQuestion(m_sources[s].Title))) {
         m_view.fill_data(s);
         return;
     }
+    removeSelected();
+}
+
+void CatalogueList::removeSelected()
+{
+    const int s = m_selected;
     m_sources.removeAt(s);
     m_refusedMoves = 0;
     setEnabled(New, true);
     FillListBox();
+    if (m_sources.isEmpty()) {
+        m_current = 0;
+        for (Action a : {Delete, MoveDown, MoveUp})
+            setEnabled(a, false);
+        m_view.fill_data(-1);
+        return;
+    }
     // Rebuilding the list makes the last visible entry current, which may be
     // past the end or an entry without a database elsewhere in the list; the
     // entry now at the deleted position is the one the user is on.
@@ -259,7 +276,9 @@ bool CatalogueList::kontrolaID(int row, uint8_t charset)
 
 bool CatalogueList::tableChosen(const QString &name)
 {
-    if (!valid(m_selected) || name == m_sources[m_selected].Name)
+    // Names match in any letter case, as the reader finds them: the same
+    // table spelled otherwise keeps its fields.
+    if (!valid(m_selected) || name.compare(m_sources[m_selected].Name, Qt::CaseInsensitive) == 0)
         return false;
     m_sources[m_selected].In.clear();
     m_sources[m_selected].Out.clear();
@@ -282,10 +301,14 @@ void CatalogueList::databaseOpened()
 
 bool CatalogueList::closeRequested()
 {
-    if (valid(m_selected) && !complete(m_sources[m_selected])) {
-        m_view.showInformation(editortext::RefusalTitle, editortext::CloseRefused);
+    if (!valid(m_selected) || complete(m_sources[m_selected]))
+        return true;
+    const bool untouched = m_madeFirstEntry && count() == 1 && m_sources[0] == newEntry();
+    if (!untouched
+        && !m_view.askYesNo(editortext::RefusalTitle, editortext::CloseRefused + QStringLiteral("\n\n")
+                                                          + editortext::dropQuestion(m_sources[m_selected].Title)))
         return false;
-    }
+    removeSelected();
     return true;
 }
 

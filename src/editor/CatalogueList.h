@@ -25,11 +25,12 @@ class SettingsStore;
 class CatalogueListView
 {
 public:
-    // Fill the property pane and its choice boxes from sources()[index].
+    // Fill the property pane and its choice boxes from sources()[index]; -1
+    // empties the pane (the catalogue has no entry left).
     virtual void fill_data(int index) = 0;
     // A message box with an OK button and the information icon.
     virtual void showInformation(const QString &title, const QString &text) = 0;
-    // A Yes/No question with the question icon; true for Yes.
+    // A Yes/No question with the question icon, No the default; true for Yes.
     virtual bool askYesNo(const QString &title, const QString &text) = 0;
 
 protected:
@@ -48,6 +49,10 @@ inline const QString DeleteTitle = QStringLiteral("Odstranění položky");
 inline QString deleteQuestion(const QString &title)
 {
     return QStringLiteral("Opravdu chcete smazat položku '") + title + QStringLiteral("'?");
+}
+inline QString dropQuestion(const QString &title)
+{
+    return QStringLiteral("Smazat položku '") + title + QStringLiteral("' a zavřít editor?");
 }
 inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
 // Tool tips, by the toolbar's 1-based button index (3 is the separator).
@@ -77,7 +82,8 @@ public:
 
     // Opening the editor: the catalogue and the position to select first (as
     // load_tables gives them). An empty catalogue gets its first entry at once,
-    // as New makes it. Fills the pane once.
+    // as New makes it (and loses it again on closing if nobody touched it).
+    // Fills the pane once.
     void start(QVector<DataSource> sources, int selected);
     void load(const SettingsStore &store);
 
@@ -104,9 +110,9 @@ public:
     // False, and nothing stored, for any other row.
     bool kontrolaID(int row, const QString &text);
     bool kontrolaID(int row, uint8_t charset);
-    // Row 2's choice, before kontrolaID(2, name): a different table (exact
-    // comparison) empties the input and output fields; true when it did, and
-    // the window then opens the database for that table.
+    // Row 2's choice, before kontrolaID(2, name): a different table (names
+    // compared in any letter case) empties the input and output fields; true
+    // when it did, and the window then opens the database for that table.
     bool tableChosen(const QString &name);
     // The browse command chose a database: a new file, no table yet. The
     // window then calls fill_data for the selected line itself.
@@ -115,8 +121,10 @@ public:
     void databaseOpened();
 
     // --- closing ---
-    // Asked before the window closes, for every reason; false (after the
-    // refusal message) while the selected entry has no database.
+    // Asked before the window closes, for every reason. On an entry without
+    // a database the user is asked (the refusal, then whether to drop it):
+    // Yes drops it and closes, No stays. The entry the editor made for an
+    // empty catalogue goes without a word while nobody has touched it.
     bool closeRequested();
     // Writes the catalogue and the selected entry as the active source, and
     // syncs the store, replacing a file it could not read (the catalogue the
@@ -137,6 +145,9 @@ public:
 
 private:
     static bool complete(const DataSource &s) { return !s.File.isEmpty(); }
+    // Takes the selected entry out, leaving the selection where it was (on
+    // the entry after it, or the new last one); the pane is filled again.
+    void removeSelected();
     bool valid(int i) const { return i >= 0 && i < m_sources.size(); }
     int count() const { return int(m_sources.size()); }
     void setEnabled(Action a, bool on);
@@ -155,6 +166,7 @@ private:
     int m_selected = -1;
     int m_current = 0;
     int m_refusedMoves = 0;
+    bool m_madeFirstEntry = false; // start() found the catalogue empty
     std::array<bool, 4> m_enabled{true, true, true, true}; // New, Delete, MoveDown, MoveUp
 };
 

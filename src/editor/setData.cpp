@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -92,7 +94,15 @@ setData::setData(SettingsStore &store, QWidget *parent)
     load_charset(m_combo[6]);
     fill_desc(0);
     const Metrics &m = metrics();
-    resize(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
+    const QSize designed(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
+    resize(lastSize().isValid() ? lastSize() : designed);
+}
+
+QSize &setData::lastSize()
+{
+    // The size the user gave the editor, for its next opening in this run.
+    static QSize size;
+    return size;
 }
 
 void setData::buildControls()
@@ -105,15 +115,21 @@ void setData::buildControls()
         int index;
         const char *icon;
         QString tip;
-    } buttons[] = {{CatalogueList::New, "document-new", editortext::ToolTipNew},
-                   {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete},
-                   {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown},
-                   {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp}};
+        QList<QKeySequence> keys;
+    } buttons[] = {
+        {CatalogueList::New, "document-new", editortext::ToolTipNew, {Qt::Key_Insert, QKeySequence::New}},
+        {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete, {QKeySequence::Delete}},
+        {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown, {Qt::ALT | Qt::Key_Down}},
+        {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp, {Qt::ALT | Qt::Key_Up}}};
     for (const auto &b : buttons) {
         if (b.index == CatalogueList::MoveDown)
             Toolbar->addSeparator();
         QAction *a = Toolbar->addAction(themed(b.icon), b.tip);
         a->setToolTip(b.tip);
+        a->setShortcuts(b.keys);
+        // Delete and the moves act on the list: in the title editor Delete
+        // deletes a letter, in a choice box Alt+Down opens it.
+        a->setShortcutContext(b.index == CatalogueList::New ? Qt::WindowShortcut : Qt::WidgetShortcut);
         const int index = b.index;
         connect(a, &QAction::triggered, this, [this, index] {
             m_list.toolbarClicked(index);
@@ -126,7 +142,17 @@ void setData::buildControls()
     List->setObjectName(QStringLiteral("List"));
     List->setFont(editorFont());
     List->setSelectionMode(QAbstractItemView::SingleSelection);
-    // Every click and key is the list's to judge (it may refuse a move).
+    for (int a : {CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
+        List->addAction(m_buttons[a]);
+    // Every way the highlight moves (keys, type-ahead, a drag) is the list's
+    // to judge: it may refuse the move, and the highlight comes back.
+    connect(List, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row != m_list.selectedLine()) {
+            m_list.lineClicked(row);
+            showList();
+        }
+    });
+    // Clicks, for the check boxes.
     List->viewport()->installEventFilter(this);
     List->installEventFilter(this);
 
@@ -145,7 +171,10 @@ void setData::buildControls()
         g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionMode(QAbstractItemView::SingleSelection);
-        g->setFocusPolicy(Qt::NoFocus);
+        g->setTextElideMode(Qt::ElideMiddle); // a path keeps its file name
+        // The value column is where the keyboard walks the rows.
+        g->setFocusPolicy(i == 1 ? Qt::StrongFocus : Qt::NoFocus);
+        g->setTabKeyNavigation(false);
         g->setWordWrap(false);
         m_grid[i] = g;
         connect(g, &QTableWidget::cellPressed, this, [this, i](int row) {
@@ -154,12 +183,17 @@ void setData::buildControls()
             SwapControls(m_currentRow, false);
             fill_desc(m_grid[0]->currentRow());
         });
-        connect(g, &QTableWidget::cellClicked, this, [this, i] {
-            const int r = m_grid[i]->currentRow();
-            SwapControls(r, true);
-            m_currentRow = r;
-        });
+        connect(g, &QTableWidget::cellClicked, this, [this, i] { openEditor(m_grid[i]->currentRow()); });
     }
+    // A row reached from the keyboard is described; its editor opens on F2 or Enter.
+    connect(m_grid[1], &QTableWidget::currentCellChanged, this, [this](int row) {
+        if (row < 0 || !m_grid[1]->hasFocus())
+            return;
+        SwapControls(m_currentRow, false);
+        m_grid[0]->setCurrentCell(row, 0);
+        fill_desc(row);
+    });
+    m_grid[1]->installEventFilter(this);
     for (int r = 0; r < editordesign::Rows; ++r)
         m_grid[1]->setItem(r, 0, new QTableWidgetItem);
     m_grid[1]->raise();
@@ -169,10 +203,12 @@ void setData::buildControls()
     Text->setFont(editorFont());
     Text->setFrame(false);
     connect(Text, &QLineEdit::textEdited, this, &setData::Text_Change);
+    Text->installEventFilter(this);
     cmdBrowse = new QToolButton(pic);
     cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
     cmdBrowse->setText(QStringLiteral("…"));
     cmdBrowse->setFont(editorFont(true));
+    cmdBrowse->installEventFilter(this);
     connect(cmdBrowse, &QToolButton::clicked, this, &setData::cmdBrowse_Click);
     for (int r = 2; r < editordesign::Rows; ++r) {
         auto *box = new QComboBox(pic);
@@ -180,7 +216,8 @@ void setData::buildControls()
         box->setFont(editorFont());
         box->setEditable(false);
         // activated: the user's pick, also of the item already shown.
-        connect(box, &QComboBox::activated, this, [this, r] { combo_Click(r); });
+        connect(box, &QComboBox::activated, this, [this, r] { combo_Click(r, true); });
+        box->installEventFilter(this);
         m_combo[r] = box;
     }
     Text->hide();
@@ -268,52 +305,138 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         }
         return true;
     }
-    if (watched == List && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const int at = m_list.selectedLine(), last = List->count() - 1;
-        int to = -1;
-        switch (key->key()) {
-        case Qt::Key_Up: to = at - 1; break;
-        case Qt::Key_Down: to = at + 1; break;
-        case Qt::Key_Home: to = 0; break;
-        case Qt::Key_End: to = last; break;
-        case Qt::Key_Space:
-            if (at >= 0)
-                m_list.lineToggled(at, !m_list.lines()[at].checked);
-            showList();
-            return true;
-        default: return false;
-        }
-        if (to >= 0 && to <= last)
-            m_list.lineClicked(to);
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (watched == List && key->key() == Qt::Key_Space) {
+        const int at = m_list.selectedLine();
+        if (at >= 0)
+            m_list.lineToggled(at, !m_list.lines()[at].checked);
         showList();
+        return true;
+    }
+    if (watched == m_grid[1] && (key->key() == Qt::Key_F2 || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        openEditor(m_grid[1]->currentRow());
+        return true;
+    }
+    const bool inEditor = watched == Text || watched == cmdBrowse
+        || std::find(std::begin(m_combo), std::end(m_combo), watched) != std::end(m_combo);
+    if (inEditor && key->key() == Qt::Key_Escape) {
+        // The edit is abandoned: the title goes back to what it was when its
+        // editor opened (a choice is taken when it is made).
+        if (watched == Text && Text->text() != m_titleBefore)
+            setTitle(m_titleBefore);
+        m_grid[1]->setFocus();
+        return true;
+    }
+    if (inEditor && watched == Text && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        m_titleBefore = Text->text();
+        m_grid[1]->setFocus();
         return true;
     }
     return QDialog::eventFilter(watched, event);
 }
 
+void setData::openEditor(int row)
+{
+    if (row < 0)
+        return;
+    SwapControls(row, true);
+    m_currentRow = row;
+    // The keys go where the user looks: to the editor just opened.
+    QWidget *editor = editorFor(row);
+    if (editor->isEnabled())
+        editor->setFocus(Qt::OtherFocusReason);
+    if (row == 0)
+        m_titleBefore = Text->text();
+}
+
+QWidget *setData::editorFor(int row) const
+{
+    if (row <= 0)
+        return Text;
+    if (row == 1)
+        return cmdBrowse;
+    return m_combo[row];
+}
+
+void setData::keyPressEvent(QKeyEvent *e)
+{
+    // No key closes the editor: a slip of Escape must not save a half-made
+    // edit or end the session's work. The window's own close (Alt+F4) does.
+    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
 void setData::fill_data(int index)
 {
+    for (int r : {2, 3, 5})
+        m_combo[r]->clear();
+    const bool any = index >= 0 && index < m_list.sources().size();
+    Text->setEnabled(any);
+    cmdBrowse->setEnabled(any);
+    for (int r : {4, 6})
+        m_combo[r]->setEnabled(any);
+    if (!any) {
+        // No entry left: an empty pane until New.
+        setTitle(QString());
+        enableChoices(false);
+        for (int r = 0; r < editordesign::Rows; ++r)
+            setValueCell(r, QString());
+        markMissingFile(QString());
+        return;
+    }
     const DataSource &s = m_list.sources()[index];
     setTitle(s.Title);
-    selectCombo(4, charset_map(s.CharsetIn, 1));
-    selectCombo(6, charset_map(s.CharsetOut, 1));
+    showCharset(4, s.CharsetIn);
+    showCharset(6, s.CharsetOut);
     setValueCell(1, s.File);
     // The entry's own names until its database says otherwise: never the
     // previous entry's, when the database cannot be read.
     setValueCell(2, s.Name);
     setValueCell(3, s.In);
     setValueCell(5, s.Out);
-    for (int r : {2, 3, 5})
-        m_combo[r]->clear();
-    if (!s.File.isEmpty() && QFileInfo::exists(s.File)) {
+    const bool exists = !s.File.isEmpty() && QFileInfo::exists(s.File);
+    // A file gone is said, with the names the entry still holds.
+    markMissingFile(exists || s.File.isEmpty() ? QString() : s.File);
+    if (exists) {
         check_data(index);
         enableChoices(true);
     } else {
         enableChoices(false);
-        for (int r : {1, 2, 3, 5})
-            setValueCell(r, QString());
     }
+}
+
+void setData::markMissingFile(const QString &file)
+{
+    QTableWidgetItem *cell = m_grid[1]->item(1, 0);
+    const QString path = QDir::toNativeSeparators(m_list.sources().value(m_list.selectedLine()).File);
+    if (file.isEmpty()) {
+        cell->setForeground(palette().text());
+        cell->setToolTip(path);
+        return;
+    }
+    setValueCell(1, file + QStringLiteral(" (soubor nenalezen)"));
+    cell->setForeground(QColor(0xB0, 0, 0));
+    cell->setToolTip(QStringLiteral("Databáze „%1“ nebyla nalezena.").arg(path));
+}
+
+void setData::showCharset(int row, uint8_t number)
+{
+    QComboBox *box = m_combo[row];
+    const int named = int(charsetNames().size());
+    while (box->count() > named)
+        box->removeItem(named);
+    int position = charset_map(number, 1);
+    // A number no name stands for is shown as it is, and kept.
+    if (charset_map(position) != number) {
+        box->addItem(QStringLiteral("znaková sada %1").arg(number), int(number));
+        position = named;
+    }
+    selectCombo(row, position);
 }
 
 void setData::enableChoices(bool on)
@@ -330,6 +453,7 @@ void setData::setTitle(const QString &text)
         // Another entry's title: typing replaces it, as when the editor opened.
         Text->selectAll();
     }
+    m_titleBefore = text;
     Text_Change(text);
 }
 
@@ -339,7 +463,13 @@ void setData::selectCombo(int row, int position)
         const QSignalBlocker block(m_combo[row]);
         m_combo[row]->setCurrentIndex(position);
     }
-    combo_Click(row);
+    combo_Click(row, false);
+}
+
+void setData::clearChoice(int row)
+{
+    const QSignalBlocker block(m_combo[row]);
+    m_combo[row]->setCurrentIndex(-1);
 }
 
 void setData::Text_Change(const QString &text)
@@ -349,11 +479,12 @@ void setData::Text_Change(const QString &text)
     showList();
 }
 
-void setData::combo_Click(int row)
+void setData::combo_Click(int row, bool byUser)
 {
-    const QString s = m_combo[row]->currentText();
+    QComboBox *box = m_combo[row];
+    const QString s = box->currentText();
     const int i = m_list.selectedLine();
-    if (i < 0)
+    if (i < 0 || box->currentIndex() < 0)
         return;
     if (row == 2 && m_list.tableChosen(s)) {
         setValueCell(2, s);
@@ -363,18 +494,35 @@ void setData::combo_Click(int row)
         return;
     }
     setValueCell(row, s);
-    if (row == 4 || row == 6)
-        m_list.kontrolaID(row, charset_map(m_combo[row]->currentIndex()));
-    else
+    if (row == 4 || row == 6) {
+        // What the pane shows of the entry is the entry's already.
+        if (byUser) {
+            const QVariant own = box->currentData();
+            m_list.kontrolaID(row, own.isValid() ? uint8_t(own.toInt()) : charset_map(box->currentIndex()));
+        }
+        return;
+    }
+    // The pane selects the stored name as the database spells it; the stored
+    // spelling stays unless the user picks, or there was none.
+    const DataSource &e = m_list.sources()[i];
+    const QString &stored = row == 2 ? e.Name : row == 3 ? e.In : e.Out;
+    if (byUser || stored.isEmpty())
         m_list.kontrolaID(row, s);
 }
 
 void setData::cmdBrowse_Click()
 {
+    const DataSource entry = m_list.sources().value(m_list.selectedLine());
+    const QString folder = entry.File.isEmpty() ? QString() : QFileInfo(entry.File).absolutePath();
     const QString path = ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"),
-                                        QStringLiteral("Vyber zdroj dat"), QString());
+                                        QStringLiteral("Vyber zdroj dat"), folder);
     if (path.isEmpty())
         return;
+    // A file that is no database the reader can use is not taken: the entry
+    // keeps the database it had.
+    QString error;
+    if (!whileReading([path, &error] { return openDatabase(path, &error); }))
+        return critical(error);
     m_list.databaseChosen(path);
     fill_data(m_list.selectedLine());
     showList();
@@ -400,8 +548,11 @@ void setData::check_data(int id)
         return critical(QStringLiteral("K dispozici nejsou žádné tabulky!"));
     const QString table = s.Name;
     const int at = findName(*tables, table);
-    if (!table.isEmpty() && at < 0)
+    if (!table.isEmpty() && at < 0) {
+        // Nothing chosen: showing the first table would pass it for the stored one.
+        clearChoice(2);
         return critical(QStringLiteral("Tabulka '%1' nebyla nalezena!").arg(table));
+    }
     selectCombo(2, table.isEmpty() ? 0 : at);
     if (m_combo[3]->count() == 0) // a change of table has listed the fields already
         listFields(id, m_list.sources()[id].Name);
@@ -425,6 +576,9 @@ bool setData::listFields(int id, const QString &table)
         const QString stored = r == 3 ? s.In : s.Out;
         const int at = findName(*fields, stored);
         if (!stored.isEmpty() && at < 0) {
+            // This box and those after it show no choice till the user makes one.
+            for (int later = r; later <= 5; later += 2)
+                clearChoice(later);
             critical(QStringLiteral("Položka '%1' nebyla nalezena!").arg(stored));
             return false;
         }
@@ -525,6 +679,8 @@ void setData::resizeEvent(QResizeEvent *e)
 {
     QDialog::resizeEvent(e);
     layoutWindow();
+    if (isVisible())
+        lastSize() = size();
 }
 
 template <typename Read>
@@ -570,6 +726,8 @@ void setData::showInformation(const QString &title, const QString &text)
 bool setData::askYesNo(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    // Both questions are about dropping an entry.
+    box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -57,6 +57,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -74,8 +75,20 @@ private:
     // Sets a value from code and runs the same handling as the user's input.
     void setTitle(const QString &text);
     void selectCombo(int row, int position);
+    // The box shows no choice, and nothing is stored.
+    void clearChoice(int row);
+    // Rows 4 and 6: the name of the entry's number, or the number itself.
+    void showCharset(int row, uint8_t number);
+    // Row 1 says the entry's database is gone ('file' empty: it is not).
+    void markMissingFile(const QString &file);
+    // The user opens the editor of 'row' (a click, F2, Enter): it takes the keys.
+    void openEditor(int row);
+    QWidget *editorFor(int row) const;
+    static QSize &lastSize();
     void Text_Change(const QString &text);
-    void combo_Click(int row);
+    // A choice by the user, or by the pane showing the entry (byUser false),
+    // which stores only what the entry lacks.
+    void combo_Click(int row, bool byUser);
     void cmdBrowse_Click();
     // Lists the tables and fields of entry 'id''s database and selects its names.
     void check_data(int id);
@@ -109,6 +122,7 @@ private:
     int m_shownGeneration = -1;
     bool m_loaded = false, m_closing = false, m_saved = false;
     int m_reading = 0;
+    QString m_titleBefore; // the title when its editor opened: Escape goes back to it
 };
 
 } // namespace tarnvik

@@ -367,6 +367,8 @@ void frmDict::Text1_Change()
     if (m_sources.isEmpty())
         return lookupFailed(QStringLiteral("Není vybrán žádný zdroj dat."));
     const VisibleSource &src = m_sources[m_active];
+    if (const QString missing = missingPartOf(src); !missing.isEmpty())
+        return lookupFailed(missing);
     QString error;
     if (!LikePattern::compile(QString(typed + u'*'), &error))
         return lookupFailed(QStringLiteral("Hledaný text není platný vzor: %1").arg(error));
@@ -432,6 +434,9 @@ bool frmDict::bindingProblem(QString *why)
     // An empty prefix stands for the whole table: the cheapest question that
     // needs the file, the table and both fields.
     const VisibleSource &src = m_sources[m_active];
+    *why = missingPartOf(src);
+    if (!why->isEmpty())
+        return true;
     Data1.setOutputField(src.Out);
     Data1.setRecordSource(countStatement(src.Name, src.In, QString()));
     if (Data1.refresh() || Data1.preparing())
