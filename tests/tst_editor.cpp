@@ -12,6 +12,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QPushButton>
+#include <QFileInfo>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -39,6 +42,22 @@ void onEditor(const std::function<void(setData *)> &act)
         act(editor);
     });
     timer->start();
+}
+
+// Answers each box that comes up with 'button'; returns their texts.
+QStringList answeringWith(QMessageBox::StandardButton button, const std::function<void()> &action)
+{
+    QStringList texts;
+    testutil::polling(action, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            if (QAbstractButton *b = box->button(button))
+                b->click();
+            else
+                box->accept();
+        }
+    }, 100);
+    return texts;
 }
 
 class TestEditor : public QObject
@@ -262,6 +281,250 @@ private slots:
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Tables", "Table3File", {}), m_dir.filePath(QStringLiteral("pryc.mdb")));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
+    }
+
+    // Opening the editor and closing it leaves the file byte for byte, over
+    // catalogues whose values the pane cannot show as stored.
+    void viewAndCloseKeepsEveryValue_data()
+    {
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<int>("boxes"); // messages the verification gives
+        const QString two = m_two;
+        QTest::newRow("names in another letter case")
+            << iniEntry(1, u"Slova"_qs, two, u"SLOVNIK"_qs, u"SLOVO"_qs, u"Vyznam"_qs) << 0;
+        QTest::newRow("charsets no name stands for")
+            << iniEntry(1, u"Slova"_qs, two, u"Slovnik"_qs) + u"Table1CharsetIn=1\nTable1CharsetOut=100\n"_qs << 0;
+        QTest::newRow("spellings of defaults, and none")
+            << iniEntry(1, u"Slova"_qs, two, u"Slovnik"_qs) + u"Table1Visible=TRUE\nTable1CharsetIn= 204\n"_qs << 0;
+        QTest::newRow("a missing file") << iniEntry(1, u"Pryč"_qs, m_dir.filePath(u"pryc.mdb"_qs)) << 0;
+        QTest::newRow("a missing table") << iniEntry(1, u"Slova"_qs, two, u"nic"_qs) << 1;
+        QTest::newRow("a missing input field") << iniEntry(1, u"Slova"_qs, two, u"Slovnik"_qs, u"chybi"_qs) << 1;
+        QTest::newRow("a missing output field")
+            << iniEntry(1, u"Slova"_qs, two, u"Slovnik"_qs, u"slovo"_qs, u"chybi"_qs) << 1;
+        QTest::newRow("a second entry without a database")
+            << iniEntry(1, u"Slova"_qs, two, u"Slovnik"_qs) + iniEntry(2, u"Rozdělaný"_qs, QString(), QString(), QString(), QString()) << 0;
+    }
+
+    void viewAndCloseKeepsEveryValue()
+    {
+        QFETCH(QString, entries);
+        QFETCH(int, boxes);
+        const int count = int(entries.count(u"Title="_qs));
+        testutil::writeIni(ini(), u"[Tables]\ncount=%1\nActiveTable=1\n"_qs.arg(count) + entries);
+        const QByteArray before = testutil::readBytes(ini());
+        SettingsStore store(ini());
+        auto w = std::make_unique<setData>(store);
+        w->show();
+        const QStringList told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), count); });
+        QCOMPARE(told.size(), boxes);
+        // Every entry with a database looked at (one without holds the user),
+        // the first again last.
+        for (int i = count - 1; i >= 0; --i) {
+            if (w->catalogue().sources()[i].File.isEmpty())
+                continue;
+            answeringBoxes([&] {
+                QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
+                                  w->list()->visualItemRect(w->list()->item(i)).center());
+            });
+        }
+        QVERIFY(w->close());
+        QCOMPARE(testutil::readBytes(ini()), before);
+    }
+
+    // With no catalogue at all, and with an only entry without a database,
+    // the user can always leave, and nothing is written that was not made.
+    void neverTrapped()
+    {
+        QFile::remove(ini());
+        SettingsStore store(ini());
+        {
+            setData w(store);
+            w.show();
+            w.load_settings();
+            QCOMPARE(w.list()->count(), 1);
+            QVERIFY(w.button(2)->isEnabled()); // it has no database: it may go
+            QStringList told = answeringBoxes([&] { QVERIFY(w.close()); });
+            QVERIFY(told.isEmpty());
+            QVERIFY(!QFile::exists(ini()));
+        }
+        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
+        {
+            setData w(store);
+            w.show();
+            w.load_settings();
+            // Asked whether to drop it: No stays, Yes drops it and closes.
+            QStringList told = answeringWith(QMessageBox::No, [&] { QVERIFY(!w.close()); });
+            QCOMPARE(told, QStringList{editortext::CloseRefused + u"\n\n"_qs + editortext::dropQuestion(u"Můj"_qs)});
+            told = answeringWith(QMessageBox::Yes, [&] { QVERIFY(w.close()); });
+            QCOMPARE(told.size(), 1);
+        }
+        SettingsStore after(ini());
+        QCOMPARE(after.getSetting("Tables", "count", {}), QStringLiteral("0"));
+        // And by Delete: an empty catalogue, only New left.
+        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
+        store.reload();
+        setData w(store);
+        w.show();
+        w.load_settings();
+        answeringWith(QMessageBox::Yes, [&] { w.button(2)->trigger(); });
+        QCOMPARE(w.list()->count(), 0);
+        QVERIFY(w.button(1)->isEnabled() && !w.button(2)->isEnabled());
+        QVERIFY(!w.titleEditor()->isEnabled());
+        QVERIFY(answeringBoxes([&] { QVERIFY(w.close()); }).isEmpty());
+    }
+
+    // However the highlight is moved, the pane, the toolbar and Delete follow
+    // it; a move the list refuses puts it back.
+    void highlightAndEntryStayTogether()
+    {
+        QString entries;
+        const QStringList titles = {u"Anglicko-český"_qs, u"Bulharský"_qs, u"Cestovní"_qs, u"Dánský"_qs};
+        for (int i = 0; i < titles.size(); ++i)
+            entries += iniEntry(i + 1, titles[i], m_two, u"Slovnik"_qs);
+        testutil::writeIni(ini(), u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
+        SettingsStore store(ini());
+        setData w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.load_settings();
+        QListWidget *list = w.list();
+        list->setFocus();
+        auto shown = [&] { return w.valueCell(0); };
+        QTest::keyClick(list, Qt::Key_PageDown);
+        QCOMPARE(w.catalogue().selectedLine(), list->currentRow());
+        QCOMPARE(shown(), titles[list->currentRow()]);
+        QTest::keyClicks(list, u"C"_qs); // type-ahead
+        QCOMPARE(list->currentRow(), 2);
+        QCOMPARE(shown(), titles[2]);
+        // Pressed on the first line, dragged to the second.
+        const QPoint first = list->visualItemRect(list->item(0)).center(),
+                     second = list->visualItemRect(list->item(1)).center();
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, first);
+        QMouseEvent drag(QEvent::MouseMove, second, list->viewport()->mapToGlobal(second), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(list->viewport(), &drag);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
+        QCOMPARE(w.catalogue().selectedLine(), list->currentRow());
+        QCOMPARE(shown(), titles[list->currentRow()]);
+        // Delete, from the keyboard, asks about the highlighted entry, "Ne" first.
+        QString asked;
+        bool noByDefault = false;
+        testutil::polling([&] { QTest::keyClick(list, Qt::Key_Delete); }, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                noByDefault = box->defaultButton() == static_cast<QAbstractButton *>(box->button(QMessageBox::No));
+                box->button(QMessageBox::No)->click();
+            }
+        }, 100);
+        QCOMPARE(asked, editortext::deleteQuestion(titles[list->currentRow()]));
+        QVERIFY(noByDefault);
+        // On an entry without a database the highlight comes back.
+        w.activateWindow(); // the box gave the activation back only under a window manager
+        QTRY_COMPARE(QApplication::activeWindow(), &w);
+        QTest::keyClick(list, Qt::Key_Insert);
+        QCOMPARE(list->currentRow(), 4);
+        answeringBoxes([&] {
+            QTest::keyClick(list, Qt::Key_PageUp);
+            QTest::keyClicks(list, u"A"_qs);
+        });
+        QCOMPARE(list->currentRow(), 4);
+        QCOMPARE(shown(), editortext::NewTitle);
+        QVERIFY(answeringWith(QMessageBox::Yes, [&] { QVERIFY(w.close()); }).size() == 1);
+    }
+
+    // The editor that is shown takes the keys; Escape gives the title back
+    // and closes nothing; every row is reached and opened from the keyboard.
+    void keysGoToTheOpenEditor()
+    {
+        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
+        const QByteArray before = testutil::readBytes(ini());
+        SettingsStore store(ini());
+        setData w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.load_settings();
+        QTableWidget *values = w.grid(1);
+        auto click = [&](int row) {
+            const QPoint at = values->visualItemRect(values->item(row, 0)).center();
+            QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
+        };
+        click(2);
+        QVERIFY(w.combo(2)->isVisible() && w.combo(2)->hasFocus());
+        click(0);
+        QTest::keyClicks(QApplication::focusWidget(), u"Q R"_qs);
+        QCOMPARE(w.catalogue().sources()[0].Title, QStringLiteral("Q R"));
+        QVERIFY(w.catalogue().sources()[0].Visible);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(w.catalogue().sources()[0].Title, QStringLiteral("Slova"));
+        QCOMPARE(w.list()->item(0)->text(), QStringLiteral("Slova"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(w.isVisible());
+
+        // Tab from the list reaches the rows; arrows walk them, F2 and Enter open.
+        w.list()->setFocus();
+        QTest::keyClick(w.list(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), values);
+        QTest::keyClick(values, Qt::Key_Down);
+        QCOMPARE(w.head(), QStringLiteral("Zdrojová databáze"));
+        QTest::keyClick(values, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), w.browseButton());
+        QTest::keyClick(w.browseButton(), Qt::Key_Escape);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(values, Qt::Key_Down);
+        QCOMPARE(w.head(), QStringLiteral("Vstupní kódování"));
+        QTest::keyClick(values, Qt::Key_F2);
+        QCOMPARE(QApplication::focusWidget(), w.combo(4));
+        QVERIFY(w.close());
+        QCOMPARE(testutil::readBytes(ini()), before);
+    }
+
+    // After a name is not found its box shows no choice; a file that is no
+    // database is not taken; the dialog starts in the entry's folder.
+    void choicesAndFilesAsTheyAre()
+    {
+        testutil::writeIni(ini(), u"[Tables]\ncount=2\nActiveTable=1\n"_qs
+                                      + iniEntry(1, u"A"_qs, m_two, u"nic"_qs)
+                                      + iniEntry(2, u"B"_qs, m_two, u"Slovnik"_qs, u"chybi"_qs, u"vyznam"_qs));
+        SettingsStore store(ini());
+        auto w = std::make_unique<setData>(store);
+        w->show();
+        answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 2); });
+        QCOMPARE(w->combo(2)->currentIndex(), -1);
+        QCOMPARE(w->valueCell(2), QStringLiteral("nic"));
+        // Picking the first table is a change of table.
+        w->combo(2)->setCurrentIndex(0);
+        emit w->combo(2)->activated(0);
+        QCOMPARE(w->catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
+        QCOMPARE(w->catalogue().sources()[0].In, QStringLiteral("slovo"));
+        answeringBoxes([&] {
+            QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
+                              w->list()->visualItemRect(w->list()->item(1)).center());
+        });
+        QCOMPARE(w->combo(3)->currentIndex(), -1);
+        QCOMPARE(w->combo(5)->currentIndex(), -1);
+
+        QString dir;
+        setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &initial) {
+            dir = initial;
+            return m_notDb;
+        });
+        const QStringList told = answeringBoxes([&] { w->browseButton()->click(); });
+        setOpenDialogForTests({});
+        QCOMPARE(dir, QFileInfo(m_two).absolutePath());
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
+        QCOMPARE(w->catalogue().sources()[1].File, m_two);
+        QCOMPARE(w->grid(1)->item(1, 0)->toolTip(), QDir::toNativeSeparators(m_two));
+        QCOMPARE(w->grid(1)->textElideMode(), Qt::ElideMiddle);
+
+        // The size the user gave it is kept for the next opening.
+        w->resize(w->size() + QSize(120, 80));
+        const QSize given = w->size();
+        QVERIFY(w->close());
+        w.reset();
+        setData again(store);
+        QCOMPARE(again.size(), given);
     }
 
     void settingsCommand()

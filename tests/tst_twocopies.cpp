@@ -150,7 +150,8 @@ private slots:
         // A's editor closes (and saves), then A ends.
         const QString editor = windowsOf(a).value(1);
         xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), editor});
-        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        // Enter ends the title's edit; only the window's own close closes.
+        xdotool({QStringLiteral("key"), QStringLiteral("Return"), QStringLiteral("alt+F4")});
         QTRY_COMPARE_WITH_TIMEOUT(windowsOf(a).size(), 1, 10000);
         ::kill(pid_t(a.processId()), SIGTERM);
         QVERIFY(a.waitForFinished(20000));
