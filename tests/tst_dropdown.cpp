@@ -202,8 +202,8 @@ private slots:
         QVERIFY(lowestInk(g1, 1) > lowestInk(g0, 0));
 
         // Below the last row, when the window is higher than the rows.
-        const DropDownPlacement tall = expandComboPlacement(0, 0, design::Combo1, list()->rowHeightTwips(), 8,
-                                                            list()->grid1ColumnTwips(), 1e6, metrics());
+        const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
+                                                            list()->grid1ColumnTwips(), 0, 1e6, metrics());
         list()->place(tall);
         const QImage tallShot = list()->grab().toImage();
         const QColor workspace = g0->palette().color(QPalette::Dark);

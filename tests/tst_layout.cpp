@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 using namespace tarnvik;
 
 class TestLayout : public QObject
@@ -53,7 +55,7 @@ private slots:
         const TwipRect box{3075, 90, combo, 360};
         QCOMPARE(box.left + c.grid1Left + m.BorderX, setGridLayout(box, m).gridd[1].left);
         // Grid 1 ends at the list's right edge, with the list as wide as Combo1.
-        const DropDownPlacement p = expandComboPlacement(0, 0, box, 240, 3, c.columnWidth[1], 12000, m);
+        const DropDownPlacement p = expandComboPlacement(box, 240, 3, c.columnWidth[1], 0, 12000, m);
         QCOMPARE(c.grid1Left + c.grid1Width, p.window.width);
         QVERIFY(qAbs(p.window.width - combo) <= 1);
         // Grid 0 reaches under grid 1; its column ends under grid 1's border.
@@ -89,24 +91,36 @@ private slots:
     void dropDownPlacement()
     {
         const Metrics m = metricsWith(240, 45, 15);
-        const TwipRect combo{3075, 90, 3000, 360};
-        const int column = 1515; // grid(1)'s column for that Combo1
+        const int column = 1515; // grid(1)'s column for a Combo1 3000 wide
         // Room below: directly under Combo1, as wide, three rows and a border high.
-        DropDownPlacement p = expandComboPlacement(1500, 3000, combo, 240, 3, column, 12000, m);
+        DropDownPlacement p = expandComboPlacement({4575, 3090, 3000, 360}, 240, 3, column, 0, 12000, m);
         QCOMPARE(p.window, (TwipRect{4575, 3450, 3000, 3 * 240 + 15}));
         // The grids' rows end at the window's bottom edge, their border below it.
         QCOMPARE(p.gridHeight, p.window.height + 15);
-        // Near the bottom: it ends at Combo1's upper edge, plus the border.
-        p = expandComboPlacement(1500, 11000, combo, 240, 3, column, 12000, m);
-        QCOMPARE(p.window.top + p.window.height, 11000 + 90 + 15.0);
-        // No room above either: top 0.
-        p = expandComboPlacement(1500, 300, combo, 240, 40, column, 10000, m);
-        QCOMPARE(p.window.top, 0.0);
-        QCOMPARE(p.window.height, 40 * 240 + 15.0);
-        // Higher than the screen: as high as the screen, at the top.
-        p = expandComboPlacement(1500, 300, combo, 240, 100000, column, 10000, m);
-        QCOMPARE(p.window.height, 10000.0 - 45 + 15);
-        QCOMPARE(p.window.top, 0.0);
+        // Near the bottom: it ends at Combo1's upper edge.
+        p = expandComboPlacement({4575, 11090, 3000, 360}, 240, 3, column, 0, 12000, m);
+        QCOMPARE(p.window.top + p.window.height, 11090.0);
+
+        // Wherever Combo1 is and however many rows: whole rows, on the screen,
+        // never over Combo1 (nor the text box on its band), every row shown
+        // when they fit on either side.
+        for (double screenTop : {0.0, 600.0})
+            for (double comboTop = screenTop; comboTop + 360 <= 10000; comboTop += 370)
+                for (int rows : {1, 3, 20, 39, 40, 41, 100000}) {
+                    const TwipRect combo{1500, comboTop, 3000, 360};
+                    p = expandComboPlacement(combo, 240, rows, column, screenTop, 10000, m);
+                    const double bottom = p.window.top + p.window.height;
+                    const QString at = QStringLiteral("combo at %1, %2 rows").arg(comboTop).arg(rows);
+                    QVERIFY2(p.window.top >= screenTop && bottom <= 10000, qPrintable(at));
+                    QVERIFY2(p.window.top >= comboTop + 360 || bottom <= comboTop, qPrintable(at));
+                    const double shownRows = (p.window.height - 15) / 240;
+                    QVERIFY2(shownRows >= 1 && shownRows == std::floor(shownRows), qPrintable(at));
+                    const double roomier = std::max(10000 - comboTop - 360, comboTop - screenTop);
+                    if (rows * 240 + 15 <= roomier)
+                        QVERIFY2(shownRows == rows, qPrintable(at));
+                    else
+                        QVERIFY2((shownRows + 1) * 240 + 15 > roomier, qPrintable(at));
+                }
     }
 
     void dragStaysOnScreen()

@@ -203,6 +203,11 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
                                    e.Out, e.CharsetIn, e.CharsetOut});
     }
     out.storedActive = storedActiveTable(store);
+    bool leftOk = false, topOk = false;
+    const int left = store.getSetting(kSettings, QStringLiteral("Left"), {}).trimmed().toInt(&leftOk);
+    const int top = store.getSetting(kSettings, QStringLiteral("Top"), {}).trimmed().toInt(&topOk);
+    if (leftOk && topOk)
+        out.position = QPoint(left, top);
     if (!out.sources.isEmpty()) {
         const qint64 active = out.storedActive - 1;
         out.active = active < 0 || active >= out.sources.size() ? 0 : int(active);
@@ -210,9 +215,15 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
     return out;
 }
 
-bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active)
+bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active,
+                         std::optional<QPoint> position)
 {
     bool any = false;
+    if (position && position != read.position) {
+        store.saveSetting(kSettings, QStringLiteral("Left"), QString::number(position->x()));
+        store.saveSetting(kSettings, QStringLiteral("Top"), QString::number(position->y()));
+        any = true;
+    }
     if (topMost != read.topMost) {
         store.saveSetting(kSettings, QStringLiteral("TopMost"), fromBool(topMost));
         any = true;

@@ -5,10 +5,12 @@
 
 #include "SettingsStore.h"
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <cstdint>
+#include <optional>
 
 namespace tarnvik {
 
@@ -69,6 +71,9 @@ struct LookupSettings
     // "ActiveTable" as stored, before a value out of range falls back to the
     // first source.
     qint64 storedActive = 1;
+    // Where the window was left ("Left", "Top": its outer top-left corner in
+    // the desktop's pixels); none while either is missing or not a number.
+    std::optional<QPoint> position;
 };
 // What a source lacks before it can be looked up in, in the user's words and
 // naming the source; empty when it lacks nothing.
@@ -78,6 +83,7 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
 // The lookup window's saver: only what differs from what was 'read', so a
 // value another running copy saved meanwhile stays unless this one changed
 // it too. False when there is nothing to save; the caller syncs the store.
-bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active);
+bool writeLookupSettings(SettingsStore &store, const LookupSettings &read, bool topMost, int active,
+                         std::optional<QPoint> position = std::nullopt);
 
 } // namespace tarnvik

@@ -63,8 +63,8 @@ private:
 };
 } // namespace
 
-frmCombo::frmCombo(double comboWidthTwips, QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+frmCombo::frmCombo(double comboWidthTwips, QWidget *opener)
+    : QWidget(opener->window(), Qt::Popup | Qt::FramelessWindowHint), m_opener(opener)
 {
     setObjectName(QStringLiteral("frmCombo"));
     const Metrics &m = metrics();
@@ -178,16 +178,18 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
                 g->verticalHeader()->setMinimumSectionSize(1);
                 g->verticalHeader()->setDefaultSectionSize(int(std::ceil(inkExtent(g->font()).height())) + 3);
             } else if (event->type() == QEvent::KeyPress) {
-                const int key = static_cast<QKeyEvent *>(event)->key();
-                if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                    if (currentRow() >= 0)
-                        emit chosen(currentRow());
+                switch (static_cast<QKeyEvent *>(event)->key()) {
+                case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_PageUp: case Qt::Key_PageDown:
+                case Qt::Key_Tab: case Qt::Key_Backtab:
+                    break; // the grid's own
+                default:
+                    if (!listKey(*static_cast<QKeyEvent *>(event)))
+                        emit keyForText(event);
                     return true;
                 }
-                if (key == Qt::Key_Escape) {
-                    emit dismissed();
-                    return true;
-                }
+            } else if (event->type() == QEvent::InputMethod) {
+                emit keyForText(event);
+                return true;
             } else if (event->type() == QEvent::FocusOut && isVisible()) {
                 // Also when the focus moves to the other column: the list closes.
                 emit focusLost(static_cast<QFocusEvent *>(event)->reason() == Qt::ActiveWindowFocusReason);
@@ -195,6 +197,55 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool frmCombo::listKey(const QKeyEvent &key)
+{
+    if (key.key() == Qt::Key_Menu || (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier)) {
+        if (currentRow() >= 0)
+            emit menuRequested(currentRow());
+        return true;
+    }
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (currentRow() >= 0)
+            emit chosen(currentRow());
+        return true;
+    case Qt::Key_Escape:
+    case Qt::Key_F4:
+        emit dismissed();
+        return true;
+    case Qt::Key_Home:
+        setCurrentRow(0);
+        return true;
+    case Qt::Key_End:
+        setCurrentRow(rowCount() - 1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void frmCombo::mousePressEvent(QMouseEvent *event)
+{
+    // A press outside closes the list and goes on to what lies under it,
+    // except on the box it drops down from: there it only closes the list.
+    const QPoint onOpener = m_opener->mapFromGlobal(event->globalPosition().toPoint());
+    setAttribute(Qt::WA_NoMouseReplay, m_opener->rect().contains(onOpener));
+    QWidget::mousePressEvent(event);
+}
+
+void frmCombo::showEvent(QShowEvent *event)
+{
+    setAttribute(Qt::WA_NoMouseReplay, false);
+    QWidget::showEvent(event);
+}
+
+void frmCombo::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    emit hidden();
 }
 
 } // namespace tarnvik

@@ -1,6 +1,7 @@
-// The result drop-down: a borderless, topmost window without a task-bar
-// entry, holding two single-column grids that read as one two-column list.
-// Both are views of one model and share the current row and the scrolling.
+// The result drop-down: a popup of the lookup window, holding two
+// single-column grids that read as one two-column list. Both are views of one
+// model and share the current row and the scrolling. As a popup it is placed
+// relative to its window on every platform and closes on a press elsewhere.
 #pragma once
 
 #include "ResultModel.h"
@@ -8,6 +9,7 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QTableView;
 
 namespace tarnvik {
@@ -16,8 +18,9 @@ class frmCombo : public QWidget
 {
     Q_OBJECT
 public:
-    // Laid out for a Combo1 of the given width in twips.
-    explicit frmCombo(double comboWidthTwips, QWidget *parent = nullptr);
+    // Laid out for a Combo1 of the given width in twips; 'opener' is the box
+    // it drops down from: a press there only closes it, as a combo box's does.
+    frmCombo(double comboWidthTwips, QWidget *opener);
 
     QTableView *grid(int index) const { return m_grid[index]; }
     ResultModel &model() { return m_model; }
@@ -39,11 +42,23 @@ signals:
     void focusLost(bool toOtherProgram);
     // Escape: closed without a choice.
     void dismissed();
+    // The Menu key (or Shift+F10) on a row: its copy menu.
+    void menuRequested(int row);
+    // Closed, whatever the reason.
+    void hidden();
+    // A key the list does not use itself: it edits the text looked up.
+    void keyForText(QEvent *event);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    bool listKey(const QKeyEvent &key);
+
+    QWidget *m_opener;
     QTableView *m_grid[2] = {};
     ResultModel m_model;
     DropDownColumns m_columns;

@@ -46,27 +46,26 @@ double dropDownWidth(int grid1Column, const Metrics &m)
     return roundTwips((grid1Column - m.BorderX) * 2.0);
 }
 
-DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,
-                                       double rowHeight, int rows, int grid1Column, double screenHeight,
-                                       const Metrics &m)
+DropDownPlacement expandComboPlacement(const TwipRect &combo, double rowHeight, int rows, int grid1Column,
+                                       double screenTop, double screenBottom, const Metrics &m)
 {
-    const double y = windowTop + combo.top + combo.height;
-    double h = roundTwips(rowHeight * rows + m.FrameY);
-    double top;
-    if (h > screenHeight) {
-        h = screenHeight;
-        top = 0;
-    } else if (h > screenHeight - y) {
-        top = std::max(0.0, y - combo.height - h + m.FrameY);
-    } else {
-        top = y;
+    const double below = screenBottom - (combo.top + combo.height), above = combo.top - screenTop;
+    auto heightFor = [&](double rowCount) { return rowHeight * rowCount + m.BorderY; };
+    double height = heightFor(std::max(rows, 1));
+    bool under = true;
+    if (height > below) {
+        under = height > above && below >= above;
+        if (height > std::max(below, above)) {
+            const double room = std::max(below, above);
+            height = heightFor(std::max(1.0, std::floor((room - m.BorderY) / rowHeight)));
+        }
     }
-    const double height = h - m.FrameY + m.BorderY;
+    const double top = under ? combo.top + combo.height : combo.top - height;
     // The grids' rows end at the window's bottom edge, so every row that the
     // window shows is one the grids count as visible: a frame thinner than two
     // borders would otherwise leave the last row a pixel short and bring up
     // a scroll bar for a list that fits.
-    return {height + m.BorderY, {windowLeft + combo.left, top, dropDownWidth(grid1Column, m), height}};
+    return {height + m.BorderY, {combo.left, top, dropDownWidth(grid1Column, m), height}};
 }
 
 QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double screenWidth, double screenHeight)
@@ -81,6 +80,30 @@ QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double scr
         top = 0;
     if (top > screenHeight - window.height)
         top = screenHeight - window.height;
+    return {left, top};
+}
+
+QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRect> &screens, QPoint fallback)
+{
+    if (!stored)
+        return fallback;
+    const QRect window(*stored, size);
+    const QRect *best = nullptr;
+    qint64 bestArea = 0;
+    for (const QRect &screen : screens) {
+        const QRect common = screen & window;
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = &screen;
+            bestArea = area;
+        }
+    }
+    if (!best)
+        return fallback;
+    // Left and top edges win, so a window larger than the screen keeps its
+    // top-left corner, where it is dragged from, on the screen.
+    const int left = std::max(best->left(), std::min(window.left(), best->right() + 1 - size.width()));
+    const int top = std::max(best->top(), std::min(window.top(), best->bottom() + 1 - size.height()));
     return {left, top};
 }
 

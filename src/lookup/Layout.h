@@ -4,7 +4,10 @@
 #include "platform/Metrics.h"
 
 #include <QPointF>
+#include <QList>
 #include <QRect>
+
+#include <optional>
 
 namespace tarnvik {
 
@@ -53,20 +56,27 @@ DropDownColumns dropDownColumns(double comboWidth, const Metrics &m);
 // The list's width for grid 1's column width: Combo1's width up to rounding.
 double dropDownWidth(int grid1Column, const Metrics &m);
 
-// Where expandCombo puts the drop-down: below Combo1, above it when there is
-// no room below, at the top of the screen when it is higher than the screen.
+// Where expandCombo puts the drop-down, all in screen twips: under Combo1
+// where every row fits below it, else above it where they fit there, else on
+// the roomier side with as many whole rows as fit (the rest scroll). It never
+// covers Combo1, nor the text box on the same band.
 struct DropDownPlacement
 {
     double gridHeight; // both grids: their bottom border just below the window
     TwipRect window;   // frmCombo, on the screen
 };
-DropDownPlacement expandComboPlacement(double windowLeft, double windowTop, const TwipRect &combo,
-                                       double rowHeight, int rows, int grid1Column, double screenHeight,
-                                       const Metrics &m);
+DropDownPlacement expandComboPlacement(const TwipRect &comboOnScreen, double rowHeight, int rows, int grid1Column,
+                                       double screenTop, double screenBottom, const Metrics &m);
 
 // Dragging by the window's surface: the pressed point stays under the pointer
 // and the window stays on the screen (left and top edges first, so a window
 // larger than the screen ends flush with its right or bottom edge).
 QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double screenWidth, double screenHeight);
+
+// Where a window of 'size' comes back: at 'stored' (its outer top-left) when
+// it lies wholly on one of the screens' available areas; moved onto the
+// screen it overlaps most when it lies partly off (a screen gone or smaller);
+// at 'fallback' when it overlaps none or nothing is stored.
+QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRect> &screens, QPoint fallback);
 
 } // namespace tarnvik

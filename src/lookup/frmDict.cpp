@@ -124,10 +124,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Form_Load();
 }
 
-frmDict::~frmDict()
-{
-    delete m_dropDown;
-}
+frmDict::~frmDict() = default;
 
 void frmDict::buildMenus()
 {
@@ -188,6 +185,19 @@ void frmDict::Form_Load()
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
+    // Where the user left it, on a screen that is still there.
+    if (clientPlacesWindows()) {
+        QList<QRect> screens;
+        for (const QScreen *s : QGuiApplication::screens())
+            screens << s->availableGeometry();
+        move(placeOnScreens(m_read.position, size(), screens, pos()));
+    }
+    if (!platformKeepsOnTop()) {
+        mnuTopMost->setEnabled(false);
+        mnuTopMost->setToolTip(
+            QStringLiteral("Toto pracovní prostředí (Wayland) nedovoluje programu držet okno nad ostatními."));
+        mnuX->setToolTipsVisible(true);
+    }
 
     // From here a failing step is skipped.
     setFace(Text1, m_fontName);
@@ -242,8 +252,17 @@ void frmDict::mnuLang_Click(int index)
 frmCombo *frmDict::dropDown()
 {
     if (!m_dropDown) {
-        m_dropDown = new frmCombo(design::Combo1.width);
+        m_dropDown = new frmCombo(design::Combo1.width, Combo1);
         connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
+        // Typing goes on while the list is open; the look-up refills it.
+        connect(m_dropDown, &frmCombo::keyForText, this, [this](QEvent *e) { QApplication::sendEvent(Text1, e); });
+        connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
+            choose(row);
+            popUp(mnuY, gridd[0]->geometry().bottomLeft());
+        });
+        // However it closed (a press elsewhere too), the focus coming back to
+        // Combo1 does not open it again.
+        connect(m_dropDown, &frmCombo::hidden, this, &frmDict::setReopenGuard);
         // The focus that left for another program is not taken back.
         connect(m_dropDown, &frmCombo::focusLost, this,
                 [this](bool toOtherProgram) { closeList(!toOtherProgram); });
@@ -309,7 +328,12 @@ void frmDict::clearSourceMenu()
 bool frmDict::saveAllMySettings()
 {
     const int active = m_sources.isEmpty() ? -1 : m_active;
-    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active))
+    // Kept once the user has dragged the window: a place the program or the
+    // window manager chose is chosen again next time.
+    std::optional<QPoint> position;
+    if (clientPlacesWindows() && m_dragged)
+        position = pos();
+    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active, position))
         return true;
     // A file that could not be read stays for the user to mend or replace
     // knowingly; only an explicit save of the catalogue overwrites it. The
@@ -329,6 +353,8 @@ bool frmDict::saveAllMySettings()
         return false;
     }
     m_read.topMost = mnuTopMost->isChecked();
+    if (position)
+        m_read.position = position;
     if (active >= 0)
         m_read.storedActive = active + 1;
     return true;
@@ -392,6 +418,8 @@ void frmDict::Text1_Change()
     gridd[0]->show();
     gridd[1]->show();
     dropDown()->model().setMatches(rs.matches());
+    if (dropDown()->isVisible())
+        placeDropDown();
     Shape1->setFillColor(fromBgr(kGreen));
 }
 
@@ -506,20 +534,25 @@ void frmDict::checkStatus()
 
 void frmDict::expandCombo()
 {
+    frmCombo *list = dropDown();
+    placeDropDown();
+    list->show();
+    list->grid(0)->setFocus();
+}
+
+void frmDict::placeDropDown()
+{
     const Metrics &m = metrics();
     frmCombo *list = dropDown();
-    // Worked out on the window's own screen, which need not start at 0, 0.
-    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const QRect outer = frameGeometry().translated(-screenRect.topLeft());
-    DropDownPlacement p = expandComboPlacement(outer.left() * m.TwipsPerPixelX, outer.top() * m.TwipsPerPixelY,
-                                               design::Combo1, list->rowHeightTwips(), list->rowCount(),
-                                               list->grid1ColumnTwips(), screenRect.height() * m.TwipsPerPixelY, m);
-    p.window.left += screenRect.left() * m.TwipsPerPixelX;
-    p.window.top += screenRect.top() * m.TwipsPerPixelY;
-    list->place(p);
-    SetTopMost(list, true);
-    list->activateWindow();
-    list->grid(0)->setFocus();
+    // In the window's own coordinates mapped out, as a combo box places its
+    // list: right also where the platform never tells where the window is.
+    const QPoint at = Combo1->mapToGlobal(QPoint(0, 0));
+    const QRect avail = screen() ? screen()->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
+    const TwipRect combo{at.x() * double(m.TwipsPerPixelX), at.y() * double(m.TwipsPerPixelY),
+                         Combo1->width() * double(m.TwipsPerPixelX), Combo1->height() * double(m.TwipsPerPixelY)};
+    list->place(expandComboPlacement(combo, list->rowHeightTwips(), list->rowCount(), list->grid1ColumnTwips(),
+                                     avail.top() * double(m.TwipsPerPixelY),
+                                     (avail.bottom() + 1) * double(m.TwipsPerPixelY), m));
 }
 
 void frmDict::choose(int row)
@@ -610,8 +643,12 @@ void frmDict::mnuAbout_Click()
 
 void frmDict::mnuHomePage_Click()
 {
-    // A failure shows nothing, as with a browser that is not there.
-    QDesktopServices::openUrl(homePage(QStringLiteral(TARNVIK_HOME_PAGE), QCoreApplication::applicationDirPath()));
+    const QUrl page = homePage(QStringLiteral(TARNVIK_HOME_PAGE), QCoreApplication::applicationDirPath());
+    if (!QDesktopServices::openUrl(page))
+        message(QMessageBox::Information,
+                QStringLiteral("Domovské stránky produktu se nepodařilo otevřít: pro „%1“ není v systému nastaven "
+                               "žádný program.")
+                    .arg(page.isLocalFile() ? QDir::toNativeSeparators(page.toLocalFile()) : page.toString()));
 }
 
 void frmDict::Form_Unload()
@@ -661,12 +698,15 @@ void frmDict::mousePressEvent(QMouseEvent *e)
         popUp(mnuX, e->position().toPoint());
         return;
     }
+    // The window manager moves the window where it offers to: it knows the
+    // screens and panels, and where a program may not place its own window it
+    // is the only way. The move below is for where it does not.
+    m_dragged = true;
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
     m_dragging = true;
     const Metrics &m = metrics();
     m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
-    // Where a program may not place its own window, the compositor moves it.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle())
-        windowHandle()->startSystemMove();
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
@@ -712,6 +752,18 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
                     expandCombo();
                 return true;
             }
+            // The menus from the keyboard: the window's, and with Ctrl the
+            // shown pair's copy menu.
+            if (k->key() == Qt::Key_Menu || (k->key() == Qt::Key_F10 && (k->modifiers() & Qt::ShiftModifier))) {
+                if (k->modifiers() & Qt::ControlModifier) {
+                    if (gridd[0]->isVisible())
+                        popUp(mnuY, gridd[0]->geometry().bottomLeft());
+                } else {
+                    popUp(mnuX, Text1->geometry().bottomLeft());
+                    Text1->setFocus();
+                }
+                return true;
+            }
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -721,6 +773,7 @@ void frmDict::mnuTopMost_Click()
 {
     mnuTopMost->setChecked(!mnuTopMost->isChecked());
     SetTopMost(this, mnuTopMost->isChecked());
+    // Changed in place: the window keeps the keys it had.
 }
 
 void frmDict::message(QMessageBox::Icon icon, const QString &text)

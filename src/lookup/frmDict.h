@@ -45,6 +45,8 @@ public:
     void mnuCopy_Click(int index);
     void checkStatus();
     void expandCombo();
+    // Places the list at Combo1 for the rows it holds.
+    void placeDropDown();
     // Saves the settings, unloads the drop-down and ends the program, with
     // status 1 when a changed setting could not be saved (told in a box and
     // on standard error).
@@ -134,7 +136,8 @@ private:
     bool m_sessionEnding = false;
     int m_exitStatus = 0;
     bool m_shownOnce = false;
-    QPointF m_anchor; // twips, where the left button went down
+    bool m_dragged = false; // the user took the window by its surface
+    QPointF m_anchor;       // twips, where the left button went down
     bool m_dragging = false; // the left button went down on the surface itself
     QPixmap m_background;
 };

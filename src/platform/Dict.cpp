@@ -1,6 +1,8 @@
 #include "Dict.h"
 
+#include <QGuiApplication>
 #include <QWidget>
+#include <QWindow>
 
 namespace tarnvik {
 
@@ -30,9 +32,30 @@ void SetCaptionBar(QWidget *window, bool showCaption)
     setFlagKeepingPlace(window, Qt::FramelessWindowHint, !showCaption, !showCaption);
 }
 
+bool platformKeepsOnTop()
+{
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+bool clientPlacesWindows()
+{
+    return platformKeepsOnTop();
+}
+
 void SetTopMost(QWidget *window, bool onTop)
 {
-    setFlagKeepingPlace(window, Qt::WindowStaysOnTopHint, onTop, false);
+    if (!platformKeepsOnTop()) {
+        // Nothing to ask for; the window stays as it is.
+    } else if (QWindow *handle = window->windowHandle()) {
+        // Asked of the window as it is: changing the widget's flags would
+        // make a new native window, which loses its place and the keys.
+        Qt::WindowFlags flags = window->windowFlags();
+        flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+        window->overrideWindowFlags(flags);
+        handle->setFlags(flags);
+    } else {
+        window->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    }
     if (!window->isVisible()) {
         window->setAttribute(Qt::WA_ShowWithoutActivating);
         window->show();

@@ -1,6 +1,4 @@
 // Window-style procedures shared by the windows: title bar and topmost band.
-// Both change Qt window flags, which hides a shown window; they show it again
-// where it was and as large as it was.
 #pragma once
 
 class QWidget;
@@ -8,10 +6,17 @@ class QWidget;
 namespace tarnvik {
 
 // Adds or removes the title bar. Removing it keeps the window's outer
-// position and size, so its client area grows by the frame.
+// position and size, so its client area grows by the frame. A shown window
+// is hidden and shown again.
 void SetCaptionBar(QWidget *window, bool showCaption);
 
-// Puts the window above all others or back, and shows it without activating it.
+// Puts the window above all others or back, and shows it without activating
+// it. A shown window keeps its place and the keyboard focus. Does nothing to
+// the band where the platform offers none.
 void SetTopMost(QWidget *window, bool onTop);
+// Whether the platform keeps a window above others at its request (not so on
+// Wayland), and whether it lets a program place its own windows.
+bool platformKeepsOnTop();
+bool clientPlacesWindows();
 
 } // namespace tarnvik
