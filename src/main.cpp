@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -28,13 +29,18 @@ int main(int argc, char **argv)
         case SingleInstance::Outcome::Claimed:
             claim = SingleInstance::Claim::First;
             break;
-        case SingleInstance::Outcome::NoAnswer:
-            std::fprintf(stderr, "%s\n",
-                         QStringLiteral("Tarnvik už běží (nastavení „%1“), ale neodpovídá.")
-                             .arg(QDir::toNativeSeparators(settings))
-                             .toLocal8Bit()
-                             .constData());
+        case SingleInstance::Outcome::NoAnswer: {
+            const QString text = QStringLiteral("Tarnvik už běží (nastavení „%1“), ale neodpovídá.")
+                                     .arg(QDir::toNativeSeparators(settings));
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            // Started from a menu, nobody reads standard error.
+            if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+                QApplication app(argc, argv);
+                tarnvik::installCzechQtTexts(&app);
+                QMessageBox::warning(nullptr, QStringLiteral("Tarnvik"), text);
+            }
             return 1;
+        }
         }
     }
     if (claim != SingleInstance::Claim::First) {
@@ -43,6 +49,11 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // On a Wayland session the X11 way through XWayland, unless the user
+    // chose: only there can the strip stay on top and come back where it was.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qgetenv("XDG_SESSION_TYPE") == "wayland"
+        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("cz.tarnvik.Tarnvik"));

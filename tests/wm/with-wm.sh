@@ -7,7 +7,7 @@ done
 # The server picks a free display itself and names it once it is ready, so
 # tests started side by side never race for one.
 number=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$number" >/dev/null 2>&1 &
 server=$!
 trap 'kill $wm $server 2>/dev/null; rm -f "$number"' EXIT
 i=0

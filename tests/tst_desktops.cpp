@@ -1,0 +1,194 @@
+// The strip on a real desktop, driven by real input (xdotool): run under
+// openbox, GNOME's window manager and weston (Wayland), one wrapper each.
+#include "dropdown/frmCombo.h"
+#include "lookup/frmDict.h"
+#include "platform/Dict.h"
+#include "platform/SingleInstance.h"
+#include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+class TestDesktops : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<frmDict> m_w;
+
+    QLineEdit *text1() { return m_w->findChild<QLineEdit *>(QStringLiteral("Text1")); }
+    QWidget *combo1() { return m_w->findChild<QComboBox *>(QStringLiteral("Combo1")); }
+    QAction *topMost() { return m_w->windowMenu()->actions().at(3); }
+    static bool wayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+    // Real input; the events it makes are handled once the test waits.
+    static void xdotool(const QStringList &args, int settleMs = 150)
+    {
+        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
+        QTest::qWait(settleMs);
+    }
+    static void typeReally(const QString &text) { xdotool({"type", "--delay", "60", text}, 400); }
+    static void keyReally(const QString &key) { xdotool({"key", key}, 300); }
+    static QRect onScreen(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
+            QSKIP("xdotool is not installed");
+        const QString db = m_dir.filePath(QStringLiteral("slova.mdb"));
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        std::vector<testutil::Row> rows;
+        for (const char *w : {"dům", "domek", "domov", "dobrý", "den", "dva", "dveře", "kůň"})
+            rows.push_back({QString::fromUtf8(w), QStringLiteral("-")});
+        for (int i = 0; i < 80; ++i) // more than fit under the strip
+            rows.push_back({QStringLiteral("dal%1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("-")});
+        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
+        const auto made = testutil::runMkdb({db, tsv});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
+        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=1\n")
+                                    + testutil::iniEntry(1, QStringLiteral("Slova"), db));
+        m_store = std::make_unique<SettingsStore>(ini);
+        m_w = std::make_unique<frmDict>(*m_store);
+        m_w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), testutil::kReadWaitMs);
+    }
+
+    // The keys typed straight after the start reach the text box; the list
+    // opens under Combo1, never over the text box, and typing goes on in it.
+    void typingAndTheList()
+    {
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
+        typeReally(QStringLiteral("do"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("do"));
+        // Held as a hand holds it: a Wayland popup opens for the key's press,
+        // which must be the last input the compositor sent.
+        xdotool({"keydown", "Down"}, 300);
+        xdotool({"keyup", "Down"});
+        frmCombo *list = m_w->dropDown();
+        QTRY_VERIFY(list->isVisible());
+        QCOMPARE(QApplication::activePopupWidget(), list);
+        const QRect shown = list->geometry(), box = onScreen(combo1());
+        QCOMPARE(shown.top(), box.bottom() + 1);
+        QCOMPARE(shown.left(), box.left());
+        QVERIFY(!shown.intersects(onScreen(text1())) && !shown.intersects(box));
+
+        typeReally(QStringLiteral("m"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("dom"));
+        QVERIFY(list->isVisible());
+        QCOMPARE(list->rowCount(), 2); // domek, domov: accents count
+        keyReally(QStringLiteral("BackSpace"));
+        keyReally(QStringLiteral("BackSpace"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("d"));
+        // Many rows: they scroll; the list still stays off the strip's band.
+        QTRY_VERIFY(list->isVisible());
+        QVERIFY(!list->geometry().intersects(onScreen(combo1())));
+        keyReally(QStringLiteral("End"));
+        QCOMPARE(list->currentRow(), list->rowCount() - 1);
+        keyReally(QStringLiteral("Escape"));
+        QTRY_VERIFY(list->isHidden());
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
+    }
+
+    // Twice "Vždy navrchu": the same native window, and the keys stay.
+    void alwaysOnTopKeepsTheKeys()
+    {
+        if (!platformKeepsOnTop()) {
+            QVERIFY(!topMost()->isEnabled());
+            QVERIFY(!topMost()->toolTip().isEmpty());
+            return;
+        }
+        const WId before = m_w->winId();
+        const QRect where = m_w->frameGeometry();
+        for (int i = 0; i < 2; ++i) {
+            topMost()->trigger();
+            QTest::qWait(300);
+            QCOMPARE(m_w->winId(), before);
+            QCOMPARE(m_w->frameGeometry(), where);
+        }
+        text1()->clear();
+        typeReally(QStringLiteral("dv"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("dv"));
+    }
+
+    // A drag on the surface moves the window by the pointer's way.
+    void dragByTheSurface()
+    {
+        if (wayland())
+            QSKIP("a Wayland client is not told where its window is");
+        const QPoint from = m_w->mapToGlobal(QPoint(20, 20)), was = m_w->pos();
+        xdotool({"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"}, 300);
+        for (int step = 1; step <= 10; ++step)
+            xdotool({"mousemove", "--sync", QString::number(from.x() + 5 * step), QString::number(from.y() + 4 * step)},
+                    30);
+        xdotool({"mouseup", "1"}, 300);
+        QTRY_COMPARE(m_w->pos(), was + QPoint(50, 40));
+    }
+
+    // A later start brings the strip forward over another window, with the
+    // keys in the text box.
+    void broughtForward()
+    {
+        if (wayland())
+            QSKIP("this compositor offers no activation to a client");
+        QWidget other;
+        other.setWindowTitle(QStringLiteral("jiné okno"));
+        other.resize(400, 300);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        m_w->bringToFront();
+        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
+        text1()->clear();
+        typeReally(QStringLiteral("ku"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
+    }
+
+    // A later start that finds the running copy silent says so in a box:
+    // started from a menu, nobody reads its standard error.
+    void silentCopyIsToldInABox()
+    {
+        if (wayland())
+            QSKIP("a Wayland client's windows cannot be looked for from outside");
+        QTemporaryDir config;
+        const QString settings = config.filePath(QStringLiteral("TVK/TVK.ini"));
+        SingleInstance silent(SingleInstance::keyFor(settings));
+        QCOMPARE(silent.claim(), SingleInstance::Claim::First); // and never listens
+        QProcess later;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        later.setProcessEnvironment(env);
+        later.start(testutil::binPath(QStringLiteral("tarnvik")), {});
+        QVERIFY(later.waitForStarted());
+        QString box;
+        QTRY_VERIFY_WITH_TIMEOUT(!(box = windowOf(later.processId())).isEmpty(), 20000);
+        QVERIFY(later.state() == QProcess::Running); // the box waits for the user
+        later.terminate();
+        QVERIFY(later.waitForFinished(10000));
+        QVERIFY(later.readAllStandardError().contains("neodpovídá"));
+    }
+
+private:
+    static QString windowOf(qint64 pid)
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(pid)});
+        search.waitForFinished();
+        return QString::fromLatin1(search.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).value(0);
+    }
+};
+
+QTEST_MAIN(TestDesktops)
+#include "tst_desktops.moc"
