@@ -475,6 +475,22 @@ private slots:
         QCOMPARE(w.head(), QStringLiteral("Vstupní kódování"));
         QTest::keyClick(values, Qt::Key_F2);
         QCOMPARE(QApplication::focusWidget(), w.combo(4));
+        // Enter in a closed choice box gives the arrows back to the rows: they
+        // walk on and change no choice unseen.
+        const QString charset = w.combo(4)->currentText();
+        QTest::keyClick(w.combo(4), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), values);
+        QTest::keyClick(values, Qt::Key_Down);
+        QCOMPARE(w.combo(4)->currentText(), charset);
+        QCOMPARE(w.head(), QStringLiteral("Výstupní hodnoty"));
+        // An arrow on "…" walks on too.
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(values, Qt::Key_Up);
+        QTest::keyClick(values, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), w.browseButton());
+        QTest::keyClick(w.browseButton(), Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), values);
+        QCOMPARE(w.head(), QStringLiteral("Název tabulky"));
         QVERIFY(w.close());
         QCOMPARE(testutil::readBytes(ini()), before);
     }

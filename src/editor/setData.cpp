@@ -329,9 +329,24 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         m_grid[1]->setFocus();
         return true;
     }
-    if (inEditor && watched == Text && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (inEditor && watched == Text && enter) {
         m_titleBefore = Text->text();
         m_grid[1]->setFocus();
+        return true;
+    }
+    // Enter on "…" opens the dialog; Enter in a closed choice box, or an
+    // arrow on "…", gives the keys back to the rows, so that the arrows walk
+    // the rows and do not change a choice unseen.
+    if (watched == cmdBrowse && enter) {
+        cmdBrowse->click();
+        return true;
+    }
+    const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
+    if ((watched == cmdBrowse && arrow) || (inEditor && watched != Text && watched != cmdBrowse && enter)) {
+        m_grid[1]->setFocus();
+        if (arrow)
+            QApplication::sendEvent(m_grid[1], event);
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -512,8 +527,13 @@ void setData::combo_Click(int row, bool byUser)
 
 void setData::cmdBrowse_Click()
 {
+    // The entry's folder; for an entry without a database, the folder of the
+    // one last chosen, then the home folder (never the program's own).
+    static QString lastFolder;
     const DataSource entry = m_list.sources().value(m_list.selectedLine());
-    const QString folder = entry.File.isEmpty() ? QString() : QFileInfo(entry.File).absolutePath();
+    const QString folder = !entry.File.isEmpty() ? QFileInfo(entry.File).absolutePath()
+                           : !lastFolder.isEmpty() ? lastFolder
+                                                   : QDir::homePath();
     const QString path = ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"),
                                         QStringLiteral("Vyber zdroj dat"), folder);
     if (path.isEmpty())
@@ -523,9 +543,12 @@ void setData::cmdBrowse_Click()
     QString error;
     if (!whileReading([path, &error] { return openDatabase(path, &error); }))
         return critical(error);
+    lastFolder = QFileInfo(path).absolutePath();
     m_list.databaseChosen(path);
     fill_data(m_list.selectedLine());
     showList();
+    // The keys go on from the row the database was chosen in.
+    m_grid[1]->setFocus();
 }
 
 void setData::critical(const QString &text)
