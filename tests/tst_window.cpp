@@ -274,6 +274,7 @@ private slots:
             poll->stop();
             editor->button(1)->trigger();
             editor->browseButton()->click();
+            editor->titleEditor()->selectAll(); // as the title's editor opens
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Zvirata"));
             edited = editor->catalogue().sources().size() == 3 && editor->catalogue().sources()[2].Name == "Zvirata";
             editor->close();
