@@ -15,7 +15,65 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <xcb/xcb.h>
+
+#include <cstring>
+
 using namespace tarnvik;
+
+namespace {
+
+// Collects the startup-notification messages sent to the root window, as a
+// launcher's feedback does, on a connection of its own.
+class StartupListener
+{
+public:
+    StartupListener() : m_c(xcb_connect(nullptr, nullptr))
+    {
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root;
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(m_c, m_root, XCB_CW_EVENT_MASK, &mask);
+        m_begin = atom("_NET_STARTUP_INFO_BEGIN");
+        m_more = atom("_NET_STARTUP_INFO");
+    }
+    ~StartupListener() { xcb_disconnect(m_c); }
+    // The messages received so far, whole.
+    QList<QByteArray> messages()
+    {
+        while (xcb_generic_event_t *e = xcb_poll_for_event(m_c)) {
+            if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                const auto *m = reinterpret_cast<xcb_client_message_event_t *>(e);
+                if (m->type == m_begin)
+                    m_partial.clear();
+                if (m->type == m_begin || m->type == m_more) {
+                    m_partial.append(reinterpret_cast<const char *>(m->data.data8), 20);
+                    if (const qsizetype end = m_partial.indexOf('\0'); end >= 0) {
+                        m_whole << m_partial.left(end);
+                        m_partial.clear();
+                    }
+                }
+            }
+            free(e);
+        }
+        return m_whole;
+    }
+
+private:
+    xcb_atom_t atom(const char *name)
+    {
+        auto *r = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(r);
+        return a;
+    }
+    xcb_connection_t *m_c;
+    xcb_window_t m_root;
+    xcb_atom_t m_begin, m_more;
+    QByteArray m_partial;
+    QList<QByteArray> m_whole;
+};
+
+} // namespace
 
 class TestDesktops : public QObject
 {
@@ -173,10 +231,17 @@ private slots:
         // A click there: the user's latest action is in the other program.
         xdotool({"mousemove", "--window", window, "5", "5", "click", "1"}, 300);
         QTRY_VERIFY(QApplication::activeWindow() != m_w.get());
-        m_w->bringToFront();
+        // Asked with the launcher's id: its feedback ends, the strip comes
+        // forward with the last text selected, and typing replaces it.
+        StartupListener launcher;
+        ActivationHint hint;
+        hint.startupId = "tarnvik-zkouska-1_TIME0";
+        text1()->setText(QStringLiteral("dva"));
+        m_w->bringToFront(hint);
+        QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
         QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
         QTRY_COMPARE(QApplication::focusWidget(), text1());
-        text1()->clear();
+        QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
         typeReally(QStringLiteral("ku"));
         QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
         other.kill();

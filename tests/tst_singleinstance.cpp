@@ -3,6 +3,7 @@
 // crashed run left is taken over at once, and no client can stop the owner
 // from answering.
 #include "platform/SingleInstance.h"
+#include "platform/X11Startup.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,6 +79,38 @@ class TestSingleInstance : public QObject
     QString folder() const { return m_dir.path(); }
 
 private slots:
+    // The launcher's id: its click time, and the message that ends its
+    // feedback, cut into the protocol's zero-padded 20-byte pieces.
+    void startupIds_data()
+    {
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<quint32>("time");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("launcher's") << QByteArray("xfce4-panel-12-host_TIME4012345") << 4012345u
+                                    << QByteArray("remove: ID=xfce4-panel-12-host_TIME4012345");
+        QTest::newRow("no time") << QByteArray("abc") << 0u << QByteArray("remove: ID=abc");
+        QTest::newRow("time not a number") << QByteArray("a_TIMEx") << 0u << QByteArray("remove: ID=a_TIMEx");
+        QTest::newRow("quoted") << QByteArray("a \\b\"c") << 0u << QByteArray("remove: ID=\"a \\\\b\\\"c\"");
+        QTest::newRow("twenty bytes of text: its zero in a piece of its own") << QByteArray("123456789") << 0u << QByteArray("remove: ID=123456789");
+    }
+    void startupIds()
+    {
+        QFETCH(QByteArray, id);
+        QFETCH(quint32, time);
+        QFETCH(QByteArray, text);
+        QCOMPARE(tarnvik::startupTime(id), time);
+        const QList<QByteArray> pieces = tarnvik::startupRemoveMessage(id);
+        QByteArray joined;
+        for (const QByteArray &p : pieces) {
+            QCOMPARE(p.size(), 20);
+            joined += p;
+        }
+        // Whole pieces, the text and its zero, then zeros only.
+        QCOMPARE(pieces.size(), int(text.size() / 20 + 1));
+        QCOMPARE(joined.left(text.size()), text);
+        QCOMPARE(joined.mid(text.size()), QByteArray(joined.size() - text.size(), '\0'));
+    }
+
     void keys()
     {
         const QString base = m_dir.filePath(QStringLiteral("keys"));

@@ -7,6 +7,7 @@
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
+#include "platform/X11Startup.h"
 #include "db/query/Like.h"
 #include "db/query/Sql.h"
 
@@ -615,7 +616,11 @@ void frmDict::bringToFront(const ActivationHint &hint)
         qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
     if (isMinimized() || !isVisible())
         showNormal();
-    if (QWidget *modal = QApplication::activeModalWidget()) {
+    if (m_dropDown)
+        m_dropDown->hide();
+    QWidget *modal = QApplication::activeModalWidget();
+    takeOverStartup((modal ? modal : this)->windowHandle(), hint.startupId);
+    if (modal) {
         if (modal->isMinimized())
             modal->showNormal();
         modal->raise();
@@ -624,6 +629,8 @@ void frmDict::bringToFront(const ActivationHint &hint)
     }
     raise();
     backToText();
+    // Typing replaces what was looked up last.
+    Text1->selectAll();
 }
 
 void frmDict::mnuCopy_Click(int index)

@@ -1,0 +1,93 @@
+#include "X11Startup.h"
+
+#include <QGuiApplication>
+#include <QList>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstring>
+
+namespace tarnvik {
+
+quint32 startupTime(const QByteArray &startupId)
+{
+    const qsizetype at = startupId.lastIndexOf("_TIME");
+    if (at < 0)
+        return 0;
+    bool ok = false;
+    const quint32 time = startupId.mid(at + 5).toUInt(&ok);
+    return ok ? time : 0;
+}
+
+QList<QByteArray> startupRemoveMessage(const QByteArray &startupId)
+{
+    QByteArray value = startupId;
+    if (value.contains(' ') || value.contains('"') || value.contains('\\')) {
+        value.replace('\\', "\\\\").replace('"', "\\\"");
+        value = '"' + value + '"';
+    }
+    // The protocol ends the text with a zero byte and sends it 20 bytes at a time.
+    QByteArray text = "remove: ID=" + value;
+    text.append('\0');
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < text.size(); at += 20)
+        pieces << text.mid(at, 20).leftJustified(20, '\0');
+    return pieces;
+}
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);
+    return a;
+}
+
+xcb_client_message_event_t clientMessage(xcb_window_t window, xcb_atom_t type, uint8_t format)
+{
+    xcb_client_message_event_t e;
+    std::memset(&e, 0, sizeof e);
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = format;
+    e.window = window;
+    e.type = type;
+    return e;
+}
+
+} // namespace
+
+void takeOverStartup(QWindow *window, const QByteArray &startupId)
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !window || startupId.isEmpty())
+        return;
+    xcb_connection_t *c = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const auto self = xcb_window_t(window->winId());
+
+    // The launcher's busy pointer and task-bar entry end with this message.
+    const xcb_atom_t begin = atom(c, "_NET_STARTUP_INFO_BEGIN"), more = atom(c, "_NET_STARTUP_INFO");
+    bool first = true;
+    for (const QByteArray &piece : startupRemoveMessage(startupId)) {
+        xcb_client_message_event_t e = clientMessage(self, first ? begin : more, 8);
+        std::memcpy(e.data.data8, piece.constData(), 20);
+        xcb_send_event(c, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char *>(&e));
+        first = false;
+    }
+
+    // The click that started the launch is the user's latest action; a
+    // request at its time is one the window manager grants.
+    if (const quint32 time = startupTime(startupId)) {
+        xcb_client_message_event_t e = clientMessage(self, atom(c, "_NET_ACTIVE_WINDOW"), 32);
+        e.data.data32[0] = 1; // from an application
+        e.data.data32[1] = time;
+        xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char *>(&e));
+    }
+    xcb_flush(c);
+}
+
+} // namespace tarnvik
