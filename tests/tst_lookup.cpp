@@ -120,25 +120,12 @@ private slots:
         QCOMPARE(results().rowCount(), 0);
         QVERIFY(m_w->dropDown()->isHidden());
 
+        // What a run answers is the look-up's own test (tst_lookuplogic);
+        // here only that the window shows it.
         type(QStringLiteral("d"));
         type(QString()); // the last letter deleted
         QVERIFY(!matchState());
         QCOMPARE(results().rowCount(), 0);
-
-        type(QStringLiteral("slovo"));
-        QCOMPARE(results().rowCount(), 120);
-        for (int r = 0; r < 120; ++r)
-            QCOMPARE(results().text(r, 0), QStringLiteral("slovo%1").arg(r, 3, 10, QChar(u'0')));
-
-        type(QStringLiteral("abc")); // Null output
-        QVERIFY(matchState());
-        QCOMPARE(gridd(1)->cellText(), QString());
-        type(QStringLiteral("a ")); // a trailing blank is part of the prefix
-        QCOMPARE(column(0), QStringList{"a b"});
-        type(QStringLiteral("o'c")); // an apostrophe is data
-        QCOMPARE(gridd(1)->cellText(), QStringLiteral("hodiny"));
-        type(QStringLiteral("d?m")); // typed wildcards keep their meaning
-        QCOMPARE(column(0), QStringList{"dům"});
 
         // A line-wise copy pasted: the line is looked up, its blank with it.
         type(QString());

@@ -8,8 +8,6 @@
 #include "platform/Dict.h"
 #include "platform/Metrics.h"
 #include "platform/X11Startup.h"
-#include "db/query/Like.h"
-#include "db/query/Sql.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -71,7 +69,7 @@ void setFace(QWidget *w, const QString &face)
 } // namespace
 
 frmDict::frmDict(SettingsStore &store, QWidget *parent)
-    : QWidget(parent), m_store(store)
+    : QWidget(parent), m_store(store), m_lookup(Data1)
 {
     initResources();
     setObjectName(QStringLiteral("frmDict"));
@@ -229,11 +227,8 @@ void frmDict::prepareActive()
     // not typing (or once its reading has ended).
     const VisibleSource &src = m_sources[m_active];
     setCharset(src.CharsetIn, src.CharsetOut);
-    Data1.setOutputField(src.Out);
-    Data1.prepare(src.Name, src.In, src.Out);
-    m_bindPending = true;
-    m_lastKey.invalidate();
-    tellBindingProblem();
+    m_lookup.setSource(src);
+    tellSourceProblem();
 }
 
 void frmDict::mnuLang_Click(int index)
@@ -241,9 +236,6 @@ void frmDict::mnuLang_Click(int index)
     if (index < 0 || index >= m_sources.size())
         return;
     mnuLang[m_active]->setChecked(false);
-    // Exact text: the same file spelled differently is bound anew.
-    if (m_sources[m_active].File != m_sources[index].File)
-        Data1.setDatabaseName(m_sources[index].File);
     m_active = index;
     mnuLang[m_active]->setChecked(true);
     prepareActive();
@@ -296,7 +288,7 @@ void frmDict::getAllMySettings()
         clearSourceMenu();
         m_sources.clear();
         m_active = 0;
-        Data1.setDatabaseName(QString());
+        m_lookup.setSource(std::nullopt);
         return;
     }
     m_sources = s.sources;
@@ -315,7 +307,6 @@ void frmDict::getAllMySettings()
     }
     m_active = s.active;
     mnuLang[m_active]->setChecked(true);
-    Data1.setDatabaseName(m_sources[m_active].File);
 }
 
 void frmDict::clearSourceMenu()
@@ -386,111 +377,60 @@ void frmDict::Text1_Change()
     // could otherwise start inside this one.
     Shape1->setFillColor(fromBgr(0x0000FF));
     Shape1->repaint();
-    m_lookupWaits = false;
     Combo1->clear();
-    const QString typed = Text1->text();
-    if (typed.isEmpty())
-        return noMatch();
-    if (m_sources.isEmpty())
-        return lookupFailed(QStringLiteral("Není vybrán žádný zdroj dat."));
-    const VisibleSource &src = m_sources[m_active];
-    if (const QString missing = missingPartOf(src); !missing.isEmpty())
-        return lookupFailed(missing);
-    QString error;
-    if (!LikePattern::compile(QString(typed + u'*'), &error))
-        return lookupFailed(QStringLiteral("Hledaný text není platný vzor: %1").arg(error));
-    dropDown()->model().clear();
-    Data1.setOutputField(src.Out);
-    Data1.setRecordSource(countStatement(src.Name, src.In, typed));
-    if (!Data1.refresh())
-        return refreshFailed();
-    const qint64 last = Data1.recordset().field(QStringLiteral("headcount")).toLongLong() - 1;
-    if (last < 0)
-        return noMatch();
-    Data1.setRecordSource(selectStatement(src.Name, src.In, src.Out, typed));
-    if (!Data1.refresh())
-        return refreshFailed();
-    showProblem(QString());
-    setBackColor(Combo1, kYellow);
-    Recordset &rs = Data1.recordset();
-    rs.moveFirst();
-    gridd[1]->setCellText(rs.field(src.Out).toString()); // Null reads as empty text
-    gridd[0]->setCellText(rs.field(src.In).toString());
-    gridd[0]->show();
-    gridd[1]->show();
-    dropDown()->model().setMatches(rs.matches());
-    if (dropDown()->isVisible())
-        placeDropDown();
-    Shape1->setFillColor(fromBgr(kGreen));
+    const LookupResult r = m_lookup.run(Text1->text());
+    switch (r.kind) {
+    case LookupResult::Found:
+        showProblem(QString());
+        setBackColor(Combo1, kYellow);
+        gridd[1]->setCellText(r.firstOut);
+        gridd[0]->setCellText(r.firstIn);
+        gridd[0]->show();
+        gridd[1]->show();
+        dropDown()->model().setMatches(r.matches);
+        if (dropDown()->isVisible())
+            placeDropDown();
+        Shape1->setFillColor(fromBgr(kGreen));
+        return;
+    case LookupResult::Waiting:
+        return refreshFailed(r.problem);
+    default:
+        // While typing only the colours and the tool tip tell a problem: a
+        // box would take the keys typed after it (see tellSourceProblem).
+        noMatch();
+        showProblem(r.problem);
+        return;
+    }
 }
 
-void frmDict::refreshFailed()
+void frmDict::refreshFailed(const QString &why)
 {
-    if (!Data1.preparing())
-        return lookupFailed(Data1.errorString());
     // Typing goes on; the look-up runs again for the text as it then stands
-    // once the source is ready (sourcePrepared). The lamp stays red till then.
+    // once the source is ready (sourcePrepared). The lamp stays red till
+    // then, and the box shows neither yellow nor red: whether anything
+    // matches is not known yet.
     noMatch();
-    m_lookupWaits = true;
-    // Neither yellow nor red: whether anything matches is not known yet.
     Combo1->setPalette(QPalette());
-    showProblem(Data1.errorString());
-    Shape1->setFillColor(fromBgr(0x0000FF));
-}
-
-void frmDict::lookupFailed(const QString &why)
-{
-    // While typing only the colours and the tool tip tell it: a box would
-    // take the keys typed after it (see tellBindingProblem).
-    noMatch();
     showProblem(why);
+    Shape1->setFillColor(fromBgr(0x0000FF));
 }
 
 void frmDict::sourcePrepared()
 {
     if (m_sources.isEmpty())
         return;
-    if (m_bindPending)
-        tellBindingProblem();
+    if (m_lookup.tellPending())
+        tellSourceProblem();
     // Only a look-up that waited runs again: a pair chosen from the list
     // stays until the text changes.
-    if (m_lookupWaits)
+    if (m_lookup.waits())
         Text1_Change();
 }
 
-bool frmDict::bindingProblem(QString *why)
+void frmDict::tellSourceProblem()
 {
-    // An empty prefix stands for the whole table: the cheapest question that
-    // needs the file, the table and both fields.
-    const VisibleSource &src = m_sources[m_active];
-    *why = missingPartOf(src);
-    if (!why->isEmpty())
-        return true;
-    Data1.setOutputField(src.Out);
-    Data1.setRecordSource(countStatement(src.Name, src.In, QString()));
-    if (Data1.refresh() || Data1.preparing())
-        return false;
-    *why = Data1.errorString();
-    return true;
-}
-
-void frmDict::tellBindingProblem()
-{
-    QString why;
-    if (!bindingProblem(&why)) {
-        m_bindPending = Data1.preparing();
-        if (!m_bindPending)
-            m_toldProblem.clear();
-        return;
-    }
-    m_bindPending = false;
-    // Told once per cause, and never into the middle of typing: a read that
-    // fails long after the source was chosen shows in the tool tip only.
-    const bool typing = m_lastKey.isValid() && m_lastKey.elapsed() < 2000;
-    if (why == m_toldProblem || typing)
-        return;
-    m_toldProblem = why;
-    QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
+    if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
+        QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
 }
 
 void frmDict::showProblem(const QString &why)
@@ -749,7 +689,7 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             Text1->setFocus();
             return true;
         } else if (event->type() == QEvent::KeyPress) {
-            m_lastKey.start();
+            m_lookup.keyTyped();
             // Down, Alt+Down and F4 open the list, as in any combo box.
             const auto *k = static_cast<QKeyEvent *>(event);
             const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)

@@ -4,9 +4,9 @@
 
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
+#include "lookup/Lookup.h"
 #include "platform/SingleInstance.h"
 
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -86,13 +86,12 @@ private:
     void Form_Load();
     void buildMenus();
     void noMatch();
-    void lookupFailed(const QString &why);
-    void refreshFailed();
+    // The source is still being read: the look-up waits for it.
+    void refreshFailed(const QString &why);
     // A background preparation of the active source ended.
     void sourcePrepared();
-    // Whether the active source cannot be used, and why; false while it is prepared.
-    bool bindingProblem(QString *why);
-    void tellBindingProblem();
+    // A box for the active source's problem, when one is due.
+    void tellSourceProblem();
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
@@ -116,6 +115,7 @@ private:
     Lamp *Shape1;
     CellGrid *gridd[2];
     DataControl Data1;
+    Lookup m_lookup;
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
@@ -126,10 +126,7 @@ private:
     LookupSettings m_read; // as loaded or last saved
     int m_active = 0;
     bool m_toldStoreProblem = false;
-    QString m_problem, m_toldProblem;
-    bool m_bindPending = false; // a source was bound and its problem not yet told
-    bool m_lookupWaits = false; // the last look-up waits for the source to be read
-    QElapsedTimer m_lastKey;    // the last key typed into Text1
+    QString m_problem;
     bool m_reopenGuard = false;
     bool m_unloaded = false;
     setData *m_editor = nullptr; // while the editor is open

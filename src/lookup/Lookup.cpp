@@ -1,0 +1,129 @@
+#include "Lookup.h"
+
+#include "db/query/Like.h"
+#include "db/query/Sql.h"
+
+#include <QElapsedTimer>
+
+namespace tarnvik {
+
+namespace {
+constexpr qint64 kTypingMs = 2000;
+
+qint64 steadyMs()
+{
+    static QElapsedTimer since = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return since.elapsed();
+}
+} // namespace
+
+Lookup::Lookup(DataControl &data, Clock clock) : m_data(data), m_clock(clock ? std::move(clock) : Clock(steadyMs))
+{
+}
+
+void Lookup::setSource(std::optional<VisibleSource> source)
+{
+    m_source = std::move(source);
+    m_lastKey.reset();
+    m_tellPending = m_source.has_value();
+    // The same name keeps what is bound: only another spelling binds anew.
+    m_data.setDatabaseName(m_source ? m_source->File : QString());
+    if (m_source) {
+        m_data.setOutputField(m_source->Out);
+        m_data.prepare(m_source->Name, m_source->In, m_source->Out);
+    }
+}
+
+LookupResult Lookup::run(const QString &text)
+{
+    m_waits = false;
+    LookupResult r;
+    if (text.isEmpty())
+        return r;
+    auto failed = [&r](LookupResult::Kind kind, const QString &why) {
+        r.kind = kind;
+        r.problem = why;
+        return r;
+    };
+    if (!m_source)
+        return failed(LookupResult::NoSource, QStringLiteral("Není vybrán žádný zdroj dat."));
+    const VisibleSource &src = *m_source;
+    if (const QString missing = missingPartOf(src); !missing.isEmpty())
+        return failed(LookupResult::Failed, missing);
+    QString error;
+    if (!LikePattern::compile(QString(text + u'*'), &error))
+        return failed(LookupResult::BadPattern, QStringLiteral("Hledaný text není platný vzor: %1").arg(error));
+
+    auto refreshFailed = [&] {
+        if (!m_data.preparing())
+            return failed(LookupResult::Failed, m_data.errorString());
+        m_waits = true;
+        return failed(LookupResult::Waiting, m_data.errorString());
+    };
+    m_data.setOutputField(src.Out);
+    m_data.setRecordSource(countStatement(src.Name, src.In, text));
+    if (!m_data.refresh())
+        return refreshFailed();
+    if (m_data.recordset().field(QStringLiteral("headcount")).toLongLong() <= 0) {
+        r.kind = LookupResult::NoMatch;
+        return r;
+    }
+    m_data.setRecordSource(selectStatement(src.Name, src.In, src.Out, text));
+    if (!m_data.refresh())
+        return refreshFailed();
+    Recordset &rs = m_data.recordset();
+    rs.moveFirst();
+    r.kind = LookupResult::Found;
+    r.firstOut = rs.field(src.Out).toString(); // Null reads as empty text
+    r.firstIn = rs.field(src.In).toString();
+    r.matches = rs.matches();
+    return r;
+}
+
+void Lookup::keyTyped()
+{
+    m_lastKey = m_clock();
+}
+
+bool Lookup::sourceProblem(QString *why)
+{
+    // An empty prefix stands for the whole table: the cheapest question that
+    // needs the file, the table and both fields.
+    const VisibleSource &src = *m_source;
+    *why = missingPartOf(src);
+    if (!why->isEmpty())
+        return true;
+    m_data.setOutputField(src.Out);
+    m_data.setRecordSource(countStatement(src.Name, src.In, QString()));
+    if (m_data.refresh() || m_data.preparing())
+        return false;
+    *why = m_data.errorString();
+    return true;
+}
+
+QString Lookup::problemToTell()
+{
+    if (!m_source)
+        return QString();
+    QString why;
+    if (!sourceProblem(&why)) {
+        m_tellPending = m_data.preparing();
+        if (!m_tellPending)
+            m_told.clear();
+        return QString();
+    }
+    m_tellPending = false;
+    // Told once per cause, and never into the middle of typing: a read that
+    // fails long after the source was chosen shows in the tool tip only.
+    const bool typing = m_lastKey && m_clock() - *m_lastKey < kTypingMs;
+    if (why == m_told || typing)
+        return QString();
+    m_told = why;
+    return why;
+}
+
+} // namespace tarnvik

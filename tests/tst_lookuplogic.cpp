@@ -1,0 +1,173 @@
+// The look-up without its window: what a run answers for the typed text,
+// and when a source's problem is told.
+#include "lookup/Lookup.h"
+#include "util/TestUtil.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+
+class TestLookupLogic : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_db;
+    qint64 m_now = 100000;
+
+    VisibleSource source(const QString &file) const
+    {
+        return {QStringLiteral("Slova"), file, QStringLiteral("Slova"), QStringLiteral("slovo"), QStringLiteral("vyznam")};
+    }
+    static QStringList inputs(const LookupResult &r)
+    {
+        QStringList out;
+        if (const LookupIndex *ix = r.matches.index())
+            for (size_t k = 0; k < r.matches.size(); ++k)
+                out << ix->input(r.matches.row(k)).toString();
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
+        std::vector<testutil::Row> rows = {
+            {QStringLiteral("dva"), QStringLiteral("two")},   {QStringLiteral("dům"), QStringLiteral("house")},
+            {QStringLiteral("den"), QStringLiteral("day")},   {QStringLiteral("abc"), std::nullopt},
+            {QStringLiteral("a b"), QStringLiteral("blank")}, {QStringLiteral("o'clock"), QStringLiteral("hodiny")},
+        };
+        for (int i = 119; i >= 0; --i)
+            rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QChar(u'0')), QString::number(i)});
+        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
+        const auto r = testutil::runMkdb({m_db, tsv});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("firstOut");
+        QTest::addColumn<QStringList>("inputs");
+        using R = LookupResult;
+        QTest::newRow("matches in the input's order") << u"d"_qs << int(R::Found) << u"day"_qs
+                                                      << QStringList{"den", "dům", "dva"};
+        QTest::newRow("no match") << u"dx"_qs << int(R::NoMatch) << QString() << QStringList{};
+        QTest::newRow("nothing typed") << QString() << int(R::NoText) << QString() << QStringList{};
+        QTest::newRow("Null output reads empty") << u"abc"_qs << int(R::Found) << QString() << QStringList{"abc"};
+        QTest::newRow("a trailing blank is part of the prefix") << u"a "_qs << int(R::Found) << u"blank"_qs
+                                                                << QStringList{"a b"};
+        QTest::newRow("an apostrophe is data") << u"o'c"_qs << int(R::Found) << u"hodiny"_qs
+                                               << QStringList{"o'clock"};
+        QTest::newRow("typed wildcards keep their meaning") << u"d?m"_qs << int(R::Found) << u"house"_qs
+                                                            << QStringList{"dům"};
+        QTest::newRow("case ignored") << u"DŮ"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"};
+        QTest::newRow("not a pattern") << u"d["_qs << int(R::BadPattern) << QString() << QStringList{};
+    }
+    void answers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, kind);
+        DataControl data;
+        Lookup lookup(data);
+        lookup.setSource(source(m_db));
+        const LookupResult r = lookup.run(text);
+        QCOMPARE(int(r.kind), kind);
+        QTEST(r.firstOut, "firstOut");
+        QTEST(inputs(r), "inputs");
+        if (r.kind == LookupResult::Found)
+            QCOMPARE(r.firstIn, inputs(r).value(0));
+        // Only a failure has something to say.
+        QCOMPARE(r.problem.isEmpty(), kind != LookupResult::BadPattern);
+    }
+
+    void everyMatchInOrder()
+    {
+        DataControl data;
+        Lookup lookup(data);
+        lookup.setSource(source(m_db));
+        const QStringList got = inputs(lookup.run(QStringLiteral("slovo")));
+        QCOMPARE(got.size(), 120);
+        for (int r = 0; r < 120; ++r)
+            QCOMPARE(got[r], QStringLiteral("slovo%1").arg(r, 3, 10, QChar(u'0')));
+    }
+
+    void withoutASource()
+    {
+        DataControl data;
+        Lookup lookup(data);
+        QCOMPARE(lookup.run(u"d"_qs).kind, LookupResult::NoSource);
+        QVERIFY(lookup.problemToTell().isEmpty());
+        VisibleSource lacking = source(m_db);
+        lacking.Out.clear();
+        lookup.setSource(lacking);
+        const LookupResult r = lookup.run(u"d"_qs);
+        QCOMPARE(r.kind, LookupResult::Failed);
+        QVERIFY(r.problem.contains(QStringLiteral("výstupní pole")));
+        QCOMPARE(lookup.problemToTell(), r.problem);
+    }
+
+    // A source's problem is told once per cause, never within 2 s of a key,
+    // and again once the source has worked in between.
+    void problemsAreToldOnceAndNotIntoTyping()
+    {
+        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
+        QFile::remove(later);
+        DataControl data;
+        Lookup lookup(data, [this] { return m_now; });
+        lookup.setSource(source(later));
+        const QString why = lookup.problemToTell();
+        QVERIFY(why.contains(QStringLiteral("later.mdb")));
+        QVERIFY(lookup.problemToTell().isEmpty()); // told already
+        QCOMPARE(lookup.run(u"d"_qs).problem, why); // typing shows it, in the tool tips
+
+        // Chosen again: the same cause is not told twice.
+        lookup.setSource(source(later));
+        QVERIFY(lookup.problemToTell().isEmpty());
+
+        // Once it works, a failure is news again, but not into typing.
+        QVERIFY(QFile::copy(m_db, later));
+        lookup.setSource(source(later));
+        QVERIFY(lookup.problemToTell().isEmpty());
+        QCOMPARE(lookup.run(u"den"_qs).kind, LookupResult::Found);
+        QVERIFY(QFile::remove(later));
+        lookup.keyTyped();
+        m_now += 1999;
+        QVERIFY(lookup.problemToTell().isEmpty());
+        m_now += 1;
+        QVERIFY(lookup.problemToTell().contains(QStringLiteral("later.mdb")));
+    }
+
+    // Without waiting for reads: the run says it waits, and answers once read.
+    void waitsForAReadInTheBackground()
+    {
+        const QString held = m_dir.filePath(QStringLiteral("held.mdb"));
+        QFile::remove(held);
+        QVERIFY(QFile::copy(m_db, held));
+        DataControl data;
+        data.setWaitForReads(false);
+        ReadLimits limits;
+        limits.helper = testutil::heldHelper(QDir(m_dir.path()));
+        data.setReadLimits(limits);
+        Lookup lookup(data);
+        lookup.setSource(source(held));
+        QVERIFY(lookup.problemToTell().isEmpty());
+        QVERIFY(lookup.tellPending());
+        const LookupResult r = lookup.run(u"dv"_qs);
+        QCOMPARE(r.kind, LookupResult::Waiting);
+        QVERIFY(r.problem.contains(QStringLiteral("připravuje")));
+        QVERIFY(lookup.waits());
+        testutil::release(held);
+        QTRY_VERIFY(lookup.run(u"dv"_qs).kind == LookupResult::Found);
+        QVERIFY(!lookup.waits());
+        QVERIFY(lookup.problemToTell().isEmpty());
+        QVERIFY(!lookup.tellPending());
+    }
+};
+
+QTEST_MAIN(TestLookupLogic)
+#include "tst_lookuplogic.moc"
