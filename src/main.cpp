@@ -2,13 +2,13 @@
 #include "catalogue/SettingsStore.h"
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
+#include "platform/MessageBox.h"
 #include "platform/Session.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
-#include <QMessageBox>
 
 #include <cstdio>
 
@@ -37,7 +37,7 @@ int main(int argc, char **argv)
             if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
                 QApplication app(argc, argv);
                 tarnvik::installCzechQtTexts(&app);
-                QMessageBox::warning(nullptr, QStringLiteral("Tarnvik"), text);
+                tarnvik::showBox(nullptr, QMessageBox::Warning, QString(), text);
             }
             return 1;
         }

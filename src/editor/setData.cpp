@@ -4,6 +4,7 @@
 #include "editor/EditorLayout.h"
 #include "editor/Verify.h"
 #include "platform/Metrics.h"
+#include "platform/MessageBox.h"
 #include "platform/OpenSave.h"
 
 #include <QApplication>
@@ -553,8 +554,7 @@ void setData::cmdBrowse_Click()
 
 void setData::critical(const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, this);
-    box.exec();
+    showBox(this, QMessageBox::Critical, kTitle, text);
 }
 
 void setData::check_data(int id)
@@ -742,16 +742,12 @@ void setData::showEvent(QShowEvent *e)
 
 void setData::showInformation(const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
-    box.exec();
+    showBox(this, QMessageBox::Information, title, text);
 }
 
 bool setData::askYesNo(const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
-    // Both questions are about dropping an entry.
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return showBox(this, QMessageBox::Question, title, text);
 }
 
 bool setData::closeRequest()

@@ -6,6 +6,7 @@
 #include "editor/setData.h"
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
+#include "platform/MessageBox.h"
 #include "platform/Metrics.h"
 #include "platform/X11Startup.h"
 
@@ -212,6 +213,7 @@ void frmDict::Form_Load()
     setFace(dropDown()->grid(1), m_fontName);
     for (QMenu *menu : {mnuX, mnuActLang, mnuY})
         setFamily(menu, m_fontName);
+    setBoxFace(m_fontName);
     setGrid();
     if (!m_sources.isEmpty())
         prepareActive();
@@ -582,10 +584,8 @@ void frmDict::mnuCopy_Click(int index)
 
 void frmDict::mnuAbout_Click()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("O aplikaci"),
-                    QStringLiteral("Tarnvik v1.0\n\nCopyright © 2026 tým Tarnvik"), QMessageBox::Ok, this);
-    setFamily(&box, m_fontName);
-    box.exec();
+    showBox(this, QMessageBox::Information, QStringLiteral("O aplikaci"),
+            QStringLiteral("Tarnvik v1.0\n\nCopyright © 2026 tým Tarnvik"));
 }
 
 void frmDict::mnuHomePage_Click()
@@ -725,9 +725,7 @@ void frmDict::mnuTopMost_Click()
 
 void frmDict::message(QMessageBox::Icon icon, const QString &text)
 {
-    QMessageBox box(icon, kTitle, text, QMessageBox::Ok, this);
-    setFamily(&box, m_fontName);
-    box.exec();
+    showBox(this, icon, kTitle, text);
 }
 
 void frmDict::showEvent(QShowEvent *e)

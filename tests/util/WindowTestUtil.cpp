@@ -1,5 +1,7 @@
 #include "WindowTestUtil.h"
 
+#include "platform/MessageBox.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -22,13 +24,15 @@ void polling(const std::function<void()> &action, const std::function<void()> &p
 
 QStringList answeringBoxes(const std::function<void()> &action)
 {
+    // Answered where they are asked, not polled for: a question gets No.
     QStringList texts;
-    polling(action, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            texts << box->text();
-            box->accept();
-        }
-    }, 100);
+    tarnvik::answerBoxesForTests([&](QMessageBox::Icon, const QString &, const QString &text) {
+        texts << text;
+        return false;
+    });
+    action();
+    QTest::qWait(100);
+    tarnvik::answerBoxesForTests({});
     return texts;
 }
 

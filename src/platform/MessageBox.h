@@ -1,0 +1,27 @@
+// Every message box of the program, built one way: the application's title
+// where the caller has none, the strip's face, Yes/No questions with No first
+// (each one is about dropping something). Tests answer boxes through a hook
+// instead of waiting for them to show.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace tarnvik {
+
+// Shows a modal box: an OK button, or Yes/No for a question. True for OK or Yes.
+bool showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text);
+
+// The face every box takes, once the strip knows its own; empty keeps Qt's.
+void setBoxFace(const QString &family);
+
+// For tests: boxes are answered by 'answer' (true for Yes) and never shown;
+// an empty function shows them again.
+using BoxAnswer = std::function<bool(QMessageBox::Icon icon, const QString &title, const QString &text)>;
+void answerBoxesForTests(BoxAnswer answer);
+
+} // namespace tarnvik
