@@ -1,12 +1,9 @@
 #include "RowSource.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <zlib.h>
 
 namespace tarnvik::mkdb {
-
-static QString tr(const char *s) { return QCoreApplication::translate("mkdb", s); }
 
 bool RowSource::fail(const QString &message)
 {
@@ -32,8 +29,8 @@ std::unique_ptr<RowSource> RowSource::forFile(const QString &path, const QString
         return std::make_unique<CsvSource>(path);
     if (kind == u"dictd")
         return std::make_unique<DictdSource>(path);
-    *error = kind.isEmpty() ? tr("Formát souboru „%1“ nelze určit z přípony; použijte --format tsv|csv|dictd.").arg(path)
-                            : tr("Neznámý formát „%1“.").arg(kind);
+    *error = kind.isEmpty() ? QStringLiteral("Formát souboru „%1“ nelze určit z přípony; použijte --format tsv|csv|dictd.").arg(path)
+                            : QStringLiteral("Neznámý formát „%1“.").arg(kind);
     return nullptr;
 }
 
@@ -43,7 +40,7 @@ bool LineReader::open(const QString &path, QString *error)
     m_file.setFileName(path);
     m_first = true;
     if (!m_file.open(QIODevice::ReadOnly)) {
-        *error = tr("Soubor „%1“ nelze otevřít: %2").arg(path, m_file.errorString());
+        *error = QStringLiteral("Soubor „%1“ nelze otevřít: %2").arg(path, m_file.errorString());
         return false;
     }
     return true;
@@ -78,7 +75,7 @@ bool DelimitedSource::start()
     Row header;
     const Result r = readRecord(&header);
     if (r == End)
-        return fail(tr("%1: chybí řádek s názvy polí.").arg(m_path));
+        return fail(QStringLiteral("%1: chybí řádek s názvy polí.").arg(m_path));
     if (r == Error)
         return false;
     for (const auto &v : header)
@@ -90,7 +87,7 @@ RowSource::Result DelimitedSource::next(Row *row)
 {
     const Result r = readRecord(row);
     if (r == Ok && row->size() != size_t(m_names.size())) {
-        fail(tr("%1:%2: záznam má %3 polí, záhlaví %4.").arg(m_path).arg(m_line).arg(row->size()).arg(m_names.size()));
+        fail(QStringLiteral("%1:%2: záznam má %3 polí, záhlaví %4.").arg(m_path).arg(m_line).arg(row->size()).arg(m_names.size()));
         return Error;
     }
     return r;
@@ -113,13 +110,13 @@ bool TsvSource::splitLine(const QString &line, Row *row)
             continue;
         }
         if (fieldIsNull)
-            return fail(tr("%1:%2: za \\N nesmí v poli nic následovat.").arg(m_path).arg(m_line));
+            return fail(QStringLiteral("%1:%2: za \\N nesmí v poli nic následovat.").arg(m_path).arg(m_line));
         if (c != u'\\') {
             field += c;
             continue;
         }
         if (++i >= line.size())
-            return fail(tr("%1:%2: zpětné lomítko na konci řádku.").arg(m_path).arg(m_line));
+            return fail(QStringLiteral("%1:%2: zpětné lomítko na konci řádku.").arg(m_path).arg(m_line));
         switch (line[i].unicode()) {
         case 't': field += u'\t'; break;
         case 'n': field += u'\n'; break;
@@ -127,11 +124,11 @@ bool TsvSource::splitLine(const QString &line, Row *row)
         case '\\': field += u'\\'; break;
         case 'N':
             if (!field.isEmpty())
-                return fail(tr("%1:%2: \\N musí stát v poli samo.").arg(m_path).arg(m_line));
+                return fail(QStringLiteral("%1:%2: \\N musí stát v poli samo.").arg(m_path).arg(m_line));
             fieldIsNull = true;
             break;
         default:
-            return fail(tr("%1:%2: neznámá sekvence „\\%3“.").arg(m_path).arg(m_line).arg(line[i]));
+            return fail(QStringLiteral("%1:%2: neznámá sekvence „\\%3“.").arg(m_path).arg(m_line).arg(line[i]));
         }
     }
     finish();
@@ -146,7 +143,7 @@ RowSource::Result TsvSource::readRecord(Row *row)
         return End;
     ++m_line;
     if (bad) {
-        fail(tr("%1:%2: text není platné UTF-8.").arg(m_path).arg(m_line));
+        fail(QStringLiteral("%1:%2: text není platné UTF-8.").arg(m_path).arg(m_line));
         return Error;
     }
     return splitLine(line, row) ? Ok : Error;
@@ -168,14 +165,14 @@ RowSource::Result CsvSource::readRecord(Row *row)
     qsizetype i = 0;
     for (;;) {
         if (bad) {
-            fail(tr("%1:%2: text není platné UTF-8.").arg(m_path).arg(m_line));
+            fail(QStringLiteral("%1:%2: text není platné UTF-8.").arg(m_path).arg(m_line));
             return Error;
         }
         if (i >= line.size()) {
             if (inQuotes) {
                 // A quoted field goes on past the end of the line.
                 if (!m_reader.readLine(&line, &bad)) {
-                    fail(tr("%1:%2: neuzavřené uvozovky.").arg(m_path).arg(firstLine));
+                    fail(QStringLiteral("%1:%2: neuzavřené uvozovky.").arg(m_path).arg(firstLine));
                     return Error;
                 }
                 ++m_line;
@@ -202,12 +199,12 @@ RowSource::Result CsvSource::readRecord(Row *row)
             field.clear();
             quoted = afterQuote = false;
         } else if (afterQuote) {
-            fail(tr("%1:%2: po uzavírací uvozovce musí následovat čárka.").arg(m_path).arg(m_line));
+            fail(QStringLiteral("%1:%2: po uzavírací uvozovce musí následovat čárka.").arg(m_path).arg(m_line));
             return Error;
         } else if (c == u'"' && field.isEmpty() && !quoted) {
             quoted = inQuotes = true;
         } else if (c == u'"') {
-            fail(tr("%1:%2: uvozovka uprostřed pole bez uvozovek.").arg(m_path).arg(m_line));
+            fail(QStringLiteral("%1:%2: uvozovka uprostřed pole bez uvozovek.").arg(m_path).arg(m_line));
             return Error;
         } else {
             field += c;
@@ -254,31 +251,31 @@ bool DictdSource::start()
         const QByteArray packed = QFile::encodeName(base + QStringLiteral(".dict.dz"));
         gzFile gz = gzopen(packed.constData(), "rb");
         if (!gz)
-            return fail(tr("Soubor „%1.dict.dz“ nelze otevřít.").arg(base));
+            return fail(QStringLiteral("Soubor „%1.dict.dz“ nelze otevřít.").arg(base));
         m_unpacked = std::make_unique<QTemporaryFile>();
         if (!m_unpacked->open()) {
             gzclose(gz);
-            return fail(tr("Dočasný soubor nelze vytvořit: %1").arg(m_unpacked->errorString()));
+            return fail(QStringLiteral("Dočasný soubor nelze vytvořit: %1").arg(m_unpacked->errorString()));
         }
         char buffer[1 << 16];
         int n;
         while ((n = gzread(gz, buffer, sizeof buffer)) > 0) {
             if (m_unpacked->write(buffer, n) != n) {
                 gzclose(gz);
-                return fail(tr("Zápis do dočasného souboru selhal: %1").arg(m_unpacked->errorString()));
+                return fail(QStringLiteral("Zápis do dočasného souboru selhal: %1").arg(m_unpacked->errorString()));
             }
         }
         const bool broken = n < 0;
         gzclose(gz);
         if (broken)
-            return fail(tr("Soubor „%1.dict.dz“ je poškozený.").arg(base));
+            return fail(QStringLiteral("Soubor „%1.dict.dz“ je poškozený.").arg(base));
         m_unpacked->flush();
         m_dict.setFileName(m_unpacked->fileName());
     } else {
-        return fail(tr("K rejstříku „%1“ chybí soubor .dict ani .dict.dz.").arg(m_indexPath));
+        return fail(QStringLiteral("K rejstříku „%1“ chybí soubor .dict ani .dict.dz.").arg(m_indexPath));
     }
     if (!m_dict.open(QIODevice::ReadOnly))
-        return fail(tr("Soubor „%1“ nelze otevřít: %2").arg(m_dict.fileName(), m_dict.errorString()));
+        return fail(QStringLiteral("Soubor „%1“ nelze otevřít: %2").arg(m_dict.fileName(), m_dict.errorString()));
     return true;
 }
 
@@ -291,13 +288,13 @@ RowSource::Result DictdSource::next(Row *row)
             return End;
         ++m_line;
         if (bad) {
-            fail(tr("%1:%2: text není platné UTF-8.").arg(m_indexPath).arg(m_line));
+            fail(QStringLiteral("%1:%2: text není platné UTF-8.").arg(m_indexPath).arg(m_line));
             return Error;
         }
         const QStringList parts = line.split(u'\t');
         qint64 offset = 0, length = 0;
         if (parts.size() < 3 || !decodeNumber(parts[1], &offset) || !decodeNumber(parts[2], &length)) {
-            fail(tr("%1:%2: řádek rejstříku nemá tvar „heslo<TAB>posun<TAB>délka“.").arg(m_indexPath).arg(m_line));
+            fail(QStringLiteral("%1:%2: řádek rejstříku nemá tvar „heslo<TAB>posun<TAB>délka“.").arg(m_indexPath).arg(m_line));
             return Error;
         }
         const QString &headword = parts[0];
@@ -305,14 +302,14 @@ RowSource::Result DictdSource::next(Row *row)
         if (headword.isEmpty() || headword.startsWith(u"00-database") || headword.startsWith(u"00database"))
             continue;
         if (offset + length > m_dict.size() || !m_dict.seek(offset)) {
-            fail(tr("%1:%2: heslo „%3“ ukazuje mimo soubor slovníku.").arg(m_indexPath).arg(m_line).arg(headword));
+            fail(QStringLiteral("%1:%2: heslo „%3“ ukazuje mimo soubor slovníku.").arg(m_indexPath).arg(m_line).arg(headword));
             return Error;
         }
         const QByteArray bytes = m_dict.read(length);
         m_utf8.resetState();
         QString entry = m_utf8.decode(bytes);
         if (m_utf8.hasError()) {
-            fail(tr("%1:%2: text hesla „%3“ není platné UTF-8.").arg(m_indexPath).arg(m_line).arg(headword));
+            fail(QStringLiteral("%1:%2: text hesla „%3“ není platné UTF-8.").arg(m_indexPath).arg(m_line).arg(headword));
             return Error;
         }
         // The entry repeats the headword (with grammar notes) on its first line.

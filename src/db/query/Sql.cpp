@@ -1,6 +1,5 @@
 #include "Sql.h"
 
-#include <QCoreApplication>
 #include <vector>
 
 namespace tarnvik {
@@ -16,8 +15,6 @@ struct Token
 
 bool isNameStart(QChar c) { return c.isLetter() || c == u'_'; }
 bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
-
-QString tr(const char *s) { return QCoreApplication::translate("Sql", s); }
 
 bool tokenize(QStringView sql, std::vector<Token> *out, QString *error)
 {
@@ -35,7 +32,7 @@ bool tokenize(QStringView sql, std::vector<Token> *out, QString *error)
             const qsizetype start = i++;
             const qsizetype close = sql.indexOf(u']', i);
             if (close < 0 || close == i) {
-                *error = tr("Neuzavřený nebo prázdný název v hranatých závorkách na pozici %1.").arg(start + 1);
+                *error = QStringLiteral("Neuzavřený nebo prázdný název v hranatých závorkách na pozici %1.").arg(start + 1);
                 return false;
             }
             out->push_back({Token::Name, sql.mid(i, close - i).toString(), start});
@@ -58,7 +55,7 @@ bool tokenize(QStringView sql, std::vector<Token> *out, QString *error)
                 text += sql[i++];
             }
             if (!closed) {
-                *error = tr("Neuzavřený text v apostrofech na pozici %1.").arg(start + 1);
+                *error = QStringLiteral("Neuzavřený text v apostrofech na pozici %1.").arg(start + 1);
                 return false;
             }
             out->push_back({Token::String, text, start});
@@ -66,7 +63,7 @@ bool tokenize(QStringView sql, std::vector<Token> *out, QString *error)
             out->push_back({Token::Punct, QString(c), i});
             ++i;
         } else {
-            *error = tr("Nečekaný znak „%1“ na pozici %2.").arg(c).arg(i + 1);
+            *error = QStringLiteral("Nečekaný znak „%1“ na pozici %2.").arg(c).arg(i + 1);
             return false;
         }
     }
@@ -86,7 +83,7 @@ public:
             ++m_i;
             return true;
         }
-        return fail(tr("Očekáváno „%1“").arg(QLatin1String(word)));
+        return fail(QStringLiteral("Očekáváno „%1“").arg(QLatin1String(word)));
     }
     bool punct(QChar p)
     {
@@ -95,7 +92,7 @@ public:
             ++m_i;
             return true;
         }
-        return fail(tr("Očekáváno „%1“").arg(p));
+        return fail(QStringLiteral("Očekáváno „%1“").arg(p));
     }
     bool name(QString *out)
     {
@@ -105,7 +102,7 @@ public:
             ++m_i;
             return true;
         }
-        return fail(tr("Očekáván název"));
+        return fail(QStringLiteral("Očekáván název"));
     }
     bool string(QString *out)
     {
@@ -115,7 +112,7 @@ public:
             ++m_i;
             return true;
         }
-        return fail(tr("Očekáván text v apostrofech"));
+        return fail(QStringLiteral("Očekáván text v apostrofech"));
     }
     bool peekKeyword(const char *word) const
     {
@@ -128,7 +125,7 @@ public:
             ++m_i;
         if (m_t[m_i].kind == Token::End)
             return true;
-        return fail(tr("Nečekané pokračování příkazu"));
+        return fail(QStringLiteral("Nečekané pokračování příkazu"));
     }
 
 private:
@@ -144,7 +141,7 @@ private:
     bool fail(const QString &what)
     {
         if (m_error->isEmpty()) {
-            *m_error = tr("%1 na pozici %2; podporovány jsou jen dotazy "
+            *m_error = QStringLiteral("%1 na pozici %2; podporovány jsou jen dotazy "
                           "„select count(*) as … from … where … like '…'“ a "
                           "„select …,… from … where … like '…' order by …“.")
                            .arg(what)

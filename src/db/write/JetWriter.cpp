@@ -3,7 +3,6 @@
 #include "db/jet/Charset.h"
 #include "db/jet/JetHeader.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSet>
@@ -13,8 +12,6 @@
 namespace tarnvik {
 
 namespace {
-
-QString tr(const char *s) { return QCoreApplication::translate("JetWriter", s); }
 
 // Column types and flags of the file format.
 enum : uint8_t { kLong = 0x04, kInt = 0x03, kDateTime = 0x08, kText = 0x0A, kOle = 0x0B, kMemo = 0x0C };
@@ -124,7 +121,7 @@ struct JetWriter::Impl
     {
         Q_ASSERT(bytes.size() == g->pageSize);
         if (!file.seek(qint64(number) * g->pageSize) || file.write(bytes) != bytes.size()) {
-            *error = tr("Zápis do souboru „%1“ selhal: %2").arg(file.fileName(), file.errorString());
+            *error = QStringLiteral("Zápis do souboru „%1“ selhal: %2").arg(file.fileName(), file.errorString());
             return false;
         }
         return true;
@@ -273,7 +270,7 @@ struct JetWriter::Impl
     bool addEncodedRow(Table &t, const QByteArray &row, QString *error)
     {
         if (row.size() > g->maxRowSize()) {
-            *error = tr("Řádek je příliš dlouhý (%1 bajtů, nejvýše %2).").arg(row.size()).arg(g->maxRowSize());
+            *error = QStringLiteral("Řádek je příliš dlouhý (%1 bajtů, nejvýše %2).").arg(row.size()).arg(g->maxRowSize());
             return false;
         }
         if (t.data.open() && !fits(t.data, int(row.size()), g->pageSize, g->dataHeader)) {
@@ -297,7 +294,7 @@ struct JetWriter::Impl
     {
         const uint32_t len = uint32_t(data.size());
         if (len >= 0x1000000u) {
-            *error = tr("Text poznámky je příliš dlouhý (%1 bajtů, nejvýše 16 MB).").arg(data.size());
+            *error = QStringLiteral("Text poznámky je příliš dlouhý (%1 bajtů, nejvýše 16 MB).").arg(data.size());
             return false;
         }
         QByteArray h;
@@ -393,7 +390,7 @@ struct JetWriter::Impl
             const uint32_t perPage = uint32_t(g->pageSize - 4) * 8;
             const uint32_t maps = hi / perPage + 1;
             if (int(1 + 4 * maps) > inlineRoom) {
-                *error = tr("Tabulka je příliš velká.");
+                *error = QStringLiteral("Tabulka je příliš velká.");
                 return false;
             }
             used.append('\x01');
@@ -663,17 +660,17 @@ std::optional<QByteArray> JetWriter::jet4Text(QStringView s)
 QString JetWriter::nameProblem(const QString &name)
 {
     if (name.isEmpty())
-        return tr("Název nesmí být prázdný.");
+        return QStringLiteral("Název nesmí být prázdný.");
     if (name.size() > kMaxNameLength)
-        return tr("Název „%1“ je delší než %2 znaků.").arg(name).arg(kMaxNameLength);
+        return QStringLiteral("Název „%1“ je delší než %2 znaků.").arg(name).arg(kMaxNameLength);
     if (name.front().isSpace())
-        return tr("Název „%1“ nesmí začínat mezerou.").arg(name);
+        return QStringLiteral("Název „%1“ nesmí začínat mezerou.").arg(name);
     // Stored text that begins so may not read back (see jet4Text).
     if (name.front().unicode() == 0xFEFF)
-        return tr("Název „%1“ nesmí začínat znakem U+FEFF.").arg(name);
+        return QStringLiteral("Název „%1“ nesmí začínat znakem U+FEFF.").arg(name);
     for (QChar c : name) {
         if (c.unicode() < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
-            return tr("Název „%1“ obsahuje nepovolený znak (tečku, vykřičník, obrácený apostrof, "
+            return QStringLiteral("Název „%1“ obsahuje nepovolený znak (tečku, vykřičník, obrácený apostrof, "
                       "hranatou závorku nebo řídicí znak).").arg(name);
     }
     return QString();
@@ -685,7 +682,7 @@ bool JetWriter::open(const QString &path, Format format, int codePage)
     if (format == Format::Jet3) {
         d->codePage = CodePage::get(codePage);
         if (!d->codePage) {
-            m_error = tr("Kódová stránka %1 není podporována (jen 1250 až 1258).").arg(codePage);
+            m_error = QStringLiteral("Kódová stránka %1 není podporována (jen 1250 až 1258).").arg(codePage);
             return false;
         }
         d->codePageNumber = codePage;
@@ -694,7 +691,7 @@ bool JetWriter::open(const QString &path, Format format, int codePage)
     }
     d->file.setFileName(path);
     if (!d->file.open(QIODevice::WriteOnly)) {
-        m_error = tr("Soubor „%1“ nelze vytvořit: %2").arg(path, d->file.errorString());
+        m_error = QStringLiteral("Soubor „%1“ nelze vytvořit: %2").arg(path, d->file.errorString());
         return false;
     }
     d->pageCount = 3; // header, database page map, catalogue definition
@@ -704,25 +701,25 @@ bool JetWriter::open(const QString &path, Format format, int codePage)
 bool JetWriter::beginTable(const QString &name, const std::vector<Field> &fields)
 {
     if (!d->file.isOpen() || d->table) {
-        m_error = tr("Tabulku nelze začít: soubor není otevřen nebo předchozí tabulka není uzavřena.");
+        m_error = QStringLiteral("Tabulku nelze začít: soubor není otevřen nebo předchozí tabulka není uzavřena.");
         return false;
     }
     QString problem = nameProblem(name);
     for (const Impl::CatalogEntry &e : d->catalog) {
         if (e.name.compare(name, Qt::CaseInsensitive) == 0 || name.compare(u"MSysObjects", Qt::CaseInsensitive) == 0)
-            problem = tr("Tabulka „%1“ už existuje.").arg(name);
+            problem = QStringLiteral("Tabulka „%1“ už existuje.").arg(name);
     }
     if (fields.empty())
-        problem = tr("Tabulka „%1“ nemá žádné pole.").arg(name);
+        problem = QStringLiteral("Tabulka „%1“ nemá žádné pole.").arg(name);
     if (fields.size() > 255)
-        problem = tr("Tabulka „%1“ má víc než 255 polí.").arg(name);
+        problem = QStringLiteral("Tabulka „%1“ má víc než 255 polí.").arg(name);
     QSet<QString> seen;
     std::vector<Column> cols;
     for (const Field &f : fields) {
         if (problem.isEmpty())
             problem = nameProblem(f.name);
         if (problem.isEmpty() && seen.contains(f.name.toCaseFolded()))
-            problem = tr("Pole „%1“ je v tabulce uvedeno dvakrát.").arg(f.name);
+            problem = QStringLiteral("Pole „%1“ je v tabulce uvedeno dvakrát.").arg(f.name);
         seen.insert(f.name.toCaseFolded());
         const bool memo = f.type == FieldType::Memo;
         cols.push_back({f.name, memo ? kMemo : kText,
@@ -734,7 +731,7 @@ bool JetWriter::beginTable(const QString &name, const std::vector<Field> &fields
             names << f.name;
         for (const QString &n : names) {
             if (!d->codePage->canEncode(n))
-                problem = tr("Název „%1“ nelze zapsat v kódové stránce %2.").arg(n).arg(d->codePageNumber);
+                problem = QStringLiteral("Název „%1“ nelze zapsat v kódové stránce %2.").arg(n).arg(d->codePageNumber);
         }
     }
     if (!problem.isEmpty()) {
@@ -752,11 +749,11 @@ bool JetWriter::addRow(const std::vector<std::optional<QString>> &values)
 {
     Impl::Table *t = d->table.get();
     if (!t) {
-        m_error = tr("Řádek nelze přidat: žádná tabulka není otevřena.");
+        m_error = QStringLiteral("Řádek nelze přidat: žádná tabulka není otevřena.");
         return false;
     }
     if (values.size() != t->columns.size()) {
-        m_error = tr("Řádek má %1 hodnot, tabulka %2 polí.").arg(values.size()).arg(t->columns.size());
+        m_error = QStringLiteral("Řádek má %1 hodnot, tabulka %2 polí.").arg(values.size()).arg(t->columns.size());
         return false;
     }
     std::vector<Cell> cells(values.size());
@@ -767,16 +764,16 @@ bool JetWriter::addRow(const std::vector<std::optional<QString>> &values)
             continue;
         const QString &v = *values[i];
         if (t->userTypes[i] == FieldType::Text && v.size() > kMaxTextLength) {
-            m_error = tr("Hodnota pole „%1“ je delší než %2 znaků.").arg(t->columns[i].name).arg(kMaxTextLength);
+            m_error = QStringLiteral("Hodnota pole „%1“ je delší než %2 znaků.").arg(t->columns[i].name).arg(kMaxTextLength);
             return false;
         }
         if (!d->encodeText(v, &cells[i].bytes)) {
             if (d->g->jet3)
-                m_error = tr("Hodnotu pole „%1“ nelze zapsat v kódové stránce %2.")
+                m_error = QStringLiteral("Hodnotu pole „%1“ nelze zapsat v kódové stránce %2.")
                               .arg(t->columns[i].name)
                               .arg(d->codePageNumber);
             else
-                m_error = tr("Hodnotu pole „%1“ nelze zapsat: začíná znakem U+FEFF a obsahuje znak, s nímž ho "
+                m_error = QStringLiteral("Hodnotu pole „%1“ nelze zapsat: začíná znakem U+FEFF a obsahuje znak, s nímž ho "
                              "formát Access 2000 uložit neumí.")
                               .arg(t->columns[i].name);
             return false;
@@ -801,7 +798,7 @@ bool JetWriter::addRow(const std::vector<std::optional<QString>> &values)
 bool JetWriter::endTable()
 {
     if (!d->table) {
-        m_error = tr("Žádná tabulka není otevřena.");
+        m_error = QStringLiteral("Žádná tabulka není otevřena.");
         return false;
     }
     if (!d->finish(*d->table, &m_error))
@@ -816,13 +813,13 @@ bool JetWriter::commit()
     if (d->table && !endTable())
         return false;
     if (!d->file.isOpen()) {
-        m_error = tr("Soubor není otevřen.");
+        m_error = QStringLiteral("Soubor není otevřen.");
         return false;
     }
     if (!d->writeCatalogue(&m_error) || !d->writePage(0, d->headerPage(), &m_error))
         return false;
     if (!d->file.commit()) {
-        m_error = tr("Soubor „%1“ nelze uložit: %2").arg(d->file.fileName(), d->file.errorString());
+        m_error = QStringLiteral("Soubor „%1“ nelze uložit: %2").arg(d->file.fileName(), d->file.errorString());
         return false;
     }
     return true;
