@@ -82,10 +82,14 @@ private slots:
         m_db2 = m_dir.filePath(QStringLiteral("two.mdb"));
         const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
         testutil::writeTsv(tsv, {"slovo", "vyznam"}, {{QStringLiteral("dům"), QStringLiteral("house")}});
-        for (const QString &db : {m_db1, m_db2}) {
-            const auto r = testutil::runMkdb({db, tsv});
-            QVERIFY2(r.exitCode == 0, r.err.constData());
-        }
+        const auto r = testutil::runMkdb({m_db1, tsv});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        // The Russian source's bytes mean Cyrillic only in its own set.
+        QString error;
+        QVERIFY2(testutil::writeTable(m_db2, QStringLiteral("Slova"), {{QStringLiteral("slovo")}, {QStringLiteral("vyznam")}},
+                                      {{QStringLiteral("дом"), QStringLiteral("dum")}}, &error,
+                                      JetWriter::Format::Jet3, 1251),
+                 qPrintable(error));
     }
 
     void startsOnCatalogue()
@@ -113,12 +117,11 @@ private slots:
         QCOMPARE(w.fontName(), QStringLiteral("Arial"));
         QCOMPARE(store.getSetting("Settings", "Font", {}), QStringLiteral("No Such Face"));
 
-        // Input values in the input set, output values in the output set.
-        QCOMPARE(w.findChild<QLineEdit *>("Text1")->property("charset").toInt(), 204);
-        QCOMPARE(w.findChild<CellGrid *>("gridd0")->property("charset").toInt(), 204);
-        QCOMPARE(w.dropDown()->grid(0)->property("charset").toInt(), 204);
-        QCOMPARE(w.findChild<CellGrid *>("gridd1")->property("charset").toInt(), 238);
-        QCOMPARE(w.dropDown()->grid(1)->property("charset").toInt(), 238);
+        // Input values read in the source's input set.
+        w.findChild<QLineEdit *>("Text1")->setText(QStringLiteral("до"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.findChild<CellGrid *>("gridd0")->cellText(), QStringLiteral("дом"),
+                                  testutil::kReadWaitMs);
+        w.findChild<QLineEdit *>("Text1")->clear();
 
         // The first-match grids lie over Combo1's face, its button uncovered.
         const FirstMatchLayout l = setGridLayout(design::Combo1, metrics());

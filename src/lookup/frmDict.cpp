@@ -91,7 +91,6 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     }
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
         setFace(w, QStringLiteral("Tahoma"));
-    Text1->setProperty("charset", 238);
     // Its own context menu never shows: the right button opens the window's.
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
@@ -364,12 +363,8 @@ void frmDict::setGrid()
 
 void frmDict::setCharset(uint8_t inCharset, uint8_t outCharset)
 {
-    Text1->setProperty("charset", inCharset);
-    gridd[0]->setProperty("charset", inCharset);
-    gridd[1]->setProperty("charset", outCharset);
-    dropDown()->grid(0)->setProperty("charset", inCharset);
-    dropDown()->grid(1)->setProperty("charset", outCharset);
-    // What the charsets change here: how stored text reads, in the look-up.
+    // Qt draws every script in any face: what the character sets change
+    // here is how stored text reads, in the look-up.
     Data1.setCharsets(inCharset, outCharset);
 }
 
