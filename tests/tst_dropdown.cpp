@@ -212,6 +212,22 @@ private slots:
             QCOMPARE(QColor(tallShot.pixel(g->viewport()->mapTo(list(), QPoint(x0 + 40, 6 * h)))).rgb(), workspace.rgb());
     }
 
+    // The rows end where the matches end, though the index holds more.
+    void rowsEndWithTheMatches()
+    {
+        LookupIndex::Builder b;
+        for (int i = 0; i < 20; ++i) {
+            const QString s = QStringLiteral("w%1").arg(i, 4, 10, QChar(u'0'));
+            b.addRow(&s, &s);
+        }
+        QString error;
+        ResultModel model;
+        model.setMatches(b.build()->find(*LikePattern::compile(QStringLiteral("w000*"), &error)));
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(model.text(9, 1), QStringLiteral("w0009"));
+        QVERIFY(model.text(10, 0).isNull() && model.text(10, 1).isNull() && model.text(-1, 0).isNull());
+    }
+
     void columnsLineUpWithTheShownPair()
     {
         open(4);

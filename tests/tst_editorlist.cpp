@@ -438,6 +438,20 @@ private slots:
         QCOMPARE(e.list.refusedMoves(), 3);
         QVERIFY(!e.list.sources()[1].Visible);
 
+        // Once the entry is finished and left, the count starts again: the
+        // next entry's first refusal is silent too.
+        Editor g({entry("A"), entry("B", true, false), entry("C", true, false)}, 1);
+        g.window.clear();
+        g.list.lineClicked(0);
+        g.list.lineClicked(0);
+        QCOMPARE(g.window.messages.size(), 1);
+        g.list.databaseChosen(QStringLiteral("/data/B.mdb"));
+        g.list.lineClicked(2);
+        QCOMPARE(g.list.selectedLine(), 2);
+        g.list.lineClicked(0);
+        QCOMPARE(g.list.selectedLine(), 2);
+        QCOMPARE(g.window.messages.size(), 1);
+
         // A complete entry may be left; its box change goes with the move.
         Editor f({entry("A"), entry("B"), entry("C")}, 0);
         f.window.clear();

@@ -3,6 +3,7 @@
 // surrogates, damaged chains), where a round trip cannot reach.
 #include "db/read/helper/JetText.h"
 
+#include <QStringDecoder>
 #include <QTest>
 #include <map>
 #include <vector>
@@ -17,7 +18,10 @@ QString decode(const std::vector<uint8_t> &bytes)
     appendJet4Utf8(bytes.data(), bytes.size(), &out);
     if (out.rfind("kept:", 0) != 0)
         return u"<prefix lost>"_qs;
-    return QString::fromStdString(out.substr(5));
+    // Keeping a leading U+FEFF: Qt's plain UTF-8 reading drops it as a byte
+    // order mark, which would hide a marker read as text.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return utf8(QByteArrayView(out).sliced(5));
 }
 
 std::vector<uint8_t> utf16(const QString &s)

@@ -166,6 +166,13 @@ void TestLike::caseFoldingIsFullAndAccentSensitive()
     QVERIFY(!LikePattern::compile(u"cesta", &error)->matches(u"česta"));
     // Full folding: ß is ss.
     QVERIFY(LikePattern::compile(u"STRASSE", &error)->matches(u"straße"));
+    // Every ASCII letter, as the only capital on either side (the fast path
+    // for ASCII text must fold them all).
+    for (char16_t c = u'a'; c <= u'z'; ++c) {
+        const QString lower(QChar(c) + u"x"_qs), upper(QChar(c - 32) + u"x"_qs);
+        QVERIFY2(LikePattern::compile(lower + u'*', &error)->matches(upper), qPrintable(upper));
+        QVERIFY2(LikePattern::compile(upper + u'*', &error)->matches(lower), qPrintable(lower));
+    }
     QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň"), QStringLiteral("žluťoučký kůň"));
 }
 
