@@ -9,14 +9,67 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+const char kUsage[] = "Použití: tarnvik [volby Qt] [[--] SLOVO…]\n"
+                      "       tarnvik [volby Qt] --selection | --clipboard\n"
+                      "Vyhledá slovo (nebo výběr, nebo obsah schránky) v běžícím okně Tarnviku,\n"
+                      "nebo Tarnvik s ním spustí.\n";
+
+// What the command line asks to look up; false for words it does not know.
+bool parseArguments(int argc, char **argv, tarnvik::ActivationHint *hint)
+{
+    using LookUp = tarnvik::ActivationHint::LookUp;
+    QStringList words;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (options && arg == u"--") {
+            options = false;
+        } else if (options && (arg == u"--selection" || arg == u"--clipboard") && hint->lookUp == LookUp::Nothing) {
+            hint->lookUp = arg == u"--selection" ? LookUp::Selection : LookUp::Clipboard;
+        } else if (options && arg.startsWith(u"--")) {
+            return false;
+        } else if (options && arg.startsWith(u'-') && arg.size() > 1) {
+            // Qt's own options (-platform xcb, -style=fusion…): Qt takes them.
+            static const QStringList withValue = {
+                u"platform"_qs, u"platformpluginpath"_qs, u"platformtheme"_qs, u"plugin"_qs, u"qwindowgeometry"_qs,
+                u"geometry"_qs, u"qwindowicon"_qs, u"icon"_qs, u"qwindowtitle"_qs, u"title"_qs, u"session"_qs,
+                u"display"_qs, u"name"_qs, u"stylesheet"_qs, u"style"_qs, u"qmljsdebugger"_qs};
+            if (withValue.contains(arg.mid(1)))
+                ++i;
+        } else {
+            words << arg;
+        }
+    }
+    if (!words.isEmpty()) {
+        if (hint->lookUp != LookUp::Nothing)
+            return false;
+        hint->lookUp = LookUp::Text;
+        hint->text = words.join(u' ');
+    }
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     using tarnvik::SingleInstance;
     // Read before the display is opened, which takes the startup id away.
-    const tarnvik::ActivationHint hint = tarnvik::ActivationHint::fromEnvironment();
+    tarnvik::ActivationHint hint = tarnvik::ActivationHint::fromEnvironment();
+    if (argc == 2 && (qstrcmp(argv[1], "--help") == 0 || qstrcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!parseArguments(argc, argv, &hint)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     const QString settings = tarnvik::SettingsStore::defaultPath();
     // Settled before anything else: a later start opens no display and
     // neither reads nor writes the settings.
@@ -86,6 +139,9 @@ int main(int argc, char **argv)
     tarnvik::frmDict strip(store);
     window = &strip;
     strip.show();
+    // A word on the first start's command line is looked up as a later start's would be.
+    if (hint.lookUp != tarnvik::ActivationHint::LookUp::Nothing)
+        QTimer::singleShot(0, &strip, [&strip, hint] { strip.bringToFront(hint); });
     const int status = app.exec();
     return status != 0 ? status : strip.exitStatus();
 }

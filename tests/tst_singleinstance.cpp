@@ -42,6 +42,14 @@ int holdKey(int argc, char **argv)
 }
 
 // Asks from another thread while this one serves: the ask blocks.
+ActivationHint hintWith(const QByteArray &startupId, const QByteArray &token)
+{
+    ActivationHint h;
+    h.startupId = startupId;
+    h.activationToken = token;
+    return h;
+}
+
 std::future<Outcome> askAsync(SingleInstance &asker, const ActivationHint &hint, std::chrono::milliseconds patience)
 {
     return std::async(std::launch::async, [&asker, hint, patience] { return asker.ask(hint, patience); });
@@ -111,6 +119,46 @@ private slots:
         QCOMPARE(joined.mid(text.size()), QByteArray(joined.size() - text.size(), '\0'));
     }
 
+    // What a later start asks to look up travels as it was given: any text
+    // (cut where a character begins when it is too long), or where to take it.
+    void lookUpRequests()
+    {
+        using LookUp = ActivationHint::LookUp;
+        auto roundTrip = [](const ActivationHint &h) {
+            ActivationHint back;
+            QByteArray line = h.toLine();
+            line.chop(1); // the newline
+            return ActivationHint::fromLine(line, &back) ? std::optional(back) : std::nullopt;
+        };
+        for (const QString &text : {u"dům"_qs, u"a b  c"_qs, u"\U0001F600 σπίτι"_qs, u"'\"*?"_qs}) {
+            ActivationHint h;
+            h.lookUp = LookUp::Text;
+            h.text = text;
+            const auto back = roundTrip(h);
+            QVERIFY(back && back->lookUp == LookUp::Text);
+            QCOMPARE(back->text, text);
+        }
+        ActivationHint tooLong;
+        tooLong.lookUp = LookUp::Text;
+        tooLong.text = QString(700, QChar(u'ž')); // 1,400 bytes
+        const auto cut = roundTrip(tooLong);
+        QVERIFY(cut);
+        QCOMPARE(cut->text, QString(ActivationHint::kMaxText / 2, QChar(u'ž')));
+        for (LookUp where : {LookUp::Selection, LookUp::Clipboard, LookUp::Nothing}) {
+            ActivationHint h;
+            h.lookUp = where;
+            const auto back = roundTrip(h);
+            QVERIFY(back && back->lookUp == where && back->text.isEmpty());
+        }
+        // An earlier version's line asks for nothing; a strange one is refused.
+        ActivationHint h;
+        QVERIFY(ActivationHint::fromLine("activate - -", &h) && h.lookUp == LookUp::Nothing);
+        const QByteArray bad[] = {"activate - - what", "activate - - text:!!", "activate - - - -",
+                                  "activate - - text:" + QByteArray(2000, 'A')};
+        for (const QByteArray &line : bad)
+            QVERIFY2(!ActivationHint::fromLine(line, &h), line.left(40).constData());
+    }
+
     void keys()
     {
         const QString base = m_dir.filePath(QStringLiteral("keys"));
@@ -147,21 +195,26 @@ private slots:
         SingleInstance second(QStringLiteral("/home/a/.config/TVK/TVK.ini"), folder());
         QCOMPARE(second.claim(), Claim::Running);
         QVERIFY(!second.owns());
-        auto asked = askAsync(second, {"launcher-42_TIME1234", "tok.en-1"}, 5s);
+        auto asked = askAsync(second, hintWith("launcher-42_TIME1234", "tok.en-1"), 5s);
         QCOMPARE(awaited(asked), Outcome::Answered);
         QCOMPARE(got.size(), 1);
         QCOMPARE(got[0].startupId, QByteArray("launcher-42_TIME1234"));
         QCOMPARE(got[0].activationToken, QByteArray("tok.en-1"));
 
         // Hints that cannot travel are left out; the request still counts.
-        asked = askAsync(second, {"with space", QByteArray(300, 'x')}, 5s);
+        asked = askAsync(second, hintWith("with space", QByteArray(300, 'x')), 5s);
         QCOMPARE(awaited(asked), Outcome::Answered);
         QCOMPARE(got.size(), 2);
         QVERIFY(got[1].startupId.isEmpty());
         QVERIFY(got[1].activationToken.isEmpty());
-        asked = askAsync(second, {}, 5s);
+        // The longest text there may be, through the socket.
+        ActivationHint longest;
+        longest.lookUp = ActivationHint::LookUp::Text;
+        longest.text = QString(ActivationHint::kMaxText / 2, QChar(u'ž'));
+        asked = askAsync(second, longest, 5s);
         QCOMPARE(awaited(asked), Outcome::Answered);
         QCOMPARE(got.size(), 3);
+        QCOMPARE(got[2].text, longest.text);
 
         // Another settings file is another instance, with its own socket.
         SingleInstance other(QStringLiteral("/home/b/.config/TVK/TVK.ini"), folder());

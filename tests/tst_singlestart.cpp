@@ -10,6 +10,7 @@
 #include "util/WindowTestUtil.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -153,13 +154,13 @@ class TestSingleStart : public QObject
 
     // A later start on 'h': it must end at once with success. Events run
     // meanwhile, so a window of this process can answer it.
-    void startAgain(const Home &h)
+    void startAgain(const Home &h, const QStringList &args = {})
     {
         QProcess again;
         again.setProcessEnvironment(h.env);
         QElapsedTimer clock;
         clock.start();
-        again.start(kProgram, {});
+        again.start(kProgram, args);
         QVERIFY(again.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(again.state() == QProcess::NotRunning, 15000);
         QCOMPARE(again.exitStatus(), QProcess::NormalExit);
@@ -237,6 +238,42 @@ private slots:
         xdotool({QStringLiteral("key"), QStringLiteral("BackSpace"), QStringLiteral("BackSpace")});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
         QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
+        endProgram(first);
+    }
+
+    // A word given on a later start's command line, or the selection or the
+    // clipboard's first line, is looked up; typing then replaces it.
+    void wordsFromOutside()
+    {
+        const Home h = home(QStringLiteral("w"));
+        QProcess first;
+        first.setProcessEnvironment(h.env);
+        first.start(kProgram, {QStringLiteral("dům")});
+        QVERIFY(first.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
+        const WId strip = windowsOf(first.processId()).at(0);
+        // Started with a word: it is looked up at once.
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+
+        otherWindowTakesTheFocus();
+        startAgain(h, {QStringLiteral("dx")});
+        QTRY_COMPARE(activeWindow(), strip);
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+        xdotool({QStringLiteral("type"), QStringLiteral("dv")}); // over "dx", not after it
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("dx"));
+        startAgain(h, {QStringLiteral("--clipboard")});
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+        QGuiApplication::clipboard()->setText(QStringLiteral("dva\nxx"), QClipboard::Selection);
+        startAgain(h, {QStringLiteral("--selection")});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+
+        QProcess wrong;
+        wrong.setProcessEnvironment(h.env);
+        wrong.start(kProgram, {QStringLiteral("--nonsense")});
+        QVERIFY(wrong.waitForFinished(10000));
+        QCOMPARE(wrong.exitCode(), 2);
         endProgram(first);
     }
 

@@ -566,6 +566,23 @@ void frmDict::bringToFront(const ActivationHint &hint)
     }
     raise();
     backToText();
+    lookUpFromOutside(hint);
+}
+
+void frmDict::lookUpFromOutside(const ActivationHint &hint)
+{
+    using LookUp = ActivationHint::LookUp;
+    QString text;
+    if (hint.lookUp == LookUp::Text)
+        text = hint.text;
+    else if (hint.lookUp != LookUp::Nothing)
+        text = QGuiApplication::clipboard()->text(hint.lookUp == LookUp::Selection ? QClipboard::Selection
+                                                                                    : QClipboard::Clipboard);
+    // One line of text, as a paste takes it; an empty selection leaves the
+    // text as it was.
+    text = firstLine(text).toString();
+    if (!text.isEmpty() || hint.lookUp == LookUp::Text)
+        Text1->setText(text);
     // Typing replaces what was looked up last.
     Text1->selectAll();
 }

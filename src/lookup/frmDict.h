@@ -58,6 +58,9 @@ public:
     // A later start asked for the program: the window comes forward with the
     // keys in the text box, or an open modal window does with its own.
     void bringToFront(const ActivationHint &hint = {});
+    // What a start from outside asked to look up, put into the text box and
+    // selected (the text as it was, where nothing was given).
+    void lookUpFromOutside(const ActivationHint &hint);
 
     QString fontName() const { return m_fontName; }
     const QVector<VisibleSource> &sources() const { return m_sources; }

@@ -27,7 +27,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr qsizetype kMaxToken = 256;
-constexpr qsizetype kMaxLine = 2 * kMaxToken + 32;
+// Two tokens, the text in base64 and the words around them.
+constexpr qsizetype kMaxLine = 2 * kMaxToken + (ActivationHint::kMaxText + 2) / 3 * 4 + 48;
 // Requests come one per start; more at once than this are not a user.
 constexpr qsizetype kMaxClients = 8;
 constexpr int kClientMs = 3000;
@@ -69,22 +70,67 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
 
 ActivationHint ActivationHint::fromEnvironment()
 {
-    return {qgetenv("DESKTOP_STARTUP_ID"), qgetenv("XDG_ACTIVATION_TOKEN")};
+    ActivationHint h;
+    h.startupId = qgetenv("DESKTOP_STARTUP_ID");
+    h.activationToken = qgetenv("XDG_ACTIVATION_TOKEN");
+    return h;
 }
 
 QByteArray ActivationHint::toLine() const
 {
     // A hint that cannot travel is left out: the request matters more.
-    return kVerb + ' ' + field(startupId) + ' ' + field(activationToken) + '\n';
+    QByteArray what = QByteArrayLiteral("-");
+    switch (lookUp) {
+    case LookUp::Nothing:
+        break;
+    case LookUp::Text:
+    {
+        // Cut where a character begins, so that what arrives is text.
+        QByteArray utf8 = text.toUtf8();
+        if (utf8.size() > kMaxText) {
+            qsizetype end = kMaxText;
+            while (end > 0 && (uchar(utf8[end]) & 0xC0) == 0x80)
+                --end;
+            utf8.truncate(end);
+        }
+        what = "text:" + utf8.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    }
+        break;
+    case LookUp::Selection:
+        what = QByteArrayLiteral("selection");
+        break;
+    case LookUp::Clipboard:
+        what = QByteArrayLiteral("clipboard");
+        break;
+    }
+    return kVerb + ' ' + field(startupId) + ' ' + field(activationToken) + ' ' + what + '\n';
 }
 
 bool ActivationHint::fromLine(QByteArrayView line, ActivationHint *hint)
 {
+    // A start of an earlier version sends no fourth word.
     const QList<QByteArray> fields = line.toByteArray().split(' ');
-    if (fields.size() != 3 || fields[0] != kVerb || !isToken(fields[1]) || !isToken(fields[2]))
+    if (fields.size() < 3 || fields.size() > 4 || fields[0] != kVerb || !isToken(fields[1]) || !isToken(fields[2]))
         return false;
-    hint->startupId = fields[1] == "-" ? QByteArray() : fields[1];
-    hint->activationToken = fields[2] == "-" ? QByteArray() : fields[2];
+    ActivationHint h;
+    h.startupId = fields[1] == "-" ? QByteArray() : fields[1];
+    h.activationToken = fields[2] == "-" ? QByteArray() : fields[2];
+    const QByteArray what = fields.value(3, QByteArrayLiteral("-"));
+    if (what == "selection") {
+        h.lookUp = LookUp::Selection;
+    } else if (what == "clipboard") {
+        h.lookUp = LookUp::Clipboard;
+    } else if (what.startsWith("text:")) {
+        const auto decoded = QByteArray::fromBase64Encoding(
+            what.mid(5), QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals | QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded || decoded.decoded.size() > kMaxText)
+            return false;
+        h.lookUp = LookUp::Text;
+        h.text = QString::fromUtf8(*decoded);
+    } else if (what != "-") {
+        return false;
+    }
+    *hint = h;
     return true;
 }
 

@@ -94,8 +94,11 @@ out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate"
 [ -z "$out" ] || fail "desktop-file-validate says: $out"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no icon for Icon=$icon"
-program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-[ -x "$root/usr/bin/$program" ] || fail "Exec=$program is not in usr/bin"
+# The entry's own Exec and its actions' (looking up the selection).
+for program in $(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop"); do
+  [ -x "$root/usr/bin/$program" ] || fail "Exec=$program is not in usr/bin"
+done
+grep -q '^Exec=tarnvik --selection$' "$desktop" || fail "no action looks up the selection"
 
 # --strict fails on anything above pedantic level (the reverse-domain id's
 # capitals are only pedantic).
