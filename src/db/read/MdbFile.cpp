@@ -3,7 +3,7 @@
 #include "db/jet/Charset.h"
 #include "db/jet/JetHeader.h"
 #include "db/read/ReadProtocol.h"
-#include "platform/UniqueFd.h"
+#include "platform/Files.h"
 #include "db/read/RecordParser.h"
 
 #include <QCoreApplication>
@@ -26,7 +26,6 @@
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 Q_LOGGING_CATEGORY(lcRead, "tarnvik.read", QtWarningMsg)
 
@@ -165,11 +164,10 @@ private:
         // "pid (name) state ...": the name may hold anything, the state
         // follows its last parenthesis.
         char buf[512];
-        const int fd = ::open(m_stat.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const UniqueFd file(::open(m_stat.constData(), O_RDONLY | O_CLOEXEC));
+        if (!file.valid())
             return false;
-        const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-        ::close(fd);
+        const ssize_t n = ::read(file.get(), buf, sizeof buf - 1);
         if (n <= 0)
             return false;
         const std::string_view stat(buf, size_t(n));
@@ -220,30 +218,25 @@ QString MdbFile::storedText(QByteArrayView bytes, const FileFormat &format)
 
 std::optional<FileFormat> MdbFile::probe(QString *error) const
 {
-    // Opened without blocking and checked through the descriptor: a FIFO put
-    // in the file's place would hold the caller (the window, say) for ever.
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno == ENOENT || errno == ENOTDIR
-                     ? tr("Soubor „%1“ neexistuje.").arg(m_path)
-                     : tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
+    const RegularFile file = openRegularFile(m_path);
+    switch (file.problem) {
+    case RegularFile::Missing:
+        *error = tr("Soubor „%1“ neexistuje.").arg(m_path);
         return std::nullopt;
-    }
-    const UniqueFd file(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
+    case RegularFile::Failed:
+        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, systemMessage(file.error));
         return std::nullopt;
-    }
-    if (S_ISDIR(st.st_mode)) {
+    case RegularFile::Folder:
         *error = tr("„%1“ je složka, ne soubor databáze.").arg(m_path);
         return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode)) {
+    case RegularFile::NotRegular:
         *error = tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_path);
         return std::nullopt;
+    case RegularFile::None:
+        break;
     }
-    const qint64 size = st.st_size;
+    const int fd = file.fd.get();
+    const qint64 size = file.size;
     if (size == 0) {
         *error = tr("Soubor „%1“ je prázdný.").arg(m_path);
         return std::nullopt;
@@ -254,7 +247,7 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
         got = ::pread(fd, page.data(), size_t(page.size()), 0);
     while (got < 0 && errno == EINTR);
     if (got < 0) {
-        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
+        *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, systemMessage(errno));
         return std::nullopt;
     }
     page.truncate(got);
@@ -303,7 +296,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
     // of which only the end is kept.
     UniqueFd records, recordsEnd, printed, printedEnd;
     if (!openPipe(&records, &recordsEnd) || !openPipe(&printed, &printedEnd)) {
-        *error = tr("Pomocný program pro čtení databází nelze spustit: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error = tr("Pomocný program pro čtení databází nelze spustit: %1").arg(systemMessage(errno));
         return false;
     }
     // A wider pipe lets the helper read ahead while rows are indexed; the
