@@ -648,11 +648,11 @@ private slots:
         const EditorLayout l = editorLayout(in);
         QVERIFY(!l.enlarged);
         // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678
-        QCOMPARE(l.pic, (EditorRect{0, 3678 - 1716 - 48, 3915, 1716}));
-        QCOMPARE(l.List, (EditorRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
-        QCOMPARE(l.Desc, (EditorRect{30, 3678, 3715, 1005}));
-        QCOMPARE(l.grid0, (EditorRect{0, 0, 3525, 1716}));
-        QCOMPARE(l.grid1, (EditorRect{1600, 0, 2315, 1716}));
+        QCOMPARE(l.pic, (TwipRect{0, 3678 - 1716 - 48, 3915, 1716}));
+        QCOMPARE(l.List, (TwipRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
+        QCOMPARE(l.Desc, (TwipRect{30, 3678, 3715, 1005}));
+        QCOMPARE(l.grid0, (TwipRect{0, 0, 3525, 1716}));
+        QCOMPARE(l.grid1, (TwipRect{1600, 0, 2315, 1716}));
         QCOMPARE(l.columnWidth0, 1600.0);
         QCOMPARE(l.columnWidth1, 2315.0);
         QCOMPARE(l.lblDescWidth, 3615.0);

@@ -3,16 +3,11 @@
 // and where a row's in-place editor opens over the value column.
 #pragma once
 
+#include "platform/Twips.h"
+
 #include <optional>
 
 namespace tarnvik {
-
-// Same fields as the lookup window's TwipRect, so the window converts it as it is.
-struct EditorRect
-{
-    double left = 0, top = 0, width = 0, height = 0;
-    bool operator==(const EditorRect &) const = default;
-};
 
 namespace editordesign {
 constexpr double ClientWidth = 3930, ClientHeight = 4725; // initial client area
@@ -41,8 +36,8 @@ struct EditorLayout
     // rectangles are laid out for the client area of that size.
     double outerWidth = 0, outerHeight = 0;
     bool enlarged = false;
-    EditorRect List, pic, Desc;
-    EditorRect grid0, grid1; // inside pic
+    TwipRect List, pic, Desc;
+    TwipRect grid0, grid1; // inside pic
     double lblDescWidth = 0;
     double columnWidth0 = 0, columnWidth1 = 0;
 };

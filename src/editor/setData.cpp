@@ -64,12 +64,6 @@ QFont editorFont(bool bold = false)
     return f;
 }
 
-QRect pixels(const EditorRect &r, const Metrics &m)
-{
-    const int left = m.toPixelsX(r.left), top = m.toPixelsY(r.top);
-    return QRect(left, top, m.toPixelsX(r.left + r.width) - left, m.toPixelsY(r.top + r.height) - top);
-}
-
 // Our own pictures where the desktop's icon theme has none.
 QIcon themed(const char *name)
 {
@@ -683,12 +677,12 @@ void setData::layoutWindow()
     Toolbar->setGeometry(0, 0, width(), Toolbar->sizeHint().height());
     const int statusHeight = m.toPixelsY(editordesign::StatusHeight);
     Status->setGeometry(0, height() - statusHeight, width(), statusHeight);
-    List->setGeometry(pixels(l.List, m));
-    pic->setGeometry(pixels(l.pic, m));
-    Desc->setGeometry(pixels(l.Desc, m));
+    List->setGeometry(toPixels(l.List, m));
+    pic->setGeometry(toPixels(l.pic, m));
+    Desc->setGeometry(toPixels(l.Desc, m));
     Desc->raise();
-    m_grid[0]->setGeometry(pixels(l.grid0, m));
-    m_grid[1]->setGeometry(pixels(l.grid1, m));
+    m_grid[0]->setGeometry(toPixels(l.grid0, m));
+    m_grid[1]->setGeometry(toPixels(l.grid1, m));
     m_grid[0]->setColumnWidth(0, m.toPixelsX(l.columnWidth0));
     m_grid[1]->setColumnWidth(0, m.toPixelsX(l.columnWidth1));
     lblHead->move(m.toPixelsX(editordesign::LabelLeft), m.toPixelsY(editordesign::HeadTop));
