@@ -242,9 +242,7 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
         // Never opened: a FIFO would hold the open for ever, a device be read without end.
         cancelPending();
         m_index.reset();
-        m_error = QFileInfo(m_databaseName).isDir()
-            ? tr("„%1“ je složka, ne soubor databáze.").arg(m_databaseName)
-            : tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_databaseName);
+        m_error = MdbFile::notAFileMessage(m_databaseName, QFileInfo(m_databaseName).isDir());
         return false;
     }
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
@@ -265,7 +263,7 @@ bool DataControl::ensureIndex(const QString &table, const QString &in, const QSt
     // rather than after a round through a worker.
     QString why;
     if (!MdbFile(m_databaseName, m_limits).probe(&why) || !found) {
-        m_error = why.isEmpty() ? tr("Soubor „%1“ neexistuje.").arg(m_databaseName) : why;
+        m_error = why.isEmpty() ? MdbFile::missingMessage(m_databaseName) : why;
         return false;
     }
     startPending(want);

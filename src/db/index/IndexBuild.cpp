@@ -65,7 +65,7 @@ try {
     auto cancelled = [&] {
         if (!cancel || !cancel->load())
             return false;
-        b.error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(databaseName);
+        b.error = MdbFile::cancelledMessage(databaseName);
         b.quick = true;
         return true;
     };

@@ -74,6 +74,22 @@ QString MdbFile::helperPath()
     return QStringLiteral(TARNVIK_LIBEXEC_DIR "/tarnvik-mdbread");
 }
 
+QString MdbFile::missingMessage(const QString &path)
+{
+    return tr("Soubor „%1“ neexistuje.").arg(path);
+}
+
+QString MdbFile::notAFileMessage(const QString &path, bool folder)
+{
+    return folder ? tr("„%1“ je složka, ne soubor databáze.").arg(path)
+                  : tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(path);
+}
+
+QString MdbFile::cancelledMessage(const QString &path)
+{
+    return tr("Čtení souboru „%1“ bylo zrušeno.").arg(path);
+}
+
 QString MdbFile::storedText(QByteArrayView bytes, const FileFormat &format)
 {
     if (!format.jet3()) {
@@ -91,16 +107,14 @@ std::optional<FileFormat> MdbFile::probe(QString *error) const
     const RegularFile file = openRegularFile(m_path);
     switch (file.problem) {
     case RegularFile::Missing:
-        *error = tr("Soubor „%1“ neexistuje.").arg(m_path);
+        *error = missingMessage(m_path);
         return std::nullopt;
     case RegularFile::Failed:
         *error = tr("Soubor „%1“ nelze číst: %2").arg(m_path, systemMessage(file.error));
         return std::nullopt;
     case RegularFile::Folder:
-        *error = tr("„%1“ je složka, ne soubor databáze.").arg(m_path);
-        return std::nullopt;
     case RegularFile::NotRegular:
-        *error = tr("„%1“ není soubor databáze, ale roura, zařízení nebo soket.").arg(m_path);
+        *error = notAFileMessage(m_path, file.problem == RegularFile::Folder);
         return std::nullopt;
     case RegularFile::None:
         break;
@@ -172,7 +186,7 @@ bool MdbFile::run(const QStringList &args, int fieldsPerRow, const std::function
         *error = tr("Pomocný program pro čtení databází (%1) nelze spustit: %2").arg(program, run.detail);
         return false;
     case HelperRun::Cancelled:
-        *error = tr("Čtení souboru „%1“ bylo zrušeno.").arg(m_path);
+        *error = cancelledMessage(m_path);
         return false;
     case HelperRun::TimedOut:
         *error = tr("Čtení souboru „%1“ trvalo déle než %2 s; soubor je nejspíš poškozený.")
