@@ -2,6 +2,7 @@
 // comes back unchanged, hand-edited files read sensibly, "ActiveTable" counts
 // visible entries, and a failed write never costs the user the old file.
 #include "catalogue/Catalogue.h"
+#include "platform/UniqueFd.h"
 #include "util/Files.h"
 #include "util/Privileges.h"
 
@@ -358,9 +359,9 @@ private slots:
         writeBytes(ini(), "[Settings]\nTopMost=True\n");
         SettingsStore store(ini());
         store.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, QStringLiteral("2"));
-        const int folder = ::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY);
-        QVERIFY(folder >= 0);
-        QCOMPARE(::flock(folder, LOCK_EX), 0); // the other copy, saving
+        UniqueFd folder(::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY));
+        QVERIFY(folder.valid());
+        QCOMPARE(::flock(folder.get(), LOCK_EX), 0); // the other copy, saving
         std::atomic<bool> done = false;
         QString error;
         bool ok = false;
@@ -373,8 +374,8 @@ private slots:
         // The other copy's save, as the store makes it: a new file renamed over.
         writeBytes(ini() + QStringLiteral(".other"), "[Settings]\nTopMost=False\nFont=Mine\n");
         QCOMPARE(::rename(QFile::encodeName(ini() + QStringLiteral(".other")).constData(), QFile::encodeName(ini()).constData()), 0);
-        ::flock(folder, LOCK_UN);
-        ::close(folder);
+        ::flock(folder.get(), LOCK_UN);
+        folder.reset();
         saving.join();
         QVERIFY(waited);
         QVERIFY2(ok, qPrintable(error));
@@ -681,12 +682,13 @@ private slots:
     {
         int channel[2];
         QCOMPARE(::pipe(channel), 0);
+        UniqueFd reading(channel[0]), writing(channel[1]);
         const QString folder = m_dir.filePath(QStringLiteral("full"));
         QVERIFY(QDir().mkpath(folder));
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
         if (child == 0) {
-            ::close(channel[0]);
+            reading.reset();
             const QByteArray at = QFile::encodeName(folder);
             if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
                 || ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=64k") != 0)
@@ -711,15 +713,15 @@ private slots:
             const bool second = store.sync(&error);
             out << first << before << second << error << readBytes(path)
                 << QDir(folder + QStringLiteral("/TVK")).entryList(QDir::Files | QDir::Hidden);
-            [[maybe_unused]] const ssize_t n = ::write(channel[1], report.constData(), size_t(report.size()));
+            [[maybe_unused]] const ssize_t n = ::write(writing.get(), report.constData(), size_t(report.size()));
             ::_exit(0);
         }
-        ::close(channel[1]);
+        writing.reset();
         QByteArray report;
         char buffer[65536];
-        for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t n; (n = ::read(reading.get(), buffer, sizeof buffer)) > 0;)
             report.append(buffer, n);
-        ::close(channel[0]);
+        reading.reset();
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY(WIFEXITED(status));

@@ -61,7 +61,7 @@ int freeInkHeight(const QString &text, const QFont &font, qreal dpr)
     const QFontMetrics fm(font);
     QImage img((QSize(fm.horizontalAdvance(text) + 20, fm.height() * 4) * dpr), QImage::Format_RGB32);
     img.setDevicePixelRatio(dpr);
-    img.fill(fromBgr(0xC0FFFF));
+    img.fill(fromBgr(kYellow));
     QPainter p(&img);
     p.setFont(font);
     p.setPen(Qt::black);

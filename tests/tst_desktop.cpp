@@ -95,6 +95,10 @@ private slots:
         QVERIFY(readme.open(QIODevice::WriteOnly));
         readme.close();
         QCOMPARE(tarnvik::homePage({}, root.filePath(QStringLiteral("opt/t/bin"))), QUrl::fromLocalFile(installed));
+
+        // Copied anywhere else, it knows nothing of the tree it was built in.
+        QTemporaryDir elsewhere;
+        QVERIFY(tarnvik::homePage({}, elsewhere.path()) != QUrl::fromLocalFile(fromBuild));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "db/query/Like.h"
 #include "dropdown/frmCombo.h"
 #include "widgets/Controls.h"
+#include "lookup/Layout.h"
 #include "lookup/frmDict.h"
 #include "util/WindowTestUtil.h"
 

@@ -122,49 +122,49 @@ private slots:
         QCOMPARE(text->selectedText(), QStringLiteral("Slova"));
         QCOMPARE(w.head(), QStringLiteral("Popisek v nabídce"));
         QCOMPARE(w.description(), QStringLiteral("Text, který se bude zobrazovat v menu."));
-        QVERIFY(qAbs(text->geometry().center().y() - w.grid(1)->visualItemRect(w.grid(1)->item(0, 0)).center().y()) <= 3);
+        QVERIFY(qAbs(text->geometry().center().y() - w.grid(1)->visualItemRect(w.grid(1)->item(TitleRow, 0)).center().y()) <= 3);
 
         // Stored names found in any letter case and kept as stored (the same
         // table and fields); tables beginning with "MS" not offered.
-        QCOMPARE(items(w.combo(2)), (QStringList{"Slovnik", "jina"}));
-        QCOMPARE(w.combo(2)->currentText(), QStringLiteral("Slovnik"));
-        QCOMPARE(w.combo(3)->currentText(), QStringLiteral("slovo"));
+        QCOMPARE(items(w.combo(TableRow)), (QStringList{"Slovnik", "jina"}));
+        QCOMPARE(w.combo(TableRow)->currentText(), QStringLiteral("Slovnik"));
+        QCOMPARE(w.combo(InputFieldRow)->currentText(), QStringLiteral("slovo"));
         QCOMPARE(w.catalogue().sources()[0].Name, QStringLiteral("slovnik"));
         QCOMPARE(w.catalogue().sources()[0].In, QStringLiteral("SLOVO"));
         QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("vyznam"));
-        QCOMPARE(w.valueCell(4), QStringLiteral("středoevropské"));
+        QCOMPARE(w.valueCell(InputCharsetRow), QStringLiteral("středoevropské"));
 
         // Typing the title: value cell, entry and list line at every key.
         QTest::keyClicks(text, QStringLiteral("x"));
-        QCOMPARE(w.valueCell(0), text->text());
+        QCOMPARE(w.valueCell(TitleRow), text->text());
         QCOMPARE(w.catalogue().sources()[0].Title, text->text());
         QCOMPARE(w.list()->item(0)->text(), text->text());
 
         // The output field row: a click opens its box; a pick is stored.
         QTableWidget *values = w.grid(1);
-        const QPoint row5 = values->visualItemRect(values->item(5, 0)).center();
-        QTest::mouseClick(values->viewport(), Qt::LeftButton, {}, row5);
-        QVERIFY(w.combo(5)->isVisible());
+        const QPoint outputField = values->visualItemRect(values->item(OutputFieldRow, 0)).center();
+        QTest::mouseClick(values->viewport(), Qt::LeftButton, {}, outputField);
+        QVERIFY(w.combo(OutputFieldRow)->isVisible());
         QVERIFY(!text->isVisible());
         QCOMPARE(w.head(), QStringLiteral("Výstupní hodnoty"));
-        w.combo(5)->setCurrentIndex(1);
-        emit w.combo(5)->activated(1);
+        w.combo(OutputFieldRow)->setCurrentIndex(1);
+        emit w.combo(OutputFieldRow)->activated(1);
         QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("vyznam"));
-        QCOMPARE(w.valueCell(5), QStringLiteral("vyznam"));
+        QCOMPARE(w.valueCell(OutputFieldRow), QStringLiteral("vyznam"));
 
         // Another table: its fields listed, the first one for both.
-        w.combo(2)->setCurrentIndex(1);
-        emit w.combo(2)->activated(1);
+        w.combo(TableRow)->setCurrentIndex(1);
+        emit w.combo(TableRow)->activated(1);
         QCOMPARE(w.catalogue().sources()[0].Name, QStringLiteral("jina"));
-        QCOMPARE(items(w.combo(3)), (QStringList{"word", "meaning", "note"}));
+        QCOMPARE(items(w.combo(InputFieldRow)), (QStringList{"word", "meaning", "note"}));
         QCOMPARE(w.catalogue().sources()[0].In, QStringLiteral("word"));
         QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("word"));
 
         // A charset by name stores its number.
-        w.combo(6)->setCurrentIndex(1);
-        emit w.combo(6)->activated(1);
+        w.combo(OutputCharsetRow)->setCurrentIndex(1);
+        emit w.combo(OutputCharsetRow)->activated(1);
         QCOMPARE(w.catalogue().sources()[0].CharsetOut, uint8_t(204));
-        QCOMPARE(w.valueCell(6), QStringLiteral("cyrilice"));
+        QCOMPARE(w.valueCell(OutputCharsetRow), QStringLiteral("cyrilice"));
 
         // Closing saves the working copy.
         QVERIFY(w.close());
@@ -191,7 +191,7 @@ private slots:
         QCOMPARE(w.list()->item(1)->text(), QStringLiteral("(Vstup -> Výstup)"));
         QVERIFY(!w.button(1)->isEnabled());
         QVERIFY(w.button(2)->isEnabled());
-        QVERIFY(!w.combo(2)->isEnabled());
+        QVERIFY(!w.combo(TableRow)->isEnabled());
         QStringList told = answeringBoxes([&] {
             QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {},
                               w.list()->visualItemRect(w.list()->item(0)).center());
@@ -214,7 +214,7 @@ private slots:
         told = answeringBoxes([&] { w.browseButton()->click(); });
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
-        QCOMPARE(w.combo(2)->count(), 0);
+        QCOMPARE(w.combo(TableRow)->count(), 0);
         next = m_msOnly;
         told = answeringBoxes([&] { w.browseButton()->click(); });
         QCOMPARE(told, QStringList{"K dispozici nejsou žádné tabulky!"});
@@ -273,10 +273,10 @@ private slots:
                               w->list()->visualItemRect(w->list()->item(2)).center());
         });
         QVERIFY(told.isEmpty());
-        QCOMPARE(w->valueCell(1), m_dir.filePath(u"pryc.mdb"_qs) + u" (soubor nenalezen)"_qs);
-        QCOMPARE(w->valueCell(2), QStringLiteral("Slovnik"));
-        QCOMPARE(w->valueCell(3), QStringLiteral("slovo"));
-        QVERIFY(!w->combo(2)->isEnabled());
+        QCOMPARE(w->valueCell(DatabaseRow), m_dir.filePath(u"pryc.mdb"_qs) + u" (soubor nenalezen)"_qs);
+        QCOMPARE(w->valueCell(TableRow), QStringLiteral("Slovnik"));
+        QCOMPARE(w->valueCell(InputFieldRow), QStringLiteral("slovo"));
+        QVERIFY(!w->combo(TableRow)->isEnabled());
         QVERIFY(w->close());
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Tables", "Table3File", {}), m_dir.filePath(QStringLiteral("pryc.mdb")));
@@ -389,7 +389,7 @@ private slots:
         w.load_settings();
         QListWidget *list = w.list();
         list->setFocus();
-        auto shown = [&] { return w.valueCell(0); };
+        auto shown = [&] { return w.valueCell(TitleRow); };
         QTest::keyClick(list, Qt::Key_PageDown);
         QCOMPARE(w.catalogue().selectedLine(), list->currentRow());
         QCOMPARE(shown(), titles[list->currentRow()]);
@@ -449,9 +449,9 @@ private slots:
             QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
             QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
         };
-        click(2);
-        QVERIFY(w.combo(2)->isVisible() && w.combo(2)->hasFocus());
-        click(0);
+        click(TableRow);
+        QVERIFY(w.combo(TableRow)->isVisible() && w.combo(TableRow)->hasFocus());
+        click(TitleRow);
         QTest::keyClicks(QApplication::focusWidget(), u"Q R"_qs);
         QCOMPARE(w.catalogue().sources()[0].Title, QStringLiteral("Q R"));
         QVERIFY(w.catalogue().sources()[0].Visible);
@@ -474,14 +474,14 @@ private slots:
             QTest::keyClick(values, Qt::Key_Down);
         QCOMPARE(w.head(), QStringLiteral("Vstupní kódování"));
         QTest::keyClick(values, Qt::Key_F2);
-        QCOMPARE(QApplication::focusWidget(), w.combo(4));
+        QCOMPARE(QApplication::focusWidget(), w.combo(InputCharsetRow));
         // Enter in a closed choice box gives the arrows back to the rows: they
         // walk on and change no choice unseen.
-        const QString charset = w.combo(4)->currentText();
-        QTest::keyClick(w.combo(4), Qt::Key_Return);
+        const QString charset = w.combo(InputCharsetRow)->currentText();
+        QTest::keyClick(w.combo(InputCharsetRow), Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), values);
         QTest::keyClick(values, Qt::Key_Down);
-        QCOMPARE(w.combo(4)->currentText(), charset);
+        QCOMPARE(w.combo(InputCharsetRow)->currentText(), charset);
         QCOMPARE(w.head(), QStringLiteral("Výstupní hodnoty"));
         // An arrow on "…" walks on too.
         for (int i = 0; i < 4; ++i)
@@ -506,19 +506,19 @@ private slots:
         auto w = std::make_unique<setData>(store);
         w->show();
         answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 2); });
-        QCOMPARE(w->combo(2)->currentIndex(), -1);
-        QCOMPARE(w->valueCell(2), QStringLiteral("nic"));
+        QCOMPARE(w->combo(TableRow)->currentIndex(), -1);
+        QCOMPARE(w->valueCell(TableRow), QStringLiteral("nic"));
         // Picking the first table is a change of table.
-        w->combo(2)->setCurrentIndex(0);
-        emit w->combo(2)->activated(0);
+        w->combo(TableRow)->setCurrentIndex(0);
+        emit w->combo(TableRow)->activated(0);
         QCOMPARE(w->catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
         QCOMPARE(w->catalogue().sources()[0].In, QStringLiteral("slovo"));
         answeringBoxes([&] {
             QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
                               w->list()->visualItemRect(w->list()->item(1)).center());
         });
-        QCOMPARE(w->combo(3)->currentIndex(), -1);
-        QCOMPARE(w->combo(5)->currentIndex(), -1);
+        QCOMPARE(w->combo(InputFieldRow)->currentIndex(), -1);
+        QCOMPARE(w->combo(OutputFieldRow)->currentIndex(), -1);
 
         QString dir;
         setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &initial) {
@@ -531,7 +531,7 @@ private slots:
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
         QCOMPARE(w->catalogue().sources()[1].File, m_two);
-        QCOMPARE(w->grid(1)->item(1, 0)->toolTip(), QDir::toNativeSeparators(m_two));
+        QCOMPARE(w->grid(1)->item(DatabaseRow, 0)->toolTip(), QDir::toNativeSeparators(m_two));
         QCOMPARE(w->grid(1)->textElideMode(), Qt::ElideMiddle);
 
         // The size the user gave it is kept for the next opening.

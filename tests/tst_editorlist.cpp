@@ -470,14 +470,14 @@ private slots:
         QCOMPARE(e.list.lines()[1].caption, QStringLiteral("Bx"));
         QCOMPARE(e.list.sources()[0].Title, QStringLiteral("A"));
 
-        QVERIFY(e.list.kontrolaID(3, QStringLiteral("slovo")));
-        QVERIFY(e.list.kontrolaID(5, QStringLiteral("word")));
-        QVERIFY(e.list.kontrolaID(4, uint8_t(0)));
-        QVERIFY(e.list.kontrolaID(6, uint8_t(204)));
-        QVERIFY(!e.list.kontrolaID(0, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(1, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(4, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(3, uint8_t(1)));
+        QVERIFY(e.list.kontrolaID(InputFieldRow, QStringLiteral("slovo")));
+        QVERIFY(e.list.kontrolaID(OutputFieldRow, QStringLiteral("word")));
+        QVERIFY(e.list.kontrolaID(InputCharsetRow, uint8_t(0)));
+        QVERIFY(e.list.kontrolaID(OutputCharsetRow, uint8_t(204)));
+        QVERIFY(!e.list.kontrolaID(TitleRow, QStringLiteral("x")));
+        QVERIFY(!e.list.kontrolaID(DatabaseRow, QStringLiteral("x")));
+        QVERIFY(!e.list.kontrolaID(InputCharsetRow, QStringLiteral("x")));
+        QVERIFY(!e.list.kontrolaID(InputFieldRow, uint8_t(1)));
         const DataSource &b = e.list.sources()[1];
         QCOMPARE(b.In, QStringLiteral("slovo"));
         QCOMPARE(b.Out, QStringLiteral("word"));
@@ -490,7 +490,7 @@ private slots:
         QVERIFY(!e.list.tableChosen(QStringLiteral("tb")));
         QCOMPARE(b.In, QStringLiteral("slovo"));
         QVERIFY(e.list.tableChosen(QStringLiteral("jina")));
-        QVERIFY(e.list.kontrolaID(2, QStringLiteral("jina")));
+        QVERIFY(e.list.kontrolaID(TableRow, QStringLiteral("jina")));
         QVERIFY(b.In.isEmpty() && b.Out.isEmpty());
         QCOMPARE(b.Name, QStringLiteral("jina"));
 
@@ -548,7 +548,7 @@ private slots:
         QCOMPARE(list.selectedLine(), 2);
         list.toolbarClicked(CatalogueList::Delete); // C
         list.editTitle(QStringLiteral("Dčko"));     // D, now at 2
-        list.kontrolaID(6, uint8_t(161));
+        list.kontrolaID(OutputCharsetRow, uint8_t(161));
         list.lineToggled(0, false);
         list.lineClicked(2);
         QVERIFY(list.closeRequested());
@@ -662,11 +662,11 @@ private slots:
         const EditorLayout l = editorLayout(in);
         QVERIFY(!l.enlarged);
         // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678
-        QCOMPARE(l.pic, (EditorRect{0, 3678 - 1716 - 48, 3915, 1716}));
-        QCOMPARE(l.List, (EditorRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
-        QCOMPARE(l.Desc, (EditorRect{30, 3678, 3715, 1005}));
-        QCOMPARE(l.grid0, (EditorRect{0, 0, 3525, 1716}));
-        QCOMPARE(l.grid1, (EditorRect{1600, 0, 2315, 1716}));
+        QCOMPARE(l.pic, (TwipRect{0, 3678 - 1716 - 48, 3915, 1716}));
+        QCOMPARE(l.List, (TwipRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
+        QCOMPARE(l.Desc, (TwipRect{30, 3678, 3715, 1005}));
+        QCOMPARE(l.grid0, (TwipRect{0, 0, 3525, 1716}));
+        QCOMPARE(l.grid1, (TwipRect{1600, 0, 2315, 1716}));
         QCOMPARE(l.columnWidth0, 1600.0);
         QCOMPARE(l.columnWidth1, 2315.0);
         QCOMPARE(l.lblDescWidth, 3615.0);
@@ -723,20 +723,20 @@ private slots:
     void inPlaceEditors()
     {
         // grid(1) at 1600, 2315 wide; rows of 240; borders 15 across, 12 down.
-        const InPlaceEditor text = inPlaceEditor(0, 1600, 2315, 240, 0, 15, 12);
+        const InPlaceEditor text = inPlaceEditor(TitleRow, 1600, 2315, 240, 0, 15, 12);
         QCOMPARE(text, (InPlaceEditor{1645, 15, 2165, 210}));
         QCOMPARE(inPlaceEditor(-1, 1600, 2315, 240, 0, 15, 12), text);
 
         // The browse button: a square at the value cell's right end.
-        const InPlaceEditor browse = inPlaceEditor(1, 1600, 2315, 240, 240, 15, 12);
+        const InPlaceEditor browse = inPlaceEditor(DatabaseRow, 1600, 2315, 240, 240, 15, 12);
         QCOMPARE(browse, (InPlaceEditor{3615, 228, 255, 255}));
 
-        const InPlaceEditor combo = inPlaceEditor(4, 1600, 2315, 240, 960, 15, 12);
+        const InPlaceEditor combo = inPlaceEditor(InputCharsetRow, 1600, 2315, 240, 960, 15, 12);
         QCOMPARE(combo.left, 1585.0);
         QCOMPARE(combo.top, 924.0);
         QCOMPARE(combo.width, 2285.0);
         QVERIFY(!combo.height);
-        QCOMPARE(inPlaceEditor(6, 1600, 2815, 240, 1440, 15, 12).width, 2785.0);
+        QCOMPARE(inPlaceEditor(OutputCharsetRow, 1600, 2815, 240, 1440, 15, 12).width, 2785.0);
     }
 };
 

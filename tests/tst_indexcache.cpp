@@ -2,6 +2,7 @@
 // intact file written for this very source and version of its database is
 // used, and nothing there can crash or hang the program.
 #include "db/index/IndexCache.h"
+#include "platform/UniqueFd.h"
 #include "util/Files.h"
 
 #include <QDir>
@@ -91,9 +92,8 @@ std::optional<std::shared_ptr<LookupIndex>> loadWithin(const IndexCache &cache, 
     auto done = std::async(std::launch::async, [&] { return cache.load(source); });
     if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
         return done.get();
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0)
-        ::close(fd);
+    UniqueFd writer(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+    writer.reset(); // before the wait: a writer left open would hold the load's read
     done.wait();
     return std::nullopt;
 }

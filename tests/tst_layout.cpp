@@ -1,5 +1,6 @@
 // Geometry in twips: the first-match grids over Combo1, the drop-down's
 // columns, the metrics, and the step to pixels.
+#include "dropdown/DropDownLayout.h"
 #include "lookup/Layout.h"
 
 #include <QtTest>

@@ -3,6 +3,7 @@
 // crashed run left is taken over at once, and no client can stop the owner
 // from answering.
 #include "platform/SingleInstance.h"
+#include "platform/UniqueFd.h"
 #include "platform/X11Startup.h"
 
 #include <QDir>
@@ -67,14 +68,13 @@ Outcome awaited(std::future<Outcome> &f)
 // A socket file as a crashed owner leaves it: bound, never removed.
 void leaveSocketFile(const QString &path)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    QVERIFY(fd >= 0);
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM, 0));
+    QVERIFY(socket.valid());
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const QByteArray native = QFile::encodeName(path);
     std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
-    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-    ::close(fd);
+    QVERIFY(::bind(socket.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
     QVERIFY(QFileInfo::exists(path));
 }
 

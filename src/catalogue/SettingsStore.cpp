@@ -1,8 +1,7 @@
 #include "SettingsStore.h"
-#include "platform/UniqueFd.h"
+#include "platform/Files.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -10,137 +9,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvik {
 
 namespace {
-
-QString osError(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Where a save goes: a linked file (dotfile managers) is replaced where the
-// link points, also when nothing is there yet.
-bool saveTarget(const QString &path, QString *target, QString *error)
-{
-    QString at = path;
-    for (int links = 0; links < 40; ++links) {
-        const QFileInfo info(at);
-        if (!info.isSymLink()) {
-            *target = info.absoluteFilePath();
-            return true;
-        }
-        at = info.symLinkTarget();
-    }
-    *error = osError(ELOOP);
-    return false;
-}
-
-// Copies of the program that save at once take turns, or one would replace
-// the file with a copy read before the other's save and lose that save. The
-// folder is locked: the file itself is replaced, and its lock with it.
-class FolderLock
-{
-public:
-    explicit FolderLock(const QString &folder)
-        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-        // A copy that hangs holding it (stopped, on a dead network disk) must
-        // not hang this one's exit: after a while the save goes on without.
-        for (int tries = 0; m_fd >= 0 && tries < 250; ++tries) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
-                m_held = true;
-                return;
-            }
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return;
-            ::usleep(20000);
-        }
-    }
-    ~FolderLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-    bool held() const { return m_held; }
-    // Makes a rename in the folder last through a power cut.
-    void syncFolder() const
-    {
-        if (m_fd >= 0)
-            ::fsync(m_fd);
-    }
-
-private:
-    int m_fd;
-    bool m_held = false;
-};
-
-// The file a save writes before it renames it over 'path'. Hidden, and named
-// so that no file of the user's is ever taken for one.
-QString tempPattern(const QString &path)
-{
-    const QFileInfo fi(path);
-    return fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".save-");
-}
-
-// A save killed outright leaves its temporary file; the next one, holding the
-// lock no other save could hold, clears it away.
-void removeStaleTemps(const QString &path)
-{
-    const QFileInfo pattern(tempPattern(path));
-    QDir folder(pattern.absolutePath());
-    const QString name = pattern.fileName();
-    for (const QString &entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        if (entry.size() == name.size() + 6 && entry.startsWith(name))
-            folder.remove(entry);
-}
-
-// Writes beside the target, syncs, then renames over it: the old file stays
-// whole until the new one is complete, and a failure leaves nothing behind.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QByteArray temp = QFile::encodeName(tempPattern(path) + QStringLiteral("XXXXXX"));
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        *error = osError(errno);
-        return false;
-    }
-    struct stat old {};
-    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0 && S_ISREG(old.st_mode)
-                            ? (old.st_mode & 07777) : mode_t(0644);
-    int err = 0;
-    if (::fchmod(fd, mode) != 0)
-        err = errno;
-    for (qsizetype done = 0; !err && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno != EINTR)
-                err = errno;
-        } else {
-            done += n;
-        }
-    }
-    if (!err && ::fsync(fd) != 0)
-        err = errno;
-    if (::close(fd) != 0 && !err)
-        err = errno;
-    if (!err && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
-        err = errno;
-    if (err) {
-        ::unlink(temp.constData());
-        *error = osError(err);
-        return false;
-    }
-    return true;
-}
 
 bool isBlank(char c)
 {
@@ -193,31 +66,33 @@ struct IniFile
 constexpr qint64 kMaxFileSize = 64 << 20;
 
 // Empty when the file does not exist (a link to nowhere included: a save
-// makes the file it names). Only a regular file is read: a FIFO would hold
-// the start until something writes into it, a device might never end.
+// makes the file it names).
 QString readBytes(const QString &path, QByteArray *bytes)
 {
     bytes->clear();
-    const UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    const int fd = file.get();
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? QString() : osError(errno);
-    struct stat st {};
+    const RegularFile file = openRegularFile(path);
+    const int fd = file.fd.get();
     QString problem;
-    if (::fstat(fd, &st) != 0)
-        problem = osError(errno);
-    else if (S_ISDIR(st.st_mode))
-        problem = QStringLiteral("je to složka");
-    else if (!S_ISREG(st.st_mode))
-        problem = QStringLiteral("není to obyčejný soubor");
-    else if (st.st_size > kMaxFileSize)
-        problem = QStringLiteral("soubor je příliš velký");
+    switch (file.problem) {
+    case RegularFile::Missing:
+        return QString();
+    case RegularFile::Failed:
+        return systemMessage(file.error);
+    case RegularFile::Folder:
+        return QStringLiteral("je to složka");
+    case RegularFile::NotRegular:
+        return QStringLiteral("není to obyčejný soubor");
+    case RegularFile::None:
+        if (file.size > kMaxFileSize)
+            return QStringLiteral("soubor je příliš velký");
+        break;
+    }
     for (char buffer[65536]; problem.isEmpty();) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            problem = osError(errno);
+            problem = systemMessage(errno);
         else if (n == 0)
             break;
         else if (bytes->size() + n > kMaxFileSize)
@@ -460,7 +335,7 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
         return fail(QStringLiteral("nelze vytvořit složku „%1“").arg(QDir::toNativeSeparators(folder)));
     const FolderLock lock(folder);
     if (lock.held() && !m_changes.isEmpty())
-        removeStaleTemps(target);
+        removeStaleSaveFiles(target);
 
     QByteArray current;
     QString problem = readBytes(target, &current);

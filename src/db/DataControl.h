@@ -7,6 +7,7 @@
 // answers "not yet" at once (the window, which must never freeze).
 #pragma once
 
+#include "db/index/IndexBuild.h"
 #include "db/index/IndexCache.h"
 #include "db/index/LookupIndex.h"
 #include "db/read/MdbFile.h"
@@ -102,21 +103,11 @@ public:
     std::shared_ptr<const LookupIndex> index() const { return m_index; }
 
 private:
-    struct Built
-    {
-        std::shared_ptr<LookupIndex> index; // null on failure
-        QString error;
-        bool cacheable = false; // built from one settled version of the file; not from the cache
-        bool quick = false; // failed before reading: worth trying again
-    };
     // Same data, and the output field if one is asked for.
     static bool serves(const IndexSource &have, const IndexSource &want);
     // The source as the file is now; its path is the canonical one last bound.
     IndexSource sourceFor(const QString &table, const QString &in, const QString &out, bool *found) const;
-    // Touches no member: runs on the caller's thread or in the background.
-    static Built buildIndex(const QString &databaseName, const IndexSource &want, const ReadLimits &limits,
-                            const QString &cacheFolder, const std::atomic<bool> *cancel);
-    bool adopt(const IndexSource &want, Built built);
+    bool adopt(const IndexSource &want, BuiltIndex built);
     void cancelPending();
     void startPending(const IndexSource &want);
     bool ensureIndex(const QString &table, const QString &in, const QString &out);

@@ -17,7 +17,6 @@
 namespace tarnvik {
 
 namespace {
-constexpr unsigned kYellow = 0xC0FFFF;
 
 // Rows are painted on the grid's own back colour, so the viewport's colour
 // shows only below the last row. The style draws the row, the text is placed

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "ResultModel.h"
-#include "lookup/Layout.h"
+#include "dropdown/DropDownLayout.h"
 
 #include <QWidget>
 

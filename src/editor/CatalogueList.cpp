@@ -255,9 +255,9 @@ bool CatalogueList::kontrolaID(int row, const QString &text)
         return false;
     DataSource &e = m_sources[m_selected];
     switch (row) {
-    case 2: e.Name = text; return true;
-    case 3: e.In = text; return true;
-    case 5: e.Out = text; return true;
+    case TableRow: e.Name = text; return true;
+    case InputFieldRow: e.In = text; return true;
+    case OutputFieldRow: e.Out = text; return true;
     default: return false;
     }
 }
@@ -268,8 +268,8 @@ bool CatalogueList::kontrolaID(int row, uint8_t charset)
         return false;
     DataSource &e = m_sources[m_selected];
     switch (row) {
-    case 4: e.CharsetIn = charset; return true;
-    case 6: e.CharsetOut = charset; return true;
+    case InputCharsetRow: e.CharsetIn = charset; return true;
+    case OutputCharsetRow: e.CharsetOut = charset; return true;
     default: return false;
     }
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "catalogue/Catalogue.h"
+#include "editor/PropertyRow.h"
 
 #include <QString>
 #include <QVector>
@@ -105,12 +106,12 @@ public:
     // --- the property pane, for the entry at the selected line ---
     // Every change of the title editor's text, the user's or fill_data's.
     void editTitle(const QString &text);
-    // A value chosen in a choice box: text for rows 2 (table), 3 (input
-    // field) and 5 (output field), a character-set number for rows 4 and 6.
+    // A value chosen in a choice box: text for the table, input field and
+    // output field rows, a character-set number for the two charset rows.
     // False, and nothing stored, for any other row.
     bool kontrolaID(int row, const QString &text);
     bool kontrolaID(int row, uint8_t charset);
-    // Row 2's choice, before kontrolaID(2, name): a different table (names
+    // The table row's choice, before kontrolaID(TableRow, name): a different table (names
     // compared in any letter case) empties the input and output fields; true
     // when it did, and the window then opens the database for that table.
     bool tableChosen(const QString &name);

@@ -51,9 +51,9 @@ InPlaceEditor inPlaceEditor(int row, double grid1Left, double grid1Width, double
 {
     const double L1 = grid1Left, W1 = grid1Width, rh = rowH;
     const double bx = BorderX, by = BorderY;
-    if (row <= 0)
+    if (row <= TitleRow)
         return {L1 + 3 * bx, rowTop + bx, size(W1 - 10 * bx), size(rh - 2 * bx)};
-    if (row == 1)
+    if (row == DatabaseRow)
         return {L1 + W1 - rh - 4 * bx, rowTop - by, rh + bx, rh + bx};
     return {L1 - bx, rowTop - 3 * by, size(W1 - 2 * bx), std::nullopt};
 }

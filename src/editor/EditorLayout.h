@@ -3,16 +3,12 @@
 // and where a row's in-place editor opens over the value column.
 #pragma once
 
+#include "editor/PropertyRow.h"
+#include "platform/Twips.h"
+
 #include <optional>
 
 namespace tarnvik {
-
-// Same fields as the lookup window's TwipRect, so the window converts it as it is.
-struct EditorRect
-{
-    double left = 0, top = 0, width = 0, height = 0;
-    bool operator==(const EditorRect &) const = default;
-};
 
 namespace editordesign {
 constexpr double ClientWidth = 3930, ClientHeight = 4725; // initial client area
@@ -41,8 +37,8 @@ struct EditorLayout
     // rectangles are laid out for the client area of that size.
     double outerWidth = 0, outerHeight = 0;
     bool enlarged = false;
-    EditorRect List, pic, Desc;
-    EditorRect grid0, grid1; // inside pic
+    TwipRect List, pic, Desc;
+    TwipRect grid0, grid1; // inside pic
     double lblDescWidth = 0;
     double columnWidth0 = 0, columnWidth1 = 0;
 };
@@ -52,10 +48,10 @@ struct EditorLayout
 // pane's value column and the description. Sizes never go below 0.
 EditorLayout editorLayout(const EditorLayoutInput &in);
 
-// Where row `row`'s in-place editor opens, inside pic: row 0 the title text
-// box, row 1 the browse button (a square at the right end of the value cell),
-// rows 2 to 6 the choice boxes, whose height is the box's own (no height).
-// A negative row stands for "no row yet", which is row 0.
+// Where row `row`'s in-place editor opens, inside pic: the title row's text
+// box, the database row's browse button (a square at the right end of the
+// value cell), the other rows' choice boxes, whose height is the box's own
+// (no height). A negative row stands for "no row yet", which is TitleRow.
 struct InPlaceEditor
 {
     double left = 0, top = 0, width = 0;

@@ -43,11 +43,11 @@ namespace {
 
 const QString kTitle = QStringLiteral("Tarnvik");
 
-struct PropertyRow
+struct RowText
 {
     const char *caption, *help;
 };
-const PropertyRow kRows[editordesign::Rows] = {
+const RowText kRows[editordesign::Rows] = {
     {"Popisek v nabídce", "Text, který se bude zobrazovat v menu."},
     {"Zdrojová databáze", "Jméno a umístění databáze, z níž se budou načítat data."},
     {"Název tabulky", "Název tabulky v databázi."},
@@ -63,12 +63,6 @@ QFont editorFont(bool bold = false)
     f.setPointSizeF(8.25);
     f.setBold(bold);
     return f;
-}
-
-QRect pixels(const EditorRect &r, const Metrics &m)
-{
-    const int left = m.toPixelsX(r.left), top = m.toPixelsY(r.top);
-    return QRect(left, top, m.toPixelsX(r.left + r.width) - left, m.toPixelsY(r.top + r.height) - top);
 }
 
 // Our own pictures where the desktop's icon theme has none.
@@ -91,9 +85,9 @@ setData::setData(SettingsStore &store, QWidget *parent)
     buildControls();
     for (int r = 0; r < editordesign::Rows; ++r)
         m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(kRows[r].caption)));
-    load_charset(m_combo[4]);
-    load_charset(m_combo[6]);
-    fill_desc(0);
+    load_charset(m_combo[InputCharsetRow]);
+    load_charset(m_combo[OutputCharsetRow]);
+    fill_desc(TitleRow);
     const Metrics &m = metrics();
     const QSize designed(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
     resize(lastSize().isValid() ? lastSize() : designed);
@@ -211,7 +205,7 @@ void setData::buildControls()
     cmdBrowse->setFont(editorFont(true));
     cmdBrowse->installEventFilter(this);
     connect(cmdBrowse, &QToolButton::clicked, this, &setData::cmdBrowse_Click);
-    for (int r = 2; r < editordesign::Rows; ++r) {
+    for (int r = TableRow; r < editordesign::Rows; ++r) {
         auto *box = new QComboBox(pic);
         box->setObjectName(QStringLiteral("combo%1").arg(r));
         box->setFont(editorFont());
@@ -223,7 +217,7 @@ void setData::buildControls()
     }
     Text->hide();
     cmdBrowse->hide();
-    for (int r = 2; r < editordesign::Rows; ++r)
+    for (int r = TableRow; r < editordesign::Rows; ++r)
         m_combo[r]->hide();
 
     Status = new QStatusBar(this);
@@ -363,15 +357,15 @@ void setData::openEditor(int row)
     QWidget *editor = editorFor(row);
     if (editor->isEnabled())
         editor->setFocus(Qt::OtherFocusReason);
-    if (row == 0)
+    if (row == TitleRow)
         m_titleBefore = Text->text();
 }
 
 QWidget *setData::editorFor(int row) const
 {
-    if (row <= 0)
+    if (row <= TitleRow)
         return Text;
-    if (row == 1)
+    if (row == DatabaseRow)
         return cmdBrowse;
     return m_combo[row];
 }
@@ -389,12 +383,12 @@ void setData::keyPressEvent(QKeyEvent *e)
 
 void setData::fill_data(int index)
 {
-    for (int r : {2, 3, 5})
+    for (int r : {TableRow, InputFieldRow, OutputFieldRow})
         m_combo[r]->clear();
     const bool any = index >= 0 && index < m_list.sources().size();
     Text->setEnabled(any);
     cmdBrowse->setEnabled(any);
-    for (int r : {4, 6})
+    for (int r : {InputCharsetRow, OutputCharsetRow})
         m_combo[r]->setEnabled(any);
     if (!any) {
         // No entry left: an empty pane until New.
@@ -407,14 +401,14 @@ void setData::fill_data(int index)
     }
     const DataSource &s = m_list.sources()[index];
     setTitle(s.Title);
-    showCharset(4, s.CharsetIn);
-    showCharset(6, s.CharsetOut);
-    setValueCell(1, s.File);
+    showCharset(InputCharsetRow, s.CharsetIn);
+    showCharset(OutputCharsetRow, s.CharsetOut);
+    setValueCell(DatabaseRow, s.File);
     // The entry's own names until its database says otherwise: never the
     // previous entry's, when the database cannot be read.
-    setValueCell(2, s.Name);
-    setValueCell(3, s.In);
-    setValueCell(5, s.Out);
+    setValueCell(TableRow, s.Name);
+    setValueCell(InputFieldRow, s.In);
+    setValueCell(OutputFieldRow, s.Out);
     const bool exists = !s.File.isEmpty() && QFileInfo::exists(s.File);
     // A file gone is said, with the names the entry still holds.
     markMissingFile(exists || s.File.isEmpty() ? QString() : s.File);
@@ -428,14 +422,14 @@ void setData::fill_data(int index)
 
 void setData::markMissingFile(const QString &file)
 {
-    QTableWidgetItem *cell = m_grid[1]->item(1, 0);
+    QTableWidgetItem *cell = m_grid[1]->item(DatabaseRow, 0);
     const QString path = QDir::toNativeSeparators(m_list.sources().value(m_list.selectedLine()).File);
     if (file.isEmpty()) {
         cell->setForeground(palette().text());
         cell->setToolTip(path);
         return;
     }
-    setValueCell(1, file + QStringLiteral(" (soubor nenalezen)"));
+    setValueCell(DatabaseRow, file + QStringLiteral(" (soubor nenalezen)"));
     cell->setForeground(QColor(0xB0, 0, 0));
     cell->setToolTip(QStringLiteral("Databáze „%1“ nebyla nalezena.").arg(path));
 }
@@ -457,7 +451,7 @@ void setData::showCharset(int row, uint8_t number)
 
 void setData::enableChoices(bool on)
 {
-    for (int r : {2, 3, 5})
+    for (int r : {TableRow, InputFieldRow, OutputFieldRow})
         m_combo[r]->setEnabled(on);
 }
 
@@ -490,7 +484,7 @@ void setData::clearChoice(int row)
 
 void setData::Text_Change(const QString &text)
 {
-    setValueCell(0, text);
+    setValueCell(TitleRow, text);
     m_list.editTitle(text);
     showList();
 }
@@ -502,15 +496,15 @@ void setData::combo_Click(int row, bool byUser)
     const int i = m_list.selectedLine();
     if (i < 0 || box->currentIndex() < 0)
         return;
-    if (row == 2 && m_list.tableChosen(s)) {
-        setValueCell(2, s);
-        m_list.kontrolaID(2, s);
+    if (row == TableRow && m_list.tableChosen(s)) {
+        setValueCell(TableRow, s);
+        m_list.kontrolaID(TableRow, s);
         check_data(i, s);
         enableChoices(true);
         return;
     }
     setValueCell(row, s);
-    if (row == 4 || row == 6) {
+    if (row == InputCharsetRow || row == OutputCharsetRow) {
         // What the pane shows of the entry is the entry's already.
         if (byUser) {
             const QVariant own = box->currentData();
@@ -521,7 +515,7 @@ void setData::combo_Click(int row, bool byUser)
     // The pane selects the stored name as the database spells it; the stored
     // spelling stays unless the user picks, or there was none.
     const DataSource &e = m_list.sources()[i];
-    const QString &stored = row == 2 ? e.Name : row == 3 ? e.In : e.Out;
+    const QString &stored = row == TableRow ? e.Name : row == InputFieldRow ? e.In : e.Out;
     if (byUser || stored.isEmpty())
         m_list.kontrolaID(row, s);
 }
@@ -566,18 +560,18 @@ void setData::check_data(int id)
         return critical(error);
     m_list.databaseOpened();
     showList();
-    m_combo[2]->addItems(*tables);
+    m_combo[TableRow]->addItems(*tables);
     if (tables->isEmpty())
         return critical(QStringLiteral("K dispozici nejsou žádné tabulky!"));
     const QString table = s.Name;
     const int at = findName(*tables, table);
     if (!table.isEmpty() && at < 0) {
         // Nothing chosen: showing the first table would pass it for the stored one.
-        clearChoice(2);
+        clearChoice(TableRow);
         return critical(QStringLiteral("Tabulka '%1' nebyla nalezena!").arg(table));
     }
-    selectCombo(2, table.isEmpty() ? 0 : at);
-    if (m_combo[3]->count() == 0) // a change of table has listed the fields already
+    selectCombo(TableRow, table.isEmpty() ? 0 : at);
+    if (m_combo[InputFieldRow]->count() == 0) // a change of table has listed the fields already
         listFields(id, m_list.sources()[id].Name);
 }
 
@@ -590,18 +584,19 @@ bool setData::listFields(int id, const QString &table)
         critical(error);
         return false;
     }
-    for (int r : {3, 5}) {
+    for (int r : {InputFieldRow, OutputFieldRow}) {
         m_combo[r]->clear();
         m_combo[r]->addItems(*fields);
     }
-    for (int r : {3, 5}) {
+    for (int r : {InputFieldRow, OutputFieldRow}) {
         const DataSource &s = m_list.sources()[id];
-        const QString stored = r == 3 ? s.In : s.Out;
+        const QString stored = r == InputFieldRow ? s.In : s.Out;
         const int at = findName(*fields, stored);
         if (!stored.isEmpty() && at < 0) {
             // This box and those after it show no choice till the user makes one.
-            for (int later = r; later <= 5; later += 2)
-                clearChoice(later);
+            for (int later : {InputFieldRow, OutputFieldRow})
+                if (later >= r)
+                    clearChoice(later);
             critical(QStringLiteral("Položka '%1' nebyla nalezena!").arg(stored));
             return false;
         }
@@ -627,9 +622,9 @@ void setData::check_data(int id, const QString &table)
 void setData::SwapControls(int row, bool show)
 {
     if (row < 0)
-        row = 0;
-    QWidget *editor = row == 0 ? static_cast<QWidget *>(Text)
-                      : row == 1 ? static_cast<QWidget *>(cmdBrowse)
+        row = TitleRow;
+    QWidget *editor = row == TitleRow      ? static_cast<QWidget *>(Text)
+                      : row == DatabaseRow ? static_cast<QWidget *>(cmdBrowse)
                                  : static_cast<QWidget *>(m_combo[row]);
     if (!show) {
         editor->hide();
@@ -647,14 +642,14 @@ void setData::SwapControls(int row, bool show)
     editor->setGeometry(left, y, width, height);
     editor->show();
     editor->raise();
-    if (row == 0)
+    if (row == TitleRow)
         Text->setSelection(0, int(Text->text().size()));
 }
 
 void setData::fill_desc(int row)
 {
     if (row < 0)
-        row = 0;
+        row = TitleRow;
     lblHead->setText(m_grid[0]->item(row, 0)->text());
     lblHead->adjustSize();
     lblDesc->setText(QString::fromUtf8(kRows[row].help));
@@ -683,12 +678,12 @@ void setData::layoutWindow()
     Toolbar->setGeometry(0, 0, width(), Toolbar->sizeHint().height());
     const int statusHeight = m.toPixelsY(editordesign::StatusHeight);
     Status->setGeometry(0, height() - statusHeight, width(), statusHeight);
-    List->setGeometry(pixels(l.List, m));
-    pic->setGeometry(pixels(l.pic, m));
-    Desc->setGeometry(pixels(l.Desc, m));
+    List->setGeometry(toPixels(l.List, m));
+    pic->setGeometry(toPixels(l.pic, m));
+    Desc->setGeometry(toPixels(l.Desc, m));
     Desc->raise();
-    m_grid[0]->setGeometry(pixels(l.grid0, m));
-    m_grid[1]->setGeometry(pixels(l.grid1, m));
+    m_grid[0]->setGeometry(toPixels(l.grid0, m));
+    m_grid[1]->setGeometry(toPixels(l.grid1, m));
     m_grid[0]->setColumnWidth(0, m.toPixelsX(l.columnWidth0));
     m_grid[1]->setColumnWidth(0, m.toPixelsX(l.columnWidth1));
     lblHead->move(m.toPixelsX(editordesign::LabelLeft), m.toPixelsY(editordesign::HeadTop));

@@ -6,6 +6,7 @@
 
 #include "catalogue/SettingsStore.h"
 #include "editor/CatalogueList.h"
+#include "editor/EditorLayout.h"
 
 #include <QDialog>
 
@@ -77,9 +78,9 @@ private:
     void selectCombo(int row, int position);
     // The box shows no choice, and nothing is stored.
     void clearChoice(int row);
-    // Rows 4 and 6: the name of the entry's number, or the number itself.
+    // The charset rows: the name of the entry's number, or the number itself.
     void showCharset(int row, uint8_t number);
-    // Row 1 says the entry's database is gone ('file' empty: it is not).
+    // The database row says the entry's database is gone ('file' empty: it is not).
     void markMissingFile(const QString &file);
     // The user opens the editor of 'row' (a click, F2, Enter): it takes the keys.
     void openEditor(int row);
@@ -114,11 +115,11 @@ private:
     QTableWidget *m_grid[2] = {};
     QLineEdit *Text = nullptr;
     QToolButton *cmdBrowse = nullptr;
-    QComboBox *m_combo[7] = {};
+    QComboBox *m_combo[editordesign::Rows] = {}; // from TableRow on
     QStatusBar *Status = nullptr;
     QWidget *Desc = nullptr;
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
-    int m_currentRow = -1; // no row yet: row 0
+    int m_currentRow = -1; // no row yet: TitleRow
     int m_shownGeneration = -1;
     bool m_loaded = false, m_closing = false, m_saved = false;
     int m_reading = 0;

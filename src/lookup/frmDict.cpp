@@ -41,7 +41,7 @@ namespace tarnvik {
 namespace {
 const QString kTitle = QStringLiteral("Tarnvik");
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
-constexpr unsigned kYellow = 0xC0FFFF, kLightRed = 0x8080FF, kGreen = 0x00FF00;
+constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
 
 void setBackColor(QWidget *w, unsigned bgr)
 {

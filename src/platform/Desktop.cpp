@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLibraryInfo>
@@ -37,17 +38,19 @@ QUrl homePage(const QString &configured, const QString &programDir)
 {
     if (!configured.isEmpty())
         return QUrl(configured);
-    const QString source = QStringLiteral(TARNVIK_SOURCE_DIR "/README.md");
     const QDir dir(programDir);
-    if (dir == QDir(QStringLiteral(TARNVIK_BUILD_BIN_DIR)))
-        return QUrl::fromLocalFile(source);
-    for (const QString &readme : {dir.filePath(QStringLiteral(TARNVIK_DOC_FROM_BIN "/README.md")),
-                                  QStringLiteral(TARNVIK_DOC_DIR "/README.md")}) {
-        if (QFileInfo::exists(readme))
-            return QUrl::fromLocalFile(QDir::cleanPath(readme));
+    // Run from its build folder: the source tree's README, whatever is installed.
+    const QString marker = dir.filePath(QStringLiteral("tarnvik-source-dir"));
+    QFile source(marker);
+    if (QFileInfo(marker).isFile() && source.open(QIODevice::ReadOnly)) {
+        const QString tree = QString::fromLocal8Bit(source.read(4096).trimmed());
+        if (!tree.isEmpty())
+            return QUrl::fromLocalFile(QDir(tree).filePath(QStringLiteral("README.md")));
     }
-    // Copied out of its build folder and never installed.
-    return QUrl::fromLocalFile(source);
+    const QString installed = dir.filePath(QStringLiteral(TARNVIK_DOC_FROM_BIN "/README.md"));
+    if (QFileInfo::exists(installed))
+        return QUrl::fromLocalFile(QDir::cleanPath(installed));
+    return QUrl::fromLocalFile(QStringLiteral(TARNVIK_DOC_DIR "/README.md"));
 }
 
 } // namespace tarnvik

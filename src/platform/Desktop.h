@@ -21,9 +21,9 @@ bool installCzechQtTexts(QCoreApplication *app);
 bool addTahoma(const QString &wineFonts = QStringLiteral("/usr/share/wine/fonts"));
 
 // The address the home-page command opens: the configured web address, else
-// the README installed with the program (found from the program's own
-// folder, so a relocated install works), else the source tree's README for a
-// program run from its build folder.
+// the source tree's README for a program run from its build folder, else the
+// README installed with the program (found from the program's own folder
+// first, so a relocated install works).
 QUrl homePage(const QString &configured, const QString &programDir);
 
 } // namespace tarnvik

@@ -24,6 +24,12 @@ int Metrics::toPixelsY(double twips) const
     return int(std::lround(twips / TwipsPerPixelY));
 }
 
+QRect toPixels(const TwipRect &r, const Metrics &m)
+{
+    const int left = m.toPixelsX(r.left), top = m.toPixelsY(r.top);
+    return QRect(left, top, m.toPixelsX(r.left + r.width) - left, m.toPixelsY(r.top + r.height) - top);
+}
+
 Metrics computeMetrics(double logicalDpiX, double logicalDpiY, const PixelMetrics &px)
 {
     Metrics m;

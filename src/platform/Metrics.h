@@ -2,6 +2,10 @@
 // Layout is computed in twips and turned into pixels only at the widgets.
 #pragma once
 
+#include "platform/Twips.h"
+
+#include <QRect>
+
 namespace tarnvik {
 
 struct Metrics
@@ -14,6 +18,9 @@ struct Metrics
     int toPixelsX(double twips) const;
     int toPixelsY(double twips) const;
 };
+
+// Pixels at the widget boundary; edges are rounded, so neighbours stay flush.
+QRect toPixels(const TwipRect &r, const Metrics &m);
 
 // Sizes in pixels as the style reports them.
 struct PixelMetrics

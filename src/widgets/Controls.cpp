@@ -129,7 +129,7 @@ CellGrid::CellGrid(QWidget *parent) : QLabel(parent)
 {
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, fromBgr(0xC0FFFF));
+    pal.setColor(QPalette::Window, fromBgr(kYellow));
     pal.setColor(QPalette::WindowText, pal.color(QPalette::Text));
     setPalette(pal);
     setFocusPolicy(Qt::StrongFocus);

@@ -29,6 +29,8 @@ QStringView firstLine(QStringView text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
+// The light yellow of the text box, Combo1, the first match and the list.
+constexpr unsigned kYellow = 0xC0FFFF;
 
 // How far the type reaches above and below the baseline: the face's ascent
 // and descent, or further where its accents on capitals, stacked accents or

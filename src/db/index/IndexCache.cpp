@@ -1,6 +1,6 @@
 #include "IndexCache.h"
 #include "LeasedMapping.h"
-#include "platform/UniqueFd.h"
+#include "platform/Files.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,7 +9,6 @@
 #include <QStandardPaths>
 #include <bit>
 #include <utility>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,20 +186,15 @@ struct Loaded
 // another program cut the file short.
 Loaded loadChecked(const QString &path, qint64 maxSize)
 {
-    // Without blocking, and only a regular file: opening a FIFO put in the
-    // file's place would wait for a writer for ever.
-    UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    const int fd = file.get();
-    if (fd < 0)
+    RegularFile file = openRegularFile(path);
+    const int fd = file.fd.get();
+    if (file.problem != RegularFile::None || file.size < 16 || file.size > maxSize)
         return {};
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 16 || st.st_size > maxSize)
-        return {};
-    const size_t size = size_t(st.st_size), body = size - 8;
+    const size_t size = size_t(file.size), body = size - 8;
     Loaded loaded;
     Checksum sum;
     if (auto mapped = LeasedMapping::map(fd, size)) {
-        file.release(); // the mapping's now
+        file.fd.release(); // the mapping's now
         loaded = {mapped, static_cast<const uchar *>(mapped->data()), size};
         sum.add(loaded.bytes, body);
     } else {
@@ -332,7 +326,7 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
         return false;
     }
     if (::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(final).constData()) != 0) {
-        *error = QStringLiteral("%1: %2").arg(final, QString::fromLocal8Bit(strerror(errno)));
+        *error = QStringLiteral("%1: %2").arg(final, systemMessage(errno));
         return false;
     }
     file.setAutoRemove(false);

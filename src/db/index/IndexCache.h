@@ -3,9 +3,9 @@
 // fields, character sets) in the XDG cache folder; it records which version of
 // the database it was built from (FileStamp) and a checksum, is written
 // atomically, and is checked through before use: a stale, damaged or foreign
-// file is ignored and rebuilt. It is read into memory rather than mapped, so
-// that another program cutting it short or writing into it cannot touch an
-// index in use.
+// file is ignored and rebuilt. It is mapped under a read lease (see
+// LeasedMapping), else read into memory, so that another program cutting it
+// short or writing into it cannot touch an index in use.
 #pragma once
 
 #include "db/index/LookupIndex.h"

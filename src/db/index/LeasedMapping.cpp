@@ -83,7 +83,7 @@ struct LeaseWatcher
                 return;
             const std::lock_guard guard(lock);
             for (LeasedMapping *m : live)
-                if (m->m_fd == fd)
+                if (m->m_fd.get() == fd)
                     copyOut(m);
         }
     }
@@ -102,8 +102,7 @@ struct LeaseWatcher
         }
         // Without memory for the copy the lease is let go all the same: the
         // kernel would take it after a while anyway, and the writer has waited.
-        ::close(m->m_fd);
-        m->m_fd = -1;
+        m->m_fd.reset();
     }
 };
 
@@ -153,8 +152,7 @@ LeasedMapping::~LeasedMapping()
     const std::lock_guard guard(watcher->lock);
     watcher->live.erase(std::find(watcher->live.begin(), watcher->live.end(), this));
     ::munmap(m_data, m_length);
-    if (m_fd >= 0)
-        ::close(m_fd);
+    m_fd.reset(); // while no break can be matched to it
 }
 
 } // namespace tarnvik

@@ -5,6 +5,8 @@
 // nobody touches costs no copy at all.
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <cstddef>
 #include <memory>
 
@@ -29,7 +31,7 @@ private:
     LeasedMapping(int fd, void *data, size_t size, size_t length);
     friend struct LeaseWatcher;
 
-    int m_fd;
+    UniqueFd m_fd; // the lease's; let go once the mapping is a copy
     void *m_data;
     size_t m_size;
     size_t m_length; // whole pages

@@ -83,6 +83,13 @@ public:
     // it was built for.
     static QString helperPath();
 
+    // What is said of the file at 'path' when it is not there, is not a
+    // regular file, or its read was cancelled; also by those who find out
+    // without reading.
+    static QString missingMessage(const QString &path);
+    static QString notAFileMessage(const QString &path, bool folder);
+    static QString cancelledMessage(const QString &path);
+
     const QString &path() const { return m_path; }
 
 private:

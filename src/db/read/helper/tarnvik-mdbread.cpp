@@ -226,111 +226,49 @@ std::string argName(const char *hex)
     return g_jet3 ? latin1Utf8(bytes.c_str()) : bytes;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The Done record, and everything sent before it out of the buffer.
+bool finish(uint64_t rows)
 {
-    // Jet 3 names (and what libmdb converts to text) come back as their raw
-    // bytes (Latin-1 maps each byte to itself); the caller applies the code page.
-    setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
-    unsetenv("MDBICONV");
-    unsetenv("MDBOPTS");
-    // A closed pipe makes a write fail (and the records' failure is checked below)
-    // instead of killing the helper.
-    std::signal(SIGPIPE, SIG_IGN);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]] %d>RECORDS\n", argv[0], kChannel);
-        return 2;
-    }
-    if (fcntl(kChannel, F_GETFD) < 0 || !(g_out = fdopen(kChannel, "w"))) {
-        std::fprintf(stderr, "%s: descriptor %d must be open for the records\n", argv[0], kChannel);
-        return 2;
-    }
-    static char outBuffer[1 << 20];
-    std::setvbuf(g_out, outBuffer, _IOFBF, sizeof outBuffer);
-    const std::string command = argv[1];
-    std::fwrite(kMagic, 1, sizeof kMagic - 1, g_out);
+    putByte(Done);
+    put32(uint32_t(rows));
+    put32(uint32_t(rows >> 32));
+    return flushed();
+}
 
-    MdbHandle *mdb = mdb_open(argv[2], MDB_NOFLAGS);
-    if (!mdb)
-        return fail(OpenFailed, "mdb_open");
-    g_jet3 = mdb->f->jet_version == MDB_VER_JET3;
-    // A page cut short would read as rows of Nulls: the file is refused
-    // unless it is whole pages (the caller checked too, but before this open).
-    uint32_t pageCount = 0;
-    {
-        struct stat st;
-        if (fstat(fileno(mdb->f->stream), &st) != 0 || st.st_size % mdb->fmt->pg_size != 0)
-            return fail(Damaged, "pages");
-        pageCount = uint32_t(st.st_size / mdb->fmt->pg_size);
+int sendTables(MdbHandle *mdb)
+{
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto *e = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+        if (e->object_type != MDB_TABLE)
+            continue;
+        putByte(Table);
+        putByte(mdb_is_system_table(e) ? 1 : 0);
+        putText(e->object_name, std::strlen(e->object_name));
     }
-    putByte(Version);
-    putByte(uint8_t(mdb->f->jet_version));
-    putByte(g_jet3 ? 1 : 0);
-    putByte(uint8_t(mdb->f->code_page));
-    putByte(uint8_t(mdb->f->code_page >> 8));
-    if (!mdb_read_catalog(mdb, MDB_ANY))
-        return fail(Damaged, "catalogue");
-    // libmdb ends a scan quietly at a page it cannot read: compare with the
-    // row count the table definition keeps (0 when it was not kept up).
-    {
-        MdbCatalogEntry catalogue{};
-        catalogue.mdb = mdb;
-        catalogue.object_type = MDB_TABLE;
-        catalogue.table_pg = 2;
-        MdbTableDef *def = mdb_read_table(&catalogue);
-        const guint32 expected = def ? def->num_rows : 0;
-        if (def)
-            mdb_free_tabledef(def);
-        if (mdb->num_catalog < expected)
-            return fail(Damaged, "catalogue");
-    }
+    if (!finish(0))
+        return 1;
+    mdb_close(mdb);
+    return 0;
+}
 
-    if (command == "tables") {
-        for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-            auto *e = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-            if (e->object_type != MDB_TABLE)
-                continue;
-            putByte(Table);
-            putByte(mdb_is_system_table(e) ? 1 : 0);
-            putText(e->object_name, std::strlen(e->object_name));
-        }
-        putByte(Done);
-        put32(0);
-        put32(0);
-        if (!flushed())
-            return 1;
-        mdb_close(mdb);
-        return 0;
+int sendFields(MdbHandle *mdb, MdbTableDef *table)
+{
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+        putByte(Field);
+        putByte(uint8_t(col->col_type));
+        putText(col->name, std::strlen(col->name));
     }
-    if (argc < 4)
-        return 2;
-    MdbCatalogEntry *entry = findTable(mdb, argName(argv[3]).c_str());
-    if (!entry)
-        return fail(NoSuchTable, argName(argv[3]));
-    MdbTableDef *table = mdb_read_table(entry);
-    if (!table || !mdb_read_columns(table))
-        return fail(Damaged, "table definition");
+    if (!finish(0))
+        return 1;
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}
 
-    if (command == "fields") {
-        for (unsigned i = 0; i < table->num_cols; ++i) {
-            auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
-            putByte(Field);
-            putByte(uint8_t(col->col_type));
-            putText(col->name, std::strlen(col->name));
-        }
-        putByte(Done);
-        put32(0);
-        put32(0);
-        if (!flushed())
-            return 1;
-        mdb_free_tabledef(table);
-        mdb_close(mdb);
-        return 0;
-    }
-    if (command != "rows")
-        return 2;
-
+// 'pageCount': the file's length in whole pages; no long value is read past it.
+int sendRows(MdbHandle *mdb, MdbTableDef *table, uint32_t pageCount, const std::vector<const char *> &names)
+{
     // Only now: the catalogue's properties leak a bind buffer each.
     mdb_set_bind_size(mdb, kBindSize);
     // Text and memo fields are taken from the row as stored (libmdb's text
@@ -347,12 +285,12 @@ int main(int argc, char **argv)
         int length = 0;
     };
     const std::vector<bool> calculated = calculatedColumns(mdb, table);
-    const size_t wantedCount = size_t(argc - 4);
+    const size_t wantedCount = names.size();
     std::vector<Wanted> wanted(wantedCount); // never resized: libmdb holds pointers into it
     for (size_t k = 0; k < wantedCount; ++k) {
         MdbColumn *found = nullptr;
         unsigned index = 0;
-        const std::string wantedName = argName(argv[4 + k]);
+        const std::string wantedName = argName(names[k]);
         for (unsigned i = 0; i < table->num_cols && !found; ++i) {
             auto *col = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
             if (std::strcmp(col->name, wantedName.c_str()) == 0)
@@ -486,12 +424,87 @@ int main(int argc, char **argv)
     }
     if (table->num_rows > rows)
         return fail(Damaged, "rows");
-    putByte(Done);
-    put32(uint32_t(rows));
-    put32(uint32_t(rows >> 32));
-    if (!flushed())
+    if (!finish(rows))
         return 1;
     mdb_free_tabledef(table);
     mdb_close(mdb);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Jet 3 names (and what libmdb converts to text) come back as their raw
+    // bytes (Latin-1 maps each byte to itself); the caller applies the code page.
+    setenv("MDB_JET3_CHARSET", "ISO-8859-1", 1);
+    unsetenv("MDBICONV");
+    unsetenv("MDBOPTS");
+    // A closed pipe makes a write fail (and the records' failure is checked below)
+    // instead of killing the helper.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s tables|fields|rows FILE [TABLE [FIELD...]] %d>RECORDS\n", argv[0], kChannel);
+        return 2;
+    }
+    if (fcntl(kChannel, F_GETFD) < 0 || !(g_out = fdopen(kChannel, "w"))) {
+        std::fprintf(stderr, "%s: descriptor %d must be open for the records\n", argv[0], kChannel);
+        return 2;
+    }
+    static char outBuffer[1 << 20];
+    std::setvbuf(g_out, outBuffer, _IOFBF, sizeof outBuffer);
+    const std::string command = argv[1];
+    std::fwrite(kMagic, 1, sizeof kMagic - 1, g_out);
+
+    MdbHandle *mdb = mdb_open(argv[2], MDB_NOFLAGS);
+    if (!mdb)
+        return fail(OpenFailed, "mdb_open");
+    g_jet3 = mdb->f->jet_version == MDB_VER_JET3;
+    // A page cut short would read as rows of Nulls: the file is refused
+    // unless it is whole pages (the caller checked too, but before this open).
+    uint32_t pageCount = 0;
+    {
+        struct stat st;
+        if (fstat(fileno(mdb->f->stream), &st) != 0 || st.st_size % mdb->fmt->pg_size != 0)
+            return fail(Damaged, "pages");
+        pageCount = uint32_t(st.st_size / mdb->fmt->pg_size);
+    }
+    putByte(Version);
+    putByte(uint8_t(mdb->f->jet_version));
+    putByte(g_jet3 ? 1 : 0);
+    putByte(uint8_t(mdb->f->code_page));
+    putByte(uint8_t(mdb->f->code_page >> 8));
+    if (!mdb_read_catalog(mdb, MDB_ANY))
+        return fail(Damaged, "catalogue");
+    // libmdb ends a scan quietly at a page it cannot read: compare with the
+    // row count the table definition keeps (0 when it was not kept up).
+    {
+        MdbCatalogEntry catalogue{};
+        catalogue.mdb = mdb;
+        catalogue.object_type = MDB_TABLE;
+        catalogue.table_pg = 2;
+        MdbTableDef *def = mdb_read_table(&catalogue);
+        const guint32 expected = def ? def->num_rows : 0;
+        if (def)
+            mdb_free_tabledef(def);
+        if (mdb->num_catalog < expected)
+            return fail(Damaged, "catalogue");
+    }
+
+    if (command == "tables")
+        return sendTables(mdb);
+    if (argc < 4)
+        return 2;
+    MdbCatalogEntry *entry = findTable(mdb, argName(argv[3]).c_str());
+    if (!entry)
+        return fail(NoSuchTable, argName(argv[3]));
+    MdbTableDef *table = mdb_read_table(entry);
+    if (!table || !mdb_read_columns(table))
+        return fail(Damaged, "table definition");
+
+    if (command == "fields")
+        return sendFields(mdb, table);
+    if (command != "rows")
+        return 2;
+    return sendRows(mdb, table, pageCount, std::vector<const char *>(argv + 4, argv + argc));
 }
