@@ -266,11 +266,15 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
             strip = windowsOf(first.processId()).at(0);
         }
-        // Started with a word: it is looked up at once.
-        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) == 0 && first.state() == QProcess::Running,
-                                 testutil::kReadWaitMs);
-        QTest::qWait(weston ? 2000 : 0); // weston shows the strip only once it has drawn
-        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+        if (weston) {
+            // Weston's desktop shows no red before the strip is up; only later
+            // looks can tell.
+            QTest::qWait(3000);
+            QCOMPARE(first.state(), QProcess::Running);
+        } else {
+            // Started with a word: it is looked up at once.
+            QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+        }
 
         if (!weston)
             otherWindowTakesTheFocus();
