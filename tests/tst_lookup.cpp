@@ -88,17 +88,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        std::vector<testutil::Row> rows = {
-            {QStringLiteral("dva"), QStringLiteral("two")},   {QStringLiteral("dům"), QStringLiteral("house")},
-            {QStringLiteral("den"), QStringLiteral("day")},   {QStringLiteral("abc"), std::nullopt},
-            {QStringLiteral("a b"), QStringLiteral("blank")}, {QStringLiteral("o'clock"), QStringLiteral("hodiny")},
-        };
-        for (int i = 119; i >= 0; --i)
-            rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QChar(u'0')), QString::number(i)});
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(testutil::makeSampleDictionary(m_db));
     }
 
     void typing()
@@ -315,7 +305,7 @@ private slots:
         const QString jina = m_dir.filePath(QStringLiteral("Jina.tsv"));
         testutil::writeTsv(jina, {"word", "meaning"},
                            {{QStringLiteral("dog"), QStringLiteral("pes")}, {QStringLiteral("den"), QStringLiteral("brloh")}});
-        const auto made = testutil::runMkdb({two, m_dir.filePath(QStringLiteral("Slova.tsv")), jina});
+        const auto made = testutil::runMkdb({two, QStringLiteral("--table"), QStringLiteral("Slova"), m_db + QStringLiteral(".tsv"), jina});
         QVERIFY2(made.exitCode == 0, made.err.constData());
         const QString otherSpelling = m_dir.filePath(QStringLiteral(".")) + QStringLiteral("/./dve.mdb");
         m_w.reset();

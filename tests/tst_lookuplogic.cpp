@@ -34,17 +34,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        std::vector<testutil::Row> rows = {
-            {QStringLiteral("dva"), QStringLiteral("two")},   {QStringLiteral("dům"), QStringLiteral("house")},
-            {QStringLiteral("den"), QStringLiteral("day")},   {QStringLiteral("abc"), std::nullopt},
-            {QStringLiteral("a b"), QStringLiteral("blank")}, {QStringLiteral("o'clock"), QStringLiteral("hodiny")},
-        };
-        for (int i = 119; i >= 0; --i)
-            rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QChar(u'0')), QString::number(i)});
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(testutil::makeSampleDictionary(m_db));
     }
 
     void answers_data()

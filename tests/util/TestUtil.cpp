@@ -76,6 +76,23 @@ Run runMkdb(const QStringList &args)
     return run(binPath(QStringLiteral("tarnvik-mkdb")), args);
 }
 
+bool makeSampleDictionary(const QString &path)
+{
+    std::vector<Row> rows = {
+        {QStringLiteral("dva"), QStringLiteral("two")},   {QStringLiteral("dům"), QStringLiteral("house")},
+        {QStringLiteral("den"), QStringLiteral("day")},   {QStringLiteral("abc"), std::nullopt},
+        {QStringLiteral("a b"), QStringLiteral("blank")}, {QStringLiteral("o'clock"), QStringLiteral("hodiny")},
+    };
+    for (int i = 119; i >= 0; --i)
+        rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QChar(u'0')), QString::number(i)});
+    const QString tsv = path + QStringLiteral(".tsv");
+    writeTsv(tsv, {"slovo", "vyznam"}, rows);
+    const Run r = runMkdb({path, QStringLiteral("--table"), QStringLiteral("Slova"), tsv});
+    if (r.exitCode != 0)
+        qWarning("%s", r.err.constData());
+    return r.exitCode == 0;
+}
+
 std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,
                                         QString *error)
 {

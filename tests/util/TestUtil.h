@@ -37,6 +37,11 @@ bool writeTable(const QString &path, const QString &table, const std::vector<tar
 void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows);
 // Runs tarnvik-mkdb; QFAIL-free: returns the run for the caller to check.
 Run runMkdb(const QStringList &args);
+// A table "Slova" (slovo, vyznam) of the look-up's awkward cases: den, dům and
+// dva; a Null output (abc); a blank (a b) and an apostrophe (o'clock) in the
+// input; slovo000 to slovo119 written in reverse. Its rows stay beside it in
+// PATH.tsv. False (told) on failure.
+bool makeSampleDictionary(const QString &path);
 
 // All rows of the table through our reader, as stored text (Jet 3 bytes as Latin-1).
 std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,
