@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Session.h"
 #include "platform/SingleInstance.h"
+#include "widgets/Controls.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,7 +51,8 @@ bool parseArguments(int argc, char **argv, tarnvik::ActivationHint *hint)
         if (hint->lookUp != LookUp::Nothing)
             return false;
         hint->lookUp = LookUp::Text;
-        hint->text = words.join(u' ');
+        // Only the first line is looked up: what travels is what is used.
+        hint->text = tarnvik::firstLine(words.join(u' ')).toString();
     }
     return true;
 }
@@ -104,10 +106,14 @@ int main(int argc, char **argv)
 
     // On a Wayland session the X11 way through XWayland, unless the user
     // chose: only there can the strip stay on top and come back where it was.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qgetenv("XDG_SESSION_TYPE") == "wayland"
-        && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    const bool chooseX11 = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        && qgetenv("XDG_SESSION_TYPE") == "wayland" && !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (chooseX11)
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    // Programs started from here (a browser for the home page) choose their own.
+    if (chooseX11)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
     QApplication::setDesktopFileName(QStringLiteral("cz.tarnvik.Tarnvik"));
     // The installed theme's icon where there is one; ours otherwise (a build
@@ -139,9 +145,10 @@ int main(int argc, char **argv)
     tarnvik::frmDict strip(store);
     window = &strip;
     strip.show();
-    // A word on the first start's command line is looked up as a later start's would be.
+    // A word on the first start's command line is looked up as a later
+    // start's would be (the window comes up active by itself).
     if (hint.lookUp != tarnvik::ActivationHint::LookUp::Nothing)
-        QTimer::singleShot(0, &strip, [&strip, hint] { strip.bringToFront(hint); });
+        QTimer::singleShot(0, &strip, [&strip, hint] { strip.lookUpFromOutside(hint); });
     const int status = app.exec();
     return status != 0 ? status : strip.exitStatus();
 }

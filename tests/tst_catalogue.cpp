@@ -282,6 +282,39 @@ private slots:
         QCOMPARE(readBytes(ini()), expected);
     }
 
+    // The window's place: read when both numbers are there and sane, and
+    // written only where the window now stands elsewhere.
+    void windowPosition_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("both") << QByteArray("Left= 120 \nTop=-30\n") << true;
+        QTest::newRow("one missing") << QByteArray("Left=120\n") << false;
+        QTest::newRow("not a number") << QByteArray("Left=120\nTop=1e2\n") << false;
+        QTest::newRow("beyond every screen") << QByteArray("Left=2147483647\nTop=0\n") << false;
+    }
+    void windowPosition()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(bool, read);
+        writeBytes(ini(), "[Settings]\nTopMost=True\n" + lines);
+        SettingsStore store(ini());
+        const LookupSettings l = readLookupSettings(store, {});
+        QCOMPARE(l.position.has_value(), read);
+        if (read)
+            QCOMPARE(*l.position, QPoint(120, -30));
+        // The same place, or none to save: nothing written.
+        QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, l.position), false);
+        QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, std::nullopt), false);
+        // Another: both numbers, the rest of the file as it was.
+        QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
+        QString error;
+        QVERIFY(store.sync(&error));
+        const LookupSettings after = readLookupSettings(store, {});
+        QCOMPARE(after.position, std::optional<QPoint>(QPoint(7, 8)));
+        QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
+    }
+
     // The file on disk when the program saves is what counts: lines added by
     // hand, or a catalogue saved by another copy, since this store read it.
     void othersWritingMeanwhile()

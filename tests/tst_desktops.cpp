@@ -2,6 +2,7 @@
 // openbox, GNOME's window manager and weston (Wayland), one wrapper each.
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
+#include "lookup/PairView.h"
 #include "platform/Dict.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
@@ -178,6 +179,31 @@ private slots:
         QTRY_VERIFY(list->isVisible());
         click(text);
         QTRY_VERIFY(list->isHidden());
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
+
+        // Opened by the arrow, closed by a letter that matches nothing: the
+        // keys after it still go to the text box.
+        click(arrow);
+        QTRY_VERIFY(list->isVisible());
+        const QString before = text1()->text();
+        typeReally(QStringLiteral("x"));
+        QTRY_VERIFY(list->isHidden());
+        typeReally(QStringLiteral("y"));
+        QTRY_COMPARE(text1()->text(), before + QStringLiteral("xy"));
+        keyReally(QStringLiteral("BackSpace"));
+        keyReally(QStringLiteral("BackSpace"));
+
+        // A double click on the shown pair: the pair whole, in a window of its
+        // own; Escape closes it and the keys are back in the text box.
+        const QPoint pair = m_w->findChild<QWidget *>(QStringLiteral("gridd1"))->mapToGlobal(QPoint(10, 8));
+        xdotool({"mousemove", QString::number(pair.x()), QString::number(pair.y()), "sleep", "0.1", "click",
+                 "--repeat", "2", "--delay", "80", "1"},
+                400);
+        QTRY_VERIFY(m_w->findChild<PairView *>());
+        QVERIFY(list->isHidden());
+        QVERIFY(m_w->findChild<PairView *>()->text().startsWith(QStringLiteral("d")));
+        keyReally(QStringLiteral("Escape"));
+        QTRY_VERIFY(!m_w->findChild<PairView *>());
         QTRY_COMPARE(QApplication::focusWidget(), text1());
     }
 

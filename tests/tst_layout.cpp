@@ -124,6 +124,28 @@ private slots:
                 }
     }
 
+    // A stored place comes back where it still lies on a screen; partly off,
+    // it is moved onto the screen it overlaps most; off every one, the
+    // fallback. The window is 600 x 40.
+    void placeOnScreens_data()
+    {
+        QTest::addColumn<QPoint>("stored");
+        QTest::addColumn<QPoint>("placed");
+        QTest::newRow("on the first screen") << QPoint(100, 50) << QPoint(100, 50);
+        QTest::newRow("on the second screen") << QPoint(1500, 700) << QPoint(1500, 700);
+        QTest::newRow("across both, mostly the first") << QPoint(900, 100) << QPoint(680, 100);
+        QTest::newRow("partly below the second") << QPoint(1400, 1190) << QPoint(1400, 1160);
+        QTest::newRow("left of every screen") << QPoint(-700, 100) << QPoint(5, 5);
+        QTest::newRow("where the first screen was taller") << QPoint(100, 900) << QPoint(5, 5);
+    }
+    void placeOnScreens()
+    {
+        QFETCH(QPoint, stored);
+        const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
+        QTEST(tarnvik::placeOnScreens(stored, QSize(600, 40), screens, QPoint(5, 5)), "placed");
+        QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), screens, QPoint(5, 5)), QPoint(5, 5));
+    }
+
     void dragStaysOnScreen()
     {
         const TwipRect w{1000, 1000, 9000, 600};

@@ -4,6 +4,7 @@
 #include "dropdown/frmCombo.h"
 #include "widgets/Controls.h"
 #include "lookup/frmDict.h"
+#include "lookup/PairView.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"
@@ -471,6 +472,23 @@ private slots:
         QCOMPARE(gridd(1)->cellText(), value);
         copy[2]->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), value);
+
+        // Read whole in a window of its own: Ctrl+Enter on a row of the list,
+        // or in the text box for the shown pair; Escape closes it.
+        auto wholeShown = [&]() -> PairView * { return m_w->findChild<PairView *>(); };
+        m_w->expandCombo();
+        m_w->dropDown()->setCurrentRow(1);
+        QTest::keyClick(m_w->dropDown()->grid(0), Qt::Key_Return, Qt::ControlModifier);
+        QTRY_VERIFY(wholeShown() && wholeShown()->isVisible());
+        QCOMPARE(wholeShown()->text(), QStringLiteral("velryba\n\nwhale"));
+        QTest::keyClick(wholeShown(), Qt::Key_Escape);
+        QTRY_VERIFY(!wholeShown());
+        type(QStringLiteral("velk"));
+        QTest::keyClick(text1(), Qt::Key_Return, Qt::ControlModifier);
+        QTRY_VERIFY(wholeShown());
+        QCOMPARE(wholeShown()->text(), QStringLiteral("velky\n\n") + value);
+        QTest::keyClick(wholeShown(), Qt::Key_Escape);
+        QTRY_VERIFY(!wholeShown());
 
         // Never cut between the halves of a character beyond the BMP (the
         // reader brings none yet: set on a cell directly).

@@ -335,9 +335,18 @@ private slots:
                           100);
         QCOMPARE(opened, nullptr);
 
-        // A drag on the picture, with the real pointer (the window manager
-        // moves the window), still moves it by the pointer's way.
+        // A click on the picture moves nothing, and no place is kept.
         list()->hide();
+        auto storedLeft = [&] {
+            m_w->saveAllMySettings();
+            return SettingsStore(m_store->path()).getSetting(u"Settings"_qs, u"Left"_qs, {});
+        };
+        clickReally(m_w->mapToGlobal(QPoint(20, 20)));
+        QCOMPARE(storedLeft(), QString());
+
+        // A drag on the picture, with the real pointer (the window manager
+        // moves the window), still moves it by the pointer's way, and the
+        // place is kept for the next start.
         const QPoint surface = m_w->mapToGlobal(QPoint(20, 20));
         xdotool({"mousemove", "--sync", QString::number(surface.x()), QString::number(surface.y()), "mousedown", "1"});
         QTest::qWait(300); // the press handled, the move begun
@@ -347,6 +356,7 @@ private slots:
         }
         xdotool({"mouseup", "1"});
         QTRY_COMPARE(m_w->pos(), at + QPoint(30, 10));
+        QCOMPARE(storedLeft(), QString::number(m_w->pos().x()));
     }
 };
 

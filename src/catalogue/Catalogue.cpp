@@ -206,7 +206,9 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
     bool leftOk = false, topOk = false;
     const int left = store.getSetting(kSettings, QStringLiteral("Left"), {}).trimmed().toInt(&leftOk);
     const int top = store.getSetting(kSettings, QStringLiteral("Top"), {}).trimmed().toInt(&topOk);
-    if (leftOk && topOk)
+    // Far beyond any screen is no place; it also keeps sums from overflowing.
+    constexpr int kFar = 1 << 20;
+    if (leftOk && topOk && qAbs(left) < kFar && qAbs(top) < kFar)
         out.position = QPoint(left, top);
     if (!out.sources.isEmpty()) {
         const qint64 active = out.storedActive - 1;

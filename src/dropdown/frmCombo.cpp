@@ -208,8 +208,12 @@ bool frmCombo::listKey(const QKeyEvent &key)
     switch (key.key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (currentRow() >= 0)
-            emit chosen(currentRow());
+        if (currentRow() >= 0) {
+            if (key.modifiers() & Qt::ControlModifier)
+                emit wholeRowRequested(currentRow());
+            else
+                emit chosen(currentRow());
+        }
         return true;
     case Qt::Key_Escape:
     case Qt::Key_F4:
@@ -230,9 +234,13 @@ void frmCombo::mousePressEvent(QMouseEvent *event)
 {
     // A press outside closes the list and goes on to what lies under it,
     // except on the box it drops down from: there it only closes the list.
-    const QPoint onOpener = m_opener->mapFromGlobal(event->globalPosition().toPoint());
-    setAttribute(Qt::WA_NoMouseReplay, m_opener->rect().contains(onOpener));
+    const QPoint global = event->globalPosition().toPoint();
+    const bool onOpener = !rect().contains(event->position().toPoint())
+        && m_opener->rect().contains(m_opener->mapFromGlobal(global));
+    setAttribute(Qt::WA_NoMouseReplay, onOpener);
     QWidget::mousePressEvent(event);
+    if (onOpener)
+        emit openerPressed(global);
 }
 
 void frmCombo::showEvent(QShowEvent *event)

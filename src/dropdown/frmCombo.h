@@ -42,8 +42,12 @@ signals:
     void focusLost(bool toOtherProgram);
     // Escape: closed without a choice.
     void dismissed();
+    // Ctrl+Enter on a row: the row whole.
+    void wholeRowRequested(int row);
     // The Menu key (or Shift+F10) on a row: its copy menu.
     void menuRequested(int row);
+    // A press on the box it drops down from (which closed it).
+    void openerPressed(QPoint global);
     // Closed, whatever the reason.
     void hidden();
     // A key the list does not use itself: it edits the text looked up.

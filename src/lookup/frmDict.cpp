@@ -2,6 +2,7 @@
 
 #include "widgets/Controls.h"
 #include "Layout.h"
+#include "PairView.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
 #include "platform/Desktop.h"
@@ -105,12 +106,15 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     connect(Combo1, &DropButtonBox::gotFocus, this, &frmDict::checkStatus);
     for (int i = 0; i < 2; ++i) {
         connect(gridd[i], &CellGrid::pressed, this, [this, i](Qt::MouseButton button, QPoint pos) {
-            if (button != Qt::LeftButton)
+            if (button != Qt::LeftButton) {
                 popUp(mnuY, gridd[i]->geometry().topLeft() + pos);
-            else
+            } else {
+                m_pairClicked.start();
                 expandCombo();
+            }
         });
         connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
+
     }
     // Every orderly end saves: the session's end as well as "Konec" or closing.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { saveAllMySettings(); });
@@ -184,13 +188,6 @@ void frmDict::Form_Load()
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
-    // Where the user left it, on a screen that is still there.
-    if (clientPlacesWindows()) {
-        QList<QRect> screens;
-        for (const QScreen *s : QGuiApplication::screens())
-            screens << s->availableGeometry();
-        move(placeOnScreens(m_read.position, size(), screens, pos()));
-    }
     if (!platformKeepsOnTop()) {
         mnuTopMost->setEnabled(false);
         mnuTopMost->setToolTip(
@@ -249,7 +246,26 @@ frmCombo *frmDict::dropDown()
         m_dropDown = new frmCombo(design::Combo1.width, Combo1);
         connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
         // Typing goes on while the list is open; the look-up refills it.
-        connect(m_dropDown, &frmCombo::keyForText, this, [this](QEvent *e) { QApplication::sendEvent(Text1, e); });
+        connect(m_dropDown, &frmCombo::keyForText, this, [this](QEvent *e) {
+            QApplication::sendEvent(Text1, e);
+            // A look-up with no match closed the list: the keys stay here.
+            if (!m_dropDown->isVisible())
+                Text1->setFocus();
+        });
+        connect(m_dropDown, &frmCombo::wholeRowRequested, this, [this](int row) {
+            choose(row);
+            showWholePair();
+        });
+        // The first click on the shown pair opened the list; a second one
+        // soon after (which closed it) means the pair itself.
+        connect(m_dropDown, &frmCombo::openerPressed, this, [this](QPoint global) {
+            const bool onPair = gridd[0]->rect().contains(gridd[0]->mapFromGlobal(global))
+                || gridd[1]->rect().contains(gridd[1]->mapFromGlobal(global));
+            if (onPair && m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
+                m_pairClicked.invalidate();
+                QTimer::singleShot(0, this, &frmDict::showWholePair);
+            }
+        });
         connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
             choose(row);
             popUp(mnuY, gridd[0]->geometry().bottomLeft());
@@ -280,6 +296,14 @@ void frmDict::getAllMySettings()
     }
     const LookupSettings s = readLookupSettings(m_store, defaultSearchFolders());
     m_read = s;
+    // At the start, where the user left it, on a screen that is still there;
+    // before anything shows the window, so that it does not jump.
+    if (!isVisible() && clientPlacesWindows()) {
+        QList<QRect> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens << screen->availableGeometry();
+        move(placeOnScreens(s.position, size(), screens, pos()));
+    }
     mnuTopMost->setChecked(!s.topMost);
     mnuTopMost_Click();
     m_fontName = s.fontName;
@@ -324,7 +348,7 @@ bool frmDict::saveAllMySettings()
     // Kept once the user has dragged the window: a place the program or the
     // window manager chose is chosen again next time.
     std::optional<QPoint> position;
-    if (clientPlacesWindows() && m_dragged)
+    if (clientPlacesWindows() && m_moved)
         position = pos();
     if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active, position))
         return true;
@@ -502,8 +526,7 @@ void frmDict::choose(int row)
 
 void frmDict::closeList(bool typeOn)
 {
-    setReopenGuard();
-    dropDown()->hide();
+    dropDown()->hide(); // which sets the reopen guard
     if (typeOn)
         backToText();
 }
@@ -549,7 +572,7 @@ void frmDict::bringToFront(const ActivationHint &hint)
 {
     // Where the compositor asks for proof that the user wants the window,
     // the launcher's token gives it; Qt uses it on the next activation.
-    if (!hint.activationToken.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    if (!hint.activationToken.isEmpty() && onWayland())
         qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
     if (isMinimized() || !isVisible())
         showNormal();
@@ -557,6 +580,7 @@ void frmDict::bringToFront(const ActivationHint &hint)
         m_dropDown->hide();
     QWidget *modal = QApplication::activeModalWidget();
     takeOverStartup((modal ? modal : this)->windowHandle(), hint.startupId);
+    lookUpFromOutside(hint);
     if (modal) {
         if (modal->isMinimized())
             modal->showNormal();
@@ -566,7 +590,16 @@ void frmDict::bringToFront(const ActivationHint &hint)
     }
     raise();
     backToText();
-    lookUpFromOutside(hint);
+}
+
+void frmDict::showWholePair()
+{
+    if (!gridd[0]->isVisible())
+        return;
+    auto *view = new PairView(gridd[0]->cellText(), gridd[1]->cellText(), m_fontName, this);
+    // Closed, it hands the keys back to the text box.
+    connect(view, &QDialog::finished, this, &frmDict::backToText);
+    view->show();
 }
 
 void frmDict::lookUpFromOutside(const ActivationHint &hint)
@@ -660,12 +693,21 @@ void frmDict::mousePressEvent(QMouseEvent *e)
     // The window manager moves the window where it offers to: it knows the
     // screens and panels, and where a program may not place its own window it
     // is the only way. The move below is for where it does not.
-    m_dragged = true;
+    m_takenAt = pos();
     if (windowHandle() && windowHandle()->startSystemMove())
         return;
     m_dragging = true;
     const Metrics &m = metrics();
     m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
+}
+
+void frmDict::moveEvent(QMoveEvent *e)
+{
+    QWidget::moveEvent(e);
+    // Moved since the user took it by its surface: dragged (by the window
+    // manager, whose drag ends with no release sent here, or by ours).
+    if (m_takenAt && pos() != *m_takenAt)
+        m_moved = true;
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
@@ -709,6 +751,10 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             if (open) {
                 if (dropDown()->rowCount() > 0)
                     expandCombo();
+                return true;
+            }
+            if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && (k->modifiers() & Qt::ControlModifier)) {
+                showWholePair();
                 return true;
             }
             // The menus from the keyboard: the window's, and with Ctrl the

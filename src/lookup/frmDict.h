@@ -7,6 +7,7 @@
 #include "lookup/Lookup.h"
 #include "platform/SingleInstance.h"
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -58,6 +59,9 @@ public:
     // A later start asked for the program: the window comes forward with the
     // keys in the text box, or an open modal window does with its own.
     void bringToFront(const ActivationHint &hint = {});
+    // The shown pair whole, in a window of its own (Ctrl+Enter, a double
+    // click on the pair).
+    void showWholePair();
     // What a start from outside asked to look up, put into the text box and
     // selected (the text as it was, where nothing was given).
     void lookUpFromOutside(const ActivationHint &hint);
@@ -82,6 +86,7 @@ protected:
     void mousePressEvent(QMouseEvent *e) override;
     void mouseMoveEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -136,7 +141,9 @@ private:
     bool m_sessionEnding = false;
     int m_exitStatus = 0;
     bool m_shownOnce = false;
-    bool m_dragged = false; // the user took the window by its surface
+    std::optional<QPoint> m_takenAt; // where the window was when last taken by its surface
+    bool m_moved = false;            // the user has dragged the window
+    QElapsedTimer m_pairClicked;     // the last click on the shown pair
     QPointF m_anchor;       // twips, where the left button went down
     bool m_dragging = false; // the left button went down on the surface itself
     QPixmap m_background;

@@ -32,14 +32,19 @@ void SetCaptionBar(QWidget *window, bool showCaption)
     setFlagKeepingPlace(window, Qt::FramelessWindowHint, !showCaption, !showCaption);
 }
 
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 bool platformKeepsOnTop()
 {
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return !onWayland();
 }
 
 bool clientPlacesWindows()
 {
-    return platformKeepsOnTop();
+    return !onWayland();
 }
 
 void SetTopMost(QWidget *window, bool onTop)

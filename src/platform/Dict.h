@@ -16,6 +16,7 @@ void SetCaptionBar(QWidget *window, bool showCaption);
 void SetTopMost(QWidget *window, bool onTop);
 // Whether the platform keeps a window above others at its request (not so on
 // Wayland), and whether it lets a program place its own windows.
+bool onWayland();
 bool platformKeepsOnTop();
 bool clientPlacesWindows();
 

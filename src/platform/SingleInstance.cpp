@@ -103,7 +103,10 @@ QByteArray ActivationHint::toLine() const
         what = QByteArrayLiteral("clipboard");
         break;
     }
-    return kVerb + ' ' + field(startupId) + ' ' + field(activationToken) + ' ' + what + '\n';
+    // Nothing to look up goes as an earlier version's three words, which a
+    // running copy of that version still takes.
+    const QByteArray line = kVerb + ' ' + field(startupId) + ' ' + field(activationToken);
+    return (lookUp == LookUp::Nothing ? line : line + ' ' + what) + '\n';
 }
 
 bool ActivationHint::fromLine(QByteArrayView line, ActivationHint *hint)

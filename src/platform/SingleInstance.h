@@ -31,7 +31,7 @@ struct ActivationHint
     // text given, or the desktop's selection or clipboard as it then is.
     enum class LookUp { Nothing, Text, Selection, Clipboard };
     LookUp lookUp = LookUp::Nothing;
-    QString text; // for LookUp::Text: its first line, at most kMaxText bytes of UTF-8
+    QString text; // for LookUp::Text; sent as at most kMaxText bytes of UTF-8
     static constexpr qsizetype kMaxText = 1024;
 
     // The hints this process was started with; read them before the display is
