@@ -359,7 +359,7 @@ private slots:
 
     // Two running copies of the program on one file (one per settings file is
     // the rule, but nothing stops two with separate runtime folders; the
-    // editor's side is in tst_editor and tst_twocopies).
+    // editor's side is in tst_editorwindow and tst_twocopies).
     void twoCopiesAtOnce()
     {
         const QByteArray start = "[Settings]\nTopMost=True\n\n[Tables]\ncount=2\nActiveTable=1\n"

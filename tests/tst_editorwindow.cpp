@@ -60,7 +60,7 @@ QStringList answeringWith(QMessageBox::StandardButton button, const std::functio
     return texts;
 }
 
-class TestEditor : public QObject
+class TestEditorWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -647,5 +647,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestEditor)
-#include "tst_editor.moc"
+QTEST_MAIN(TestEditorWindow)
+#include "tst_editorwindow.moc"

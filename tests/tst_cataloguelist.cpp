@@ -107,7 +107,7 @@ struct Editor
 
 } // namespace
 
-class TestEditorList : public QObject
+class TestCatalogueList : public QObject
 {
     Q_OBJECT
 
@@ -740,5 +740,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEditorList)
-#include "tst_editorlist.moc"
+QTEST_GUILESS_MAIN(TestCatalogueList)
+#include "tst_cataloguelist.moc"

@@ -41,7 +41,7 @@ QWidget *menuOpenedBy(const std::function<void()> &action)
 
 } // namespace
 
-class TestLookup : public QObject
+class TestLookupWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -528,5 +528,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestLookup)
-#include "tst_lookup.moc"
+QTEST_MAIN(TestLookupWindow)
+#include "tst_lookupwindow.moc"

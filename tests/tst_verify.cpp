@@ -50,7 +50,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
-class TestEditorLogic : public QObject
+class TestVerify : public QObject
 {
     Q_OBJECT
 private slots:
@@ -66,12 +66,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestEditorLogic::initTestCase()
+void TestVerify::initTestCase()
 {
     QVERIFY(m_dir.isValid());
 }
 
-void TestEditorLogic::charsetNamesAndNumbers()
+void TestVerify::charsetNamesAndNumbers()
 {
     const QStringList names = charsetNames();
     QCOMPARE(names, (QStringList{u"arabské"_qs, u"cyrilice"_qs, u"hebrejské"_qs, u"pobaltské"_qs, u"řecké"_qs,
@@ -97,7 +97,7 @@ void TestEditorLogic::charsetNamesAndNumbers()
     QCOMPARE(int(charset_map(8)), 0);
 }
 
-void TestEditorLogic::tablesOfferedInTheFilesOrder()
+void TestVerify::tablesOfferedInTheFilesOrder()
 {
     const QString db = makeDatabase(m_dir.filePath(u"order.mdb"_qs),
                                     {{u"zeta"_qs, {u"b"_qs, u"a"_qs}},
@@ -123,7 +123,7 @@ void TestEditorLogic::tablesOfferedInTheFilesOrder()
     QVERIFY2(openDatabase(db, &error), qPrintable(error));
 }
 
-void TestEditorLogic::databaseWithoutUserTables()
+void TestVerify::databaseWithoutUserTables()
 {
     // Only the engine's own tables, and only tables that look like them: both
     // open and offer nothing, which is not a failure.
@@ -139,7 +139,7 @@ void TestEditorLogic::databaseWithoutUserTables()
     }
 }
 
-void TestEditorLogic::storedNamesFoundIgnoringCase()
+void TestVerify::storedNamesFoundIgnoringCase()
 {
     const QString db = makeDatabase(m_dir.filePath(u"case.mdb"_qs),
                                     {{u"Rejstřík"_qs, {u"x"_qs}}, {u"Slovnik"_qs, {u"Heslo"_qs, u"Význam"_qs}}});
@@ -171,7 +171,7 @@ void TestEditorLogic::storedNamesFoundIgnoringCase()
              qPrintable(error));
 }
 
-void TestEditorLogic::failuresNameTheFileAndTheCause()
+void TestVerify::failuresNameTheFileAndTheCause()
 {
     const QString good = makeDatabase(m_dir.filePath(u"good.mdb"_qs), {{u"t"_qs, {u"in"_qs, u"out"_qs}}});
     QFile in(good);
@@ -214,7 +214,7 @@ void TestEditorLogic::failuresNameTheFileAndTheCause()
     QVERIFY2(databaseTables(good, &error), qPrintable(error));
 }
 
-void TestEditorLogic::hangingReaderIsStoppedSoon()
+void TestVerify::hangingReaderIsStoppedSoon()
 {
     // A reader that never answers stands for one that loops on a damaged
     // file: verification gives up long before a table read would.
@@ -235,5 +235,5 @@ void TestEditorLogic::hangingReaderIsStoppedSoon()
     QCOMPARE(heldStarts(QDir(m_dir.path()), db), 3);
 }
 
-QTEST_GUILESS_MAIN(TestEditorLogic)
-#include "tst_editorlogic.moc"
+QTEST_GUILESS_MAIN(TestVerify)
+#include "tst_verify.moc"
