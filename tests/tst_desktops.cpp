@@ -4,11 +4,14 @@
 #include "lookup/frmDict.h"
 #include "lookup/PairView.h"
 #include "platform/Dict.h"
+#include "platform/GlobalShortcut.h"
+#include "widgets/Controls.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
 #include "util/WindowTestUtil.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -272,6 +275,43 @@ private slots:
         QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
         other.kill();
         other.waitForFinished();
+    }
+
+    // The shortcut from anywhere: the strip comes forward over the program
+    // the user works in, with the selection looked up (or its own text
+    // selected where there is none).
+    void shortcutFromAnywhere()
+    {
+        if (wayland())
+            QSKIP("a Wayland client cannot grab keys");
+        QProcess other;
+        other.start(QStringLiteral("xmessage"), {QStringLiteral("-center"), QStringLiteral("jiné okno")});
+        QVERIFY(other.waitForStarted());
+        QString window;
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = findWindow({"--class", "Xmessage"})).isEmpty(), 20000);
+        xdotool({"windowactivate", "--sync", window}, 300);
+        QTRY_VERIFY(QApplication::activeWindow() != m_w.get());
+        QGuiApplication::clipboard()->setText(QStringLiteral("dveře\nza nimi"), QClipboard::Selection);
+        keyReally(QStringLiteral("ctrl+alt+shift+l"));
+        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QCOMPARE(text1()->text(), QStringLiteral("dveře"));
+        QCOMPARE(text1()->selectedText(), QStringLiteral("dveře"));
+        QTRY_COMPARE(m_w->findChild<CellGrid *>(QStringLiteral("gridd0"))->cellText(), QStringLiteral("dveře"));
+
+        xdotool({"windowactivate", "--sync", window}, 300);
+        QGuiApplication::clipboard()->clear(QClipboard::Selection);
+        keyReally(QStringLiteral("ctrl+alt+shift+l"));
+        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QCOMPARE(text1()->selectedText(), QStringLiteral("dveře"));
+        other.kill();
+        other.waitForFinished();
+
+        // A combination no key makes, or of keys that cannot be grabbed, is said.
+        GlobalShortcut shortcut;
+        QString error;
+        bool held = true;
+        QVERIFY(!shortcut.grab(QKeySequence(QStringLiteral("Ctrl+Left")), &error, &held));
+        QVERIFY(!held && error.contains(QStringLiteral("Ctrl+Left")));
     }
 
     // A later start that finds the running copy silent says so in a box:

@@ -195,6 +195,7 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
     LookupSettings out;
     out.topMost = toBool(store.getSetting(kSettings, QStringLiteral("TopMost"), QStringLiteral("true")), true);
     out.fontName = store.getSetting(kSettings, QStringLiteral("Font"), QStringLiteral("Tahoma"));
+    out.shortcut = store.getSetting(kSettings, QStringLiteral("Shortcut"), kDefaultShortcut);
     const qint64 count = storedCount(store);
     for (int n = 1; n <= count; ++n) {
         const DataSource e = readEntry(store, n);

@@ -74,7 +74,13 @@ struct LookupSettings
     // Where the window was left ("Left", "Top": its outer top-left corner in
     // the desktop's pixels); none while either is missing or not a number.
     std::optional<QPoint> position;
+    // "Shortcut": the keys that bring the strip forward with the selection
+    // from anywhere (X11), as Qt writes them; empty for none.
+    QString shortcut;
 };
+// The shortcut where the settings name none: bound by default by none of
+// the common desktops.
+inline const QString kDefaultShortcut = QStringLiteral("Ctrl+Alt+Shift+L");
 // What a source lacks before it can be looked up in, in the user's words and
 // naming the source; empty when it lacks nothing.
 QString missingPartOf(const VisibleSource &s);

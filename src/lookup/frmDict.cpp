@@ -7,6 +7,7 @@
 #include "editor/setData.h"
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/MessageBox.h"
 #include "platform/Metrics.h"
 #include "platform/X11Startup.h"
@@ -188,6 +189,27 @@ void frmDict::Form_Load()
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
+    // The shortcut from anywhere, once per run, and the program goes on
+    // without it where it cannot be had. One another program holds (often a
+    // second copy, on another settings file) is told on standard error only:
+    // a box at each start of that copy would be a nuisance.
+    if (!m_read.shortcut.trimmed().isEmpty()) {
+        QString error;
+        bool held = false;
+        if (!m_shortcut.grab(QKeySequence(m_read.shortcut, QKeySequence::PortableText), &error, &held)
+            && !error.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            if (!held)
+                QTimer::singleShot(0, this, [this, error] { message(QMessageBox::Information, error); });
+        }
+    }
+    connect(&m_shortcut, &GlobalShortcut::activated, this, [this](quint32 time) {
+        ActivationHint hint;
+        hint.lookUp = ActivationHint::LookUp::Selection;
+        askForFocus((QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this)->windowHandle(),
+                    time);
+        bringToFront(hint);
+    });
     if (!platformKeepsOnTop()) {
         mnuTopMost->setEnabled(false);
         mnuTopMost->setToolTip(

@@ -5,6 +5,7 @@
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
 #include "lookup/Lookup.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
@@ -124,6 +125,7 @@ private:
     CellGrid *gridd[2];
     DataControl Data1;
     Lookup m_lookup;
+    GlobalShortcut m_shortcut;
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;

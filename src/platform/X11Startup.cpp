@@ -78,15 +78,24 @@ void takeOverStartup(QWindow *window, const QByteArray &startupId)
         first = false;
     }
 
-    // The click that started the launch is the user's latest action; a
-    // request at its time is one the window manager grants.
-    if (const quint32 time = startupTime(startupId)) {
-        xcb_client_message_event_t e = clientMessage(self, atom(c, "_NET_ACTIVE_WINDOW"), 32);
-        e.data.data32[0] = 1; // from an application
-        e.data.data32[1] = time;
-        xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char *>(&e));
-    }
+    xcb_flush(c);
+    // The click that started the launch is the user's latest action.
+    askForFocus(window, startupTime(startupId));
+}
+
+void askForFocus(QWindow *window, quint32 time)
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !window || !time)
+        return;
+    xcb_connection_t *c = x11->connection();
+    // A request at the time of the user's action is one the window manager grants.
+    xcb_client_message_event_t e = clientMessage(xcb_window_t(window->winId()), atom(c, "_NET_ACTIVE_WINDOW"), 32);
+    e.data.data32[0] = 1; // from an application
+    e.data.data32[1] = time;
+    xcb_send_event(c, 0, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&e));
     xcb_flush(c);
 }
 

@@ -22,4 +22,8 @@ QList<QByteArray> startupRemoveMessage(const QByteArray &startupId);
 // id.
 void takeOverStartup(QWindow *window, const QByteArray &startupId);
 
+// On X11: asks the window manager to activate 'window' at the X server time
+// of a user's action ('time' 0: nothing is asked).
+void askForFocus(QWindow *window, quint32 time);
+
 } // namespace tarnvik
