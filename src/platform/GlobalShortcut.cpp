@@ -1,26 +1,14 @@
 #include "GlobalShortcut.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
+#include "X11.h"
 
-#include <xcb/xcb.h>
+#include <QCoreApplication>
 
 #include <cstdlib>
 
 namespace tarnvik {
 
 namespace {
-
-xcb_connection_t *connection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_window_t root(xcb_connection_t *c)
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-}
 
 // The X keysym of a key the combination may end in; 0 for any other.
 quint32 keysymOf(int key)
@@ -75,7 +63,7 @@ bool GlobalShortcut::grab(const QKeySequence &keys, QString *error, bool *held)
     release();
     error->clear();
     *held = false;
-    xcb_connection_t *c = connection();
+    xcb_connection_t *c = x11Connection();
     if (!c)
         return false;
     const QString shown = keys.toString(QKeySequence::NativeText);
@@ -96,7 +84,7 @@ bool GlobalShortcut::grab(const QKeySequence &keys, QString *error, bool *held)
     mask |= mods & Qt::MetaModifier ? XCB_MOD_MASK_4 : 0;
     for (quint16 lock : kLocks) {
         xcb_generic_error_t *e = xcb_request_check(
-            c, xcb_grab_key_checked(c, 1, root(c), mask | lock, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+            c, xcb_grab_key_checked(c, 1, x11Root(c), mask | lock, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         *held = *held || e;
         free(e);
     }
@@ -115,9 +103,9 @@ void GlobalShortcut::release()
 {
     if (!m_keycode)
         return;
-    if (xcb_connection_t *c = connection()) {
+    if (xcb_connection_t *c = x11Connection()) {
         for (quint16 lock : kLocks)
-            xcb_ungrab_key(c, m_keycode, root(c), m_modifiers | lock);
+            xcb_ungrab_key(c, m_keycode, x11Root(c), m_modifiers | lock);
         xcb_flush(c);
     }
     if (QCoreApplication *app = QCoreApplication::instance())

@@ -1,10 +1,8 @@
 #include "X11Startup.h"
+#include "X11.h"
 
-#include <QGuiApplication>
 #include <QList>
 #include <QWindow>
-
-#include <xcb/xcb.h>
 
 #include <cstring>
 
@@ -61,11 +59,10 @@ xcb_client_message_event_t clientMessage(xcb_window_t window, xcb_atom_t type, u
 
 void takeOverStartup(QWindow *window, const QByteArray &startupId)
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !window || startupId.isEmpty())
+    xcb_connection_t *c = x11Connection();
+    if (!c || !window || startupId.isEmpty())
         return;
-    xcb_connection_t *c = x11->connection();
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_window_t root = x11Root(c);
     const auto self = xcb_window_t(window->winId());
 
     // The launcher's busy pointer and task-bar entry end with this message.
@@ -85,15 +82,14 @@ void takeOverStartup(QWindow *window, const QByteArray &startupId)
 
 void askForFocus(QWindow *window, quint32 time)
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !window || !time)
+    xcb_connection_t *c = x11Connection();
+    if (!c || !window || !time)
         return;
-    xcb_connection_t *c = x11->connection();
     // A request at the time of the user's action is one the window manager grants.
     xcb_client_message_event_t e = clientMessage(xcb_window_t(window->winId()), atom(c, "_NET_ACTIVE_WINDOW"), 32);
     e.data.data32[0] = 1; // from an application
     e.data.data32[1] = time;
-    xcb_send_event(c, 0, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+    xcb_send_event(c, 0, x11Root(c),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&e));
     xcb_flush(c);
