@@ -49,14 +49,16 @@ struct Sample
     }
 };
 
-// Every row a pattern lists, with both values.
+// Every row a pattern lists by both keys, with both values.
 QStringList listed(const LookupIndex &ix, const LikePattern &pattern)
 {
-    const Matches m = ix.find(pattern);
     QStringList out;
-    for (size_t k = 0; k < m.size(); ++k) {
-        const uint32_t row = m.row(k);
-        out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+    for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+        const Matches m = ix.find(pattern, key);
+        for (size_t k = 0; k < m.size(); ++k) {
+            const uint32_t row = m.row(k);
+            out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+        }
     }
     return out;
 }
@@ -66,12 +68,14 @@ void checkSafe(const LookupIndex &ix, const std::vector<LikePattern> &patterns)
 {
     const size_t rows = ix.rowCount(), chars = ix.textBytes() / 2;
     for (const LikePattern &p : patterns) {
-        const Matches m = ix.find(p);
-        FUZZ_ASSERT(m.size() <= rows);
-        for (size_t k = 0; k < m.size() && k < 64; ++k) {
-            const uint32_t row = m.row(k);
-            FUZZ_ASSERT(row < rows);
-            FUZZ_ASSERT(size_t(ix.input(row).size()) <= chars && size_t(ix.output(row).size()) <= chars);
+        for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+            const Matches m = ix.find(p, key);
+            FUZZ_ASSERT(m.size() <= rows);
+            for (size_t k = 0; k < m.size() && k < 64; ++k) {
+                const uint32_t row = m.row(k);
+                FUZZ_ASSERT(row < rows);
+                FUZZ_ASSERT(size_t(ix.input(row).size()) <= chars && size_t(ix.output(row).size()) <= chars);
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 // The look-up index built from any rows answers every pattern as a scan of
 // the same rows does: the rows the matcher takes, in the collator's order,
-// equal rows in table order.
+// equal rows in table order; with the bare key, the bare pattern as a scan of
+// the bare rows.
 //
 // Input: UTF-8 lines. The first holds patterns separated by tabs; each other
 // line is a row's input value, and a line of one DEL (0x7F) is a Null one.
@@ -50,10 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::shared_ptr<LookupIndex> ix = builder.build();
     FUZZ_ASSERT(ix->rowCount() == size_t(inputs.size()));
 
-    QStringList folded;
+    QStringList folded, bare;
     std::vector<uint32_t> sorted;
     for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
         folded << (inputs[r] ? foldCase(*inputs[r]) : QString());
+        bare << (inputs[r] ? bareText(*inputs[r]) : QString());
         if (inputs[r])
             sorted.push_back(r);
     }
@@ -67,23 +69,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int n = 1; inputs[r] && n <= 3; ++n)
             patterns.insert(firstCodePoints(*inputs[r], n) + u'*');
     }
+    // Each pattern as typed, and bare against the bare inputs.
     for (const QString &pattern : patterns) {
-        QString error;
-        const auto p = LikePattern::compile(pattern, &error);
-        if (!p)
-            continue;
-        std::vector<uint32_t> expected;
-        for (uint32_t r : sorted) {
-            if (p->matchesFolded(folded[r]))
-                expected.push_back(r);
-        }
-        const Matches m = ix->find(*p);
-        FUZZ_ASSERT(m.size() == expected.size());
-        for (size_t k = 0; k < m.size(); ++k) {
-            const uint32_t row = m.row(k);
-            FUZZ_ASSERT(row == expected[k]);
-            FUZZ_ASSERT(ix->input(row) == *inputs[row]);
-            FUZZ_ASSERT(ix->output(row) == QString::number(row));
+        for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+            QString error;
+            const auto p = LikePattern::compile(key == LookupIndex::Bare ? bareText(pattern) : pattern, &error);
+            if (!p)
+                continue;
+            std::vector<uint32_t> expected;
+            for (uint32_t r : sorted) {
+                if (p->matchesFolded(key == LookupIndex::Bare ? bare[r] : folded[r]))
+                    expected.push_back(r);
+            }
+            const Matches m = ix->find(*p, key);
+            FUZZ_ASSERT(m.size() == expected.size());
+            for (size_t k = 0; k < m.size(); ++k) {
+                const uint32_t row = m.row(k);
+                FUZZ_ASSERT(row == expected[k]);
+                FUZZ_ASSERT(ix->input(row) == *inputs[row]);
+                FUZZ_ASSERT(ix->output(row) == QString::number(row));
+            }
         }
     }
     return 0;

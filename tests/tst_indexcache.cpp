@@ -41,15 +41,19 @@ IndexSource sampleSource()
     return s;
 }
 
-// Every row the index lists, in its order, with both values.
+// Every row the index lists, in its order, with both values; then what
+// its bare key finds.
 QStringList everything(const LookupIndex &ix)
 {
     QString error;
-    const Matches m = ix.find(*LikePattern::compile(u"*"_qs, &error));
     QStringList out;
-    for (size_t k = 0; k < m.size(); ++k) {
-        const uint32_t row = m.row(k);
-        out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+    for (const auto &[pattern, key] : {std::pair(u"*"_qs, LookupIndex::Folded), std::pair(u"dum*"_qs, LookupIndex::Bare),
+                                       std::pair(u"[cr]e*"_qs, LookupIndex::Bare)}) {
+        const Matches m = ix.find(*LikePattern::compile(pattern, &error), key);
+        for (size_t k = 0; k < m.size(); ++k) {
+            const uint32_t row = m.row(k);
+            out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+        }
     }
     return out;
 }
@@ -303,12 +307,14 @@ void TestIndexCache::nothingOnDiskReadsOutOfBounds()
             ++accepted;
             const size_t rows = ix->rowCount(), chars = ix->textBytes() / 2;
             for (const LikePattern &p : compiled) {
-                const Matches m = ix->find(p);
-                QVERIFY(m.size() <= rows);
-                for (size_t k = 0; k < m.size(); ++k) {
-                    const uint32_t row = m.row(k);
-                    QVERIFY2(row < rows, qPrintable(QStringLiteral("byte %1").arg(at)));
-                    QVERIFY(size_t(ix->input(row).size()) <= chars && size_t(ix->output(row).size()) <= chars);
+                for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+                    const Matches m = ix->find(p, key);
+                    QVERIFY(m.size() <= rows);
+                    for (size_t k = 0; k < m.size(); ++k) {
+                        const uint32_t row = m.row(k);
+                        QVERIFY2(row < rows, qPrintable(QStringLiteral("byte %1").arg(at)));
+                        QVERIFY(size_t(ix->input(row).size()) <= chars && size_t(ix->output(row).size()) <= chars);
+                    }
                 }
             }
         }

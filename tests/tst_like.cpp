@@ -111,6 +111,7 @@ private slots:
     void malformedPatternsAreErrors();
     void prefixOfPattern();
     void agreesWithNaiveMatcherInEveryScript();
+    void dropsMarksAsTheDecompositionSays();
 };
 
 void TestLike::wildcards_data()
@@ -227,6 +228,40 @@ void TestLike::agreesWithNaiveMatcherInEveryScript()
         QVERIFY2(matched > 300, script.name);
     }
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
+}
+
+void TestLike::dropsMarksAsTheDecompositionSays()
+{
+    // Every code point both Unicode tables know alike.
+    QStringList wrong;
+    for (char32_t c = 0; c < 0x110000; ++c) {
+        if (QChar::isSurrogate(c) || QChar::category(c) == QChar::Other_NotAssigned
+            || u_charType(UChar32(c)) == U_UNASSIGNED)
+            continue;
+        QString buffer;
+        const QString one = QString::fromUcs4(&c, 1);
+        if (dropMarks(one, buffer).toString() != naiveBare(c) && wrong.size() < 10)
+            wrong << QString::number(uint(c), 16);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u' ')));
+
+    // Whole words in every script, folded first as the look-up folds them.
+    QRandomGenerator rng(23);
+    for (const Script &script : scripts()) {
+        const QStringList letters = lettersOf(script.letters);
+        for (int n = 0; n < 500; ++n) {
+            const QString word = randomWord(letters, rng);
+            QString expected;
+            for (char32_t c : foldCase(word).toUcs4())
+                expected += naiveBare(c);
+            QCOMPARE(bareText(word), expected);
+        }
+    }
+    QCOMPARE(bareText(u"Kůň dům ÁLFA"_qs), u"kun dum alfa"_qs);
+    QCOMPARE(bareText(u"Ἄλφα Việt İzmir Straße"_qs), u"αλφα viet izmir strasse"_qs);
+    QCOMPARE(bareText(u"שָׁלוֹם"_qs), u"שלום"_qs);
+    // No decomposition, no mark: these letters stay.
+    QCOMPARE(bareText(u"łø한"_qs), u"łø한"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestLike)

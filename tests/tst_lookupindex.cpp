@@ -147,10 +147,11 @@ void TestLookupIndex::agreesWithScanInEveryScript()
                 inputs << randomWord(letters, rng);
         }
         auto ix = makeIndex(inputs);
-        QStringList folded;
+        QStringList folded, bare;
         std::vector<uint32_t> sorted;
         for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
             folded << (inputs[r] ? foldCase(*inputs[r]) : QString());
+            bare << (inputs[r] ? bareText(*inputs[r]) : QString());
             if (inputs[r])
                 sorted.push_back(r);
         }
@@ -170,18 +171,22 @@ void TestLookupIndex::agreesWithScanInEveryScript()
         }
         int wrong = 0;
         QString firstWrong;
+        // Each pattern as typed, and bare against the bare inputs.
         for (const QString &pattern : patterns) {
-            QString error;
-            const auto p = LikePattern::compile(pattern, &error);
-            if (!p)
-                continue; // a range whose ends fold out of order
-            const std::vector<uint32_t> expected = scan(sorted, folded, *p);
-            const Matches m = ix->find(*p);
-            std::vector<uint32_t> got;
-            for (size_t k = 0; k < m.size(); ++k)
-                got.push_back(m.row(k));
-            if (got != expected && wrong++ == 0)
-                firstWrong = QStringLiteral("%1: %2 rows, %3 expected").arg(pattern).arg(got.size()).arg(expected.size());
+            for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+                QString error;
+                const auto p = LikePattern::compile(key == LookupIndex::Bare ? bareText(pattern) : pattern, &error);
+                if (!p)
+                    continue; // a range whose ends fold out of order
+                const std::vector<uint32_t> expected = scan(sorted, key == LookupIndex::Bare ? bare : folded, *p);
+                const Matches m = ix->find(*p, key);
+                std::vector<uint32_t> got;
+                for (size_t k = 0; k < m.size(); ++k)
+                    got.push_back(m.row(k));
+                if (got != expected && wrong++ == 0)
+                    firstWrong = QStringLiteral("%1 (%2): %3 rows, %4 expected")
+                                     .arg(pattern).arg(key).arg(got.size()).arg(expected.size());
+            }
         }
         if (wrong)
             failures << QStringLiteral("%1: %2 of %3 patterns wrong, first %4")

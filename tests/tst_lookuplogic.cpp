@@ -43,20 +43,26 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("firstOut");
         QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<bool>("diacriticsIgnored");
         using R = LookupResult;
         QTest::newRow("matches in the input's order") << u"d"_qs << int(R::Found) << u"day"_qs
-                                                      << QStringList{"den", "dům", "dva"};
-        QTest::newRow("no match") << u"dx"_qs << int(R::NoMatch) << QString() << QStringList{};
-        QTest::newRow("nothing typed") << QString() << int(R::NoText) << QString() << QStringList{};
-        QTest::newRow("Null output reads empty") << u"abc"_qs << int(R::Found) << QString() << QStringList{"abc"};
+                                                      << QStringList{"den", "dům", "dva"} << false;
+        QTest::newRow("no match") << u"dx"_qs << int(R::NoMatch) << QString() << QStringList{} << false;
+        QTest::newRow("nothing typed") << QString() << int(R::NoText) << QString() << QStringList{} << false;
+        QTest::newRow("Null output reads empty") << u"abc"_qs << int(R::Found) << QString() << QStringList{"abc"} << false;
         QTest::newRow("a trailing blank is part of the prefix") << u"a "_qs << int(R::Found) << u"blank"_qs
-                                                                << QStringList{"a b"};
+                                                                << QStringList{"a b"} << false;
         QTest::newRow("an apostrophe is data") << u"o'c"_qs << int(R::Found) << u"hodiny"_qs
-                                               << QStringList{"o'clock"};
+                                               << QStringList{"o'clock"} << false;
         QTest::newRow("typed wildcards keep their meaning") << u"d?m"_qs << int(R::Found) << u"house"_qs
-                                                            << QStringList{"dům"};
-        QTest::newRow("case ignored") << u"DŮ"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"};
-        QTest::newRow("not a pattern") << u"d["_qs << int(R::BadPattern) << QString() << QStringList{};
+                                                            << QStringList{"dům"} << false;
+        QTest::newRow("case ignored") << u"DŮ"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"} << false;
+        QTest::newRow("not a pattern") << u"d["_qs << int(R::BadPattern) << QString() << QStringList{} << false;
+        // Only where nothing matches as typed: diacritics ignored, wildcards kept.
+        QTest::newRow("without diacritics") << u"DUM"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"} << true;
+        QTest::newRow("other diacritics") << u"dú?"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"} << true;
+        QTest::newRow("a range turned round once bare") << u"x[b-á]"_qs << int(R::NoMatch) << QString()
+                                                        << QStringList{} << false;
     }
     void answers()
     {
@@ -69,6 +75,7 @@ private slots:
         QCOMPARE(int(r.kind), kind);
         QTEST(r.firstOut, "firstOut");
         QTEST(inputs(r), "inputs");
+        QTEST(r.diacriticsIgnored, "diacriticsIgnored");
         if (r.kind == LookupResult::Found)
             QCOMPARE(r.firstIn, inputs(r).value(0));
         // Only a failure has something to say.

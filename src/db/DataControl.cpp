@@ -320,7 +320,8 @@ bool DataControl::refresh()
     } else if (!m_outputHint.isEmpty()) {
         out = m_outputHint;
     }
-    const auto pattern = LikePattern::compile(statement->pattern, &m_error);
+    const auto pattern
+        = LikePattern::compile(m_ignoreDiacritics ? bareText(statement->pattern) : statement->pattern, &m_error);
     if (!pattern) {
         m_error = tr("Dotaz nelze provést: %1").arg(m_error);
         return false;
@@ -328,7 +329,7 @@ bool DataControl::refresh()
     if (!ensureIndex(statement->table, statement->likeField, out))
         return false;
 
-    m_recordset.m_matches = m_index->find(*pattern);
+    m_recordset.m_matches = m_index->find(*pattern, m_ignoreDiacritics ? LookupIndex::Bare : LookupIndex::Folded);
     if (statement->kind == Statement::Count) {
         m_recordset.m_count = qint64(m_recordset.m_matches.size());
         m_recordset.m_countAlias = statement->countAlias;

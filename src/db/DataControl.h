@@ -86,6 +86,9 @@ public:
     // built, so that the select after the first count needs no second read.
     void setOutputField(const QString &out) { m_outputHint = out; }
     void setReadLimits(const ReadLimits &limits) { m_limits = limits; }
+    // Whether the LIKE of the next refreshes ignores diacritics as well as
+    // case (see dropMarks): the look-up's second try when nothing matches.
+    void setIgnoreDiacritics(bool ignore) { m_ignoreDiacritics = ignore; }
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
 
@@ -130,7 +133,7 @@ private:
     std::shared_future<void> m_cacheSave;
     std::shared_ptr<Job> m_pending;
     std::function<void()> m_preparedHandler;
-    bool m_wait = true, m_preparing = false;
+    bool m_wait = true, m_preparing = false, m_ignoreDiacritics = false;
 };
 
 } // namespace tarnvik

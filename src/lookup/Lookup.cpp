@@ -68,13 +68,25 @@ LookupResult Lookup::run(const QString &text)
     m_data.setRecordSource(countStatement(src.Name, src.In, text));
     if (!m_data.refresh())
         return refreshFailed();
-    if (m_data.recordset().field(QStringLiteral("headcount")).toLongLong() <= 0) {
-        r.kind = LookupResult::NoMatch;
-        return r;
-    }
+    const bool none = m_data.recordset().field(QStringLiteral("headcount")).toLongLong() <= 0;
     m_data.setRecordSource(selectStatement(src.Name, src.In, src.Out, text));
-    if (!m_data.refresh())
+    if (none) {
+        // Nothing as typed: the same again with diacritics and case ignored
+        // ("dum" finds "dům"). A pattern that is none once bare (a range
+        // turned round) finds nothing.
+        m_data.setIgnoreDiacritics(true);
+        const bool ok = m_data.refresh();
+        m_data.setIgnoreDiacritics(false);
+        if (!ok && m_data.preparing()) // the file changed since the count
+            return refreshFailed();
+        if (!ok || m_data.recordset().eof()) {
+            r.kind = LookupResult::NoMatch;
+            return r;
+        }
+        r.diacriticsIgnored = true;
+    } else if (!m_data.refresh()) {
         return refreshFailed();
+    }
     Recordset &rs = m_data.recordset();
     rs.moveFirst();
     r.kind = LookupResult::Found;

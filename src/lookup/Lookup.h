@@ -27,6 +27,7 @@ struct LookupResult
     Kind kind = NoText;
     QString firstIn, firstOut; // Found: the first row's pair (Null reads as empty)
     Matches matches;           // Found: every match, in order
+    bool diacriticsIgnored = false; // Found: nothing matched as typed; these match without diacritics
     QString problem;           // why nothing is shown; empty when nothing is wrong
 };
 

@@ -44,6 +44,10 @@ namespace {
 const QString kTitle = QStringLiteral("Tarnvik");
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
 constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
+// Light blue: found, but only with the diacritics ignored.
+constexpr unsigned kLightBlue = 0xFFE0B0;
+const QString kDiacriticsIgnored
+    = QStringLiteral("Nic neodpovídá přesně; nalezeno bez ohledu na diakritiku a velikost písmen.");
 
 void setBackColor(QWidget *w, unsigned bgr)
 {
@@ -425,7 +429,9 @@ void frmDict::Text1_Change()
     switch (r.kind) {
     case LookupResult::Found:
         showProblem(QString());
-        setBackColor(Combo1, kYellow);
+        setBackColor(Combo1, r.diacriticsIgnored ? kLightBlue : kYellow);
+        if (r.diacriticsIgnored)
+            Combo1->setToolTip(kDiacriticsIgnored);
         gridd[1]->setCellText(r.firstOut);
         gridd[0]->setCellText(r.firstIn);
         gridd[0]->show();

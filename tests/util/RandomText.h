@@ -77,4 +77,20 @@ inline QString randomWord(const QStringList &letters, QRandomGenerator &rng)
     }
 }
 
+// A code point without its diacritics, by Qt's Unicode tables rather than
+// ICU's: its canonical decomposition less the nonspacing marks, else itself.
+inline QString naiveBare(char32_t c)
+{
+    const QString whole = QString::fromUcs4(&c, 1);
+    QString bare;
+    bool marked = false;
+    for (char32_t d : whole.normalized(QString::NormalizationForm_D).toUcs4()) {
+        if (QChar::category(d) == QChar::Mark_NonSpacing)
+            marked = true;
+        else
+            bare += QString::fromUcs4(&d, 1);
+    }
+    return marked ? bare : whole;
+}
+
 } // namespace testutil

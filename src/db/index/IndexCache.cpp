@@ -21,9 +21,9 @@ namespace tarnvik {
 namespace {
 
 // 03: the database's stamp (device, inode, size, times in ns). 04: the same
-// layout; 03's folded order was wrong outside Latin script. Files of an
-// earlier format fail here and are rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '4'};
+// layout; 03's folded order was wrong outside Latin script. 05: the bare key
+// too. Files of an earlier format fail here and are rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '5'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well.
@@ -85,6 +85,18 @@ public:
         value<uint64_t>(v.size());
         bytes(v.data(), v.size() * sizeof(T));
         pad();
+    }
+    void keys(const LookupIndex::Keys &k)
+    {
+        array(k.text);
+        array(k.order);
+        value<uint64_t>(k.ranks.size());
+        value<uint32_t>(uint32_t(k.ranks.levels().size()));
+        value<uint32_t>(0);
+        for (const WaveletMatrix::Level &level : k.ranks.levels()) {
+            value<uint64_t>(level.zeros);
+            array(level.bits);
+        }
     }
     void bytes(const void *p, size_t n)
     {
@@ -233,6 +245,50 @@ bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
     return true;
 }
 
+// One key's arrays, all checked; all empty stands for a bare key that is the
+// folded one.
+bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed, size_t textSize)
+{
+    const uint64_t big = uint64_t(1) << 40;
+    uint64_t waveletSize = 0;
+    uint32_t levelCount = 0, levelPadding = 0;
+    if (!r.array(&k->text, big) || !r.array(&k->order, big) || !r.value(&waveletSize) || !r.value(&levelCount)
+        || !r.value(&levelPadding))
+        return false;
+    if (k->text.empty() && k->order.empty() && waveletSize == 0 && levelCount == 0)
+        return true;
+    if (k->text.size() != rows || k->order.size() != listed || !spansFit(k->text, textSize) || waveletSize != listed
+        || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
+        return false;
+    for (size_t i = 0; i < listed; ++i) {
+        if (k->order[i] >= rows || k->text[k->order[i]].isNull())
+            return false;
+    }
+    std::vector<WaveletMatrix::Level> levels(levelCount);
+    const size_t words = (listed >> 6) + 1;
+    for (WaveletMatrix::Level &level : levels) {
+        uint64_t zeros = 0;
+        if (!r.value(&zeros) || !r.array(&level.bits, words) || level.bits.size() != words)
+            return false;
+        // Ranks are recomputed, never trusted from disk; bits past the end must
+        // be clear. With the zeros counted right, every step of a look-up stays
+        // inside the levels; Matches::row() keeps a wrong rank inside the list.
+        if (listed % 64 != 0 ? (level.bits[words - 1] >> (listed % 64)) != 0 : level.bits[words - 1] != 0)
+            return false;
+        level.ranks.resize(words);
+        uint32_t ones = 0;
+        for (size_t w = 0; w < words; ++w) {
+            level.ranks[w] = ones;
+            ones += uint32_t(std::popcount(level.bits[w]));
+        }
+        if (zeros != listed - ones)
+            return false;
+        level.zeros = size_t(zeros);
+    }
+    k->ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
+    return true;
+}
+
 } // namespace
 
 FileStamp FileStamp::of(const struct stat &st)
@@ -310,16 +366,9 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     w.array(ix.m_text);
     w.array(ix.m_in);
     w.array(ix.m_out);
-    w.array(ix.m_fold);
     w.array(ix.m_displayOrder);
-    w.array(ix.m_foldOrder);
-    w.value<uint64_t>(ix.m_ranks.size());
-    w.value<uint32_t>(uint32_t(ix.m_ranks.levels().size()));
-    w.value<uint32_t>(0);
-    for (const WaveletMatrix::Level &level : ix.m_ranks.levels()) {
-        w.value<uint64_t>(level.zeros);
-        w.array(level.bits);
-    }
+    w.keys(ix.m_folded);
+    w.keys(ix.m_bare);
     w.finish();
     if (!w.ok() || !file.flush()) {
         *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
@@ -363,46 +412,19 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
     const uint64_t big = uint64_t(1) << 40;
     if (!r.array(&ix->m_text, big) || !r.array(&ix->m_in, big) || !r.array(&ix->m_out, big)
-        || !r.array(&ix->m_fold, big) || !r.array(&ix->m_displayOrder, big) || !r.array(&ix->m_foldOrder, big))
+        || !r.array(&ix->m_displayOrder, big))
         return nullptr;
-    const size_t rows = ix->m_in.size(), listed = ix->m_displayOrder.size();
-    if (ix->m_out.size() != rows || ix->m_fold.size() != rows || ix->m_foldOrder.size() != listed || listed > rows
-        || !spansFit(ix->m_in, ix->m_text.size()) || !spansFit(ix->m_out, ix->m_text.size())
-        || !spansFit(ix->m_fold, ix->m_text.size()))
+    const size_t rows = ix->m_in.size(), listed = ix->m_displayOrder.size(), textSize = ix->m_text.size();
+    if (ix->m_out.size() != rows || listed > rows || !spansFit(ix->m_in, textSize)
+        || !spansFit(ix->m_out, textSize))
         return nullptr;
     for (size_t i = 0; i < listed; ++i) {
-        if (ix->m_displayOrder[i] >= rows || ix->m_foldOrder[i] >= rows || ix->m_fold[ix->m_foldOrder[i]].isNull())
+        if (ix->m_displayOrder[i] >= rows)
             return nullptr;
     }
-    uint64_t waveletSize = 0;
-    uint32_t levelCount = 0, levelPadding = 0;
-    if (!r.value(&waveletSize) || waveletSize != listed || !r.value(&levelCount) || !r.value(&levelPadding)
-        || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
+    if (!readKeys(r, &ix->m_folded, rows, listed, textSize) || !readKeys(r, &ix->m_bare, rows, listed, textSize)
+        || ix->m_folded.text.empty() != (rows == 0) || !r.atEnd())
         return nullptr;
-    std::vector<WaveletMatrix::Level> levels(levelCount);
-    const size_t words = (listed >> 6) + 1;
-    for (WaveletMatrix::Level &level : levels) {
-        uint64_t zeros = 0;
-        if (!r.value(&zeros) || !r.array(&level.bits, words) || level.bits.size() != words)
-            return nullptr;
-        // Ranks are recomputed, never trusted from disk; bits past the end must
-        // be clear. With the zeros counted right, every step of a look-up stays
-        // inside the levels; Matches::row() keeps a wrong rank inside the list.
-        if (listed % 64 != 0 ? (level.bits[words - 1] >> (listed % 64)) != 0 : level.bits[words - 1] != 0)
-            return nullptr;
-        level.ranks.resize(words);
-        uint32_t ones = 0;
-        for (size_t w = 0; w < words; ++w) {
-            level.ranks[w] = ones;
-            ones += uint32_t(std::popcount(level.bits[w]));
-        }
-        if (zeros != listed - ones)
-            return nullptr;
-        level.zeros = size_t(zeros);
-    }
-    if (!r.atEnd())
-        return nullptr;
-    ix->m_ranks = WaveletMatrix::fromLevels(std::move(levels), listed);
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;
     return ix;

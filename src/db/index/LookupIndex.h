@@ -1,8 +1,9 @@
 // The in-memory index behind the data control: every row's input and output
 // text, the rows in display order (Czech collation, ties in table order), and
-// the rows in case-folded order, where each prefix is one run. A wavelet matrix
-// over the folded run gives count, first match and any k-th match in display
-// order in O(log n), so a keystroke never sorts or copies the matching rows.
+// the rows in the order of a search key (the case-folded input; the same with
+// diacritics dropped), where each prefix is one run. A wavelet matrix over the
+// key order gives count, first match and any k-th match in display order in
+// O(log n), so a keystroke never sorts or copies the matching rows.
 #pragma once
 
 #include "db/query/Like.h"
@@ -30,7 +31,8 @@ public:
 private:
     friend class LookupIndex;
     std::shared_ptr<const LookupIndex> m_index;
-    size_t m_lo = 0, m_hi = 0;                      // a folded run
+    bool m_bare = false;                            // of the bare key, not the folded
+    size_t m_lo = 0, m_hi = 0;                      // a run in key order
     std::shared_ptr<std::vector<uint32_t>> m_list; // or explicit display ranks
 };
 
@@ -65,8 +67,9 @@ public:
         void reserve(size_t rows, size_t chars);
         Span append(QStringView s);
         std::vector<char16_t> m_text;
-        std::vector<Span> m_in, m_out, m_fold;
-        QString m_foldBuffer;
+        std::vector<Span> m_in, m_out, m_fold, m_bare;
+        QString m_foldBuffer, m_bareBuffer;
+        bool m_marked = false; // some input has a mark to drop
         struct Collator;
         std::unique_ptr<Collator> m_collator;
     };
@@ -77,8 +80,21 @@ public:
     QStringView input(uint32_t row) const { return view(m_in[row]); }
     QStringView output(uint32_t row) const { return view(m_out[row]); }
 
-    // Rows whose input matches the pattern; Null never matches.
-    Matches find(const LikePattern &pattern) const;
+    enum Key {
+        Folded, // case ignored: the look-up's LIKE
+        Bare,   // case and diacritics ignored (see dropMarks): patterns must be bare too
+    };
+    // Rows whose input's key matches the pattern; Null never matches.
+    Matches find(const LikePattern &pattern, Key key = Folded) const;
+
+    // One way of comparing the inputs (public for the cache file's reader).
+    struct Keys
+    {
+        Array<Span> text;      // row -> its key (in m_text)
+        Array<uint32_t> order; // key position -> row; Null rows left out
+        WaveletMatrix ranks;   // key position -> display rank
+        size_t memoryBytes() const { return text.ownedBytes() + order.ownedBytes() + ranks.memoryBytes(); }
+    };
 
     // Heap bytes in use, a loaded cache file's included.
     size_t memoryBytes() const;
@@ -92,14 +108,14 @@ private:
     {
         return s.isNull() ? QStringView() : QStringView(m_text.data() + s.start, s.length);
     }
-    QStringView folded(uint32_t row) const { return view(m_fold[row]); }
-    std::pair<size_t, size_t> foldedRun(QStringView prefix) const;
+    // An empty bare key is the folded one: no input has a mark to drop.
+    const Keys &keys(Key key) const { return key == Bare && !m_bare.text.empty() ? m_bare : m_folded; }
+    std::pair<size_t, size_t> run(const Keys &keys, QStringView prefix) const;
 
     Array<char16_t> m_text;
-    Array<Span> m_in, m_out, m_fold;
+    Array<Span> m_in, m_out;
     Array<uint32_t> m_displayOrder; // display rank -> row
-    Array<uint32_t> m_foldOrder;    // folded position -> row
-    WaveletMatrix m_ranks;          // folded position -> display rank
+    Keys m_folded, m_bare;
     std::shared_ptr<const void> m_buffer; // what the views above lie in, if any
     size_t m_bufferBytes = 0;
 };

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <unicode/uchar.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 namespace tarnvik {
 
@@ -53,6 +55,106 @@ QString foldCase(QStringView text)
     QString buffer;
     const QStringView folded = foldCase(text, buffer);
     return folded.data() == buffer.constData() ? buffer : folded.toString();
+}
+
+namespace {
+
+// One code point without its marks, appended to 'out': its canonical
+// decomposition less the nonspacing marks, or the code point itself where
+// that holds no mark (Hangul syllables stay whole).
+void appendBare(char32_t c, QString &out)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2 *nfd = unorm2_getNFDInstance(&status);
+    UChar in[2], d[32];
+    int32_t n = 0;
+    U16_APPEND_UNSAFE(in, n, UChar32(c));
+    if (U_SUCCESS(status))
+        n = unorm2_normalize(nfd, in, n, d, 32, &status);
+    bool marked = false;
+    QString base;
+    for (int32_t i = 0; U_SUCCESS(status) && i < n;) {
+        UChar32 x;
+        U16_NEXT(d, i, n, x);
+        if (u_charType(x) == U_NON_SPACING_MARK)
+            marked = true;
+        else
+            base += QChar::fromUcs4(char32_t(x));
+    }
+    if (U_SUCCESS(status) && marked)
+        out += base;
+    else
+        out += QChar::fromUcs4(c);
+}
+
+// Each BMP unit's bare unit, worked out once (about 10 ms): the look-up of
+// a million rows then costs one table read a character.
+struct BareUnits
+{
+    static constexpr char16_t kDropped = 0xD800, kOther = 0xD801; // never a bare unit
+    std::vector<char16_t> unit = std::vector<char16_t>(0x10000);
+    BareUnits()
+    {
+        QString bare;
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (QChar::isSurrogate(c)) {
+                unit[c] = kOther;
+                continue;
+            }
+            bare.clear();
+            appendBare(c, bare);
+            unit[c] = bare.isEmpty() ? kDropped
+                : bare.size() == 1 && !bare[0].isSurrogate() ? bare[0].unicode() : kOther;
+        }
+    }
+};
+
+const BareUnits &bareUnits()
+{
+    static const BareUnits table;
+    return table;
+}
+
+} // namespace
+
+QStringView dropMarks(QStringView folded, QString &buffer)
+{
+    const std::vector<char16_t> &unit = bareUnits().unit;
+    qsizetype i = 0;
+    const qsizetype n = folded.size();
+    while (i < n && unit[folded[i].unicode()] == folded[i].unicode())
+        ++i;
+    if (i == n)
+        return folded;
+    buffer.resize(0);
+    buffer.append(folded.first(i));
+    while (i < n) {
+        const char16_t u = folded[i].unicode(), b = unit[u];
+        if (b == BareUnits::kDropped) {
+            ++i;
+        } else if (b != BareUnits::kOther) {
+            buffer += QChar(b);
+            ++i;
+        } else if (QChar::isHighSurrogate(u) && i + 1 < n && folded[i + 1].isLowSurrogate()) {
+            appendBare(QChar::surrogateToUcs4(u, folded[i + 1].unicode()), buffer);
+            i += 2;
+        } else if (QChar::isSurrogate(u)) {
+            buffer += QChar(u); // a lone half stays as it is
+            ++i;
+        } else {
+            appendBare(u, buffer);
+            ++i;
+        }
+    }
+    return buffer;
+}
+
+QString bareText(QStringView text)
+{
+    QString folded, bare;
+    const QStringView f = foldCase(text, folded);
+    const QStringView b = dropMarks(f, bare);
+    return b.data() == bare.constData() ? bare : b.data() == folded.constData() ? folded : b.toString();
 }
 
 static char32_t foldChar(char32_t c)

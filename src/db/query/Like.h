@@ -15,6 +15,14 @@ QString foldCase(QStringView text);
 // else a view of 'buffer'.
 QStringView foldCase(QStringView text, QString &buffer);
 
+// Folded text with its diacritics dropped: each character's canonical
+// decomposition less its nonspacing marks (dům -> dum, άλφα -> αλφα, pointed
+// Hebrew -> unpointed). What a look-up that forgives missing accents compares.
+// 'text' itself when nothing is dropped, else a view of 'buffer'.
+QStringView dropMarks(QStringView folded, QString &buffer);
+// foldCase, then dropMarks.
+QString bareText(QStringView text);
+
 class LikePattern
 {
 public:
