@@ -429,11 +429,14 @@ void frmDict::Text1_Change()
     switch (r.kind) {
     case LookupResult::Found:
         showProblem(QString());
-        setBackColor(Combo1, r.diacriticsIgnored ? kLightBlue : kYellow);
-        if (r.diacriticsIgnored)
-            Combo1->setToolTip(kDiacriticsIgnored);
         gridd[1]->setCellText(r.firstOut);
         gridd[0]->setCellText(r.firstIn);
+        // The pair covers Combo1: it shows the colour and the tool tip too.
+        for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
+            setBackColor(w, r.diacriticsIgnored ? kLightBlue : kYellow);
+            if (r.diacriticsIgnored)
+                w->setToolTip(QStringList{kDiacriticsIgnored, w->toolTip()}.join(u"\n\n").trimmed());
+        }
         gridd[0]->show();
         gridd[1]->show();
         dropDown()->model().setMatches(r.matches);
