@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the look-up window with its list open on the
-# demo dictionaries, and the catalogue editor. Runs the program from BUILD_DIR
+# demo dictionaries, the same with matches found without diacritics, and the
+# catalogue editor. Runs the program from BUILD_DIR
 # on a private X server with a window manager, so nothing of the user's own
 # desktop or catalogue is involved.
 #
@@ -45,6 +46,22 @@ import -window root -crop 620x150+10+10 +repage "$out/lookup.png"
 xdotool key Escape
 sleep 0.5
 
+# The Czech-English source, chosen from the keyboard; typed without diacritics.
+xdotool key Menu
+sleep 0.5
+xdotool key Down Right
+sleep 0.5
+xdotool key Down Return
+sleep 1
+xdotool key ctrl+a
+xdotool type --delay 150 'bour'
+sleep 1
+xdotool key Down
+sleep 1
+import -window root -crop 620x150+10+10 +repage "$out/bare.png"
+xdotool key Escape
+sleep 0.5
+
 # The editor, through the window menu as a user opens it.
 xdotool mousemove --window "$strip" 10 10 click 3
 sleep 0.5
@@ -54,7 +71,7 @@ sleep 1.5
 xdotool windowmove "$editor" 20 20
 sleep 1
 import -frame -window "$editor" "$out/editor.png"
-for f in "$out/lookup.png" "$out/editor.png"; do
+for f in "$out/lookup.png" "$out/bare.png" "$out/editor.png"; do
   convert "$f" -strip "$f"
 done
 echo "screenshots in $out"
