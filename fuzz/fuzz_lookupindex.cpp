@@ -8,8 +8,8 @@
 // Every one- to three-letter start of the first rows is tried as typed text too.
 #include "FuzzUtil.h"
 #include "db/index/LookupIndex.h"
+#include "util/ScanReference.h"
 
-#include <QCollator>
 #include <QSet>
 
 #include <algorithm>
@@ -30,11 +30,6 @@ QString firstCodePoints(const QString &s, int n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QCollator collator = [] {
-        QCollator c(QLocale(QStringLiteral("cs_CZ")));
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        return c;
-    }();
     const QStringList lines = fuzzutil::text(data, size).split(u'\n');
     if (lines.size() > 300)
         return 0; // keep each run quick
@@ -51,16 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::shared_ptr<LookupIndex> ix = builder.build();
     FUZZ_ASSERT(ix->rowCount() == size_t(inputs.size()));
 
-    QStringList folded, bare;
-    std::vector<uint32_t> sorted;
-    for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
-        folded << (inputs[r] ? foldCase(*inputs[r]) : QString());
-        bare << (inputs[r] ? bareText(*inputs[r]) : QString());
-        if (inputs[r])
-            sorted.push_back(r);
-    }
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [&](uint32_t a, uint32_t b) { return collator.compare(*inputs[a], *inputs[b]) < 0; });
+    const testutil::ScanReference reference(inputs);
 
     QSet<QString> patterns;
     for (const QString &p : lines.first().split(u'\t'))
@@ -72,20 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each pattern as typed, and bare against the bare inputs.
     for (const QString &pattern : patterns) {
         for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
-            QString error;
-            const auto p = LikePattern::compile(key == LookupIndex::Bare ? bareText(pattern) : pattern, &error);
-            if (!p)
+            std::optional<LikePattern> p;
+            const auto expected = reference.rows(pattern, key, &p);
+            if (!expected)
                 continue;
-            std::vector<uint32_t> expected;
-            for (uint32_t r : sorted) {
-                if (p->matchesFolded(key == LookupIndex::Bare ? bare[r] : folded[r]))
-                    expected.push_back(r);
-            }
             const Matches m = ix->find(*p, key);
-            FUZZ_ASSERT(m.size() == expected.size());
+            FUZZ_ASSERT(m.size() == expected->size());
             for (size_t k = 0; k < m.size(); ++k) {
                 const uint32_t row = m.row(k);
-                FUZZ_ASSERT(row == expected[k]);
+                FUZZ_ASSERT(row == (*expected)[k]);
                 FUZZ_ASSERT(ix->input(row) == *inputs[row]);
                 FUZZ_ASSERT(ix->output(row) == QString::number(row));
             }

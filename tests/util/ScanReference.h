@@ -1,0 +1,62 @@
+// The plain answer the look-up index must give, for the differential test and
+// its fuzz harness: a scan of every non-Null row with the matcher, in the
+// collator's order, equal rows in table order.
+#pragma once
+
+#include "db/index/LookupIndex.h"
+
+#include <QCollator>
+#include <QList>
+#include <QStringList>
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace testutil {
+
+class ScanReference
+{
+public:
+    explicit ScanReference(const QList<std::optional<QString>> &inputs)
+    {
+        static const QCollator collator = [] {
+            QCollator c(QLocale(QStringLiteral("cs_CZ")));
+            c.setCaseSensitivity(Qt::CaseInsensitive);
+            return c;
+        }();
+        for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
+            m_folded << (inputs[r] ? tarnvik::foldCase(*inputs[r]) : QString());
+            m_bare << (inputs[r] ? tarnvik::bareText(*inputs[r]) : QString());
+            if (inputs[r])
+                m_sorted.push_back(r);
+        }
+        std::stable_sort(m_sorted.begin(), m_sorted.end(),
+                         [&](uint32_t a, uint32_t b) { return collator.compare(*inputs[a], *inputs[b]) < 0; });
+    }
+
+    // The rows 'typed' finds by the key; the pattern is made bare for the
+    // bare key, as the look-up makes it. Nullopt when it is no pattern.
+    std::optional<std::vector<uint32_t>> rows(const QString &typed, tarnvik::LookupIndex::Key key,
+                                              std::optional<tarnvik::LikePattern> *compiled = nullptr) const
+    {
+        const bool bare = key == tarnvik::LookupIndex::Bare;
+        QString error;
+        const auto p = tarnvik::LikePattern::compile(bare ? tarnvik::bareText(typed) : typed, &error);
+        if (compiled)
+            *compiled = p;
+        if (!p)
+            return std::nullopt;
+        std::vector<uint32_t> out;
+        for (uint32_t r : m_sorted) {
+            if (p->matchesFolded(bare ? m_bare[r] : m_folded[r]))
+                out.push_back(r);
+        }
+        return out;
+    }
+
+private:
+    QStringList m_folded, m_bare;
+    std::vector<uint32_t> m_sorted;
+};
+
+} // namespace testutil
