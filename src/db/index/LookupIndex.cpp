@@ -275,7 +275,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             display[i] = keyPrefix(c, input(rows[i]), rows[i]);
     });
 
-    // Meanwhile: binary order of each key, ties in table order.
+    // Meanwhile on the other core: binary order of each key, ties in table
+    // order; one after the other, so that one key's sort data is held at a time.
     std::vector<uint32_t> foldOrder, bareOrder;
     auto keyOrder = [&](const std::vector<Span> &spans, std::vector<uint32_t> &order) {
         auto key = [&](uint32_t row) { return std::u16string_view(text + spans[row].start, spans[row].length); };
@@ -288,8 +289,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             return la <= 6 && lb <= 6 ? int(la) - int(lb) : key(a).compare(key(b));
         });
     };
-    std::thread foldSort([&] { keyOrder(m_fold, foldOrder); });
-    std::thread bareSort([&] {
+    std::thread keySort([&] {
+        keyOrder(m_fold, foldOrder);
         if (bare)
             keyOrder(m_bare, bareOrder);
     });
@@ -300,8 +301,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         return int(ucol_strcoll(m_collator->c, reinterpret_cast<const UChar *>(x.data()), int32_t(x.size()),
                                 reinterpret_cast<const UChar *>(y.data()), int32_t(y.size())));
     });
-    foldSort.join();
-    bareSort.join();
+    keySort.join();
     std::vector<uint32_t>().swap(rows);
 
     std::vector<uint32_t> rankOfRow(n, 0);
