@@ -337,7 +337,7 @@ std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix)
     const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
     auto textOf = [&](uint32_t row) {
         const Span s = keys.text[row];
-        return std::u16string_view(m_text.data() + s.start, s.length);
+        return s.isNull() ? std::u16string_view() : std::u16string_view(m_text.data() + s.start, s.length);
     };
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
                                          [&](uint32_t r) { return textOf(r) < p; });
