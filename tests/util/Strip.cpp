@@ -1,0 +1,157 @@
+#include "Strip.h"
+
+#include "dropdown/frmCombo.h"
+#include "lookup/frmDict.h"
+#include "widgets/Controls.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace tarnvik;
+
+namespace testutil {
+
+void makeDatabase(const QString &path, const std::vector<Row> &rows, const QString &table)
+{
+    const QString tsv = QFileInfo(path).absolutePath() + u'/' + table + QStringLiteral(".tsv");
+    writeTsv(tsv, {"slovo", "vyznam"}, rows);
+    const Run r = runMkdb({path, tsv});
+    if (r.exitCode != 0)
+        qFatal("tarnvik-mkdb: %s", r.err.constData());
+}
+
+QString oneSource(const QString &file, const QString &settings)
+{
+    return QStringLiteral("[Settings]\n") + settings + QStringLiteral("[Tables]\ncount=1\n")
+           + iniEntry(1, QStringLiteral("Slova"), file);
+}
+
+Strip::Strip() = default;
+Strip::~Strip() = default;
+
+void Strip::start(const QString &catalogue, Wait wait)
+{
+    m_w.reset();
+    if (!catalogue.isEmpty())
+        writeIni(ini(), catalogue);
+    m_store = std::make_unique<SettingsStore>(ini());
+    m_w = std::make_unique<frmDict>(*m_store);
+    if (wait == Wait::None)
+        return;
+    m_w->show();
+    if (wait == Wait::Active)
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    else
+        QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+}
+
+void Strip::close()
+{
+    m_w.reset();
+}
+
+QLineEdit *Strip::text1() const
+{
+    return m_w->findChild<QLineEdit *>(QStringLiteral("Text1"));
+}
+
+QComboBox *Strip::combo1() const
+{
+    return m_w->findChild<QComboBox *>(QStringLiteral("Combo1"));
+}
+
+CellGrid *Strip::gridd(int i) const
+{
+    return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+}
+
+Lamp *Strip::lamp() const
+{
+    return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
+}
+
+QAction *Strip::settingsAction() const
+{
+    return m_w->windowMenu()->actions().at(2);
+}
+
+QAction *Strip::topMostAction() const
+{
+    return m_w->windowMenu()->actions().at(3);
+}
+
+QAction *Strip::aboutAction() const
+{
+    return m_w->windowMenu()->actions().at(7);
+}
+
+QAction *Strip::quitAction() const
+{
+    return m_w->windowMenu()->actions().last();
+}
+
+QAction *Strip::source(int i) const
+{
+    return m_w->sourceMenu()->actions().at(i);
+}
+
+void Strip::type(const QString &text)
+{
+    text1()->setText(text);
+    settle();
+}
+
+void Strip::settle() const
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs);
+}
+
+bool Strip::matching() const
+{
+    return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0);
+}
+
+QStringList Strip::column(int c) const
+{
+    ResultModel &results = m_w->dropDown()->model();
+    QStringList out;
+    for (int r = 0; r < results.rowCount(); ++r)
+        out << results.text(r, c);
+    return out;
+}
+
+QString programIni(const QString &root)
+{
+    return root + QStringLiteral("/config/TVK/TVK.ini");
+}
+
+QProcessEnvironment programEnv(const QString &root, const QString &runtime)
+{
+    const QString run = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;
+    QDir().mkpath(run);
+    ::chmod(QFile::encodeName(run).constData(), 0700);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
+    env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+    return env;
+}
+
+bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args)
+{
+    program.setProcessEnvironment(env);
+    program.start(binPath(QStringLiteral("tarnvik")), args);
+    return program.waitForStarted();
+}
+
+Run xdotool(const QStringList &args)
+{
+    return run(QStringLiteral("xdotool"), args, 60000);
+}
+
+} // namespace testutil
