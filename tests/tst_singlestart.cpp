@@ -7,7 +7,7 @@
 #include "lookup/frmDict.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -26,15 +26,11 @@ using namespace tarnvik;
 
 namespace {
 
-const QString kProgram = QStringLiteral(TARNVIK_BIN_DIR "/tarnvik");
+const QString kProgram = testutil::binPath(QStringLiteral("tarnvik"));
 
 QString run(const QString &program, const QStringList &args)
 {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(10000))
-        return QString();
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
+    return QString::fromLocal8Bit(testutil::run(program, args, 10000).out);
 }
 
 // The window ids after the '#' of xprop's answer.
@@ -89,10 +85,8 @@ bool iconic(WId w)
 
 void xdotool(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    QVERIFY(p.waitForFinished(10000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const testutil::Run r = testutil::xdotool(args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
 }
 
 // The box beside the text is light red while the text matches nothing (also
@@ -131,18 +125,10 @@ class TestSingleStart : public QObject
     {
         Home h;
         const QString root = m_dir.filePath(name);
-        h.ini = root + QStringLiteral("/config/TVK/TVK.ini");
+        h.ini = testutil::programIni(root);
         h.runtime = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;
-        QDir().mkpath(h.runtime);
-        ::chmod(QFile::encodeName(h.runtime).constData(), 0700);
-        testutil::writeIni(h.ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
-                                                 "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
-                                      .arg(m_db));
-        h.env = QProcessEnvironment::systemEnvironment();
-        h.env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
-        h.env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
-        h.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), h.runtime);
-        h.env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+        testutil::writeIni(h.ini, testutil::oneSource(m_db));
+        h.env = testutil::programEnv(root, h.runtime);
         return h;
     }
 
@@ -182,11 +168,7 @@ private slots:
             QSKIP("xdotool is not installed");
         QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"},
-                           {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        testutil::makeDatabase(m_db, {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
         // Another program's window, to take the focus away (where a window
         // manager hands the focus around).
         if (qEnvironmentVariableIsSet("TARNVIK_WESTON_XWINDOW"))
