@@ -89,10 +89,12 @@ void TestReader::refusesWhatIsNoDatabase()
     QVERIFY(error.contains(u"missing.mdb") && error.contains(u"neexistuje"));
     QVERIFY(!MdbFile(m_dir.path()).tables(&error));
     QVERIFY(error.contains(u"složka"));
-    // Each file with the words its refusal names.
+    // Each file with the words its refusal names, for its tables and for a table's fields.
     auto refused = [&](const QString &name, const QByteArray &bytes, const QString &cause) {
         writeBytes(m_dir.filePath(name), bytes);
         QVERIFY(!MdbFile(m_dir.filePath(name)).tables(&error));
+        QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
+        QVERIFY(!MdbFile(m_dir.filePath(name)).fields(u"t"_qs, &error));
         QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
     };
     refused(u"empty.mdb"_qs, {}, u"prázdný"_qs);
@@ -111,6 +113,9 @@ void TestReader::refusesWhatIsNoDatabase()
     QByteArray keyed = bytes;
     keyed[0x3E] = char(keyed[0x3E] ^ 0x5A); // the database key, under the header's RC4
     refused(u"crypt.mdb"_qs, keyed, u"zašifrovaný"_qs);
+    refused(u"short.mdb"_qs, bytes.left(2 * 4096), u"zkrácený"_qs);
+    // The header and the catalogue's first page intact, every later page zeroed.
+    refused(u"wiped.mdb"_qs, bytes.left(4096) + QByteArray(bytes.size() - 4096, 0), u"poškozený"_qs);
 }
 
 void TestReader::truncatedFileIsDamaged()
