@@ -202,13 +202,11 @@ class TestDataControl : public QObject
 private slots:
     void initTestCase();
     void prefixLookups();
-    void manyMatchesInOrder();
     void failuresNameTheirCause();
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
     void textAsStored();
     void indexIsKeptOnDisk();
-    void cacheFileTamperedWith();
     void unwritableCacheCostsOnlySpeed_data();
     void unwritableCacheCostsOnlySpeed();
     void replacedKeepingSizeAndTimes_data();
@@ -244,7 +242,7 @@ void TestDataControl::prefixLookups()
     writeNamed(db, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs,
                {{u"dům"_qs, u"house"_qs}, {u"domov"_qs, u"home"_qs}, {u"Dóm"_qs, u"cathedral"_qs},
                 {u"chata"_qs, u"cottage"_qs}, {u"hrad"_qs, u"castle"_qs}, {u"dub"_qs, std::nullopt},
-                {u"rock'n'roll"_qs, u"rock and roll"_qs}, {u"do školy"_qs, u"to school"_qs},
+                {u"do školy"_qs, u"to school"_qs},
                 {u"a*b"_qs, u"star"_qs}, {u"axb"_qs, u"x"_qs}, {std::nullopt, u"nothing"_qs}});
     DataControl data;
     data.setDatabaseName(db);
@@ -255,33 +253,10 @@ void TestDataControl::prefixLookups()
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(r.count, 5);
     QCOMPARE(r.pairs, QStringList({"do školy=to school", "Dóm=cathedral", "domov=home", "dub=<null>", "dům=house"}));
-    QCOMPARE(q(u"x"_qs).count, 0);
-    QCOMPARE(q(u"do "_qs).pairs, QStringList({"do školy=to school"})); // the blank is part of the prefix
-    QCOMPARE(q(u"rock'n"_qs).pairs, QStringList({"rock'n'roll=rock and roll"}));
     // Typed wildcards keep their meaning.
     QCOMPARE(q(u"a*b"_qs).pairs, QStringList({"a*b=star", "axb=x"}));
     QCOMPARE(q(u"[ch]"_qs).pairs, QStringList({"hrad=castle", "chata=cottage"}));
-    r = q(u"[d"_qs);
-    QCOMPARE(r.count, -1);
-    QVERIFY(r.error.contains(u"["));
     QCOMPARE(lookup(data, u"můj SLOVNÍK"_qs, u"česky"_qs, u"anglicky"_qs, u"hr"_qs).pairs, QStringList({"hrad=castle"}));
-}
-
-void TestDataControl::manyMatchesInOrder()
-{
-    std::vector<Row> rows = numbered(500, u"jiné"_qs, QString());
-    for (int i = 119; i >= 0; --i)
-        rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QLatin1Char('0')), QString::number(i)});
-    const QString db = m_dir.filePath(u"many.mdb"_qs);
-    writeDb(db, rows);
-    DataControl data;
-    data.setDatabaseName(db);
-    const Lookup r = find(data, u"slovo"_qs);
-    QCOMPARE(r.count, 120);
-    QCOMPARE(r.pairs.size(), 120);
-    for (int i = 0; i < 120; ++i)
-        QCOMPARE(r.pairs[i], QStringLiteral("slovo%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(i));
-    QCOMPARE(data.recordset().matches().size(), size_t(120)); // for a view to read on demand
 }
 
 void TestDataControl::failuresNameTheirCause()
@@ -428,49 +403,6 @@ void TestDataControl::indexIsKeptOnDisk()
     writeDb(db, {{u"heslo nové"_qs, u"nový"_qs}});
     QVERIFY(!find(*cached(db, cacheDir, false), u"heslo"_qs).error.isEmpty());
     QCOMPARE(find(*cached(db, cacheDir), u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
-}
-
-void TestDataControl::cacheFileTamperedWith()
-{
-    const QString db = m_dir.filePath(u"cut.mdb"_qs), cacheDir = m_dir.filePath(u"cut-cache"_qs);
-    std::vector<Row> rows;
-    for (int i = 0; i < 3000; ++i)
-        rows.push_back({QStringLiteral("řádek %1").arg(i, 4, 10, QLatin1Char('0')), QString::number(i)});
-    writeDb(db, rows);
-    QCOMPARE(find(*cached(db, cacheDir), u"řádek 0000"_qs).count, 1);
-    const QString cacheFile = cacheFileIn(cacheDir);
-    const QByteArray good = testutil::readBytes(cacheFile);
-
-    // Another program cuts the file short, or cuts it and writes something
-    // else into it, while an index loaded from it answers (a mapped file
-    // would fault here). The next start rebuilds the file.
-    for (const QByteArray &after : {QByteArray(), good.left(good.size() / 3) + QByteArray(good.size(), '\xff')}) {
-        auto data = cached(db, cacheDir, false);
-        QCOMPARE(find(*data, u"řádek 1"_qs).count, 1000);
-        QVERIFY(QFile::resize(cacheFile, 0));
-        testutil::overwrite(cacheFile, after);
-        const Lookup all = find(*data, u"ř"_qs);
-        QCOMPARE(all.count, 3000);
-        QCOMPARE(all.pairs.last(), u"řádek 2999=2999"_qs);
-        QCOMPARE(find(*cached(db, cacheDir), u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
-        QVERIFY(testutil::readBytes(cacheFile) == good);
-    }
-
-    // A FIFO in its place: the preparation in the background neither waits
-    // in it nor fails, and the index written after the read replaces it.
-    QVERIFY(QFile::remove(cacheFile) && mkfifo(QFile::encodeName(cacheFile).constData(), 0600) == 0);
-    FifoWatchdog watchdog(cacheFile, 30);
-    auto prepared = std::make_shared<std::atomic<int>>(0);
-    auto data = cached(db, cacheDir);
-    data->setWaitForReads(false);
-    data->setPreparedHandler([prepared] { ++*prepared; });
-    QVERIFY(!find(*data, u"řádek 2999"_qs).error.isEmpty());
-    QVERIFY(data->preparing());
-    QTRY_VERIFY_WITH_TIMEOUT(prepared->load() > 0, 20000);
-    QCOMPARE(find(*data, u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
-    data->waitForCache();
-    QVERIFY(testutil::readBytes(cacheFile) == good);
-    QVERIFY(!watchdog.fired());
 }
 
 void TestDataControl::unwritableCacheCostsOnlySpeed_data()
