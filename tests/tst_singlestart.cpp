@@ -348,7 +348,7 @@ private slots:
             }();
             box->accept();
         });
-        w.windowMenu()->actions().at(7)->trigger(); // "O aplikaci..."
+        testutil::aboutAction(w)->trigger();
         QVERIFY(boxChecked);
 
         // So does the editor; the keys go on into its field.
@@ -375,7 +375,7 @@ private slots:
             editor->close();
         });
         poll->start();
-        w.windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        testutil::settingsAction(w)->trigger();
         delete poll;
         QVERIFY(checked);
         // Back in the strip after the editor, as ever.

@@ -74,29 +74,29 @@ Lamp *Strip::lamp() const
     return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
 }
 
-QAction *Strip::settingsAction() const
+QAction *settingsAction(const frmDict &w)
 {
-    return m_w->windowMenu()->actions().at(2);
+    return w.windowMenu()->actions().at(2);
 }
 
-QAction *Strip::topMostAction() const
+QAction *topMostAction(const frmDict &w)
 {
-    return m_w->windowMenu()->actions().at(3);
+    return w.windowMenu()->actions().at(3);
 }
 
-QAction *Strip::aboutAction() const
+QAction *aboutAction(const frmDict &w)
 {
-    return m_w->windowMenu()->actions().at(7);
+    return w.windowMenu()->actions().at(7);
 }
 
-QAction *Strip::quitAction() const
+QAction *quitAction(const frmDict &w)
 {
-    return m_w->windowMenu()->actions().last();
+    return w.windowMenu()->actions().last();
 }
 
-QAction *Strip::source(int i) const
+QAction *sourceAction(const frmDict &w, int i)
 {
-    return m_w->sourceMenu()->actions().at(i);
+    return w.sourceMenu()->actions().at(i);
 }
 
 void Strip::type(const QString &text)

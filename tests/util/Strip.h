@@ -28,6 +28,14 @@ void makeDatabase(const QString &path, const std::vector<Row> &rows, const QStri
 // A catalogue of one source, Slova of 'file', after these [Settings] lines.
 QString oneSource(const QString &file, const QString &settings = QStringLiteral("TopMost=False\n"));
 
+// The window menu's commands, by name.
+QAction *settingsAction(const tarnvik::frmDict &w); // "Nastavení..."
+QAction *topMostAction(const tarnvik::frmDict &w);  // "Vždy navrchu"
+QAction *aboutAction(const tarnvik::frmDict &w);    // "O aplikaci..."
+QAction *quitAction(const tarnvik::frmDict &w);     // "Konec"
+// The source menu's entry i.
+QAction *sourceAction(const tarnvik::frmDict &w, int i);
+
 class Strip
 {
 public:
@@ -51,11 +59,11 @@ public:
     QComboBox *combo1() const;
     tarnvik::CellGrid *gridd(int i) const;
     tarnvik::Lamp *lamp() const;
-    QAction *settingsAction() const; // "Nastavení..."
-    QAction *topMostAction() const;  // "Vždy navrchu"
-    QAction *aboutAction() const;    // "O aplikaci..."
-    QAction *quitAction() const;     // "Konec"
-    QAction *source(int i) const;
+    QAction *settingsAction() const { return testutil::settingsAction(*m_w); }
+    QAction *topMostAction() const { return testutil::topMostAction(*m_w); }
+    QAction *aboutAction() const { return testutil::aboutAction(*m_w); }
+    QAction *quitAction() const { return testutil::quitAction(*m_w); }
+    QAction *source(int i) const { return sourceAction(*m_w, i); }
 
     // Typed, and looked up once the source is read (in the background).
     void type(const QString &text);
