@@ -192,6 +192,7 @@ private slots:
         QVERIFY(told.isEmpty());
         QCOMPARE(text1()->text(), QStringLiteral("hous"));
         QVERIFY(m_s->lookupProblem().contains(QStringLiteral("missing.mdb")));
+        QVERIFY(m_s.lamp()->toolTip().contains(QStringLiteral("missing.mdb")));
     }
 
     void theWholeRoad()
