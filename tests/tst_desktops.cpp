@@ -219,7 +219,8 @@ private slots:
         QTRY_COMPARE(text1()->text(), QStringLiteral("dv"));
     }
 
-    // A drag on the surface moves the window by the pointer's way.
+    // A drag on the surface moves the window by the pointer's way (a press
+    // that is no drag moves nothing: tst_window).
     void dragByTheSurface()
     {
         if (wayland())
@@ -231,6 +232,9 @@ private slots:
                     30);
         xdotool({"mouseup", "1"}, 300);
         QTRY_COMPARE(m_w->pos(), was + QPoint(50, 40));
+        // The place is kept for the next start.
+        QVERIFY(m_w->saveAllMySettings());
+        QCOMPARE(SettingsStore(m_w.ini()).getSetting(u"Settings"_qs, u"Left"_qs, {}), QString::number(m_w->pos().x()));
     }
 
     // A later start brings the strip forward over another program's window
