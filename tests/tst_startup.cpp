@@ -85,9 +85,9 @@ private slots:
         m_s.start(catalogue(QStringLiteral("No Such Face"), QStringLiteral("False"), QStringLiteral("3")),
                   testutil::Strip::Wait::Exposed);
         frmDict &w = m_s.window();
-
         QCOMPARE(w.windowTitle(), QStringLiteral("Tarnvik"));
         QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+
         QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QCOMPARE(menuEntries(), (QStringList{"Anglicko-český", "|", "Rusko-český*"}));
         QCOMPARE(w.activePosition(), 2);
