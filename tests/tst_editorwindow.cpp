@@ -464,19 +464,8 @@ private slots:
         w.findChild<QLineEdit *>("Text1")->setText(QStringLiteral("do"));
         QTRY_VERIFY(!w.data1().preparing());
         QCOMPARE(w.lookupProblem(), QString());
-
-        // An editor that leaves no visible source: no match, nothing looked up.
-        onEditor([&](setData *editor) {
-            QTest::keyClick(editor->list(), Qt::Key_Space);
-            QTest::keyClick(editor->list(), Qt::Key_Down);
-            QTest::keyClick(editor->list(), Qt::Key_Space);
-            editor->close();
-        });
-        settings->trigger();
-        QVERIFY(w.sources().isEmpty());
-        QCOMPARE(testutil::sourceAction(w, 0)->text(), QStringLiteral("Chyba při načítání dat"));
-        QVERIFY(!testutil::sourceAction(w, 0)->isEnabled());
-        QVERIFY(!w.lookupProblem().isEmpty());
+        // What the window makes of a catalogue left with no visible source:
+        // tst_startup's emptied catalogue.
         w.Form_Unload();
     }
 
