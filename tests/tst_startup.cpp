@@ -160,10 +160,16 @@ private slots:
         m_s->getAllMySettings();
         QCOMPARE(menuEntries(), (QStringList{"Anglicko-český*", "|", "Rusko-český"}));
 
-        // Emptied again: back to the single disabled entry, nothing bound.
+        m_s.source(0)->trigger();
+        m_s.type(QStringLiteral("dů"));
+        QVERIFY(m_s.matching());
+
+        // Emptied again (as the editor may leave it): back to the single
+        // disabled entry, nothing bound, nothing looked up.
         writeIni(ini(), QStringLiteral("[Tables]\ncount=0\n"));
         m_s->getAllMySettings();
         m_s->Text1_Change();
+        QVERIFY(!m_s->lookupProblem().isEmpty());
         QCOMPARE(menuEntries(), QStringList{"Chyba při načítání dat(disabled)"});
         QVERIFY(m_s->sources().isEmpty());
         QVERIFY(m_s->data1().databaseName().isEmpty());
