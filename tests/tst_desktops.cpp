@@ -282,7 +282,7 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
         QCOMPARE(text1()->text(), QStringLiteral("dveře"));
         QCOMPARE(text1()->selectedText(), QStringLiteral("dveře"));
-        QTRY_COMPARE(m_w->findChild<CellGrid *>(QStringLiteral("gridd0"))->cellText(), QStringLiteral("dveře"));
+        QTRY_COMPARE(m_w.gridd(0)->cellText(), QStringLiteral("dveře"));
 
         xdotool({"windowactivate", "--sync", window}, 300);
         QGuiApplication::clipboard()->clear(QClipboard::Selection);

@@ -461,7 +461,7 @@ private slots:
         QCOMPARE(w.activePosition(), 0);
         QCOMPARE(testutil::sourceAction(w, 0)->text(), QStringLiteral("Jiná"));
         QVERIFY(testutil::sourceAction(w, 0)->isChecked());
-        w.findChild<QLineEdit *>("Text1")->setText(QStringLiteral("do"));
+        testutil::text1(w)->setText(QStringLiteral("do"));
         QTRY_VERIFY(!w.data1().preparing());
         QCOMPARE(w.lookupProblem(), QString());
         // What the window makes of a catalogue left with no visible source:

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -308,7 +309,7 @@ private slots:
         const Home h = home(QStringLiteral("c"));
         SettingsStore store(h.ini);
         frmDict w(store);
-        auto *text1 = w.findChild<QLineEdit *>(QStringLiteral("Text1"));
+        auto *text1 = testutil::text1(w);
         SingleInstance instance(SingleInstance::keyFor(h.ini), h.runtime);
         QCOMPARE(instance.claim(), SingleInstance::Claim::First);
         QVERIFY(instance.listen());
@@ -317,7 +318,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         // Left elsewhere in the window (nothing typed: the list stays shut).
-        auto *combo1 = w.findChild<QWidget *>(QStringLiteral("Combo1"));
+        auto *combo1 = testutil::combo1(w);
         combo1->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), combo1);
 

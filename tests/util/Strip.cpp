@@ -54,19 +54,19 @@ void Strip::close()
     m_w.reset();
 }
 
-QLineEdit *Strip::text1() const
+QLineEdit *text1(const frmDict &w)
 {
-    return m_w->findChild<QLineEdit *>(QStringLiteral("Text1"));
+    return w.findChild<QLineEdit *>(QStringLiteral("Text1"));
 }
 
-QComboBox *Strip::combo1() const
+QComboBox *combo1(const frmDict &w)
 {
-    return m_w->findChild<QComboBox *>(QStringLiteral("Combo1"));
+    return w.findChild<QComboBox *>(QStringLiteral("Combo1"));
 }
 
-CellGrid *Strip::gridd(int i) const
+CellGrid *gridd(const frmDict &w, int i)
 {
-    return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+    return w.findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
 }
 
 Lamp *Strip::lamp() const

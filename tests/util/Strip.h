@@ -28,6 +28,11 @@ void makeDatabase(const QString &path, const std::vector<Row> &rows, const QStri
 // A catalogue of one source, Slova of 'file', after these [Settings] lines.
 QString oneSource(const QString &file, const QString &settings = QStringLiteral("TopMost=False\n"));
 
+// The strip's controls, by name.
+QLineEdit *text1(const tarnvik::frmDict &w);
+QComboBox *combo1(const tarnvik::frmDict &w);
+tarnvik::CellGrid *gridd(const tarnvik::frmDict &w, int i);
+
 // The window menu's commands, by name.
 QAction *settingsAction(const tarnvik::frmDict &w); // "Nastavení..."
 QAction *topMostAction(const tarnvik::frmDict &w);  // "Vždy navrchu"
@@ -55,9 +60,9 @@ public:
     tarnvik::frmDict &window() const { return *m_w; }
     tarnvik::SettingsStore &store() const { return *m_store; }
 
-    QLineEdit *text1() const;
-    QComboBox *combo1() const;
-    tarnvik::CellGrid *gridd(int i) const;
+    QLineEdit *text1() const { return testutil::text1(*m_w); }
+    QComboBox *combo1() const { return testutil::combo1(*m_w); }
+    tarnvik::CellGrid *gridd(int i) const { return testutil::gridd(*m_w, i); }
     tarnvik::Lamp *lamp() const;
     QAction *settingsAction() const { return testutil::settingsAction(*m_w); }
     QAction *topMostAction() const { return testutil::topMostAction(*m_w); }
