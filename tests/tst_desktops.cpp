@@ -24,6 +24,8 @@
 #include <cstring>
 
 using namespace tarnvik;
+using testutil::findWindow;
+using testutil::otherProgramsWindow;
 
 namespace {
 
@@ -322,26 +324,6 @@ private slots:
         later.terminate();
         QVERIFY(later.waitForFinished(10000));
         QVERIFY(later.readAllStandardError().contains("neodpovídá"));
-    }
-
-private:
-    // Another program's window, for the user to work in: active.
-    static QString otherProgramsWindow(QProcess &other)
-    {
-        other.start(QStringLiteral("xmessage"), {QStringLiteral("-center"), QStringLiteral("jiné okno")});
-        QString window;
-        for (int i = 0; i < 200 && (window = findWindow({"--class", "Xmessage"})).isEmpty(); ++i)
-            QTest::qWait(100);
-        if (!window.isEmpty())
-            xdotool({"windowactivate", "--sync", window}, 300);
-        return window;
-    }
-    static QString findWindow(const QStringList &what)
-    {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"), QStringList{"search", "--onlyvisible"} + what);
-        search.waitForFinished();
-        return QString::fromLatin1(search.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).value(0);
     }
 };
 

@@ -174,16 +174,9 @@ private slots:
         // manager hands the focus around).
         if (qEnvironmentVariableIsSet("TARNVIK_WESTON_XWINDOW"))
             return;
-        m_xmessage.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("300x100+500+500"),
-                                                      QStringLiteral("Jiné okno")});
-        QVERIFY(m_xmessage.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT((m_other = [] {
-                                     for (WId w : clientWindows())
-                                         if (xProperty(w, QStringLiteral("WM_CLASS")).contains(QLatin1String("xmessage")))
-                                             return w;
-                                     return WId(0);
-                                 }()) != 0,
-                                 10000);
+        m_other = testutil::otherProgramsWindow(m_xmessage, {QStringLiteral("-geometry"), QStringLiteral("300x100+500+500")})
+                      .toULongLong();
+        QVERIFY(m_other);
     }
 
     void cleanupTestCase()

@@ -154,4 +154,23 @@ Run xdotool(const QStringList &args)
     return run(QStringLiteral("xdotool"), args, 60000);
 }
 
+QString findWindow(const QStringList &what)
+{
+    const Run r = xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + what);
+    return QString::fromLatin1(r.out).split(u'\n', Qt::SkipEmptyParts).value(0);
+}
+
+QString otherProgramsWindow(QProcess &other, const QStringList &args)
+{
+    other.start(QStringLiteral("xmessage"), args + QStringList{QStringLiteral("jiné okno")});
+    QString window;
+    for (int i = 0; i < 200 && (window = findWindow({QStringLiteral("--class"), QStringLiteral("Xmessage")})).isEmpty(); ++i)
+        QTest::qWait(100);
+    if (!window.isEmpty()) {
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        QTest::qWait(300);
+    }
+    return window;
+}
+
 } // namespace testutil
