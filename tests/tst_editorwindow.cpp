@@ -60,6 +60,20 @@ QStringList answeringWith(QMessageBox::StandardButton button, const std::functio
     return texts;
 }
 
+// The editor on a catalogue of these lines, shown and loaded.
+struct OpenEditor
+{
+    SettingsStore store;
+    setData w;
+    OpenEditor(const QString &ini, const QString &catalogue) : store((testutil::writeIni(ini, catalogue), ini)), w(store)
+    {
+        w.show();
+        if (!QTest::qWaitForWindowActive(&w))
+            qWarning("the editor did not become active");
+        w.load_settings();
+    }
+};
+
 class TestEditorWindow : public QObject
 {
     Q_OBJECT
@@ -108,13 +122,8 @@ private slots:
 
     void paneAndEdits()
     {
-        testutil::writeIni(ini(),
-                           u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"slovnik"_qs, u"SLOVO"_qs, u"vyznam"_qs));
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"slovnik"_qs, u"SLOVO"_qs, u"vyznam"_qs));
+        setData &w = e.w;
 
         // At the start: the title editor over row 0, its text selected, row 0 described.
         QLineEdit *text = w.titleEditor();
@@ -295,11 +304,8 @@ private slots:
     // user may leave (the list's own rules: tst_cataloguelist).
     void emptiedByDelete()
     {
-        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
+        setData &w = e.w;
         answeringWith(QMessageBox::Yes, [&] { w.button(2)->trigger(); });
         QCOMPARE(w.list()->count(), 0);
         QVERIFY(w.button(1)->isEnabled() && !w.button(2)->isEnabled());
@@ -316,12 +322,8 @@ private slots:
         const QStringList titles = {u"Anglicko-český"_qs, u"Bulharský"_qs, u"Cestovní"_qs, u"Dánský"_qs};
         for (int i = 0; i < titles.size(); ++i)
             entries += iniEntry(i + 1, titles[i], m_two, u"Slovnik"_qs);
-        testutil::writeIni(ini(), u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
+        setData &w = e.w;
         QListWidget *list = w.list();
         list->setFocus();
         auto shown = [&] { return w.valueCell(TitleRow); };
@@ -375,13 +377,9 @@ private slots:
     // and closes nothing; every row is reached and opened from the keyboard.
     void keysGoToTheOpenEditor()
     {
-        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
+        setData &w = e.w;
         const QByteArray before = testutil::readBytes(ini());
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.load_settings();
         QTableWidget *values = w.grid(1);
         auto click = [&](int row) {
             const QPoint at = values->visualItemRect(values->item(row, 0)).center();
