@@ -7,7 +7,6 @@
 #include "lookup/frmDict.h"
 #include "platform/Dict.h"
 #include "util/TestUtil.h"
-#include "util/Privileges.h"
 #include "util/Files.h"
 #include "util/Strip.h"
 
@@ -205,39 +204,6 @@ private slots:
         told = answeringBoxes([&] { QVERIFY(!w2.saveAllMySettings()); });
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].contains(blocked), qPrintable(told[0]));
-    }
-
-    // "Konec" in a read-only settings folder: told once with the cause, the
-    // program ends with a failure, and the file stays as it was with nothing
-    // beside it.
-    void readOnlyFolder()
-    {
-        writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("False"), QStringLiteral("1")));
-        QFile f(ini());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray before = f.readAll();
-        f.close();
-        m_s.start(QString(), testutil::Strip::Wait::None);
-        m_s.topMostAction()->trigger();
-        const QString folder = QFileInfo(ini()).absolutePath();
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        bool dropped = false;
-        QStringList told;
-        {
-            const testutil::WithoutOverride user;
-            dropped = user.active();
-            if (dropped)
-                told = answeringBoxes([&] { m_s->Form_Unload(); });
-        }
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (!dropped)
-            QSKIP("root's override of file permissions cannot be dropped here");
-        QCOMPARE(told.size(), 1);
-        QVERIFY2(told[0].contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(told[0]));
-        QCOMPARE(m_s->exitStatus(), 1);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 };
 
