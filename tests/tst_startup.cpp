@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -114,19 +113,6 @@ private slots:
         QVERIFY(combo.contains(toPixels(l.gridd[1], metrics()).topRight()));
 
         verifyNoMatch();
-    }
-
-    void installedFontAndTopMost()
-    {
-        m_s.start(catalogue(QStringLiteral("DejaVu Sans"), QStringLiteral("tRuE"), QStringLiteral("0")),
-                  testutil::Strip::Wait::None);
-        QVERIFY(m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(m_s.topMostAction()->isChecked());
-        if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans")))
-            QCOMPARE(m_s.text1()->font().family(), QStringLiteral("DejaVu Sans"));
-        // "ActiveTable" below 1: the first visible entry.
-        QCOMPARE(menuEntries().first(), QStringLiteral("Anglicko-český*"));
-        QCOMPARE(m_s->data1().databaseName(), m_db1);
     }
 
     void captionBarKeepsPlace()
