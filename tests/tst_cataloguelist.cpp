@@ -247,32 +247,39 @@ private slots:
         QCOMPARE(e.list.sources()[1].File, QStringLiteral("/data/new.mdb"));
     }
 
+    void deleteOfThree_data()
+    {
+        QTest::addColumn<int>("at");
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("first") << 0 << QStringLiteral("B,C") << 0;
+        QTest::newRow("middle") << 1 << QStringLiteral("A,C") << 1;
+        QTest::newRow("last") << 2 << QStringLiteral("A,B") << 1;
+    }
+
     void deleteOfThree()
     {
-        struct Case
-        {
-            int at;
-            QString left;
-            int selected;
-        };
-        const Case cases[] = {{0, QStringLiteral("B,C"), 0}, {1, QStringLiteral("A,C"), 1}, {2, QStringLiteral("A,B"), 1}};
-        for (const Case &c : cases) {
-            Editor e({entry("A"), entry("B"), entry("C")}, c.at);
-            e.window.clear();
-            e.list.toolbarClicked(CatalogueList::Delete);
-            QCOMPARE(e.window.questions,
-                     QStringList{QStringLiteral("Odstranění položky|Opravdu chcete smazat položku '")
-                                 + QString(QChar(u'A' + c.at)) + QStringLiteral("'?")});
-            QCOMPARE(titles(e.list.sources()), c.left);
-            QCOMPARE(captions(e.list).count(u'+'), 2);
-            QCOMPARE(e.list.selectedLine(), c.selected);
-            QCOMPARE(e.list.currentIndex(), c.selected);
-            QCOMPARE(e.window.filled.last(), c.selected);
-            QVERIFY(e.window.filledSelected);
-            QVERIFY(e.window.messages.isEmpty());
-            // Two left: both move buttons follow the position, Delete stays.
-            QCOMPARE(buttons(e.list), c.selected == 0 ? QStringLiteral("1110") : QStringLiteral("1101"));
-        }
+        QFETCH(int, at);
+        QFETCH(int, selected);
+        Editor e({entry("A"), entry("B"), entry("C")}, at);
+        e.window.clear();
+        e.list.toolbarClicked(CatalogueList::Delete);
+        QCOMPARE(e.window.questions, QStringList{QStringLiteral("Odstranění položky|Opravdu chcete smazat položku '")
+                                                 + QString(QChar(u'A' + at)) + QStringLiteral("'?")});
+        QTEST(titles(e.list.sources()), "left");
+        QCOMPARE(captions(e.list).count(u'+'), 2);
+        QCOMPARE(e.list.selectedLine(), selected);
+        QCOMPARE(e.list.currentIndex(), selected);
+        QCOMPARE(e.window.filled.last(), selected);
+        QVERIFY(e.window.filledSelected);
+        QVERIFY(e.window.messages.isEmpty());
+        // Two left: both move buttons follow the position, Delete stays.
+        QCOMPARE(buttons(e.list), selected == 0 ? QStringLiteral("1110") : QStringLiteral("1101"));
+    }
+
+    // What becomes current after a delete elsewhere than among three plain entries.
+    void deleteOtherwise()
+    {
         {
             // With every entry hidden the rebuilt list names no current entry;
             // the one at the deleted position is it.

@@ -7,7 +7,7 @@
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
 #include "widgets/Controls.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -85,19 +85,7 @@ Matches matchesOf(const QStringList &texts)
 class TestCellText : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-
-    std::unique_ptr<frmDict> start(const QString &face, std::unique_ptr<SettingsStore> &store)
-    {
-        const QString ini = m_dir.filePath(face + QStringLiteral("/TVK/TVK.ini"));
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n").arg(face));
-        store = std::make_unique<SettingsStore>(ini);
-        auto w = std::make_unique<frmDict>(*store);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
+    testutil::Strip m_w;
 
     // The text's ink in 'r' of 'shot' is as tall as the text drawn freely,
     // and stays off r's top row, where a cut through the marks would show.
@@ -146,13 +134,11 @@ private slots:
             QSKIP("the face is not installed (fonts-wine for Tahoma, fonts-liberation2 for Arial)");
         if (isThai(text) && !QFontDatabase::families(QFontDatabase::Thai).size())
             QSKIP("no face with Thai is installed (fonts-tlwg-loma-ttf)");
-        std::unique_ptr<SettingsStore> store;
-        const auto w = start(stored, store);
-        QVERIFY(w);
-        QCOMPARE(w->fontName(), face);
+        m_w.start(QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n").arg(stored), testutil::Strip::Wait::Exposed);
+        QCOMPARE(m_w->fontName(), face);
 
         for (int i = 0; i < 2; ++i) {
-            CellGrid *cell = w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+            CellGrid *cell = m_w.gridd(i);
             cell->setCellText(text);
             cell->show();
             const QImage shot = cell->grab().toImage();
@@ -161,20 +147,20 @@ private slots:
         }
 
         // In the list: a row of plain text first, as the current row is highlighted.
-        w->dropDown()->model().setMatches(matchesOf({QStringLiteral("aaa"), text}));
-        w->expandCombo();
-        QVERIFY(QTest::qWaitForWindowExposed(w->dropDown()));
+        m_w->dropDown()->model().setMatches(matchesOf({QStringLiteral("aaa"), text}));
+        m_w->expandCombo();
+        QVERIFY(QTest::qWaitForWindowExposed(m_w->dropDown()));
         for (int i = 0; i < 2; ++i) {
-            QTableView *g = w->dropDown()->grid(i);
+            QTableView *g = m_w->dropDown()->grid(i);
             const QImage shot = g->viewport()->grab().toImage();
             const qreal dpr = shot.devicePixelRatio();
-            const QRect row = g->visualRect(w->dropDown()->model().index(1, i));
+            const QRect row = g->visualRect(m_w->dropDown()->model().index(1, i));
             const QRect device(QPoint(int(row.left() * dpr), int(row.top() * dpr)),
                                QPoint(int((row.right() + 1) * dpr) - 1, int((row.bottom() + 1) * dpr) - 1));
             const QString cut = cutIn(shot, device, text, g->font());
             QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("grid(%1): ").arg(i) + cut));
         }
-        w->dropDown()->hide();
+        m_w->dropDown()->hide();
     }
 };
 

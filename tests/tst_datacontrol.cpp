@@ -202,13 +202,11 @@ class TestDataControl : public QObject
 private slots:
     void initTestCase();
     void prefixLookups();
-    void manyMatchesInOrder();
     void failuresNameTheirCause();
     void indexFollowsTheFile();
     void jet3TextInTheFieldsCharset();
     void textAsStored();
     void indexIsKeptOnDisk();
-    void cacheFileTamperedWith();
     void unwritableCacheCostsOnlySpeed_data();
     void unwritableCacheCostsOnlySpeed();
     void replacedKeepingSizeAndTimes_data();
@@ -244,7 +242,7 @@ void TestDataControl::prefixLookups()
     writeNamed(db, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs,
                {{u"dům"_qs, u"house"_qs}, {u"domov"_qs, u"home"_qs}, {u"Dóm"_qs, u"cathedral"_qs},
                 {u"chata"_qs, u"cottage"_qs}, {u"hrad"_qs, u"castle"_qs}, {u"dub"_qs, std::nullopt},
-                {u"rock'n'roll"_qs, u"rock and roll"_qs}, {u"do školy"_qs, u"to school"_qs},
+                {u"do školy"_qs, u"to school"_qs},
                 {u"a*b"_qs, u"star"_qs}, {u"axb"_qs, u"x"_qs}, {std::nullopt, u"nothing"_qs}});
     DataControl data;
     data.setDatabaseName(db);
@@ -255,33 +253,10 @@ void TestDataControl::prefixLookups()
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(r.count, 5);
     QCOMPARE(r.pairs, QStringList({"do školy=to school", "Dóm=cathedral", "domov=home", "dub=<null>", "dům=house"}));
-    QCOMPARE(q(u"x"_qs).count, 0);
-    QCOMPARE(q(u"do "_qs).pairs, QStringList({"do školy=to school"})); // the blank is part of the prefix
-    QCOMPARE(q(u"rock'n"_qs).pairs, QStringList({"rock'n'roll=rock and roll"}));
     // Typed wildcards keep their meaning.
     QCOMPARE(q(u"a*b"_qs).pairs, QStringList({"a*b=star", "axb=x"}));
     QCOMPARE(q(u"[ch]"_qs).pairs, QStringList({"hrad=castle", "chata=cottage"}));
-    r = q(u"[d"_qs);
-    QCOMPARE(r.count, -1);
-    QVERIFY(r.error.contains(u"["));
     QCOMPARE(lookup(data, u"můj SLOVNÍK"_qs, u"česky"_qs, u"anglicky"_qs, u"hr"_qs).pairs, QStringList({"hrad=castle"}));
-}
-
-void TestDataControl::manyMatchesInOrder()
-{
-    std::vector<Row> rows = numbered(500, u"jiné"_qs, QString());
-    for (int i = 119; i >= 0; --i)
-        rows.push_back({QStringLiteral("slovo%1").arg(i, 3, 10, QLatin1Char('0')), QString::number(i)});
-    const QString db = m_dir.filePath(u"many.mdb"_qs);
-    writeDb(db, rows);
-    DataControl data;
-    data.setDatabaseName(db);
-    const Lookup r = find(data, u"slovo"_qs);
-    QCOMPARE(r.count, 120);
-    QCOMPARE(r.pairs.size(), 120);
-    for (int i = 0; i < 120; ++i)
-        QCOMPARE(r.pairs[i], QStringLiteral("slovo%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(i));
-    QCOMPARE(data.recordset().matches().size(), size_t(120)); // for a view to read on demand
 }
 
 void TestDataControl::failuresNameTheirCause()
@@ -291,9 +266,6 @@ void TestDataControl::failuresNameTheirCause()
     DataControl data;
     Lookup r = find(data, u"x"_qs);
     QVERIFY(!r.error.isEmpty()); // nothing bound
-    data.setDatabaseName(m_dir.filePath(u"gone.mdb"_qs));
-    r = find(data, u"x"_qs);
-    QVERIFY(r.error.contains(u"gone.mdb"));
     data.setDatabaseName(db);
     r = lookup(data, u"nosuch"_qs, u"a"_qs, u"b"_qs, u"x"_qs);
     QVERIFY(r.error.contains(u"nosuch") && r.error.contains(u"f.mdb"));
@@ -332,24 +304,13 @@ void TestDataControl::failuresNameTheirCause()
 
 void TestDataControl::indexFollowsTheFile()
 {
-    const QString db = m_dir.filePath(u"change.mdb"_qs);
-    writeDb(db, {{u"old"_qs, u"1"_qs}});
+    // Another file of the same size and time is another file all the same.
+    // (The same file changed, replaced or deleted: the cases below.)
+    const QString db = m_dir.filePath(u"change.mdb"_qs), twin = m_dir.filePath(u"twin.mdb"_qs);
+    writeDb(db, {{u"back"_qs, u"4"_qs}});
     DataControl data;
     data.setDatabaseName(db);
-    QCOMPARE(find(data, u"o"_qs).pairs, QStringList({"old=1"}));
-    const auto first = data.index();
-    QCOMPARE(find(data, u"ol"_qs).count, 1);
-    QCOMPARE(data.index(), first); // no second read for the next keystroke
-    QThread::msleep(20);
-    writeDb(db, {{u"new"_qs, u"2"_qs}, {u"other"_qs, u"3"_qs}});
-    QCOMPARE(find(data, u"o"_qs).pairs, QStringList({"other=3"}));
-    QFile::remove(db);
-    QVERIFY(find(data, u"o"_qs).error.contains(u"neexistuje"));
-    writeDb(db, {{u"back"_qs, u"4"_qs}});
     QCOMPARE(find(data, u"b"_qs).pairs, QStringList({"back=4"}));
-
-    // Another file of the same size and time is another file all the same.
-    const QString twin = m_dir.filePath(u"twin.mdb"_qs);
     writeDb(twin, {{u"bank"_qs, u"5"_qs}});
     QCOMPARE(QFileInfo(twin).size(), QFileInfo(db).size());
     testutil::setModifiedNs(twin, testutil::modifiedNs(db));
@@ -374,34 +335,17 @@ void TestDataControl::jet3TextInTheFieldsCharset()
 
 void TestDataControl::textAsStored()
 {
-    // Access's like '*' matches empty text but never Null; characters beyond
-    // the Basic Multilingual Plane are looked up and shown whole, and so is
-    // a leading U+FEFF, which is no byte order mark in a value.
-    const std::vector<Row> rows = {{u"smile \U0001F600 ok"_qs, u"x\U0001F601y"_qs},
-                                             {u"\uFEFFbom"_qs, u"\uFEFFout"_qs},
-                                             {u""_qs, u"empty"_qs},
-                                             {std::nullopt, u"null"_qs},
-                                             {u"abc"_qs, u""_qs}};
-    for (const auto format : {JetWriter::Format::Jet4, JetWriter::Format::Jet3}) {
-        const bool jet3 = format == JetWriter::Format::Jet3;
-        const QString db = m_dir.filePath(jet3 ? u"stored3.mdb"_qs : u"stored4.mdb"_qs);
-        std::vector<Row> written = rows;
-        if (jet3) // no code page has these
-            written.erase(written.begin(), written.begin() + 2);
-        writeDb(db, written, format, 1250);
-        DataControl data;
-        data.setDatabaseName(db);
-        data.setCacheFolder(QString());
-        const Lookup all = find(data, QString());
-        QCOMPARE(all.count, jet3 ? 2 : 4);
-        QVERIFY2(all.pairs.contains(u"=empty"_qs) && all.pairs.contains(u"abc="_qs), qPrintable(all.pairs.join(u'|')));
-        if (!jet3) {
-            QCOMPARE(find(data, u"smile \U0001F600"_qs).pairs,
-                     QStringList({u"smile \U0001F600 ok=x\U0001F601y"_qs}));
-            QCOMPARE(find(data, u"\uFEFFb"_qs).pairs,
-                     QStringList({u"\uFEFFbom=\uFEFFout"_qs}));
-        }
-    }
+    // Access's like '*' matches empty text but never Null; a leading U+FEFF
+    // is no byte order mark in a value. (Decoding itself: tst_reader, tst_jettext.)
+    const QString db = m_dir.filePath(u"stored.mdb"_qs);
+    writeDb(db, {{u"\uFEFFbom"_qs, u"\uFEFFout"_qs}, {u""_qs, u"empty"_qs}, {std::nullopt, u"null"_qs}, {u"abc"_qs, u""_qs}});
+    DataControl data;
+    data.setDatabaseName(db);
+    data.setCacheFolder(QString());
+    const Lookup all = find(data, QString());
+    QCOMPARE(all.count, 3);
+    QVERIFY2(all.pairs.contains(u"=empty"_qs) && all.pairs.contains(u"abc="_qs), qPrintable(all.pairs.join(u'|')));
+    QCOMPARE(find(data, u"\uFEFFb"_qs).pairs, QStringList({u"\uFEFFbom=\uFEFFout"_qs}));
 }
 
 void TestDataControl::indexIsKeptOnDisk()
@@ -430,56 +374,11 @@ void TestDataControl::indexIsKeptOnDisk()
     QCOMPARE(find(*cached(db, cacheDir), u"heslo"_qs).pairs, QStringList({"heslo nové=nový"}));
 }
 
-void TestDataControl::cacheFileTamperedWith()
-{
-    const QString db = m_dir.filePath(u"cut.mdb"_qs), cacheDir = m_dir.filePath(u"cut-cache"_qs);
-    std::vector<Row> rows;
-    for (int i = 0; i < 3000; ++i)
-        rows.push_back({QStringLiteral("řádek %1").arg(i, 4, 10, QLatin1Char('0')), QString::number(i)});
-    writeDb(db, rows);
-    QCOMPARE(find(*cached(db, cacheDir), u"řádek 0000"_qs).count, 1);
-    const QString cacheFile = cacheFileIn(cacheDir);
-    const QByteArray good = testutil::readBytes(cacheFile);
-
-    // Another program cuts the file short, or cuts it and writes something
-    // else into it, while an index loaded from it answers (a mapped file
-    // would fault here). The next start rebuilds the file.
-    for (const QByteArray &after : {QByteArray(), good.left(good.size() / 3) + QByteArray(good.size(), '\xff')}) {
-        auto data = cached(db, cacheDir, false);
-        QCOMPARE(find(*data, u"řádek 1"_qs).count, 1000);
-        QVERIFY(QFile::resize(cacheFile, 0));
-        testutil::overwrite(cacheFile, after);
-        const Lookup all = find(*data, u"ř"_qs);
-        QCOMPARE(all.count, 3000);
-        QCOMPARE(all.pairs.last(), u"řádek 2999=2999"_qs);
-        QCOMPARE(find(*cached(db, cacheDir), u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
-        QVERIFY(testutil::readBytes(cacheFile) == good);
-    }
-
-    // A FIFO in its place: the preparation in the background neither waits
-    // in it nor fails, and the index written after the read replaces it.
-    QVERIFY(QFile::remove(cacheFile) && mkfifo(QFile::encodeName(cacheFile).constData(), 0600) == 0);
-    FifoWatchdog watchdog(cacheFile, 30);
-    auto prepared = std::make_shared<std::atomic<int>>(0);
-    auto data = cached(db, cacheDir);
-    data->setWaitForReads(false);
-    data->setPreparedHandler([prepared] { ++*prepared; });
-    QVERIFY(!find(*data, u"řádek 2999"_qs).error.isEmpty());
-    QVERIFY(data->preparing());
-    QTRY_VERIFY_WITH_TIMEOUT(prepared->load() > 0, 20000);
-    QCOMPARE(find(*data, u"řádek 2999"_qs).pairs, QStringList({"řádek 2999=2999"}));
-    data->waitForCache();
-    QVERIFY(testutil::readBytes(cacheFile) == good);
-    QVERIFY(!watchdog.fired());
-}
-
 void TestDataControl::unwritableCacheCostsOnlySpeed_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("read-only folder") << u"read-only"_qs;
     QTest::newRow("a file where the folder should be") << u"file"_qs;
-    QTest::newRow("a file where a folder above should be") << u"parent"_qs;
-    QTest::newRow("file system full") << u"full"_qs;
     QTest::newRow("file size limit") << u"limit"_qs;
 }
 
@@ -489,7 +388,7 @@ void TestDataControl::unwritableCacheCostsOnlySpeed()
     const QDir dir = subdir(u"unwritable-"_qs + how);
     const QString db = dir.filePath(u"zdroj.mdb"_qs);
     writeDb(db, numbered(2000, u"heslo"_qs, u"výklad"_qs));
-    QString cacheDir = dir.filePath(u"cache"_qs);
+    const QString cacheDir = dir.filePath(u"cache"_qs);
     auto mountTmpfs = [&](const QString &options) {
         QVERIFY(QDir().mkpath(cacheDir));
         if (geteuid() != 0
@@ -519,12 +418,6 @@ void TestDataControl::unwritableCacheCostsOnlySpeed()
         };
     } else if (how == u"file") {
         QFile(cacheDir).open(QIODevice::WriteOnly);
-    } else if (how == u"parent") {
-        QFile(cacheDir).open(QIODevice::WriteOnly);
-        cacheDir += u"/tarnvik/index"_qs;
-    } else if (how == u"full") {
-        mountTmpfs(u"size=16k"_qs);
-        restore.undo = unmount;
     } else if (how == u"limit") {
         // Writes past the limit fail (EFBIG) instead of ending the process.
         signal(SIGXFSZ, SIG_IGN);

@@ -8,7 +8,7 @@
 #include "widgets/Controls.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -24,6 +24,8 @@
 #include <cstring>
 
 using namespace tarnvik;
+using testutil::findWindow;
+using testutil::otherProgramsWindow;
 
 namespace {
 
@@ -82,13 +84,10 @@ private:
 class TestDesktops : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    std::unique_ptr<SettingsStore> m_store;
-    std::unique_ptr<frmDict> m_w;
+    testutil::Strip m_w;
 
-    QLineEdit *text1() { return m_w->findChild<QLineEdit *>(QStringLiteral("Text1")); }
-    QWidget *combo1() { return m_w->findChild<QComboBox *>(QStringLiteral("Combo1")); }
-    QAction *topMost() { return m_w->windowMenu()->actions().at(3); }
+    QLineEdit *text1() { return m_w.text1(); }
+    QWidget *combo1() { return m_w.combo1(); }
     static bool wayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
     // Real input; the events it makes are handled once the test waits.
@@ -107,23 +106,14 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
             QSKIP("xdotool is not installed");
-        const QString db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
+        const QString db = m_w.path(QStringLiteral("slova.mdb"));
         std::vector<testutil::Row> rows;
         for (const char *w : {"dům", "domek", "domov", "dobrý", "den", "dva", "dveře", "kůň"})
             rows.push_back({QString::fromUtf8(w), QStringLiteral("-")});
         for (int i = 0; i < 80; ++i) // more than fit under the strip
             rows.push_back({QStringLiteral("dal%1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("-")});
-        testutil::writeTsv(tsv, {"slovo", "vyznam"}, rows);
-        const auto made = testutil::runMkdb({db, tsv});
-        QVERIFY2(made.exitCode == 0, made.err.constData());
-        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=1\n")
-                                    + testutil::iniEntry(1, QStringLiteral("Slova"), db));
-        m_store = std::make_unique<SettingsStore>(ini);
-        m_w = std::make_unique<frmDict>(*m_store);
-        m_w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+        testutil::makeDatabase(db, rows);
+        m_w.start(testutil::oneSource(db, QStringLiteral("TopMost=True\n")), testutil::Strip::Wait::Exposed);
         QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), testutil::kReadWaitMs);
     }
 
@@ -198,7 +188,7 @@ private slots:
 
         // A double click on the shown pair: the pair whole, in a window of its
         // own; Escape closes it and the keys are back in the text box.
-        const QPoint pair = m_w->findChild<QWidget *>(QStringLiteral("gridd1"))->mapToGlobal(QPoint(10, 8));
+        const QPoint pair = m_w.gridd(1)->mapToGlobal(QPoint(10, 8));
         xdotool({"mousemove", QString::number(pair.x()), QString::number(pair.y()), "sleep", "0.1", "click",
                  "--repeat", "2", "--delay", "80", "1"},
                 400);
@@ -214,14 +204,14 @@ private slots:
     void alwaysOnTopKeepsTheKeys()
     {
         if (!platformKeepsOnTop()) {
-            QVERIFY(!topMost()->isEnabled());
-            QVERIFY(!topMost()->toolTip().isEmpty());
+            QVERIFY(!m_w.topMostAction()->isEnabled());
+            QVERIFY(!m_w.topMostAction()->toolTip().isEmpty());
             return;
         }
         const WId before = m_w->winId();
         const QRect where = m_w->frameGeometry();
         for (int i = 0; i < 2; ++i) {
-            topMost()->trigger();
+            m_w.topMostAction()->trigger();
             QTest::qWait(300);
             QCOMPARE(m_w->winId(), before);
             QCOMPARE(m_w->frameGeometry(), where);
@@ -231,7 +221,8 @@ private slots:
         QTRY_COMPARE(text1()->text(), QStringLiteral("dv"));
     }
 
-    // A drag on the surface moves the window by the pointer's way.
+    // A drag on the surface moves the window by the pointer's way (a press
+    // that is no drag moves nothing: tst_window).
     void dragByTheSurface()
     {
         if (wayland())
@@ -243,6 +234,9 @@ private slots:
                     30);
         xdotool({"mouseup", "1"}, 300);
         QTRY_COMPARE(m_w->pos(), was + QPoint(50, 40));
+        // The place is kept for the next start.
+        QVERIFY(m_w->saveAllMySettings());
+        QCOMPARE(SettingsStore(m_w.ini()).getSetting(u"Settings"_qs, u"Left"_qs, {}), QString::number(m_w->pos().x()));
     }
 
     // A later start brings the strip forward over another program's window
@@ -256,7 +250,7 @@ private slots:
         QVERIFY(!window.isEmpty());
         // A click there: the user's latest action is in the other program.
         xdotool({"mousemove", "--window", window, "5", "5", "click", "1"}, 300);
-        QTRY_VERIFY(QApplication::activeWindow() != m_w.get());
+        QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());
         // Asked with the launcher's id: its feedback ends, the strip comes
         // forward with the last text selected, and typing replaces it.
         StartupListener launcher;
@@ -265,7 +259,7 @@ private slots:
         text1()->setText(QStringLiteral("dva"));
         m_w->bringToFront(hint);
         QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
-        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
         QTRY_COMPARE(QApplication::focusWidget(), text1());
         QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
         typeReally(QStringLiteral("ku"));
@@ -284,18 +278,18 @@ private slots:
         QProcess other;
         const QString window = otherProgramsWindow(other);
         QVERIFY(!window.isEmpty());
-        QTRY_VERIFY(QApplication::activeWindow() != m_w.get());
+        QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());
         QGuiApplication::clipboard()->setText(QStringLiteral("dveře\nza nimi"), QClipboard::Selection);
         keyReally(QStringLiteral("ctrl+alt+shift+l"));
-        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
         QCOMPARE(text1()->text(), QStringLiteral("dveře"));
         QCOMPARE(text1()->selectedText(), QStringLiteral("dveře"));
-        QTRY_COMPARE(m_w->findChild<CellGrid *>(QStringLiteral("gridd0"))->cellText(), QStringLiteral("dveře"));
+        QTRY_COMPARE(m_w.gridd(0)->cellText(), QStringLiteral("dveře"));
 
         xdotool({"windowactivate", "--sync", window}, 300);
         QGuiApplication::clipboard()->clear(QClipboard::Selection);
         keyReally(QStringLiteral("ctrl+alt+shift+l"));
-        QTRY_COMPARE(QApplication::activeWindow(), m_w.get());
+        QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
         QCOMPARE(text1()->selectedText(), QStringLiteral("dveře"));
         other.kill();
         other.waitForFinished();
@@ -330,26 +324,6 @@ private slots:
         later.terminate();
         QVERIFY(later.waitForFinished(10000));
         QVERIFY(later.readAllStandardError().contains("neodpovídá"));
-    }
-
-private:
-    // Another program's window, for the user to work in: active.
-    static QString otherProgramsWindow(QProcess &other)
-    {
-        other.start(QStringLiteral("xmessage"), {QStringLiteral("-center"), QStringLiteral("jiné okno")});
-        QString window;
-        for (int i = 0; i < 200 && (window = findWindow({"--class", "Xmessage"})).isEmpty(); ++i)
-            QTest::qWait(100);
-        if (!window.isEmpty())
-            xdotool({"windowactivate", "--sync", window}, 300);
-        return window;
-    }
-    static QString findWindow(const QStringList &what)
-    {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"), QStringList{"search", "--onlyvisible"} + what);
-        search.waitForFinished();
-        return QString::fromLatin1(search.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).value(0);
     }
 };
 

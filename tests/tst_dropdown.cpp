@@ -6,7 +6,7 @@
 #include "widgets/Controls.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QProxyStyle>
@@ -70,9 +70,7 @@ void wheel(QWidget *viewport, QPoint angle, QPoint pixels = {})
 class TestDropDown : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    std::unique_ptr<SettingsStore> m_store;
-    std::unique_ptr<frmDict> m_w;
+    testutil::Strip m_w;
 
     frmCombo *list() { return m_w->dropDown(); }
     void open(int rows)
@@ -80,7 +78,7 @@ class TestDropDown : public QObject
         // Closed first, and the focus back in the lookup window, as after a choice.
         list()->hide();
         m_w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        QVERIFY(QTest::qWaitForWindowActive(&m_w.window()));
         list()->model().setMatches(matchesOf(rows));
         m_w->expandCombo();
         QVERIFY(QTest::qWaitForWindowActive(list()));
@@ -97,12 +95,7 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QApplication::setStyle(new PerPixelStyle(QStyleFactory::create(QStringLiteral("fusion"))));
-        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\n"));
-        m_store = std::make_unique<SettingsStore>(ini);
-        m_w = std::make_unique<frmDict>(*m_store);
-        m_w->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        m_w.start(QStringLiteral("[Settings]\nTopMost=False\n"));
     }
 
     void scrollBarOnlyWhenRowsDoNotFit()
@@ -232,13 +225,14 @@ private slots:
     void columnsLineUpWithTheShownPair()
     {
         open(4);
-        const QWidget *shown = m_w->findChild<CellGrid *>(QStringLiteral("gridd1"));
-        const QWidget *combo = m_w->findChild<QWidget *>(QStringLiteral("Combo1"));
+        const QWidget *shown = m_w.gridd(1);
+        const QWidget *combo = m_w.combo1();
         QTableView *g1 = list()->grid(1);
         QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
                  shown->mapToGlobal(QPoint(0, 0)).x());
-        // The list itself keeps Combo1's left and width, and grid 1 its right edge.
+        // The list itself lies below Combo1 keeping its left and width, and grid 1 its right edge.
         QCOMPARE(list()->x(), combo->mapToGlobal(QPoint(0, 0)).x());
+        QVERIFY(qAbs(list()->y() - combo->mapToGlobal(QPoint(0, combo->height())).y()) <= 1);
         QVERIFY(qAbs(list()->width() - combo->width()) <= 1);
         QCOMPARE(g1->geometry().right(), list()->width() - 1);
         // The left column ends where the right one begins: its ellipsis shows.

@@ -7,7 +7,7 @@
 #include "platform/OpenSave.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,6 +60,20 @@ QStringList answeringWith(QMessageBox::StandardButton button, const std::functio
     return texts;
 }
 
+// The editor on a catalogue of these lines, shown and loaded.
+struct OpenEditor
+{
+    SettingsStore store;
+    setData w;
+    OpenEditor(const QString &ini, const QString &catalogue) : store((testutil::writeIni(ini, catalogue), ini)), w(store)
+    {
+        w.show();
+        if (!QTest::qWaitForWindowActive(&w))
+            qWarning("the editor did not become active");
+        w.load_settings();
+    }
+};
+
 class TestEditorWindow : public QObject
 {
     Q_OBJECT
@@ -108,13 +122,8 @@ private slots:
 
     void paneAndEdits()
     {
-        testutil::writeIni(ini(),
-                           u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"slovnik"_qs, u"SLOVO"_qs, u"vyznam"_qs));
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"slovnik"_qs, u"SLOVO"_qs, u"vyznam"_qs));
+        setData &w = e.w;
 
         // At the start: the title editor over row 0, its text selected, row 0 described.
         QLineEdit *text = w.titleEditor();
@@ -174,81 +183,10 @@ private slots:
         QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("x")); // the selected text replaced
     }
 
-    void newEntryAndDatabaseProblems()
-    {
-        testutil::writeIni(ini(),
-                           u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs));
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.load_settings();
-
-        // New: appended, selected, shown; no leaving it nor closing without a database.
-        w.button(1)->trigger();
-        QCOMPARE(w.list()->count(), 2);
-        QCOMPARE(w.list()->currentRow(), 1);
-        QCOMPARE(w.list()->item(1)->text(), QStringLiteral("(Vstup -> Výstup)"));
-        QVERIFY(!w.button(1)->isEnabled());
-        QVERIFY(w.button(2)->isEnabled());
-        QVERIFY(!w.combo(TableRow)->isEnabled());
-        QStringList told = answeringBoxes([&] {
-            QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {},
-                              w.list()->visualItemRect(w.list()->item(0)).center());
-        });
-        QCOMPARE(told.size(), 1); // the first refusal after New is the silent one
-        QVERIFY(told[0].startsWith(QStringLiteral("Před přechodem na další záznam")));
-        QCOMPARE(w.list()->currentRow(), 1);
-        told = answeringBoxes([&] { QVERIFY(!w.close()); });
-        QCOMPARE(told.size(), 1);
-        QVERIFY(told[0].startsWith(QStringLiteral("Před ukončením editace")));
-
-        // Browsing: each database problem named, the entry left as it was.
-        QString next;
-        setOpenDialogForTests([&](QWidget *, const QString &filter, const QString &title, const QString &) {
-            if (!filter.contains(QStringLiteral("*.mdb")) || title != QStringLiteral("Vyber zdroj dat"))
-                return QString();
-            return next;
-        });
-        next = m_notDb;
-        told = answeringBoxes([&] { w.browseButton()->click(); });
-        QCOMPARE(told.size(), 1);
-        QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
-        QCOMPARE(w.combo(TableRow)->count(), 0);
-        next = m_msOnly;
-        told = answeringBoxes([&] { w.browseButton()->click(); });
-        QCOMPARE(told, QStringList{"K dispozici nejsou žádné tabulky!"});
-
-        // A sound database: its first table, and that table's first field for both.
-        next = m_two;
-        told = answeringBoxes([&] { w.browseButton()->click(); });
-        QVERIFY(told.isEmpty());
-        const DataSource &s = w.catalogue().sources()[1];
-        QCOMPARE(s.File, m_two);
-        QCOMPARE(s.Name, QStringLiteral("Slovnik"));
-        QCOMPARE(s.In, QStringLiteral("slovo"));
-        QCOMPARE(s.Out, QStringLiteral("slovo"));
-        QVERIFY(w.button(1)->isEnabled());
-        setOpenDialogForTests({});
-
-        // Delete answered No, then Yes.
-        auto answer = [](QMessageBox::StandardButton button) {
-            QTimer::singleShot(50, [button] {
-                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-                    box->button(button)->click();
-            });
-        };
-        answer(QMessageBox::No);
-        w.button(2)->trigger();
-        QCOMPARE(w.list()->count(), 2);
-        answer(QMessageBox::Yes);
-        w.button(2)->trigger();
-        QCOMPARE(w.list()->count(), 1);
-        QVERIFY(!w.button(2)->isEnabled());
-        QVERIFY(w.close());
-    }
-
-    void missingNamesAreTold()
+    // Names not found are told and kept, their boxes showing no choice; a
+    // file that is gone is said, one that is no database is not taken; the
+    // dialog starts in the entry's folder; the window keeps its size.
+    void namesAndFilesAsTheyAre()
     {
         testutil::writeIni(ini(), u"[Tables]\ncount=3\nActiveTable=1\n"_qs
                                       + iniEntry(1, u"A"_qs, m_two, u"nic"_qs, u"slovo"_qs, u"vyznam"_qs)
@@ -260,27 +198,58 @@ private slots:
         w->show();
         QStringList told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 3); }); // read once the window is up
         QCOMPARE(told, QStringList{"Tabulka 'nic' nebyla nalezena!"});
-        told = answeringBoxes([&] {
-            QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
-                              w->list()->visualItemRect(w->list()->item(1)).center());
-        });
-        QCOMPARE(told, QStringList{"Položka 'chybi' nebyla nalezena!"});
+        QCOMPARE(w->combo(TableRow)->currentIndex(), -1);
+        QCOMPARE(w->valueCell(TableRow), QStringLiteral("nic"));
+        // Picking the first table is a change of table.
+        w->combo(TableRow)->setCurrentIndex(0);
+        emit w->combo(TableRow)->activated(0);
+        QCOMPARE(w->catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
+        QCOMPARE(w->catalogue().sources()[0].In, QStringLiteral("slovo"));
+
+        auto click = [&](int row) {
+            return answeringBoxes([&] {
+                QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
+                                  w->list()->visualItemRect(w->list()->item(row)).center());
+            });
+        };
+        QCOMPARE(click(1), QStringList{"Položka 'chybi' nebyla nalezena!"});
         QCOMPARE(w->catalogue().sources()[1].In, QStringLiteral("chybi")); // kept as it was
+        QCOMPARE(w->combo(InputFieldRow)->currentIndex(), -1);
+        QCOMPARE(w->combo(OutputFieldRow)->currentIndex(), -1);
+
+        QString dir, next = m_notDb;
+        setOpenDialogForTests([&](QWidget *, const QString &filter, const QString &title, const QString &initial) {
+            dir = initial;
+            return filter.contains(QStringLiteral("*.mdb")) && title == QStringLiteral("Vyber zdroj dat") ? next : QString();
+        });
+        told = answeringBoxes([&] { w->browseButton()->click(); });
+        QCOMPARE(dir, QFileInfo(m_two).absolutePath());
+        QCOMPARE(told.size(), 1);
+        QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
+        QCOMPARE(w->catalogue().sources()[1].File, m_two);
+        QCOMPARE(w->grid(1)->item(DatabaseRow, 0)->toolTip(), QDir::toNativeSeparators(m_two));
+        next = m_msOnly; // opens, but offers no table
+        told = answeringBoxes([&] { w->browseButton()->click(); });
+        setOpenDialogForTests({});
+        QCOMPARE(told, QStringList{"K dispozici nejsou žádné tabulky!"});
+
         // A file that is gone: said in row 1, the names the entry holds shown,
         // boxes disabled, no message.
-        told = answeringBoxes([&] {
-            QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
-                              w->list()->visualItemRect(w->list()->item(2)).center());
-        });
-        QVERIFY(told.isEmpty());
+        QVERIFY(click(2).isEmpty());
         QCOMPARE(w->valueCell(DatabaseRow), m_dir.filePath(u"pryc.mdb"_qs) + u" (soubor nenalezen)"_qs);
         QCOMPARE(w->valueCell(TableRow), QStringLiteral("Slovnik"));
         QCOMPARE(w->valueCell(InputFieldRow), QStringLiteral("slovo"));
         QVERIFY(!w->combo(TableRow)->isEnabled());
+
+        w->resize(w->size() + QSize(120, 80));
+        const QSize given = w->size();
         QVERIFY(w->close());
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Tables", "Table3File", {}), m_dir.filePath(QStringLiteral("pryc.mdb")));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
+        w.reset();
+        setData again(store);
+        QCOMPARE(again.size(), given);
     }
 
     // Opening the editor and closing it leaves the file byte for byte, over
@@ -331,46 +300,18 @@ private slots:
         QCOMPARE(testutil::readBytes(ini()), before);
     }
 
-    // With no catalogue at all, and with an only entry without a database,
-    // the user can always leave, and nothing is written that was not made.
-    void neverTrapped()
+    // Every entry deleted: nothing left to type into, only New, and the
+    // user may leave (the list's own rules: tst_cataloguelist).
+    void emptiedByDelete()
     {
-        QFile::remove(ini());
-        SettingsStore store(ini());
-        {
-            setData w(store);
-            w.show();
-            w.load_settings();
-            QCOMPARE(w.list()->count(), 1);
-            QVERIFY(w.button(2)->isEnabled()); // it has no database: it may go
-            QStringList told = answeringBoxes([&] { QVERIFY(w.close()); });
-            QVERIFY(told.isEmpty());
-            QVERIFY(!QFile::exists(ini()));
-        }
-        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
-        {
-            setData w(store);
-            w.show();
-            w.load_settings();
-            // Asked whether to drop it: No stays, Yes drops it and closes.
-            QStringList told = answeringWith(QMessageBox::No, [&] { QVERIFY(!w.close()); });
-            QCOMPARE(told, QStringList{editortext::CloseRefused + u"\n\n"_qs + editortext::dropQuestion(u"Můj"_qs)});
-            told = answeringWith(QMessageBox::Yes, [&] { QVERIFY(w.close()); });
-            QCOMPARE(told.size(), 1);
-        }
-        SettingsStore after(ini());
-        QCOMPARE(after.getSetting("Tables", "count", {}), QStringLiteral("0"));
-        // And by Delete: an empty catalogue, only New left.
-        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
-        store.reload();
-        setData w(store);
-        w.show();
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
+        setData &w = e.w;
         answeringWith(QMessageBox::Yes, [&] { w.button(2)->trigger(); });
         QCOMPARE(w.list()->count(), 0);
         QVERIFY(w.button(1)->isEnabled() && !w.button(2)->isEnabled());
         QVERIFY(!w.titleEditor()->isEnabled());
         QVERIFY(answeringBoxes([&] { QVERIFY(w.close()); }).isEmpty());
+        QCOMPARE(SettingsStore(ini()).getSetting("Tables", "count", {}), QStringLiteral("0"));
     }
 
     // However the highlight is moved, the pane, the toolbar and Delete follow
@@ -381,12 +322,8 @@ private slots:
         const QStringList titles = {u"Anglicko-český"_qs, u"Bulharský"_qs, u"Cestovní"_qs, u"Dánský"_qs};
         for (int i = 0; i < titles.size(); ++i)
             entries += iniEntry(i + 1, titles[i], m_two, u"Slovnik"_qs);
-        testutil::writeIni(ini(), u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.load_settings();
+        OpenEditor e(ini(), u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
+        setData &w = e.w;
         QListWidget *list = w.list();
         list->setFocus();
         auto shown = [&] { return w.valueCell(TitleRow); };
@@ -423,12 +360,16 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), &w);
         QTest::keyClick(list, Qt::Key_Insert);
         QCOMPARE(list->currentRow(), 4);
-        answeringBoxes([&] {
-            QTest::keyClick(list, Qt::Key_PageUp);
+        const QStringList told = answeringBoxes([&] {
+            QTest::keyClick(list, Qt::Key_PageUp); // the first refusal after New is silent
             QTest::keyClicks(list, u"A"_qs);
         });
+        QCOMPARE(told, QStringList{editortext::MoveRefused});
         QCOMPARE(list->currentRow(), 4);
         QCOMPARE(shown(), editortext::NewTitle);
+        // Closing on it asks whether to drop it: No stays, Yes closes.
+        QCOMPARE(answeringWith(QMessageBox::No, [&] { QVERIFY(!w.close()); }),
+                 QStringList{editortext::CloseRefused + u"\n\n"_qs + editortext::dropQuestion(editortext::NewTitle)});
         QVERIFY(answeringWith(QMessageBox::Yes, [&] { QVERIFY(w.close()); }).size() == 1);
     }
 
@@ -436,13 +377,9 @@ private slots:
     // and closes nothing; every row is reached and opened from the keyboard.
     void keysGoToTheOpenEditor()
     {
-        testutil::writeIni(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
+        OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
+        setData &w = e.w;
         const QByteArray before = testutil::readBytes(ini());
-        SettingsStore store(ini());
-        setData w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        w.load_settings();
         QTableWidget *values = w.grid(1);
         auto click = [&](int row) {
             const QPoint at = values->visualItemRect(values->item(row, 0)).center();
@@ -495,54 +432,6 @@ private slots:
         QCOMPARE(testutil::readBytes(ini()), before);
     }
 
-    // After a name is not found its box shows no choice; a file that is no
-    // database is not taken; the dialog starts in the entry's folder.
-    void choicesAndFilesAsTheyAre()
-    {
-        testutil::writeIni(ini(), u"[Tables]\ncount=2\nActiveTable=1\n"_qs
-                                      + iniEntry(1, u"A"_qs, m_two, u"nic"_qs)
-                                      + iniEntry(2, u"B"_qs, m_two, u"Slovnik"_qs, u"chybi"_qs, u"vyznam"_qs));
-        SettingsStore store(ini());
-        auto w = std::make_unique<setData>(store);
-        w->show();
-        answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 2); });
-        QCOMPARE(w->combo(TableRow)->currentIndex(), -1);
-        QCOMPARE(w->valueCell(TableRow), QStringLiteral("nic"));
-        // Picking the first table is a change of table.
-        w->combo(TableRow)->setCurrentIndex(0);
-        emit w->combo(TableRow)->activated(0);
-        QCOMPARE(w->catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
-        QCOMPARE(w->catalogue().sources()[0].In, QStringLiteral("slovo"));
-        answeringBoxes([&] {
-            QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
-                              w->list()->visualItemRect(w->list()->item(1)).center());
-        });
-        QCOMPARE(w->combo(InputFieldRow)->currentIndex(), -1);
-        QCOMPARE(w->combo(OutputFieldRow)->currentIndex(), -1);
-
-        QString dir;
-        setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &initial) {
-            dir = initial;
-            return m_notDb;
-        });
-        const QStringList told = answeringBoxes([&] { w->browseButton()->click(); });
-        setOpenDialogForTests({});
-        QCOMPARE(dir, QFileInfo(m_two).absolutePath());
-        QCOMPARE(told.size(), 1);
-        QVERIFY(told[0].contains(QStringLiteral("not.mdb")));
-        QCOMPARE(w->catalogue().sources()[1].File, m_two);
-        QCOMPARE(w->grid(1)->item(DatabaseRow, 0)->toolTip(), QDir::toNativeSeparators(m_two));
-        QCOMPARE(w->grid(1)->textElideMode(), Qt::ElideMiddle);
-
-        // The size the user gave it is kept for the next opening.
-        w->resize(w->size() + QSize(120, 80));
-        const QSize given = w->size();
-        QVERIFY(w->close());
-        w.reset();
-        setData again(store);
-        QCOMPARE(again.size(), given);
-    }
-
     void settingsCommand()
     {
         // The lookup window opens the editor on its active source, always on
@@ -551,12 +440,11 @@ private slots:
         SettingsStore store(ini());
         frmDict w(store);
         w.show();
-        QAction *topMost = w.windowMenu()->actions().at(3);
+        QAction *topMost = testutil::topMostAction(w);
         topMost->trigger(); // off since the start: must survive the editor
         QVERIFY(!topMost->isChecked());
-        w.sourceMenu()->actions().at(1)->trigger();
-        QAction *settings = w.windowMenu()->actions().at(2);
-        QCOMPARE(settings->text(), QStringLiteral("Nastavení..."));
+        testutil::sourceAction(w, 1)->trigger();
+        QAction *settings = testutil::settingsAction(w);
         QVERIFY(settings->isEnabled());
         int selectedInEditor = -1;
         onEditor([&](setData *editor) {
@@ -569,24 +457,13 @@ private slots:
         QCOMPARE(selectedInEditor, 1);
         QVERIFY(!topMost->isChecked());
         QCOMPARE(w.activePosition(), 0);
-        QCOMPARE(w.sourceMenu()->actions().at(0)->text(), QStringLiteral("Jiná"));
-        QVERIFY(w.sourceMenu()->actions().at(0)->isChecked());
-        w.findChild<QLineEdit *>("Text1")->setText(QStringLiteral("do"));
+        QCOMPARE(testutil::sourceAction(w, 0)->text(), QStringLiteral("Jiná"));
+        QVERIFY(testutil::sourceAction(w, 0)->isChecked());
+        testutil::text1(w)->setText(QStringLiteral("do"));
         QTRY_VERIFY(!w.data1().preparing());
         QCOMPARE(w.lookupProblem(), QString());
-
-        // An editor that leaves no visible source: no match, nothing looked up.
-        onEditor([&](setData *editor) {
-            QTest::keyClick(editor->list(), Qt::Key_Space);
-            QTest::keyClick(editor->list(), Qt::Key_Down);
-            QTest::keyClick(editor->list(), Qt::Key_Space);
-            editor->close();
-        });
-        settings->trigger();
-        QVERIFY(w.sources().isEmpty());
-        QCOMPARE(w.sourceMenu()->actions().at(0)->text(), QStringLiteral("Chyba při načítání dat"));
-        QVERIFY(!w.sourceMenu()->actions().at(0)->isEnabled());
-        QVERIFY(!w.lookupProblem().isEmpty());
+        // What the window makes of a catalogue left with no visible source:
+        // tst_startup's emptied catalogue.
         w.Form_Unload();
     }
 
@@ -606,7 +483,7 @@ private slots:
             w.endSession();
         });
         // In the program's own event loop, as the end comes from there.
-        QTimer::singleShot(0, &w, [&w] { w.windowMenu()->actions().at(2)->trigger(); });
+        QTimer::singleShot(0, &w, [&w] { testutil::settingsAction(w)->trigger(); });
         QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(w.exitStatus(), 0);
         SettingsStore after(ini());
@@ -626,14 +503,14 @@ private slots:
         SettingsStore storeA(ini()), storeB(ini()), storeC(ini());
         frmDict a(storeA), b(storeB), c(storeC);
         a.show();
-        b.windowMenu()->actions().at(3)->trigger(); // B: always on top, off
+        testutil::topMostAction(b)->trigger(); // B: always on top, off
         onEditor([&](setData *editor) {
             // A's editor: the active source moved up, so "ActiveTable" becomes 1.
             editor->button(5)->trigger();
             QVERIFY(b.saveAllMySettings()); // B exits meanwhile
             editor->close();
         });
-        a.windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        testutil::settingsAction(a)->trigger(); // "Nastavení..."
         QVERIFY(a.saveAllMySettings());
         QVERIFY(c.saveAllMySettings()); // C exits last, having changed nothing
 
@@ -642,7 +519,7 @@ private slots:
         QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
         // A follows the file in what it did not change itself.
-        QVERIFY(!a.windowMenu()->actions().at(3)->isChecked());
+        QVERIFY(!testutil::topMostAction(a)->isChecked());
         QCOMPARE(a.activePosition(), 0);
     }
 };

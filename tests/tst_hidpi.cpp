@@ -2,10 +2,9 @@
 // Qt's scaling: the picture behind the controls is drawn at that density,
 // not enlarged from a picture of ordinary size.
 #include "lookup/frmDict.h"
-#include "catalogue/SettingsStore.h"
+#include "util/Strip.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;
@@ -18,11 +17,9 @@ private slots:
     void sharpPicture()
     {
         QCOMPARE(qApp->devicePixelRatio(), 2.0);
-        QTemporaryDir dir;
-        SettingsStore store(dir.filePath(QStringLiteral("TVK.ini")));
-        frmDict w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        testutil::Strip strip;
+        strip.start(QString(), testutil::Strip::Wait::Exposed);
+        frmDict &w = strip.window();
         const QImage shot = w.grab().toImage();
         QCOMPARE(shot.size(), w.size() * 2);
 

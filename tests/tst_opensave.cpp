@@ -1,5 +1,5 @@
-// The open-file dialog: the filter text callers give, as the dialog shows it,
-// and the stand-in tests put in place of the dialog.
+// The open-file dialog: the filter text callers give, as the dialog shows it.
+// (The stand-in tests put in its place serves the editor's window tests.)
 #include "platform/OpenSave.h"
 
 #include <QTest>
@@ -12,7 +12,6 @@ class TestOpenSave : public QObject
     Q_OBJECT
 private slots:
     void filtersInTheDialogsForm();
-    void standInReplacesTheDialog();
 };
 
 void TestOpenSave::filtersInTheDialogsForm()
@@ -38,39 +37,6 @@ void TestOpenSave::filtersInTheDialogsForm()
     QCOMPARE(openDialogFilters(u"Vše|*|"_qs), QStringList{u"Vše (*)"_qs});
     QCOMPARE(openDialogFilters(u"Access|*.mdb;*.accdb|"_qs),
              (QStringList{u"Access (*.mdb *.accdb)"_qs, u"Všechny soubory (*)"_qs}));
-}
-
-void TestOpenSave::standInReplacesTheDialog()
-{
-    QWidget owner;
-    int calls = 0;
-    QWidget *seenOwner = nullptr;
-    QString seenFilter, seenTitle, seenDir;
-    setOpenDialogForTests([&](QWidget *o, const QString &filter, const QString &title, const QString &dir) {
-        ++calls;
-        seenOwner = o;
-        seenFilter = filter;
-        seenTitle = title;
-        seenDir = dir;
-        return u"/data/slovnik.mdb"_qs;
-    });
-    QCOMPARE(ShowOpenDialog(&owner, u"Databáze MS Access (*.mdb)|*.mdb|"_qs, u"Vyber zdroj dat"_qs, u"/data"_qs),
-             u"/data/slovnik.mdb"_qs);
-    QCOMPARE(calls, 1);
-    QCOMPARE(seenOwner, &owner);
-    QCOMPARE(seenFilter, openDialogFilters(u"Databáze MS Access (*.mdb)|*.mdb|"_qs).join(u";;"_qs));
-    QCOMPARE(seenTitle, u"Vyber zdroj dat"_qs);
-    QCOMPARE(seenDir, u"/data"_qs);
-
-    // A cancelled stand-in answers empty text, as a cancelled dialog does.
-    setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) {
-        ++calls;
-        return QString();
-    });
-    QCOMPARE(ShowOpenDialog(nullptr, u"Databáze MS Access (*.mdb)|*.mdb|"_qs, u"Vyber zdroj dat"_qs, QString()),
-             QString());
-    QCOMPARE(calls, 2);
-    setOpenDialogForTests({});
 }
 
 QTEST_MAIN(TestOpenSave)

@@ -46,6 +46,7 @@ private slots:
     void damagedRealFiles();
     void cancelStopsTheRead();
     void printsDoNotDisturbTheRecords();
+    void onlyAWholeStreamIsARead_data();
     void onlyAWholeStreamIsARead();
     void floodOfWarningsIsNotRead();
     void stalledReadIsStopped();
@@ -89,10 +90,12 @@ void TestReader::refusesWhatIsNoDatabase()
     QVERIFY(error.contains(u"missing.mdb") && error.contains(u"neexistuje"));
     QVERIFY(!MdbFile(m_dir.path()).tables(&error));
     QVERIFY(error.contains(u"složka"));
-    // Each file with the words its refusal names.
+    // Each file with the words its refusal names, for its tables and for a table's fields.
     auto refused = [&](const QString &name, const QByteArray &bytes, const QString &cause) {
         writeBytes(m_dir.filePath(name), bytes);
         QVERIFY(!MdbFile(m_dir.filePath(name)).tables(&error));
+        QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
+        QVERIFY(!MdbFile(m_dir.filePath(name)).fields(u"t"_qs, &error));
         QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
     };
     refused(u"empty.mdb"_qs, {}, u"prázdný"_qs);
@@ -111,6 +114,9 @@ void TestReader::refusesWhatIsNoDatabase()
     QByteArray keyed = bytes;
     keyed[0x3E] = char(keyed[0x3E] ^ 0x5A); // the database key, under the header's RC4
     refused(u"crypt.mdb"_qs, keyed, u"zašifrovaný"_qs);
+    refused(u"short.mdb"_qs, bytes.left(2 * 4096), u"zkrácený"_qs);
+    // The header and the catalogue's first page intact, every later page zeroed.
+    refused(u"wiped.mdb"_qs, bytes.left(4096) + QByteArray(bytes.size() - 4096, 0), u"poškozený"_qs);
 }
 
 void TestReader::truncatedFileIsDamaged()
@@ -354,35 +360,32 @@ qint64 statusKib(const char *key)
 
 } // namespace
 
-void TestReader::onlyAWholeStreamIsARead()
+void TestReader::onlyAWholeStreamIsARead_data()
 {
     // A helper that ends well after records that do not add up: the rows it
     // counts are not the rows it sent, or something follows its count.
-    const QString path = makeDatabase(u"whole.mdb"_qs, 1);
+    QTest::addColumn<QString>("records");
+    QTest::addColumn<bool>("whole");
     const QString row = u"R\\001\\000\\000\\000a"_qs;
-    auto done = [](int n) {
-        return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0'));
-    };
-    const struct
-    {
-        const char *name;
-        QString records;
-        bool whole;
-    } cases[] = {
-        {"whole", row + done(1), true},
-        {"a row fewer than counted", row + done(2), false},
-        {"a row more than counted", row + row + done(1), false},
-        {"a row cut short after the count", row + done(1) + u"R\\001\\000"_qs, false},
-        {"a record after the count", row + done(1) + u"P"_qs, false},
-    };
-    for (const auto &c : cases) {
-        ReadLimits limits;
-        limits.helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(c.records));
-        QString error;
-        QVERIFY2(countRows(path, &error, limits) == (c.whole ? 1 : -1), c.name);
-        if (!c.whole)
-            QVERIFY2(error.contains(u"whole.mdb") && error.contains(u"poškozený"), qPrintable(error));
-    }
+    auto done = [](int n) { return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0')); };
+    QTest::newRow("whole") << row + done(1) << true;
+    QTest::newRow("a row fewer than counted") << row + done(2) << false;
+    QTest::newRow("a row more than counted") << row + row + done(1) << false;
+    QTest::newRow("a row cut short after the count") << row + done(1) + u"R\\001\\000"_qs << false;
+    QTest::newRow("a record after the count") << row + done(1) + u"P"_qs << false;
+}
+
+void TestReader::onlyAWholeStreamIsARead()
+{
+    QFETCH(QString, records);
+    QFETCH(bool, whole);
+    const QString path = makeDatabase(u"whole.mdb"_qs, 1);
+    ReadLimits limits;
+    limits.helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(records));
+    QString error;
+    QCOMPARE(countRows(path, &error, limits), whole ? 1 : -1);
+    if (!whole)
+        QVERIFY2(error.contains(u"whole.mdb") && error.contains(u"poškozený"), qPrintable(error));
 }
 
 void TestReader::printsDoNotDisturbTheRecords()

@@ -1,7 +1,8 @@
 // The program as the desktop ends it: the session manager's SIGTERM, a
 // terminal's Ctrl+C or hang-up save the window's settings like "Konec"; and
 // the real program's start and end on settings it cannot use.
-#include "util/WindowTestUtil.h"
+#include "util/Files.h"
+#include "util/Strip.h"
 
 #include <QFile>
 #include <QProcess>
@@ -30,21 +31,14 @@ class TestSession : public QObject
         return false;
     }
 
-    QString ini(const QString &home) const { return m_dir.filePath(home + QStringLiteral("/config/TVK/TVK.ini")); }
+    QString ini(const QString &home) const { return testutil::programIni(m_dir.filePath(home)); }
 
     // The real program on the settings of 'home', up and running its event loop.
     void start(QProcess &program, const QString &home)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(home + QStringLiteral("/config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(home + QStringLiteral("/cache")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(home + QStringLiteral("/run")));
+        QProcessEnvironment env = testutil::programEnv(m_dir.filePath(home));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        QDir().mkpath(m_dir.filePath(home + QStringLiteral("/run")));
-        QFile::setPermissions(m_dir.filePath(home + QStringLiteral("/run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik"), {});
-        QVERIFY(program.waitForStarted());
+        QVERIFY(testutil::startProgram(program, env));
         QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20000);
     }
 
@@ -77,9 +71,7 @@ private slots:
         start(program, home);
         end(program, sig);
         QCOMPARE(program.exitCode(), 0);
-        QFile saved(ini(home));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QByteArray text = saved.readAll();
+        const QByteArray text = testutil::readBytes(ini(home));
         QVERIFY2(text.contains("\nActiveTable=1\n"), text.constData());
         QVERIFY2(text.contains("\nTopMost=False\n"), text.constData());
         QVERIFY2(text.contains("Table1File"), text.constData());
@@ -108,9 +100,7 @@ private slots:
         const QString said = QString::fromLocal8Bit(program.readAllStandardError());
         QVERIFY2(said.contains(ini(home)), qPrintable(said));
         QVERIFY2(said.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(said));
-        QFile saved(ini(home));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(saved.readAll()), text);
+        QCOMPARE(QString::fromUtf8(testutil::readBytes(ini(home))), text);
         QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 

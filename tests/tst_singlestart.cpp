@@ -7,10 +7,11 @@
 #include "lookup/frmDict.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -26,15 +27,11 @@ using namespace tarnvik;
 
 namespace {
 
-const QString kProgram = QStringLiteral(TARNVIK_BIN_DIR "/tarnvik");
+const QString kProgram = testutil::binPath(QStringLiteral("tarnvik"));
 
 QString run(const QString &program, const QStringList &args)
 {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(10000))
-        return QString();
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
+    return QString::fromLocal8Bit(testutil::run(program, args, 10000).out);
 }
 
 // The window ids after the '#' of xprop's answer.
@@ -89,10 +86,8 @@ bool iconic(WId w)
 
 void xdotool(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    QVERIFY(p.waitForFinished(10000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const testutil::Run r = testutil::xdotool(args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
 }
 
 // The box beside the text is light red while the text matches nothing (also
@@ -131,18 +126,10 @@ class TestSingleStart : public QObject
     {
         Home h;
         const QString root = m_dir.filePath(name);
-        h.ini = root + QStringLiteral("/config/TVK/TVK.ini");
+        h.ini = testutil::programIni(root);
         h.runtime = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;
-        QDir().mkpath(h.runtime);
-        ::chmod(QFile::encodeName(h.runtime).constData(), 0700);
-        testutil::writeIni(h.ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
-                                                 "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
-                                      .arg(m_db));
-        h.env = QProcessEnvironment::systemEnvironment();
-        h.env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
-        h.env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
-        h.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), h.runtime);
-        h.env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+        testutil::writeIni(h.ini, testutil::oneSource(m_db));
+        h.env = testutil::programEnv(root, h.runtime);
         return h;
     }
 
@@ -182,25 +169,14 @@ private slots:
             QSKIP("xdotool is not installed");
         QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"},
-                           {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        testutil::makeDatabase(m_db, {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
         // Another program's window, to take the focus away (where a window
         // manager hands the focus around).
         if (qEnvironmentVariableIsSet("TARNVIK_WESTON_XWINDOW"))
             return;
-        m_xmessage.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("300x100+500+500"),
-                                                      QStringLiteral("Jiné okno")});
-        QVERIFY(m_xmessage.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT((m_other = [] {
-                                     for (WId w : clientWindows())
-                                         if (xProperty(w, QStringLiteral("WM_CLASS")).contains(QLatin1String("xmessage")))
-                                             return w;
-                                     return WId(0);
-                                 }()) != 0,
-                                 10000);
+        m_other = testutil::otherProgramsWindow(m_xmessage, {QStringLiteral("-geometry"), QStringLiteral("300x100+500+500")})
+                      .toULongLong();
+        QVERIFY(m_other);
     }
 
     void cleanupTestCase()
@@ -326,7 +302,7 @@ private slots:
         const Home h = home(QStringLiteral("c"));
         SettingsStore store(h.ini);
         frmDict w(store);
-        auto *text1 = w.findChild<QLineEdit *>(QStringLiteral("Text1"));
+        auto *text1 = testutil::text1(w);
         SingleInstance instance(SingleInstance::keyFor(h.ini), h.runtime);
         QCOMPARE(instance.claim(), SingleInstance::Claim::First);
         QVERIFY(instance.listen());
@@ -335,7 +311,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         // Left elsewhere in the window (nothing typed: the list stays shut).
-        auto *combo1 = w.findChild<QWidget *>(QStringLiteral("Combo1"));
+        auto *combo1 = testutil::combo1(w);
         combo1->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), combo1);
 
@@ -366,7 +342,7 @@ private slots:
             }();
             box->accept();
         });
-        w.windowMenu()->actions().at(7)->trigger(); // "O aplikaci..."
+        testutil::aboutAction(w)->trigger();
         QVERIFY(boxChecked);
 
         // So does the editor; the keys go on into its field.
@@ -393,7 +369,7 @@ private slots:
             editor->close();
         });
         poll->start();
-        w.windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        testutil::settingsAction(w)->trigger();
         delete poll;
         QVERIFY(checked);
         // Back in the strip after the editor, as ever.

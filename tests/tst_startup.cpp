@@ -7,12 +7,11 @@
 #include "lookup/frmDict.h"
 #include "platform/Dict.h"
 #include "util/TestUtil.h"
-#include "util/Privileges.h"
-#include "util/WindowTestUtil.h"
+#include "util/Files.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -27,21 +26,12 @@ using namespace tarnvik;
 using testutil::answeringBoxes;
 using testutil::writeIni;
 
-namespace {
-
-QColor paletteColor(QWidget *w)
-{
-    return w->palette().color(QPalette::Base);
-}
-
-} // namespace
-
 class TestStartup : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    testutil::Strip m_s;
     QString m_db1, m_db2;
-    QString ini() const { return m_dir.filePath(QStringLiteral("config/TVK/TVK.ini")); }
+    QString ini() const { return m_s.ini(); }
 
     QString catalogue(const QString &font, const QString &topMost, const QString &active) const
     {
@@ -55,35 +45,31 @@ class TestStartup : public QObject
             .arg(topMost, font, active, m_db1, m_db2);
     }
 
-    static QStringList menuEntries(frmDict &w)
+    QStringList menuEntries()
     {
         QStringList out;
-        for (QAction *a : w.sourceMenu()->actions())
+        for (QAction *a : m_s->sourceMenu()->actions())
             out << (a->isSeparator() ? QStringLiteral("|") : a->text())
                        + (a->isChecked() ? QStringLiteral("*") : QString())
                        + (a->isEnabled() ? QString() : QStringLiteral("(disabled)"));
         return out;
     }
 
-    static void verifyNoMatch(frmDict &w)
+    void verifyNoMatch()
     {
-        QCOMPARE(paletteColor(w.findChild<QComboBox *>("Combo1")), QColor(0xFF, 0x80, 0x80));
-        QVERIFY(w.findChild<CellGrid *>("gridd0")->isHidden());
-        QVERIFY(w.findChild<CellGrid *>("gridd1")->isHidden());
-        QCOMPARE(w.findChild<Lamp *>("Shape1")->fillColor(), QColor(0, 0xFF, 0));
-        QVERIFY(w.dropDown()->isHidden());
+        QCOMPARE(m_s.combo1()->palette().color(QPalette::Base), QColor(0xFF, 0x80, 0x80));
+        QVERIFY(m_s.gridd(0)->isHidden() && m_s.gridd(1)->isHidden());
+        QCOMPARE(m_s.lamp()->fillColor(), QColor(0, 0xFF, 0));
+        QVERIFY(m_s->dropDown()->isHidden());
     }
 
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        m_db1 = m_dir.filePath(QStringLiteral("one.mdb"));
-        m_db2 = m_dir.filePath(QStringLiteral("two.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"}, {{QStringLiteral("dům"), QStringLiteral("house")}});
-        const auto r = testutil::runMkdb({m_db1, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        m_db1 = m_s.path(u"one.mdb"_qs);
+        m_db2 = m_s.path(u"two.mdb"_qs);
+        testutil::makeDatabase(m_db1, {{u"dům"_qs, u"house"_qs}});
         // The Russian source's bytes mean Cyrillic only in its own set.
         QString error;
         QVERIFY2(testutil::writeTable(m_db2, QStringLiteral("Slova"), {{QStringLiteral("slovo")}, {QStringLiteral("vyznam")}},
@@ -94,59 +80,39 @@ private slots:
 
     void startsOnCatalogue()
     {
-        writeIni(ini(), catalogue(QStringLiteral("No Such Face"), QStringLiteral("False"), QStringLiteral("3")));
-        SettingsStore store(ini());
-        frmDict w(store);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-
+        m_s.start(catalogue(QStringLiteral("No Such Face"), QStringLiteral("False"), QStringLiteral("3")),
+                  testutil::Strip::Wait::Exposed);
+        frmDict &w = m_s.window();
         QCOMPARE(w.windowTitle(), QStringLiteral("Tarnvik"));
         QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+
         QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QCOMPARE(menuEntries(w), (QStringList{"Anglicko-český", "|", "Rusko-český*"}));
+        QCOMPARE(menuEntries(), (QStringList{"Anglicko-český", "|", "Rusko-český*"}));
         QCOMPARE(w.activePosition(), 2);
         QCOMPARE(w.data1().databaseName(), m_db2);
 
         // A face that is not installed: Arial everywhere; the store keeps the name.
-        for (QWidget *c : {static_cast<QWidget *>(w.findChild<QLineEdit *>("Text1")),
-                           static_cast<QWidget *>(w.findChild<CellGrid *>("gridd0")),
-                           static_cast<QWidget *>(w.findChild<CellGrid *>("gridd1")),
+        for (QWidget *c : {static_cast<QWidget *>(m_s.text1()), static_cast<QWidget *>(m_s.gridd(0)),
+                           static_cast<QWidget *>(m_s.gridd(1)),
                            static_cast<QWidget *>(w.dropDown()->grid(0)),
                            static_cast<QWidget *>(w.dropDown()->grid(1))})
             QCOMPARE(c->font().family(), QStringLiteral("Arial"));
         QCOMPARE(w.fontName(), QStringLiteral("Arial"));
-        QCOMPARE(store.getSetting("Settings", "Font", {}), QStringLiteral("No Such Face"));
+        QCOMPARE(m_s.store().getSetting("Settings", "Font", {}), QStringLiteral("No Such Face"));
 
         // Input values read in the source's input set.
-        w.findChild<QLineEdit *>("Text1")->setText(QStringLiteral("до"));
-        QTRY_COMPARE_WITH_TIMEOUT(w.findChild<CellGrid *>("gridd0")->cellText(), QStringLiteral("дом"),
-                                  testutil::kReadWaitMs);
-        w.findChild<QLineEdit *>("Text1")->clear();
+        m_s.type(QStringLiteral("до"));
+        QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("дом"));
+        m_s.text1()->clear();
 
         // The first-match grids lie over Combo1's face, its button uncovered.
         const FirstMatchLayout l = setGridLayout(design::Combo1, metrics());
-        QCOMPARE(w.findChild<CellGrid *>("gridd0")->geometry(), toPixels(l.gridd[0], metrics()));
-        QCOMPARE(w.findChild<CellGrid *>("gridd1")->geometry(), toPixels(l.gridd[1], metrics()));
-        const QRect combo = w.findChild<QComboBox *>("Combo1")->geometry();
+        QCOMPARE(m_s.gridd(0)->geometry(), toPixels(l.gridd[0], metrics()));
+        QCOMPARE(m_s.gridd(1)->geometry(), toPixels(l.gridd[1], metrics()));
+        const QRect combo = m_s.combo1()->geometry();
         QVERIFY(combo.contains(toPixels(l.gridd[1], metrics()).topRight()));
 
-        verifyNoMatch(w);
-        QVERIFY(!w.dropDown()->isVisible());
-    }
-
-    void installedFontAndTopMost()
-    {
-        writeIni(ini(), catalogue(QStringLiteral("DejaVu Sans"), QStringLiteral("tRuE"), QStringLiteral("0")));
-        SettingsStore store(ini());
-        frmDict w(store);
-        QVERIFY(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(w.windowMenu()->actions().at(3)->isChecked()); // "Vždy navrchu"
-        QCOMPARE(w.windowMenu()->actions().at(3)->text(), QStringLiteral("Vždy navrchu"));
-        if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans")))
-            QCOMPARE(w.findChild<QLineEdit *>("Text1")->font().family(), QStringLiteral("DejaVu Sans"));
-        // "ActiveTable" below 1: the first visible entry.
-        QCOMPARE(menuEntries(w).first(), QStringLiteral("Anglicko-český*"));
-        QCOMPARE(w.data1().databaseName(), m_db1);
+        verifyNoMatch();
     }
 
     void captionBarKeepsPlace()
@@ -169,25 +135,30 @@ private slots:
     void emptyAndReloadedCatalogue()
     {
         QFile::remove(ini());
-        SettingsStore store(ini());
-        frmDict w(store);
-        QCOMPARE(menuEntries(w), QStringList{"Chyba při načítání dat(disabled)"});
-        QVERIFY(w.data1().databaseName().isEmpty());
-        verifyNoMatch(w);
-        QVERIFY(w.findChild<QLineEdit *>("Text1")->isEnabled());
+        m_s.start(QString(), testutil::Strip::Wait::None);
+        QCOMPARE(menuEntries(), QStringList{"Chyba při načítání dat(disabled)"});
+        QVERIFY(m_s->data1().databaseName().isEmpty());
+        verifyNoMatch();
+        QVERIFY(m_s.text1()->isEnabled());
 
         writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("False"), QStringLiteral("1")));
-        w.getAllMySettings();
-        QCOMPARE(menuEntries(w), (QStringList{"Anglicko-český*", "|", "Rusko-český"}));
+        m_s->getAllMySettings();
+        QCOMPARE(menuEntries(), (QStringList{"Anglicko-český*", "|", "Rusko-český"}));
 
-        // Emptied again: back to the single disabled entry, nothing bound.
+        m_s.source(0)->trigger();
+        m_s.type(QStringLiteral("dů"));
+        QVERIFY(m_s.matching());
+
+        // Emptied again (as the editor may leave it): back to the single
+        // disabled entry, nothing bound, nothing looked up.
         writeIni(ini(), QStringLiteral("[Tables]\ncount=0\n"));
-        w.getAllMySettings();
-        w.Text1_Change();
-        QCOMPARE(menuEntries(w), QStringList{"Chyba při načítání dat(disabled)"});
-        QVERIFY(w.sources().isEmpty());
-        QVERIFY(w.data1().databaseName().isEmpty());
-        verifyNoMatch(w);
+        m_s->getAllMySettings();
+        m_s->Text1_Change();
+        QVERIFY(!m_s->lookupProblem().isEmpty());
+        QCOMPARE(menuEntries(), QStringList{"Chyba při načítání dat(disabled)"});
+        QVERIFY(m_s->sources().isEmpty());
+        QVERIFY(m_s->data1().databaseName().isEmpty());
+        verifyNoMatch();
     }
 
     void storeFailuresAreTold()
@@ -195,95 +166,30 @@ private slots:
         // Damaged: told once, defaults used, the file left for the user.
         const QByteArray damaged = QByteArray("[Tables]\ncount=1\nTable1Title=A\n") + QByteArray(1, '\0') + "\n"; // not text
         writeIni(ini(), QString::fromUtf8(damaged));
-        SettingsStore store(ini());
-        std::unique_ptr<frmDict> w;
-        QStringList told = answeringBoxes([&] { w = std::make_unique<frmDict>(store); });
+        QStringList told = answeringBoxes([&] { m_s.start(QString(), testutil::Strip::Wait::None); });
         QCOMPARE(told.size(), 1);
         QVERIFY(told[0].contains(ini()));
-        QCOMPARE(menuEntries(*w), QStringList{"Chyba při načítání dat(disabled)"});
-        told = answeringBoxes([&] { w->getAllMySettings(); });
+        QCOMPARE(menuEntries(), QStringList{"Chyba při načítání dat(disabled)"});
+        told = answeringBoxes([&] { m_s->getAllMySettings(); });
         QVERIFY(told.isEmpty());
-        QVERIFY(w->saveAllMySettings()); // nothing changed, nothing to save
+        QVERIFY(m_s->saveAllMySettings()); // nothing changed, nothing to save
         // A change cannot be saved there: not reported as saved, not told again.
-        w->windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
-        told = answeringBoxes([&] { QVERIFY(!w->saveAllMySettings()); });
+        m_s.topMostAction()->trigger();
+        told = answeringBoxes([&] { QVERIFY(!m_s->saveAllMySettings()); });
         QVERIFY(told.isEmpty());
-        QFile f(ini());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), damaged);
-        w.reset();
-
-        // Things that are no settings file: a FIFO (which must not hold the
-        // start), a loop of links, a folder. Each told once, each left alone.
-        for (const QString &kind : {QStringLiteral("fifo"), QStringLiteral("loop"), QStringLiteral("folder")}) {
-            QFile::remove(ini());
-            if (kind == u"fifo")
-                QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
-            else if (kind == u"loop")
-                QVERIFY(QFile::link(ini(), ini()));
-            else
-                QVERIFY(QDir().mkpath(ini()));
-            SettingsStore odd(ini());
-            told = answeringBoxes([&] { w = std::make_unique<frmDict>(odd); });
-            QCOMPARE(told.size(), 1);
-            QVERIFY2(told[0].contains(ini()), qPrintable(told[0]));
-            told = answeringBoxes([&] { w->getAllMySettings(); });
-            QVERIFY(told.isEmpty());
-            w->saveAllMySettings();
-            w.reset();
-            const QFileInfo after(ini());
-            QVERIFY2(kind == u"fifo" ? !after.isFile() && !after.isDir() && !after.isSymLink()
-                     : kind == u"loop" ? after.isSymLink()
-                                       : after.isDir(),
-                     qPrintable(kind));
-            if (kind == u"folder")
-                QVERIFY(QDir(ini()).removeRecursively());
-        }
+        QCOMPARE(testutil::readBytes(ini()), damaged);
+        m_s.close();
         QFile::remove(ini());
 
         // A write that fails is told, naming the file.
-        const QString blocked = m_dir.filePath(QStringLiteral("one.mdb/TVK.ini"));
+        const QString blocked = m_db1 + QStringLiteral("/TVK.ini");
         SettingsStore cannot(blocked);
         frmDict w2(cannot);
         QVERIFY(w2.saveAllMySettings()); // nothing changed: nothing to write
-        w2.windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
+        w2.mnuTopMost_Click();
         told = answeringBoxes([&] { QVERIFY(!w2.saveAllMySettings()); });
         QCOMPARE(told.size(), 1);
         QVERIFY2(told[0].contains(blocked), qPrintable(told[0]));
-    }
-
-    // "Konec" in a read-only settings folder: told once with the cause, the
-    // program ends with a failure, and the file stays as it was with nothing
-    // beside it.
-    void readOnlyFolder()
-    {
-        writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("False"), QStringLiteral("1")));
-        QFile f(ini());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray before = f.readAll();
-        f.close();
-        SettingsStore store(ini());
-        frmDict w(store);
-        w.windowMenu()->actions().at(3)->trigger(); // "Vždy navrchu"
-        const QString folder = QFileInfo(ini()).absolutePath();
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        bool dropped = false;
-        QStringList told;
-        {
-            const testutil::WithoutOverride user;
-            dropped = user.active();
-            if (dropped)
-                told = answeringBoxes([&] { w.Form_Unload(); });
-        }
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (!dropped)
-            QSKIP("root's override of file permissions cannot be dropped here");
-        QCOMPARE(told.size(), 1);
-        QVERIFY2(told[0].contains(QString::fromLocal8Bit(strerror(EACCES))), qPrintable(told[0]));
-        QCOMPARE(w.exitStatus(), 1);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 };
 

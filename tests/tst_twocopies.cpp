@@ -5,7 +5,8 @@
 // The file stays whole and keeps every change.
 #include "catalogue/Catalogue.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Files.h"
+#include "util/Strip.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -19,14 +20,9 @@ using namespace tarnvik;
 
 namespace {
 
-const QString kProgram = QStringLiteral(TARNVIK_BIN_DIR "/tarnvik");
-
 QStringList xdotool(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromLocal8Bit(testutil::xdotool(args).out).split(u'\n', Qt::SkipEmptyParts);
 }
 
 // The visible windows of a process: its strip, and a menu or dialog when open.
@@ -44,21 +40,11 @@ class TestTwoCopies : public QObject
     QTemporaryDir m_dir;
     QString m_db;
 
-    QString ini() const { return m_dir.filePath(QStringLiteral("config/TVK/TVK.ini")); }
+    QString ini() const { return testutil::programIni(m_dir.path()); }
 
     void start(QProcess &program, const QString &runtime)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));
-        const QString run = m_dir.filePath(runtime);
-        QDir().mkpath(run);
-        ::chmod(QFile::encodeName(run).constData(), 0700);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
-        env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
-        program.setProcessEnvironment(env);
-        program.start(kProgram, {});
-        QVERIFY(program.waitForStarted());
+        QVERIFY(testutil::startProgram(program, testutil::programEnv(m_dir.path(), m_dir.filePath(runtime))));
         QTRY_COMPARE_WITH_TIMEOUT(windowsOf(program).size(), 1, 30000);
     }
 
@@ -90,18 +76,9 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("xdotool is not installed");
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"}, {{QStringLiteral("dva"), QStringLiteral("two")}});
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
-        QString sources;
-        for (int n = 1; n <= 2; ++n)
-            sources += QStringLiteral("Table%1Title=Zdroj %1\nTable%1File=%2\nTable%1Name=Slova\nTable%1In=slovo\n"
-                                      "Table%1Out=vyznam\n")
-                           .arg(n)
-                           .arg(m_db);
+        testutil::makeDatabase(m_db, {{QStringLiteral("dva"), QStringLiteral("two")}});
         testutil::writeIni(ini(), QStringLiteral("; mine\n[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=1\n")
-                                      + sources);
+                                      + testutil::iniEntry(1, u"Zdroj 1"_qs, m_db) + testutil::iniEntry(2, u"Zdroj 2"_qs, m_db));
     }
 
     void eachKeepsTheOthersChange()
@@ -124,9 +101,7 @@ private slots:
         QCOMPARE(s.topMost, false);
         QCOMPARE(s.active, 1);
         QCOMPARE(s.sources.size(), 2);
-        QFile f(ini());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll().startsWith("; mine\n"));
+        QVERIFY(testutil::readBytes(ini()).startsWith("; mine\n"));
     }
 
     void editorSavesWhileTheOtherEnds()

@@ -8,7 +8,7 @@
 #include "widgets/Controls.h"
 #include "lookup/frmDict.h"
 #include "util/TestUtil.h"
-#include "util/WindowTestUtil.h"
+#include "util/Strip.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -28,15 +28,13 @@ using namespace tarnvik;
 class TestWindow : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    testutil::Strip m_s;
     QString m_db;
-    std::unique_ptr<SettingsStore> m_store;
-    std::unique_ptr<frmDict> m_w;
 
-    QLineEdit *text1() { return m_w->findChild<QLineEdit *>("Text1"); }
-    QComboBox *combo1() { return m_w->findChild<QComboBox *>("Combo1"); }
-    CellGrid *gridd(int i) { return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i)); }
-    frmCombo *list() { return m_w->dropDown(); }
+    QLineEdit *text1() { return m_s.text1(); }
+    QComboBox *combo1() { return m_s.combo1(); }
+    CellGrid *gridd(int i) { return m_s.gridd(i); }
+    frmCombo *list() { return m_s->dropDown(); }
     QPoint comboButton() { return QPoint(combo1()->width() - 6, combo1()->height() / 2); }
 
     // Typed into whatever has the keyboard focus.
@@ -48,7 +46,6 @@ class TestWindow : public QObject
             QTest::keyClick(target, c.toLatin1());
         QTest::qWait(20);
     }
-    void settle() { QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), testutil::kReadWaitMs); }
     // The window manager hands the focus over in its own time.
     void listHasTheKeys()
     {
@@ -58,7 +55,7 @@ class TestWindow : public QObject
     }
     void textHasTheKeys()
     {
-        QTRY_COMPARE(QGuiApplication::focusWindow(), m_w->windowHandle());
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_s->windowHandle());
         QTRY_COMPARE(QApplication::focusWidget(), text1());
     }
     void key(Qt::Key k, Qt::KeyboardModifiers mods = {})
@@ -69,52 +66,29 @@ class TestWindow : public QObject
         QTest::qWait(20);
     }
 
-    static void xdotool(const QStringList &args) { QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0); }
+    static void xdotool(const QStringList &args) { QCOMPARE(testutil::xdotool(args).exitCode, 0); }
     static void clickReally(QPoint global)
     {
         xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", "1"});
         QTest::qWait(100);
     }
 
-    void start(const QString &file)
-    {
-        m_w.reset();
-        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=False\n[Tables]\ncount=1\nTable1Title=Slova\n"
-                                               "Table1File=%1\nTable1Name=Slova\nTable1In=slovo\nTable1Out=vyznam\n")
-                                    .arg(file));
-        m_store = std::make_unique<SettingsStore>(ini);
-        m_w = std::make_unique<frmDict>(*m_store);
-        m_w->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
-    }
-
 private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Slova.tsv"));
-        testutil::writeTsv(tsv, {"slovo", "vyznam"},
-                           {{QStringLiteral("dva"), QStringLiteral("two")},
-                            {QStringLiteral("dům"), QStringLiteral("house")},
-                            {QStringLiteral("den"), QStringLiteral("day")},
-                            {QStringLiteral("dveře"), QStringLiteral("door")}});
-        const auto r = testutil::runMkdb({m_db, tsv});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
+        m_db = m_s.path(u"slova.mdb"_qs);
+        testutil::makeDatabase(m_db, {{u"dva"_qs, u"two"_qs}, {u"dům"_qs, u"house"_qs}, {u"den"_qs, u"day"_qs},
+                                      {u"dveře"_qs, u"door"_qs}});
     }
 
     void typingGoesToTheTextBox()
     {
-        start(m_db);
-        // Straight after the start, without a click.
-        typeKeys(QStringLiteral("dv"));
-        settle();
-        QCOMPARE(text1()->text(), QStringLiteral("dv"));
-        QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
-
-        // Down opens the list; a choice by Enter, and typing goes on.
-        key(Qt::Key_Backspace);
+        m_s.startOn(m_db);
+        // Straight after the start, without a click (on three desktops with real
+        // input: tst_desktops). Down opens the list; a choice by Enter, and typing goes on.
+        typeKeys(QStringLiteral("d"));
+        m_s.settle();
         key(Qt::Key_Down);
         listHasTheKeys();
         key(Qt::Key_Down);
@@ -147,9 +121,9 @@ private slots:
 
     void listOpensOnlyWhenAsked()
     {
-        start(m_db);
+        m_s.startOn(m_db);
         typeKeys(QStringLiteral("d"));
-        settle();
+        m_s.settle();
         // Opened by the button, which also takes the focus.
         QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
         QTRY_VERIFY(list()->isVisible());
@@ -159,9 +133,9 @@ private slots:
         // no request.
         // A real press: the window manager takes it for the start of a drag.
         const QPoint surface(20, 20);
-        clickReally(m_w->mapToGlobal(surface));
-        m_w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        clickReally(m_s->mapToGlobal(surface));
+        m_s->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_s.window()));
         QTest::qWait(100);
         QVERIFY(list()->isHidden());
 
@@ -170,24 +144,24 @@ private slots:
             if (QWidget *menu = QApplication::activePopupWidget())
                 menu->close();
         });
-        QTest::mouseClick(m_w.get(), Qt::RightButton, {}, surface);
+        QTest::mouseClick(&m_s.window(), Qt::RightButton, {}, surface);
         QTest::qWait(100);
         QVERIFY(list()->isHidden());
 
         // The same after "Vždy navrchu" and after the About box.
-        m_w->windowMenu()->actions().at(3)->trigger();
+        m_s.topMostAction()->trigger();
         QTest::qWait(200);
         QVERIFY(list()->isHidden());
-        const QStringList told = testutil::answeringBoxes([&] { m_w->windowMenu()->actions().at(7)->trigger(); });
+        const QStringList told = testutil::answeringBoxes([&] { m_s.aboutAction()->trigger(); });
         QCOMPARE(told.size(), 1);
         QVERIFY(list()->isHidden());
 
         // And after minimising and restoring.
-        m_w->showMinimized();
+        m_s->showMinimized();
         QTest::qWait(200);
-        m_w->showNormal();
-        m_w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        m_s->showNormal();
+        m_s->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_s.window()));
         QTest::qWait(100);
         QVERIFY(list()->isHidden());
 
@@ -205,49 +179,35 @@ private slots:
 
     void aFailingSourceDoesNotTakeTheKeys()
     {
-        const QString missing = m_dir.filePath(QStringLiteral("missing.mdb"));
-        QStringList told = testutil::answeringBoxes([&] { start(missing); });
+        const QString missing = m_s.path(u"missing.mdb"_qs);
+        QStringList told = testutil::answeringBoxes([&] { m_s.startOn(missing); });
         QCOMPARE(told.size(), 1); // when the source is bound
-        m_w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        m_s->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_s.window()));
         told = testutil::answeringBoxes([&] { typeKeys(QStringLiteral("hous")); });
         QVERIFY(told.isEmpty());
         QCOMPARE(text1()->text(), QStringLiteral("hous"));
-        QVERIFY(m_w->lookupProblem().contains(QStringLiteral("missing.mdb")));
+        QVERIFY(m_s->lookupProblem().contains(QStringLiteral("missing.mdb")));
+        QVERIFY(m_s.lamp()->toolTip().contains(QStringLiteral("missing.mdb")));
     }
 
     void theWholeRoad()
     {
         // Two sources to start with; a third, new database added in the editor.
-        const QString other = m_dir.filePath(QStringLiteral("jine.mdb"));
-        const QString tsv = m_dir.filePath(QStringLiteral("Zvirata.tsv"));
-        testutil::writeTsv(tsv, {"zvire", "animal"},
-                           {{QStringLiteral("kočka"), QStringLiteral("cat")}, {QStringLiteral("pes"), QStringLiteral("dog")}});
-        auto made = testutil::runMkdb({other, tsv});
-        QVERIFY2(made.exitCode == 0, made.err.constData());
-        m_w.reset();
-        const QString ini = m_dir.filePath(QStringLiteral("TVK/TVK.ini"));
-        QString entries;
-        for (int n : {1, 2})
-            entries += QStringLiteral("Table%1Title=Slova %1\nTable%1File=%2\nTable%1Name=Slova\nTable%1In=slovo\n"
-                                      "Table%1Out=vyznam\n")
-                           .arg(n)
-                           .arg(m_db);
-        testutil::writeIni(ini, QStringLiteral("[Settings]\nTopMost=True\n[Tables]\ncount=2\n") + entries);
-        m_store = std::make_unique<SettingsStore>(ini);
-        m_w = std::make_unique<frmDict>(*m_store);
-        m_w->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+        const QString other = m_s.path(u"jine.mdb"_qs);
+        testutil::makeDatabase(other, {{u"kočka"_qs, u"cat"_qs}, {u"pes"_qs, u"dog"_qs}}, u"Zvirata"_qs);
+        m_s.start(u"[Settings]\nTopMost=True\n[Tables]\ncount=2\n"_qs + testutil::iniEntry(1, u"Slova 1"_qs, m_db)
+                  + testutil::iniEntry(2, u"Slova 2"_qs, m_db));
 
         // Letter by letter, the first match each time.
         typeKeys(QStringLiteral("d"));
-        settle();
+        m_s.settle();
         QCOMPARE(gridd(0)->cellText(), QStringLiteral("den"));
         typeKeys(QStringLiteral("v"));
-        settle();
+        m_s.settle();
         QCOMPARE(gridd(0)->cellText(), QStringLiteral("dva"));
         key(Qt::Key_Backspace);
-        settle();
+        m_s.settle();
 
         // The list by its button; the second row by the mouse; the pair copied.
         QTest::mouseClick(combo1(), Qt::LeftButton, {}, comboButton());
@@ -255,12 +215,12 @@ private slots:
         QTableView *g = list()->grid(0);
         QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(1, 0)).center());
         QCOMPARE(gridd(0)->cellText(), QStringLiteral("dům"));
-        m_w->copyMenu()->actions().at(0)->trigger();
+        m_s->copyMenu()->actions().at(0)->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dům = house"));
 
         // The other source from the menu.
-        m_w->sourceMenu()->actions().at(1)->trigger();
-        QVERIFY(m_w->sourceMenu()->actions().at(1)->isChecked());
+        m_s.source(1)->trigger();
+        QVERIFY(m_s.source(1)->isChecked());
 
         // The editor: a new source with a new database (the dialog stood in for).
         setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) { return other; });
@@ -280,11 +240,11 @@ private slots:
             editor->close();
         });
         poll->start();
-        m_w->windowMenu()->actions().at(2)->trigger(); // "Nastavení..."
+        m_s.settingsAction()->trigger();
         setOpenDialogForTests({});
         QVERIFY(edited);
-        QCOMPARE(m_w->activePosition(), 2);
-        QVERIFY(m_w->sourceMenu()->actions().at(2)->isChecked());
+        QCOMPARE(m_s->activePosition(), 2);
+        QVERIFY(m_s.source(2)->isChecked());
         textHasTheKeys();
         key(Qt::Key_A, Qt::ControlModifier);
         typeKeys(QStringLiteral("pe"));
@@ -292,37 +252,33 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("pes"), testutil::kReadWaitMs);
 
         // Exit; the next start has the same source and the always-on-top state.
-        m_w->windowMenu()->actions().at(3)->trigger(); // off
-        m_w->windowMenu()->actions().last()->trigger(); // "Konec"
-        m_w.reset();
-        m_store = std::make_unique<SettingsStore>(ini);
-        m_w = std::make_unique<frmDict>(*m_store);
-        m_w->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
-        QCOMPARE(m_w->activePosition(), 2);
-        QCOMPARE(m_w->sourceMenu()->actions().at(2)->text(), QStringLiteral("Zvirata"));
-        QVERIFY(!m_w->windowMenu()->actions().at(3)->isChecked());
-        QVERIFY(!m_w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        m_s.topMostAction()->trigger(); // off
+        m_s.quitAction()->trigger();
+        m_s.start(QString());
+        QCOMPARE(m_s->activePosition(), 2);
+        QCOMPARE(m_s.source(2)->text(), QStringLiteral("Zvirata"));
+        QVERIFY(!m_s.topMostAction()->isChecked());
+        QVERIFY(!m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     }
 
     void pressesOnControlsDoNotDrag()
     {
-        start(m_db);
-        m_w->move(100, 100);
-        QTRY_COMPARE(m_w->pos(), QPoint(100, 100));
-        const QPoint at = m_w->pos();
+        m_s.startOn(m_db);
+        m_s->move(100, 100);
+        QTRY_COMPARE(m_s->pos(), QPoint(100, 100));
+        const QPoint at = m_s->pos();
         // Pressed on Combo1's button and moved by a pixel.
         QTest::mousePress(combo1(), Qt::LeftButton, {}, comboButton());
         QTest::mouseMove(combo1(), comboButton() + QPoint(1, 1));
         QTest::mouseRelease(combo1(), Qt::LeftButton, {}, comboButton() + QPoint(1, 1));
         QTest::qWait(100);
-        QCOMPARE(m_w->pos(), at);
+        QCOMPARE(m_s->pos(), at);
         list()->hide();
 
         // Other buttons on Combo1 open no menu and leave the list alone.
         typeKeys(QStringLiteral("d"));
-        settle();
-        m_w->expandCombo();
+        m_s.settle();
+        m_s->expandCombo();
         QTRY_VERIFY(list()->isVisible());
         QWidget *opened = nullptr;
         testutil::polling([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); },
@@ -335,28 +291,15 @@ private slots:
                           100);
         QCOMPARE(opened, nullptr);
 
-        // A click on the picture moves nothing, and no place is kept.
+        // A click on the picture moves nothing, and no place is kept (a drag
+        // moves it, and keeps the place: tst_desktops).
         list()->hide();
         auto storedLeft = [&] {
-            m_w->saveAllMySettings();
-            return SettingsStore(m_store->path()).getSetting(u"Settings"_qs, u"Left"_qs, {});
+            m_s->saveAllMySettings();
+            return SettingsStore(m_s.store().path()).getSetting(u"Settings"_qs, u"Left"_qs, {});
         };
-        clickReally(m_w->mapToGlobal(QPoint(20, 20)));
+        clickReally(m_s->mapToGlobal(QPoint(20, 20)));
         QCOMPARE(storedLeft(), QString());
-
-        // A drag on the picture, with the real pointer (the window manager
-        // moves the window), still moves it by the pointer's way, and the
-        // place is kept for the next start.
-        const QPoint surface = m_w->mapToGlobal(QPoint(20, 20));
-        xdotool({"mousemove", "--sync", QString::number(surface.x()), QString::number(surface.y()), "mousedown", "1"});
-        QTest::qWait(300); // the press handled, the move begun
-        for (int step = 1; step <= 10; ++step) {
-            xdotool({"mousemove", "--sync", QString::number(surface.x() + 3 * step), QString::number(surface.y() + step)});
-            QTest::qWait(20);
-        }
-        xdotool({"mouseup", "1"});
-        QTRY_COMPARE(m_w->pos(), at + QPoint(30, 10));
-        QCOMPARE(storedLeft(), QString::number(m_w->pos().x()));
     }
 };
 

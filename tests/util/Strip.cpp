@@ -1,0 +1,176 @@
+#include "Strip.h"
+
+#include "dropdown/frmCombo.h"
+#include "lookup/frmDict.h"
+#include "widgets/Controls.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace tarnvik;
+
+namespace testutil {
+
+void makeDatabase(const QString &path, const std::vector<Row> &rows, const QString &table)
+{
+    const QString tsv = QFileInfo(path).absolutePath() + u'/' + table + QStringLiteral(".tsv");
+    writeTsv(tsv, {"slovo", "vyznam"}, rows);
+    const Run r = runMkdb({path, tsv});
+    if (r.exitCode != 0)
+        qFatal("tarnvik-mkdb: %s", r.err.constData());
+}
+
+QString oneSource(const QString &file, const QString &settings)
+{
+    return QStringLiteral("[Settings]\n") + settings + QStringLiteral("[Tables]\ncount=1\n")
+           + iniEntry(1, QStringLiteral("Slova"), file);
+}
+
+Strip::Strip() = default;
+Strip::~Strip() = default;
+
+void Strip::start(const QString &catalogue, Wait wait)
+{
+    m_w.reset();
+    if (!catalogue.isEmpty())
+        writeIni(ini(), catalogue);
+    m_store = std::make_unique<SettingsStore>(ini());
+    m_w = std::make_unique<frmDict>(*m_store);
+    if (wait == Wait::None)
+        return;
+    m_w->show();
+    if (wait == Wait::Active)
+        QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    else
+        QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+}
+
+void Strip::close()
+{
+    m_w.reset();
+}
+
+QLineEdit *text1(const frmDict &w)
+{
+    return w.findChild<QLineEdit *>(QStringLiteral("Text1"));
+}
+
+QComboBox *combo1(const frmDict &w)
+{
+    return w.findChild<QComboBox *>(QStringLiteral("Combo1"));
+}
+
+CellGrid *gridd(const frmDict &w, int i)
+{
+    return w.findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+}
+
+Lamp *Strip::lamp() const
+{
+    return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
+}
+
+QAction *settingsAction(const frmDict &w)
+{
+    return w.windowMenu()->actions().at(2);
+}
+
+QAction *topMostAction(const frmDict &w)
+{
+    return w.windowMenu()->actions().at(3);
+}
+
+QAction *aboutAction(const frmDict &w)
+{
+    return w.windowMenu()->actions().at(7);
+}
+
+QAction *quitAction(const frmDict &w)
+{
+    return w.windowMenu()->actions().last();
+}
+
+QAction *sourceAction(const frmDict &w, int i)
+{
+    return w.sourceMenu()->actions().at(i);
+}
+
+void Strip::type(const QString &text)
+{
+    text1()->setText(text);
+    settle();
+}
+
+void Strip::settle() const
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs);
+}
+
+bool Strip::matching() const
+{
+    return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0);
+}
+
+QStringList Strip::column(int c) const
+{
+    ResultModel &results = m_w->dropDown()->model();
+    QStringList out;
+    for (int r = 0; r < results.rowCount(); ++r)
+        out << results.text(r, c);
+    return out;
+}
+
+QString programIni(const QString &root)
+{
+    return root + QStringLiteral("/config/TVK/TVK.ini");
+}
+
+QProcessEnvironment programEnv(const QString &root, const QString &runtime)
+{
+    const QString run = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;
+    QDir().mkpath(run);
+    ::chmod(QFile::encodeName(run).constData(), 0700);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
+    env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+    return env;
+}
+
+bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args)
+{
+    program.setProcessEnvironment(env);
+    program.start(binPath(QStringLiteral("tarnvik")), args);
+    return program.waitForStarted();
+}
+
+Run xdotool(const QStringList &args)
+{
+    return run(QStringLiteral("xdotool"), args, 60000);
+}
+
+QString findWindow(const QStringList &what)
+{
+    const Run r = xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + what);
+    return QString::fromLatin1(r.out).split(u'\n', Qt::SkipEmptyParts).value(0);
+}
+
+QString otherProgramsWindow(QProcess &other, const QStringList &args)
+{
+    other.start(QStringLiteral("xmessage"), args + QStringList{QStringLiteral("jiné okno")});
+    QString window;
+    for (int i = 0; i < 200 && (window = findWindow({QStringLiteral("--class"), QStringLiteral("Xmessage")})).isEmpty(); ++i)
+        QTest::qWait(100);
+    if (!window.isEmpty()) {
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        QTest::qWait(300);
+    }
+    return window;
+}
+
+} // namespace testutil

@@ -1,0 +1,101 @@
+// The look-up strip on a catalogue of its own, with its controls by name; and
+// the real program started on a home folder of its own.
+#pragma once
+
+#include "TestUtil.h"
+#include "WindowTestUtil.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+
+namespace tarnvik {
+class CellGrid;
+class Lamp;
+class SettingsStore;
+class frmDict;
+} // namespace tarnvik
+
+namespace testutil {
+
+// A table (slovo, vyznam) of these pairs, made by tarnvik-mkdb.
+void makeDatabase(const QString &path, const std::vector<Row> &rows, const QString &table = QStringLiteral("Slova"));
+
+// A catalogue of one source, Slova of 'file', after these [Settings] lines.
+QString oneSource(const QString &file, const QString &settings = QStringLiteral("TopMost=False\n"));
+
+// The strip's controls, by name.
+QLineEdit *text1(const tarnvik::frmDict &w);
+QComboBox *combo1(const tarnvik::frmDict &w);
+tarnvik::CellGrid *gridd(const tarnvik::frmDict &w, int i);
+
+// The window menu's commands, by name.
+QAction *settingsAction(const tarnvik::frmDict &w); // "Nastavení..."
+QAction *topMostAction(const tarnvik::frmDict &w);  // "Vždy navrchu"
+QAction *aboutAction(const tarnvik::frmDict &w);    // "O aplikaci..."
+QAction *quitAction(const tarnvik::frmDict &w);     // "Konec"
+// The source menu's entry i.
+QAction *sourceAction(const tarnvik::frmDict &w, int i);
+
+class Strip
+{
+public:
+    enum class Wait { None, Exposed, Active };
+
+    Strip();
+    ~Strip();
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
+
+    // Writes the catalogue (unless empty) and starts a new window on it.
+    void start(const QString &catalogue, Wait wait = Wait::Active);
+    void startOn(const QString &file, Wait wait = Wait::Active) { start(oneSource(file), wait); }
+    void close();
+
+    tarnvik::frmDict *operator->() const { return m_w.get(); }
+    tarnvik::frmDict &window() const { return *m_w; }
+    tarnvik::SettingsStore &store() const { return *m_store; }
+
+    QLineEdit *text1() const { return testutil::text1(*m_w); }
+    QComboBox *combo1() const { return testutil::combo1(*m_w); }
+    tarnvik::CellGrid *gridd(int i) const { return testutil::gridd(*m_w, i); }
+    tarnvik::Lamp *lamp() const;
+    QAction *settingsAction() const { return testutil::settingsAction(*m_w); }
+    QAction *topMostAction() const { return testutil::topMostAction(*m_w); }
+    QAction *aboutAction() const { return testutil::aboutAction(*m_w); }
+    QAction *quitAction() const { return testutil::quitAction(*m_w); }
+    QAction *source(int i) const { return sourceAction(*m_w, i); }
+
+    // Typed, and looked up once the source is read (in the background).
+    void type(const QString &text);
+    void settle() const;
+    // Combo1 in the colour of a match.
+    bool matching() const;
+    QStringList column(int c) const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<tarnvik::SettingsStore> m_store;
+    std::unique_ptr<tarnvik::frmDict> m_w;
+};
+
+// The real program's environment on 'root': its settings, cache and runtime
+// folders (the runtime folder may be shared to meet another copy).
+QProcessEnvironment programEnv(const QString &root, const QString &runtime = QString());
+QString programIni(const QString &root);
+// Starts the real program; false if it did not start.
+bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args = {});
+
+// xdotool run to its end.
+Run xdotool(const QStringList &args);
+// The first visible window xdotool finds by these search arguments; empty if none.
+QString findWindow(const QStringList &what);
+// Another program's window (xmessage, given these arguments), for the user to
+// work in: active; empty if it did not come up.
+QString otherProgramsWindow(QProcess &other, const QStringList &args = {QStringLiteral("-center")});
+
+} // namespace testutil
