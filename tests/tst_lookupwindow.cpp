@@ -1,5 +1,5 @@
 // The look-up as the user meets it in the real window: typing, the first
-// match over Combo1, the drop-down and choosing from it, the copy menu, the
+// match over Combo1 (and one found without diacritics), the drop-down and choosing from it, the copy menu, the
 // failures and recovery, and the settings written on exit.
 #include "dropdown/frmCombo.h"
 #include "widgets/Controls.h"
@@ -75,6 +75,19 @@ private slots:
         // here only that the window shows it.
         QCOMPARE(m_s.column(1), (QStringList{"day", "house", "two"}));
         QCOMPARE(m_s.lamp()->fillColor(), QColor(0, 0xFF, 0));
+
+        // Found only with the diacritics ignored: the box and the pair over
+        // it say so, in their colour and tool tip; a match as typed clears it.
+        m_s.type(QStringLiteral("dum"));
+        QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("dům"));
+        QVERIFY(!m_s.matching());
+        for (QWidget *w : std::initializer_list<QWidget *>{m_s.combo1(), m_s.gridd(0), m_s.gridd(1)}) {
+            QCOMPARE(w->palette().color(QPalette::Window), QColor(0xB0, 0xE0, 0xFF));
+            QVERIFY(w->toolTip().contains(QStringLiteral("diakritiku")));
+        }
+        m_s.type(QStringLiteral("dů"));
+        QVERIFY(m_s.matching());
+        QVERIFY(m_s.combo1()->toolTip().isEmpty() && m_s.gridd(0)->toolTip().isEmpty());
 
         m_s.type(QStringLiteral("dx"));
         QVERIFY(!m_s.matching());
