@@ -5,6 +5,7 @@
 #include "platform/UniqueFd.h"
 #include "util/Files.h"
 #include "util/Privileges.h"
+#include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,7 @@ using namespace tarnvik;
 namespace {
 
 using testutil::readBytes;
+using testutil::titles;
 using testutil::writeBytes;
 
 struct Loaded
@@ -55,14 +57,6 @@ DataSource entry(const QString &title, bool visible = true)
     s.Out = QStringLiteral("out");
     s.Visible = visible;
     return s;
-}
-
-QString titles(const QVector<DataSource> &sources)
-{
-    QStringList t;
-    for (const auto &s : sources)
-        t << s.Title;
-    return t.join(u',');
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "editor/CatalogueList.h"
 #include "editor/EditorLayout.h"
 #include "util/Files.h"
+#include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 using namespace tarnvik;
+using testutil::titles;
 
 namespace {
 
@@ -65,14 +67,6 @@ DataSource entry(const QString &title, bool visible = true, bool withFile = true
     s.CharsetOut = 0;
     s.Visible = visible;
     return s;
-}
-
-QString titles(const QVector<DataSource> &sources)
-{
-    QStringList t;
-    for (const auto &s : sources)
-        t << s.Title;
-    return t.join(u',');
 }
 
 QString captions(const CatalogueList &list)

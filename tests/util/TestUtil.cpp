@@ -221,4 +221,12 @@ void release(const QString &db)
         qFatal("cannot write %s", qPrintable(go.fileName()));
 }
 
+QString titles(const QVector<tarnvik::DataSource> &sources)
+{
+    QStringList t;
+    for (const auto &s : sources)
+        t << s.Title;
+    return t.join(u',');
+}
+
 } // namespace testutil

@@ -4,6 +4,7 @@
 
 #include "db/write/JetWriter.h"
 #include "db/read/MdbFile.h"
+#include "catalogue/Catalogue.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -67,5 +68,8 @@ int heldStarts(const QDir &dir, const QString &db);
 
 // The folder of real .mdb files, or empty when the corpus tests should skip.
 QString corpusDir();
+
+// The entries' titles, joined by commas.
+QString titles(const QVector<tarnvik::DataSource> &sources);
 
 } // namespace testutil
