@@ -91,7 +91,9 @@ void appendBare(char32_t c, QString &out)
 // a million rows then costs one table read a character.
 struct BareUnits
 {
-    static constexpr char16_t kDropped = 0xD800, kOther = 0xD801; // never a bare unit
+    // Never a bare unit, nor the entry of a high surrogate: the scan for the
+    // first change stops at every one of those.
+    static constexpr char16_t kDropped = 0xDFFE, kOther = 0xDFFF;
     std::vector<char16_t> unit = std::vector<char16_t>(0x10000);
     BareUnits()
     {
