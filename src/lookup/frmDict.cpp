@@ -153,6 +153,11 @@ void frmDict::buildMenus()
     mnuAbout = mnuX->addAction(QStringLiteral("O aplikaci..."));
     mnuX->addSeparator();
     mnuEnd = mnuX->addAction(QStringLiteral("Konec"));
+    // Named as the controls are, so that tests find them by name.
+    for (auto [action, name] : {std::pair(mnuData, "mnuData"), std::pair(mnuTopMost, "mnuTopMost"),
+                                std::pair(mnuMinimize, "mnuMinimize"), std::pair(mnuHomePage, "mnuHomePage"),
+                                std::pair(mnuAbout, "mnuAbout"), std::pair(mnuEnd, "mnuEnd")})
+        action->setObjectName(QLatin1String(name));
     connect(mnuMinimize, &QAction::triggered, this, &QWidget::showMinimized);
     connect(mnuHomePage, &QAction::triggered, this, &frmDict::mnuHomePage_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmDict::mnuAbout_Click);

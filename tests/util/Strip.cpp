@@ -74,24 +74,33 @@ Lamp *Strip::lamp() const
     return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
 }
 
+// The window menu's command of that name (its member's).
+static QAction *windowCommand(const frmDict &w, const char *name)
+{
+    QAction *a = w.windowMenu()->findChild<QAction *>(QLatin1String(name));
+    if (!a)
+        qFatal("no window menu command %s", name);
+    return a;
+}
+
 QAction *settingsAction(const frmDict &w)
 {
-    return w.windowMenu()->actions().at(2);
+    return windowCommand(w, "mnuData");
 }
 
 QAction *topMostAction(const frmDict &w)
 {
-    return w.windowMenu()->actions().at(3);
+    return windowCommand(w, "mnuTopMost");
 }
 
 QAction *aboutAction(const frmDict &w)
 {
-    return w.windowMenu()->actions().at(7);
+    return windowCommand(w, "mnuAbout");
 }
 
 QAction *quitAction(const frmDict &w)
 {
-    return w.windowMenu()->actions().last();
+    return windowCommand(w, "mnuEnd");
 }
 
 QAction *sourceAction(const frmDict &w, int i)
