@@ -187,51 +187,69 @@ void sortBucket(Keyed *first, Keyed *last, std::vector<Keyed> &spare, Less less)
     }
 }
 
-// The rows in the order of their prefix numbers, then of 'compare' (a
-// three-way comparison of two rows), then of the rows themselves. The top
-// 16 bits are sorted by distributing in place (no second array), the rest
-// within each bucket (sortBucket): several times faster than one sort of the
-// whole.
+// The order of the rows: their prefix numbers, then 'compare' (a three-way
+// comparison of two rows), then the rows themselves.
 template <typename Compare>
-std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
+auto keyedLess(Compare &compare)
 {
-    auto less = [&](const Keyed &a, const Keyed &b) {
+    return [&compare](const Keyed &a, const Keyed &b) {
         if (!a.tiedWith(b))
             return a < b;
         const int c = compare(a.row, b.row);
         return c != 0 ? c < 0 : a.row < b.row;
     };
+}
+
+// Sorts in that order. The top 16 bits are sorted by distributing in place
+// (no second array), the rest within each bucket (sortBucket): several times
+// faster than one sort of the whole.
+template <typename Compare>
+void sortKeyed(std::vector<Keyed> &keyed, Compare compare)
+{
+    const auto less = keyedLess(compare);
     constexpr int kShift = 48;
     constexpr size_t kBuckets = size_t(1) << 16;
     // Below this the buckets cost more than they save.
     if (keyed.size() < 2048) {
         std::sort(keyed.begin(), keyed.end(), less);
-    } else {
-        std::vector<size_t> start(kBuckets + 1, 0);
-        for (const Keyed &k : keyed)
-            ++start[size_t(k.prefix >> kShift) + 1];
-        for (size_t b = 0; b < kBuckets; ++b)
-            start[b + 1] += start[b];
-        std::vector<size_t> next(start.begin(), start.end() - 1);
-        for (size_t b = 0; b < kBuckets; ++b) {
-            while (next[b] < start[b + 1]) {
-                Keyed &k = keyed[next[b]];
-                const size_t home = size_t(k.prefix >> kShift);
-                if (home == b)
-                    ++next[b];
-                else
-                    std::swap(k, keyed[next[home]++]);
-            }
-        }
-        std::vector<Keyed> spare;
-        for (size_t b = 0; b < kBuckets; ++b) {
-            if (start[b + 1] - start[b] > 1)
-                sortBucket(keyed.data() + start[b], keyed.data() + start[b + 1], spare, less);
+        return;
+    }
+    std::vector<size_t> start(kBuckets + 1, 0);
+    for (const Keyed &k : keyed)
+        ++start[size_t(k.prefix >> kShift) + 1];
+    for (size_t b = 0; b < kBuckets; ++b)
+        start[b + 1] += start[b];
+    std::vector<size_t> next(start.begin(), start.end() - 1);
+    for (size_t b = 0; b < kBuckets; ++b) {
+        while (next[b] < start[b + 1]) {
+            Keyed &k = keyed[next[b]];
+            const size_t home = size_t(k.prefix >> kShift);
+            if (home == b)
+                ++next[b];
+            else
+                std::swap(k, keyed[next[home]++]);
         }
     }
+    std::vector<Keyed> spare;
+    for (size_t b = 0; b < kBuckets; ++b) {
+        if (start[b + 1] - start[b] > 1)
+            sortBucket(keyed.data() + start[b], keyed.data() + start[b + 1], spare, less);
+    }
+}
+
+std::vector<uint32_t> rowsOf(const std::vector<Keyed> &keyed)
+{
     std::vector<uint32_t> order(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i)
         order[i] = keyed[i].row;
+    return order;
+}
+
+template <typename Compare>
+std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
+{
+    sortKeyed(keyed, compare);
+    std::vector<uint32_t> order = rowsOf(keyed);
     std::vector<Keyed>().swap(keyed);
     return order;
 }
@@ -263,6 +281,63 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // Only a source where some input has a mark to drop needs a bare order.
     const bool bare = m_marked;
 
+    // Beside the display order, on threads of their own from the start: the
+    // binary order of each key, ties in table order. A row with no mark to
+    // drop has the same bare key as folded, so those are in bare order once
+    // the folded order is made: only the others are sorted for the bare key,
+    // and the two merged.
+    std::vector<uint32_t> foldOrder, bareOrder;
+    auto compareBy = [text](const std::vector<Span> &spans) {
+        return [&spans, text](uint32_t a, uint32_t b) {
+            // Most ties are the same short word again: the prefix holds all of both.
+            const Span x = spans[a], y = spans[b];
+            if (x.length <= 6 && y.length <= 6)
+                return int(x.length) - int(y.length);
+            return std::u16string_view(text + x.start, x.length)
+                .compare(std::u16string_view(text + y.start, y.length));
+        };
+    };
+    auto keyedBy = [&](const std::vector<Span> &spans, auto take) {
+        std::vector<Keyed> keyed;
+        keyed.reserve(rows.size());
+        for (uint32_t r : rows) {
+            if (take(r))
+                keyed.push_back(unitPrefix(std::u16string_view(text + spans[r].start, spans[r].length), r));
+        }
+        return keyed;
+    };
+    auto marked = [&](uint32_t r) { return m_bare[r].start != m_fold[r].start; };
+    const auto byBare = compareBy(m_bare);
+    std::vector<Keyed> changed;
+    std::thread changedSort([&] {
+        if (bare) {
+            changed = keyedBy(m_bare, marked);
+            sortKeyed(changed, byBare);
+        }
+    });
+    std::thread keySort([&] {
+        auto all = [](uint32_t) { return true; };
+        std::vector<Keyed> folded = keyedBy(m_fold, all);
+        sortKeyed(folded, compareBy(m_fold));
+        foldOrder = rowsOf(folded);
+        changedSort.join();
+        if (bare) {
+            const auto less = keyedLess(byBare);
+            bareOrder.reserve(folded.size());
+            size_t j = 0;
+            for (const Keyed &k : folded) {
+                if (marked(k.row))
+                    continue;
+                for (; j < changed.size() && less(changed[j], k); ++j)
+                    bareOrder.push_back(changed[j].row);
+                bareOrder.push_back(k.row);
+            }
+            for (; j < changed.size(); ++j)
+                bareOrder.push_back(changed[j].row);
+            std::vector<Keyed>().swap(changed);
+        }
+    });
+
     // Display order: the first twelve bytes of each collation key, made on both
     // cores (each with its own collator), decide most comparisons; the rest go
     // to the collator. No full keys are kept: they would take more memory than
@@ -275,25 +350,6 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             display[i] = keyPrefix(c, input(rows[i]), rows[i]);
     });
 
-    // Meanwhile on the other core: binary order of each key, ties in table
-    // order; one after the other, so that one key's sort data is held at a time.
-    std::vector<uint32_t> foldOrder, bareOrder;
-    auto keyOrder = [&](const std::vector<Span> &spans, std::vector<uint32_t> &order) {
-        auto key = [&](uint32_t row) { return std::u16string_view(text + spans[row].start, spans[row].length); };
-        std::vector<Keyed> keyed(rows.size());
-        for (size_t i = 0; i < rows.size(); ++i)
-            keyed[i] = unitPrefix(key(rows[i]), rows[i]);
-        order = orderRows(keyed, [&](uint32_t a, uint32_t b) {
-            // Most ties are the same short word again: the prefix holds all of both.
-            const uint32_t la = spans[a].length, lb = spans[b].length;
-            return la <= 6 && lb <= 6 ? int(la) - int(lb) : key(a).compare(key(b));
-        });
-    };
-    std::thread keySort([&] {
-        keyOrder(m_fold, foldOrder);
-        if (bare)
-            keyOrder(m_bare, bareOrder);
-    });
     std::vector<uint32_t> displayOrder = orderRows(display, [&](uint32_t a, uint32_t b) {
         const std::u16string_view x = input(a), y = input(b);
         if (x == y) // most ties are the same word again
