@@ -440,7 +440,8 @@ void frmDict::Text1_Change()
         for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
             setBackColor(w, r.diacriticsIgnored ? kLightBlue : kYellow);
             if (r.diacriticsIgnored)
-                w->setToolTip(QStringList{kDiacriticsIgnored, w->toolTip()}.join(u"\n\n").trimmed());
+                w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
+                                                     : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
         }
         gridd[0]->show();
         gridd[1]->show();
