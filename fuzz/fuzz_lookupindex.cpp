@@ -8,6 +8,7 @@
 // Every one- to three-letter start of the first rows is tried as typed text too.
 #include "FuzzUtil.h"
 #include "db/index/LookupIndex.h"
+#include "util/RandomText.h"
 #include "util/ScanReference.h"
 
 #include <QSet>
@@ -15,18 +16,6 @@
 #include <algorithm>
 
 using namespace tarnvik;
-
-namespace {
-
-QString firstCodePoints(const QString &s, int n)
-{
-    qsizetype i = 0;
-    for (; i < s.size() && n > 0; --n)
-        i += s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate() ? 2 : 1;
-    return s.left(i);
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -53,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         patterns.insert(p);
     for (qsizetype r = 0; r < std::min<qsizetype>(inputs.size(), 40); ++r) {
         for (int n = 1; inputs[r] && n <= 3; ++n)
-            patterns.insert(firstCodePoints(*inputs[r], n) + u'*');
+            patterns.insert(testutil::firstCodePoints(*inputs[r], n) + u'*');
     }
     // Each pattern as typed, and bare against the bare inputs.
     for (const QString &pattern : patterns) {
