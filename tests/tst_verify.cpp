@@ -51,7 +51,6 @@ private slots:
     void tablesOfferedInTheFilesOrder();
     void databaseWithoutUserTables();
     void storedNamesFoundIgnoringCase();
-    void failuresNameTheFileAndTheCause();
     void hangingReaderIsStoppedSoon();
 
 private:
@@ -161,22 +160,6 @@ void TestVerify::storedNamesFoundIgnoringCase()
     QVERIFY(!tableFields(db, u"Preklady"_qs, &error));
     QVERIFY2(error.contains(db) && error.contains(u"Preklady") && error.contains(u"není tabulka"),
              qPrintable(error));
-}
-
-void TestVerify::failuresNameTheFileAndTheCause()
-{
-    // Every kind of file refused is the reader's test (tst_reader); here that
-    // each step passes the refusal on.
-    const QString missing = m_dir.filePath(u"missing.mdb"_qs);
-    QString error;
-    QVERIFY(!databaseTables(missing, &error));
-    QVERIFY2(error.contains(missing) && error.contains(u"neexistuje"), qPrintable(error));
-    error.clear();
-    QVERIFY(!openDatabase(missing, &error));
-    QVERIFY2(error.contains(missing) && error.contains(u"neexistuje"), qPrintable(error));
-    error.clear();
-    QVERIFY(!tableFields(missing, u"t"_qs, &error));
-    QVERIFY2(error.contains(missing) && error.contains(u"neexistuje"), qPrintable(error));
 }
 
 void TestVerify::hangingReaderIsStoppedSoon()
