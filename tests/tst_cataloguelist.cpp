@@ -322,6 +322,9 @@ private slots:
         QCOMPARE(e.list.sources()[0].File, QStringLiteral("/data/A.mdb"));
     }
 
+    // A close writes the working copy, replacing a file the store cannot
+    // read (the catalogue the user sees is the one to keep); a write that
+    // cannot happen says so.
     void closeSaves()
     {
         QTemporaryDir dir;
@@ -357,8 +360,6 @@ private slots:
         load_tables(back, read, selected);
         QCOMPARE(titles(read), QStringLiteral("A,B,Dčko"));
         QCOMPARE(read, list.sources());
-        QCOMPARE(int(read[2].CharsetOut), 161);
-        QVERIFY(!read[0].Visible && !read[1].Visible);
         QCOMPARE(selected, 2);
         QCOMPARE(back.getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
                  QStringLiteral("1"));
@@ -368,40 +369,16 @@ private slots:
         save();
         QCOMPARE(SettingsStore(ini).getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
                  QString::number(activeTableFor(list.sources(), 1)));
-    }
 
-    void saveFailuresAreReported()
-    {
-        QTemporaryDir dir;
-        FakeWindow w;
-        CatalogueList list(w);
-        list.start({entry("A"), entry("B")}, 1);
-
-        // A file the store cannot read is replaced by the catalogue the user sees.
-        const QString ini = dir.filePath(QStringLiteral("TVK.ini"));
         testutil::writeBytes(ini, "[Tables]\ncount=\xff\xfe\n");
-        {
-            SettingsStore store(ini);
-            QVERIFY(!store.problem().isEmpty());
-            QString error;
-            QVERIFY2(list.save(store, &error), qPrintable(error));
-        }
-        SettingsStore back(ini);
-        QVERIFY(back.problem().isEmpty());
-        QVector<DataSource> read;
-        int selected = -1;
-        load_tables(back, read, selected);
-        QCOMPARE(titles(read), QStringLiteral("A,B"));
-        QCOMPARE(selected, 1);
-
-        // A write that cannot happen says so, with a reason.
-        const QString blocked = dir.filePath(QStringLiteral("blocked"));
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("blocked/TVK.ini")));
-        SettingsStore store(blocked + QStringLiteral("/TVK.ini"));
+        QVERIFY(!SettingsStore(ini).problem().isEmpty());
+        save();
+        load_tables(SettingsStore(ini), read, selected);
+        QCOMPARE(read, list.sources());
+        SettingsStore blocked(ini + QStringLiteral("/TVK.ini")); // under a file
         QString error;
-        QVERIFY(!list.save(store, &error));
+        QVERIFY(!list.save(blocked, &error));
         QVERIFY(!error.isEmpty());
-        QCOMPARE(list.sources().size(), 2);
     }
 
     void entryLimit()
