@@ -457,8 +457,6 @@ private slots:
         QCOMPARE(w.pic.width, 4415.0);
         QCOMPARE(w.grid1.width, 2815.0);
         QCOMPARE(w.columnWidth1, 2815.0);
-        QCOMPARE(w.columnWidth0, 1600.0);
-        QCOMPARE(w.grid1.left, 1600.0);
         QCOMPARE(w.Desc.width, 4215.0);
         QCOMPARE(w.lblDescWidth, 4115.0);
         QCOMPARE(w.pic.top, l.pic.top);

@@ -130,7 +130,6 @@ private slots:
         QVERIFY(text->isVisible());
         QCOMPARE(text->selectedText(), QStringLiteral("Slova"));
         QCOMPARE(w.head(), QStringLiteral("Popisek v nabídce"));
-        QCOMPARE(w.description(), QStringLiteral("Text, který se bude zobrazovat v menu."));
         QVERIFY(qAbs(text->geometry().center().y() - w.grid(1)->visualItemRect(w.grid(1)->item(TitleRow, 0)).center().y()) <= 3);
 
         // Stored names found in any letter case and kept as stored (the same
