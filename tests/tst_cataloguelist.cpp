@@ -124,14 +124,12 @@ QString state(const Editor &e, const QString &closes)
         lines << (l.caption == editortext::NewTitle ? u"*"_qs : l.caption) + (l.checked ? u'+' : u'-');
     for (int f : e.window.filled)
         filled << QString::number(f);
-    QString s = u"%1 @%2/%3 p%4 %5 r%6 m%7 q%8"_qs.arg(lines.join(u','))
-                    .arg(e.list.selectedLine())
-                    .arg(e.list.currentIndex())
-                    .arg(filled.join(u','), buttons(e.list))
-                    .arg(e.list.refusedMoves())
-                    .arg(e.window.messages.size())
-                    .arg(e.window.questions.size());
-    return closes.isEmpty() ? s : s + u" x"_qs + closes;
+    // One pass of arg(): a caption may hold a '%'.
+    return u"%1 @%2/%3 p%4 %5 r%6 m%7 q%8%9"_qs.arg(
+        lines.join(u','), QString::number(e.list.selectedLine()), QString::number(e.list.currentIndex()),
+        filled.join(u','), buttons(e.list), QString::number(e.list.refusedMoves()),
+        QString::number(e.window.messages.size()), QString::number(e.window.questions.size()),
+        closes.isEmpty() ? QString() : u" x"_qs + closes);
 }
 
 } // namespace
