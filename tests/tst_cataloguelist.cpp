@@ -86,10 +86,10 @@ struct Editor
 };
 
 // Entries as "A,~B,C!": '~' hidden, '!' without a database; "" none.
-QVector<DataSource> entries(const QString &spec)
+QVector<DataSource> entries(const QString &list)
 {
     QVector<DataSource> out;
-    for (QString e : spec.isEmpty() ? QStringList() : spec.split(u',')) {
+    for (QString e : list.isEmpty() ? QStringList() : list.split(u',')) {
         const bool hidden = e.startsWith(u'~'), noFile = e.endsWith(u'!');
         e.remove(u'~').remove(u'!');
         out << entry(e, !hidden, !noFile);
