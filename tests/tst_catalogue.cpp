@@ -278,8 +278,8 @@ private slots:
         QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
     }
 
-    // The file on disk when the program saves is what counts: lines added by
-    // hand, or a catalogue saved by another copy, since this store read it.
+    // The file on disk when the program saves is what counts: lines added
+    // since this store read it, by hand or by another copy, an entry too.
     void othersWritingMeanwhile()
     {
         writeBytes(ini(), "[Settings]\nTopMost=False\n\n[Tables]\ncount=1\nActiveTable=1\nTable1Title=A\n");
