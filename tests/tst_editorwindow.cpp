@@ -150,10 +150,10 @@ private slots:
         QVERIFY(w.combo(OutputFieldRow)->isVisible());
         QVERIFY(!text->isVisible());
         QCOMPARE(w.head(), QStringLiteral("Výstupní hodnoty"));
-        w.combo(OutputFieldRow)->setCurrentIndex(1);
-        emit w.combo(OutputFieldRow)->activated(1);
-        QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("vyznam"));
-        QCOMPARE(w.valueCell(OutputFieldRow), QStringLiteral("vyznam"));
+        w.combo(OutputFieldRow)->setCurrentIndex(0);
+        emit w.combo(OutputFieldRow)->activated(0);
+        QCOMPARE(w.catalogue().sources()[0].Out, QStringLiteral("slovo"));
+        QCOMPARE(w.valueCell(OutputFieldRow), QStringLiteral("slovo"));
 
         // Another table: its fields listed, the first one for both.
         w.combo(TableRow)->setCurrentIndex(1);
