@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace tarnvik;
 using namespace testutil;
@@ -31,6 +32,11 @@ void TestJetWriter::initTestCase()
 
 void TestJetWriter::unicodeTextRoundTrips()
 {
+    // Characters beyond the Basic Multilingual Plane in text and memo fields,
+    // stored plain and compressed (the writer compresses where it can; a
+    // surrogate with a zero low byte, as in U+1F600, rules it out), empty
+    // text apart from Null, memos on a chain of pages.
+    const QString notes = u"\U0001D11E noty ž \U0001F3B5 "_qs.repeated(3000);
     std::vector<Row> rows = {
         {u"dům"_qs, u"house"_qs},
         {u"Москва"_qs, u"Moscow"_qs},
@@ -41,7 +47,12 @@ void TestJetWriter::unicodeTextRoundTrips()
         {u"empty output"_qs, u""_qs},
         {std::nullopt, u"null input"_qs},
         {u"Ā low byte zero"_qs, u"ĀĀ"_qs},
-        {u"emoji \U0001F600"_qs, u"ok"_qs},
+        {u"smile \U0001F600 ok"_qs, u"x\U0001F601y"_qs},
+        {u"\U0001F601 compressed \U0001F601"_qs, u"\U00020000\U0002A6D6 CJK"_qs},
+        {u""_qs, std::nullopt},
+        {u""_qs, u""_qs},
+        {u"Ā\U0001F600"_qs, notes},
+        {u"chain"_qs, u"Ā"_qs + notes},
         {u"long memo"_qs, QString(200000, u'ř') + u"end"_qs},
         {u"medium memo"_qs, QString(3000, u'a')},
         {u"exact page"_qs, QString(2038, u'b')},
@@ -54,21 +65,6 @@ void TestJetWriter::unicodeTextRoundTrips()
                         {{u"Heslo"_qs, JetWriter::FieldType::Text}, {u"Význam"_qs, JetWriter::FieldType::Memo}}, rows,
                         &error),
              qPrintable(error));
-
-    const auto tables = MdbFile(file).tables(&error);
-    QVERIFY2(tables, qPrintable(error));
-    QCOMPARE(tables->size(), 2);
-    QCOMPARE(tables->at(0).name, u"MSysObjects"_qs);
-    QVERIFY(tables->at(0).system);
-    QCOMPARE(tables->at(1).name, u"Slovník"_qs);
-    QVERIFY(!tables->at(1).system);
-    const auto fields = MdbFile(file).fields(u"slovník"_qs, &error);
-    QVERIFY2(fields, qPrintable(error));
-    QCOMPARE(fields->size(), 2);
-    QCOMPARE(fields->at(0).name, u"Heslo"_qs);
-    QCOMPARE(fields->at(0).type, 10);
-    QCOMPARE(fields->at(1).name, u"Význam"_qs);
-    QCOMPARE(fields->at(1).type, 12);
 
     const auto back = readAll(file, u"Slovník"_qs, {u"Heslo"_qs, u"Význam"_qs}, &error);
     QVERIFY2(back, qPrintable(error));
@@ -96,10 +92,13 @@ void TestJetWriter::unicodeTextRoundTrips()
     QCOMPARE(exported.size(), rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
         // mdb-export cuts values longer than its buffer, and its UCS-2
-        // conversion has no surrogates (the emoji row).
-        if (i == 10)
+        // conversion has no surrogates.
+        const QString all = rows[i][0].value_or(QString()) + rows[i][1].value_or(QString());
+        if (std::any_of(all.begin(), all.end(), [](QChar c) { return c.isSurrogate(); }))
+            continue;
+        if (all.size() > 100000)
             QVERIFY(rows[i][1]->startsWith(*exported[i][1]) && exported[i][1]->size() > 50000);
-        else if (i != 9)
+        else
             QVERIFY2(exported[i] == asLibmdbSees(rows[i]), qPrintable(QString::number(i)));
     }
 }
@@ -112,6 +111,10 @@ void TestJetWriter::jet3CodePagesRoundTrip()
         std::vector<Row> rows;
         for (int i = 0; i < 3000; ++i)
             rows.push_back({c.word + QString::number(i), i % 10 ? std::optional<QString>(c.word.repeated(i % 40)) : std::nullopt});
+        // Empty text is not Null in Jet 3 either; a memo on a chain of pages.
+        rows.push_back({u""_qs, std::nullopt});
+        rows.push_back({std::nullopt, u""_qs});
+        rows.push_back({c.word, c.word.repeated(200)});
         const QString file = m_dir.filePath(QStringLiteral("jet3-%1.mdb").arg(c.codePage));
         QString error;
         QVERIFY2(writeTable(file, u"t"_qs,
@@ -142,16 +145,6 @@ void TestJetWriter::jet3CodePagesRoundTrip()
 void TestJetWriter::catalogueOfSpecialFiles()
 {
     QString error;
-    // No user table at all.
-    const QString empty = m_dir.filePath(u"empty.mdb"_qs);
-    JetWriter w;
-    QVERIFY(w.open(empty, JetWriter::Format::Jet4));
-    QVERIFY2(w.commit(), qPrintable(w.errorString()));
-    auto tables = MdbFile(empty).tables(&error);
-    QVERIFY2(tables, qPrintable(error));
-    QCOMPARE(tables->size(), 1);
-    QVERIFY(tables->at(0).system);
-
     // User tables named like system ones, an empty table, and a definition
     // longer than one page.
     const QString many = m_dir.filePath(u"many.mdb"_qs);
@@ -171,7 +164,7 @@ void TestJetWriter::catalogueOfSpecialFiles()
     QVERIFY(m.beginTable(u"Široká"_qs, wide));
     QVERIFY2(m.addRow(wideRow), qPrintable(m.errorString()));
     QVERIFY(m.commit());
-    tables = MdbFile(many).tables(&error);
+    const auto tables = MdbFile(many).tables(&error);
     QVERIFY2(tables, qPrintable(error));
     QStringList names;
     for (const TableInfo &t : *tables) {
@@ -187,10 +180,8 @@ void TestJetWriter::catalogueOfSpecialFiles()
     const auto row = readAll(many, u"Široká"_qs, {wide[0].name, wide[199].name}, &error);
     QVERIFY2(row, qPrintable(error));
     QVERIFY(row->at(0) == Row({u"0"_qs, u"199"_qs}));
-    if (haveProgram(u"mdb-tables"_qs)) {
-        QCOMPARE(run(u"mdb-tables"_qs, {u"-1"_qs, empty}).out, QByteArray());
+    if (haveProgram(u"mdb-tables"_qs))
         QCOMPARE(run(u"mdb-tables"_qs, {u"-1"_qs, many}).out, QByteArray("MSdata\nPrázdná\nŠiroká\n"));
-    }
 }
 
 void TestJetWriter::refusesBadTablesAndValues()

@@ -1,6 +1,7 @@
 // tarnvik-mkdb and its input readers: TSV, CSV and dictd in, a database out;
 // bad input refused with the line named and no file left behind.
 #include "mkdb/RowSource.h"
+#include "util/Files.h"
 #include "util/TestUtil.h"
 
 #include <QFile>
@@ -37,12 +38,8 @@ void TestMkdb::initTestCase()
 
 QString TestMkdb::file(const QString &name, const QByteArray &content)
 {
-    const QString path = m_dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(content);
-    return path;
+    writeBytes(m_dir.filePath(name), content);
+    return m_dir.filePath(name);
 }
 
 std::vector<mkdb::Row> TestMkdb::readSource(mkdb::RowSource &src)
@@ -194,10 +191,7 @@ void TestMkdb::outputIsNotReplacedUnasked()
     const QString tsv = file(u"o.tsv"_qs, "a\nx\n");
     const QString db = file(u"o.mdb"_qs, "precious");
     QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
-    QFile f(db);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("precious"));
-    f.close();
+    QCOMPARE(readBytes(db), QByteArray("precious"));
     QCOMPARE(runMkdb({u"--force"_qs, db, tsv}).exitCode, 0);
     QString error;
     QVERIFY2(MdbFile(db).tables(&error), qPrintable(error));

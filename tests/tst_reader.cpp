@@ -1,7 +1,6 @@
 // The reader under fault: whatever libmdb does with a damaged file, the call
 // ends within its limits with a message naming the file, and this process
 // goes on unharmed.
-#include "db/jet/Charset.h"
 #include "db/write/JetWriter.h"
 #include "db/read/MdbFile.h"
 #include "util/Files.h"
@@ -41,7 +40,6 @@ private slots:
     void truncatedFileIsDamaged();
     void fileGrowingWhileReadIsReported();
     void memoryLimitEndsTheHelper();
-    void textReadsBackExactly();
     void damagedRealFiles_data();
     void damagedRealFiles();
     void cancelStopsTheRead();
@@ -196,55 +194,6 @@ void TestReader::memoryLimitEndsTheHelper()
                                     &error),
              qPrintable(error));
     QCOMPARE(size, 11000000);
-}
-
-void TestReader::textReadsBackExactly()
-{
-    // Characters beyond the Basic Multilingual Plane, in text and memo fields,
-    // stored plain and compressed (our writer compresses where it can; a
-    // surrogate with a zero low byte, as in U+1F600, rules it out), empty text
-    // apart from Null, and a memo on a chain of pages.
-    const QString notes = u"\U0001D11E noty ž \U0001F3B5 "_qs.repeated(3000);
-    const std::vector<Row> rows = {
-        {u"smile \U0001F600 ok"_qs, u"x\U0001F601y"_qs},
-        {u"\U0001F601 compressed \U0001F601"_qs, u"\U00020000\U0002A6D6 CJK"_qs},
-        {u""_qs, std::nullopt},
-        {std::nullopt, u""_qs},
-        {u""_qs, u""_qs},
-        {u"Ā\U0001F600"_qs, notes},
-        {u"chain"_qs, u"Ā"_qs + notes},
-        {u"plain ascii"_qs, u"é"_qs},
-    };
-    const QString jet4 = m_dir.filePath(u"exact.mdb"_qs);
-    QString error;
-    QVERIFY2(writeTable(jet4, u"t"_qs, {{u"in"_qs}, {u"out"_qs, JetWriter::FieldType::Memo}}, rows, &error),
-             qPrintable(error));
-    QVERIFY(QFileInfo(jet4).size() > 8 * 4096); // the chains take pages of their own
-    const auto back = readAll(jet4, u"t"_qs, {u"in"_qs, u"out"_qs}, &error);
-    QVERIFY2(back, qPrintable(error));
-    QCOMPARE(back->size(), rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        QVERIFY2(back->at(i) == rows[i], qPrintable(QString::number(i)));
-
-    // Jet 3: the bytes as stored, and empty text is not Null there either.
-    const QString jet3 = m_dir.filePath(u"exact3.mdb"_qs);
-    const std::vector<Row> rows3 = {{u""_qs, std::nullopt}, {std::nullopt, u""_qs}, {u"žluť"_qs, u"kůň"_qs.repeated(2000)}};
-    QVERIFY2(writeTable(jet3, u"t"_qs, {{u"in"_qs}, {u"out"_qs, JetWriter::FieldType::Memo}}, rows3, &error,
-                        JetWriter::Format::Jet3, 1250),
-             qPrintable(error));
-    std::vector<Row> back3;
-    QVERIFY2(MdbFile(jet3).readRows(
-                 u"t"_qs, {u"in"_qs, u"out"_qs},
-                 [&](const StoredValue *v) {
-                     Row row;
-                     for (int k = 0; k < 2; ++k)
-                         row.push_back(v[k].null ? std::nullopt
-                                                 : std::optional<QString>(CodePage::get(1250)->decode(v[k].bytes)));
-                     back3.push_back(row);
-                 },
-                 &error),
-             qPrintable(error));
-    QVERIFY(back3 == rows3);
 }
 
 void TestReader::damagedRealFiles_data()
