@@ -69,6 +69,13 @@ QByteArray withChecksum(QByteArray bytes)
     return bytes;
 }
 
+QByteArray noise(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
 // The sample index saved in a cache folder of its own: what a test then
 // damages, replaces or reads.
 struct SavedSample
@@ -169,11 +176,12 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         if (::rename(QFile::encodeName(cache.fileFor(other)).constData(), QFile::encodeName(path).constData()) != 0)
             qFatal("cannot rename");
     };
-    auto stale = [&](std::function<void(FileStamp &)> change) {
+    // Saved for the source changed so.
+    auto other = [&](std::function<void(IndexSource &)> change) {
         return [=, &savedFor] {
             IndexSource before = source;
-            change(before.file);
-            savedFor(before, u"starý"_qs);
+            change(before);
+            savedFor(before, u"jiný"_qs);
         };
     };
     auto link = [&](const QString &target) {
@@ -184,27 +192,14 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         const char *name;
         std::function<void()> make;
     } cases[] = {
-        {"another source's file renamed in place",
-         [&] {
-             IndexSource other = source;
-             other.table = u"Jiná"_qs;
-             savedFor(other, u"jiný"_qs);
-         }},
-        {"a file for other fields", [&] {
-             IndexSource other = source;
-             other.out = u"poznámka"_qs;
-             savedFor(other, u"jiný"_qs);
-         }},
-        {"a file for other character sets", [&] {
-             IndexSource other = source;
-             other.charsetOut = 204;
-             savedFor(other, u"jiný"_qs);
-         }},
-        {"stale: another device", stale([](FileStamp &f) { ++f.device; })},
-        {"stale: another inode", stale([](FileStamp &f) { ++f.inode; })},
-        {"stale: another size", stale([](FileStamp &f) { --f.size; })},
-        {"stale: modified a nanosecond apart", stale([](FileStamp &f) { ++f.modifiedNs; })},
-        {"stale: changed a nanosecond apart", stale([](FileStamp &f) { --f.changedNs; })},
+        {"another source's file renamed in place", other([](IndexSource &s) { s.table = u"Jiná"_qs; })},
+        {"a file for other fields", other([](IndexSource &s) { s.out = u"poznámka"_qs; })},
+        {"a file for other character sets", other([](IndexSource &s) { s.charsetOut = 204; })},
+        {"stale: another device", other([](IndexSource &s) { ++s.file.device; })},
+        {"stale: another inode", other([](IndexSource &s) { ++s.file.inode; })},
+        {"stale: another size", other([](IndexSource &s) { --s.file.size; })},
+        {"stale: modified a nanosecond apart", other([](IndexSource &s) { ++s.file.modifiedNs; })},
+        {"stale: changed a nanosecond apart", other([](IndexSource &s) { --s.file.changedNs; })},
         {"the earlier format (size and time in ms only)",
          [&] {
              // The same index as the earlier format laid it out, checksum and all.
@@ -222,16 +217,8 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
              other[7] = char(other[7] + 1);
              writeBytes(path, withChecksum(other));
          }},
-        {"random bytes", [&] {
-             QByteArray noise(good.size(), Qt::Uninitialized);
-             QRandomGenerator(1).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-             writeBytes(path, noise);
-         }},
-        {"random bytes with a right checksum", [&] {
-             QByteArray noise(good.size(), Qt::Uninitialized);
-             QRandomGenerator(2).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-             writeBytes(path, withChecksum(noise));
-         }},
+        {"random bytes", [&] { writeBytes(path, noise(good.size(), 1)); }},
+        {"random bytes with a right checksum", [&] { writeBytes(path, withChecksum(noise(good.size(), 2))); }},
         {"an empty file", [&] { writeBytes(path, QByteArray()); }},
         {"a checksum of nothing", [&] { writeBytes(path, withChecksum(QByteArray(8, '\0'))); }},
         {"a directory", [&] { QVERIFY(QDir().mkdir(path)); }},

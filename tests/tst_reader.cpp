@@ -88,12 +88,10 @@ void TestReader::refusesWhatIsNoDatabase()
     QVERIFY(error.contains(u"missing.mdb") && error.contains(u"neexistuje"));
     QVERIFY(!MdbFile(m_dir.path()).tables(&error));
     QVERIFY(error.contains(u"složka"));
-    // Each file with the words its refusal names, for its tables and for a table's fields.
+    // Each file with the words its refusal names.
     auto refused = [&](const QString &name, const QByteArray &bytes, const QString &cause) {
         writeBytes(m_dir.filePath(name), bytes);
         QVERIFY(!MdbFile(m_dir.filePath(name)).tables(&error));
-        QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
-        QVERIFY(!MdbFile(m_dir.filePath(name)).fields(u"t"_qs, &error));
         QVERIFY2(error.contains(name) && error.contains(cause), qPrintable(error));
     };
     refused(u"empty.mdb"_qs, {}, u"prázdný"_qs);
@@ -132,25 +130,11 @@ void TestReader::truncatedFileIsDamaged()
     QVERIFY(QFile::resize(shortByOne, QFileInfo(shortByOne).size() - 1));
     QCOMPARE(countRows(shortByOne, &error), -1);
     QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
-    QVERIFY(!MdbFile(shortByOne).tables(&error));
-    QVERIFY2(error.contains(shortByOne) && error.contains(u"celý počet stránek"), qPrintable(error));
 
     // The helper refuses such a file too: here it is cut after the caller looked.
     const QString later = makeDatabase(u"later.mdb"_qs, 10);
     QCOMPARE(countRows(later, &error, before(u"cutting-helper"_qs, u"truncate -s -1 \"$2\"\n"_qs)), -1);
     QVERIFY2(error.contains(later) && error.contains(u"celý počet stránek"), qPrintable(error));
-
-    // A real file where the lost byte costs a row that libmdb reads as Nulls.
-    const QString corpus = corpusDir();
-    if (corpus.isEmpty())
-        QSKIP("TARNVIK_CORPUS_DIR is not set");
-    const QByteArray real = readBytes(corpus + u"/jk_delTestV1997.mdb"_qs);
-    if (real.isEmpty())
-        QSKIP("corpus file missing");
-    const QString realCut = m_dir.filePath(u"delTest-cut.mdb"_qs);
-    writeBytes(realCut, real.chopped(1));
-    QVERIFY(!MdbFile(realCut).readRows(u"Table"_qs, {u"a"_qs}, [](const StoredValue *) {}, &error));
-    QVERIFY2(error.contains(realCut) && error.contains(u"celý počet stránek"), qPrintable(error));
 }
 
 void TestReader::fileGrowingWhileReadIsReported()
