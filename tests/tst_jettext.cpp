@@ -193,25 +193,21 @@ void TestJetText::longValues()
     // not there, a page that cannot be read, a chain that ends early or comes
     // back on itself (it would read for good), a header cut short.
     QCOMPARE(readLongValue(chain.data(), chain.size(), pages, 8, &out), LongValue::TooLong);
-    const auto longInline = memoHeader(0x80000000u | 50, 0);
-    QCOMPARE(readLongValue(longInline.data(), longInline.size(), pages, 1 << 20, &out), LongValue::Damaged);
-    const auto tooLongForRow = memoHeader(0x40000000u | 12, 7u << 8 | 1);
-    QCOMPARE(readLongValue(tooLongForRow.data(), tooLongForRow.size(), pages, 1 << 20, &out), LongValue::Damaged);
-    const auto noRow = memoHeader(0x40000000u | 3, 7u << 8 | 5);
-    QCOMPARE(readLongValue(noRow.data(), noRow.size(), pages, 1 << 20, &out), LongValue::Damaged);
-    const auto noPage = memoHeader(0x40000000u | 3, 99u << 8);
-    QCOMPARE(readLongValue(noPage.data(), noPage.size(), pages, 1 << 20, &out), LongValue::Damaged);
-    const auto shortChain = memoHeader(30, 9u << 8);
-    QCOMPARE(readLongValue(shortChain.data(), shortChain.size(), pages, 1 << 20, &out), LongValue::Damaged);
-    file.addRow(12, piece(12u << 8, "loop"));
-    const auto loop = memoHeader(1000, 12u << 8);
-    QCOMPARE(readLongValue(loop.data(), loop.size(), pages, 1 << 20, &out), LongValue::Damaged);
     QCOMPARE(readLongValue(chain.data(), 11, pages, 1 << 20, &out), LongValue::Damaged);
-    // A pointer to a page that is no data page (here a table definition).
+    file.addRow(12, piece(12u << 8, "loop"));
     file.pages[13] = file.pages[7];
-    file.pages[13][0] = 0x02;
-    const auto notData = memoHeader(0x40000000u | 3, 13u << 8);
-    QCOMPARE(readLongValue(notData.data(), notData.size(), pages, 1 << 20, &out), LongValue::Damaged);
+    file.pages[13][0] = 0x02; // a table definition, no data page
+    const std::pair<const char *, std::vector<uint8_t>> damaged[] = {
+        {"longer than the row holds", memoHeader(0x80000000u | 50, 0)},
+        {"longer than its row on the page", memoHeader(0x40000000u | 12, 7u << 8 | 1)},
+        {"no such row", memoHeader(0x40000000u | 3, 7u << 8 | 5)},
+        {"no such page", memoHeader(0x40000000u | 3, 99u << 8)},
+        {"chain ends early", memoHeader(30, 9u << 8)},
+        {"chain comes back on itself", memoHeader(1000, 12u << 8)},
+        {"not a data page", memoHeader(0x40000000u | 3, 13u << 8)},
+    };
+    for (const auto &[what, header] : damaged)
+        QVERIFY2(readLongValue(header.data(), header.size(), pages, 1 << 20, &out) == LongValue::Damaged, what);
 }
 
 void TestJetText::calculatedValues()

@@ -19,7 +19,6 @@ private slots:
     void readsWhatWeWrite();
 
 private:
-    QJsonObject dump(const QString &file);
     QTemporaryDir m_dir;
 };
 
@@ -32,11 +31,6 @@ void TestMdbReader::initTestCase()
             QFAIL("mdb-reader is not installed in " TARNVIK_NPM_DIR);
         QSKIP("mdb-reader is not installed (npm could not fetch it)");
     }
-}
-
-QJsonObject TestMdbReader::dump(const QString &file)
-{
-    return testutil::mdbReaderDump(file).value_or(QJsonObject());
 }
 
 void TestMdbReader::readsWhatWeWrite()
@@ -61,34 +55,30 @@ void TestMdbReader::readsWhatWeWrite()
         QVERIFY(w.beginTable(u"MSlike"_qs, {{u"a"_qs}}));
         QVERIFY(w.endTable());
         QVERIFY(w.beginTable(u"Slovník"_qs, {{u"Heslo"_qs}, {u"Význam"_qs, JetWriter::FieldType::Memo}}));
-        const bool jet3 = c.format == JetWriter::Format::Jet3;
-        for (int i = 0; i < 3000; ++i)
+        QJsonArray expected;
+        for (int i = 0; i < 3000; ++i) {
             QVERIFY(w.addRow({QStringLiteral("záznam %1").arg(i), QString::number(i)}));
+            expected.append(QJsonArray({QStringLiteral("záznam %1").arg(i), QString::number(i)}));
+        }
         for (const Row &r : rows) {
             // Code page 1252 has no Cyrillic, Greek, Czech carons or emoji.
-            if (!jet3 || (r != rows[1] && r != rows[0] && r != rows[5] && r != rows[7]))
-                QVERIFY2(w.addRow(r), qPrintable(w.errorString()));
+            if (c.format == JetWriter::Format::Jet3 && (r == rows[1] || r == rows[0] || r == rows[5] || r == rows[7]))
+                continue;
+            QVERIFY2(w.addRow(r), qPrintable(w.errorString()));
+            QJsonArray pair;
+            for (const auto &v : r)
+                pair.append(v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null));
+            expected.append(pair);
         }
         QVERIFY2(w.commit(), qPrintable(w.errorString()));
 
-        const QJsonObject got = dump(file);
+        const QJsonObject got = testutil::mdbReaderDump(file).value_or(QJsonObject());
         QCOMPARE(got[u"user"].toArray(), QJsonArray({u"MSlike"_qs, u"Slovník"_qs}));
         QCOMPARE(got[u"system"].toArray(), QJsonArray({u"MSysObjects"_qs}));
         const QJsonObject table = got[u"tables"][u"Slovník"].toObject();
         QCOMPARE(table[u"columns"].toArray(), QJsonArray({QJsonArray({u"Heslo"_qs, u"text"_qs}),
                                                            QJsonArray({u"Význam"_qs, u"memo"_qs})}));
         const QJsonArray data = table[u"rows"].toArray();
-        QJsonArray expected;
-        for (int i = 0; i < 3000; ++i)
-            expected.append(QJsonArray({QStringLiteral("záznam %1").arg(i), QString::number(i)}));
-        for (const Row &r : rows) {
-            if (jet3 && (r == rows[1] || r == rows[0] || r == rows[5] || r == rows[7]))
-                continue;
-            QJsonArray pair;
-            for (const auto &v : r)
-                pair.append(v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null));
-            expected.append(pair);
-        }
         QCOMPARE(data.size(), expected.size());
         for (qsizetype i = 0; i < data.size(); ++i)
             QVERIFY2(data[i] == expected[i], qPrintable(c.name + u' ' + QString::number(i)));
