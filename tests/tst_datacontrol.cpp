@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -323,23 +324,19 @@ void TestDataControl::unwritableCacheCostsOnlySpeed()
                 != 0)
             QSKIP("cannot mount a small file system here");
     };
-    struct Restore
-    {
-        std::function<void()> undo;
-        ~Restore()
-        {
-            if (undo)
-                undo();
-        }
-    } restore;
+    std::function<void()> undo;
+    const auto restore = qScopeGuard([&] {
+        if (undo)
+            undo();
+    });
     auto unmount = [cacheDir] { testutil::run(u"umount"_qs, {cacheDir}); };
     if (how == u"read-only" && geteuid() == 0) {
         mountTmpfs(u"ro,size=1m"_qs); // permissions do not hold the superuser back
-        restore.undo = unmount;
+        undo = unmount;
     } else if (how == u"read-only") {
         QVERIFY(QDir().mkpath(cacheDir));
         QVERIFY(QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::ExeOwner));
-        restore.undo = [cacheDir] {
+        undo = [cacheDir] {
             QFile::setPermissions(cacheDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         };
     } else if (how == u"file") {
@@ -349,7 +346,7 @@ void TestDataControl::unwritableCacheCostsOnlySpeed()
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit;
         QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
-        restore.undo = [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
+        undo = [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
         rlimit small = limit;
         small.rlim_cur = 16 << 10;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
@@ -365,7 +362,7 @@ void TestDataControl::unwritableCacheCostsOnlySpeed()
         QCOMPARE(find(*data, u"heslo 7"_qs).count, 111);
     }
     if (how == u"limit")
-        std::exchange(restore.undo, nullptr)();
+        std::exchange(undo, nullptr)();
     // Nothing half-written is left behind.
     if (QFileInfo(cacheDir).isDir())
         QCOMPARE(QDir(cacheDir).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -506,11 +503,7 @@ void TestDataControl::rewrittenWithinOneClockTick()
     if (testutil::run(u"mkfs.ext4"_qs, {u"-q"_qs, u"-F"_qs, u"-I"_qs, u"128"_qs, image}).exitCode != 0
         || testutil::run(u"mount"_qs, {u"-o"_qs, u"loop,nodev,nosuid"_qs, image, mount}).exitCode != 0)
         QSKIP("cannot mount a file system image here");
-    struct Unmount
-    {
-        QString path;
-        ~Unmount() { testutil::run(u"umount"_qs, {path}); }
-    } unmount{mount};
+    const auto unmount = qScopeGuard([mount] { testutil::run(u"umount"_qs, {mount}); });
 
     const QString db = mount + u"/zdroj.mdb"_qs, other = m_dir.filePath(u"vterina.mdb"_qs);
     writeDb(other, kNew);
