@@ -38,10 +38,9 @@ void writeNamed(const QString &path, const QString &table, const QString &in, co
 }
 
 // Table t, input a, output b: most databases here.
-void writeDb(const QString &path, const std::vector<Row> &rows, JetWriter::Format format = JetWriter::Format::Jet4,
-             int codePage = 1252)
+void writeDb(const QString &path, const std::vector<Row> &rows)
 {
-    writeNamed(path, u"t"_qs, u"a"_qs, u"b"_qs, rows, format, codePage);
+    writeNamed(path, u"t"_qs, u"a"_qs, u"b"_qs, rows);
 }
 
 // n rows "<in> i" = "<out> i".
