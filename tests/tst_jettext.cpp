@@ -1,6 +1,8 @@
 // Text and long values as a Jet file stores them, decoded by the reader
 // helper: hand-made bytes for what our writer never makes (odd bytes, lone
-// surrogates, damaged chains), where a round trip cannot reach.
+// surrogates, damaged chains), where a round trip cannot reach. Then the text
+// shown for it by the field's character set.
+#include "db/jet/Charset.h"
 #include "db/read/helper/JetText.h"
 
 #include <QStringDecoder>
@@ -8,6 +10,7 @@
 #include <map>
 #include <vector>
 
+using namespace tarnvik;
 using namespace tarnvik::jettext;
 
 namespace {
@@ -99,6 +102,10 @@ private slots:
     void jet4Text();
     void longValues();
     void calculatedValues();
+    void charsetNumbersPickCodePages();
+    void jet4TextIsReadThroughTheFieldsCodePage();
+    void jet3BytesAreDecodedPerField();
+    void codePagesRoundTrip();
 };
 
 void TestJetText::jet4Text()
@@ -227,6 +234,60 @@ void TestJetText::calculatedValues()
     put32(field, 16, 8);
     QVERIFY(!unwrapCalculated(field.data(), field.size(), &value, &length));
     QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
+}
+
+void TestJetText::charsetNumbersPickCodePages()
+{
+    const QList<QPair<int, int>> expected = {{0, 1252},   {161, 1253}, {162, 1254}, {177, 1255}, {178, 1256},
+                                             {186, 1257}, {204, 1251}, {238, 1250}, {1, 1250},   {255, 1250}};
+    for (const auto &[charset, codePage] : expected)
+        QCOMPARE(codePageForCharset(charset), codePage);
+}
+
+void TestJetText::jet4TextIsReadThroughTheFieldsCodePage()
+{
+    // "Москва" typed through a Cyrillic font on a 1250 system is stored as
+    // the 1250 reading of its 1251 bytes.
+    const QString stored = QStringLiteral("Ěîńęâŕ");
+    QCOMPARE(displayTextJet4(stored, 204), QStringLiteral("Москва"));
+    QCOMPARE(displayTextJet4(stored, 238), stored);
+    QCOMPARE(displayTextJet4(QStringLiteral("žluťoučký"), 238), QStringLiteral("žluťoučký"));
+    // Real Unicode text has characters outside 1250 and is shown as stored.
+    QCOMPARE(displayTextJet4(QStringLiteral("Москва"), 204), QStringLiteral("Москва"));
+    QCOMPARE(displayTextJet4(QStringLiteral("house"), 204), QStringLiteral("house"));
+    // 0xD2 is "Ň" in 1250 but has no character in 1253: keep what is stored.
+    QCOMPARE(displayTextJet4(QStringLiteral("Ňa"), 161), QStringLiteral("Ňa"));
+    QCOMPARE(displayTextJet4(QStringLiteral("áâ"), 161), QStringLiteral("αβ"));
+    QCOMPARE(displayTextJet4(QString(), 204), QString());
+}
+
+void TestJetText::jet3BytesAreDecodedPerField()
+{
+    const QByteArray bytes("\xCC\xEE\xF1\xEA\xE2\xE0");
+    QCOMPARE(displayTextJet3(bytes, 204), QStringLiteral("Москва"));
+    QCOMPARE(displayTextJet3(bytes, 238), QStringLiteral("Ěîńęâŕ"));
+    QCOMPARE(displayTextJet3(bytes, 0), QStringLiteral("Ìîñêâà"));
+    QCOMPARE(displayTextJet3(QByteArray("\x9E\x9A"), 238), QStringLiteral("žš"));
+}
+
+void TestJetText::codePagesRoundTrip()
+{
+    for (int cp = 1250; cp <= 1257; ++cp) {
+        const CodePage *page = CodePage::get(cp);
+        QVERIFY2(page, qPrintable(QString::number(cp)));
+        QByteArray all;
+        for (int b = 1; b < 256; ++b) {
+            if (page->isDefined(uint8_t(b)))
+                all.append(char(b));
+        }
+        QByteArray back;
+        QVERIFY(page->encode(page->decode(all), &back));
+        QCOMPARE(back, all);
+    }
+    QByteArray out;
+    QVERIFY(!CodePage::get(1250)->encode(u"Москва", &out));
+    QVERIFY(!CodePage::get(1251)->canEncode(u"ř"));
+    QVERIFY(!CodePage::get(437));
 }
 
 QTEST_GUILESS_MAIN(TestJetText)
