@@ -429,6 +429,11 @@ void TestDataControl::sourceReplacedOrDeletedWhileBound()
     } else if (how == u"device") {
         QVERIFY(QFile::remove(db) && QFile::link(u"/dev/zero"_qs, db));
     }
+    if (how == u"rename" || how == u"cp" || how == u"restore") {
+        const timespec now = testutil::modifiedNs(db);
+        QVERIFY(QFileInfo(db).size() == QFileInfo(one).size() && now.tv_sec == modified.tv_sec
+                && now.tv_nsec == modified.tv_nsec);
+    }
 
     const int was = prepared->load();
     const Lookup r = find(data, u"st"_qs);
