@@ -5,6 +5,7 @@
 #include "platform/UniqueFd.h"
 #include "util/Files.h"
 #include "util/Privileges.h"
+#include "util/RandomText.h"
 #include "util/TestUtil.h"
 
 #include <QDir>
@@ -131,6 +132,25 @@ private slots:
         for (const char *line : {"Table8Title=\"  blanks  \"", "Table3Title=\"\\\"quoted\\\"\"",
                                  "Table15Title=\"two\\nlines\\r\\n\""})
             QVERIFY2(lines.contains(line), line);
+
+        // Random values in every script, mixed with what the file's syntax uses.
+        QRandomGenerator rng(29);
+        QStringList letters = {u" "_qs, u"\t"_qs, u"\""_qs, u"\\"_qs, u"@"_qs, u";"_qs, u"="_qs, u"#"_qs,
+                               u"["_qs, u"\n"_qs, u"\r"_qs, QString(QChar(1)), QString(QChar(0xFEFF))};
+        for (const testutil::Script &script : testutil::scripts())
+            letters << testutil::lettersOf(script.letters);
+        written.clear();
+        for (int i = 0; i < 400; ++i) {
+            DataSource s = entry(testutil::randomWord(letters, rng));
+            s.File = testutil::randomWord(letters, rng);
+            s.Name = testutil::randomWord(letters, rng);
+            s.In = testutil::randomWord(letters, rng);
+            s.Out = testutil::randomWord(letters, rng);
+            written << s;
+        }
+        save_tables(store, written, 0);
+        QVERIFY2(store.sync(&error), qPrintable(error));
+        QCOMPARE(loaded(SettingsStore(ini())).sources, written);
     }
 
     // A value as read from its line: only quotes around the whole value are
@@ -512,6 +532,7 @@ private slots:
         QTest::newRow("first hidden selected") << "~A,B" << "1" << 1 << 0 << 0 << 0;
         QTest::newRow("below one") << "~A,B,C" << "0" << 1 << 0 << 2 << 2;
         QTest::newRow("negative") << "A,B" << "-3" << 0 << 0 << 1 << 2;
+        QTest::newRow("one beyond") << "A,B" << "3" << 0 << 0 << 0 << 1;
         QTest::newRow("beyond") << "A,B" << "5" << 0 << 0 << 0 << 1;
         QTest::newRow("separator selected") << "A,-,B" << "3" << 2 << 2 << 1 << 1;
         QTest::newRow("not a number") << "A,B" << "zwei" << 0 << 0 << 1 << 2;

@@ -2,6 +2,7 @@
 // independent implementation of the format (the npm package mdb-reader).
 #include "db/jet/Charset.h"
 #include "db/write/JetWriter.h"
+#include "util/RandomText.h"
 #include "util/TestUtil.h"
 
 #include <QFileInfo>
@@ -91,8 +92,13 @@ void TestJetWriter::unicodeTextRoundTrips()
         {u"medium memo"_qs, QString(3000, u'a')},
         {u"exact page"_qs, QString(2038, u'b')},
     };
+    // Random words in every script, enough to fill many pages.
+    QRandomGenerator rng(7);
+    QList<QStringList> alphabets;
+    for (const Script &script : scripts())
+        alphabets << lettersOf(script.letters);
     for (int i = 0; i < 20000; ++i)
-        rows.push_back({QStringLiteral("slovo%1 žluťoučký").arg(i), QStringLiteral("význam %1").arg(i)});
+        rows.push_back({randomWord(alphabets[i % alphabets.size()], rng), QStringLiteral("význam %1").arg(i)});
     const QString file = m_dir.filePath(u"unicode.mdb"_qs);
     QString error;
     QVERIFY2(writeTable(file, u"Slovník"_qs,
