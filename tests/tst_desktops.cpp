@@ -6,7 +6,6 @@
 #include "platform/Dict.h"
 #include "platform/GlobalShortcut.h"
 #include "widgets/Controls.h"
-#include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
 #include "util/Strip.h"
 
@@ -16,7 +15,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <xcb/xcb.h>
@@ -24,7 +22,6 @@
 #include <cstring>
 
 using namespace tarnvik;
-using testutil::findWindow;
 using testutil::otherProgramsWindow;
 
 namespace {
@@ -300,30 +297,6 @@ private slots:
         bool held = true;
         QVERIFY(!shortcut.grab(QKeySequence(QStringLiteral("Ctrl+Left")), &error, &held));
         QVERIFY(!held && error.contains(QStringLiteral("Ctrl+Left")));
-    }
-
-    // A later start that finds the running copy silent says so in a box:
-    // started from a menu, nobody reads its standard error.
-    void silentCopyIsToldInABox()
-    {
-        if (wayland())
-            QSKIP("a Wayland client's windows cannot be looked for from outside");
-        QTemporaryDir config;
-        const QString settings = config.filePath(QStringLiteral("TVK/TVK.ini"));
-        SingleInstance silent(SingleInstance::keyFor(settings));
-        QCOMPARE(silent.claim(), SingleInstance::Claim::First); // and never listens
-        QProcess later;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        later.setProcessEnvironment(env);
-        later.start(testutil::binPath(QStringLiteral("tarnvik")), {});
-        QVERIFY(later.waitForStarted());
-        QString box;
-        QTRY_VERIFY_WITH_TIMEOUT(!(box = findWindow({"--pid", QString::number(later.processId())})).isEmpty(), 20000);
-        QVERIFY(later.state() == QProcess::Running); // the box waits for the user
-        later.terminate();
-        QVERIFY(later.waitForFinished(10000));
-        QVERIFY(later.readAllStandardError().contains("neodpovídá"));
     }
 };
 

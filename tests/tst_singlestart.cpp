@@ -1,19 +1,21 @@
 // Starting the program while it runs, as a user does it, on a desktop with a
 // window manager: the running window comes forward with the keys in its text
 // box (or its open modal window does), the later start ends at once, and
-// another settings file is another program.
+// another settings file is another program. Two copies forced onto one
+// settings file keep each other's changes.
+#include "catalogue/Catalogue.h"
 #include "catalogue/SettingsStore.h"
 #include "editor/setData.h"
 #include "lookup/frmDict.h"
 #include "platform/SingleInstance.h"
 #include "util/TestUtil.h"
+#include "util/Files.h"
 #include "util/Strip.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
@@ -21,73 +23,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/stat.h>
+#include <csignal>
 
 using namespace tarnvik;
 
 namespace {
 
-const QString kProgram = testutil::binPath(QStringLiteral("tarnvik"));
-
-QString run(const QString &program, const QStringList &args)
-{
-    return QString::fromLocal8Bit(testutil::run(program, args, 10000).out);
-}
-
-// The window ids after the '#' of xprop's answer.
-QList<WId> windowIds(const QString &xpropOut)
-{
-    QList<WId> ids;
-    const qsizetype at = xpropOut.indexOf(u'#');
-    if (at < 0)
-        return ids;
-    for (const QString &piece : xpropOut.mid(at + 1).split(u',', Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const WId id = piece.trimmed().toULongLong(&ok, 0);
-        if (ok && id)
-            ids << id;
-    }
-    return ids;
-}
-
-// The windows the window manager manages, and the one it made active.
-QList<WId> clientWindows()
-{
-    return windowIds(run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST")}));
-}
-
-WId activeWindow()
-{
-    const QList<WId> ids = windowIds(run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")}));
-    return ids.isEmpty() ? 0 : ids[0];
-}
-
-QString xProperty(WId w, const QString &name)
-{
-    const QString out = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w), name});
-    const qsizetype at = out.indexOf(u'=');
-    return at < 0 ? out.trimmed() : out.mid(at + 1).trimmed();
-}
-
-QList<WId> windowsOf(qint64 pid)
-{
-    QList<WId> mine;
-    for (WId w : clientWindows())
-        if (xProperty(w, QStringLiteral("_NET_WM_PID")) == QString::number(pid))
-            mine << w;
-    return mine;
-}
-
-bool iconic(WId w)
-{
-    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w), QStringLiteral("WM_STATE")})
-        .contains(QLatin1String("Iconic"));
-}
-
 void xdotool(const QStringList &args)
 {
     const testutil::Run r = testutil::xdotool(args);
     QVERIFY2(r.exitCode == 0, r.err.constData());
+}
+
+// The visible windows of a process: its strip, and a menu or dialog when open.
+QList<WId> windowsOf(const QProcess &program)
+{
+    QList<WId> ids;
+    const testutil::Run r = testutil::xdotool({"search", "--onlyvisible", "--pid", QString::number(program.processId())});
+    for (const QByteArray &id : r.out.split('\n'))
+        if (!id.isEmpty())
+            ids << id.toULongLong();
+    return ids;
+}
+
+WId activeWindow()
+{
+    return testutil::xdotool({"getactivewindow"}).out.trimmed().toULongLong();
 }
 
 // The box beside the text is light red while the text matches nothing (also
@@ -133,9 +94,18 @@ class TestSingleStart : public QObject
         return h;
     }
 
+    // The real program on 'env', once its strip is up.
+    WId started(QProcess &program, const QProcessEnvironment &env, const QStringList &args = {})
+    {
+        if (!testutil::startProgram(program, env, args)
+            || !QTest::qWaitFor([&] { return windowsOf(program).size() == 1; }, 30000))
+            return 0;
+        return windowsOf(program).value(0);
+    }
+
     void otherWindowTakesTheFocus()
     {
-        xdotool({QStringLiteral("windowactivate"), QString::number(m_other)});
+        xdotool({"windowactivate", QString::number(m_other)});
         QTRY_COMPARE(activeWindow(), m_other);
     }
 
@@ -144,11 +114,9 @@ class TestSingleStart : public QObject
     void startAgain(const Home &h, const QStringList &args = {})
     {
         QProcess again;
-        again.setProcessEnvironment(h.env);
         QElapsedTimer clock;
         clock.start();
-        again.start(kProgram, args);
-        QVERIFY(again.waitForStarted());
+        QVERIFY(testutil::startProgram(again, h.env, args));
         QTRY_VERIFY_WITH_TIMEOUT(again.state() == QProcess::NotRunning, 15000);
         QCOMPARE(again.exitStatus(), QProcess::NormalExit);
         QVERIFY2(again.exitCode() == 0, again.readAllStandardError().constData());
@@ -160,6 +128,16 @@ class TestSingleStart : public QObject
         program.terminate();
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitCode(), 0);
+    }
+
+    // The window menu by the right button on the strip's picture, then keys.
+    void menu(const QProcess &program, const QStringList &keys)
+    {
+        const QString strip = QString::number(windowsOf(program).value(0));
+        xdotool({"windowactivate", "--sync", strip});
+        xdotool({"mousemove", "--window", strip, "5", "5", "click", "3"});
+        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(program).size(), 2, 10000);
+        xdotool(QStringList{"key"} + keys);
     }
 
 private slots:
@@ -185,115 +163,84 @@ private slots:
         m_xmessage.waitForFinished();
     }
 
-    void theRunningProgramComesForward()
-    {
-        const Home h = home(QStringLiteral("a"));
-        QProcess first;
-        first.setProcessEnvironment(h.env);
-        first.start(kProgram, {});
-        QVERIFY(first.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
-        const WId strip = windowsOf(first.processId()).at(0);
-        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), strip, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
-
-        // Behind another program's window.
-        otherWindowTakesTheFocus();
-        startAgain(h);
-        QTRY_COMPARE(activeWindow(), strip);
-        QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
-        QCOMPARE(clientWindows().size(), 2);
-        // The keys reach the text box: the look-up finds "dva".
-        xdotool({QStringLiteral("type"), QStringLiteral("dv")});
-        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
-
-        // Minimised.
-        xdotool({QStringLiteral("windowminimize"), QString::number(strip)});
-        QTRY_VERIFY(iconic(strip));
-        otherWindowTakesTheFocus();
-        startAgain(h);
-        QTRY_VERIFY(!iconic(strip));
-        QTRY_COMPARE(activeWindow(), strip);
-        xdotool({QStringLiteral("key"), QStringLiteral("BackSpace"), QStringLiteral("BackSpace")});
-        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
-        QCOMPARE(windowsOf(first.processId()), QList<WId>{strip});
-        endProgram(first);
-    }
-
-    // A word given on a later start's command line, or the selection or the
-    // clipboard's first line, is looked up; typing then replaces it. Also as
-    // a client of weston (the test itself stays an X client, to look on).
+    // A word given on the command line is looked up, by the first start or
+    // handed by a later one to the running window, which comes forward from
+    // behind another program's window or from the task bar; so are the
+    // selection and the clipboard's first line. Typing then replaces it.
+    // Also as a client of weston (the test itself stays an X client, to look on).
     void wordsFromOutside()
     {
         const WId weston = qEnvironmentVariableIntValue("TARNVIK_WESTON_XWINDOW");
         Home h = home(QStringLiteral("w"));
+        QProcess wrong;
+        QVERIFY(testutil::startProgram(wrong, h.env, {QStringLiteral("--nonsense")}));
+        QVERIFY(wrong.waitForFinished(10000));
+        QCOMPARE(wrong.exitCode(), 2);
+        QProcess first;
+        WId strip = weston;
         if (weston) {
             h.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
             // Its own runtime folder holds no compositor socket: the full path.
             h.env.insert(QStringLiteral("WAYLAND_DISPLAY"),
                          QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath(qEnvironmentVariable("WAYLAND_DISPLAY")));
-        }
-        QProcess first;
-        first.setProcessEnvironment(h.env);
-        first.start(kProgram, {QStringLiteral("dům")});
-        QVERIFY(first.waitForStarted());
-        WId strip = weston;
-        if (!weston) {
-            QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
-            strip = windowsOf(first.processId()).at(0);
-        }
-        if (weston) {
+            QVERIFY(testutil::startProgram(first, h.env, {QStringLiteral("dům")}));
             // Weston's desktop shows no red before the strip is up; only later
             // looks can tell.
             QTest::qWait(3000);
             QCOMPARE(first.state(), QProcess::Running);
         } else {
-            // Started with a word: it is looked up at once.
+            QVERIFY((strip = started(first, h.env, {QStringLiteral("dům")})));
             QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
-        }
-
-        if (!weston)
             otherWindowTakesTheFocus();
+        }
         startAgain(h, {QStringLiteral("dx")});
         if (!weston)
             QTRY_COMPARE(activeWindow(), strip);
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
-        xdotool({QStringLiteral("type"), QStringLiteral("dv")}); // over "dx", not after it
+        xdotool({"type", "dv"}); // over "dx", not after it
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
-
-        if (!weston) { // weston here has no X clipboard to share
-            QGuiApplication::clipboard()->setText(QStringLiteral("dx"));
-            startAgain(h, {QStringLiteral("--clipboard")});
-            QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
-            QGuiApplication::clipboard()->setText(QStringLiteral("dva\nxx"), QClipboard::Selection);
-            startAgain(h, {QStringLiteral("--selection")});
-            QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+        if (weston) { // which has no X clipboard to share, nor a task bar
+            endProgram(first);
+            return;
         }
 
-        QProcess wrong;
-        wrong.setProcessEnvironment(h.env);
-        wrong.start(kProgram, {QStringLiteral("--nonsense")});
-        QVERIFY(wrong.waitForFinished(10000));
-        QCOMPARE(wrong.exitCode(), 2);
+        // Minimised, with nothing to look up: the text stays, selected.
+        xdotool({"windowminimize", QString::number(strip)});
+        QTRY_VERIFY(windowsOf(first).isEmpty());
+        otherWindowTakesTheFocus();
+        startAgain(h);
+        QTRY_COMPARE(windowsOf(first), QList<WId>{strip});
+        QTRY_COMPARE(activeWindow(), strip);
+        xdotool({"key", "BackSpace"});
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("dva"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("dx\nxx"), QClipboard::Selection);
+        startAgain(h, {QStringLiteral("--clipboard")});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
+        startAgain(h, {QStringLiteral("--selection")});
+        QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+
+        // Another settings file beside it, in the same runtime folder.
+        QProcess second;
+        QVERIFY(started(second, home(QStringLiteral("w2"), h.runtime).env));
+        QCOMPARE(first.state(), QProcess::Running);
+        endProgram(second);
         endProgram(first);
     }
 
-    void anotherSettingsFileIsAnotherProgram()
+    // A later start that finds the running copy silent says so in a box:
+    // started from a menu, nobody reads its standard error.
+    void silentCopyIsToldInABox()
     {
-        const Home a = home(QStringLiteral("b1"));
-        const Home b = home(QStringLiteral("b2"), a.runtime);
-        QProcess first, second;
-        first.setProcessEnvironment(a.env);
-        second.setProcessEnvironment(b.env);
-        first.start(kProgram, {});
-        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(first.processId()).size(), 1, 30000);
-        second.start(kProgram, {});
-        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(second.processId()).size(), 1, 30000);
-        QCOMPARE(first.state(), QProcess::Running);
-        QCOMPARE(second.state(), QProcess::Running);
-        QTRY_COMPARE(activeWindow(), windowsOf(second.processId()).at(0));
-        endProgram(second);
-        endProgram(first);
+        const Home h = home(QStringLiteral("s"));
+        SingleInstance silent(SingleInstance::keyFor(h.ini), h.runtime);
+        QCOMPARE(silent.claim(), SingleInstance::Claim::First); // and never listens
+        QProcess later;
+        QVERIFY(started(later, h.env)); // the box, waiting for the user
+        later.terminate();
+        QVERIFY(later.waitForFinished(10000));
+        QVERIFY(later.readAllStandardError().contains("neodpovídá"));
     }
 
     // The window in this process and a real later start: where the keys go.
@@ -321,7 +268,7 @@ private slots:
         QTRY_COMPARE(activeWindow(), w.winId());
         QTRY_COMPARE(QGuiApplication::focusWindow(), w.windowHandle());
         QTRY_COMPARE(QApplication::focusWidget(), text1);
-        xdotool({QStringLiteral("type"), QStringLiteral("dv")});
+        xdotool({"type", "dv"});
         QTRY_COMPARE(text1->text(), QStringLiteral("dv"));
 
         // An open message box comes forward instead and keeps the keys.
@@ -374,6 +321,42 @@ private slots:
         QVERIFY(checked);
         // Back in the strip after the editor, as ever.
         QTRY_COMPARE(QApplication::focusWidget(), text1);
+    }
+
+    // Two copies on one settings file, forced past the one-copy rule by
+    // runtime folders of their own, driven by their menus: each changes
+    // another setting and the session ends both at once. The file stays
+    // whole and keeps both changes.
+    void twoCopiesKeepEachOthersChange()
+    {
+        const Home h = home(QStringLiteral("t"));
+        testutil::writeIni(h.ini, QStringLiteral("; mine\n[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=1\n")
+                                      + testutil::iniEntry(1, u"Zdroj 1"_qs, m_db) + testutil::iniEntry(2, u"Zdroj 2"_qs, m_db));
+        QProcess a, b;
+        QVERIFY(started(a, h.env));
+        QVERIFY(started(b, testutil::programEnv(m_dir.filePath(QStringLiteral("t")), m_dir.filePath(QStringLiteral("t/run-b")))));
+        menu(a, {"Down", "Down", "Down", "Return"}); // "Vždy navrchu": off
+        QTRY_COMPARE(windowsOf(a).size(), 1);
+        // The source submenu opens on its first entry; the second is chosen.
+        menu(b, {"Down", "Right"});
+        QTRY_COMPARE(windowsOf(b).size(), 3);
+        xdotool({"key", "Down", "Return"});
+        QTRY_COMPARE(windowsOf(b).size(), 1);
+        ::kill(pid_t(a.processId()), SIGTERM);
+        ::kill(pid_t(b.processId()), SIGTERM);
+        for (QProcess *p : {&a, &b}) {
+            QVERIFY(p->waitForFinished(20000));
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+
+        SettingsStore after(h.ini);
+        QVERIFY(after.problem().isEmpty());
+        const LookupSettings s = readLookupSettings(after, {});
+        QCOMPARE(s.topMost, false);
+        QCOMPARE(s.active, 1);
+        QCOMPARE(s.sources.size(), 2);
+        QVERIFY(testutil::readBytes(h.ini).startsWith("; mine\n"));
     }
 };
 
