@@ -1,6 +1,6 @@
 // The program as the desktop ends it: the session manager's SIGTERM, a
-// terminal's Ctrl+C or hang-up save the window's settings like "Konec"; and
-// the real program's start and end on settings it cannot use.
+// terminal's Ctrl+C or hang-up save the window's settings like "Konec", and
+// a save that cannot be written is no success.
 #include "util/Files.h"
 #include "util/Strip.h"
 
@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 class TestSession : public QObject
 {
@@ -102,22 +101,6 @@ private slots:
         QVERIFY2(said.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(said));
         QCOMPARE(QString::fromUtf8(testutil::readBytes(ini(home))), text);
         QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
-    }
-
-    // A FIFO in the file's place would hold a reader until something writes
-    // into it: the program starts anyway, and leaves it as it is.
-    void startsOnAFifo()
-    {
-        const QString home = QStringLiteral("fifo");
-        QVERIFY(QDir().mkpath(QFileInfo(ini(home)).absolutePath()));
-        QCOMPARE(::mkfifo(QFile::encodeName(ini(home)).constData(), 0600), 0);
-        QProcess program;
-        start(program, home);
-        end(program);
-        struct stat st {};
-        QVERIFY(::stat(QFile::encodeName(ini(home)).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-        QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::System | QDir::Hidden),
-                 QStringList{"TVK.ini"});
     }
 };
 
