@@ -230,18 +230,15 @@ private slots:
         const QString key = QStringLiteral("/silent/TVK.ini");
         SingleInstance first(key, folder());
         QCOMPARE(first.claim(), Claim::First);
+        // Listening, but its event loop does not run: the connection is taken
+        // by the system and nobody answers. (An owner that never listens: the
+        // real program's box in tst_singlestart.)
+        QVERIFY(first.listen());
         SingleInstance second(key, folder());
-        // Never listening.
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(second.ask({}, 400ms), Outcome::NoAnswer);
         QVERIFY(clock.elapsed() >= 400);
-        QVERIFY(clock.elapsed() < 3000);
-        // Listening, but its event loop does not run: the connection is taken
-        // by the system and nobody answers.
-        QVERIFY(first.listen());
-        clock.restart();
-        QCOMPARE(second.ask({}, 400ms), Outcome::NoAnswer);
         QVERIFY(clock.elapsed() < 3000);
         QVERIFY(!second.owns());
     }
