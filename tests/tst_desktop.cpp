@@ -3,6 +3,7 @@
 // address is configured.
 #include "platform/Desktop.h"
 #include "platform/OpenSave.h"
+#include "util/Files.h"
 
 #include <QFontDatabase>
 #include <QLineEdit>
@@ -110,9 +111,7 @@ private slots:
         QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/t/bin")));
         QVERIFY(QDir(root.path()).mkpath(QStringLiteral("opt/t/share/doc/tarnvik")));
         const QString installed = root.filePath(QStringLiteral("opt/t/share/doc/tarnvik/README.md"));
-        QFile readme(installed);
-        QVERIFY(readme.open(QIODevice::WriteOnly));
-        readme.close();
+        testutil::writeBytes(installed, {});
         QCOMPARE(tarnvik::homePage({}, root.filePath(QStringLiteral("opt/t/bin"))), QUrl::fromLocalFile(installed));
 
         // Copied anywhere else, it knows nothing of the tree it was built in.

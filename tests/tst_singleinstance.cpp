@@ -4,6 +4,7 @@
 // owner from answering.
 #include "platform/SingleInstance.h"
 #include "platform/X11Startup.h"
+#include "util/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -154,9 +155,7 @@ private slots:
         QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/real/sub/../TVK.ini")), key);
         QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/TVK.ini")), key);
         QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/./TVK.ini")), key);
-        QFile made(ini);
-        QVERIFY(made.open(QIODevice::WriteOnly));
-        made.close();
+        testutil::writeBytes(ini, {});
         QCOMPARE(SingleInstance::keyFor(ini), key);
         QCOMPARE(SingleInstance::keyFor(base + QStringLiteral("/link/TVK.ini")), key);
         // A folder not made yet under a link.
@@ -255,10 +254,7 @@ private slots:
         QCOMPARE(later.claim(), Claim::Running);
         QCOMPARE(later.ask({}, 5s), Outcome::Answered);
         // Held for long: its age never makes it stale while its owner lives.
-        QFile lock(later.lockPath());
-        QVERIFY(lock.open(QIODevice::ReadWrite));
-        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        lock.close();
+        testutil::setModified(later.lockPath(), QDateTime::currentDateTime().addSecs(-3600));
         QCOMPARE(later.claim(), Claim::Running);
 
         ::kill(pid_t(child.processId()), SIGKILL);

@@ -83,10 +83,8 @@ private slots:
         QCOMPARE(w.activePosition(), 2);
 
         // A face that is not installed: Arial everywhere; the store keeps the name.
-        for (QWidget *c : {static_cast<QWidget *>(m_s.text1()), static_cast<QWidget *>(m_s.gridd(0)),
-                           static_cast<QWidget *>(m_s.gridd(1)),
-                           static_cast<QWidget *>(w.dropDown()->grid(0)),
-                           static_cast<QWidget *>(w.dropDown()->grid(1))})
+        for (QWidget *c : std::initializer_list<QWidget *>{m_s.text1(), m_s.gridd(0), m_s.gridd(1),
+                                                           w.dropDown()->grid(0), w.dropDown()->grid(1)})
             QCOMPARE(c->font().family(), QStringLiteral("Arial"));
         QCOMPARE(w.fontName(), QStringLiteral("Arial"));
         QCOMPARE(m_s.store().getSetting("Settings", "Font", {}), QStringLiteral("No Such Face"));
