@@ -107,7 +107,7 @@ class TestLike : public QObject
 private slots:
     void wildcards_data();
     void wildcards();
-    void caseFoldingIsFullAndAccentSensitive();
+    void caseFoldingIsFull();
     void malformedPatternsAreErrors();
     void prefixOfPattern();
     void agreesWithNaiveMatcherInEveryScript();
@@ -119,17 +119,9 @@ void TestLike::wildcards_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("match");
-    QTest::newRow("prefix") << "dů*" << "dům" << true;
-    QTest::newRow("one char") << "d?m*" << "dům" << true;
-    QTest::newRow("digit") << "a#b" << "a7b" << true;
-    QTest::newRow("class") << "[bcd]ům" << "dům" << true;
-    QTest::newRow("range folds case") << "[A-F]*" << "Dům" << true;
-    QTest::newRow("negated") << "[!a-c]*" << "dům" << true;
+    // What the comparison with the naive matcher below cannot produce.
     QTest::newRow("bracketed star is literal") << "a[*]" << "a*" << true;
     QTest::newRow("bracketed star is not a wildcard") << "a[*]" << "ab" << false;
-    QTest::newRow("inner star backtracks") << "a*b*c" << "aXbYbZc" << true;
-    QTest::newRow("trailing blank is significant") << "dům *" << "dům" << false;
-    QTest::newRow("apostrophe is data") << "rock'n*" << "Rock'n'roll" << true;
     QTest::newRow("astral char is one") << "?x" << QString::fromUcs4(U"\U0001F600x") << true;
 }
 
@@ -144,17 +136,10 @@ void TestLike::wildcards()
     QCOMPARE(p->matches(text), match);
 }
 
-void TestLike::caseFoldingIsFullAndAccentSensitive()
+void TestLike::caseFoldingIsFull()
 {
     QString error;
-    // Czech and Cyrillic capitals fold to their small letters.
-    QVERIFY(LikePattern::compile(u"ŘÍJEN*", &error)->matches(u"říjen"));
-    QVERIFY(LikePattern::compile(u"москва", &error)->matches(u"МОСКВА"));
-    QVERIFY(LikePattern::compile(u"Ёлка", &error)->matches(u"ёЛКА"));
-    // Accents are letters of their own.
-    QVERIFY(!LikePattern::compile(u"dum", &error)->matches(u"dům"));
-    QVERIFY(!LikePattern::compile(u"cesta", &error)->matches(u"česta"));
-    // Full folding: ß is ss.
+    // Full folding, which the naive matcher shares: ß is ss.
     QVERIFY(LikePattern::compile(u"STRASSE", &error)->matches(u"straße"));
     // Every ASCII letter, as the only capital on either side (the fast path
     // for ASCII text must fold them all).
@@ -163,7 +148,7 @@ void TestLike::caseFoldingIsFullAndAccentSensitive()
         QVERIFY2(LikePattern::compile(lower + u'*', &error)->matches(upper), qPrintable(upper));
         QVERIFY2(LikePattern::compile(upper + u'*', &error)->matches(lower), qPrintable(lower));
     }
-    QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň"), QStringLiteral("žluťoučký kůň"));
+    QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň ЁЛКА"), QStringLiteral("žluťoučký kůň ёлка"));
 }
 
 void TestLike::malformedPatternsAreErrors()
@@ -177,18 +162,11 @@ void TestLike::malformedPatternsAreErrors()
 
 void TestLike::prefixOfPattern()
 {
+    // The index takes a prefix pattern's run whole; the patterns the look-up
+    // makes are checked against a scan (tst_lookupindex), these it never makes.
     QString error;
-    auto p = LikePattern::compile(u"ChA*", &error);
-    QCOMPARE(p->foldedPrefix(), QStringLiteral("cha"));
-    QVERIFY(p->isPrefixPattern());
-    p = LikePattern::compile(u"a?c*", &error);
-    QCOMPARE(p->foldedPrefix(), QStringLiteral("a"));
-    QVERIFY(!p->isPrefixPattern());
-    p = LikePattern::compile(u"abc", &error);
-    QVERIFY(!p->isPrefixPattern());
-    p = LikePattern::compile(u"**", &error);
-    QVERIFY(p->isPrefixPattern());
-    QVERIFY(p->foldedPrefix().isEmpty());
+    QVERIFY(!LikePattern::compile(u"abc", &error)->isPrefixPattern());
+    QVERIFY(LikePattern::compile(u"**", &error)->isPrefixPattern());
 }
 
 void TestLike::agreesWithNaiveMatcherInEveryScript()
