@@ -1,4 +1,5 @@
 #include "TestUtil.h"
+#include "Files.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -59,16 +60,14 @@ bool writeTable(const QString &path, const QString &table, const std::vector<tar
 
 void writeTsv(const QString &path, const QStringList &header, const std::vector<Row> &rows)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(header.join(u'\t').toUtf8() + '\n');
+    QByteArray text = header.join(u'\t').toUtf8() + '\n';
     for (const Row &row : rows) {
         QStringList cells;
         for (const auto &v : row)
             cells << (v ? escape(*v) : QStringLiteral("\\N"));
-        f.write(cells.join(u'\t').toUtf8() + '\n');
+        text += cells.join(u'\t').toUtf8() + '\n';
     }
+    writeBytes(path, text);
 }
 
 Run runMkdb(const QStringList &args)
@@ -192,33 +191,21 @@ QString corpusDir()
 
 QString heldHelper(const QDir &dir)
 {
-    const QString path = dir.filePath(QStringLiteral("held-helper"));
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(QStringLiteral("#!/bin/sh\n"
-                           "echo \"$2\" >> '%1'\n"
-                           "while [ ! -e \"$2.go\" ]; do sleep 0.02; done\n"
-                           "exec '%2' \"$@\"\n")
-                .arg(dir.filePath(QStringLiteral("starts")), tarnvik::MdbFile::helperPath())
-                .toUtf8());
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return writeScript(dir.filePath(QStringLiteral("held-helper")),
+                       QStringLiteral("echo \"$2\" >> '%1'\n"
+                                      "while [ ! -e \"$2.go\" ]; do sleep 0.02; done\n"
+                                      "exec '%2' \"$@\"\n")
+                           .arg(dir.filePath(QStringLiteral("starts")), tarnvik::MdbFile::helperPath()));
 }
 
 int heldStarts(const QDir &dir, const QString &db)
 {
-    QFile f(dir.filePath(QStringLiteral("starts")));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    return int(f.readAll().split('\n').count(QFile::encodeName(db)));
+    return int(readBytes(dir.filePath(QStringLiteral("starts"))).split('\n').count(QFile::encodeName(db)));
 }
 
 void release(const QString &db)
 {
-    QFile go(db + QStringLiteral(".go"));
-    if (!go.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(go.fileName()));
+    writeBytes(db + QStringLiteral(".go"), {});
 }
 
 QString titles(const QVector<tarnvik::DataSource> &sources)
