@@ -118,10 +118,6 @@ private slots:
         QVERIFY(insideList(bar));
         QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
         QCOMPARE(list()->childAt(bar->mapTo(list(), bar->rect().center())), bar);
-        // It scrolls both columns.
-        bar->setValue(bar->value() + 7);
-        QCOMPARE(topRow(list()->grid(0)), 7);
-        QCOMPARE(topRow(list()->grid(1)), 7);
     }
 
     void scrollingByWholeRows()
