@@ -108,8 +108,7 @@ private slots:
     void wildcards_data();
     void wildcards();
     void caseFoldingIsFull();
-    void malformedPatternsAreErrors();
-    void prefixOfPattern();
+    void compiling();
     void agreesWithNaiveMatcherInEveryScript();
     void dropsMarksAsTheDecompositionSays();
 };
@@ -151,20 +150,15 @@ void TestLike::caseFoldingIsFull()
     QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň ЁЛКА"), QStringLiteral("žluťoučký kůň ёлка"));
 }
 
-void TestLike::malformedPatternsAreErrors()
+void TestLike::compiling()
 {
     QString error;
     QVERIFY(!LikePattern::compile(u"ab[cd", &error));
     QVERIFY(error.contains(u"["));
     QVERIFY(!LikePattern::compile(u"[z-a]", &error));
     QVERIFY(LikePattern::compile(u"a]b", &error)->matches(u"a]b"));
-}
-
-void TestLike::prefixOfPattern()
-{
     // The index takes a prefix pattern's run whole; the patterns the look-up
     // makes are checked against a scan (tst_lookupindex), these it never makes.
-    QString error;
     QVERIFY(!LikePattern::compile(u"abc", &error)->isPrefixPattern());
     QVERIFY(LikePattern::compile(u"**", &error)->isPrefixPattern());
 }
