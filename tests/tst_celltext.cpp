@@ -31,12 +31,6 @@ bool isThai(const QString &text)
     return text.front().unicode() >= 0x0E00 && text.front().unicode() <= 0x0E7F;
 }
 
-// Dark enough to be type on the light yellow; grid lines (0xC0C0C0) are not.
-bool ink(QRgb p)
-{
-    return qGray(p) < 150;
-}
-
 // The first and last pixel row with ink inside 'r' of 'img' (device pixels);
 // {-1, -1} when there is none.
 std::pair<int, int> inkRows(const QImage &img, const QRect &r)
@@ -44,7 +38,8 @@ std::pair<int, int> inkRows(const QImage &img, const QRect &r)
     int first = -1, last = -1;
     for (int y = r.top(); y <= r.bottom(); ++y) {
         for (int x = r.left(); x <= r.right(); ++x) {
-            if (ink(img.pixel(x, y))) {
+            // Dark enough to be type on the light yellow; grid lines (0xC0C0C0) are not.
+            if (qGray(img.pixel(x, y)) < 150) {
                 if (first < 0)
                     first = y;
                 last = y;
