@@ -34,8 +34,8 @@ public:
     }
 };
 
-// Rows "w0000".."wNNNN" with outputs of the same text.
-Matches matchesOf(int rows)
+// Rows "w0000".."wNNNN" with outputs of the same text, and those the pattern finds.
+Matches matchesOf(int rows, const QString &pattern = QStringLiteral("*"))
 {
     LookupIndex::Builder b;
     for (int i = 0; i < rows; ++i) {
@@ -43,18 +43,13 @@ Matches matchesOf(int rows)
         b.addRow(&s, &s);
     }
     QString error;
-    return b.build()->find(*LikePattern::compile(QStringLiteral("*"), &error));
+    return b.build()->find(*LikePattern::compile(pattern, &error));
 }
 
-// The first visible row, and whether it starts at the top of the view.
-int topRow(QTableView *g)
-{
-    return g->rowAt(0);
-}
-
+// Whether the first visible row starts at the top of the view.
 bool topRowWhole(QTableView *g)
 {
-    return g->rowViewportPosition(topRow(g)) == 0;
+    return g->rowViewportPosition(g->rowAt(0)) == 0;
 }
 
 void wheel(QWidget *viewport, QPoint angle, QPoint pixels = {})
@@ -83,12 +78,6 @@ class TestDropDown : public QObject
         m_w->expandCombo();
         QVERIFY(QTest::qWaitForWindowActive(list()));
     }
-    // Is the widget's whole rectangle inside the list window?
-    bool insideList(QWidget *w)
-    {
-        const QRect r(w->mapTo(list(), QPoint(0, 0)), w->size());
-        return list()->rect().contains(r);
-    }
 
 private slots:
     void initTestCase()
@@ -115,7 +104,7 @@ private slots:
         QVERIFY(bar->isVisible());
         QVERIFY(!list()->grid(0)->verticalScrollBar()->isVisible());
         // At the list's right edge, all of it inside the window, and on top.
-        QVERIFY(insideList(bar));
+        QVERIFY(list()->rect().contains(QRect(bar->mapTo(list(), QPoint(0, 0)), bar->size())));
         QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
         QCOMPARE(list()->childAt(bar->mapTo(list(), bar->rect().center())), bar);
     }
@@ -125,35 +114,35 @@ private slots:
         open(2000);
         QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
         auto together = [&](int before) {
-            QVERIFY(topRow(g0) > before);
-            QCOMPARE(topRow(g1), topRow(g0));
+            QVERIFY(g0->rowAt(0) > before);
+            QCOMPARE(g1->rowAt(0), g0->rowAt(0));
             QVERIFY(topRowWhole(g0));
             QVERIFY(topRowWhole(g1));
         };
-        int before = topRow(g0);
+        int before = g0->rowAt(0);
         // A notch of a wheel over either column, and a touchpad's small steps.
         wheel(g0->viewport(), {0, -120});
         together(before);
-        before = topRow(g0);
+        before = g0->rowAt(0);
         wheel(g1->viewport(), {0, -120});
         together(before);
-        before = topRow(g0);
+        before = g0->rowAt(0);
         for (int i = 0; i < 30; ++i)
             wheel(g0->viewport(), {0, -6}, {0, -3});
         together(before);
-        before = topRow(g1);
+        before = g1->rowAt(0);
         for (int i = 0; i < 30; ++i)
             wheel(g1->viewport(), {0, -6}, {0, -3});
         together(before);
         // The keyboard, and the scroll bar's arrow.
-        before = topRow(g0);
+        before = g0->rowAt(0);
         QTest::keyClick(g0, Qt::Key_PageDown);
         QTest::keyClick(g0, Qt::Key_PageDown);
         together(before);
-        before = topRow(g0);
+        before = g0->rowAt(0);
         g1->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         together(before);
-        QCOMPARE(topRow(g0), before + 1);
+        QCOMPARE(g0->rowAt(0), before + 1);
     }
 
     void colours()
@@ -205,14 +194,8 @@ private slots:
     // The rows end where the matches end, though the index holds more.
     void rowsEndWithTheMatches()
     {
-        LookupIndex::Builder b;
-        for (int i = 0; i < 20; ++i) {
-            const QString s = QStringLiteral("w%1").arg(i, 4, 10, QChar(u'0'));
-            b.addRow(&s, &s);
-        }
-        QString error;
         ResultModel model;
-        model.setMatches(b.build()->find(*LikePattern::compile(QStringLiteral("w000*"), &error)));
+        model.setMatches(matchesOf(20, QStringLiteral("w000*")));
         QCOMPARE(model.rowCount(), 10);
         QCOMPARE(model.text(9, 1), QStringLiteral("w0009"));
         QVERIFY(model.text(10, 0).isNull() && model.text(10, 1).isNull() && model.text(-1, 0).isNull());
