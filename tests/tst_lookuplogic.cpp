@@ -103,7 +103,6 @@ private slots:
     void problemsAreToldOnceAndNotIntoTyping()
     {
         const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
-        QFile::remove(later);
         DataControl data;
         Lookup lookup(data, [this] { return m_now; });
         lookup.setSource(source(later));
@@ -133,7 +132,6 @@ private slots:
     void waitsForAReadInTheBackground()
     {
         const QString held = m_dir.filePath(QStringLiteral("held.mdb"));
-        QFile::remove(held);
         QVERIFY(QFile::copy(m_db, held));
         DataControl data;
         data.setWaitForReads(false);

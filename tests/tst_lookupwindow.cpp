@@ -106,8 +106,6 @@ private slots:
         // A source whose read is held until released. (A read dropped for
         // another source is not waited for: tst_datacontrol.)
         const QString held = m_s.path(QStringLiteral("held.mdb"));
-        for (const QString &f : {held, held + ".go"})
-            QFile::remove(f);
         answeringBoxes([&] { // the file is not there yet
             m_s.startOn(held, Strip::Wait::None);
             m_s->show();
