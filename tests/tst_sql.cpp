@@ -17,7 +17,7 @@ private slots:
 void TestSql::parsesAnySpelling()
 {
     // Keywords in any case, names in brackets, a doubled apostrophe, a closing
-    // semicolon. The count's parts are read by the data control (tst_datacontrol).
+    // semicolon. The count's alias and fields are read by the data control (tst_datacontrol).
     QString error;
     const auto s = parseStatement(u"SELECT [Český výraz],Anglicky FROM [Můj slovník] WHERE [Český výraz] LIKE 'it''s*' "
                                   u"ORDER BY [Český výraz];",
