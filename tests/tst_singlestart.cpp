@@ -169,10 +169,13 @@ private slots:
     {
         const WId weston = qEnvironmentVariableIntValue("TARNVIK_WESTON_XWINDOW");
         Home h = home(QStringLiteral("w"));
-        QProcess wrong;
-        QVERIFY(testutil::startProgram(wrong, h.env, {QStringLiteral("--nonsense")}));
-        QVERIFY(wrong.waitForFinished(10000));
-        QCOMPARE(wrong.exitCode(), 2);
+        // An option it does not know, or a word and the selection at once.
+        for (const QStringList &args : {QStringList{"--nonsense"}, QStringList{"--selection", "dům"}}) {
+            QProcess wrong;
+            QVERIFY(testutil::startProgram(wrong, h.env, args));
+            QVERIFY(wrong.waitForFinished(10000));
+            QCOMPARE(wrong.exitCode(), 2);
+        }
         QProcess first;
         WId strip = weston;
         if (weston) {
