@@ -105,16 +105,8 @@ private slots:
             QChar(0xFEFF) + QStringLiteral("zero-width"), QChar(0xFEFF) + QStringLiteral("\n"),
         };
         QVector<DataSource> written;
-        for (const QString &v : awkward) {
-            DataSource s = entry(v);
-            s.File = v;
-            s.Name = v;
-            s.In = v;
-            s.Out = v;
-            s.CharsetIn = 204;
-            s.CharsetOut = 0;
-            written << s;
-        }
+        for (const QString &v : awkward)
+            written << DataSource{v, v, v, v, v, 204, 0};
         SettingsStore store(ini());
         save_tables(store, written, 0);
         QVERIFY2(store.sync(&error), qPrintable(error));
@@ -139,15 +131,10 @@ private slots:
                                u"["_qs, u"\n"_qs, u"\r"_qs, QString(QChar(1)), QString(QChar(0xFEFF))};
         for (const testutil::Script &script : testutil::scripts())
             letters << testutil::lettersOf(script.letters);
+        auto word = [&] { return testutil::randomWord(letters, rng); };
         written.clear();
-        for (int i = 0; i < 400; ++i) {
-            DataSource s = entry(testutil::randomWord(letters, rng));
-            s.File = testutil::randomWord(letters, rng);
-            s.Name = testutil::randomWord(letters, rng);
-            s.In = testutil::randomWord(letters, rng);
-            s.Out = testutil::randomWord(letters, rng);
-            written << s;
-        }
+        for (int i = 0; i < 400; ++i)
+            written << DataSource{word(), word(), word(), word(), word()};
         save_tables(store, written, 0);
         QVERIFY2(store.sync(&error), qPrintable(error));
         QCOMPARE(loaded(SettingsStore(ini())).sources, written);
