@@ -106,7 +106,7 @@ private slots:
         };
         QVector<DataSource> written;
         for (const QString &v : awkward)
-            written << DataSource{v, v, v, v, v, 204, 0};
+            written << DataSource{v, v, v, v, v, 204, 0, true};
         SettingsStore store(ini());
         save_tables(store, written, 0);
         QVERIFY2(store.sync(&error), qPrintable(error));
@@ -134,7 +134,7 @@ private slots:
         auto word = [&] { return testutil::randomWord(letters, rng); };
         written.clear();
         for (int i = 0; i < 400; ++i)
-            written << DataSource{word(), word(), word(), word(), word()};
+            written << DataSource{word(), word(), word(), word(), word(), 238, 238, true};
         save_tables(store, written, 0);
         QVERIFY2(store.sync(&error), qPrintable(error));
         QCOMPARE(loaded(SettingsStore(ini())).sources, written);
