@@ -528,18 +528,6 @@ private slots:
               "written");
     }
 
-    void removedEntriesStayUnread()
-    {
-        SettingsStore store(ini());
-        save_tables(store, {entry("A"), entry("B"), entry("C")}, 2);
-        QVERIFY(store.sync(&error));
-        save_tables(store, {entry("A")}, 0);
-        QVERIFY(store.sync(&error));
-        QCOMPARE(stored("Tables", "Table3Title"), QStringLiteral("C"));
-        QCOMPARE(titles(loaded(SettingsStore(ini())).sources), QStringLiteral("A"));
-        QCOMPARE(readLookupSettings(SettingsStore(ini()), {}).sources.size(), 1);
-    }
-
     void databasePaths()
     {
         const QString cur = m_dir.filePath(QStringLiteral("cur")), prog = m_dir.filePath(QStringLiteral("prog")),

@@ -354,6 +354,8 @@ private slots:
         int selected = -1;
         load_tables(back, read, selected);
         QCOMPARE(titles(read), QStringLiteral("A,B,Dčko"));
+        // The entry past the count stays in the file, unread, as the earlier versions left it.
+        QCOMPARE(back.getSetting(u"Tables"_qs, u"Table4Title"_qs, {}), u"D"_qs);
         QCOMPARE(read, list.sources());
         QCOMPARE(selected, 2);
         QCOMPARE(back.getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
