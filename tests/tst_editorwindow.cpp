@@ -44,20 +44,34 @@ void onEditor(const std::function<void(setData *)> &act)
     timer->start();
 }
 
-// Answers each box that comes up with 'button'; returns their texts.
-QStringList answeringWith(QMessageBox::StandardButton button, const std::function<void()> &action)
+// Answers each box that comes up with 'button'; returns their texts, and
+// notes in 'byDefault' whether each had that button as its default.
+QStringList answeringWith(QMessageBox::StandardButton button, const std::function<void()> &action,
+                          bool *byDefault = nullptr)
 {
     QStringList texts;
     testutil::polling(action, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             texts << box->text();
-            if (QAbstractButton *b = box->button(button))
+            QAbstractButton *b = box->button(button);
+            if (byDefault)
+                *byDefault = b && box->defaultButton() == b;
+            if (b)
                 b->click();
             else
                 box->accept();
         }
     }, 100);
     return texts;
+}
+
+// Clicks line 'row' of the editor's list; returns the boxes that came up.
+QStringList clickLine(setData &w, int row)
+{
+    return answeringBoxes([&] {
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {},
+                          w.list()->visualItemRect(w.list()->item(row)).center());
+    });
 }
 
 // The editor on a catalogue of these lines, shown and loaded.
@@ -198,13 +212,7 @@ private slots:
         QCOMPARE(w->catalogue().sources()[0].Name, QStringLiteral("Slovnik"));
         QCOMPARE(w->catalogue().sources()[0].In, QStringLiteral("slovo"));
 
-        auto click = [&](int row) {
-            return answeringBoxes([&] {
-                QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
-                                  w->list()->visualItemRect(w->list()->item(row)).center());
-            });
-        };
-        QCOMPARE(click(1), QStringList{"Položka 'chybi' nebyla nalezena!"});
+        QCOMPARE(clickLine(*w, 1), QStringList{"Položka 'chybi' nebyla nalezena!"});
         QCOMPARE(w->catalogue().sources()[1].In, QStringLiteral("chybi")); // kept as it was
         QCOMPARE(w->combo(InputFieldRow)->currentIndex(), -1);
         QCOMPARE(w->combo(OutputFieldRow)->currentIndex(), -1);
@@ -227,7 +235,7 @@ private slots:
 
         // A file that is gone: said in row 1, the names the entry holds shown,
         // boxes disabled, no message.
-        QVERIFY(click(2).isEmpty());
+        QVERIFY(clickLine(*w, 2).isEmpty());
         QCOMPARE(w->valueCell(DatabaseRow), m_dir.filePath(u"pryc.mdb"_qs) + u" (soubor nenalezen)"_qs);
         QCOMPARE(w->valueCell(TableRow), QStringLiteral("Slovnik"));
         QCOMPARE(w->valueCell(InputFieldRow), QStringLiteral("slovo"));
@@ -283,10 +291,7 @@ private slots:
         for (int i = count - 1; i >= 0; --i) {
             if (w->catalogue().sources()[i].File.isEmpty())
                 continue;
-            answeringBoxes([&] {
-                QTest::mouseClick(w->list()->viewport(), Qt::LeftButton, {},
-                                  w->list()->visualItemRect(w->list()->item(i)).center());
-            });
+            clickLine(*w, i);
         }
         QVERIFY(w->close());
         QCOMPARE(testutil::readBytes(ini()), before);
@@ -336,16 +341,9 @@ private slots:
         QCOMPARE(w.catalogue().selectedLine(), list->currentRow());
         QCOMPARE(shown(), titles[list->currentRow()]);
         // Delete, from the keyboard, asks about the highlighted entry, "Ne" first.
-        QString asked;
         bool noByDefault = false;
-        testutil::polling([&] { QTest::keyClick(list, Qt::Key_Delete); }, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                asked = box->text();
-                noByDefault = box->defaultButton() == static_cast<QAbstractButton *>(box->button(QMessageBox::No));
-                box->button(QMessageBox::No)->click();
-            }
-        }, 100);
-        QCOMPARE(asked, editortext::deleteQuestion(titles[list->currentRow()]));
+        QCOMPARE(answeringWith(QMessageBox::No, [&] { QTest::keyClick(list, Qt::Key_Delete); }, &noByDefault),
+                 QStringList{editortext::deleteQuestion(titles[list->currentRow()])});
         QVERIFY(noByDefault);
         // On an entry without a database the highlight comes back.
         w.activateWindow(); // the box gave the activation back only under a window manager
