@@ -119,9 +119,7 @@ private slots:
         for (const char *line : {"Table1Title=a,b", "Table4Title=x;y", "Table6Title=#hash", "Table5Title=k=v",
                                  "Table7Title=back\\slash\\", "Table11Title=@Variant(1)",
                                  "Table19Title=C:\\Data\\a.mdb", "Table22Title=a\"b", "Table9Title=Česko-anglický",
-                                 "count=39"})
-            QVERIFY2(lines.contains(line), line);
-        for (const char *line : {"Table8Title=\"  blanks  \"", "Table3Title=\"\\\"quoted\\\"\"",
+                                 "count=39", "Table8Title=\"  blanks  \"", "Table3Title=\"\\\"quoted\\\"\"",
                                  "Table15Title=\"two\\nlines\\r\\n\""})
             QVERIFY2(lines.contains(line), line);
 
