@@ -309,11 +309,6 @@ private slots:
             QCOMPARE(after.topMost, false);
             QCOMPARE(after.active, 1);
         }
-
-        // Nothing changed: nothing to write over the other copy's save.
-        SettingsStore window(ini());
-        const LookupSettings read = readLookupSettings(window, {});
-        QVERIFY(!writeLookupSettings(window, read, read.topMost, read.active));
     }
 
     // A save reads, merges and replaces the file while the other copy waits:
@@ -614,7 +609,6 @@ private slots:
         }
         QVERIFY(!opening.get().isEmpty());
         SettingsStore onFifo(ini());
-        QVERIFY(!onFifo.problem().isEmpty());
         QVERIFY(writeLookupSettings(onFifo, readLookupSettings(onFifo, {}), false, 0));
         QVERIFY(!onFifo.sync(&error)); // the window's save
         struct stat st {};
