@@ -265,25 +265,6 @@ private slots:
             QCOMPARE(m, moveRefusal);
     }
 
-    // The entry the editor makes for an empty catalogue is New's; closing on
-    // it untouched writes nothing (the store held nothing).
-    void emptyCatalogue()
-    {
-        QTemporaryDir dir;
-        const QString ini = dir.filePath(QStringLiteral("TVK.ini"));
-        SettingsStore store(ini);
-        Editor e(store);
-        DataSource made;
-        made.Title = editortext::NewTitle;
-        QCOMPARE(e.list.sources(), QVector<DataSource>{made});
-        QCOMPARE(e.list.selectedLine(), 0);
-        QVERIFY(e.list.closeRequested());
-        QVERIFY(e.window.questions.isEmpty() && e.window.messages.isEmpty());
-        QString error;
-        QVERIFY(e.list.save(store, &error));
-        QVERIFY(!QFile::exists(ini));
-    }
-
     void paneEdits()
     {
         Editor e({entry("A"), entry("B")}, 1);
@@ -324,14 +305,26 @@ private slots:
 
     // A close writes the working copy, replacing a file the store cannot
     // read (the catalogue the user sees is the one to keep); a write that
-    // cannot happen says so.
+    // cannot happen says so. On an empty catalogue the editor's entry is
+    // New's, and closing on it untouched writes nothing.
     void closeSaves()
     {
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("TVK/TVK.ini"));
+        SettingsStore none(ini);
+        Editor first(none);
+        DataSource made;
+        made.Title = editortext::NewTitle;
+        QCOMPARE(first.list.sources(), QVector<DataSource>{made});
+        QCOMPARE(first.list.selectedLine(), 0);
+        QVERIFY(first.list.closeRequested());
+        QVERIFY(first.window.questions.isEmpty() && first.window.messages.isEmpty());
+        QString error;
+        QVERIFY2(first.list.save(none, &error), qPrintable(error));
+        QVERIFY(!QFile::exists(ini));
+
         SettingsStore seed(ini);
         save_tables(seed, {entry("A"), entry("B", false), entry("C"), entry("D")}, 2);
-        QString error;
         QVERIFY2(seed.sync(&error), qPrintable(error));
         Editor e{SettingsStore(ini)};
         CatalogueList &list = e.list;
@@ -453,12 +446,9 @@ private slots:
         QCOMPARE(w.pic.top, l.pic.top);
 
         // Too small: enlarged to 2800 x 4500, and laid out for that size.
-        EditorLayoutInput small = in;
-        small.outerWidth = 2000;
-        small.outerHeight = 3000;
-        small.clientWidth = 1880;
-        small.clientHeight = 2595;
-        const EditorLayout s = editorLayout(small);
+        const EditorLayout s = editorLayout({.clientWidth = 1880, .clientHeight = 2595, .outerWidth = 2000,
+                                             .outerHeight = 3000, .toolbarHeight = 390, .rowH = 240, .BorderX = 15,
+                                             .BorderY = 12});
         QVERIFY(s.enlarged);
         QCOMPARE(s.outerWidth, 2800.0);
         QCOMPARE(s.outerHeight, 4500.0);
