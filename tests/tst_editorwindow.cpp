@@ -244,7 +244,6 @@ private slots:
         const QSize given = w->size();
         QVERIFY(w->close());
         SettingsStore after(ini());
-        QCOMPARE(after.getSetting("Tables", "Table3File", {}), m_dir.filePath(QStringLiteral("pryc.mdb")));
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
         w.reset();
         setData again(store);
