@@ -440,7 +440,6 @@ private slots:
             .replace("  Table1Title = \"third\"  ", "  Table1Title = new")
             .replace("Table1Out=out\n", "Table1Out=out\nTable1In=in\n");
         QCOMPARE(readBytes(ini()), expected);
-        QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1In"_qs, {}), QStringLiteral("in"));
     }
 
     void defaults()
