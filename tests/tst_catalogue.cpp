@@ -277,8 +277,7 @@ private slots:
         // Another: both numbers, the rest of the file as it was.
         QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
         QVERIFY(store.sync(&error));
-        const LookupSettings after = readLookupSettings(store, {});
-        QCOMPARE(after.position, std::optional<QPoint>(QPoint(7, 8)));
+        QCOMPARE(readLookupSettings(store, {}).position, std::optional<QPoint>(QPoint(7, 8)));
         QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
     }
 
