@@ -257,7 +257,7 @@ private slots:
         QCOMPARE(checked(), QList<int>{0});
         QVERIFY(!m_s.matching());
         QCOMPARE(results().rowCount(), 0);
-        // The source chosen last kept for the next start: tst_twocopies
+        // The source chosen last kept for the next start: tst_singlestart
         // (chosen from the menu, saved at the session's end) and tst_startup.
     }
 
