@@ -83,11 +83,13 @@ struct FakeFile
     }
 };
 
-std::vector<uint8_t> memoHeader(uint32_t lengthAndFlags, uint32_t pointer)
+// A long value's field in the row: its header, then any text kept inline.
+std::vector<uint8_t> memoHeader(uint32_t lengthAndFlags, uint32_t pointer, const std::string &text = {})
 {
     std::vector<uint8_t> h(12, 0);
     put32(h, 0, lengthAndFlags);
     put32(h, 4, pointer);
+    h.insert(h.end(), text.begin(), text.end());
     return h;
 }
 
@@ -102,9 +104,7 @@ private slots:
     void jet4Text();
     void longValues();
     void calculatedValues();
-    void charsetNumbersPickCodePages();
-    void jet4TextIsReadThroughTheFieldsCodePage();
-    void jet3BytesAreDecodedPerField();
+    void textIsShownByTheFieldsCharset();
     void codePagesRoundTrip();
 };
 
@@ -160,41 +160,33 @@ void TestJetText::longValues()
     const Pages pages = file.source();
     std::string out;
 
-    // In the row, after the header; on one long-value page; on a chain.
-    std::vector<uint8_t> inlineField = memoHeader(0x80000000u | 5, 0);
-    for (char c : std::string("hello world"))
-        inlineField.push_back(uint8_t(c));
-    QCOMPARE(readLongValue(inlineField.data(), inlineField.size(), pages, 1 << 20, &out), LongValue::Ok);
-    QCOMPARE(out, std::string("hello"));
-
-    file.addRow(7, bytesOf("other row"));
-    file.addRow(7, bytesOf("on one page"));
-    const auto single = memoHeader(0x40000000u | 11, 7u << 8 | 1);
-    out.clear();
-    QCOMPARE(readLongValue(single.data(), single.size(), pages, 1 << 20, &out), LongValue::Ok);
-    QCOMPARE(out, std::string("on one page"));
-
     // Three pieces on three pages, the last row longer than what is left.
     auto piece = [](uint32_t next, const std::string &text) {
         std::vector<uint8_t> row(4);
         put32(row, 0, next);
-        for (char c : text)
-            row.push_back(uint8_t(c));
+        row.insert(row.end(), text.begin(), text.end());
         return row;
     };
+    file.addRow(7, bytesOf("other row"));
+    file.addRow(7, bytesOf("on one page"));
     file.addRow(9, piece(10u << 8 | 1, "abc"));
     file.addRow(10, bytesOf("unrelated"));
     file.addRow(10, piece(11u << 8, "def"));
     file.addRow(11, piece(0, "ghi and padding"));
     const auto chain = memoHeader(9, 9u << 8);
-    out.clear();
-    QCOMPARE(readLongValue(chain.data(), chain.size(), pages, 1 << 20, &out), LongValue::Ok);
-    QCOMPARE(out, std::string("abcdefghi"));
-    // No chain at all for an empty value.
-    const auto empty = memoHeader(0, 0);
-    out.clear();
-    QCOMPARE(readLongValue(empty.data(), empty.size(), pages, 1 << 20, &out), LongValue::Ok);
-    QCOMPARE(out, std::string());
+    // In the row, after the header; on one long-value page; on a chain; no
+    // chain at all for an empty value.
+    const std::pair<std::vector<uint8_t>, std::string> read[] = {
+        {memoHeader(0x80000000u | 5, 0, "hello world"), "hello"},
+        {memoHeader(0x40000000u | 11, 7u << 8 | 1), "on one page"},
+        {chain, "abcdefghi"},
+        {memoHeader(0, 0), ""},
+    };
+    for (const auto &[header, text] : read) {
+        out.clear();
+        QCOMPARE(readLongValue(header.data(), header.size(), pages, 1 << 20, &out), LongValue::Ok);
+        QCOMPARE(out, text);
+    }
 
     // Refused: longer than allowed, longer than the row holds, a row that is
     // not there, a page that cannot be read, a chain that ends early or comes
@@ -221,11 +213,9 @@ void TestJetText::calculatedValues()
 {
     // 16 bytes, the length, the value, 3 bytes more; a length beyond the
     // field is damage, not a value read past its end.
-    std::vector<uint8_t> field(16, 0);
-    field.resize(20);
+    std::vector<uint8_t> field(20, 0);
     put32(field, 16, 4);
-    const std::vector<uint8_t> rest = {0xFF, 0xFE, 'a', 'b', 0, 0, 0};
-    field.insert(field.end(), rest.begin(), rest.end());
+    field.insert(field.end(), {0xFF, 0xFE, 'a', 'b', 0, 0, 0});
     const uint8_t *value = nullptr;
     size_t length = 0;
     QVERIFY(unwrapCalculated(field.data(), field.size(), &value, &length));
@@ -236,16 +226,13 @@ void TestJetText::calculatedValues()
     QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
 }
 
-void TestJetText::charsetNumbersPickCodePages()
+void TestJetText::textIsShownByTheFieldsCharset()
 {
     const QList<QPair<int, int>> expected = {{0, 1252},   {161, 1253}, {162, 1254}, {177, 1255}, {178, 1256},
                                              {186, 1257}, {204, 1251}, {238, 1250}, {1, 1250},   {255, 1250}};
     for (const auto &[charset, codePage] : expected)
         QCOMPARE(codePageForCharset(charset), codePage);
-}
 
-void TestJetText::jet4TextIsReadThroughTheFieldsCodePage()
-{
     // "Москва" typed through a Cyrillic font on a 1250 system is stored as
     // the 1250 reading of its 1251 bytes.
     const QString stored = QStringLiteral("Ěîńęâŕ");
@@ -259,10 +246,7 @@ void TestJetText::jet4TextIsReadThroughTheFieldsCodePage()
     QCOMPARE(displayTextJet4(QStringLiteral("Ňa"), 161), QStringLiteral("Ňa"));
     QCOMPARE(displayTextJet4(QStringLiteral("áâ"), 161), QStringLiteral("αβ"));
     QCOMPARE(displayTextJet4(QString(), 204), QString());
-}
-
-void TestJetText::jet3BytesAreDecodedPerField()
-{
+    // Jet 3 bytes are decoded by the field's code page alone.
     const QByteArray bytes("\xCC\xEE\xF1\xEA\xE2\xE0");
     QCOMPARE(displayTextJet3(bytes, 204), QStringLiteral("Москва"));
     QCOMPARE(displayTextJet3(bytes, 238), QStringLiteral("Ěîńęâŕ"));
