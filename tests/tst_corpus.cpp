@@ -63,8 +63,7 @@ QString prefixesLookedUp(const QString &path, const QString &table, const QStrin
     for (const auto &v : values) {
         for (int n = 1; v && n <= 2; ++n) {
             const QString t = firstCodePoints(*v, n);
-            if (!t.isEmpty() && !t.contains(u'\'') && !t.contains(u'[') && !t.contains(u'*') && !t.contains(u'?')
-                && !t.contains(u'#'))
+            if (!t.isEmpty() && !t.contains(QRegularExpression(u"['[*?#]"_qs)))
                 typed.insert(t);
         }
     }
@@ -181,24 +180,18 @@ void TestCorpus::sameAsMdbtools()
         QList<Cell> disputed;
         for (qsizetype k = 0; k < text.size(); ++k) {
             const QString where = QFileInfo(path).fileName() + u'/' + table + u'/' + text[k];
-            if (!kStated.contains(where))
-                continue;
             QStringList values;
-            for (const Row &row : got)
-                values << row[size_t(k)].value_or(u"Null"_qs);
-            QCOMPARE(values, kStated[where]);
-        }
-        for (size_t r = 0; r < got.size(); ++r) {
-            for (qsizetype k = 0; k < text.size(); ++k) {
-                if (kStated.contains(QFileInfo(path).fileName() + u'/' + table + u'/' + text[k]))
-                    continue;
+            for (size_t r = 0; r < got.size(); ++r) {
                 std::optional<QString> ours = got[r][size_t(k)];
+                values << ours.value_or(u"Null"_qs);
                 // iconv in mdb-export shows a byte the code page leaves undefined as '?'.
                 if (ours)
                     ours->replace(QChar(0xFFFD), u'?');
-                if (ours != exported[r].at(size_t(columns[k])))
+                if (!kStated.contains(where) && ours != exported[r].at(size_t(columns[k])))
                     disputed.append({r, k});
             }
+            if (kStated.contains(where))
+                QCOMPARE(values, kStated[where]);
         }
         if (disputed.isEmpty())
             continue;
@@ -214,7 +207,6 @@ void TestCorpus::sameAsMdbtools()
             readerColumns << c.toArray().at(0).toString();
         const QJsonArray readerRows = theirs[u"rows"].toArray();
         QCOMPARE(size_t(readerRows.size()), got.size());
-        QMap<QString, int> wrongIn;
         for (const Cell &c : disputed) {
             const QJsonValue value = readerRows[qsizetype(c.row)].toArray().at(readerColumns.indexOf(text[c.column]));
             const std::optional<QString> expected =
@@ -224,14 +216,7 @@ void TestCorpus::sameAsMdbtools()
                                                       .arg(text[c.column])
                                                       .arg(c.row)
                                                       .arg(ours.value_or(u"Null"_qs), expected.value_or(u"Null"_qs))));
-            if (wrongIn[text[c.column]]++ == 0)
-                qInfo("mdb-export is wrong in %s, table %s, field %s, row %zu: %s (it shows %s)",
-                      qPrintable(QFileInfo(path).fileName()), qPrintable(table), qPrintable(text[c.column]), c.row,
-                      qPrintable(ours.value_or(u"Null"_qs).left(60)),
-                      qPrintable(exported[c.row].at(size_t(columns[c.column])).value_or(u"Null"_qs).left(60)));
         }
-        for (auto it = wrongIn.cbegin(); it != wrongIn.cend(); ++it)
-            qInfo("... in %d of %zu rows of field %s", it.value(), got.size(), qPrintable(it.key()));
     }
 }
 
