@@ -169,21 +169,19 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
     const QByteArray key = good.mid(12, qsizetype(*reinterpret_cast<const quint32 *>(good.constData() + 8)));
     QVERIFY(key.startsWith(QFile::encodeName(source.path)));
 
-    auto savedFor = [&](IndexSource other, const QString &tag) {
-        QString e;
-        if (!cache.save(other, *sampleIndex(tag), &e))
-            qFatal("%s", qPrintable(e));
-        if (::rename(QFile::encodeName(cache.fileFor(other)).constData(), QFile::encodeName(path).constData()) != 0)
-            qFatal("cannot rename");
-    };
-    // Saved for the source changed so.
+    // Saved for the source changed so, then renamed to this source's file.
     auto other = [&](std::function<void(IndexSource &)> change) {
-        return [=, &savedFor] {
+        return [=, &cache] {
             IndexSource before = source;
             change(before);
-            savedFor(before, u"jiný"_qs);
+            QString e;
+            if (!cache.save(before, *sampleIndex(u"jiný"_qs), &e)
+                || ::rename(QFile::encodeName(cache.fileFor(before)).constData(), QFile::encodeName(path).constData()))
+                qFatal("cannot save another source's index in its place: %s", qPrintable(e));
         };
     };
+    const QString victim = m_dir.filePath(u"victim"_qs);
+    writeBytes(victim, "not a cache file");
     auto link = [&](const QString &target) {
         return [=] { QVERIFY(QFile::link(target, path)); };
     };
@@ -226,10 +224,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
         {"a link to an endless device", link(u"/dev/zero"_qs)},
         {"a link to nowhere", link(m_dir.filePath(u"nowhere"_qs))},
         {"a link to itself", link(path)},
-        {"a link to another file", [&] {
-             writeBytes(m_dir.filePath(u"victim"_qs), "not a cache file");
-             QVERIFY(QFile::link(m_dir.filePath(u"victim"_qs), path));
-         }},
+        {"a link to another file", link(victim)},
     };
     for (const auto &c : cases) {
         QFile::remove(path);
@@ -248,7 +243,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
             QVERIFY2(!QFileInfo(path).isSymLink(), c.name);
         }
     }
-    QCOMPARE(readBytes(m_dir.filePath(u"victim"_qs)), QByteArray("not a cache file"));
+    QCOMPARE(readBytes(victim), QByteArray("not a cache file"));
 
     // A file far bigger than its database could give (here sparse, 4 GiB) is
     // not taken into memory to be checked.
@@ -272,9 +267,8 @@ void TestIndexCache::nothingOnDiskReadsOutOfBounds()
     const SavedSample sample(m_dir.filePath(u"fuzz"_qs));
     const auto &[cache, source, built, path, good] = sample;
     QString error;
-    QStringList patterns = {u"*"_qs, u"d*"_qs, u"ch*"_qs, u"[!c]*"_qs, u"?e*"_qs};
     std::vector<LikePattern> compiled;
-    for (const QString &p : patterns)
+    for (const QString &p : {u"*"_qs, u"d*"_qs, u"ch*"_qs, u"[!c]*"_qs, u"?e*"_qs})
         compiled.push_back(*LikePattern::compile(p, &error));
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
