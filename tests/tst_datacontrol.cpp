@@ -572,14 +572,17 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     QCOMPARE(prepared->load(), 1);
 
     // The same for a control that waits for reads when refreshed.
+    auto holdOne = [&](DataControl &control, const QString &name) {
+        const QString db = dir.filePath(name);
+        writeDb(db, {{name, u"x"_qs}});
+        holdReads(control, dir, ReadLimits().timeoutMs);
+        control.setDatabaseName(db);
+        control.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+        QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
+    };
     {
-        const QString four = dir.filePath(u"four.mdb"_qs);
-        writeDb(four, {{u"čtyři"_qs, u"4"_qs}});
         DataControl waiting;
-        holdReads(waiting, dir, ReadLimits().timeoutMs);
-        waiting.setDatabaseName(four);
-        waiting.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
-        QTRY_COMPARE(testutil::heldStarts(dir, four), 1);
+        holdOne(waiting, u"four.mdb"_qs);
         timer.start();
     }
     QVERIFY(quick());
@@ -587,12 +590,7 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     // Still reading when the application ends: the exit stops the read
     // rather than hang or run it on past the application's end.
     static DataControl outlivesTheApplication;
-    holdReads(outlivesTheApplication, dir, ReadLimits().timeoutMs);
-    const QString five = dir.filePath(u"five.mdb"_qs);
-    writeDb(five, {{u"pět"_qs, u"5"_qs}});
-    outlivesTheApplication.setDatabaseName(five);
-    outlivesTheApplication.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
-    QTRY_COMPARE(testutil::heldStarts(dir, five), 1);
+    holdOne(outlivesTheApplication, u"five.mdb"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestDataControl)
