@@ -245,9 +245,7 @@ void TestDataControl::indexIsKeptOnDisk()
 
     // A damaged file is not trusted (every kind of damage: tst_indexcache);
     // a control that can read rebuilds it as it was.
-    QByteArray flipped = good;
-    flipped[good.size() / 2] = char(flipped[good.size() / 2] ^ 0x10);
-    testutil::overwrite(cacheFile, flipped);
+    testutil::overwrite(cacheFile, testutil::withByte(good, good.size() / 2, good[good.size() / 2] ^ 0x10));
     QVERIFY(!find(*cached(db, cacheDir, false), u"heslo"_qs).error.isEmpty());
     QCOMPARE(find(*cached(db, cacheDir), u"heslo 1999"_qs).pairs, expected);
     QVERIFY(testutil::readBytes(cacheFile) == good);

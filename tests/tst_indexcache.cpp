@@ -210,11 +210,7 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
              writeBytes(path, withChecksum(old + good.mid(rest)));
          }},
         {"this format with another version number",
-         [&] {
-             QByteArray other = good;
-             other[7] = char(other[7] + 1);
-             writeBytes(path, withChecksum(other));
-         }},
+         [&] { writeBytes(path, withChecksum(testutil::withByte(good, 7, good[7] + 1))); }},
         {"random bytes", [&] { writeBytes(path, noise(good.size(), 1)); }},
         {"random bytes with a right checksum", [&] { writeBytes(path, withChecksum(noise(good.size(), 2))); }},
         {"an empty file", [&] { writeBytes(path, QByteArray()); }},

@@ -96,12 +96,9 @@ void TestReader::refusesWhatIsNoDatabase()
 
     // A Jet header of an unknown version, and one that says it is encrypted.
     const QByteArray bytes = readBytes(makeDatabase(u"v.mdb"_qs, 1));
-    QByteArray version = bytes;
-    version[0x14] = char(0x09);
-    refused(u"version.mdb"_qs, version, u"verze"_qs);
-    QByteArray keyed = bytes;
-    keyed[0x3E] = char(keyed[0x3E] ^ 0x5A); // the database key, under the header's RC4
-    refused(u"crypt.mdb"_qs, keyed, u"zašifrovaný"_qs);
+    refused(u"version.mdb"_qs, withByte(bytes, 0x14, 0x09), u"verze"_qs);
+    // The database key, under the header's RC4.
+    refused(u"crypt.mdb"_qs, withByte(bytes, 0x3E, bytes[0x3E] ^ 0x5A), u"zašifrovaný"_qs);
     refused(u"short.mdb"_qs, bytes.left(2 * 4096), u"zkrácený"_qs);
     // The header and the catalogue's first page intact, every later page zeroed.
     refused(u"wiped.mdb"_qs, bytes.left(4096) + QByteArray(bytes.size() - 4096, 0), u"poškozený"_qs);
@@ -204,14 +201,13 @@ QString TestReader::damagedCopy(const QString &file, qint64 offset, int value)
     const QString corpus = corpusDir();
     if (corpus.isEmpty())
         return QString();
-    QByteArray bytes = readBytes(corpus + u'/' + file);
+    const QByteArray bytes = readBytes(corpus + u'/' + file);
     if (bytes.isEmpty())
         return QString();
     if (offset >= bytes.size())
         qFatal("%s is shorter than expected", qPrintable(file));
-    bytes[offset] = char(value);
     const QString damaged = m_dir.filePath(QStringLiteral("damaged-%1-%2").arg(offset).arg(file));
-    writeBytes(damaged, bytes);
+    writeBytes(damaged, withByte(bytes, offset, value));
     return damaged;
 }
 

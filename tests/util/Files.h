@@ -25,6 +25,13 @@ inline void writeBytes(const QString &path, const QByteArray &bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
+// A copy of the bytes with the one at 'at' changed to 'value'.
+inline QByteArray withByte(QByteArray bytes, qsizetype at, int value)
+{
+    bytes[at] = char(value);
+    return bytes;
+}
+
 // Overwrites the start of the file in place (same inode), then sets its time.
 inline void overwrite(const QString &path, const QByteArray &bytes, const QDateTime &modified = {})
 {
