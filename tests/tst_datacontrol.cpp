@@ -123,19 +123,6 @@ std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, 
     return data;
 }
 
-// rename(2): the new file takes the old one's name in one step.
-bool renameOver(const QString &from, const QString &to)
-{
-    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
-// The first 4 KiB kept, the rest overwritten: a database damaged past its header.
-void damage(const QString &db, const QDateTime &modified = {})
-{
-    const QByteArray good = testutil::readBytes(db);
-    testutil::overwrite(db, good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified);
-}
-
 } // namespace
 
 class TestDataControl : public QObject
@@ -483,7 +470,7 @@ void TestDataControl::refreshNeverWaits()
     data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
     QCOMPARE(prepared->load(), 0);
     // Replaced during the read: what it read is not taken for the file there now.
-    QVERIFY(renameOver(two, db));
+    QVERIFY(::rename(QFile::encodeName(two).constData(), QFile::encodeName(db).constData()) == 0);
     testutil::release(db);
     QTRY_COMPARE(prepared->load(), 1);
     QVERIFY(!find(*data, u"st"_qs).error.isEmpty());
@@ -502,7 +489,8 @@ void TestDataControl::refreshNeverWaits()
     writeDb(bad, {{u"x"_qs, u"y"_qs}});
     const QByteArray good = testutil::readBytes(bad);
     const QDateTime modified = QFileInfo(bad).lastModified();
-    damage(bad, modified);
+    // The first 4 KiB kept, the rest overwritten: damaged past its header.
+    testutil::overwrite(bad, good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified);
     data->setDatabaseName(bad);
     QVERIFY(!find(*data, u"x"_qs).error.isEmpty());
     QVERIFY(data->preparing());
