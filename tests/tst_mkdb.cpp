@@ -112,12 +112,11 @@ void TestMkdb::dictdDictionaries()
     const QByteArray dict = "00-database-info\nA test dictionary.\n"
                             "house /haʊs/\ndům\nbudova\n"
                             "cat <n>\nkočka\n";
-    // offsets and lengths in dictd's base64 digits
+    // Offsets and lengths in dictd's base64 digits: "house" at 36 (k), "cat"
+    // at 62 (+).
     const QByteArray index = "00-database-info\tA\tk\n"
                              "house\tk\ta\n"
                              "cat\t+\tP\n";
-    QCOMPARE(dict.indexOf("house"), 36); // k
-    QCOMPARE(dict.indexOf("cat"), 62);   // +
     file(u"d.index"_qs, index);
     const QString dz = m_dir.filePath(u"d.dict.dz"_qs);
     gzFile gz = gzopen(QFile::encodeName(dz).constData(), "wb");
