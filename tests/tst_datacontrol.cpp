@@ -25,18 +25,14 @@ namespace {
 
 using testutil::Row;
 
-void writeNamed(const QString &path, const QString &table, const QString &in, const QString &out,
-                const std::vector<Row> &rows, JetWriter::Format format = JetWriter::Format::Jet4, int codePage = 1252)
+// Table t, input a, output b: most databases here.
+void writeDb(const QString &path, const std::vector<Row> &rows, const QString &table = u"t"_qs,
+             const QString &in = u"a"_qs, const QString &out = u"b"_qs,
+             JetWriter::Format format = JetWriter::Format::Jet4, int codePage = 1252)
 {
     QString error;
     if (!testutil::writeTable(path, table, {{in}, {out}}, rows, &error, format, codePage))
         qFatal("%s", qPrintable(error));
-}
-
-// Table t, input a, output b: most databases here.
-void writeDb(const QString &path, const std::vector<Row> &rows)
-{
-    writeNamed(path, u"t"_qs, u"a"_qs, u"b"_qs, rows);
 }
 
 // n rows "<in> i" = "<out> i".
@@ -61,7 +57,8 @@ struct Lookup
     QString error;
 };
 
-Lookup lookup(DataControl &data, const QString &table, const QString &in, const QString &out, const QString &typed)
+Lookup find(DataControl &data, const QString &typed, const QString &in = u"a"_qs, const QString &out = u"b"_qs,
+            const QString &table = u"t"_qs)
 {
     Lookup r;
     data.setRecordSource(countStatement(table, in, typed));
@@ -78,11 +75,6 @@ Lookup lookup(DataControl &data, const QString &table, const QString &in, const 
     }
     r.error = data.errorString();
     return r;
-}
-
-Lookup find(DataControl &data, const QString &typed)
-{
-    return lookup(data, u"t"_qs, u"a"_qs, u"b"_qs, typed);
 }
 
 // Reads through the held helper, without a cache.
@@ -162,18 +154,19 @@ void TestDataControl::initTestCase()
 void TestDataControl::prefixLookups()
 {
     const QString db = m_dir.filePath(u"slovnik.mdb"_qs);
-    writeNamed(db, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs,
-               {{u"dům"_qs, u"house"_qs}, {u"domov"_qs, u"home"_qs}, {u"Dóm"_qs, u"cathedral"_qs},
-                {u"chata"_qs, u"cottage"_qs}, {u"hrad"_qs, u"castle"_qs}, {u"dub"_qs, std::nullopt},
-                {u"do školy"_qs, u"to school"_qs}, {u"a*b"_qs, u"star"_qs}, {u"axb"_qs, u"x"_qs},
-                {std::nullopt, u"nothing"_qs}, {u""_qs, u"empty"_qs}, {u"bez"_qs, u""_qs},
-                {u"\uFEFFbom"_qs, u"\uFEFFout"_qs}});
+    writeDb(db,
+            {{u"dům"_qs, u"house"_qs}, {u"domov"_qs, u"home"_qs}, {u"Dóm"_qs, u"cathedral"_qs},
+             {u"chata"_qs, u"cottage"_qs}, {u"hrad"_qs, u"castle"_qs}, {u"dub"_qs, std::nullopt},
+             {u"do školy"_qs, u"to school"_qs}, {u"a*b"_qs, u"star"_qs}, {u"axb"_qs, u"x"_qs},
+             {std::nullopt, u"nothing"_qs}, {u""_qs, u"empty"_qs}, {u"bez"_qs, u""_qs},
+             {u"\uFEFFbom"_qs, u"\uFEFFout"_qs}},
+            u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs);
     DataControl data;
     QVERIFY(!find(data, u"x"_qs).error.isEmpty()); // nothing bound
     data.setDatabaseName(db);
     data.setOutputField(u"Anglicky"_qs);
     // Names with blanks and accents go in brackets; matching ignores case.
-    auto q = [&](const QString &typed) { return lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs, typed); };
+    auto q = [&](const QString &typed) { return find(data, typed, u"Česky"_qs, u"Anglicky"_qs, u"Můj slovník"_qs); };
     Lookup r = q(u"D"_qs);
     QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
     QCOMPARE(r.count, 5);
@@ -181,7 +174,8 @@ void TestDataControl::prefixLookups()
     // Typed wildcards keep their meaning.
     QCOMPARE(q(u"a*b"_qs).pairs, QStringList({"a*b=star", "axb=x"}));
     QCOMPARE(q(u"[ch]"_qs).pairs, QStringList({"hrad=castle", "chata=cottage"}));
-    QCOMPARE(lookup(data, u"můj SLOVNÍK"_qs, u"česky"_qs, u"anglicky"_qs, u"hr"_qs).pairs, QStringList({"hrad=castle"}));
+    QCOMPARE(find(data, u"hr"_qs, u"česky"_qs, u"anglicky"_qs, u"můj SLOVNÍK"_qs).pairs,
+             QStringList({"hrad=castle"}));
     // Access's like '*' matches empty text but never Null; a leading U+FEFF
     // is no byte order mark in a value.
     r = q(QString());
@@ -190,11 +184,11 @@ void TestDataControl::prefixLookups()
     QCOMPARE(q(u"\uFEFFb"_qs).pairs, QStringList({u"\uFEFFbom=\uFEFFout"_qs}));
 
     // Failures name their cause; after them the same control answers again.
-    r = lookup(data, u"nosuch"_qs, u"Česky"_qs, u"Anglicky"_qs, u"x"_qs);
+    r = find(data, u"x"_qs, u"Česky"_qs, u"Anglicky"_qs, u"nosuch"_qs);
     QVERIFY(r.error.contains(u"nosuch") && r.error.contains(u"slovnik.mdb"));
-    r = lookup(data, u"Můj slovník"_qs, u"Česky"_qs, u"nosuch"_qs, u"d"_qs);
+    r = find(data, u"d"_qs, u"Česky"_qs, u"nosuch"_qs, u"Můj slovník"_qs);
     QVERIFY(r.error.contains(u"nosuch") && r.pairs.isEmpty());
-    QVERIFY(lookup(data, u"Můj slovník"_qs, u"zz"_qs, u"Anglicky"_qs, u"x"_qs).error.contains(u"zz"));
+    QVERIFY(find(data, u"x"_qs, u"zz"_qs, u"Anglicky"_qs, u"Můj slovník"_qs).error.contains(u"zz"));
     for (const QString &statement : {u"delete from t"_qs, u"select b,a from t where a like 'x*' order by b"_qs}) {
         data.setRecordSource(statement);
         QVERIFY(!data.refresh() && !data.errorString().isEmpty());
@@ -207,14 +201,14 @@ void TestDataControl::jet3TextInTheFieldsCharset()
     // Code page 1251 bytes; the input field is shown as Cyrillic (204), the
     // output field as Central European (238).
     const QString db = m_dir.filePath(u"jet3.mdb"_qs);
-    writeNamed(db, u"t"_qs, u"ru"_qs, u"cs"_qs, {{u"Москва"_qs, u"Moskva"_qs}, {u"мост"_qs, u"most"_qs}},
-               JetWriter::Format::Jet3, 1251);
+    writeDb(db, {{u"Москва"_qs, u"Moskva"_qs}, {u"мост"_qs, u"most"_qs}}, u"t"_qs, u"ru"_qs, u"cs"_qs,
+            JetWriter::Format::Jet3, 1251);
     DataControl data;
     data.setDatabaseName(db);
     data.setCharsets(204, 238);
-    QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"МОС"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
+    QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
     data.setCharsets(238, 238);
-    QCOMPARE(lookup(data, u"t"_qs, u"ru"_qs, u"cs"_qs, u"Ěî"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+    QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
 }
 
 void TestDataControl::indexIsKeptOnDisk()
@@ -314,7 +308,8 @@ void TestDataControl::sourceReplacedOrDeletedWhileBound_data()
     QTest::addColumn<bool>("read");     // whether telling it takes a read
     QTest::addColumn<QString>("after"); // the answer then: pairs, or a part of the error
     const QString found = u"stan=4,stroj=3"_qs;
-    QTest::newRow("renamed over by another database") << u"cp -p \"$2\" \"$1.new\" && mv \"$1.new\" \"$1\""_qs << true << found;
+    QTest::newRow("renamed over by another database")
+        << u"cp -p \"$2\" \"$1.new\" && mv \"$1.new\" \"$1\""_qs << true << found;
     QTest::newRow("cp -p over it (written in place)") << u"cp -p \"$2\" \"$1\""_qs << true << found;
     QTest::newRow("deleted and made anew (a restore)")
         << u"rm \"$1\" && cat \"$2\" > \"$1\" && touch -r \"$2\" \"$1\""_qs << true << found;
@@ -325,7 +320,8 @@ void TestDataControl::sourceReplacedOrDeletedWhileBound_data()
         << u"dd if=/dev/zero of=\"$1\" bs=4096 seek=1 count=$(($(stat -c %s \"$1\") / 4096 - 1)) conv=notrunc"_qs
         << true << u"poškozený"_qs;
     // (Folders and FIFOs are refused as the reader refuses them: tst_reader.)
-    QTest::newRow("replaced by a link to a device") << u"rm \"$1\" && ln -s /dev/zero \"$1\""_qs << false << u"zařízení"_qs;
+    QTest::newRow("replaced by a link to a device")
+        << u"rm \"$1\" && ln -s /dev/zero \"$1\""_qs << false << u"zařízení"_qs;
 }
 
 void TestDataControl::sourceReplacedOrDeletedWhileBound()
@@ -444,9 +440,9 @@ void TestDataControl::preparedInTheBackground()
     data.setDatabaseName(two);
     data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
     data.setDatabaseName(one);
-    QCOMPARE(lookup(data, u"t"_qs, u"b"_qs, u"a"_qs, u"n 2999"_qs).pairs, QStringList({"n 2999=slovo 2999"}));
+    QCOMPARE(find(data, u"n 2999"_qs, u"b"_qs, u"a"_qs).pairs, QStringList({"n 2999=slovo 2999"}));
     data.prepare(u"t"_qs, u"nosuch"_qs, u"b"_qs);
-    QVERIFY(lookup(data, u"t"_qs, u"nosuch"_qs, u"b"_qs, u"x"_qs).error.contains(u"nosuch"));
+    QVERIFY(find(data, u"x"_qs, u"nosuch"_qs, u"b"_qs).error.contains(u"nosuch"));
 }
 
 void TestDataControl::refreshNeverWaits()

@@ -154,7 +154,8 @@ void TestMkdb::badInputIsRefused_data()
                                       << QStringList({u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs});
     const QByteArray wide = QByteArray("\xC5\x99").repeated(250);
     QTest::newRow("row too long") << u"r.tsv:2"_qs
-                                  << QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n" << none;
+                                  << QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n"
+                                  << none;
     QTest::newRow("unclosed quote") << u"q.csv:3"_qs << QByteArray("a,b\n1,2\n\"open,3\n") << none;
 }
 
