@@ -19,6 +19,9 @@
 #include <csignal>
 #include <unistd.h>
 
+// Hints are written with the fields they need; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 using namespace tarnvik;
 using namespace std::chrono_literals;
 using Outcome = SingleInstance::Outcome;
@@ -39,20 +42,12 @@ int holdKey(int argc, char **argv)
 }
 
 // Asks from another thread while this one serves: the ask blocks.
-ActivationHint hintWith(const QByteArray &startupId, const QByteArray &token)
-{
-    ActivationHint h;
-    h.startupId = startupId;
-    h.activationToken = token;
-    return h;
-}
-
 std::future<Outcome> askAsync(SingleInstance &asker, const ActivationHint &hint, std::chrono::milliseconds patience)
 {
     return std::async(std::launch::async, [&asker, hint, patience] { return asker.ask(hint, patience); });
 }
 
-Outcome awaited(std::future<Outcome> &f)
+Outcome awaited(std::future<Outcome> f)
 {
     // Events run meanwhile, so an owner in this thread answers.
     // Every ask here has a patience well below the wait, so get() never hangs.
@@ -114,23 +109,15 @@ private slots:
             return ActivationHint::fromLine(line, &back) ? std::optional(back) : std::nullopt;
         };
         for (const QString &text : {u"dům"_qs, u"a b  c"_qs, u"\U0001F600 σπίτι"_qs, u"'\"*?"_qs}) {
-            ActivationHint h;
-            h.lookUp = LookUp::Text;
-            h.text = text;
-            const auto back = roundTrip(h);
+            const auto back = roundTrip({.lookUp = LookUp::Text, .text = text});
             QVERIFY(back && back->lookUp == LookUp::Text);
             QCOMPARE(back->text, text);
         }
-        ActivationHint tooLong;
-        tooLong.lookUp = LookUp::Text;
-        tooLong.text = QString(700, QChar(u'ž')); // 1,400 bytes
-        const auto cut = roundTrip(tooLong);
+        const auto cut = roundTrip({.lookUp = LookUp::Text, .text = QString(700, QChar(u'ž'))}); // 1,400 bytes
         QVERIFY(cut);
         QCOMPARE(cut->text, QString(ActivationHint::kMaxText / 2, QChar(u'ž')));
         for (LookUp where : {LookUp::Selection, LookUp::Clipboard, LookUp::Nothing}) {
-            ActivationHint h;
-            h.lookUp = where;
-            const auto back = roundTrip(h);
+            const auto back = roundTrip({.lookUp = where});
             QVERIFY(back && back->lookUp == where && back->text.isEmpty());
         }
         // Nothing to look up travels as an earlier version's line, which a
@@ -178,26 +165,23 @@ private slots:
         SingleInstance second(QStringLiteral("/home/a/.config/TVK/TVK.ini"), folder());
         QCOMPARE(second.claim(), Claim::Running);
         QVERIFY(!second.owns());
-        auto asked = askAsync(second, hintWith("launcher-42_TIME1234", "tok.en-1"), 5s);
-        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(awaited(askAsync(second, {.startupId = "launcher-42_TIME1234", .activationToken = "tok.en-1"}, 5s)),
+                 Outcome::Answered);
         QCOMPARE(got.size(), 1);
         QCOMPARE(got[0].startupId, QByteArray("launcher-42_TIME1234"));
         QCOMPARE(got[0].activationToken, QByteArray("tok.en-1"));
 
         // Hints that cannot travel are left out; the request still counts.
-        asked = askAsync(second, hintWith("with space", QByteArray(300, 'x')), 5s);
-        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(awaited(askAsync(second, {.startupId = "with space", .activationToken = QByteArray(300, 'x')}, 5s)),
+                 Outcome::Answered);
         QCOMPARE(got.size(), 2);
         QVERIFY(got[1].startupId.isEmpty());
         QVERIFY(got[1].activationToken.isEmpty());
         // The longest text there may be, through the socket.
-        ActivationHint longest;
-        longest.lookUp = ActivationHint::LookUp::Text;
-        longest.text = QString(ActivationHint::kMaxText / 2, QChar(u'ž'));
-        asked = askAsync(second, longest, 5s);
-        QCOMPARE(awaited(asked), Outcome::Answered);
+        const QString longest(ActivationHint::kMaxText / 2, QChar(u'ž'));
+        QCOMPARE(awaited(askAsync(second, {.lookUp = ActivationHint::LookUp::Text, .text = longest}, 5s)), Outcome::Answered);
         QCOMPARE(got.size(), 3);
-        QCOMPARE(got[2].text, longest.text);
+        QCOMPARE(got[2].text, longest);
     }
 
     void anOwnerThatEndsHandsOver()
@@ -213,7 +197,7 @@ private slots:
             QTest::qWait(300);
             QVERIFY(asked.wait_for(0s) != std::future_status::ready);
         }
-        QCOMPARE(awaited(asked), Outcome::Claimed);
+        QCOMPARE(awaited(std::move(asked)), Outcome::Claimed);
         QVERIFY(later->owns());
         QVERIFY(later->listen());
         // Nothing is left behind by an owner that ends.
@@ -269,8 +253,7 @@ private slots:
         int got = 0;
         connect(&later, &SingleInstance::activationRequested, this, [&] { ++got; });
         SingleInstance next(key, folder());
-        auto asked = askAsync(next, {}, 5s);
-        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(awaited(askAsync(next, {}, 5s)), Outcome::Answered);
         QCOMPARE(got, 1);
     }
 
@@ -311,8 +294,7 @@ private slots:
         // A real request is answered meanwhile, and more after it.
         SingleInstance later(key, folder());
         for (int i = 1; i <= 3; ++i) {
-            auto asked = askAsync(later, {}, 5s);
-            QCOMPARE(awaited(asked), Outcome::Answered);
+            QCOMPARE(awaited(askAsync(later, {}, 5s)), Outcome::Answered);
             QCOMPARE(got, i);
         }
         // The silent one is let go in the end.
@@ -323,8 +305,7 @@ private slots:
         for (int i = 0; i < 30; ++i)
             crowd << connected();
         QTest::qWait(100);
-        auto asked = askAsync(later, {}, 10s);
-        QCOMPARE(awaited(asked), Outcome::Answered);
+        QCOMPARE(awaited(askAsync(later, {}, 10s)), Outcome::Answered);
         QCOMPARE(got, 4);
         qDeleteAll(crowd);
     }
