@@ -31,6 +31,9 @@ class TestSession : public QObject
     }
 
     QString ini(const QString &home) const { return testutil::programIni(m_dir.filePath(home)); }
+    // An active source beyond the catalogue: the window uses the first one,
+    // and that is the change the exit must save.
+    QString settings() const { return testutil::oneSource(m_dir.filePath(u"none.mdb"_qs)) + u"ActiveTable=7\n"_qs; }
 
     // The real program on the settings of 'home', up and running its event loop.
     void start(QProcess &program, const QString &home)
@@ -61,11 +64,7 @@ private slots:
     {
         QFETCH(int, sig);
         const QString home = QStringLiteral("save") + QString::number(sig);
-        // An active source beyond the catalogue: the window uses the first
-        // one, and that is the change the exit must save.
-        testutil::writeIni(ini(home), QStringLiteral("[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
-                                                     "Table1Title=A\nTable1File=%1\n")
-                                          .arg(m_dir.filePath(QStringLiteral("none.mdb"))));
+        testutil::writeIni(ini(home), settings());
         QProcess program;
         start(program, home);
         end(program, sig);
@@ -83,9 +82,7 @@ private slots:
     void failedSaveIsNoSuccess()
     {
         const QString home = QStringLiteral("full");
-        const QString text = QStringLiteral("; %1\n[Settings]\nTopMost=False\n[Tables]\nActiveTable=7\ncount=1\n"
-                                            "Table1Title=A\nTable1File=%2\n")
-                                 .arg(QString(8000, u'x'), m_dir.filePath(QStringLiteral("none.mdb")));
+        const QString text = u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings();
         testutil::writeIni(ini(home), text);
         QProcess program;
         program.setChildProcessModifier([] {

@@ -27,16 +27,12 @@ class TestStartup : public QObject
     QString m_db1, m_db2;
     QString ini() const { return m_s.ini(); }
 
-    QString catalogue(const QString &font, const QString &topMost, const QString &active) const
+    QString catalogue(const QString &font, const QString &active) const
     {
-        return QStringLiteral("[Settings]\nTopMost=%1\nFont=%2\n[Tables]\ncount=4\nActiveTable=%3\n"
-                              "Table1Title=Anglicko-český\nTable1File=%4\nTable1Name=Slova\nTable1In=slovo\n"
-                              "Table1Out=vyznam\n"
-                              "Table2Title=Skrytý\nTable2File=%4\nTable2Visible=False\n"
-                              "Table3Title=-\nTable3File=%4\n"
-                              "Table4Title=Rusko-český\nTable4File=%5\nTable4Name=Slova\nTable4In=slovo\n"
-                              "Table4Out=vyznam\nTable4CharsetIn=204\nTable4CharsetOut=238\n")
-            .arg(topMost, font, active, m_db1, m_db2);
+        return QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n[Tables]\ncount=4\nActiveTable=%2\n").arg(font, active)
+               + testutil::iniEntry(1, u"Anglicko-český"_qs, m_db1)
+               + QStringLiteral("Table2Title=Skrytý\nTable2File=%1\nTable2Visible=False\nTable3Title=-\nTable3File=%1\n").arg(m_db1)
+               + testutil::iniEntry(4, u"Rusko-český"_qs, m_db2) + u"Table4CharsetIn=204\nTable4CharsetOut=238\n"_qs;
     }
 
     QStringList menuEntries()
@@ -74,8 +70,7 @@ private slots:
 
     void startsOnCatalogue()
     {
-        m_s.start(catalogue(QStringLiteral("No Such Face"), QStringLiteral("False"), QStringLiteral("3")),
-                  testutil::Strip::Wait::Exposed);
+        m_s.start(catalogue(QStringLiteral("No Such Face"), QStringLiteral("3")), testutil::Strip::Wait::Exposed);
         frmDict &w = m_s.window();
         QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
         QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -113,7 +108,7 @@ private slots:
         verifyNoMatch();
         QVERIFY(m_s.text1()->isEnabled());
 
-        writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("False"), QStringLiteral("1")));
+        writeIni(ini(), catalogue(QStringLiteral("Arial"), QStringLiteral("1")));
         m_s->getAllMySettings();
         QCOMPARE(menuEntries(), (QStringList{"Anglicko-český*", "|", "Rusko-český"}));
 

@@ -201,22 +201,17 @@ private slots:
         // The dialog stood in for.
         setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) { return other; });
         bool edited = false;
-        auto *poll = new QTimer(this);
-        poll->setInterval(20);
-        connect(poll, &QTimer::timeout, [&, poll] {
+        testutil::polling([&] { m_s.settingsAction()->trigger(); }, [&] {
             auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
             if (!editor || editor->busy())
                 return;
-            poll->stop();
             editor->button(1)->trigger();
             editor->browseButton()->click();
             editor->titleEditor()->selectAll(); // as the title's editor opens
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Zvirata"));
             edited = editor->catalogue().sources().size() == 3 && editor->catalogue().sources()[2].Name == "Zvirata";
             editor->close();
-        });
-        poll->start();
-        m_s.settingsAction()->trigger();
+        }, 0);
         setOpenDialogForTests({});
         QVERIFY(edited);
         QCOMPARE(m_s->activePosition(), 2);
