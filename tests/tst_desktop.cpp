@@ -72,27 +72,25 @@ private slots:
     // stand-in tests put in its place serves the editor's window tests.)
     void dialogFilters()
     {
-        const QStringList databases = {u"Všechny databáze MS Access (*.mdb *.accdb)"_qs,
-                                       u"Databáze MS Access (*.mdb)"_qs, u"Databáze MS Access 2007 (*.accdb)"_qs,
-                                       u"Všechny soubory (*)"_qs};
+        // Everything is offered last, unless the list offers it already.
+        auto withAll = [](QStringList filters) { return filters << u"Všechny soubory (*)"_qs; };
+        const QStringList databases = withAll({u"Všechny databáze MS Access (*.mdb *.accdb)"_qs,
+                                               u"Databáze MS Access (*.mdb)"_qs, u"Databáze MS Access 2007 (*.accdb)"_qs});
         // With and without the closing "|".
         QCOMPARE(openDialogFilters(u"Databáze MS Access (*.mdb)|*.mdb|"_qs), databases);
         QCOMPARE(openDialogFilters(u"Databáze MS Access (*.mdb)|*.mdb"_qs), databases);
 
         // Two pairs; a description without its pattern gets it; ";" lists become one entry.
-        QCOMPARE(openDialogFilters(u"Texty|*.txt;*.tsv|Obrázky (*.png)|*.png|"_qs),
-                 (QStringList{u"Texty (*.txt *.tsv)"_qs, u"Obrázky (*.png)"_qs, u"Všechny soubory (*)"_qs}));
+        QCOMPARE(openDialogFilters(u"Texty|*.txt;*.tsv|Obrázky (*.png)|*.png|"_qs), withAll({u"Texty (*.txt *.tsv)"_qs, u"Obrázky (*.png)"_qs}));
         // Parentheses that name other patterns than the pair's do not hide the pair's own.
-        QCOMPARE(openDialogFilters(u"Data (*.dat)|*.bin|"_qs),
-                 (QStringList{u"Data (*.dat) (*.bin)"_qs, u"Všechny soubory (*)"_qs}));
+        QCOMPARE(openDialogFilters(u"Data (*.dat)|*.bin|"_qs), withAll({u"Data (*.dat) (*.bin)"_qs}));
         // An empty part ends the list; a description without a pattern is dropped.
-        QCOMPARE(openDialogFilters(u"A|*.a||B|*.b|"_qs), (QStringList{u"A (*.a)"_qs, u"Všechny soubory (*)"_qs}));
-        QCOMPARE(openDialogFilters(u"A|*.a|B"_qs), (QStringList{u"A (*.a)"_qs, u"Všechny soubory (*)"_qs}));
-        QCOMPARE(openDialogFilters(QString()), QStringList{u"Všechny soubory (*)"_qs});
+        QCOMPARE(openDialogFilters(u"A|*.a||B|*.b|"_qs), withAll({u"A (*.a)"_qs}));
+        QCOMPARE(openDialogFilters(u"A|*.a|B"_qs), withAll({u"A (*.a)"_qs}));
+        QCOMPARE(openDialogFilters(QString()), withAll({}));
         // A list that already offers everything, or Access 2007 files, gets no second entry for them.
         QCOMPARE(openDialogFilters(u"Vše|*|"_qs), QStringList{u"Vše (*)"_qs});
-        QCOMPARE(openDialogFilters(u"Access|*.mdb;*.accdb|"_qs),
-                 (QStringList{u"Access (*.mdb *.accdb)"_qs, u"Všechny soubory (*)"_qs}));
+        QCOMPARE(openDialogFilters(u"Access|*.mdb;*.accdb|"_qs), withAll({u"Access (*.mdb *.accdb)"_qs}));
     }
 
     void homePage()
