@@ -36,10 +36,8 @@ void xdotool(const QStringList &args)
 QList<WId> windowsOf(const QProcess &program)
 {
     QList<WId> ids;
-    const testutil::Run r = testutil::xdotool({"search", "--onlyvisible", "--pid", QString::number(program.processId())});
-    for (const QByteArray &id : r.out.split('\n'))
-        if (!id.isEmpty())
-            ids << id.toULongLong();
+    for (const QString &id : testutil::findWindows({"--pid", QString::number(program.processId())}))
+        ids << id.toULongLong();
     return ids;
 }
 
@@ -131,8 +129,7 @@ class TestSingleStart : public QObject
     void menu(const QProcess &program, const QStringList &keys)
     {
         const QString strip = QString::number(windowsOf(program).value(0));
-        xdotool({"windowactivate", "--sync", strip});
-        xdotool({"mousemove", "--window", strip, "5", "5", "click", "3"});
+        xdotool({"windowactivate", "--sync", strip, "mousemove", "--window", strip, "5", "5", "click", "3"});
         QTRY_COMPARE_WITH_TIMEOUT(windowsOf(program).size(), 2, 10000);
         xdotool(QStringList{"key"} + keys);
     }

@@ -163,17 +163,17 @@ Run xdotool(const QStringList &args)
     return run(QStringLiteral("xdotool"), args, 60000);
 }
 
-QString findWindow(const QStringList &what)
+QStringList findWindows(const QStringList &what)
 {
     const Run r = xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + what);
-    return QString::fromLatin1(r.out).split(u'\n', Qt::SkipEmptyParts).value(0);
+    return QString::fromLatin1(r.out).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QString otherProgramsWindow(QProcess &other, const QStringList &args)
 {
     other.start(QStringLiteral("xmessage"), args + QStringList{QStringLiteral("jiné okno")});
     QString window;
-    for (int i = 0; i < 200 && (window = findWindow({QStringLiteral("--class"), QStringLiteral("Xmessage")})).isEmpty(); ++i)
+    for (int i = 0; i < 200 && (window = findWindows({QStringLiteral("--class"), QStringLiteral("Xmessage")}).value(0)).isEmpty(); ++i)
         QTest::qWait(100);
     if (!window.isEmpty()) {
         xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});

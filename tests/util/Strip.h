@@ -92,8 +92,8 @@ bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStri
 
 // xdotool run to its end.
 Run xdotool(const QStringList &args);
-// The first visible window xdotool finds by these search arguments; empty if none.
-QString findWindow(const QStringList &what);
+// The visible windows xdotool finds by these search arguments.
+QStringList findWindows(const QStringList &what);
 // Another program's window (xmessage, given these arguments), for the user to
 // work in: active; empty if it did not come up.
 QString otherProgramsWindow(QProcess &other, const QStringList &args = {QStringLiteral("-center")});
