@@ -46,6 +46,19 @@ struct FakeWindow : CatalogueListView
         questions << title + u'|' + text;
         return answer;
     }
+    // Answers to failed saves, in turn; each may first mend the cause.
+    QList<std::pair<AfterFailedSave, std::function<void()>>> afterFailedSaves;
+    QStringList saveErrors;
+    AfterFailedSave saveFailed(const QString &error) override
+    {
+        saveErrors << error;
+        if (afterFailedSaves.isEmpty())
+            return AfterFailedSave::Stay;
+        auto [answer, mend] = afterFailedSaves.takeFirst();
+        if (mend)
+            mend();
+        return answer;
+    }
 };
 
 DataSource entry(const QString &title, bool visible = true, bool withFile = true)
@@ -161,7 +174,7 @@ private slots:
         QTest::newRow("start: empty title, hidden") << ",~B" << 0 << "" << "+,B- @0/0 p0 1110 r0 m0 q0";
         QTest::newRow("start empty") << "" << -1 << "" << "*+ @0/0 p0 0100 r0 m0 q0";
         QTest::newRow("empty: no second New") << "" << -1 << "n" << "*+ @0/0 p0 0100 r0 m0 q0";
-        QTest::newRow("empty: untouched goes") << "" << -1 << "x" << " @-1/0 p0,-1 1000 r0 m0 q0 x1";
+        QTest::newRow("empty: untouched goes") << "" << -1 << "x" << " @-1/0 p0 1000 r0 m0 q0 x1";
         QTest::newRow("empty: typed in, asked") << "" << -1 << "eMůj N x" << "Můj+ @0/0 p0 0100 r0 m0 q1 x0";
         QTest::newRow("empty: deleted") << "" << -1 << "eMůj d x" << " @-1/0 p0,-1 1000 r0 m0 q1 x1";
         QTest::newRow("emptied: New") << "" << -1 << "eMůj d n" << "*+ @0/0 p0,-1,0 0100 r0 m0 q1";
@@ -216,7 +229,7 @@ private slots:
         QTest::newRow("held: close once chosen")
             << "A,B!,C" << 1 << "N x F x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q1 x01";
         QTest::newRow("held: close answered Yes drops it")
-            << "A,B!,C" << 1 << "x" << "A+,C+ @1/1 p1,1 1101 r0 m0 q1 x1";
+            << "A,B!,C" << 1 << "x" << "A+,C+ @1/1 p1 1101 r0 m0 q1 x1";
     }
 
     void userSteps()
@@ -370,9 +383,44 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
+    // A save that fails on closing never loses the edits without the user's
+    // choice: Stay keeps the editor and its copy, Retry writes once it can,
+    // Discard closes leaving the file and the store as they were.
+    void failedSaveAsks()
+    {
+        using Answer = CatalogueListView::AfterFailedSave;
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"TVK"_qs), ini = folder + u"/TVK.ini"_qs;
+        testutil::writeBytes(folder, "in the way"); // the settings folder cannot be made
+        SettingsStore store(ini);
+        Editor e({entry("A"), entry("B!", true, false)}, 1);
+        e.list.editTitle(u"Bx"_qs);
+        QVERIFY(!e.list.close(store)); // on B without a database: asked, Yes drops it, then Stay
+        QCOMPARE(e.window.saveErrors.size(), 1);
+        QVERIFY(e.window.saveErrors[0].contains(ini));
+        QCOMPARE(titles(e.list.sources()), u"A"_qs);
+        QCOMPARE(e.window.filled.last(), 0); // the pane shows the entry the user is on now
+
+        e.list.editTitle(u"Ax"_qs);
+        e.window.afterFailedSaves = {{Answer::Retry, {}}, {Answer::Discard, {}}};
+        QVERIFY(e.list.close(store));
+        QCOMPARE(e.window.saveErrors.size(), 3);
+        QVERIFY(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}).isEmpty());
+        QVERIFY(QFile::remove(folder));
+        QString error;
+        QVERIFY2(store.sync(&error), qPrintable(error)); // a discarded edit is not written by the next save
+        QVERIFY(!QFile::exists(ini));
+
+        testutil::writeBytes(folder, "in the way");
+        e.window.afterFailedSaves = {{Answer::Retry, [&] { QFile::remove(folder); }}};
+        QVERIFY(e.list.close(store));
+        QCOMPARE(e.window.saveErrors.size(), 4);
+        QCOMPARE(SettingsStore(ini).getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), u"Ax"_qs);
+    }
+
     void entryLimit()
     {
-        const int max = CatalogueList::MaxEntries;
+        const int max = 32768; // positions 0 to 32,767
         QVector<DataSource> many(max - 1, entry("x"));
         Editor e(many, 0);
         QVERIFY(e.list.isEnabled(CatalogueList::New));

@@ -5,6 +5,7 @@
 #include "editor/setData.h"
 #include "lookup/frmDict.h"
 #include "platform/OpenSave.h"
+#include "widgets/PathDelegate.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 #include "util/Strip.h"
@@ -355,14 +356,19 @@ private slots:
         QCOMPARE(told, QStringList{editortext::MoveRefused});
         QCOMPARE(list->currentRow(), 4);
         QCOMPARE(shown(), editortext::NewTitle);
+        // The same with the box shown and answered: the highlight still comes back.
+        QCOMPARE(answeringWith(QMessageBox::Ok, [&] { QTest::keyClick(list, Qt::Key_Up); }),
+                 QStringList{editortext::MoveRefused});
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem *>{list->item(4)});
+        QCOMPARE(list->currentRow(), 4);
         // Closing on it asks whether to drop it: No stays, Yes closes.
         QCOMPARE(answeringWith(QMessageBox::No, [&] { QVERIFY(!w.close()); }),
                  QStringList{editortext::CloseRefused + u"\n\n"_qs + editortext::dropQuestion(editortext::NewTitle)});
         QVERIFY(answeringWith(QMessageBox::Yes, [&] { QVERIFY(w.close()); }).size() == 1);
     }
 
-    // The editor that is shown takes the keys; Escape gives the title back
-    // and closes nothing; every row is reached and opened from the keyboard.
+    // The editor that is shown takes the keys; Escape gives the title back;
+    // every row is reached and opened from the keyboard.
     void keysGoToTheOpenEditor()
     {
         OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, m_two, u"Slovnik"_qs));
@@ -381,7 +387,6 @@ private slots:
         QCOMPARE(w.catalogue().sources()[0].Title, QStringLiteral("Q R"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QCOMPARE(w.list()->item(0)->text(), QStringLiteral("Slova"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QVERIFY(w.isVisible());
 
         // Tab from the list reaches the rows; arrows walk them, F2 and Enter open.
@@ -416,6 +421,58 @@ private slots:
         QCOMPARE(w.head(), QStringLiteral("Název tabulky"));
         QVERIFY(w.close());
         QCOMPARE(testutil::readBytes(ini()), before);
+    }
+
+    // Keys and the wheel over a closed choice box change no value: the
+    // arrows walk the rows, typing opens the list, and only a pick stores.
+    void strayInputChangesNothing()
+    {
+        OpenEditor e(ini(), twoSources(1));
+        setData &w = e.w;
+        const QByteArray before = testutil::readBytes(ini());
+        const QVector<DataSource> sources = w.catalogue().sources();
+        QTableWidget *values = w.grid(1);
+        for (int row = TableRow; row <= OutputCharsetRow; ++row) {
+            const QPoint at = values->visualItemRect(values->item(row, 0)).center();
+            QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
+            QComboBox *box = w.combo(row);
+            QVERIFY(box->hasFocus());
+            for (int wheel : {-120, 120, -120}) {
+                const QPoint c = box->rect().center();
+                QWheelEvent roll(c, box->mapToGlobal(c), {}, {0, wheel}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(box, &roll);
+            }
+            for (Qt::Key k : {Qt::Key_End, Qt::Key_Home, Qt::Key_Right, Qt::Key_Left})
+                QTest::keyClick(box, k);
+            QCOMPARE(w.catalogue().sources(), sources);
+            box->setFocus();
+            QTest::keyClicks(box, u"j"_qs);
+            QTRY_VERIFY(box->view()->isVisible());
+            box->hidePopup();
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Down);
+            QCOMPARE(w.catalogue().sources(), sources);
+            QCOMPARE(QApplication::focusWidget(), values);
+            QCOMPARE(values->currentRow(), std::min(row + 1, int(OutputCharsetRow)));
+        }
+        QTest::keyClick(values, Qt::Key_Escape); // no edit open: closes, as Alt+F4
+        QVERIFY(!w.isVisible());
+        QCOMPARE(testutil::readBytes(ini()), before);
+    }
+
+    // A path too long for its cell loses folders, never the file's name.
+    void pathKeepsItsName()
+    {
+        const QFontMetrics fm(QApplication::font());
+        const QString name = u"anglicko-český.mdb (soubor nenalezen)"_qs;
+        const QString text = u"/home/uživatel/slovníky/staré/ještě starší/"_qs + name;
+        QCOMPARE(elidedPath(text, fm, 4000), text);
+        for (int width = fm.horizontalAdvance(u"…/"_qs + name); width < fm.horizontalAdvance(text); width += 7) {
+            const QString shown = elidedPath(text, fm, width);
+            QVERIFY2(shown.endsWith(u'/' + name) && fm.horizontalAdvance(shown) <= width, qPrintable(shown));
+        }
+        QVERIFY(elidedPath(text, fm, fm.horizontalAdvance(u"anglicko-č"_qs)).startsWith(u"angl"_qs));
     }
 
     // The session ends while the editor is open: its catalogue is saved as

@@ -62,13 +62,11 @@ using namespace setting;
 
 namespace {
 
-// Menu entries are numbered with 16 bits; a larger count is a damaged store.
-constexpr qint64 kMaxEntries = 32767;
-
 qint64 storedCount(const SettingsStore &store)
 {
     const qint64 n = leadingNumber(store.getSetting(kTables, QStringLiteral("count"), QStringLiteral("0")));
-    return std::clamp<qint64>(n, 0, kMaxEntries);
+    // A larger count is a damaged store.
+    return std::clamp<qint64>(n, 0, MaxCatalogueEntries);
 }
 
 qint64 storedActiveTable(const SettingsStore &store)

@@ -14,6 +14,9 @@
 
 namespace tarnvik {
 
+// Entry positions are 16-bit (0 to 32,767): the most entries a catalogue holds.
+constexpr int MaxCatalogueEntries = 32768;
+
 struct DataSource
 {
     QString Title, File, Name, In, Out;

@@ -76,7 +76,7 @@ void CatalogueList::start(QVector<DataSource> sources, int selected)
     FillListBox();
     settleOn(selected);
     setEnabled(Delete, count() >= 2);
-    setEnabled(New, complete(m_sources[selected]) && count() < MaxEntries);
+    setEnabled(New, complete(m_sources[selected]) && count() < MaxCatalogueEntries);
     m_view.fill_data(selected);
 }
 
@@ -166,7 +166,7 @@ void CatalogueList::toolbarClicked(int index)
 
 void CatalogueList::new_item()
 {
-    if (!isEnabled(New) || count() >= MaxEntries)
+    if (!isEnabled(New) || count() >= MaxCatalogueEntries)
         return;
     m_sources.push_back(newEntry());
     setEnabled(Delete, count() >= 2);
@@ -189,7 +189,7 @@ void CatalogueList::delete_item()
     removeSelected();
 }
 
-void CatalogueList::removeSelected()
+void CatalogueList::removeSelected(bool fillPane)
 {
     const int s = m_selected;
     m_sources.removeAt(s);
@@ -200,7 +200,8 @@ void CatalogueList::removeSelected()
         m_current = 0;
         for (Action a : {Delete, MoveDown, MoveUp})
             setEnabled(a, false);
-        m_view.fill_data(-1);
+        if (fillPane)
+            m_view.fill_data(-1);
         return;
     }
     // Rebuilding the list makes the last visible entry current, which may be
@@ -208,7 +209,8 @@ void CatalogueList::removeSelected()
     // entry now at the deleted position is the one the user is on.
     const int t = s < count() ? s : s - 1;
     settleOn(t);
-    m_view.fill_data(t);
+    if (fillPane)
+        m_view.fill_data(t);
     if (count() == 1) {
         setEnabled(Delete, false);
         setEnabled(MoveDown, false);
@@ -296,7 +298,7 @@ void CatalogueList::databaseChosen(const QString &path)
 void CatalogueList::databaseOpened()
 {
     m_refusedMoves = 0;
-    setEnabled(New, count() < MaxEntries);
+    setEnabled(New, count() < MaxCatalogueEntries);
 }
 
 bool CatalogueList::closeRequested()
@@ -308,8 +310,32 @@ bool CatalogueList::closeRequested()
         && !m_view.askYesNo(editortext::RefusalTitle, editortext::CloseRefused + QStringLiteral("\n\n")
                                                           + editortext::dropQuestion(m_sources[m_selected].Title)))
         return false;
-    removeSelected();
+    removeSelected(false);
     return true;
+}
+
+bool CatalogueList::close(SettingsStore &store)
+{
+    const qsizetype before = m_sources.size();
+    if (!closeRequested())
+        return false;
+    for (;;) {
+        QString error;
+        if (save(store, &error))
+            return true;
+        switch (m_view.saveFailed(error)) {
+        case CatalogueListView::AfterFailedSave::Retry:
+            continue;
+        case CatalogueListView::AfterFailedSave::Discard:
+            store.reload(); // nothing of it is written later by anyone else
+            return true;
+        case CatalogueListView::AfterFailedSave::Stay:
+            // An entry dropped on the way out is gone; the pane shows where the user is now.
+            if (m_sources.size() != before)
+                m_view.fill_data(valid(m_selected) ? m_selected : -1);
+            return false;
+        }
+    }
 }
 
 bool CatalogueList::save(SettingsStore &store, QString *error) const

@@ -33,6 +33,10 @@ public:
     virtual void showInformation(const QString &title, const QString &text) = 0;
     // A Yes/No question with the question icon, No the default; true for Yes.
     virtual bool askYesNo(const QString &title, const QString &text) = 0;
+    // The catalogue could not be saved on closing ('error' says why): the
+    // user tries again, closes without saving, or goes back to the editor.
+    enum class AfterFailedSave { Retry, Discard, Stay };
+    virtual AfterFailedSave saveFailed(const QString &error) = 0;
 
 protected:
     ~CatalogueListView() = default;
@@ -55,6 +59,14 @@ inline QString dropQuestion(const QString &title)
 {
     return QStringLiteral("Smazat položku '") + title + QStringLiteral("' a zavřít editor?");
 }
+inline QString saveFailedText(const QString &error)
+{
+    return error + QStringLiteral("\n\nZkuste to znovu, až bude možné do souboru zapisovat, nebo editor zavřete "
+                                  "bez uložení: změny provedené v editoru se pak ztratí.");
+}
+inline const QString SaveRetry = QStringLiteral("Zkusit znovu");
+inline const QString SaveDiscard = QStringLiteral("Zavřít bez uložení");
+inline const QString SaveStay = QStringLiteral("Zpět do editoru");
 inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
 // Tool tips, by the toolbar's 1-based button index (3 is the separator).
 inline const QString ToolTipNew = QStringLiteral("Nová položka");
@@ -68,10 +80,6 @@ class CatalogueList
 public:
     // The toolbar's buttons by their 1-based index; 3 is a separator.
     enum Action { New = 1, Delete = 2, MoveDown = 4, MoveUp = 5 };
-
-    // Positions are 16-bit and the catalogue's reader reads back no more than
-    // this many entries: one more would be saved and then silently dropped.
-    static constexpr int MaxEntries = 32767;
 
     struct Line
     {
@@ -127,6 +135,10 @@ public:
     // Yes drops it and closes, No stays. The entry the editor made for an
     // empty catalogue goes without a word while nobody has touched it.
     bool closeRequested();
+    // The whole close: closeRequested(), then the save, asking after each
+    // failed one. True when the window may go (saved, or left unsaved by the
+    // user's own choice).
+    bool close(SettingsStore &store);
     // Writes the catalogue and the selected entry as the active source, and
     // syncs the store, replacing a file it could not read (the catalogue the
     // user sees is the one to keep). False with *error set when the write
@@ -147,8 +159,9 @@ public:
 private:
     static bool complete(const DataSource &s) { return !s.File.isEmpty(); }
     // Takes the selected entry out, leaving the selection where it was (on
-    // the entry after it, or the new last one); the pane is filled again.
-    void removeSelected();
+    // the entry after it, or the new last one); the pane is filled again
+    // unless the window is closing (the next entry's messages would follow).
+    void removeSelected(bool fillPane = true);
     bool valid(int i) const { return i >= 0 && i < m_sources.size(); }
     int count() const { return int(m_sources.size()); }
     void setEnabled(Action a, bool on);

@@ -6,7 +6,9 @@
 #include "platform/Metrics.h"
 #include "platform/MessageBox.h"
 #include "platform/OpenSave.h"
+#include "widgets/PathDelegate.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -110,17 +112,18 @@ void setData::buildControls()
         int index;
         const char *icon;
         QString tip;
+        const char *keyName;
         QList<QKeySequence> keys;
     } buttons[] = {
-        {CatalogueList::New, "document-new", editortext::ToolTipNew, {Qt::Key_Insert, QKeySequence::New}},
-        {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete, {QKeySequence::Delete}},
-        {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown, {Qt::ALT | Qt::Key_Down}},
-        {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp, {Qt::ALT | Qt::Key_Up}}};
+        {CatalogueList::New, "document-new", editortext::ToolTipNew, "Insert", {Qt::Key_Insert, QKeySequence::New}},
+        {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete, "Delete", {QKeySequence::Delete}},
+        {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown, "Alt+↓", {Qt::ALT | Qt::Key_Down}},
+        {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp, "Alt+↑", {Qt::ALT | Qt::Key_Up}}};
     for (const auto &b : buttons) {
         if (b.index == CatalogueList::MoveDown)
             Toolbar->addSeparator();
         QAction *a = Toolbar->addAction(themed(b.icon), b.tip);
-        a->setToolTip(b.tip);
+        a->setToolTip(QStringLiteral("%1 (%2)").arg(b.tip, QString::fromUtf8(b.keyName)));
         a->setShortcuts(b.keys);
         // Delete and the moves act on the list: in the title editor Delete
         // deletes a letter, in a choice box Alt+Down opens it.
@@ -145,6 +148,9 @@ void setData::buildControls()
         if (row >= 0 && row != m_list.selectedLine()) {
             m_list.lineClicked(row);
             showList();
+            // The view goes on to select the row it moved to: the list's
+            // answer is shown again once it has.
+            QTimer::singleShot(0, this, &setData::showList);
         }
     });
     // Clicks, for the check boxes.
@@ -166,7 +172,7 @@ void setData::buildControls()
         g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionMode(QAbstractItemView::SingleSelection);
-        g->setTextElideMode(Qt::ElideMiddle); // a path keeps its file name
+        g->setTextElideMode(Qt::ElideMiddle);
         // The value column is where the keyboard walks the rows.
         g->setFocusPolicy(i == 1 ? Qt::StrongFocus : Qt::NoFocus);
         g->setTabKeyNavigation(false);
@@ -189,6 +195,7 @@ void setData::buildControls()
         fill_desc(row);
     });
     m_grid[1]->installEventFilter(this);
+    m_grid[1]->setItemDelegateForRow(DatabaseRow, new PathDelegate(m_grid[1]));
     for (int r = 0; r < editordesign::Rows; ++r)
         m_grid[1]->setItem(r, 0, new QTableWidgetItem);
     m_grid[1]->raise();
@@ -300,9 +307,40 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         }
         return true;
     }
+    auto *box = qobject_cast<QComboBox *>(watched);
+    const bool closedBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo)
+                           && !box->view()->isVisible();
+    // A wheel rolled over a closed choice box changes nothing: a value
+    // changes only by a pick in the open list.
+    if (closedBox && event->type() == QEvent::Wheel)
+        return true;
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
-    const auto *key = static_cast<QKeyEvent *>(event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (closedBox && !(key->modifiers() & Qt::AltModifier)) {
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            // The keys that would step the choice walk the rows instead.
+            m_grid[1]->setFocus();
+            QApplication::sendEvent(m_grid[1], event);
+            return true;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            return true;
+        default:
+            // Typing looks the name up in the open list, where it is picked.
+            if (!key->text().isEmpty() && key->text().at(0).isPrint() && key->key() != Qt::Key_Space) {
+                box->showPopup();
+                QApplication::sendEvent(box->view(), event);
+                return true;
+            }
+        }
+    }
     if (watched == List && key->key() == Qt::Key_Space) {
         const int at = m_list.selectedLine();
         if (at >= 0)
@@ -372,9 +410,9 @@ QWidget *setData::editorFor(int row) const
 
 void setData::keyPressEvent(QKeyEvent *e)
 {
-    // No key closes the editor: a slip of Escape must not save a half-made
-    // edit or end the session's work. The window's own close (Alt+F4) does.
-    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    // Enter closes nothing. Escape, with no edit open (an open one takes it
+    // first), closes as Alt+F4 does: the editor applies as the user goes.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
         return;
     }
@@ -745,6 +783,14 @@ bool setData::askYesNo(const QString &title, const QString &text)
     return showBox(this, QMessageBox::Question, title, text);
 }
 
+CatalogueListView::AfterFailedSave setData::saveFailed(const QString &error)
+{
+    using namespace editortext;
+    const int choice = showChoice(this, QMessageBox::Critical, kTitle, saveFailedText(error),
+                                  {SaveRetry, SaveDiscard, SaveStay});
+    return choice == 0 ? AfterFailedSave::Retry : choice == 1 ? AfterFailedSave::Discard : AfterFailedSave::Stay;
+}
+
 bool setData::closeRequest()
 {
     // Closed before the catalogue was loaded: nothing to save, and an empty
@@ -755,17 +801,9 @@ bool setData::closeRequest()
     // is no user input, and comes through while the window paints).
     if (m_reading > 0)
         return false;
-    if (!m_list.closeRequested())
+    if (!m_list.close(m_store)) {
+        showList();
         return false;
-    QString error;
-    if (!m_list.save(m_store, &error)) {
-        // Not lost without a word; the old file stays whole. The user may try
-        // again or leave without saving by closing once more.
-        critical(error);
-        if (!m_closing) {
-            m_closing = true;
-            return false;
-        }
     }
     m_saved = true;
     return true;

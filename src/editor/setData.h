@@ -68,6 +68,7 @@ private:
     void fill_data(int index) override;
     void showInformation(const QString &title, const QString &text) override;
     bool askYesNo(const QString &title, const QString &text) override;
+    AfterFailedSave saveFailed(const QString &error) override;
 
     void buildControls();
     void showList();
@@ -121,7 +122,7 @@ private:
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownGeneration = -1;
-    bool m_loaded = false, m_closing = false, m_saved = false;
+    bool m_loaded = false, m_saved = false;
     int m_reading = 0;
     QString m_titleBefore; // the title when its editor opened: Escape goes back to it
 };

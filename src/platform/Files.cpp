@@ -27,7 +27,31 @@ QString tempPattern(const QString &path)
 
 QString systemMessage(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    const char *czech = nullptr;
+    switch (err) {
+    case EACCES:
+    case EPERM: czech = "přístup odepřen (chybí oprávnění)"; break;
+    case EROFS: czech = "disk je připojen jen pro čtení"; break;
+    case ENOSPC: czech = "na disku není volné místo"; break;
+    case EDQUOT: czech = "je vyčerpána disková kvóta"; break;
+    case EFBIG: czech = "soubor by byl příliš velký"; break;
+    case ENOENT: czech = "soubor nebo složka neexistuje"; break;
+    case ENOTDIR: czech = "část cesty není složka"; break;
+    case EISDIR: czech = "je to složka"; break;
+    case EIO: czech = "chyba čtení nebo zápisu na zařízení"; break;
+    case ELOOP: czech = "příliš mnoho symbolických odkazů"; break;
+    case ENAMETOOLONG: czech = "název je příliš dlouhý"; break;
+    case EMFILE:
+    case ENFILE: czech = "je otevřeno příliš mnoho souborů"; break;
+    case ENOMEM: czech = "nedostatek paměti"; break;
+    case EBUSY:
+    case ETXTBSY: czech = "soubor je právě používán"; break;
+    default: break;
+    }
+    if (czech)
+        return QString::fromUtf8(czech);
+    // A rare cause: the system's own words, for whoever helps the user.
+    return QStringLiteral("systémová chyba %1 (%2)").arg(err).arg(QString::fromLocal8Bit(std::strerror(err)));
 }
 
 RegularFile openRegularFile(const QString &path)

@@ -10,7 +10,7 @@
 
 namespace tarnvik {
 
-// The system's words for an errno value.
+// An errno value in the user's words: Czech for the common causes.
 QString systemMessage(int err);
 
 // A regular file open for reading. Opened without blocking and checked

@@ -16,10 +16,16 @@ namespace tarnvik {
 // Shows a modal box: an OK button, or Yes/No for a question. True for OK or Yes.
 bool showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text);
 
+// A box whose buttons are 'choices', the first one the default and the last
+// one taken by Escape; the index of the one pressed.
+int showChoice(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+               const QStringList &choices);
+
 // The face every box takes, once the strip knows its own; empty keeps Qt's.
 void setBoxFace(const QString &family);
 
-// For tests: boxes are answered by 'answer' (true for Yes) and never shown;
+// For tests: boxes are answered by 'answer' (true for Yes, or a choice box's
+// first button; false for its last) and never shown;
 // an empty function shows them again.
 using BoxAnswer = std::function<bool(QMessageBox::Icon icon, const QString &title, const QString &text)>;
 void answerBoxesForTests(BoxAnswer answer);
