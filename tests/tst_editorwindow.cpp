@@ -389,10 +389,18 @@ private slots:
         QCOMPARE(w.list()->item(0)->text(), QStringLiteral("Slova"));
         QVERIFY(w.isVisible());
 
-        // Tab from the list reaches the rows; arrows walk them, F2 and Enter open.
+        // Tab from the list reaches the rows; arrows walk them, F2 and Enter
+        // open. Only the part with the keys shows its highlight in full.
+        auto shade = [](QAbstractItemView *view) {
+            const QRect r = view->visualRect(view->currentIndex());
+            return view->viewport()->grab(r).toImage().pixelColor(r.width() - 3, r.height() / 2);
+        };
         w.list()->setFocus();
+        const QColor listWithKeys = shade(w.list()), paneWithout = shade(values);
         QTest::keyClick(w.list(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), values);
+        auto apart = [](const QColor &a, const QColor &b) { return std::abs(a.lightness() - b.lightness()) > 40; };
+        QVERIFY(apart(shade(w.list()), listWithKeys) && apart(shade(values), paneWithout));
         QTest::keyClick(values, Qt::Key_Down);
         QCOMPARE(w.head(), QStringLiteral("Zdrojová databáze"));
         QTest::keyClick(values, Qt::Key_Return);

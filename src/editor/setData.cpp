@@ -237,6 +237,29 @@ void setData::buildControls()
     lblDesc->setFont(editorFont());
     lblDesc->setWordWrap(true);
     lblDesc->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    connect(qApp, &QApplication::focusChanged, this, &setData::showFocus);
+}
+
+void setData::showFocus()
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const bool inList = focus == List, inPane = focus && pic->isAncestorOf(focus);
+    const QPalette own = palette();
+    QColor faint = own.color(QPalette::Highlight);
+    faint.setAlphaF(0.25);
+    const struct
+    {
+        QWidget *widget;
+        bool keys;
+    } parts[] = {{List, inList}, {m_grid[0], inPane}, {m_grid[1], inPane}};
+    for (const auto &part : parts) {
+        QPalette p = own;
+        if (!part.keys) {
+            p.setColor(QPalette::Highlight, faint);
+            p.setColor(QPalette::HighlightedText, own.color(QPalette::Text));
+        }
+        part.widget->setPalette(p);
+    }
 }
 
 QAction *setData::button(int index) const

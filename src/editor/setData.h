@@ -72,6 +72,9 @@ private:
 
     void buildControls();
     void showList();
+    // The list or the pane, whichever has the keys, shows its highlight in
+    // full; the other one only faintly.
+    void showFocus();
     void layoutWindow();
     void setValueCell(int row, const QString &text);
     // Sets a value from code and runs the same handling as the user's input.
