@@ -471,6 +471,16 @@ void frmDict::refreshFailed(const QString &why)
     Combo1->setPalette(QPalette());
     showProblem(why);
     Shape1->setFillColor(fromBgr(0x0000FF));
+    // Not left to the news of the ready source alone: a look-up that is due
+    // runs, whatever became of that news.
+    if (!m_retryQueued) {
+        m_retryQueued = true;
+        QTimer::singleShot(250, this, [this] {
+            m_retryQueued = false;
+            if (m_lookup.waits())
+                Text1_Change();
+        });
+    }
 }
 
 void frmDict::sourcePrepared()

@@ -138,6 +138,7 @@ private:
     bool m_toldStoreProblem = false;
     QString m_problem;
     bool m_reopenGuard = false;
+    bool m_retryQueued = false; // a look-up that waits for its source is tried again soon
     bool m_unloaded = false;
     setData *m_editor = nullptr; // while the editor is open
     bool m_sessionEnding = false;
