@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -98,6 +99,15 @@ class TestSingleStart : public QObject
         return windowsOf(program).value(0);
     }
 
+    // A window of another program opened since the test began.
+    QString newWindow() const
+    {
+        for (const QString &w : testutil::findWindows({QStringLiteral("--class"), QStringLiteral("Xmessage")}))
+            if (w.toULongLong() != m_other)
+                return w;
+        return QString();
+    }
+
     void otherWindowTakesTheFocus()
     {
         xdotool({"windowactivate", QString::number(m_other)});
@@ -155,6 +165,29 @@ private slots:
     {
         m_xmessage.kill();
         m_xmessage.waitForFinished();
+    }
+
+    // A plain later start takes the keys even right after the user worked in
+    // another window that keeps its user time (as GTK's and Qt's do), which
+    // a guarded focus favours over a request of an older time.
+    void forwardAfterWorkElsewhere()
+    {
+        Home h = home(QStringLiteral("o"));
+        QProcess first;
+        const WId strip = started(first, h.env);
+        QVERIFY(strip);
+        QLineEdit other;
+        other.setGeometry(600, 400, 200, 40);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        for (int i = 0; i < 5; ++i) {
+            xdotool({"windowactivate", "--sync", QString::number(other.winId())});
+            xdotool({"mousemove", "--window", QString::number(other.winId()), "5", "5", "click", "1", "type", "x"});
+            QTRY_COMPARE(activeWindow(), other.winId());
+            startAgain(h, {QStringLiteral("dx")});
+            QTRY_COMPARE(activeWindow(), strip);
+        }
+        endProgram(first);
     }
 
     // A word given on the command line is looked up, by the first start or
