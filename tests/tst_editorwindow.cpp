@@ -350,8 +350,8 @@ private slots:
         QTest::keyClick(list, Qt::Key_Insert);
         QCOMPARE(list->currentRow(), 4);
         const QStringList told = answeringBoxes([&] {
-            QTest::keyClick(list, Qt::Key_PageUp); // the first refusal after New is silent
-            QTest::keyClicks(list, u"A"_qs);
+            // New's own step back was the silent first refusal.
+            QTest::keyClick(list, Qt::Key_PageUp);
         });
         QCOMPARE(told, QStringList{editortext::MoveRefused});
         QCOMPARE(list->currentRow(), 4);
