@@ -5,8 +5,11 @@
 #pragma once
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <unicode/translit.h>
 
 namespace testutil {
 
@@ -81,16 +84,37 @@ inline QString randomWord(const QStringList &letters, QRandomGenerator &rng)
 // ICU's: its canonical decomposition less the nonspacing marks, else itself.
 inline QString naiveBare(char32_t c)
 {
+    // Each base letter of the Latin script (beyond ASCII) that ICU's
+    // Latin-ASCII spells in ASCII letters alone is taken so, in lower case.
+    static const std::unique_ptr<icu::Transliterator> latinAscii = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        return std::unique_ptr<icu::Transliterator>(
+            icu::Transliterator::createInstance("Latin-ASCII", UTRANS_FORWARD, status));
+    }();
+    auto plain = [](char32_t d) {
+        const QString one = QString::fromUcs4(&d, 1);
+        UErrorCode status = U_ZERO_ERROR;
+        if (d < 0x80 || !QChar::isLetter(d) || QChar::script(d) != QChar::Script_Latin)
+            return one;
+        icu::UnicodeString u(reinterpret_cast<const UChar *>(one.utf16()), int32_t(one.size()));
+        latinAscii->transliterate(u);
+        const QString ascii = QString(reinterpret_cast<const QChar *>(u.getBuffer()), u.length());
+        static const QRegularExpression letters(QStringLiteral("^[A-Za-z]+$"));
+        return U_SUCCESS(status) && letters.match(ascii).hasMatch() ? ascii.toLower() : one;
+    };
     const QString whole = QString::fromUcs4(&c, 1);
     QString bare;
-    bool marked = false;
+    bool changed = false;
     for (char32_t d : whole.normalized(QString::NormalizationForm_D).toUcs4()) {
-        if (QChar::category(d) == QChar::Mark_NonSpacing)
-            marked = true;
-        else
-            bare += QString::fromUcs4(&d, 1);
+        if (QChar::category(d) == QChar::Mark_NonSpacing) {
+            changed = true;
+        } else {
+            const QString p = plain(d);
+            changed = changed || p != QString::fromUcs4(&d, 1);
+            bare += p;
+        }
     }
-    return marked ? bare : whole;
+    return changed ? bare : whole;
 }
 
 } // namespace testutil

@@ -24,7 +24,7 @@ namespace {
 // layout; 03's folded order was wrong outside Latin script. 05: the bare key
 // too, and the checksum in four chains. Files of an earlier format fail here
 // and are rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '5'};
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '6'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well. Word i goes to chain i % 4, so

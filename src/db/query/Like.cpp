@@ -1,7 +1,13 @@
 #include "Like.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
+#include <mutex>
+#include <unordered_map>
 #include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utrans.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
@@ -59,9 +65,47 @@ QString foldCase(QStringView text)
 
 namespace {
 
+// A letter of the Latin script that has no decomposition to drop a mark from
+// (ł, ø, đ, æ, þ, ı) in the ASCII letters a reader takes it for, as ICU's
+// Latin-ASCII transliteration spells it; anything else as it is. True when
+// it was made plain.
+bool appendPlainLetter(UChar32 x, QString &out)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    if (x < 0x80 || !u_isalpha(x) || uscript_getScript(x, &status) != USCRIPT_LATIN || U_FAILURE(status)) {
+        out += QChar::fromUcs4(char32_t(x));
+        return false;
+    }
+    static std::mutex mutex;
+    static UTransliterator *const latinAscii = [] {
+        UErrorCode error = U_ZERO_ERROR;
+        UTransliterator *t = utrans_openU(u"Latin-ASCII", -1, UTRANS_FORWARD, nullptr, 0, nullptr, &error);
+        return U_SUCCESS(error) ? t : nullptr;
+    }();
+    UChar text[16];
+    int32_t length = 0, limit = 0;
+    U16_APPEND_UNSAFE(text, length, x);
+    limit = length;
+    if (latinAscii) {
+        const std::lock_guard lock(mutex);
+        utrans_transUChars(latinAscii, text, &length, 16, 0, &limit, &status);
+    }
+    const bool letters = U_SUCCESS(status) && latinAscii && length > 0
+        && std::all_of(text, text + length, [](UChar u) { return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z'); });
+    if (!letters) {
+        out += QChar::fromUcs4(char32_t(x));
+        return false;
+    }
+    // Folded text stays folded: þ is "th", not "Th".
+    for (int32_t i = 0; i < length; ++i)
+        out += QChar(text[i] >= 'A' && text[i] <= 'Z' ? text[i] + 32 : text[i]);
+    return true;
+}
+
 // One code point without its marks, appended to 'out': its canonical
-// decomposition less the nonspacing marks, or the code point itself where
-// that holds no mark (Hangul syllables stay whole).
+// decomposition less the nonspacing marks, each base letter made plain
+// (appendPlainLetter); the code point itself where nothing changes (Hangul
+// syllables stay whole).
 void appendBare(char32_t c, QString &out)
 {
     UErrorCode status = U_ZERO_ERROR;
@@ -71,17 +115,17 @@ void appendBare(char32_t c, QString &out)
     U16_APPEND_UNSAFE(in, n, UChar32(c));
     if (U_SUCCESS(status))
         n = unorm2_normalize(nfd, in, n, d, 32, &status);
-    bool marked = false;
+    bool changed = false;
     QString base;
     for (int32_t i = 0; U_SUCCESS(status) && i < n;) {
         UChar32 x;
         U16_NEXT(d, i, n, x);
         if (u_charType(x) == U_NON_SPACING_MARK)
-            marked = true;
+            changed = true;
         else
-            base += QChar::fromUcs4(char32_t(x));
+            changed = appendPlainLetter(x, base) || changed;
     }
-    if (U_SUCCESS(status) && marked)
+    if (U_SUCCESS(status) && changed)
         out += base;
     else
         out += QChar::fromUcs4(c);
@@ -95,6 +139,8 @@ struct BareUnits
     // first change stops at every one of those.
     static constexpr char16_t kDropped = 0xDFFE, kOther = 0xDFFF;
     std::vector<char16_t> unit = std::vector<char16_t>(0x10000);
+    // A unit that becomes several (æ is "ae"), for those marked kOther.
+    std::unordered_map<char16_t, QString> longer;
     BareUnits()
     {
         QString bare;
@@ -107,6 +153,8 @@ struct BareUnits
             appendBare(c, bare);
             unit[c] = bare.isEmpty() ? kDropped
                 : bare.size() == 1 && !bare[0].isSurrogate() ? bare[0].unicode() : kOther;
+            if (unit[c] == kOther)
+                longer.emplace(char16_t(c), bare);
         }
     }
 };
@@ -121,7 +169,8 @@ const BareUnits &bareUnits()
 
 QStringView dropMarks(QStringView folded, QString &buffer)
 {
-    const std::vector<char16_t> &unit = bareUnits().unit;
+    const BareUnits &table = bareUnits();
+    const std::vector<char16_t> &unit = table.unit;
     qsizetype i = 0;
     const qsizetype n = folded.size();
     while (i < n && unit[folded[i].unicode()] == folded[i].unicode())
@@ -136,6 +185,9 @@ QStringView dropMarks(QStringView folded, QString &buffer)
             ++i;
         } else if (b != BareUnits::kOther) {
             buffer += QChar(b);
+            ++i;
+        } else if (const auto more = table.longer.find(u); more != table.longer.end()) {
+            buffer += more->second;
             ++i;
         } else if (QChar::isHighSurrogate(u) && i + 1 < n && folded[i + 1].isLowSurrogate()) {
             appendBare(QChar::surrogateToUcs4(u, folded[i + 1].unicode()), buffer);
