@@ -1,4 +1,5 @@
 #include "db/index/LookupIndex.h"
+#include "lookup/Lookup.h"
 #include "util/RandomText.h"
 #include "util/ScanReference.h"
 
@@ -111,6 +112,11 @@ void TestLookupIndex::agreesWithScanInEveryScript()
                     typed.insert(firstCodePoints(*inputs[i], n));
             }
         }
+        // Whole words typed without their marks, in either case.
+        for (qsizetype i = 0; i < inputs.size(); i += 7) {
+            if (inputs[i] && !inputs[i]->isEmpty())
+                typed << bareText(*inputs[i]) << bareText(*inputs[i]).toUpper();
+        }
         QStringList patterns = {u"*"_qs, u"[!a]*"_qs, u"#*"_qs};
         for (const QString &t : typed) {
             if (!t.isEmpty())
@@ -133,6 +139,27 @@ void TestLookupIndex::agreesWithScanInEveryScript()
                     firstWrong = QStringLiteral("%1 (%2): %3 rows, %4 expected")
                                      .arg(pattern).arg(key).arg(got.size()).arg(expected->size());
             }
+        }
+        // What the strip shows for each typed text, the rows found only
+        // with diacritics ignored first.
+        for (const QString &t : typed) {
+            const auto expected = reference.shown(t);
+            QString error;
+            const auto p = LikePattern::compile(t + u'*', &error);
+            if (!expected || !p)
+                continue;
+            Matches m = ix->find(*p);
+            m = m.isEmpty() ? ix->find(*LikePattern::compile(bareText(t) + u'*', &error), LookupIndex::Bare)
+                            : wholeWordFirst(t, m);
+            std::vector<uint32_t> got;
+            size_t ignored = 0;
+            for (size_t k = 0; k < m.size(); ++k) {
+                got.push_back(m.row(k));
+                ignored += m.diacriticsIgnored(k) && k == ignored;
+            }
+            if ((got != expected->first || ignored != expected->second) && wrong++ == 0)
+                firstWrong = QStringLiteral("shown for %1: %2 rows (%3 ignoring marks), %4 (%5) expected")
+                                 .arg(t).arg(got.size()).arg(ignored).arg(expected->first.size()).arg(expected->second);
         }
         if (wrong)
             failures << QStringLiteral("%1: %2 of %3 patterns wrong, first %4")

@@ -37,8 +37,15 @@ int ResultModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : 2;
 }
 
+bool ResultModel::diacriticsIgnored(int row) const
+{
+    return row >= 0 && size_t(row) < m_matches.size() && m_matches.diacriticsIgnored(size_t(row));
+}
+
 QVariant ResultModel::data(const QModelIndex &index, int role) const
 {
+    if (index.isValid() && role == Qt::BackgroundRole)
+        return diacriticsIgnored(index.row()) ? QVariant(fromBgr(kLightBlue)) : QVariant();
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QVariant();
     // Only what is drawn is copied out of the index: a value may be megabytes.

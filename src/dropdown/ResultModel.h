@@ -19,6 +19,8 @@ public:
     void clear() { setMatches(Matches()); }
     // Column 0 the input value, 1 the output value; Null reads as empty text.
     QString text(int row, int column) const;
+    // The row was found only with case and diacritics ignored (drawn light blue).
+    bool diacriticsIgnored(int row) const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -83,17 +83,40 @@ LookupResult Lookup::run(const QString &text)
             r.kind = LookupResult::NoMatch;
             return r;
         }
-        r.diacriticsIgnored = true;
     } else if (!m_data.refresh()) {
         return refreshFailed();
     }
-    Recordset &rs = m_data.recordset();
-    rs.moveFirst();
+    r.matches = m_data.recordset().matches();
+    if (!none)
+        r.matches = wholeWordFirst(text, r.matches);
+    const LookupIndex &index = *r.matches.index();
+    const uint32_t first = r.matches.row(0);
     r.kind = LookupResult::Found;
-    r.firstOut = rs.field(src.Out).toString(); // Null reads as empty text
-    r.firstIn = rs.field(src.In).toString();
-    r.matches = rs.matches();
+    r.firstIn = index.input(first).toString(); // Null reads as empty text
+    r.firstOut = index.output(first).toString();
+    r.diacriticsIgnored = r.matches.diacriticsIgnored(0);
     return r;
+}
+
+Matches wholeWordFirst(const QString &text, const Matches &asTyped)
+{
+    // A pattern has no "word itself"; and a word that is there as typed
+    // (in any letter case) is the word meant.
+    QString error;
+    const auto pattern = LikePattern::compile(QString(text + u'*'), &error);
+    const LookupIndex *index = asTyped.index();
+    if (!pattern || !pattern->isPrefixPattern() || !index || !index->findWhole(text).isEmpty())
+        return asTyped;
+    const Matches whole = index->findWhole(text, LookupIndex::Bare);
+    std::vector<uint32_t> head;
+    const QString typed = foldCase(text);
+    for (size_t k = 0; k < whole.size(); ++k) {
+        // One already among the matches as typed keeps its place there.
+        const uint32_t row = whole.row(k);
+        if (!foldCase(index->input(row)).startsWith(typed))
+            head.push_back(row);
+    }
+    return Matches(std::move(head), asTyped);
 }
 
 void Lookup::keyTyped()

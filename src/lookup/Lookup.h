@@ -27,9 +27,15 @@ struct LookupResult
     Kind kind = NoText;
     QString firstIn, firstOut; // Found: the first row's pair (Null reads as empty)
     Matches matches;           // Found: every match, in order
-    bool diacriticsIgnored = false; // Found: nothing matched as typed; these match without diacritics
+    bool diacriticsIgnored = false; // Found: the first match was found only with diacritics ignored
     QString problem;           // why nothing is shown; empty when nothing is wrong
 };
+
+// The matches as typed, headed by every entry that is the typed text itself
+// once case and diacritics are ignored, where none is the text itself in any
+// letter case (a plain "αλογο" shows "άλογο" first): the word a user types
+// without its accents is the word meant, though longer words begin with it.
+Matches wholeWordFirst(const QString &text, const Matches &asTyped);
 
 class Lookup
 {

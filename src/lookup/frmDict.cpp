@@ -44,10 +44,8 @@ namespace {
 const QString kTitle = QStringLiteral("Tarnvik");
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
 constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
-// Light blue: found, but only with the diacritics ignored.
-constexpr unsigned kLightBlue = 0xFFE0B0;
-const QString kDiacriticsIgnored
-    = QStringLiteral("Nic neodpovídá přesně; nalezeno bez ohledu na diakritiku a velikost písmen.");
+const QString kDiacriticsIgnored = QStringLiteral(
+    "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
 
 void setBackColor(QWidget *w, unsigned bgr)
 {
@@ -434,15 +432,7 @@ void frmDict::Text1_Change()
     switch (r.kind) {
     case LookupResult::Found:
         showProblem(QString());
-        gridd[1]->setCellText(r.firstOut);
-        gridd[0]->setCellText(r.firstIn);
-        // The pair covers Combo1: it shows the colour and the tool tip too.
-        for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
-            setBackColor(w, r.diacriticsIgnored ? kLightBlue : kYellow);
-            if (r.diacriticsIgnored)
-                w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
-                                                     : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
-        }
+        showPair(r.firstIn, r.firstOut, r.diacriticsIgnored);
         gridd[0]->show();
         gridd[1]->show();
         dropDown()->model().setMatches(r.matches);
@@ -564,10 +554,23 @@ void frmDict::placeDropDown()
                                      (avail.bottom() + 1) * double(m.TwipsPerPixelY), m));
 }
 
+void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
+{
+    gridd[1]->setCellText(out);
+    gridd[0]->setCellText(in);
+    // The pair covers Combo1: it shows the colour and the tool tip too.
+    for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
+        setBackColor(w, diacriticsIgnored ? kLightBlue : kYellow);
+        if (diacriticsIgnored)
+            w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
+                                                 : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
+    }
+}
+
 void frmDict::choose(int row)
 {
-    gridd[0]->setCellText(dropDown()->model().text(row, 0));
-    gridd[1]->setCellText(dropDown()->model().text(row, 1));
+    const ResultModel &model = dropDown()->model();
+    showPair(model.text(row, 0), model.text(row, 1), model.diacriticsIgnored(row));
     closeList(true);
 }
 

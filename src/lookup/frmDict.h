@@ -47,6 +47,9 @@ public:
     void mnuCopy_Click(int index);
     void checkStatus();
     void expandCombo();
+    // The first match, or the one chosen from the list, over Combo1 in the
+    // colour of the try that found it.
+    void showPair(const QString &in, const QString &out, bool diacriticsIgnored);
     // Places the list at Combo1 for the rows it holds.
     void placeDropDown();
     // Saves the settings, unloads the drop-down and ends the program, with

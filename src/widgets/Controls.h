@@ -31,6 +31,8 @@ QStringView firstLine(QStringView text);
 QColor fromBgr(unsigned bgr);
 // The light yellow of the text box, Combo1, the first match and the list.
 constexpr unsigned kYellow = 0xC0FFFF;
+// Light blue: found, but only with case and diacritics ignored.
+constexpr unsigned kLightBlue = 0xFFE0B0;
 
 // How far the type reaches above and below the baseline: the face's ascent
 // and descent, or further where its accents on capitals, stacked accents or

@@ -54,6 +54,32 @@ public:
         return out;
     }
 
+    // What the strip shows for the typed text: the rows as typed, headed by
+    // those that are the text itself once bare where none is the text in
+    // any letter case (a literal text only); where nothing matches as typed,
+    // the bare rows. With how many of the first ones diacritics were ignored.
+    std::optional<std::pair<std::vector<uint32_t>, size_t>> shown(const QString &typed) const
+    {
+        const auto asTyped = rows(typed + u'*', tarnvik::LookupIndex::Folded);
+        if (!asTyped)
+            return std::nullopt;
+        if (asTyped->empty()) {
+            const auto bare = rows(typed + u'*', tarnvik::LookupIndex::Bare);
+            return std::pair{*bare, bare->size()};
+        }
+        const QString folded = tarnvik::foldCase(typed), bare = tarnvik::bareText(typed);
+        const bool literal = std::none_of(typed.begin(), typed.end(), [](QChar c) { return QStringView(u"*?#[").contains(c); });
+        if (!literal || m_folded.contains(folded))
+            return std::pair{*asTyped, size_t(0)};
+        std::vector<uint32_t> out;
+        for (uint32_t r : m_sorted)
+            if (m_bare[r] == bare && !m_folded[r].startsWith(folded))
+                out.push_back(r);
+        const size_t head = out.size();
+        out.insert(out.end(), asTyped->begin(), asTyped->end());
+        return std::pair{out, head};
+    }
+
 private:
     QStringList m_folded, m_bare;
     std::vector<uint32_t> m_sorted;

@@ -8,8 +8,17 @@
 
 namespace tarnvik {
 
+Matches::Matches(std::vector<uint32_t> head, Matches rest) : Matches(std::move(rest))
+{
+    if (!head.empty())
+        m_head = std::make_shared<const std::vector<uint32_t>>(std::move(head));
+}
+
 uint32_t Matches::row(size_t k) const
 {
+    if (k < headSize())
+        return (*m_head)[k];
+    k -= headSize();
     const LookupIndex &ix = *m_index;
     const uint32_t rank = m_list
         ? (*m_list)[k]
@@ -388,18 +397,39 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     return index;
 }
 
+std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row) const
+{
+    const Span s = keys.text[row];
+    return s.isNull() ? std::u16string_view() : std::u16string_view(m_text.data() + s.start, s.length);
+}
+
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
     const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
-    auto textOf = [&](uint32_t row) {
-        const Span s = keys.text[row];
-        return s.isNull() ? std::u16string_view() : std::u16string_view(m_text.data() + s.start, s.length);
-    };
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
-                                         [&](uint32_t r) { return textOf(r) < p; });
-    const auto hi = std::partition_point(lo, keys.order.end(),
-                                         [&](uint32_t r) { return textOf(r).substr(0, p.size()) == p; });
+                                         [&](uint32_t r) { return keyText(keys, r) < p; });
+    const auto hi = std::partition_point(
+        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r).substr(0, p.size()) == p; });
     return {size_t(lo - keys.order.begin()), size_t(hi - keys.order.begin())};
+}
+
+Matches LookupIndex::findWhole(QStringView text, Key key) const
+{
+    QString folded, bare;
+    QStringView k = foldCase(text, folded);
+    if (key == Bare)
+        k = dropMarks(k, bare);
+    Matches m;
+    m.m_index = shared_from_this();
+    m.m_bare = key == Bare;
+    const Keys &keys = this->keys(key);
+    const auto [lo, hi] = run(keys, k);
+    // A key equal to the text sorts before every longer one it begins.
+    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi,
+                                            [&](uint32_t r) { return keyText(keys, r).size() == size_t(k.size()); });
+    m.m_lo = lo;
+    m.m_hi = size_t(equal - keys.order.begin());
+    return m;
 }
 
 Matches LookupIndex::find(const LikePattern &pattern, Key key) const

@@ -23,13 +23,20 @@ class Matches
 {
 public:
     Matches() = default;
-    size_t size() const { return m_list ? m_list->size() : m_hi - m_lo; }
+    // 'rest' with table rows 'head' shown before it (each found with
+    // diacritics ignored, where 'rest' may not be).
+    Matches(std::vector<uint32_t> head, Matches rest);
+    size_t size() const { return headSize() + (m_list ? m_list->size() : m_hi - m_lo); }
     bool isEmpty() const { return size() == 0; }
     uint32_t row(size_t k) const; // table row number of the k-th match
     const LookupIndex *index() const { return m_index.get(); }
+    // The k-th match was found only with case and diacritics ignored.
+    bool diacriticsIgnored(size_t k) const { return k < headSize() || m_bare; }
 
 private:
     friend class LookupIndex;
+    size_t headSize() const { return m_head ? m_head->size() : 0; }
+    std::shared_ptr<const std::vector<uint32_t>> m_head; // table rows
     std::shared_ptr<const LookupIndex> m_index;
     bool m_bare = false;                            // of the bare key, not the folded
     size_t m_lo = 0, m_hi = 0;                      // a run in key order
@@ -86,6 +93,9 @@ public:
     };
     // Rows whose input's key matches the pattern; Null never matches.
     Matches find(const LikePattern &pattern, Key key = Folded) const;
+    // Rows whose input's key is 'text' itself, once made a key (folded, or
+    // bare), in display order.
+    Matches findWhole(QStringView text, Key key = Folded) const;
 
     // One way of comparing the inputs (public for the cache file's reader).
     struct Keys
@@ -110,6 +120,7 @@ private:
     }
     // An empty bare key is the folded one: no input has a mark to drop.
     const Keys &keys(Key key) const { return key == Bare && !m_bare.text.empty() ? m_bare : m_folded; }
+    std::u16string_view keyText(const Keys &keys, uint32_t row) const;
     std::pair<size_t, size_t> run(const Keys &keys, QStringView prefix) const;
 
     Array<char16_t> m_text;
