@@ -1,7 +1,9 @@
 // tarnvik-lookup: runs the look-up's two statements through the data control
-// and prints the count, then the matching pairs in order, tab-separated.
+// and prints the count, then the matching pairs in order, tab-separated; or,
+// with --as-shown, what the strip shows for the same text.
 #include "db/DataControl.h"
 #include "db/query/Sql.h"
+#include "lookup/Lookup.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -21,6 +23,31 @@ QString cell(const QVariant &v)
     return s;
 }
 
+// The strip's answer: the number of rows it lists, then each row as the
+// list shows it, "~" before a row found only with case and diacritics
+// ignored and "=" before one found as typed.
+int printAsShown(DataControl &data, const VisibleSource &source, const QString &text)
+{
+    data.setCharsets(source.CharsetIn, source.CharsetOut);
+    Lookup lookup(data);
+    lookup.setSource(source);
+    const LookupResult r = lookup.run(text);
+    QTextStream out(stdout);
+    if (r.kind != LookupResult::Found && !r.problem.isEmpty()) {
+        QTextStream(stderr) << r.problem << '\n';
+        return 1;
+    }
+    out << r.matches.size() << '\n';
+    for (size_t k = 0; k < r.matches.size(); ++k) {
+        const LookupIndex &index = *r.matches.index();
+        const uint32_t row = r.matches.row(k);
+        auto value = [](bool null, QStringView v) { return cell(null ? QVariant() : QVariant(v.toString())); };
+        out << (r.matches.diacriticsIgnored(k) ? '~' : '=') << '\t' << value(index.inputIsNull(row), index.input(row))
+            << '\t' << value(index.outputIsNull(row), index.output(row)) << '\n';
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -29,8 +56,13 @@ int main(int argc, char **argv)
     QStringList args = app.arguments().mid(1);
     QTextStream err(stderr);
     int charsetIn = 238, charsetOut = 238;
+    bool asShown = false;
     QStringList positional;
     for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--as-shown") {
+            asShown = true;
+            continue;
+        }
         if ((args[i] == u"--charset-in" || args[i] == u"--charset-out") && i + 1 < args.size()) {
             bool ok = false;
             const int v = args[i + 1].toInt(&ok);
@@ -45,13 +77,15 @@ int main(int argc, char **argv)
         }
     }
     if (positional.size() != 5) {
-        err << "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N]\n";
+        err << "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N] [--as-shown]\n";
         return 2;
     }
     const QString &file = positional[0], &table = positional[1], &in = positional[2], &out = positional[3],
                   &prefix = positional[4];
 
     DataControl data;
+    if (asShown)
+        return printAsShown(data, {QString(), file, table, in, out, uint8_t(charsetIn), uint8_t(charsetOut)}, prefix);
     data.setDatabaseName(file);
     data.setCharsets(charsetIn, charsetOut);
     data.setOutputField(out);
