@@ -4,6 +4,7 @@
 #include "util/TestUtil.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -126,6 +127,36 @@ private slots:
         QVERIFY(lookup.problemToTell().isEmpty());
         m_now += 1;
         QVERIFY(lookup.problemToTell().contains(QStringLiteral("later.mdb")));
+    }
+
+    // On a real dictionary nobody here wrote: the whole word typed without
+    // its accents comes first, then every word that begins with the text as
+    // typed; the command line shows the same.
+    void wordsAReaderMeans()
+    {
+        const QString index = QStringLiteral("/usr/share/dictd/freedict-ell-eng.index");
+        if (!QFile::exists(index))
+            QSKIP("dict-freedict-ell-eng is not installed");
+        const QString db = m_dir.filePath(QStringLiteral("ell.mdb"));
+        const testutil::Run made = testutil::runMkdb({db, u"--table"_qs, u"ell"_qs, u"--format"_qs, u"dictd"_qs, index});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        DataControl data;
+        Lookup lookup(data);
+        lookup.setSource(VisibleSource{{}, db, u"ell"_qs, u"headword"_qs, u"definition"_qs});
+        const LookupResult r = lookup.run(u"αλογο"_qs);
+        QCOMPARE(inputs(r).mid(0, 2), (QStringList{u"άλογο"_qs, u"αλογοκλέφτης"_qs}));
+        QVERIFY(r.diacriticsIgnored && r.matches.diacriticsIgnored(0) && !r.matches.diacriticsIgnored(1));
+        QVERIFY(r.firstOut.startsWith(u"horse"_qs));
+        QCOMPARE(lookup.run(u"άλογο"_qs).diacriticsIgnored, false);
+
+        QProcess tool;
+        tool.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik-lookup"),
+                   {db, u"ell"_qs, u"headword"_qs, u"definition"_qs, u"αλογο"_qs, u"--as-shown"_qs});
+        QVERIFY(tool.waitForFinished(30000));
+        const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput()).split(u'\n');
+        QCOMPARE(lines.value(0), QString::number(r.matches.size()));
+        QVERIFY2(lines.value(1).startsWith(u"~\tάλογο\thorse"_qs) && lines.value(2).startsWith(u"=\tαλογοκλέφτης\t"_qs),
+                 qPrintable(lines.mid(0, 3).join(u" | "_qs)));
     }
 
     // Without waiting for reads: the run says it waits, and answers once read.
