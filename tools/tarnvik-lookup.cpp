@@ -28,6 +28,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QTextStream err(stderr);
+    const char usage[] = "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N]\n";
+    if (args.size() == 1 && (args[0] == u"--help" || args[0] == u"-h")) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
     int charsetIn = 238, charsetOut = 238;
     QStringList positional;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -45,7 +50,7 @@ int main(int argc, char **argv)
         }
     }
     if (positional.size() != 5) {
-        err << "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N]\n";
+        err << usage;
         return 2;
     }
     const QString &file = positional[0], &table = positional[1], &in = positional[2], &out = positional[3],
