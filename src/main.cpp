@@ -52,7 +52,7 @@ bool parseArguments(int argc, char **argv, tarnvik::ActivationHint *hint)
             return false;
         hint->lookUp = LookUp::Text;
         // Only the first line is looked up: what travels is what is used.
-        hint->text = tarnvik::firstLine(words.join(u' ')).toString();
+        hint->text = tarnvik::sentText(words.join(u' '));
     }
     return true;
 }

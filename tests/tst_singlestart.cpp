@@ -211,12 +211,16 @@ private slots:
         xdotool({"key", "BackSpace"});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
 
-        QGuiApplication::clipboard()->setText(QStringLiteral("dva"));
+        // The blanks a copied cell or a double-click brings along go.
+        QGuiApplication::clipboard()->setText(QStringLiteral("\t dva \n"));
         QGuiApplication::clipboard()->setText(QStringLiteral("dx\nxx"), QClipboard::Selection);
         startAgain(h, {QStringLiteral("--clipboard")});
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
         startAgain(h, {QStringLiteral("--selection")});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+        QGuiApplication::clipboard()->setText(QStringLiteral("  dům "), QClipboard::Selection);
+        startAgain(h, {QStringLiteral("--selection")});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
 
         // Another settings file beside it, in the same runtime folder.
         QProcess second;

@@ -648,9 +648,8 @@ void frmDict::lookUpFromOutside(const ActivationHint &hint)
     else if (hint.lookUp != LookUp::Nothing)
         text = QGuiApplication::clipboard()->text(hint.lookUp == LookUp::Selection ? QClipboard::Selection
                                                                                     : QClipboard::Clipboard);
-    // One line of text, as a paste takes it; an empty selection leaves the
-    // text as it was.
-    text = firstLine(text).toString();
+    // An empty selection leaves the text as it was.
+    text = sentText(text);
     if (!text.isEmpty() || hint.lookUp == LookUp::Text)
         Text1->setText(text);
     // Typing replaces what was looked up last.

@@ -31,6 +31,11 @@ QStringView firstLine(QStringView text)
     return text;
 }
 
+QString sentText(QStringView text)
+{
+    return firstLine(text.trimmed()).trimmed().toString();
+}
+
 InkExtent inkExtent(const QFont &font)
 {
     // What reaches furthest from the line in the scripts the sources hold.
