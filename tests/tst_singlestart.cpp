@@ -55,7 +55,6 @@ int lightRedPixels(WId w)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            // The style paints the box a shade lighter than its colour.
             n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
         }
     return n;

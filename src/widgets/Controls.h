@@ -126,6 +126,9 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent *e) override;
+    // Its face flat in its colour: the style's shading would turn the light
+    // red that says "no match" into a pale pink.
+    void paintEvent(QPaintEvent *e) override;
     // The box is no part of the window's surface: no press or move on it
     // reaches the window (no menu there, no drag).
     void mousePressEvent(QMouseEvent *e) override;
