@@ -196,6 +196,24 @@ private slots:
         xdotool({"type", "dv"}); // over "dx", not after it
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
         if (weston) { // which has no X clipboard to share, nor a task bar
+            // Nor a selection for programs, nor activation: what cannot be
+            // done is told, with a failure, not passed over in silence.
+            auto refused = [&](const QStringList &args, const char *told) {
+                QProcess again;
+                QVERIFY(testutil::startProgram(again, h.env, args));
+                QVERIFY(again.waitForFinished(10000));
+                const QByteArray err = again.readAllStandardError();
+                QVERIFY2(again.exitCode() == 1 && err.contains(told), err.constData());
+            };
+            refused({QStringLiteral("--selection")}, "Výběr nelze přečíst");
+            Home h2 = home(QStringLiteral("w2"), h.runtime);
+            for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})
+                h2.env.insert(QLatin1String(name), h.env.value(QLatin1String(name)));
+            QProcess second; // its window takes the focus
+            QVERIFY(testutil::startProgram(second, h2.env));
+            QTest::qWait(3000);
+            refused({QStringLiteral("dva")}, "nelze přenést do popředí");
+            endProgram(second);
             endProgram(first);
             return;
         }
