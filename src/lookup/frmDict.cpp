@@ -58,12 +58,13 @@ void setBackColor(QWidget *w, unsigned bgr)
 }
 
 // Menus and message boxes keep their own size but take the strip's face, so
-// the window never mixes two typefaces.
+// the window never mixes two typefaces (where the face keeps the capitals'
+// marks in its lines).
 void setFamily(QWidget *w, const QString &face)
 {
     QFont f = w->font();
     f.setFamily(face);
-    w->setFont(f);
+    w->setFont(wholeMarks(f));
 }
 
 void setFace(QWidget *w, const QString &face)

@@ -1,6 +1,13 @@
 #include "MessageBox.h"
 
+#include "widgets/Controls.h"
+
 #include <QApplication>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QLabel>
+
+#include <cmath>
 
 namespace tarnvik {
 
@@ -15,7 +22,35 @@ BoxAnswer &answerer()
     static BoxAnswer a;
     return a;
 }
+
+// Whether a line's capitals keep their marks off the line above.
+bool keepsMarks(const QFont &font)
+{
+    const QFontMetrics fm(font);
+    return -fm.tightBoundingRect(QStringLiteral("ČĎĚŇŘŠŤŮŽ")).top() <= fm.lineSpacing();
+}
 } // namespace
+
+QFont wholeMarks(const QFont &font)
+{
+    static QHash<QString, QFont> chosen; // the windows' few fonts, on the one UI thread
+    const QString key = font.key();
+    if (const auto it = chosen.constFind(key); it != chosen.constEnd())
+        return *it;
+    QFont whole = font;
+    if (!keepsMarks(font)) {
+        for (const QString &face : {QStringLiteral("Arial"), QApplication::font().family()}) {
+            QFont f = font;
+            f.setFamily(face);
+            if (keepsMarks(f)) {
+                whole = f;
+                break;
+            }
+        }
+    }
+    chosen.insert(key, whole);
+    return whole;
+}
 
 bool showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)
 {
@@ -26,11 +61,21 @@ bool showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, cons
     QMessageBox box(icon, caption, text, question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     if (question)
         box.setDefaultButton(QMessageBox::No);
-    if (!face().isEmpty()) {
-        // The box keeps its own size, so the window never mixes two typefaces.
-        QFont f = box.font();
+    // The box keeps its own size, so the window never mixes two typefaces.
+    QFont f = box.font();
+    if (!face().isEmpty())
         f.setFamily(face());
-        box.setFont(f);
+    box.setFont(wholeMarks(f));
+    // The text's first line starts at the label's top edge, which cuts off the
+    // top row of the marks over capitals in most faces. Text that can be
+    // selected is clipped to its lines whatever the label's margins; Ctrl+C
+    // still copies the box's text.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+        const qreal over = inkExtent(label->font()).above - QFontMetricsF(label->font()).ascent();
+        if (over > 0) {
+            label->setTextInteractionFlags(Qt::NoTextInteraction);
+            label->setContentsMargins(0, int(std::ceil(over)), 0, 0);
+        }
     }
     const int pressed = box.exec();
     return pressed == QMessageBox::Yes || pressed == QMessageBox::Ok;
