@@ -581,6 +581,7 @@ void frmDict::mnuData_Click()
         SetTopMost(this, false);
     {
         setData editor(m_store, this);
+        keepCaptionWhole(&editor);
         m_editor = &editor;
         editor.exec();
         m_editor = nullptr;
