@@ -8,6 +8,8 @@
 #include "widgets/Controls.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QIcon>
 #include <QTimer>
@@ -52,9 +54,46 @@ bool parseArguments(int argc, char **argv, tarnvik::ActivationHint *hint)
             return false;
         hint->lookUp = LookUp::Text;
         // Only the first line is looked up: what travels is what is used.
-        hint->text = tarnvik::firstLine(words.join(u' ')).toString();
+        hint->text = tarnvik::sentText(words.join(u' '));
     }
     return true;
+}
+
+// How long the window manager is given to bring the window forward; within
+// the time a later start waits for its answer.
+constexpr int kForwardMs = 1500;
+
+QString selectionProblem(const tarnvik::ActivationHint &hint)
+{
+    if (hint.lookUp == tarnvik::ActivationHint::LookUp::Selection && !QGuiApplication::clipboard()->supportsSelection())
+        return QStringLiteral("Výběr nelze přečíst: tato plocha programům výběr myší nenabízí.");
+    return QString();
+}
+
+// A later start learns what could not be done: where the desktop keeps the
+// selection to itself or does not let the window come forward (a Wayland
+// compositor without activation), the request would otherwise end in
+// silence.
+void answerOnceForward(tarnvik::SingleInstance &instance, const tarnvik::ActivationHint &hint)
+{
+    const quint64 id = instance.answerLater();
+    QStringList problems;
+    if (const QString problem = selectionProblem(hint); !problem.isEmpty())
+        problems << problem;
+    auto *poll = new QTimer(&instance);
+    poll->setInterval(50);
+    auto check = [&instance, id, problems, poll, deadline = QDeadlineTimer(kForwardMs)]() mutable {
+        const bool forward = QGuiApplication::applicationState() == Qt::ApplicationActive;
+        if (!forward && !deadline.hasExpired())
+            return;
+        if (!forward)
+            problems << QStringLiteral("Okno Tarnviku nelze přenést do popředí: plocha to programu nedovolí.");
+        instance.answer(id, problems.join(u' '));
+        poll->stop();
+        poll->deleteLater();
+    };
+    QObject::connect(poll, &QTimer::timeout, &instance, check);
+    poll->start();
 }
 
 } // namespace
@@ -81,6 +120,9 @@ int main(int argc, char **argv)
         switch (instance.ask(hint, std::chrono::seconds(5))) {
         case SingleInstance::Outcome::Answered:
             return 0;
+        case SingleInstance::Outcome::NotDone:
+            std::fprintf(stderr, "%s\n", instance.error().toLocal8Bit().constData());
+            return 1;
         case SingleInstance::Outcome::Claimed:
             claim = SingleInstance::Claim::First;
             break;
@@ -138,9 +180,11 @@ int main(int argc, char **argv)
             QCoreApplication::quit();
     });
     QObject::connect(&instance, &SingleInstance::activationRequested, &app,
-                     [&window](const tarnvik::ActivationHint &request) {
-                         if (window)
-                             window->bringToFront(request);
+                     [&window, &instance](const tarnvik::ActivationHint &request) {
+                         if (!window)
+                             return;
+                         window->bringToFront(request);
+                         answerOnceForward(instance, request);
                      });
     tarnvik::frmDict strip(store);
     window = &strip;
@@ -149,6 +193,8 @@ int main(int argc, char **argv)
     // start's would be (the window comes up active by itself).
     if (hint.lookUp != tarnvik::ActivationHint::LookUp::Nothing)
         QTimer::singleShot(0, &strip, [&strip, hint] { strip.lookUpFromOutside(hint); });
+    if (const QString problem = selectionProblem(hint); !problem.isEmpty())
+        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
     const int status = app.exec();
     return status != 0 ? status : strip.exitStatus();
 }

@@ -6,11 +6,14 @@
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
+#include "platform/MessageBox.h"
 #include "widgets/Controls.h"
 #include "util/Strip.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -156,6 +159,53 @@ private slots:
             QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("grid(%1): ").arg(i) + cut));
         }
         m_w->dropDown()->hide();
+    }
+
+    // A message box's text starts at its label's top edge: Czech capitals'
+    // marks are drawn whole there too, in the strip's face or Qt's own.
+    void boxesDrawnWhole_data()
+    {
+        QTest::addColumn<QString>("face");
+        for (const char *face : {"Tahoma", "Arial", ""})
+            QTest::newRow(*face ? face : "Qt's face") << QString::fromLatin1(face);
+    }
+
+    void boxesDrawnWhole()
+    {
+        QFETCH(QString, face);
+        const QString family = QFontInfo(QFont(face)).family();
+        if (!face.isEmpty() && family != face && !(face == u"Arial" && family == u"Liberation Sans"))
+            QSKIP("the face is not installed (fonts-wine for Tahoma, fonts-liberation2 for Arial)");
+        setBoxFace(face);
+        // Two short lines, neither reaching below the baseline: the second
+        // line's marks must stay clear of the first line.
+        const QString text = QStringLiteral("Smazat 'Řecko'? ČŠŽĚŮ\nŘÍŠE ŽÁBY");
+        QString cut = QStringLiteral("no box shown");
+        testutil::polling([&] { showBox(nullptr, QMessageBox::Question, QString(), text); },
+                          [&] {
+                              auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                              if (!box)
+                                  return;
+                              QLabel *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+                              const QImage shot = label->grab().toImage();
+                              cut = cutIn(shot, shot.rect(), text, label->font());
+                              // Rows the two lines share are marks drawn into the line
+                              // above; a caron's tip may touch its foot, as in any text
+                              // of the common faces, but no more.
+                              int inked = 0;
+                              for (int y = 0; y < shot.height(); ++y)
+                                  inked += inkRows(shot, QRect(0, y, shot.width(), 1)).first >= 0;
+                              const qreal dpr = shot.devicePixelRatio();
+                              int apart = 0;
+                              for (const QString &line : text.split(u'\n'))
+                                  apart += freeInkHeight(line, label->font(), dpr);
+                              if (cut.isEmpty() && inked < apart - 1)
+                                  cut = QStringLiteral("the lines run into each other in %1: %2 rows inked, %3 apart")
+                                            .arg(QFontInfo(label->font()).family()).arg(inked).arg(apart);
+                              box->reject();
+                          }, 50);
+        setBoxFace(QString());
+        QVERIFY2(cut.isEmpty(), qPrintable(cut));
     }
 };
 

@@ -235,6 +235,63 @@ private slots:
     // over another program's window the user was working in, with the keys
     // in the text box: a later start's text selected, the shortcut's
     // selection looked up (or the strip's own text selected where there is none).
+    // Weston leaves the title bar to Qt, which cuts a long caption off where
+    // its buttons begin: the editor's shows whole. Seen on the X server that
+    // shows weston's desktop.
+    void editorCaptionWhole()
+    {
+        const QString weston = qEnvironmentVariable("TARNVIK_WESTON_XWINDOW");
+        if (!wayland() || weston.isEmpty())
+            QSKIP("the title bar is the desktop's own");
+        const QString shotFile = m_w.path(QStringLiteral("editor.png"));
+        QString caption;
+        QElapsedTimer shown;
+        testutil::polling([&] { m_w.settingsAction()->trigger(); },
+                          [&] {
+                              auto *editor = QApplication::activeModalWidget();
+                              if (!editor || !caption.isEmpty())
+                                  return;
+                              if (!shown.isValid())
+                                  shown.start();
+                              if (shown.elapsed() < 1500) // shown and painted, title bar too
+                                  return;
+                              caption = editor->windowTitle();
+                              QProcess::execute(QStringLiteral("import"), {"-window", weston, shotFile});
+                              editor->close();
+                          }, 3000);
+        QVERIFY(!caption.isEmpty());
+        const QImage shot(shotFile);
+        QVERIFY(!shot.isNull());
+        // The editor's title bar: the topmost long run in the bar's colour.
+        const QRgb face = QPalette().color(QPalette::Active, QPalette::Window).rgb();
+        QRect window;
+        for (int y = 0; y < shot.height() && window.isNull(); ++y)
+            for (int x = 0, run = 0; x < shot.width(); ++x) {
+                run = shot.pixel(x, y) == face ? run + 1 : 0;
+                if (run >= 150 && (x + 1 == shot.width() || shot.pixel(x + 1, y) != face)) {
+                    window = QRect(QPoint(x - run - 1, y), QPoint(x + 2, y + 30));
+                    break;
+                }
+            }
+        QVERIFY(!window.isNull());
+        // The caption's ink in the bar, between the icon and the buttons.
+        int first = -1, last = -1;
+        for (int x = window.left() + 35; x < window.right() - 72; ++x)
+            for (int y = window.top(); y < window.top() + 30; ++y)
+                if (qGray(shot.pixel(x, y)) < 200) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                    break;
+                }
+        QFont title = QGuiApplication::font();
+        title.setPixelSize(14);
+        const int whole = QFontMetrics(title).tightBoundingRect(caption).width();
+        QVERIFY2(first >= 0 && last - first + 1 >= whole - 2,
+                 qPrintable(QStringLiteral("%1 of %2 pixels of the caption in %3").arg(last - first + 1).arg(whole).arg(
+                     QDebug::toString(window))));
+    }
+
     void broughtForward()
     {
         if (wayland())

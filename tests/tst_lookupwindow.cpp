@@ -40,6 +40,14 @@ QWidget *menuOpenedBy(const std::function<void()> &action)
     return opened;
 }
 
+// The colour the strip shows in the middle of Combo1's face, left of its button.
+QColor faceColour(QWidget *strip, QWidget *combo)
+{
+    const QImage shot = strip->grab().toImage();
+    const QPoint at = combo->mapTo(strip, QPoint(combo->width() / 4, combo->height() / 2));
+    return shot.pixelColor(at * shot.devicePixelRatio());
+}
+
 } // namespace
 
 class TestLookupWindow : public QObject
@@ -71,6 +79,10 @@ private slots:
         QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("den"));
         QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("day"));
         QVERIFY(m_s.gridd(0)->isVisible() && m_s.gridd(1)->isVisible());
+        // Flat, in the designed colours: light yellow for a match, light red for none.
+        QCOMPARE(faceColour(m_s.operator->(), m_s.combo1()), QColor(0xFF, 0xFF, 0xC0));
+        m_s.type(QStringLiteral("dx"));
+        QCOMPARE(faceColour(m_s.operator->(), m_s.combo1()), QColor(0xFF, 0x80, 0x80));
 
         // Found only with the diacritics ignored: the box and the pair over
         // it say so, in their colour and tool tip; a match as typed clears it.

@@ -23,6 +23,7 @@ private slots:
     void badInputIsRefused_data();
     void badInputIsRefused();
     void outputIsNotReplacedUnasked();
+    void helpGoesToStandardOutput();
 
 private:
     QString file(const QString &name, const QByteArray &content);
@@ -181,6 +182,22 @@ void TestMkdb::outputIsNotReplacedUnasked()
     QCOMPARE(runMkdb({u"--force"_qs, db, tsv}).exitCode, 0);
     QString error;
     QVERIFY2(MdbFile(db).tables(&error), qPrintable(error));
+}
+
+// Asked for, the usage is an answer (standard output, success); a wrong
+// command line still gets it on standard error.
+void TestMkdb::helpGoesToStandardOutput()
+{
+    for (const QString &tool : {u"tarnvik-mkdb"_qs, u"tarnvik-lookup"_qs}) {
+        for (const QString &option : {u"--help"_qs, u"-h"_qs}) {
+            const Run r = run(binPath(tool), {option});
+            QVERIFY2(r.exitCode == 0 && r.out.startsWith("Usage: " + tool.toUtf8()) && r.err.isEmpty(),
+                     qPrintable(tool + u' ' + option + u": "_qs + QString::fromUtf8(r.err)));
+        }
+        const Run wrong = run(binPath(tool), {u"--nonsense"_qs});
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY(wrong.out.isEmpty() && wrong.err.startsWith("Usage: "));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMkdb)

@@ -176,6 +176,21 @@ private slots:
         QCOMPARE(awaited(askAsync(second, {.lookUp = ActivationHint::LookUp::Text, .text = longest}, 5s)), Outcome::Answered);
         QCOMPARE(got.size(), 3);
         QCOMPARE(got[2].text, longest);
+
+        // An owner that learns only later whether it managed answers then;
+        // what it could not do reaches the later start.
+        QString problem;
+        connect(&first, &SingleInstance::activationRequested, this, [&] {
+            const quint64 id = first.answerLater();
+            QTimer::singleShot(300, &first, [&first, id, problem] { first.answer(id, problem); });
+        });
+        for (const QString &told : {u"Okno nelze přenést do popředí."_qs, QString()}) {
+            problem = told;
+            QCOMPARE(awaited(askAsync(second, {}, 5s)), told.isEmpty() ? Outcome::Answered : Outcome::NotDone);
+            if (!told.isEmpty())
+                QCOMPARE(second.error(), told);
+        }
+        QCOMPARE(got.size(), 5);
     }
 
     void anOwnerThatEndsHandsOver()

@@ -56,7 +56,6 @@ int lightRedPixels(WId w)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            // The style paints the box a shade lighter than its colour.
             n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
         }
     return n;
@@ -230,6 +229,24 @@ private slots:
         xdotool({"type", "dv"}); // over "dx", not after it
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
         if (weston) { // which has no X clipboard to share, nor a task bar
+            // Nor a selection for programs, nor activation: what cannot be
+            // done is told, with a failure, not passed over in silence.
+            auto refused = [&](const QStringList &args, const char *told) {
+                QProcess again;
+                QVERIFY(testutil::startProgram(again, h.env, args));
+                QVERIFY(again.waitForFinished(10000));
+                const QByteArray err = again.readAllStandardError();
+                QVERIFY2(again.exitCode() == 1 && err.contains(told), err.constData());
+            };
+            refused({QStringLiteral("--selection")}, "Výběr nelze přečíst");
+            Home h2 = home(QStringLiteral("w2"), h.runtime);
+            for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})
+                h2.env.insert(QLatin1String(name), h.env.value(QLatin1String(name)));
+            QProcess second; // its window takes the focus
+            QVERIFY(testutil::startProgram(second, h2.env));
+            QTest::qWait(3000);
+            refused({QStringLiteral("dva")}, "nelze přenést do popředí");
+            endProgram(second);
             endProgram(first);
             return;
         }
@@ -244,12 +261,16 @@ private slots:
         xdotool({"key", "BackSpace"});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
 
-        QGuiApplication::clipboard()->setText(QStringLiteral("dva"));
+        // The blanks a copied cell or a double-click brings along go.
+        QGuiApplication::clipboard()->setText(QStringLiteral("\t dva \n"));
         QGuiApplication::clipboard()->setText(QStringLiteral("dx\nxx"), QClipboard::Selection);
         startAgain(h, {QStringLiteral("--clipboard")});
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
         startAgain(h, {QStringLiteral("--selection")});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
+        QGuiApplication::clipboard()->setText(QStringLiteral("  dům "), QClipboard::Selection);
+        startAgain(h, {QStringLiteral("--selection")});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
 
         // Another settings file beside it, in the same runtime folder.
         QProcess second;

@@ -267,20 +267,27 @@ private slots:
     {
         QTest::addColumn<QString>("clip");
         QTest::addColumn<QString>("line");
-        QTest::newRow("\\n") << u"house\n"_qs << u"house"_qs;
-        QTest::newRow("\\r\\n, more lines") << u"house\r\nhome\r\n"_qs << u"house"_qs;
-        QTest::newRow("\\r") << u"house\rhome"_qs << u"house"_qs;
-        QTest::newRow("U+2028") << u"house\u2028home"_qs << u"house"_qs;
-        QTest::newRow("U+2029") << u"house\u2029home"_qs << u"house"_qs;
-        QTest::newRow("blanks stay") << u"  a house \n"_qs << u"  a house "_qs;
-        QTest::newRow("no break") << u"dům u cesty"_qs << u"dům u cesty"_qs;
-        QTest::newRow("break first") << u"\nhouse"_qs << QString();
+        // What the same text sent from outside (the selection, the clipboard,
+        // the command line) looks up: no blanks around it.
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("\\n") << u"house\n"_qs << u"house"_qs << u"house"_qs;
+        QTest::newRow("\\r\\n, more lines") << u"house\r\nhome\r\n"_qs << u"house"_qs << u"house"_qs;
+        QTest::newRow("\\r") << u"house\rhome"_qs << u"house"_qs << u"house"_qs;
+        QTest::newRow("U+2028") << u"house\u2028home"_qs << u"house"_qs << u"house"_qs;
+        QTest::newRow("U+2029") << u"house\u2029home"_qs << u"house"_qs << u"house"_qs;
+        QTest::newRow("blanks stay") << u"  a house \n"_qs << u"  a house "_qs << u"a house"_qs;
+        QTest::newRow("tabs and blanks") << u"\t pondělí \t\r\nx"_qs << u"\t pondělí \t"_qs << u"pondělí"_qs;
+        QTest::newRow("no break") << u"dům u cesty"_qs << u"dům u cesty"_qs << u"dům u cesty"_qs;
+        QTest::newRow("break first") << u"\nhouse"_qs << QString() << u"house"_qs;
+        QTest::newRow("blank lines first") << u" \r\n\t\n pondělí \n"_qs << u" "_qs << u"pondělí"_qs;
     }
 
     void pasteEndsAtTheFirstLineBreak()
     {
         QFETCH(QString, clip);
         QFETCH(QString, line);
+        QFETCH(QString, sent);
+        QCOMPARE(sentText(clip), sent);
         OneLineEdit box;
         QSignalSpy changed(&box, &QLineEdit::textChanged);
 

@@ -55,6 +55,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QTextStream err(stderr);
+    const char usage[] = "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N] [--as-shown]\n";
+    if (args.size() == 1 && (args[0] == u"--help" || args[0] == u"-h")) {
+        QTextStream(stdout) << usage;
+        return 0;
+    }
     int charsetIn = 238, charsetOut = 238;
     bool asShown = false;
     QStringList positional;
@@ -77,7 +82,7 @@ int main(int argc, char **argv)
         }
     }
     if (positional.size() != 5) {
-        err << "Usage: tarnvik-lookup FILE TABLE IN OUT PREFIX [--charset-in N --charset-out N] [--as-shown]\n";
+        err << usage;
         return 2;
     }
     const QString &file = positional[0], &table = positional[1], &in = positional[2], &out = positional[3],

@@ -28,9 +28,10 @@ void printErr(const QString &s)
     QTextStream(stderr) << s << '\n';
 }
 
-int usage()
+// Asked for, the usage goes to standard output; after a mistake, to standard error.
+int usage(bool asked = false)
 {
-    printErr(QStringLiteral(
+    QTextStream(asked ? stdout : stderr) << QStringLiteral(
         "Usage: tarnvik-mkdb [--jet3 [--codepage N]] [--force] OUTPUT.mdb [[--table NAME] [--format F] INPUT]...\n"
         "  INPUT       UTF-8 TSV (.tsv .tab .txt: header row, \\N Null, \\t \\n \\\\ escapes),\n"
         "              CSV (.csv, RFC 4180, header row; an empty unquoted field is Null)\n"
@@ -39,8 +40,8 @@ int usage()
         "  --format    tsv, csv or dictd for the next input (default: from its ending)\n"
         "  --jet3      write an Access 97 file; its text in code page N (1250-1258, default 1252)\n"
         "  --force     replace OUTPUT if it exists\n"
-        "With no INPUT the database has no user table."));
-    return 2;
+        "With no INPUT the database has no user table.\n");
+    return asked ? 0 : 2;
 }
 
 // First pass: the input is well formed, names are usable, and every value fits.
@@ -139,8 +140,7 @@ int main(int argc, char **argv)
             if (!value(&pendingFormat))
                 return usage();
         } else if (a == u"-h" || a == u"--help") {
-            usage();
-            return 0;
+            return usage(true);
         } else if (a.startsWith(u"--")) {
             return usage();
         } else if (output.isEmpty()) {

@@ -64,7 +64,7 @@ QFont editorFont(bool bold = false)
     QFont f(QStringLiteral("Tahoma"));
     f.setPointSizeF(8.25);
     f.setBold(bold);
-    return f;
+    return wholeMarks(f);
 }
 
 // Our own pictures where the desktop's icon theme has none.

@@ -56,12 +56,13 @@ void setBackColor(QWidget *w, unsigned bgr)
 }
 
 // Menus and message boxes keep their own size but take the strip's face, so
-// the window never mixes two typefaces.
+// the window never mixes two typefaces (where the face keeps the capitals'
+// marks in its lines).
 void setFamily(QWidget *w, const QString &face)
 {
     QFont f = w->font();
     f.setFamily(face);
-    w->setFont(f);
+    w->setFont(wholeMarks(f));
 }
 
 void setFace(QWidget *w, const QString &face)
@@ -593,6 +594,7 @@ void frmDict::mnuData_Click()
         SetTopMost(this, false);
     {
         setData editor(m_store, this);
+        keepCaptionWhole(&editor);
         m_editor = &editor;
         editor.exec();
         m_editor = nullptr;
@@ -661,9 +663,8 @@ void frmDict::lookUpFromOutside(const ActivationHint &hint)
     else if (hint.lookUp != LookUp::Nothing)
         text = QGuiApplication::clipboard()->text(hint.lookUp == LookUp::Selection ? QClipboard::Selection
                                                                                     : QClipboard::Clipboard);
-    // One line of text, as a paste takes it; an empty selection leaves the
-    // text as it was.
-    text = firstLine(text).toString();
+    // An empty selection leaves the text as it was.
+    text = sentText(text);
     if (!text.isEmpty() || hint.lookUp == LookUp::Text)
         Text1->setText(text);
     // Typing replaces what was looked up last.

@@ -1,8 +1,11 @@
 #include "Dict.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace tarnvik {
 
@@ -45,6 +48,19 @@ bool platformKeepsOnTop()
 bool clientPlacesWindows()
 {
     return !onWayland();
+}
+
+void keepCaptionWhole(QWidget *window)
+{
+    if (!onWayland() || qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
+        return;
+    // Qt's title bar: the caption in 14-pixel type in the application's face;
+    // 77 pixels from the buttons to the right edge, kept on both sides as the
+    // caption is centred; 3-pixel borders.
+    QFont face = QGuiApplication::font();
+    face.setPixelSize(14);
+    const int needed = QFontMetrics(face).horizontalAdvance(window->windowTitle()) + 2 * 77 - 2 * 3 + 2;
+    window->setMinimumWidth(std::max(window->minimumWidth(), needed));
 }
 
 void SetTopMost(QWidget *window, bool onTop)

@@ -20,4 +20,10 @@ bool onWayland();
 bool platformKeepsOnTop();
 bool clientPlacesWindows();
 
+// Where a Wayland compositor leaves the title bar to the program, Qt draws
+// its own: the caption centred over the whole bar, cut off where its three
+// buttons begin (it draws them whatever the window's flags). Widens the
+// window's minimum to keep its caption whole there; elsewhere does nothing.
+void keepCaptionWhole(QWidget *window);
+
 } // namespace tarnvik

@@ -1,9 +1,15 @@
 #include "MessageBox.h"
 
+#include "widgets/Controls.h"
+
 #include <QApplication>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QLabel>
 #include <QPushButton>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tarnvik {
 
@@ -19,20 +25,62 @@ BoxAnswer &answerer()
     return a;
 }
 
+// Whether a line's capitals keep their marks off the line above.
+bool keepsMarks(const QFont &font)
+{
+    const QFontMetrics fm(font);
+    return -fm.tightBoundingRect(QStringLiteral("ČĎĚŇŘŠŤŮŽ")).top() <= fm.lineSpacing();
+}
+} // namespace
+
+QFont wholeMarks(const QFont &font)
+{
+    static QHash<QString, QFont> chosen; // the windows' few fonts, on the one UI thread
+    const QString key = font.key();
+    if (const auto it = chosen.constFind(key); it != chosen.constEnd())
+        return *it;
+    QFont whole = font;
+    if (!keepsMarks(font)) {
+        for (const QString &face : {QStringLiteral("Arial"), QApplication::font().family()}) {
+            QFont f = font;
+            f.setFamily(face);
+            if (keepsMarks(f)) {
+                whole = f;
+                break;
+            }
+        }
+    }
+    chosen.insert(key, whole);
+    return whole;
+}
+
+namespace {
+
 QString caption(const QString &title)
 {
     return title.isEmpty() ? QStringLiteral("Tarnvik") : title;
 }
 
+// The box keeps its own size, so the window never mixes two typefaces.
 void applyFace(QMessageBox &box)
 {
-    if (!face().isEmpty()) {
-        // The box keeps its own size, so the window never mixes two typefaces.
-        QFont f = box.font();
+    QFont f = box.font();
+    if (!face().isEmpty())
         f.setFamily(face());
-        box.setFont(f);
+    box.setFont(wholeMarks(f));
+    // The text's first line starts at the label's top edge, which cuts off the
+    // top row of the marks over capitals in most faces. Text that can be
+    // selected is clipped to its lines whatever the label's margins; Ctrl+C
+    // still copies the box's text.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+        const qreal over = inkExtent(label->font()).above - QFontMetricsF(label->font()).ascent();
+        if (over > 0) {
+            label->setTextInteractionFlags(Qt::NoTextInteraction);
+            label->setContentsMargins(0, int(std::ceil(over)), 0, 0);
+        }
     }
 }
+
 } // namespace
 
 bool showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)

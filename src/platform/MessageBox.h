@@ -24,6 +24,12 @@ int showChoice(QWidget *parent, QMessageBox::Icon icon, const QString &title, co
 // The face every box takes, once the strip knows its own; empty keeps Qt's.
 void setBoxFace(const QString &family);
 
+// 'font', or where the marks over its capitals (Ř, Č, Š) reach higher than
+// its lines are apart, onto the line above, the same size in Arial's
+// stand-in or else in Qt's own face. Wine's Tahoma is one such face. For
+// text in lines a face's own spacing apart: boxes, menus, the editor.
+QFont wholeMarks(const QFont &font);
+
 // For tests: boxes are answered by 'answer' (true for Yes, or a choice box's
 // first button; false for its last) and never shown;
 // an empty function shows them again.

@@ -34,6 +34,9 @@ constexpr qsizetype kMaxClients = 8;
 constexpr int kClientMs = 3000;
 const QByteArray kVerb = QByteArrayLiteral("activate");
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
+// Followed by what could not be done, in base64.
+const QByteArray kNotDone = QByteArrayLiteral("not-done ");
+constexpr qsizetype kMaxProblem = 512;
 
 bool isToken(QByteArrayView text)
 {
@@ -279,18 +282,57 @@ void SingleInstance::serve(QLocalSocket *client)
     }
     // One request per connection; the client's own end closes it.
     client->disconnect(this);
+    m_serving = true;
+    m_later = 0;
     emit activationRequested(hint);
-    if (m_clients.contains(client)) {
-        connect(client, &QLocalSocket::disconnected, this, [this, client] { drop(client); });
+    m_serving = false;
+    if (!m_clients.contains(client))
+        return;
+    connect(client, &QLocalSocket::disconnected, this, [this, client] { drop(client); });
+    if (m_later)
+        m_waiting.insert(m_later, client);
+    else
+        reply(client, QString());
+}
+
+quint64 SingleInstance::answerLater()
+{
+    if (!m_serving)
+        return 0;
+    if (!m_later)
+        m_later = ++m_lastId;
+    return m_later;
+}
+
+void SingleInstance::answer(quint64 id, const QString &problem)
+{
+    QLocalSocket *client = m_waiting.take(id);
+    if (client && m_clients.contains(client))
+        reply(client, problem);
+}
+
+void SingleInstance::reply(QLocalSocket *client, const QString &problem)
+{
+    if (problem.isEmpty()) {
         client->write(kAnswer);
-        client->disconnectFromServer();
+    } else {
+        QByteArray text = problem.toUtf8();
+        if (text.size() > kMaxProblem) {
+            qsizetype end = kMaxProblem;
+            while (end > 0 && (uchar(text[end]) & 0xC0) == 0x80)
+                --end;
+            text.truncate(end);
+        }
+        client->write(kNotDone + text.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals) + '\n');
     }
+    client->disconnectFromServer();
 }
 
 void SingleInstance::drop(QLocalSocket *client)
 {
     if (!m_clients.remove(client))
         return;
+    m_waiting.removeIf([client](const auto &waiting) { return waiting.value() == client; });
     client->disconnect(this);
     client->abort();
     client->deleteLater();
@@ -343,7 +385,19 @@ SingleInstance::Try SingleInstance::askOnce(const QByteArray &line, Clock::time_
         if (answer.size() > kMaxLine)
             return Try::NoAnswer;
     }
-    return answer == kAnswer ? Try::Answered : Try::NoAnswer;
+    if (answer == kAnswer)
+        return Try::Answered;
+    if (answer.startsWith(kNotDone) && answer.endsWith('\n')) {
+        const auto decoded = QByteArray::fromBase64Encoding(answer.sliced(kNotDone.size()).chopped(1),
+                                                            QByteArray::Base64UrlEncoding
+                                                                | QByteArray::OmitTrailingEquals
+                                                                | QByteArray::AbortOnBase64DecodingErrors);
+        if (decoded) {
+            m_error = QString::fromUtf8(*decoded);
+            return Try::NotDone;
+        }
+    }
+    return Try::NoAnswer;
 }
 
 SingleInstance::Outcome SingleInstance::ask(const ActivationHint &hint, std::chrono::milliseconds patience)
@@ -354,8 +408,15 @@ SingleInstance::Outcome SingleInstance::ask(const ActivationHint &hint, std::chr
         // The owner may be ending: then this start becomes the one.
         if (claim() == Claim::First)
             return Outcome::Claimed;
-        if (askOnce(line, deadline) == Try::Answered)
+        switch (askOnce(line, deadline)) {
+        case Try::Answered:
             return Outcome::Answered;
+        case Try::NotDone:
+            return Outcome::NotDone;
+        case Try::NotListening:
+        case Try::NoAnswer:
+            break;
+        }
         const auto left = deadline - Clock::now();
         if (left <= Clock::duration::zero())
             return Outcome::NoAnswer;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QLockFile>
 #include <QObject>
 #include <QSet>
@@ -74,6 +75,7 @@ public:
 
     enum class Outcome {
         Answered, // the running copy took the request
+        NotDone,  // it took the request but could not do all of it; error() says what
         Claimed,  // the running copy ended meanwhile: this process owns the key now
         NoAnswer, // it holds the key but did not answer in time
     };
@@ -85,22 +87,36 @@ public:
     QString socketPath() const { return m_base + QLatin1String(".socket"); }
     QString error() const { return m_error; }
 
+    // Called by a handler of activationRequested that learns only later
+    // whether it managed (the window manager answers in its own time): the
+    // request is then answered by answer() with the id returned, or not at
+    // all once the later start has given up.
+    quint64 answerLater();
+    // Empty 'problem' when all was done; else what could not be, which the
+    // later start reports (one line, cut to a few hundred bytes).
+    void answer(quint64 id, const QString &problem);
+
 signals:
-    // A later start asked for the window; answered once the handlers returned.
+    // A later start asked for the window; answered once the handlers
+    // returned, unless one of them called answerLater().
     void activationRequested(const tarnvik::ActivationHint &hint);
 
 private:
-    enum class Try { Answered, NotListening, NoAnswer };
+    enum class Try { Answered, NotDone, NotListening, NoAnswer };
     Try askOnce(const QByteArray &line, std::chrono::steady_clock::time_point deadline);
     void accept();
     void serve(QLocalSocket *client);
     void drop(QLocalSocket *client);
+    void reply(QLocalSocket *client, const QString &problem);
 
     QString m_base;
     QString m_error;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer *m_server = nullptr;
     QSet<QLocalSocket *> m_clients;
+    bool m_serving = false;
+    quint64 m_later = 0, m_lastId = 0;
+    QHash<quint64, QLocalSocket *> m_waiting;
 };
 
 } // namespace tarnvik

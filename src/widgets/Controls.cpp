@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QRawFont>
+#include <QStylePainter>
 #include <QTextLayout>
 #include <QValidator>
 
@@ -29,6 +30,11 @@ QStringView firstLine(QStringView text)
             return text.first(i);
     }
     return text;
+}
+
+QString sentText(QStringView text)
+{
+    return firstLine(text.trimmed()).trimmed().toString();
 }
 
 InkExtent inkExtent(const QFont &font)
@@ -226,6 +232,17 @@ void DropButtonBox::focusInEvent(QFocusEvent *e)
     const Qt::FocusReason r = e->reason();
     if (r == Qt::MouseFocusReason || r == Qt::TabFocusReason || r == Qt::BacktabFocusReason)
         emit gotFocus();
+}
+
+void DropButtonBox::paintEvent(QPaintEvent *)
+{
+    QStylePainter p(this);
+    QStyleOptionComboBox opt;
+    initStyleOption(&opt);
+    p.drawComplexControl(QStyle::CC_ComboBox, opt);
+    const QRect face = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+    p.fillRect(face, palette().color(QPalette::Button));
+    p.drawControl(QStyle::CE_ComboBoxLabel, opt);
 }
 
 void DropButtonBox::mousePressEvent(QMouseEvent *e)

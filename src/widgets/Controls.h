@@ -26,6 +26,11 @@ QString toolTipFor(QStringView text);
 
 // The text up to its first line break ("\n", "\r\n", "\r", U+2028, U+2029).
 QStringView firstLine(QStringView text);
+// What text sent from outside (the selection, the clipboard, the command
+// line) looks up: its first line with text in it, without the blanks, tabs
+// and line breaks around it that a double-click or a copied cell brings along.
+// Typed and pasted text keeps its blanks.
+QString sentText(QStringView text);
 
 // Colours are kept as the 0x00BBGGRR values the window is designed with.
 QColor fromBgr(unsigned bgr);
@@ -123,6 +128,9 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent *e) override;
+    // Its face flat in its colour: the style's shading would turn the light
+    // red that says "no match" into a pale pink.
+    void paintEvent(QPaintEvent *e) override;
     // The box is no part of the window's surface: no press or move on it
     // reaches the window (no menu there, no drag).
     void mousePressEvent(QMouseEvent *e) override;
