@@ -631,7 +631,13 @@ void frmDict::bringToFront(const ActivationHint &hint)
     if (m_dropDown)
         m_dropDown->hide();
     QWidget *modal = QApplication::activeModalWidget();
-    takeOverStartup((modal ? modal : this)->windowHandle(), hint.startupId);
+    QWindow *forward = (modal ? modal : this)->windowHandle();
+    takeOverStartup(forward, hint.startupId);
+    // Without a launcher's time, the user's latest action is the start just
+    // made: later than any event this program saw, and than the work in the
+    // window the user started it from, which a guarded focus would favour.
+    if (hint.startupId.isEmpty())
+        askForFocus(forward, x11ServerTime());
     lookUpFromOutside(hint);
     if (modal) {
         if (modal->isMinimized())

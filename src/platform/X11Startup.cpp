@@ -5,6 +5,7 @@
 #include <QWindow>
 
 #include <cstring>
+#include <poll.h>
 
 namespace tarnvik {
 
@@ -93,6 +94,39 @@ void askForFocus(QWindow *window, quint32 time)
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&e));
     xcb_flush(c);
+}
+
+quint32 x11ServerTime()
+{
+    if (!x11Connection())
+        return 0;
+    // The time is the server's, whichever connection asks: one of our own
+    // keeps the event away from Qt's reader. A property change on a window
+    // of its own comes back with the time it happened.
+    xcb_connection_t *c = xcb_connect(qgetenv("DISPLAY").constData(), nullptr);
+    quint32 time = 0;
+    if (!xcb_connection_has_error(c)) {
+        const xcb_window_t w = xcb_generate_id(c);
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, x11Root(c), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+        xcb_flush(c);
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        for (int waited = 0; !time && waited < 10 && !xcb_connection_has_error(c);) {
+            xcb_generic_event_t *e = xcb_poll_for_event(c);
+            if (!e) {
+                waited += ::poll(&p, 1, 100) == 0 ? 1 : 0;
+                continue;
+            }
+            if ((e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY)
+                time = reinterpret_cast<xcb_property_notify_event_t *>(e)->time;
+            free(e);
+        }
+        xcb_destroy_window(c, w);
+    }
+    xcb_disconnect(c);
+    return time;
 }
 
 } // namespace tarnvik

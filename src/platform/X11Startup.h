@@ -26,4 +26,8 @@ void takeOverStartup(QWindow *window, const QByteArray &startupId);
 // of a user's action ('time' 0: nothing is asked).
 void askForFocus(QWindow *window, quint32 time);
 
+// On X11: the X server's time now, for a request the user has just made in
+// another program (a later start from a terminal); 0 elsewhere.
+quint32 x11ServerTime();
+
 } // namespace tarnvik
