@@ -5,9 +5,13 @@
 //
 // Input: UTF-8 lines. The first holds patterns separated by tabs; each other
 // line is a row's input value, and a line of one DEL (0x7F) is a Null one.
-// Every one- to three-letter start of the first rows is tried as typed text too.
+// Every one- to three-letter start of the first rows is tried as typed text too,
+// and each of those rows whole without its marks: what the strip shows for a
+// typed text (the whole word typed plain first) as the scan's answer. All of
+// it twice: with Unicode's letter case, and with Turkish I.
 #include "FuzzUtil.h"
 #include "db/index/LookupIndex.h"
+#include "lookup/Lookup.h"
 #include "util/RandomText.h"
 #include "util/ScanReference.h"
 
@@ -23,41 +27,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (lines.size() > 300)
         return 0; // keep each run quick
     QList<std::optional<QString>> inputs;
-    LookupIndex::Builder builder;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        if (lines[i] == u"\x7f")
-            inputs << std::nullopt;
-        else
-            inputs << lines[i];
-        const QString out = QString::number(i - 1);
-        builder.addRow(inputs.last() ? &*inputs.last() : nullptr, &out);
-    }
-    const std::shared_ptr<LookupIndex> ix = builder.build();
-    FUZZ_ASSERT(ix->rowCount() == size_t(inputs.size()));
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        inputs << (lines[i] == u"\x7f" ? std::nullopt : std::optional<QString>(lines[i]));
+    for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
+        LookupIndex::Builder builder(rule);
+        for (qsizetype i = 0; i < inputs.size(); ++i) {
+            const QString out = QString::number(i);
+            builder.addRow(inputs[i] ? &*inputs[i] : nullptr, &out);
+        }
+        const std::shared_ptr<LookupIndex> ix = builder.build();
+        FUZZ_ASSERT(ix->rowCount() == size_t(inputs.size()));
+        const testutil::ScanReference reference(inputs, rule);
 
-    const testutil::ScanReference reference(inputs);
-
-    QSet<QString> patterns;
-    for (const QString &p : lines.first().split(u'\t'))
-        patterns.insert(p);
-    for (qsizetype r = 0; r < std::min<qsizetype>(inputs.size(), 40); ++r) {
-        for (int n = 1; inputs[r] && n <= 3; ++n)
-            patterns.insert(testutil::firstCodePoints(*inputs[r], n) + u'*');
-    }
-    // Each pattern as typed, and bare against the bare inputs.
-    for (const QString &pattern : patterns) {
-        for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
-            std::optional<LikePattern> p;
-            const auto expected = reference.rows(pattern, key, &p);
-            if (!expected)
+        QSet<QString> patterns, typed;
+        for (const QString &p : lines.first().split(u'\t'))
+            patterns.insert(p);
+        for (qsizetype r = 0; r < std::min<qsizetype>(inputs.size(), 40); ++r) {
+            for (int n = 1; inputs[r] && n <= 3; ++n) {
+                typed.insert(testutil::firstCodePoints(*inputs[r], n));
+                patterns.insert(testutil::firstCodePoints(*inputs[r], n) + u'*');
+            }
+            if (inputs[r])
+                typed.insert(bareText(*inputs[r], rule));
+        }
+        // Each pattern as typed, and bare against the bare inputs.
+        for (const QString &pattern : patterns) {
+            for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+                std::optional<LikePattern> p;
+                const auto expected = reference.rows(pattern, key, &p);
+                if (!expected)
+                    continue;
+                const Matches m = ix->find(*p, key);
+                FUZZ_ASSERT(m.size() == expected->size());
+                for (size_t k = 0; k < m.size(); ++k) {
+                    const uint32_t row = m.row(k);
+                    FUZZ_ASSERT(row == (*expected)[k]);
+                    FUZZ_ASSERT(ix->input(row) == *inputs[row]);
+                    FUZZ_ASSERT(ix->output(row) == QString::number(row));
+                }
+            }
+        }
+        // What the strip shows: as typed, headed by the whole word made
+        // plain; or, with nothing as typed, the bare matches.
+        for (const QString &t : typed) {
+            const auto expected = reference.shown(t);
+            QString error;
+            const auto p = LikePattern::compile(t + u'*', &error, rule);
+            if (!expected || !p)
                 continue;
-            const Matches m = ix->find(*p, key);
-            FUZZ_ASSERT(m.size() == expected->size());
+            Matches m = ix->find(*p);
+            m = m.isEmpty() ? ix->find(*LikePattern::compile(bareText(t, rule) + u'*', &error, rule), LookupIndex::Bare)
+                            : wholeWordFirst(t, m);
+            FUZZ_ASSERT(m.size() == expected->first.size());
             for (size_t k = 0; k < m.size(); ++k) {
-                const uint32_t row = m.row(k);
-                FUZZ_ASSERT(row == (*expected)[k]);
-                FUZZ_ASSERT(ix->input(row) == *inputs[row]);
-                FUZZ_ASSERT(ix->output(row) == QString::number(row));
+                FUZZ_ASSERT(m.row(k) == expected->first[k]);
+                FUZZ_ASSERT(m.diacriticsIgnored(k) == (k < expected->second));
             }
         }
     }

@@ -159,6 +159,29 @@ private slots:
                  qPrintable(lines.mid(0, 3).join(u" | "_qs)));
     }
 
+    // A Turkish source pairs I with ı and İ with i, as typed; any other
+    // finds them only without diacritics.
+    void turkishI()
+    {
+        const QString index = QStringLiteral("/usr/share/dictd/freedict-tur-eng.index");
+        if (!QFile::exists(index))
+            QSKIP("dict-freedict-tur-eng is not installed");
+        const QString db = m_dir.filePath(QStringLiteral("tur.mdb"));
+        const testutil::Run made = testutil::runMkdb({db, u"--table"_qs, u"tur"_qs, u"--format"_qs, u"dictd"_qs, index});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        for (const uint8_t charset : {uint8_t(162), uint8_t(238)}) {
+            DataControl data;
+            data.setCharsets(charset, charset);
+            Lookup lookup(data);
+            lookup.setSource(VisibleSource{{}, db, u"tur"_qs, u"headword"_qs, u"definition"_qs, charset, charset});
+            for (const auto &[typed, found] : {std::pair{u"IRMAK"_qs, u"ırmak"_qs}, {u"İngiltere"_qs, u"ingiltere"_qs}}) {
+                const LookupResult r = lookup.run(typed);
+                QCOMPARE(r.firstIn, found);
+                QCOMPARE(r.diacriticsIgnored, charset != 162);
+            }
+        }
+    }
+
     // Without waiting for reads: the run says it waits, and answers once read.
     void waitsForAReadInTheBackground()
     {

@@ -320,8 +320,9 @@ bool DataControl::refresh()
     } else if (!m_outputHint.isEmpty()) {
         out = m_outputHint;
     }
-    const auto pattern
-        = LikePattern::compile(m_ignoreDiacritics ? bareText(statement->pattern) : statement->pattern, &m_error);
+    const CaseRule rule = caseRuleFor(m_charsetIn);
+    const auto pattern = LikePattern::compile(
+        m_ignoreDiacritics ? bareText(statement->pattern, rule) : statement->pattern, &m_error, rule);
     if (!pattern) {
         m_error = tr("Dotaz nelze provést: %1").arg(m_error);
         return false;

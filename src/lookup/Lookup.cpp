@@ -109,11 +109,11 @@ Matches wholeWordFirst(const QString &text, const Matches &asTyped)
         return asTyped;
     const Matches whole = index->findWhole(text, LookupIndex::Bare);
     std::vector<uint32_t> head;
-    const QString typed = foldCase(text);
+    const QString typed = foldCase(text, index->caseRule());
     for (size_t k = 0; k < whole.size(); ++k) {
         // One already among the matches as typed keeps its place there.
         const uint32_t row = whole.row(k);
-        if (!foldCase(index->input(row)).startsWith(typed))
+        if (!foldCase(index->input(row), index->caseRule()).startsWith(typed))
             head.push_back(row);
     }
     return Matches(std::move(head), asTyped);

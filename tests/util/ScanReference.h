@@ -17,7 +17,9 @@ namespace testutil {
 class ScanReference
 {
 public:
-    explicit ScanReference(const QList<std::optional<QString>> &inputs)
+    explicit ScanReference(const QList<std::optional<QString>> &inputs,
+                           tarnvik::CaseRule rule = tarnvik::CaseRule::Default)
+        : m_rule(rule)
     {
         static const QCollator collator = [] {
             QCollator c(QLocale(QStringLiteral("cs_CZ")));
@@ -25,8 +27,8 @@ public:
             return c;
         }();
         for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
-            m_folded << (inputs[r] ? tarnvik::foldCase(*inputs[r]) : QString());
-            m_bare << (inputs[r] ? tarnvik::bareText(*inputs[r]) : QString());
+            m_folded << (inputs[r] ? tarnvik::foldCase(*inputs[r], rule) : QString());
+            m_bare << (inputs[r] ? tarnvik::bareText(*inputs[r], rule) : QString());
             if (inputs[r])
                 m_sorted.push_back(r);
         }
@@ -41,7 +43,7 @@ public:
     {
         const bool bare = key == tarnvik::LookupIndex::Bare;
         QString error;
-        const auto p = tarnvik::LikePattern::compile(bare ? tarnvik::bareText(typed) : typed, &error);
+        const auto p = tarnvik::LikePattern::compile(bare ? tarnvik::bareText(typed, m_rule) : typed, &error, m_rule);
         if (compiled)
             *compiled = p;
         if (!p)
@@ -67,7 +69,7 @@ public:
             const auto bare = rows(typed + u'*', tarnvik::LookupIndex::Bare);
             return std::pair{*bare, bare->size()};
         }
-        const QString folded = tarnvik::foldCase(typed), bare = tarnvik::bareText(typed);
+        const QString folded = tarnvik::foldCase(typed, m_rule), bare = tarnvik::bareText(typed, m_rule);
         const bool literal = std::none_of(typed.begin(), typed.end(), [](QChar c) { return QStringView(u"*?#[").contains(c); });
         if (!literal || m_folded.contains(folded))
             return std::pair{*asTyped, size_t(0)};
@@ -81,6 +83,7 @@ public:
     }
 
 private:
+    tarnvik::CaseRule m_rule;
     QStringList m_folded, m_bare;
     std::vector<uint32_t> m_sorted;
 };

@@ -77,7 +77,7 @@ try {
     QStringList fields = {want.in};
     if (!want.out.isEmpty() && want.out.compare(want.in, Qt::CaseInsensitive) != 0)
         fields << want.out;
-    LookupIndex::Builder builder;
+    LookupIndex::Builder builder(caseRuleFor(want.charsetIn));
     builder.reserveFor(uint64_t(want.file.size));
     const bool jet3 = format->jet3();
     const int csIn = want.charsetIn, csOut = want.charsetOut;

@@ -436,6 +436,7 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         return nullptr;
 
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
+    ix->m_rule = caseRuleFor(source.charsetIn); // the keys were folded so
     const uint64_t big = uint64_t(1) << 40;
     if (!r.array(&ix->m_text, big) || !r.array(&ix->m_in, big) || !r.array(&ix->m_out, big)
         || !r.array(&ix->m_displayOrder, big))

@@ -57,8 +57,8 @@ struct LookupIndex::Builder::Collator
     ~Collator() { ucol_close(c); }
 };
 
-LookupIndex::Builder::Builder()
-    : m_collator(new Collator)
+LookupIndex::Builder::Builder(CaseRule rule)
+    : m_rule(rule), m_collator(new Collator)
 {
 }
 
@@ -107,7 +107,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
         m_bare.push_back(Span{});
         return;
     }
-    const QStringView folded = foldCase(*in, m_foldBuffer);
+    const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
     const Span foldSpan = folded.data() == in->data() ? inSpan : append(folded);
     m_fold.push_back(foldSpan);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
@@ -278,6 +278,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 {
     std::shared_ptr<LookupIndex> index(new LookupIndex);
     LookupIndex &ix = *index;
+    ix.m_rule = m_rule;
     const size_t n = m_in.size();
     std::vector<uint32_t> rows;
     rows.reserve(n);
@@ -416,7 +417,7 @@ std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix)
 Matches LookupIndex::findWhole(QStringView text, Key key) const
 {
     QString folded, bare;
-    QStringView k = foldCase(text, folded);
+    QStringView k = foldCase(text, folded, m_rule);
     if (key == Bare)
         k = dropMarks(k, bare);
     Matches m;

@@ -57,7 +57,8 @@ public:
     class Builder
     {
     public:
-        Builder();
+        // Inputs are folded by 'rule' (see CaseRule), as patterns must be.
+        explicit Builder(CaseRule rule = CaseRule::Default);
         ~Builder();
         // Room for whatever a database file of that size holds.
         void reserveFor(uint64_t fileBytes);
@@ -76,12 +77,15 @@ public:
         std::vector<char16_t> m_text;
         std::vector<Span> m_in, m_out, m_fold, m_bare;
         QString m_foldBuffer, m_bareBuffer;
+        CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop
         struct Collator;
         std::unique_ptr<Collator> m_collator;
     };
 
     size_t rowCount() const { return m_in.size(); }
+    // How the inputs were folded: patterns must be folded alike.
+    CaseRule caseRule() const { return m_rule; }
     bool inputIsNull(uint32_t row) const { return m_in[row].isNull(); }
     bool outputIsNull(uint32_t row) const { return m_out[row].isNull(); }
     QStringView input(uint32_t row) const { return view(m_in[row]); }
@@ -129,6 +133,7 @@ private:
     Keys m_folded, m_bare;
     std::shared_ptr<const void> m_buffer; // what the views above lie in, if any
     size_t m_bufferBytes = 0;
+    CaseRule m_rule = CaseRule::Default;
 };
 
 } // namespace tarnvik

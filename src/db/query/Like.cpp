@@ -14,13 +14,20 @@
 
 namespace tarnvik {
 
-QStringView foldCase(QStringView text, QString &buffer)
+CaseRule caseRuleFor(int charset)
 {
-    // Folding is pure ASCII lowering for the common case; skip ICU then.
+    return charset == 162 ? CaseRule::Turkish : CaseRule::Default;
+}
+
+QStringView foldCase(QStringView text, QString &buffer, CaseRule rule)
+{
+    // Folding is pure ASCII lowering for the common case; skip ICU then
+    // (but for a Turkish I, which folds to ı).
+    const bool turkish = rule == CaseRule::Turkish;
     bool ascii = true, upper = false;
     for (QChar c : text) {
         const char16_t u = c.unicode();
-        if (u >= 0x80) {
+        if (u >= 0x80 || (turkish && u == 'I')) {
             ascii = false;
             break;
         }
@@ -42,7 +49,7 @@ QStringView foldCase(QStringView text, QString &buffer)
         UErrorCode status = U_ZERO_ERROR;
         const int32_t n = u_strFoldCase(reinterpret_cast<UChar *>(buffer.data()), int32_t(buffer.size()),
                                         reinterpret_cast<const UChar *>(text.data()), int32_t(text.size()),
-                                        U_FOLD_CASE_DEFAULT, &status);
+                                        turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT, &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             buffer.resize(n);
             continue;
@@ -56,10 +63,10 @@ QStringView foldCase(QStringView text, QString &buffer)
     }
 }
 
-QString foldCase(QStringView text)
+QString foldCase(QStringView text, CaseRule rule)
 {
     QString buffer;
-    const QStringView folded = foldCase(text, buffer);
+    const QStringView folded = foldCase(text, buffer, rule);
     return folded.data() == buffer.constData() ? buffer : folded.toString();
 }
 
@@ -203,17 +210,18 @@ QStringView dropMarks(QStringView folded, QString &buffer)
     return buffer;
 }
 
-QString bareText(QStringView text)
+QString bareText(QStringView text, CaseRule rule)
 {
     QString folded, bare;
-    const QStringView f = foldCase(text, folded);
+    const QStringView f = foldCase(text, folded, rule);
     const QStringView b = dropMarks(f, bare);
     return b.data() == bare.constData() ? bare : b.data() == folded.constData() ? folded : b.toString();
 }
 
-static char32_t foldChar(char32_t c)
+static char32_t foldChar(char32_t c, CaseRule rule)
 {
-    return char32_t(u_foldCase(UChar32(c), U_FOLD_CASE_DEFAULT));
+    return char32_t(
+        u_foldCase(UChar32(c), rule == CaseRule::Turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT));
 }
 
 // Reads one code point at i and advances i.
@@ -229,13 +237,14 @@ static char32_t nextCodePoint(QStringView s, qsizetype &i)
     return u;
 }
 
-std::optional<LikePattern> LikePattern::compile(QStringView pattern, QString *error)
+std::optional<LikePattern> LikePattern::compile(QStringView pattern, QString *error, CaseRule rule)
 {
     LikePattern p;
+    p.m_rule = rule;
     qsizetype i = 0;
     QString literal; // unfolded run, folded as a whole when it ends
     auto flushLiteral = [&] {
-        const QString folded = foldCase(literal);
+        const QString folded = foldCase(literal, rule);
         for (qsizetype j = 0; j < folded.size();) {
             Token t;
             t.kind = Token::Literal;
@@ -276,11 +285,11 @@ std::optional<LikePattern> LikePattern::compile(QStringView pattern, QString *er
                 ++i;
                 break;
             }
-            const char32_t lo = foldChar(nextCodePoint(pattern, i));
+            const char32_t lo = foldChar(nextCodePoint(pattern, i), rule);
             char32_t hi = lo;
             if (i + 1 < pattern.size() && pattern[i] == u'-' && pattern[i + 1] != u']') {
                 ++i;
-                hi = foldChar(nextCodePoint(pattern, i));
+                hi = foldChar(nextCodePoint(pattern, i), rule);
                 if (hi < lo) {
                     if (error)
                         *error = QCoreApplication::translate("Like", "Neplatný rozsah ve vzoru na pozici %1.")

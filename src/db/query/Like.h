@@ -9,28 +9,36 @@
 
 namespace tarnvik {
 
+// Which letters are one in another case: Unicode's, or Turkish, where I is
+// the capital of ı and İ that of i (a source whose input character set is
+// Turkish, 162).
+enum class CaseRule { Default, Turkish };
+CaseRule caseRuleFor(int charset);
+
 // Full Unicode case folding (ß -> ss), the form every comparison here works on.
-QString foldCase(QStringView text);
+QString foldCase(QStringView text, CaseRule rule = CaseRule::Default);
 // The same without allocating: 'text' itself when folding changes nothing,
 // else a view of 'buffer'.
-QStringView foldCase(QStringView text, QString &buffer);
+QStringView foldCase(QStringView text, QString &buffer, CaseRule rule = CaseRule::Default);
 
 // Folded text with its diacritics dropped: each character's canonical
 // decomposition less its nonspacing marks (dům -> dum, άλφα -> αλφα, pointed
-// Hebrew -> unpointed). What a look-up that forgives missing accents compares.
+// Hebrew -> unpointed), and Latin letters with no mark to drop spelled in
+// ASCII (ł -> l, æ -> ae, ı -> i). What a look-up that forgives missing accents compares.
 // 'text' itself when nothing is dropped, else a view of 'buffer'.
 QStringView dropMarks(QStringView folded, QString &buffer);
 // foldCase, then dropMarks.
-QString bareText(QStringView text);
+QString bareText(QStringView text, CaseRule rule = CaseRule::Default);
 
 class LikePattern
 {
 public:
     // nullopt with 'error' set for a malformed pattern (an unclosed '[').
-    static std::optional<LikePattern> compile(QStringView pattern, QString *error);
+    static std::optional<LikePattern> compile(QStringView pattern, QString *error,
+                                              CaseRule rule = CaseRule::Default);
 
     bool matchesFolded(QStringView foldedText) const;
-    bool matches(QStringView text) const { return matchesFolded(foldCase(text)); }
+    bool matches(QStringView text) const { return matchesFolded(foldCase(text, m_rule)); }
 
     // The folded literal text every match starts with.
     const QString &foldedPrefix() const { return m_prefix; }
@@ -51,6 +59,7 @@ private:
     std::vector<Token> m_tokens;
     QString m_prefix;
     bool m_prefixOnly = false;
+    CaseRule m_rule = CaseRule::Default;
 };
 
 } // namespace tarnvik
