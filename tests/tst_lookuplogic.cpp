@@ -30,6 +30,20 @@ class TestLookupLogic : public QObject
         return out;
     }
 
+    // FreeDict's dictionary 'pair' made a source: table "dict", fields
+    // "headword" and "definition". Empty when the package is not installed.
+    QString freeDict(const QString &pair)
+    {
+        const QString index = u"/usr/share/dictd/freedict-"_qs + pair + u".index"_qs;
+        const QString db = m_dir.filePath(pair + u".mdb"_qs);
+        if (!QFile::exists(index))
+            return QString();
+        const testutil::Run made = testutil::runMkdb({db, u"--table"_qs, u"dict"_qs, u"--format"_qs, u"dictd"_qs, index});
+        if (made.exitCode != 0)
+            qFatal("%s", made.err.constData());
+        return db;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -134,15 +148,12 @@ private slots:
     // typed; the command line shows the same.
     void wordsAReaderMeans()
     {
-        const QString index = QStringLiteral("/usr/share/dictd/freedict-ell-eng.index");
-        if (!QFile::exists(index))
+        const QString db = freeDict(u"ell-eng"_qs);
+        if (db.isEmpty())
             QSKIP("dict-freedict-ell-eng is not installed");
-        const QString db = m_dir.filePath(QStringLiteral("ell.mdb"));
-        const testutil::Run made = testutil::runMkdb({db, u"--table"_qs, u"ell"_qs, u"--format"_qs, u"dictd"_qs, index});
-        QVERIFY2(made.exitCode == 0, made.err.constData());
         DataControl data;
         Lookup lookup(data);
-        lookup.setSource(VisibleSource{{}, db, u"ell"_qs, u"headword"_qs, u"definition"_qs});
+        lookup.setSource(VisibleSource{{}, db, u"dict"_qs, u"headword"_qs, u"definition"_qs});
         const LookupResult r = lookup.run(u"αλογο"_qs);
         QCOMPARE(inputs(r).mid(0, 2), (QStringList{u"άλογο"_qs, u"αλογοκλέφτης"_qs}));
         QVERIFY(r.diacriticsIgnored && r.matches.diacriticsIgnored(0) && !r.matches.diacriticsIgnored(1));
@@ -151,7 +162,7 @@ private slots:
 
         QProcess tool;
         tool.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik-lookup"),
-                   {db, u"ell"_qs, u"headword"_qs, u"definition"_qs, u"αλογο"_qs, u"--as-shown"_qs});
+                   {db, u"dict"_qs, u"headword"_qs, u"definition"_qs, u"αλογο"_qs, u"--as-shown"_qs});
         QVERIFY(tool.waitForFinished(30000));
         const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput()).split(u'\n');
         QCOMPARE(lines.value(0), QString::number(r.matches.size()));
@@ -163,17 +174,14 @@ private slots:
     // finds them only without diacritics.
     void turkishI()
     {
-        const QString index = QStringLiteral("/usr/share/dictd/freedict-tur-eng.index");
-        if (!QFile::exists(index))
+        const QString db = freeDict(u"tur-eng"_qs);
+        if (db.isEmpty())
             QSKIP("dict-freedict-tur-eng is not installed");
-        const QString db = m_dir.filePath(QStringLiteral("tur.mdb"));
-        const testutil::Run made = testutil::runMkdb({db, u"--table"_qs, u"tur"_qs, u"--format"_qs, u"dictd"_qs, index});
-        QVERIFY2(made.exitCode == 0, made.err.constData());
         for (const uint8_t charset : {uint8_t(162), uint8_t(238)}) {
             DataControl data;
             data.setCharsets(charset, charset);
             Lookup lookup(data);
-            lookup.setSource(VisibleSource{{}, db, u"tur"_qs, u"headword"_qs, u"definition"_qs, charset, charset});
+            lookup.setSource(VisibleSource{{}, db, u"dict"_qs, u"headword"_qs, u"definition"_qs, charset, charset});
             for (const auto &[typed, found] : {std::pair{u"IRMAK"_qs, u"ırmak"_qs}, {u"İngiltere"_qs, u"ingiltere"_qs}}) {
                 const LookupResult r = lookup.run(typed);
                 QCOMPARE(r.firstIn, found);

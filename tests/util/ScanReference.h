@@ -4,6 +4,7 @@
 #pragma once
 
 #include "db/index/LookupIndex.h"
+#include "lookup/Lookup.h"
 
 #include <QCollator>
 #include <QList>
@@ -87,5 +88,20 @@ private:
     QStringList m_folded, m_bare;
     std::vector<uint32_t> m_sorted;
 };
+
+// The index's side of ScanReference::shown(), as the look-up takes it from
+// the index: as typed, the whole word first; or else the bare matches.
+inline std::optional<tarnvik::Matches> shownByIndex(const tarnvik::LookupIndex &ix, const QString &typed)
+{
+    using namespace tarnvik;
+    QString error;
+    const CaseRule rule = ix.caseRule();
+    const auto p = LikePattern::compile(typed + u'*', &error, rule);
+    if (!p)
+        return std::nullopt;
+    const Matches m = ix.find(*p);
+    return m.isEmpty() ? ix.find(*LikePattern::compile(bareText(typed, rule) + u'*', &error, rule), LookupIndex::Bare)
+                       : wholeWordFirst(typed, m);
+}
 
 } // namespace testutil
