@@ -149,6 +149,19 @@ void TestLike::caseFoldingIsFull()
         QVERIFY2(LikePattern::compile(upper + u'*', &error)->matches(lower), qPrintable(lower));
     }
     QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň ЁЛКА"), QStringLiteral("žluťoučký kůň ёлка"));
+
+    // Turkish: I is the capital of ı and İ that of i; every other letter as
+    // Unicode folds it (Qt's own folding, on Turkish words of both cases).
+    QCOMPARE(foldCase(u"IRMAK İSTANBUL Iı İi", CaseRule::Turkish), u"ırmak istanbul ıı ii"_qs);
+    QRandomGenerator rng(5);
+    const QStringList letters = lettersOf(u"abcçdefgğhıiİjklmnoöprsştuüvyzIÇĞÖŞÜ"_qs);
+    for (int n = 0; n < 2000; ++n) {
+        QString word = randomWord(letters, rng);
+        const QString naive = QString(word).replace(u'I', u'ı').replace(u'İ', u'i').toCaseFolded();
+        QCOMPARE(foldCase(word, CaseRule::Turkish), naive);
+    }
+    QVERIFY(LikePattern::compile(u"[I]RMAK*", &error, CaseRule::Turkish)->matches(u"ırmak"));
+    QVERIFY(!LikePattern::compile(u"IRMAK*", &error, CaseRule::Turkish)->matches(u"irmak"));
 }
 
 void TestLike::compiling()
