@@ -94,6 +94,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     for (int i = 0; i < 2; ++i) {
         gridd[i] = new CellGrid(this);
         gridd[i]->setObjectName(QStringLiteral("gridd%1").arg(i));
+        gridd[i]->setFocusPolicy(Qt::TabFocus);
     }
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
         setFace(w, QStringLiteral("Tahoma"));
@@ -107,8 +108,16 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
         QMetaObject::invokeMethod(this, &frmDict::sourcePrepared, Qt::QueuedConnection);
     });
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
+    // The box and the pair only ask for the list: a click on them never
+    // takes the keys from the text box, and Tab onto the box with nothing
+    // to open hands them straight back.
+    Combo1->setFocusPolicy(Qt::TabFocus);
     connect(Combo1, &DropButtonBox::dropDownRequested, this, &frmDict::checkStatus);
-    connect(Combo1, &DropButtonBox::gotFocus, this, &frmDict::checkStatus);
+    connect(Combo1, &DropButtonBox::gotFocus, this, [this] {
+        checkStatus();
+        if (!dropDown()->isVisible())
+            Text1->setFocus();
+    });
     for (int i = 0; i < 2; ++i) {
         connect(gridd[i], &CellGrid::pressed, this, [this, i](Qt::MouseButton button, QPoint pos) {
             if (button != Qt::LeftButton) {
@@ -302,8 +311,13 @@ frmCombo *frmDict::dropDown()
             popUp(mnuY, gridd[0]->geometry().bottomLeft());
         });
         // However it closed (a press elsewhere too), the focus coming back to
-        // Combo1 does not open it again.
-        connect(m_dropDown, &frmCombo::hidden, this, &frmDict::setReopenGuard);
+        // Combo1 does not open it again, and the keys go on into the text box
+        // (only its window's focus is set: activation stays where it went).
+        connect(m_dropDown, &frmCombo::hidden, this, [this] {
+            setReopenGuard();
+            if (focusWidget() != Text1)
+                Text1->setFocus();
+        });
         // The focus that left for another program is not taken back.
         connect(m_dropDown, &frmCombo::focusLost, this,
                 [this](bool toOtherProgram) { closeList(!toOtherProgram); });
@@ -722,18 +736,16 @@ void frmDict::mousePressEvent(QMouseEvent *e)
         return;
     }
     dropDown()->hide();
+    Text1->setFocus();
     if (e->buttons() != Qt::LeftButton) {
         m_dragging = false;
         popUp(mnuX, e->position().toPoint());
         return;
     }
-    // The window manager moves the window where it offers to: it knows the
-    // screens and panels, and where a program may not place its own window it
-    // is the only way. The move below is for where it does not.
     m_takenAt = pos();
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
     m_dragging = true;
+    m_systemMove = SystemMove::NotYet;
+    m_pressedAt = e->globalPosition().toPoint();
     const Metrics &m = metrics();
     m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
 }
@@ -758,6 +770,12 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
     // control carry no anchor of their own.
     if (!m_dragging || e->buttons() != Qt::LeftButton)
         return;
+    // Not from the press: a tap (press and release at once) would reach the
+    // window manager after the release, which then moves the window with the
+    // pointer until the next click.
+    if (m_systemMove == SystemMove::NotYet
+        && (e->globalPosition().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
+        return;
     const Metrics &m = metrics();
     const QRect outer = frameGeometry();
     const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
@@ -766,6 +784,17 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
                           outer.width() * double(m.TwipsPerPixelX), outer.height() * double(m.TwipsPerPixelY)};
     const QPointF to = dragTo(window, {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY},
                               m_anchor, screenRect.width() * m.TwipsPerPixelX, screenRect.height() * m.TwipsPerPixelY);
+    if (m_systemMove == SystemMove::NotYet) {
+        // The window manager moves the window where it offers to: it knows
+        // the screens and panels, and where a program may not place its own
+        // window it is the only way. The move below is for where it does not.
+        if (startWindowMove(this, m_pressedAt)) {
+            m_systemMove = SystemMove::Started;
+            m_dragging = false;
+            return;
+        }
+        m_systemMove = SystemMove::Refused;
+    }
     move(screenRect.left() + m.toPixelsX(to.x()), screenRect.top() + m.toPixelsY(to.y()));
 }
 

@@ -148,6 +148,9 @@ private:
     QElapsedTimer m_pairClicked;     // the last click on the shown pair
     QPointF m_anchor;       // twips, where the left button went down
     bool m_dragging = false; // the left button went down on the surface itself
+    // Whether the window manager moves the window in this drag.
+    enum class SystemMove { NotYet, Started, Refused } m_systemMove = SystemMove::NotYet;
+    QPoint m_pressedAt;      // screen pixels, where the left button went down
     QPixmap m_background;
 };
 

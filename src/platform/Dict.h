@@ -1,6 +1,7 @@
 // Window-style procedures shared by the windows: title bar and topmost band.
 #pragma once
 
+class QPoint;
 class QWidget;
 
 namespace tarnvik {
@@ -19,5 +20,11 @@ void SetTopMost(QWidget *window, bool onTop);
 bool onWayland();
 bool platformKeepsOnTop();
 bool clientPlacesWindows();
+
+// Hands a drag by the window's surface to the window manager; false where it
+// takes none. 'pressedAt' (screen pixels) is where the drag's button went
+// down: the window manager keeps that point of the window under the pointer,
+// however far the pointer has gone since.
+bool startWindowMove(QWidget *window, QPoint pressedAt);
 
 } // namespace tarnvik
