@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTableView>
 #include <QtTest>
 
@@ -199,6 +200,51 @@ private slots:
         listHasTheKeys();
         clickReally(arrow);
         QTRY_VERIFY(list()->isHidden());
+        typeKeys(QStringLiteral("v"));
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+    }
+
+    // With the list open, a press on the strip does what it does there: the
+    // right button opens the picture's or the pair's menu, the left one on
+    // the pair keeps the list. Tab closes it; the keys go on in the text box.
+    void pressesOnTheStripWhileTheListIsOpen()
+    {
+        m_s.startOn(m_db);
+        typeKeys(QStringLiteral("d"));
+        m_s.settle();
+        const QPoint pair = gridd(1)->mapToGlobal(QPoint(10, gridd(1)->height() / 2));
+        auto press = [](QPoint at, const char *button) {
+            xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "sleep", "0.1", "click", button});
+            QTest::qWait(200);
+        };
+        for (auto [at, menu] : {std::pair(m_s->mapToGlobal(QPoint(20, 20)), m_s->windowMenu()),
+                                std::pair(pair, m_s->copyMenu())}) {
+            m_s->expandCombo();
+            listHasTheKeys();
+            QWidget *opened = nullptr;
+            bool listShut = false;
+            testutil::polling([&] { press(at, "3"); }, [&] {
+                QWidget *popup = QApplication::activePopupWidget();
+                if (popup && popup != list()) {
+                    opened = popup;
+                    listShut = list()->isHidden();
+                    popup->close();
+                }
+            }, 200);
+            QCOMPARE(opened, menu);
+            QVERIFY(listShut);
+            textHasTheKeys();
+        }
+        const QString shown = gridd(0)->cellText();
+        m_s->expandCombo();
+        listHasTheKeys();
+        press(pair, "1");
+        QVERIFY(list()->isVisible());
+        QCOMPARE(QApplication::activePopupWidget(), list());
+        xdotool({"key", "Tab"});
+        QTRY_VERIFY(list()->isHidden());
+        QCOMPARE(gridd(0)->cellText(), shown);
+        textHasTheKeys();
         typeKeys(QStringLiteral("v"));
         QCOMPARE(text1()->text(), QStringLiteral("dv"));
     }

@@ -296,15 +296,40 @@ frmCombo *frmDict::dropDown()
             choose(row);
             showWholePair();
         });
-        // The first click on the shown pair opened the list; a second one
-        // soon after (which closed it) means the pair itself.
-        connect(m_dropDown, &frmCombo::openerPressed, this, [this](QPoint global) {
-            const bool onPair = gridd[0]->rect().contains(gridd[0]->mapFromGlobal(global))
-                || gridd[1]->rect().contains(gridd[1]->mapFromGlobal(global));
-            if (onPair && m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
-                m_pairClicked.invalidate();
-                QTimer::singleShot(0, this, &frmDict::showWholePair);
+        // A press on the strip while the list is open does what it does
+        // there; menus open once the list has closed.
+        m_dropDown->setOutsidePress([this](QPoint global, Qt::MouseButton button) {
+            using Outside = frmCombo::Outside;
+            const QPoint at = mapFromGlobal(global);
+            if (!isVisible() || !rect().contains(at))
+                return Outside::Replay;
+            QWidget *under = childAt(at);
+            for (int i = 0; i < 2; ++i) {
+                if (under != gridd[i])
+                    continue;
+                if (button != Qt::LeftButton) {
+                    QTimer::singleShot(0, this, [this, at] { popUp(mnuY, at); });
+                    return Outside::Handled;
+                }
+                // The first click on the pair opened the list; a second one
+                // soon after means the pair itself. Else the list stays.
+                if (m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
+                    m_pairClicked.invalidate();
+                    QTimer::singleShot(0, this, &frmDict::showWholePair);
+                    return Outside::Handled;
+                }
+                m_pairClicked.start();
+                return Outside::KeepOpen;
             }
+            if (under == Text1 && button != Qt::RightButton)
+                return Outside::Replay; // the hidden list hands the keys to the text box
+            if (under == Text1 || (!under && button != Qt::LeftButton)) {
+                QTimer::singleShot(0, this, [this, at] { popUp(mnuX, at); });
+                return Outside::Handled;
+            }
+            // Combo1's arrow closes the list, as a combo box's does; the
+            // picture too.
+            return Outside::Handled;
         });
         connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
             choose(row);
