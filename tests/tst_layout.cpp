@@ -138,6 +138,29 @@ private slots:
         QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), screens, QPoint(5, 5)), QPoint(5, 5));
     }
 
+    // After a drag the text box and the pair (x 100..588 and y 6..30 of the
+    // 600 x 40 strip) come back onto the screen the strip overlaps most.
+    void keepOnScreens_data()
+    {
+        QTest::addColumn<QPoint>("dropped");
+        QTest::addColumn<QPoint>("kept");
+        QTest::newRow("on the screen") << QPoint(300, 200) << QPoint(300, 200);
+        QTest::newRow("the picture off the left edge") << QPoint(-90, 200) << QPoint(-90, 200);
+        QTest::newRow("20 px left at the right edge") << QPoint(3180, 200) << QPoint(2612, 200);
+        QTest::newRow("25 px above the top") << QPoint(300, -25) << QPoint(300, -6);
+        QTest::newRow("below the bottom") << QPoint(300, 790) << QPoint(300, 770);
+        QTest::newRow("off the left, over the top") << QPoint(-300, -30) << QPoint(-100, -6);
+        QTest::newRow("across both, mostly the first") << QPoint(900, 100) << QPoint(692, 100);
+        QTest::newRow("mostly on the second") << QPoint(1270, 300) << QPoint(1270, 300);
+        QTest::newRow("on no screen") << QPoint(300, 1000) << QPoint(300, 770);
+    }
+    void keepOnScreens()
+    {
+        QFETCH(QPoint, dropped);
+        const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
+        QTEST(tarnvik::keepOnScreens(QRect(dropped, QSize(600, 40)), QRect(100, 6, 488, 24), screens), "kept");
+    }
+
     void dragStaysOnScreen()
     {
         const TwipRect w{1000, 1000, 9000, 600};

@@ -102,6 +102,17 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
+    m_moveEnd = new QTimer(this);
+    m_moveEnd->setInterval(50);
+    connect(m_moveEnd, &QTimer::timeout, this, [this] {
+        if (!leftButtonHeld()) {
+            m_moveEnd->stop();
+            // The window manager may place the window once more as its
+            // move ends, and take no move of ours till then: moveEvent.
+            m_movedBack.start();
+            bringBack();
+        }
+    });
     // Reads run in the background: the window never waits for a file.
     Data1.setWaitForReads(false);
     Data1.setPreparedHandler([this] {
@@ -782,11 +793,30 @@ void frmDict::moveEvent(QMoveEvent *e)
     // manager, whose drag ends with no release sent here, or by ours).
     if (m_takenAt && pos() != *m_takenAt)
         m_moved = true;
+    if (m_movedBack.isValid() && m_movedBack.elapsed() < 1000)
+        QTimer::singleShot(0, this, &frmDict::bringBack);
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
 {
+    if (m_dragging && m_systemMove == SystemMove::Refused)
+        bringBack();
     m_dragging = false;
+}
+
+void frmDict::bringBack()
+{
+    // A window manager lets a window go (nearly) off the screen; where the
+    // program is never told where its window is, it cannot help that.
+    if (!clientPlacesWindows())
+        return;
+    QList<QRect> screens;
+    for (const QScreen *s : QGuiApplication::screens())
+        screens << s->availableGeometry();
+    const QRect outer = frameGeometry();
+    const QPoint to = keepOnScreens(outer, Text1->geometry() | Combo1->geometry(), screens);
+    if (to != outer.topLeft())
+        move(pos() + (to - outer.topLeft()));
 }
 
 void frmDict::mouseMoveEvent(QMouseEvent *e)
@@ -816,6 +846,8 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
         if (startWindowMove(this, m_pressedAt)) {
             m_systemMove = SystemMove::Started;
             m_dragging = false;
+            // Its end is not told to the program.
+            m_moveEnd->start();
             return;
         }
         m_systemMove = SystemMove::Refused;

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 class QLineEdit;
@@ -113,6 +114,8 @@ private:
     // the background.
     void prepareActive();
     void popUp(QMenu *menu, QPoint windowPos);
+    // After a drag: the text box and the shown pair back on the screen.
+    void bringBack();
     void mnuAbout_Click();
     void mnuHomePage_Click();
     void clearSourceMenu();
@@ -151,6 +154,8 @@ private:
     // Whether the window manager moves the window in this drag.
     enum class SystemMove { NotYet, Started, Refused } m_systemMove = SystemMove::NotYet;
     QPoint m_pressedAt;      // screen pixels, where the left button went down
+    QTimer *m_moveEnd;       // looks for the end of the window manager's move
+    QElapsedTimer m_movedBack; // since that end
     QPixmap m_background;
 };
 

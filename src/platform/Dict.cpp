@@ -123,4 +123,15 @@ bool startWindowMove(QWidget *window, QPoint pressedAt)
     return true;
 }
 
+bool leftButtonHeld()
+{
+    xcb_connection_t *c = x11Connection();
+    if (!c)
+        return QGuiApplication::mouseButtons() & Qt::LeftButton;
+    xcb_query_pointer_reply_t *r = xcb_query_pointer_reply(c, xcb_query_pointer(c, x11Root(c)), nullptr);
+    const bool held = r && (r->mask & XCB_KEY_BUT_MASK_BUTTON_1);
+    free(r);
+    return held;
+}
+
 } // namespace tarnvik

@@ -26,5 +26,8 @@ bool clientPlacesWindows();
 // down: the window manager keeps that point of the window under the pointer,
 // however far the pointer has gone since.
 bool startWindowMove(QWidget *window, QPoint pressedAt);
+// Whether the left button is held: also while the window manager holds the
+// pointer, when the program's own events say nothing.
+bool leftButtonHeld();
 
 } // namespace tarnvik
