@@ -596,12 +596,22 @@ void frmDict::placeDropDown()
     // In the window's own coordinates mapped out, as a combo box places its
     // list: right also where the platform never tells where the window is.
     const QPoint at = Combo1->mapToGlobal(QPoint(0, 0));
-    const QRect avail = screen() ? screen()->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
+    const QScreen *on = QGuiApplication::screenAt(Combo1->mapToGlobal(Combo1->rect().center()));
+    if (!on)
+        on = screen();
+    const QRect avail = on ? on->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
     const TwipRect combo{at.x() * double(m.TwipsPerPixelX), at.y() * double(m.TwipsPerPixelY),
                          Combo1->width() * double(m.TwipsPerPixelX), Combo1->height() * double(m.TwipsPerPixelY)};
+    TwipRect screenTwips{avail.left() * double(m.TwipsPerPixelX), avail.top() * double(m.TwipsPerPixelY),
+                         avail.width() * double(m.TwipsPerPixelX), avail.height() * double(m.TwipsPerPixelY)};
+    // Where the program is never told where its window is, the compositor
+    // keeps the list on the screen; a left edge of ours would misplace it.
+    if (!clientPlacesWindows()) {
+        screenTwips.left = -1e9;
+        screenTwips.width = 2e9;
+    }
     list->place(expandComboPlacement(combo, list->rowHeightTwips(), list->rowCount(), list->grid1ColumnTwips(),
-                                     avail.top() * double(m.TwipsPerPixelY),
-                                     (avail.bottom() + 1) * double(m.TwipsPerPixelY), m));
+                                     screenTwips, m));
 }
 
 void frmDict::choose(int row)
