@@ -25,7 +25,8 @@ double dropDownWidth(int grid1Column, const Metrics &m);
 // the strip is on: under Combo1 where every row fits below it, else above it
 // where they fit there, else on the roomier side with as many whole rows as
 // fit (the rest scroll). It never covers Combo1, nor the text box on the same
-// band, and is never taller than the screen. Its left edge is Combo1's,
+// band (unless Combo1 lies partly off the screen), and is never taller than
+// the screen. Its left edge is Combo1's,
 // moved in where the list would pass the screen's right or left edge (the
 // left one wins for a list wider than the screen).
 struct DropDownPlacement

@@ -332,8 +332,10 @@ frmCombo *frmDict::dropDown()
                 m_pairClicked.start();
                 return Outside::KeepOpen;
             }
+            // The left button there closes the list and the keys go back to
+            // the text box (hidden), wherever a platform puts the press.
             if (under == Text1 && button != Qt::RightButton)
-                return Outside::Replay; // the hidden list hands the keys to the text box
+                return Outside::Replay;
             if (under == Text1 || (!under && button != Qt::LeftButton)) {
                 QTimer::singleShot(0, this, [this, at] { popUp(mnuX, at); });
                 return Outside::Handled;
@@ -856,8 +858,10 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
         if (startWindowMove(this, m_pressedAt)) {
             m_systemMove = SystemMove::Started;
             m_dragging = false;
-            // Its end is not told to the program.
-            m_moveEnd->start();
+            // Its end is not told to the program. Where the program is not
+            // told where its window is either, there is nothing to do then.
+            if (clientPlacesWindows())
+                m_moveEnd->start();
             return;
         }
         m_systemMove = SystemMove::Refused;
