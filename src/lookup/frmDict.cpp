@@ -105,13 +105,16 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     m_moveEnd = new QTimer(this);
     m_moveEnd->setInterval(50);
     connect(m_moveEnd, &QTimer::timeout, this, [this] {
-        if (!leftButtonHeld()) {
-            m_moveEnd->stop();
-            // The window manager may place the window once more as its
-            // move ends, and take no move of ours till then: moveEvent.
+        if (!m_movedBack.isValid()) {
+            if (leftButtonHeld())
+                return;
             m_movedBack.start();
-            bringBack();
         }
+        // The window manager may place the window once more as its move
+        // ends, and refuse a move of ours till then: asked again for a while.
+        bringBack();
+        if (m_movedBack.elapsed() > 1000)
+            m_moveEnd->stop();
     });
     // Reads run in the background: the window never waits for a file.
     Data1.setWaitForReads(false);
@@ -785,6 +788,7 @@ void frmDict::mousePressEvent(QMouseEvent *e)
     }
     dropDown()->hide();
     Text1->setFocus();
+    m_moveEnd->stop();
     if (e->buttons() != Qt::LeftButton) {
         m_dragging = false;
         popUp(mnuX, e->position().toPoint());
@@ -805,8 +809,6 @@ void frmDict::moveEvent(QMoveEvent *e)
     // manager, whose drag ends with no release sent here, or by ours).
     if (m_takenAt && pos() != *m_takenAt)
         m_moved = true;
-    if (m_movedBack.isValid() && m_movedBack.elapsed() < 1000)
-        QTimer::singleShot(0, this, &frmDict::bringBack);
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
@@ -825,10 +827,12 @@ void frmDict::bringBack()
     QList<QRect> screens;
     for (const QScreen *s : QGuiApplication::screens())
         screens << s->availableGeometry();
-    const QRect outer = frameGeometry();
-    const QPoint to = keepOnScreens(outer, Text1->geometry() | Combo1->geometry(), screens);
-    if (to != outer.topLeft())
-        move(pos() + (to - outer.topLeft()));
+    // Where the window system has it (the strip has no frame), not where
+    // the program last asked for it.
+    const QPoint at = mapToGlobal(QPoint(0, 0));
+    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), screens);
+    if (to != at)
+        placeWindow(this, to);
 }
 
 void frmDict::mouseMoveEvent(QMouseEvent *e)
@@ -860,8 +864,10 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
             m_dragging = false;
             // Its end is not told to the program. Where the program is not
             // told where its window is either, there is nothing to do then.
-            if (clientPlacesWindows())
+            if (clientPlacesWindows()) {
+                m_movedBack.invalidate();
                 m_moveEnd->start();
+            }
             return;
         }
         m_systemMove = SystemMove::Refused;

@@ -155,7 +155,7 @@ private:
     enum class SystemMove { NotYet, Started, Refused } m_systemMove = SystemMove::NotYet;
     QPoint m_pressedAt;      // screen pixels, where the left button went down
     QTimer *m_moveEnd;       // looks for the end of the window manager's move
-    QElapsedTimer m_movedBack; // since that end
+    QElapsedTimer m_movedBack; // since that end, while it is brought back
     QPixmap m_background;
 };
 

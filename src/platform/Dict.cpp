@@ -134,4 +134,16 @@ bool leftButtonHeld()
     return held;
 }
 
+void placeWindow(QWidget *window, QPoint at)
+{
+    window->move(at);
+    xcb_connection_t *c = x11Connection();
+    if (!c || !window->windowHandle())
+        return;
+    const qreal dpr = window->windowHandle()->devicePixelRatio();
+    const uint32_t values[] = {uint32_t(qRound(at.x() * dpr)), uint32_t(qRound(at.y() * dpr))};
+    xcb_configure_window(c, xcb_window_t(window->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    xcb_flush(c);
+}
+
 } // namespace tarnvik

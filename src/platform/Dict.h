@@ -29,5 +29,9 @@ bool startWindowMove(QWidget *window, QPoint pressedAt);
 // Whether the left button is held: also while the window manager holds the
 // pointer, when the program's own events say nothing.
 bool leftButtonHeld();
+// Moves the window to 'at' (screen pixels), asking the window system again
+// even where the program counts it there already: a window manager may have
+// refused the last move without saying so.
+void placeWindow(QWidget *window, QPoint at);
 
 } // namespace tarnvik
