@@ -219,13 +219,33 @@ private slots:
     {
         if (wayland())
             QSKIP("a Wayland client is not told where its window is");
-        const QPoint from = m_w->mapToGlobal(QPoint(20, 20)), was = m_w->pos();
-        xdotool({"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"}, 300);
-        for (int step = 1; step <= 10; ++step)
-            xdotool({"mousemove", "--sync", QString::number(from.x() + 5 * step), QString::number(from.y() + 4 * step)},
-                    30);
-        xdotool({"mouseup", "1"}, 300);
+        // Pressed at 'from' on the picture and moved by 'by' in ten steps.
+        auto drag = [](QPoint from, QPoint by) {
+            xdotool({"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"},
+                    300);
+            for (int step = 1; step <= 10; ++step) {
+                const QPoint at = from + by * step / 10;
+                xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}, 30);
+            }
+            xdotool({"mouseup", "1"}, 300);
+        };
+        const QPoint was = m_w->pos();
+        drag(m_w->mapToGlobal(QPoint(20, 20)), QPoint(50, 40));
         QTRY_COMPARE(m_w->pos(), was + QPoint(50, 40));
+        // Dropped with 20 px left at the right edge, or above the top: the
+        // text box and the pair come back onto the screen.
+        const QRect screen = m_w->screen()->availableGeometry();
+        auto shown = [&] {
+            return screen.contains(onScreen(text1())) && screen.contains(onScreen(combo1()));
+        };
+        // Not where the pointer is: a synchronous move there never ends.
+        QPoint from = m_w->mapToGlobal(QPoint(10, 20));
+        drag(from, QPoint(screen.right() - from.x(), 0));
+        QTRY_VERIFY(shown());
+        from = m_w->mapToGlobal(QPoint(20, 35));
+        drag(from, QPoint(0, screen.top() + 10 - from.y()));
+        QTRY_VERIFY(shown());
+        QVERIFY(m_w->pos().y() >= screen.top() - 6);
         // The place is kept for the next start.
         QVERIFY(m_w->saveAllMySettings());
         QCOMPARE(SettingsStore(m_w.ini()).getSetting(u"Settings"_qs, u"Left"_qs, {}), QString::number(m_w->pos().x()));

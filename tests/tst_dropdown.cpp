@@ -182,7 +182,7 @@ private slots:
 
         // Below the last row, when the window is higher than the rows.
         const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
-                                                            list()->grid1ColumnTwips(), 0, 1e6, metrics());
+                                                            list()->grid1ColumnTwips(), {0, 0, 1e6, 1e6}, metrics());
         list()->place(tall);
         const QImage tallShot = list()->grab().toImage();
         const QColor workspace = g0->palette().color(QPalette::Dark);

@@ -54,7 +54,7 @@ private slots:
         const TwipRect box{3075, 90, combo, 360};
         QCOMPARE(box.left + c.grid1Left + m.BorderX, setGridLayout(box, m).gridd[1].left);
         // Grid 1 ends at the list's right edge, with the list as wide as Combo1.
-        const DropDownPlacement p = expandComboPlacement(box, 240, 3, c.columnWidth[1], 0, 12000, m);
+        const DropDownPlacement p = expandComboPlacement(box, 240, 3, c.columnWidth[1], {0, 0, 19200, 12000}, m);
         QCOMPARE(c.grid1Left + c.grid1Width, p.window.width);
         QVERIFY(qAbs(p.window.width - combo) <= 1);
         // Grid 0 reaches under grid 1; its column ends under grid 1's border.
@@ -89,7 +89,7 @@ private slots:
         const Metrics m = metricsWith(240, 45, 15);
         const int column = 1515; // grid(1)'s column for a Combo1 3000 wide
         // Room below: directly under Combo1, as wide, three rows and a border high.
-        DropDownPlacement p = expandComboPlacement({4575, 3090, 3000, 360}, 240, 3, column, 0, 12000, m);
+        DropDownPlacement p = expandComboPlacement({4575, 3090, 3000, 360}, 240, 3, column, {0, 0, 19200, 12000}, m);
         QCOMPARE(p.window, (TwipRect{4575, 3450, 3000, 3 * 240 + 15}));
         // The grids' rows end at the window's bottom edge, their border below it.
         QCOMPARE(p.gridHeight, p.window.height + 15);
@@ -101,7 +101,7 @@ private slots:
             for (double comboTop = screenTop; comboTop + 360 <= 10000; comboTop += 370)
                 for (int rows : {1, 3, 20, 39, 40, 41, 100000}) {
                     const TwipRect combo{1500, comboTop, 3000, 360};
-                    p = expandComboPlacement(combo, 240, rows, column, screenTop, 10000, m);
+                    p = expandComboPlacement(combo, 240, rows, column, {0, screenTop, 19200, 10000 - screenTop}, m);
                     const double bottom = p.window.top + p.window.height;
                     const QString at = QStringLiteral("combo at %1, %2 rows").arg(comboTop).arg(rows);
                     QVERIFY2(p.window.top >= screenTop && bottom <= 10000, qPrintable(at));
@@ -114,6 +114,25 @@ private slots:
                     else
                         QVERIFY2((shownRows + 1) * 240 + 15 > roomier, qPrintable(at));
                 }
+
+        // Inside the screen the strip is on, also where Combo1 passes its
+        // edges (the second of two screens, from 19200 to 48000 twips).
+        const TwipRect second{19200, 0, 28800, 18000};
+        for (double comboLeft : {-1000.0, 19000.0, 19200.0, 30000.0, 45000.0, 47000.0, 50000.0})
+            for (double comboTop : {-2000.0, -300.0, 0.0, 9000.0, 17800.0, 19000.0}) {
+                const TwipRect combo{comboLeft, comboTop, 3000, 360};
+                p = expandComboPlacement(combo, 240, 1000, column, second, m);
+                const QString at = QStringLiteral("combo at %1, %2").arg(comboLeft).arg(comboTop);
+                QVERIFY2(p.window.left >= second.left && p.window.left + p.window.width <= second.left + second.width,
+                         qPrintable(at));
+                QVERIFY2(p.window.top >= second.top && p.window.top + p.window.height <= second.top + second.height,
+                         qPrintable(at));
+                // Where Combo1 lies on the screen, the list starts at its left edge.
+                if (comboLeft >= second.left && comboLeft + 3000 <= second.left + second.width)
+                    QVERIFY2(p.window.left == comboLeft, qPrintable(at));
+            }
+        // Wider than the screen: from its left edge.
+        QCOMPARE(expandComboPlacement({500, 0, 3000, 360}, 240, 3, column, {0, 0, 2000, 9000}, m).window.left, 0.0);
     }
 
     // A stored place comes back where it still lies on a screen; partly off,
@@ -136,6 +155,29 @@ private slots:
         const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
         QTEST(tarnvik::placeOnScreens(stored, QSize(600, 40), screens, QPoint(5, 5)), "placed");
         QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), screens, QPoint(5, 5)), QPoint(5, 5));
+    }
+
+    // After a drag the text box and the pair (x 100..588 and y 6..30 of the
+    // 600 x 40 strip) come back onto the screen the strip overlaps most.
+    void keepOnScreens_data()
+    {
+        QTest::addColumn<QPoint>("dropped");
+        QTest::addColumn<QPoint>("kept");
+        QTest::newRow("on the screen") << QPoint(300, 200) << QPoint(300, 200);
+        QTest::newRow("the picture off the left edge") << QPoint(-90, 200) << QPoint(-90, 200);
+        QTest::newRow("20 px left at the right edge") << QPoint(3180, 200) << QPoint(2612, 200);
+        QTest::newRow("25 px above the top") << QPoint(300, -25) << QPoint(300, -6);
+        QTest::newRow("below the bottom") << QPoint(300, 790) << QPoint(300, 770);
+        QTest::newRow("off the left, over the top") << QPoint(-300, -30) << QPoint(-100, -6);
+        QTest::newRow("across both, mostly the first") << QPoint(900, 100) << QPoint(692, 100);
+        QTest::newRow("mostly on the second") << QPoint(1270, 300) << QPoint(1270, 300);
+        QTest::newRow("on no screen") << QPoint(300, 1000) << QPoint(300, 770);
+    }
+    void keepOnScreens()
+    {
+        QFETCH(QPoint, dropped);
+        const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
+        QTEST(tarnvik::keepOnScreens(QRect(dropped, QSize(600, 40)), QRect(100, 6, 488, 24), screens), "kept");
     }
 
     void dragStaysOnScreen()

@@ -181,11 +181,12 @@ private slots:
         m_s->copyMenu()->actions().at(3)->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dům"));
 
-        // Moving the focus to the other column closes the list without a choice.
+        // Tab, which would move the focus to the other column, closes the
+        // list without a choice.
         m_s->expandCombo();
         QVERIFY(QTest::qWaitForWindowActive(list));
         QCOMPARE(QApplication::focusWidget(), list->grid(0));
-        list->grid(1)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Tab);
         QVERIFY(list->isHidden());
         QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("dům"));
 

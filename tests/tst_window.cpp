@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTableView>
 #include <QtTest>
 
@@ -176,6 +177,78 @@ private slots:
         QCOMPARE(text1()->text(), QStringLiteral("dv"));
     }
 
+    // A click anywhere on the strip leaves the keys in the text box: on the
+    // red box where nothing matches, on its arrow, and on the arrow that
+    // closes the list again.
+    void clicksLeaveTheKeysInTheTextBox()
+    {
+        m_s.startOn(m_db);
+        typeKeys(QStringLiteral("qq"));
+        m_s.settle();
+        const QPoint face = combo1()->mapToGlobal(QPoint(combo1()->width() / 2, combo1()->height() / 2));
+        const QPoint arrow = combo1()->mapToGlobal(comboButton());
+        for (QPoint at : {face, arrow, m_s->mapToGlobal(QPoint(20, 20))}) {
+            clickReally(at);
+            QVERIFY(list()->isHidden());
+            typeKeys(QStringLiteral("x"));
+        }
+        QCOMPARE(text1()->text(), QStringLiteral("qqxxx"));
+        text1()->clear();
+        typeKeys(QStringLiteral("d"));
+        m_s.settle();
+        clickReally(arrow);
+        listHasTheKeys();
+        clickReally(arrow);
+        QTRY_VERIFY(list()->isHidden());
+        typeKeys(QStringLiteral("v"));
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+    }
+
+    // With the list open, a press on the strip does what it does there: the
+    // right button opens the picture's or the pair's menu, the left one on
+    // the pair keeps the list. Tab closes it; the keys go on in the text box.
+    void pressesOnTheStripWhileTheListIsOpen()
+    {
+        m_s.startOn(m_db);
+        typeKeys(QStringLiteral("d"));
+        m_s.settle();
+        const QPoint pair = gridd(1)->mapToGlobal(QPoint(10, gridd(1)->height() / 2));
+        auto press = [](QPoint at, const char *button) {
+            xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "sleep", "0.1", "click", button});
+            QTest::qWait(200);
+        };
+        for (auto [at, menu] : {std::pair(m_s->mapToGlobal(QPoint(20, 20)), m_s->windowMenu()),
+                                std::pair(pair, m_s->copyMenu())}) {
+            m_s->expandCombo();
+            listHasTheKeys();
+            QWidget *opened = nullptr;
+            bool listShut = false;
+            testutil::polling([&] { press(at, "3"); }, [&] {
+                QWidget *popup = QApplication::activePopupWidget();
+                if (popup && popup != list()) {
+                    opened = popup;
+                    listShut = list()->isHidden();
+                    popup->close();
+                }
+            }, 200);
+            QCOMPARE(opened, menu);
+            QVERIFY(listShut);
+            textHasTheKeys();
+        }
+        const QString shown = gridd(0)->cellText();
+        m_s->expandCombo();
+        listHasTheKeys();
+        press(pair, "1");
+        QVERIFY(list()->isVisible());
+        QCOMPARE(QApplication::activePopupWidget(), list());
+        xdotool({"key", "Tab"});
+        QTRY_VERIFY(list()->isHidden());
+        QCOMPARE(gridd(0)->cellText(), shown);
+        textHasTheKeys();
+        typeKeys(QStringLiteral("v"));
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+    }
+
     void aFailingSourceDoesNotTakeTheKeys()
     {
         const QString missing = m_s.path(u"missing.mdb"_qs);
@@ -244,7 +317,8 @@ private slots:
         QWidget *opened = nullptr;
         testutil::polling([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); },
                           [&] {
-                              if (QWidget *menu = QApplication::activePopupWidget()) {
+                              QWidget *menu = QApplication::activePopupWidget();
+                              if (menu && menu != list()) {
                                   opened = menu;
                                   menu->close();
                               }
@@ -259,7 +333,15 @@ private slots:
             m_s->saveAllMySettings();
             return SettingsStore(m_s.store().path()).getSetting(u"Settings"_qs, u"Left"_qs, {});
         };
-        clickReally(m_s->mapToGlobal(QPoint(20, 20)));
+        // A tap (press and release at once, as a touchpad's): the pointer
+        // moved after it leaves the window where it was.
+        const QPoint picture = m_s->mapToGlobal(QPoint(20, 20));
+        xdotool({"mousemove", "--sync", QString::number(picture.x()), QString::number(picture.y()), "mousedown", "1",
+                 "mouseup", "1"});
+        QTest::qWait(200);
+        xdotool({"mousemove", "--sync", QString::number(picture.x() + 60), QString::number(picture.y() + 40)});
+        QTest::qWait(300);
+        QCOMPARE(m_s->pos(), at);
         QCOMPARE(storedLeft(), QString());
     }
 

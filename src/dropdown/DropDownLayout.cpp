@@ -25,25 +25,32 @@ double dropDownWidth(int grid1Column, const Metrics &m)
 }
 
 DropDownPlacement expandComboPlacement(const TwipRect &combo, double rowHeight, int rows, int grid1Column,
-                                       double screenTop, double screenBottom, const Metrics &m)
+                                       const TwipRect &screen, const Metrics &m)
 {
+    const double screenTop = screen.top, screenBottom = screen.top + screen.height;
     const double below = screenBottom - (combo.top + combo.height), above = combo.top - screenTop;
     auto heightFor = [&](double rowCount) { return rowHeight * rowCount + m.BorderY; };
     double height = heightFor(std::max(rows, 1));
     bool under = true;
     if (height > below) {
         under = height > above && below >= above;
-        if (height > std::max(below, above)) {
-            const double room = std::max(below, above);
+        // A Combo1 off the screen's top or bottom leaves more room beside it than the screen has.
+        const double room = std::min(std::max(below, above), screen.height);
+        if (height > room) {
             height = heightFor(std::max(1.0, std::floor((room - m.BorderY) / rowHeight)));
         }
     }
-    const double top = under ? combo.top + combo.height : combo.top - height;
+    // A Combo1 partly off the screen leaves no room on either side: the list
+    // then lies on the screen, though over Combo1.
+    const double top = std::clamp(under ? combo.top + combo.height : combo.top - height, screenTop,
+                                  std::max(screenTop, screenBottom - height));
+    const double width = dropDownWidth(grid1Column, m);
+    const double left = std::max(screen.left, std::min(combo.left, screen.left + screen.width - width));
     // The grids' rows end at the window's bottom edge, so every row that the
     // window shows is one the grids count as visible: a frame thinner than two
     // borders would otherwise leave the last row a pixel short and bring up
     // a scroll bar for a list that fits.
-    return {height + m.BorderY, {combo.left, top, dropDownWidth(grid1Column, m), height}};
+    return {height + m.BorderY, {left, top, width, height}};
 }
 
 } // namespace tarnvik

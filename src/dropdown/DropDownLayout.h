@@ -21,16 +21,20 @@ DropDownColumns dropDownColumns(double comboWidth, const Metrics &m);
 // The list's width for grid 1's column width: Combo1's width up to rounding.
 double dropDownWidth(int grid1Column, const Metrics &m);
 
-// Where expandCombo puts the drop-down, all in screen twips: under Combo1
-// where every row fits below it, else above it where they fit there, else on
-// the roomier side with as many whole rows as fit (the rest scroll). It never
-// covers Combo1, nor the text box on the same band.
+// Where expandCombo puts the drop-down, all in screen twips, on the screen
+// the strip is on: under Combo1 where every row fits below it, else above it
+// where they fit there, else on the roomier side with as many whole rows as
+// fit (the rest scroll). It never covers Combo1, nor the text box on the same
+// band (unless Combo1 lies partly off the screen), and is never taller than
+// the screen. Its left edge is Combo1's,
+// moved in where the list would pass the screen's right or left edge (the
+// left one wins for a list wider than the screen).
 struct DropDownPlacement
 {
     double gridHeight; // both grids: their bottom border just below the window
     TwipRect window;   // frmCombo, on the screen
 };
 DropDownPlacement expandComboPlacement(const TwipRect &comboOnScreen, double rowHeight, int rows, int grid1Column,
-                                       double screenTop, double screenBottom, const Metrics &m);
+                                       const TwipRect &screen, const Metrics &m);
 
 } // namespace tarnvik

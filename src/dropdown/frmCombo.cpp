@@ -63,7 +63,7 @@ private:
 } // namespace
 
 frmCombo::frmCombo(double comboWidthTwips, QWidget *opener)
-    : QWidget(opener->window(), Qt::Popup | Qt::FramelessWindowHint), m_opener(opener)
+    : QWidget(opener->window(), Qt::Popup | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmCombo"));
     const Metrics &m = metrics();
@@ -179,8 +179,12 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
             } else if (event->type() == QEvent::KeyPress) {
                 switch (static_cast<QKeyEvent *>(event)->key()) {
                 case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_PageUp: case Qt::Key_PageDown:
-                case Qt::Key_Tab: case Qt::Key_Backtab:
                     break; // the grid's own
+                case Qt::Key_Tab: case Qt::Key_Backtab:
+                    // The focus would move to the other column: the list
+                    // closes without a choice (the grid would move its cell).
+                    emit dismissed();
+                    return true;
                 default:
                     if (!listKey(*static_cast<QKeyEvent *>(event)))
                         emit keyForText(event);
@@ -232,15 +236,18 @@ bool frmCombo::listKey(const QKeyEvent &key)
 
 void frmCombo::mousePressEvent(QMouseEvent *event)
 {
-    // A press outside closes the list and goes on to what lies under it,
-    // except on the box it drops down from: there it only closes the list.
-    const QPoint global = event->globalPosition().toPoint();
-    const bool onOpener = !rect().contains(event->position().toPoint())
-        && m_opener->rect().contains(m_opener->mapFromGlobal(global));
-    setAttribute(Qt::WA_NoMouseReplay, onOpener);
+    // The list holds the pointer while it is open: a press anywhere else
+    // comes here first. Not every platform hands it on to what lies under
+    // it once the list has closed, so the handler does that for its window.
+    Outside what = Outside::Replay;
+    if (!rect().contains(event->position().toPoint()) && m_outside)
+        what = m_outside(event->globalPosition().toPoint(), event->button());
+    if (what == Outside::KeepOpen) {
+        event->accept();
+        return;
+    }
+    setAttribute(Qt::WA_NoMouseReplay, what == Outside::Handled);
     QWidget::mousePressEvent(event);
-    if (onOpener)
-        emit openerPressed(global);
 }
 
 void frmCombo::showEvent(QShowEvent *event)

@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QKeyEvent;
 class QTableView;
 
@@ -19,7 +21,7 @@ class frmCombo : public QWidget
     Q_OBJECT
 public:
     // Laid out for a Combo1 of the given width in twips; 'opener' is the box
-    // it drops down from: a press there only closes it, as a combo box's does.
+    // it drops down from, in the window it belongs to.
     frmCombo(double comboWidthTwips, QWidget *opener);
 
     QTableView *grid(int index) const { return m_grid[index]; }
@@ -28,6 +30,15 @@ public:
     // RowHeight(0) in twips, and grid(1)'s column width in twips.
     double rowHeightTwips() const;
     int grid1ColumnTwips() const { return m_columns.columnWidth[1]; }
+
+    // What a press outside the list does: close it and go on to what lies
+    // under it (Replay), close it and nothing more (Handled: the handler did
+    // what the press means), or nothing (KeepOpen).
+    enum class Outside { Replay, Handled, KeepOpen };
+    void setOutsidePress(std::function<Outside(QPoint global, Qt::MouseButton button)> handler)
+    {
+        m_outside = std::move(handler);
+    }
 
     void place(const DropDownPlacement &p);
     int currentRow() const;
@@ -46,8 +57,6 @@ signals:
     void wholeRowRequested(int row);
     // The Menu key (or Shift+F10) on a row: its copy menu.
     void menuRequested(int row);
-    // A press on the box it drops down from (which closed it).
-    void openerPressed(QPoint global);
     // Closed, whatever the reason.
     void hidden();
     // A key the list does not use itself: it edits the text looked up.
@@ -62,7 +71,7 @@ protected:
 private:
     bool listKey(const QKeyEvent &key);
 
-    QWidget *m_opener;
+    std::function<Outside(QPoint, Qt::MouseButton)> m_outside;
     QTableView *m_grid[2] = {};
     ResultModel m_model;
     DropDownColumns m_columns;

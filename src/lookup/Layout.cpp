@@ -54,4 +54,31 @@ QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRec
     return {left, top};
 }
 
+QPoint keepOnScreens(const QRect &window, const QRect &keep, const QList<QRect> &screens)
+{
+    if (screens.isEmpty())
+        return window.topLeft();
+    const QRect *best = &screens.first();
+    qint64 bestArea = 0;
+    for (const QRect &screen : screens) {
+        const QRect common = screen & window;
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > bestArea) {
+            best = &screen;
+            bestArea = area;
+        }
+    }
+    const QRect part = keep.translated(window.topLeft());
+    int dx = 0, dy = 0;
+    if (part.right() > best->right())
+        dx = best->right() - part.right();
+    if (part.left() + dx < best->left())
+        dx = best->left() - part.left();
+    if (part.bottom() > best->bottom())
+        dy = best->bottom() - part.bottom();
+    if (part.top() + dy < best->top())
+        dy = best->top() - part.top();
+    return window.topLeft() + QPoint(dx, dy);
+}
+
 } // namespace tarnvik

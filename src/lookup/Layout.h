@@ -40,4 +40,11 @@ QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double scr
 // at 'fallback' when it overlaps none or nothing is stored.
 QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRect> &screens, QPoint fallback);
 
+// Where a window left partly off the screens by a drag comes back: the least
+// move that puts 'keep' (the part that must show, in the window's own
+// coordinates) wholly on the available area of the screen the window
+// overlaps most (else the first); left and top edges first, where 'keep' is
+// larger than that area.
+QPoint keepOnScreens(const QRect &window, const QRect &keep, const QList<QRect> &screens);
+
 } // namespace tarnvik

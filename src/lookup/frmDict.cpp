@@ -93,6 +93,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     for (int i = 0; i < 2; ++i) {
         gridd[i] = new CellGrid(this);
         gridd[i]->setObjectName(QStringLiteral("gridd%1").arg(i));
+        gridd[i]->setFocusPolicy(Qt::TabFocus);
     }
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
         setFace(w, QStringLiteral("Tahoma"));
@@ -100,14 +101,36 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
+    m_moveEnd = new QTimer(this);
+    m_moveEnd->setInterval(50);
+    connect(m_moveEnd, &QTimer::timeout, this, [this] {
+        if (!m_movedBack.isValid()) {
+            if (leftButtonHeld())
+                return;
+            m_movedBack.start();
+        }
+        // The window manager may place the window once more as its move
+        // ends, and refuse a move of ours till then: asked again for a while.
+        bringBack();
+        if (m_movedBack.elapsed() > 1000)
+            m_moveEnd->stop();
+    });
     // Reads run in the background: the window never waits for a file.
     Data1.setWaitForReads(false);
     Data1.setPreparedHandler([this] {
         QMetaObject::invokeMethod(this, &frmDict::sourcePrepared, Qt::QueuedConnection);
     });
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
+    // The box and the pair only ask for the list: a click on them never
+    // takes the keys from the text box, and Tab onto the box with nothing
+    // to open hands them straight back.
+    Combo1->setFocusPolicy(Qt::TabFocus);
     connect(Combo1, &DropButtonBox::dropDownRequested, this, &frmDict::checkStatus);
-    connect(Combo1, &DropButtonBox::gotFocus, this, &frmDict::checkStatus);
+    connect(Combo1, &DropButtonBox::gotFocus, this, [this] {
+        checkStatus();
+        if (!dropDown()->isVisible())
+            Text1->setFocus();
+    });
     for (int i = 0; i < 2; ++i) {
         connect(gridd[i], &CellGrid::pressed, this, [this, i](Qt::MouseButton button, QPoint pos) {
             if (button != Qt::LeftButton) {
@@ -286,23 +309,55 @@ frmCombo *frmDict::dropDown()
             choose(row);
             showWholePair();
         });
-        // The first click on the shown pair opened the list; a second one
-        // soon after (which closed it) means the pair itself.
-        connect(m_dropDown, &frmCombo::openerPressed, this, [this](QPoint global) {
-            const bool onPair = gridd[0]->rect().contains(gridd[0]->mapFromGlobal(global))
-                || gridd[1]->rect().contains(gridd[1]->mapFromGlobal(global));
-            if (onPair && m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
-                m_pairClicked.invalidate();
-                QTimer::singleShot(0, this, &frmDict::showWholePair);
+        // A press on the strip while the list is open does what it does
+        // there; menus open once the list has closed.
+        m_dropDown->setOutsidePress([this](QPoint global, Qt::MouseButton button) {
+            using Outside = frmCombo::Outside;
+            const QPoint at = mapFromGlobal(global);
+            if (!isVisible() || !rect().contains(at))
+                return Outside::Replay;
+            QWidget *under = childAt(at);
+            for (int i = 0; i < 2; ++i) {
+                if (under != gridd[i])
+                    continue;
+                if (button != Qt::LeftButton) {
+                    QTimer::singleShot(0, this, [this, at] { popUp(mnuY, at); });
+                    return Outside::Handled;
+                }
+                // The first click on the pair opened the list; a second one
+                // soon after means the pair itself. Else the list stays.
+                if (m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
+                    m_pairClicked.invalidate();
+                    QTimer::singleShot(0, this, &frmDict::showWholePair);
+                    return Outside::Handled;
+                }
+                m_pairClicked.start();
+                return Outside::KeepOpen;
             }
+            // The left button there closes the list and the keys go back to
+            // the text box (hidden), wherever a platform puts the press.
+            if (under == Text1 && button != Qt::RightButton)
+                return Outside::Replay;
+            if (under == Text1 || (!under && button != Qt::LeftButton)) {
+                QTimer::singleShot(0, this, [this, at] { popUp(mnuX, at); });
+                return Outside::Handled;
+            }
+            // Combo1's arrow closes the list, as a combo box's does; the
+            // picture too.
+            return Outside::Handled;
         });
         connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
             choose(row);
             popUp(mnuY, gridd[0]->geometry().bottomLeft());
         });
         // However it closed (a press elsewhere too), the focus coming back to
-        // Combo1 does not open it again.
-        connect(m_dropDown, &frmCombo::hidden, this, &frmDict::setReopenGuard);
+        // Combo1 does not open it again, and the keys go on into the text box
+        // (only its window's focus is set: activation stays where it went).
+        connect(m_dropDown, &frmCombo::hidden, this, [this] {
+            setReopenGuard();
+            if (focusWidget() != Text1)
+                Text1->setFocus();
+        });
         // The focus that left for another program is not taken back.
         connect(m_dropDown, &frmCombo::focusLost, this,
                 [this](bool toOtherProgram) { closeList(!toOtherProgram); });
@@ -547,12 +602,22 @@ void frmDict::placeDropDown()
     // In the window's own coordinates mapped out, as a combo box places its
     // list: right also where the platform never tells where the window is.
     const QPoint at = Combo1->mapToGlobal(QPoint(0, 0));
-    const QRect avail = screen() ? screen()->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
+    const QScreen *on = QGuiApplication::screenAt(Combo1->mapToGlobal(Combo1->rect().center()));
+    if (!on)
+        on = screen();
+    const QRect avail = on ? on->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
     const TwipRect combo{at.x() * double(m.TwipsPerPixelX), at.y() * double(m.TwipsPerPixelY),
                          Combo1->width() * double(m.TwipsPerPixelX), Combo1->height() * double(m.TwipsPerPixelY)};
+    TwipRect screenTwips{avail.left() * double(m.TwipsPerPixelX), avail.top() * double(m.TwipsPerPixelY),
+                         avail.width() * double(m.TwipsPerPixelX), avail.height() * double(m.TwipsPerPixelY)};
+    // Where the program is never told where its window is, the compositor
+    // keeps the list on the screen; a left edge of ours would misplace it.
+    if (!clientPlacesWindows()) {
+        screenTwips.left = -1e9;
+        screenTwips.width = 2e9;
+    }
     list->place(expandComboPlacement(combo, list->rowHeightTwips(), list->rowCount(), list->grid1ColumnTwips(),
-                                     avail.top() * double(m.TwipsPerPixelY),
-                                     (avail.bottom() + 1) * double(m.TwipsPerPixelY), m));
+                                     screenTwips, m));
 }
 
 void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
@@ -742,18 +807,17 @@ void frmDict::mousePressEvent(QMouseEvent *e)
         return;
     }
     dropDown()->hide();
+    Text1->setFocus();
+    m_moveEnd->stop();
     if (e->buttons() != Qt::LeftButton) {
         m_dragging = false;
         popUp(mnuX, e->position().toPoint());
         return;
     }
-    // The window manager moves the window where it offers to: it knows the
-    // screens and panels, and where a program may not place its own window it
-    // is the only way. The move below is for where it does not.
     m_takenAt = pos();
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
     m_dragging = true;
+    m_systemMove = SystemMove::NotYet;
+    m_pressedAt = e->globalPosition().toPoint();
     const Metrics &m = metrics();
     m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
 }
@@ -769,7 +833,26 @@ void frmDict::moveEvent(QMoveEvent *e)
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
 {
+    if (m_dragging && m_systemMove == SystemMove::Refused)
+        bringBack();
     m_dragging = false;
+}
+
+void frmDict::bringBack()
+{
+    // A window manager lets a window go (nearly) off the screen; where the
+    // program is never told where its window is, it cannot help that.
+    if (!clientPlacesWindows())
+        return;
+    QList<QRect> screens;
+    for (const QScreen *s : QGuiApplication::screens())
+        screens << s->availableGeometry();
+    // Where the window system has it (the strip has no frame), not where
+    // the program last asked for it.
+    const QPoint at = mapToGlobal(QPoint(0, 0));
+    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), screens);
+    if (to != at)
+        placeWindow(this, to);
 }
 
 void frmDict::mouseMoveEvent(QMouseEvent *e)
@@ -777,6 +860,12 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
     // Only a drag that began on the surface moves the window; moves over a
     // control carry no anchor of their own.
     if (!m_dragging || e->buttons() != Qt::LeftButton)
+        return;
+    // Not from the press: a tap (press and release at once) would reach the
+    // window manager after the release, which then moves the window with the
+    // pointer until the next click.
+    if (m_systemMove == SystemMove::NotYet
+        && (e->globalPosition().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
         return;
     const Metrics &m = metrics();
     const QRect outer = frameGeometry();
@@ -786,6 +875,23 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
                           outer.width() * double(m.TwipsPerPixelX), outer.height() * double(m.TwipsPerPixelY)};
     const QPointF to = dragTo(window, {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY},
                               m_anchor, screenRect.width() * m.TwipsPerPixelX, screenRect.height() * m.TwipsPerPixelY);
+    if (m_systemMove == SystemMove::NotYet) {
+        // The window manager moves the window where it offers to: it knows
+        // the screens and panels, and where a program may not place its own
+        // window it is the only way. The move below is for where it does not.
+        if (startWindowMove(this, m_pressedAt)) {
+            m_systemMove = SystemMove::Started;
+            m_dragging = false;
+            // Its end is not told to the program. Where the program is not
+            // told where its window is either, there is nothing to do then.
+            if (clientPlacesWindows()) {
+                m_movedBack.invalidate();
+                m_moveEnd->start();
+            }
+            return;
+        }
+        m_systemMove = SystemMove::Refused;
+    }
     move(screenRect.left() + m.toPixelsX(to.x()), screenRect.top() + m.toPixelsY(to.y()));
 }
 

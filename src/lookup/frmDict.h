@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 class QLineEdit;
@@ -116,6 +117,8 @@ private:
     // the background.
     void prepareActive();
     void popUp(QMenu *menu, QPoint windowPos);
+    // After a drag: the text box and the shown pair back on the screen.
+    void bringBack();
     void mnuAbout_Click();
     void mnuHomePage_Click();
     void clearSourceMenu();
@@ -152,6 +155,11 @@ private:
     QElapsedTimer m_pairClicked;     // the last click on the shown pair
     QPointF m_anchor;       // twips, where the left button went down
     bool m_dragging = false; // the left button went down on the surface itself
+    // Whether the window manager moves the window in this drag.
+    enum class SystemMove { NotYet, Started, Refused } m_systemMove = SystemMove::NotYet;
+    QPoint m_pressedAt;      // screen pixels, where the left button went down
+    QTimer *m_moveEnd;       // looks for the end of the window manager's move
+    QElapsedTimer m_movedBack; // since that end, while it is brought back
     QPixmap m_background;
 };
 

@@ -1,6 +1,7 @@
 // Window-style procedures shared by the windows: title bar and topmost band.
 #pragma once
 
+class QPoint;
 class QWidget;
 
 namespace tarnvik {
@@ -25,5 +26,18 @@ bool clientPlacesWindows();
 // buttons begin (it draws them whatever the window's flags). Widens the
 // window's minimum to keep its caption whole there; elsewhere does nothing.
 void keepCaptionWhole(QWidget *window);
+
+// Hands a drag by the window's surface to the window manager; false where it
+// takes none. 'pressedAt' (screen pixels) is where the drag's button went
+// down: the window manager keeps that point of the window under the pointer,
+// however far the pointer has gone since.
+bool startWindowMove(QWidget *window, QPoint pressedAt);
+// Whether the left button is held: also while the window manager holds the
+// pointer, when the program's own events say nothing.
+bool leftButtonHeld();
+// Moves the window to 'at' (screen pixels), asking the window system again
+// even where the program counts it there already: a window manager may have
+// refused the last move without saying so.
+void placeWindow(QWidget *window, QPoint at);
 
 } // namespace tarnvik
