@@ -1,5 +1,6 @@
 // The strip on a real desktop, driven by real input (xdotool): run under
-// openbox, GNOME's window manager and weston (Wayland), one wrapper each.
+// openbox, GNOME's window manager, weston (Wayland) and GNOME's compositor in
+// Wayland mode (as its client and through Xwayland), one wrapper each.
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
 #include "lookup/PairView.h"
@@ -90,7 +91,8 @@ class TestDesktops : public QObject
     // Real input; the events it makes are handled once the test waits.
     static void xdotool(const QStringList &args, int settleMs = 150)
     {
-        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
+        const testutil::Run r = testutil::xdotool(args);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
         QTest::qWait(settleMs);
     }
     static void typeReally(const QString &text) { xdotool({"type", "--delay", "60", text}, 400); }
@@ -238,7 +240,7 @@ private slots:
     void broughtForward()
     {
         if (wayland())
-            QSKIP("this compositor offers no activation to a client, nor lets it grab keys");
+            QSKIP("a Wayland client comes forward only with a launcher's token from the compositor, and grabs no keys");
         // The keys left elsewhere in the window (nothing typed: the list stays shut).
         text1()->clear();
         m_w.combo1()->setFocus();
