@@ -34,6 +34,18 @@ MUTTER_DEBUG_DUMMY_MODE_SPECS=${width}x$height GSETTINGS_BACKEND=memory \
   >"$work/mutter.log" 2>&1 &
 pids="$pids $!"
 mutter=$!
+# Asked alone, mutter ends its Xwayland and removes that display's lock and
+# socket; ended together with Xwayland it leaves them behind.
+mutter_ended() {
+  read -r line 2>/dev/null <"/proc/$mutter/stat" || return 0
+  set -- ${line##*) }
+  [ "$1" = Z ]
+}
+stop_mutter() {
+  kill "$mutter" 2>/dev/null && wait_for 5 mutter_ended
+  cleanup
+}
+trap stop_mutter EXIT
 window=
 is_up() {
   kill -0 "$mutter" 2>/dev/null || fail "mutter exited" "$work/mutter.log"
