@@ -1,5 +1,6 @@
 // The strip on a real desktop, driven by real input (xdotool): run under
-// openbox, GNOME's window manager and weston (Wayland), one wrapper each.
+// openbox, GNOME's window manager, weston (Wayland) and GNOME's compositor in
+// Wayland mode (as its client and through Xwayland), one wrapper each.
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
 #include "lookup/PairView.h"
@@ -86,11 +87,14 @@ class TestDesktops : public QObject
     QLineEdit *text1() { return m_w.text1(); }
     QWidget *combo1() { return m_w.combo1(); }
     static bool wayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+    // An X client of a Wayland compositor's Xwayland, as on a GNOME session.
+    static bool xwayland() { return !wayland() && qgetenv("XDG_SESSION_TYPE") == "wayland"; }
 
     // Real input; the events it makes are handled once the test waits.
     static void xdotool(const QStringList &args, int settleMs = 150)
     {
-        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
+        const testutil::Run r = testutil::xdotool(args);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
         QTest::qWait(settleMs);
     }
     static void typeReally(const QString &text) { xdotool({"type", "--delay", "60", text}, 400); }
@@ -119,6 +123,11 @@ private slots:
     void typingAndTheList()
     {
         QTRY_COMPARE(QApplication::focusWidget(), text1());
+        // Through Xwayland GNOME's compositor may hand the new window the keys
+        // a moment after Xwayland has told it it has them: keys typed at once
+        // can be lost on a loaded machine.
+        if (xwayland())
+            QTest::qWait(500);
         typeReally(QStringLiteral("do"));
         QTRY_COMPARE(text1()->text(), QStringLiteral("do"));
         // Held as a hand holds it: a Wayland popup opens for the key's press,
@@ -315,7 +324,7 @@ private slots:
     void broughtForward()
     {
         if (wayland())
-            QSKIP("this compositor offers no activation to a client, nor lets it grab keys");
+            QSKIP("a Wayland client comes forward only with a launcher's token from the compositor, and grabs no keys");
         // The keys left elsewhere in the window (nothing typed: the list stays shut).
         text1()->clear();
         m_w.combo1()->setFocus();
@@ -328,17 +337,23 @@ private slots:
         QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());
         // Asked with the launcher's id: its feedback ends, the strip comes
         // forward with the last text selected, and typing replaces it.
-        StartupListener launcher;
-        ActivationHint hint;
-        hint.startupId = "tarnvik-zkouska-1_TIME0";
-        text1()->setText(QStringLiteral("dva"));
-        m_w->bringToFront(hint);
-        QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
-        QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
-        QTRY_COMPARE(QApplication::focusWidget(), text1());
-        QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
-        typeReally(QStringLiteral("ku"));
-        QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
+        // Not yet through Xwayland: GNOME's compositor counts every click as
+        // the user's latest action and refuses a request of an older time.
+        if (!xwayland()) {
+            StartupListener launcher;
+            ActivationHint hint;
+            hint.startupId = "tarnvik-zkouska-1_TIME0";
+            text1()->setText(QStringLiteral("dva"));
+            m_w->bringToFront(hint);
+            QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
+            QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
+            QTRY_COMPARE(QApplication::focusWidget(), text1());
+            QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
+            typeReally(QStringLiteral("ku"));
+            QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
+        } else {
+            qInfo("skipped through Xwayland: a later start after a click in another window stays behind it");
+        }
 
         xdotool({"windowactivate", "--sync", window}, 300);
         QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());

@@ -158,9 +158,106 @@ bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStri
     return program.waitForStarted();
 }
 
+namespace {
+
+// xdotool's commands that give input, and those that ask for or act on windows.
+const QStringList kInputCommands = {"key", "keydown", "keyup", "type", "mousemove", "click", "mousedown", "mouseup", "sleep"};
+const QStringList kWindowCommands = {"search",         "windowactivate", "windowfocus",       "windowminimize",
+                                     "windowraise",    "windowmap",      "windowunmap",       "windowmove",
+                                     "windowsize",     "windowclose",    "windowkill",        "getactivewindow",
+                                     "getwindowfocus", "getwindowname",  "getwindowgeometry", "getmouselocation",
+                                     "version"};
+
+Run xdotoolOn(const QString &display, const QStringList &args)
+{
+    if (display.isEmpty())
+        return run(QStringLiteral("xdotool"), args, 60000);
+    return run(QStringLiteral("env"), QStringList{QStringLiteral("DISPLAY=") + display, QStringLiteral("xdotool")} + args,
+               60000);
+}
+
+// The window's top left corner on the test's own display (xdotool's own
+// answer counts a reparented window's place in its frame twice).
+std::optional<QPoint> windowPlace(const QString &window)
+{
+    const Run r = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+    QPoint at(-1, -1);
+    for (const QByteArray &line : r.out.split('\n')) {
+        const QByteArray value = line.mid(line.lastIndexOf(':') + 1).trimmed();
+        if (line.contains("Absolute upper-left X:"))
+            at.setX(value.toInt());
+        else if (line.contains("Absolute upper-left Y:"))
+            at.setY(value.toInt());
+    }
+    if (r.exitCode != 0 || at.x() < 0 || at.y() < 0)
+        return std::nullopt;
+    return at;
+}
+
+// A mousemove command with its place moved by 'origin', a window's place
+// made absolute; false if the window has none.
+bool moveToOuter(QStringList &move, QPoint origin)
+{
+    QPoint base = origin;
+    qsizetype i = 1;
+    while (i < move.size() && move[i].startsWith(QLatin1String("--"))) {
+        if (move[i] != QLatin1String("--window")) {
+            ++i;
+            continue;
+        }
+        const std::optional<QPoint> at = i + 1 < move.size() ? windowPlace(move[i + 1]) : std::nullopt;
+        if (!at)
+            return false;
+        base += *at;
+        move.remove(i, 2);
+    }
+    if (i + 2 > move.size())
+        return false;
+    move[i] = QString::number(move[i].toInt() + base.x());
+    move[i + 1] = QString::number(move[i + 1].toInt() + base.y());
+    return true;
+}
+
+} // namespace
+
+// Under Xwayland the test talks X to Xwayland, but input given to Xwayland
+// would pass the compositor by: the wrapper names the X server the compositor
+// is shown on (TARNVIK_INPUT_DISPLAY) and where the desktop's 0,0 lies there
+// (TARNVIK_INPUT_ORIGIN). Input commands go there, the rest stay here.
 Run xdotool(const QStringList &args)
 {
-    return run(QStringLiteral("xdotool"), args, 60000);
+    const QString outer = qEnvironmentVariable("TARNVIK_INPUT_DISPLAY");
+    if (outer.isEmpty())
+        return xdotoolOn({}, args);
+    const QStringList o = qEnvironmentVariable("TARNVIK_INPUT_ORIGIN").split(u' ', Qt::SkipEmptyParts);
+    const QPoint origin(o.value(0).toInt(), o.value(1).toInt());
+    QList<QStringList> commands;
+    for (const QString &a : args) {
+        if (commands.isEmpty() || kInputCommands.contains(a) || kWindowCommands.contains(a))
+            commands.append(QStringList());
+        commands.last() << a;
+    }
+    // Each run of input commands, and of the others, in one go, in order.
+    Run all;
+    all.exitCode = 0;
+    for (qsizetype i = 0; i < commands.size() && all.exitCode == 0;) {
+        const bool input = kInputCommands.contains(commands[i][0]);
+        QStringList part;
+        for (; i < commands.size() && kInputCommands.contains(commands[i][0]) == input; ++i) {
+            QStringList command = commands[i];
+            if (command[0] == QLatin1String("mousemove") && !moveToOuter(command, origin)) {
+                all.exitCode = 1;
+                all.err += "no place for " + command.join(u' ').toUtf8();
+                return all;
+            }
+            part += command;
+        }
+        const Run r = xdotoolOn(input ? outer : QString(), part);
+        all.exitCode = r.exitCode;
+        all.out += r.out;
+        all.err += r.err;
+    }
+    return all;
 }
 
 QStringList findWindows(const QStringList &what)
