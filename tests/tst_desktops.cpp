@@ -228,6 +228,9 @@ private slots:
     {
         if (wayland())
             QSKIP("a Wayland client is not told where its window is");
+        if (xwayland())
+            QSKIP("not yet through Xwayland: the strip is not brought back after the compositor's move (the X "
+                  "server does not hear its button go up), and the move itself follows the pointer only at times here");
         // Pressed at 'from' on the picture and moved by 'by' in ten steps.
         auto drag = [](QPoint from, QPoint by) {
             xdotool({"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"},
@@ -337,23 +340,21 @@ private slots:
         QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());
         // Asked with the launcher's id: its feedback ends, the strip comes
         // forward with the last text selected, and typing replaces it.
-        // Not yet through Xwayland: GNOME's compositor counts every click as
-        // the user's latest action and refuses a request of an older time.
-        if (!xwayland()) {
-            StartupListener launcher;
-            ActivationHint hint;
-            hint.startupId = "tarnvik-zkouska-1_TIME0";
-            text1()->setText(QStringLiteral("dva"));
-            m_w->bringToFront(hint);
-            QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
-            QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
-            QTRY_COMPARE(QApplication::focusWidget(), text1());
-            QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
-            typeReally(QStringLiteral("ku"));
-            QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
-        } else {
-            qInfo("skipped through Xwayland: a later start after a click in another window stays behind it");
-        }
+        // GNOME's compositor, through Xwayland, counts every click as the
+        // user's latest action: an id without a time is asked at the present.
+        StartupListener launcher;
+        ActivationHint hint;
+        hint.startupId = "tarnvik-zkouska-1_TIME0";
+        text1()->setText(QStringLiteral("dva"));
+        m_w->bringToFront(hint);
+        QTRY_COMPARE(launcher.messages(), QList<QByteArray>{"remove: ID=tarnvik-zkouska-1_TIME0"});
+        QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
+        QTRY_COMPARE(QApplication::focusWidget(), text1());
+        QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
+        if (xwayland())
+            QTest::qWait(500); // the keys reach it a moment later there (typingAndTheList)
+        typeReally(QStringLiteral("ku"));
+        QTRY_COMPARE(text1()->text(), QStringLiteral("ku"));
 
         xdotool({"windowactivate", "--sync", window}, 300);
         QTRY_VERIFY(QApplication::activeWindow() != &m_w.window());

@@ -701,7 +701,7 @@ void frmDict::bringToFront(const ActivationHint &hint)
     // Without a launcher's time, the user's latest action is the start just
     // made: later than any event this program saw, and than the work in the
     // window the user started it from, which a guarded focus would favour.
-    if (hint.startupId.isEmpty())
+    if (startupTime(hint.startupId) == 0)
         askForFocus(forward, x11ServerTime());
     lookUpFromOutside(hint);
     if (modal) {
