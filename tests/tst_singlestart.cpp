@@ -131,7 +131,7 @@ class TestSingleStart : public QObject
     {
         program.terminate();
         QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(program.exitCode() == 0, program.readAllStandardError().right(3000).constData());
     }
 
     // The window menu by the right button on the strip's picture, then keys.

@@ -237,7 +237,13 @@ void setData::buildControls()
     lblDesc->setFont(editorFont());
     lblDesc->setWordWrap(true);
     lblDesc->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    connect(qApp, &QApplication::focusChanged, this, &setData::showFocus);
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, &setData::showFocus);
+}
+
+setData::~setData()
+{
+    // The children's focus goes as they are destroyed, after this part of the window.
+    disconnect(m_focusWatch);
 }
 
 void setData::showFocus()

@@ -27,6 +27,7 @@ class setData : public QDialog, private CatalogueListView
     Q_OBJECT
 public:
     explicit setData(SettingsStore &store, QWidget *parent = nullptr);
+    ~setData() override;
 
     const CatalogueList &catalogue() const { return m_list; }
     // The toolbar's button by its 1-based index (3 is the separator).
@@ -128,6 +129,7 @@ private:
     bool m_loaded = false, m_saved = false;
     int m_reading = 0;
     QString m_titleBefore; // the title when its editor opened: Escape goes back to it
+    QMetaObject::Connection m_focusWatch;
 };
 
 } // namespace tarnvik

@@ -8,6 +8,7 @@
 
 #include <QCollator>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <optional>
@@ -29,6 +30,8 @@ public:
         }();
         for (uint32_t r = 0; r < uint32_t(inputs.size()); ++r) {
             m_folded << (inputs[r] ? tarnvik::foldCase(*inputs[r], rule) : QString());
+            if (inputs[r])
+                m_foldedSet.insert(m_folded.last());
             m_bare << (inputs[r] ? tarnvik::bareText(*inputs[r], rule) : QString());
             if (inputs[r])
                 m_sorted.push_back(r);
@@ -72,7 +75,7 @@ public:
         }
         const QString folded = tarnvik::foldCase(typed, m_rule), bare = tarnvik::bareText(typed, m_rule);
         const bool literal = std::none_of(typed.begin(), typed.end(), [](QChar c) { return QStringView(u"*?#[").contains(c); });
-        if (!literal || m_folded.contains(folded))
+        if (!literal || m_foldedSet.contains(folded))
             return std::pair{*asTyped, size_t(0)};
         std::vector<uint32_t> out;
         for (uint32_t r : m_sorted)
@@ -86,6 +89,7 @@ public:
 private:
     tarnvik::CaseRule m_rule;
     QStringList m_folded, m_bare;
+    QSet<QString> m_foldedSet;
     std::vector<uint32_t> m_sorted;
 };
 
