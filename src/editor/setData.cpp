@@ -240,6 +240,14 @@ void setData::buildControls()
     connect(qApp, &QApplication::focusChanged, this, &setData::showFocus);
 }
 
+setData::~setData()
+{
+    // A child that still has the focus gives it up in the base destructor,
+    // when this part of the window is gone (the session's end closes the
+    // editor without hiding it first).
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
+}
+
 void setData::showFocus()
 {
     const QWidget *focus = QApplication::focusWidget();
@@ -818,7 +826,7 @@ bool setData::closeRequest()
 {
     // Closed before the catalogue was loaded: nothing to save, and an empty
     // list must never be written over it.
-    if (m_saved || !m_loaded)
+    if (m_saved || !m_loaded || m_sessionEnded)
         return true;
     // Not in the middle of reading a database (the window manager's close
     // is no user input, and comes through while the window paints).
@@ -836,6 +844,9 @@ bool setData::saveForSessionEnd()
 {
     if (m_saved || !m_loaded)
         return true;
+    // The program's end closes this window: a failed save is told on
+    // standard error, never in a box left waiting for an answer.
+    m_sessionEnded = true;
     QString error;
     if (!m_list.save(m_store, &error)) {
         qWarning("%s", qPrintable(error));

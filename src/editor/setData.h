@@ -27,6 +27,7 @@ class setData : public QDialog, private CatalogueListView
     Q_OBJECT
 public:
     explicit setData(SettingsStore &store, QWidget *parent = nullptr);
+    ~setData() override;
 
     const CatalogueList &catalogue() const { return m_list; }
     // The toolbar's button by its 1-based index (3 is the separator).
@@ -126,6 +127,8 @@ private:
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownGeneration = -1;
     bool m_loaded = false, m_saved = false;
+    // The session's end has saved what it could: nobody is left to answer.
+    bool m_sessionEnded = false;
     int m_reading = 0;
     QString m_titleBefore; // the title when its editor opened: Escape goes back to it
 };
