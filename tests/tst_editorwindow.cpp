@@ -513,7 +513,10 @@ private slots:
         });
         // In the program's own event loop, as the end comes from there.
         QTimer::singleShot(0, &w, [&w] { testutil::settingsAction(w)->trigger(); });
-        QTimer::singleShot(10000, [] { QCoreApplication::exit(2); }); // a box left waiting
+        QTimer waiting; // a box left waiting
+        waiting.setSingleShot(true);
+        connect(&waiting, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+        waiting.start(10000);
         QStringList boxes;
         answerBoxesForTests([&](QMessageBox::Icon, const QString &, const QString &text) {
             boxes << text;
