@@ -557,6 +557,14 @@ private slots:
         blocked.saveSetting(u"Settings"_qs, u"TopMost"_qs, QStringLiteral("True"));
         QVERIFY(!blocked.sync(&error));
         QVERIFY(error.contains(QStringLiteral("TVK.ini/x")));
+        // With nothing to write there, the editor closed on an empty
+        // catalogue fails at nothing, and makes no folder elsewhere.
+        for (const char *where : {"TVK/TVK.ini/y/TVK.ini", "nowhere/TVK.ini"}) {
+            SettingsStore untouched(m_dir.filePath(QString::fromUtf8(where)));
+            save_tables(untouched, {}, -1);
+            QVERIFY2(untouched.sync(&error, true), qPrintable(error));
+        }
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("nowhere"))));
 
         // A name the file could not hold apart from its syntax.
         SettingsStore named(ini());

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QTableView>
@@ -143,6 +144,31 @@ private slots:
             const QString cut = cutIn(shot, shot.rect(), text, cell->font());
             QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("gridd(%1): ").arg(i) + cut));
         }
+
+        // Selected in the text box (as a second start leaves it): the marks
+        // stand on the selection, not in the box's own colour.
+        QLineEdit *box = m_w.text1();
+        box->setText(text);
+        box->deselect();
+        const QImage plain = box->grab().toImage();
+        const qreal dpr = plain.devicePixelRatio();
+        const QRect inside(QPoint(int(3 * dpr), int(3 * dpr)), plain.size() - QSize(int(6 * dpr), int(6 * dpr)));
+        const int top = inkRows(plain, inside).first;
+        QVERIFY(top >= 0);
+        box->selectAll();
+        const QImage selected = box->grab().toImage();
+        const QRgb highlight = box->palette().color(QPalette::Highlight).rgb();
+        int onSelection = 0;
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            onSelection += selected.pixel(x, top) == highlight;
+        QVERIFY2(onSelection > 0, qPrintable(QStringLiteral("no selection at the marks' row %1 of %2").arg(top).arg(text)));
+        // Only the last letter selected: the others keep their marks.
+        box->setCursorPosition(text.size() - 1);
+        QRect before = inside;
+        before.setRight(int(box->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() * dpr));
+        box->setSelection(text.size() - 1, 1);
+        QCOMPARE(inkRows(box->grab().toImage(), before).first, inkRows(plain, before).first);
+        box->clear();
 
         // In the list: a row of plain text first, as the current row is highlighted.
         m_w->dropDown()->model().setMatches(matchesOf({QStringLiteral("aaa"), text}));

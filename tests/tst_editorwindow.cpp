@@ -5,6 +5,7 @@
 #include "editor/setData.h"
 #include "lookup/frmDict.h"
 #include "platform/OpenSave.h"
+#include "platform/MessageBox.h"
 #include "widgets/PathDelegate.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
@@ -485,9 +486,17 @@ private slots:
 
     // The session ends while the editor is open: its catalogue is saved as
     // it stands, an entry begun but without a database included, and the
-    // window's copy from before the editor overwrites none of it.
+    // window's copy from before the editor overwrites none of it. A save
+    // that fails then leaves no box waiting for an answer.
+    void sessionEndsInTheEditor_data()
+    {
+        QTest::addColumn<bool>("saveFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("save fails") << true;
+    }
     void sessionEndsInTheEditor()
     {
+        QFETCH(bool, saveFails);
         testutil::writeIni(ini(), twoSources(2));
         SettingsStore store(ini());
         frmDict w(store);
@@ -496,12 +505,33 @@ private slots:
             editor->button(5)->trigger(); // the active source moves up
             editor->button(1)->trigger(); // a new entry, only its title given
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Rozdelany"));
+            if (saveFails) { // a folder where the file was: no file replaces it
+                QFile::remove(ini());
+                QDir().mkdir(ini());
+            }
             w.endSession();
         });
         // In the program's own event loop, as the end comes from there.
         QTimer::singleShot(0, &w, [&w] { testutil::settingsAction(w)->trigger(); });
-        QCOMPARE(QApplication::exec(), 0);
-        QCOMPARE(w.exitStatus(), 0);
+        QTimer waiting; // a box left waiting
+        waiting.setSingleShot(true);
+        connect(&waiting, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+        waiting.start(10000);
+        QStringList boxes;
+        answerBoxesForTests([&](QMessageBox::Icon, const QString &, const QString &text) {
+            boxes << text;
+            return false;
+        });
+        const int status = QApplication::exec();
+        answerBoxesForTests({});
+        QCOMPARE(boxes, QStringList());
+        QCOMPARE(status, 0);
+        QCOMPARE(w.exitStatus(), saveFails ? 1 : 0);
+        if (saveFails) {
+            QVERIFY(QFileInfo(ini()).isDir());
+            QVERIFY(QDir(ini()).removeRecursively());
+            return;
+        }
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Tables", "count", {}), QStringLiteral("3"));
         QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));

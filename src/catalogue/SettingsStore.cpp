@@ -329,9 +329,10 @@ bool SettingsStore::sync(QString *error, bool replaceUnreadable)
     QString target, cause;
     if (!saveTarget(m_path, &target, &cause))
         return fail(cause);
-    // A sync with nothing to write only reads: it makes no folder.
+    // A sync with nothing to write only reads: it makes no folder. (A file
+    // to replace unread has its folder already.)
     const QString folder = QFileInfo(target).absolutePath();
-    if ((!m_changes.isEmpty() || replaceUnreadable) && !QDir().mkpath(folder))
+    if (!m_changes.isEmpty() && !QDir().mkpath(folder))
         return fail(QStringLiteral("nelze vytvořit složku „%1“").arg(QDir::toNativeSeparators(folder)));
     const FolderLock lock(folder);
     if (lock.held() && !m_changes.isEmpty())

@@ -242,7 +242,9 @@ void setData::buildControls()
 
 setData::~setData()
 {
-    // The children's focus goes as they are destroyed, after this part of the window.
+    // A child that still has the focus gives it up in the base destructor,
+    // when this part of the window is gone (the session's end closes the
+    // editor without hiding it first).
     disconnect(m_focusWatch);
 }
 
@@ -824,7 +826,7 @@ bool setData::closeRequest()
 {
     // Closed before the catalogue was loaded: nothing to save, and an empty
     // list must never be written over it.
-    if (m_saved || !m_loaded)
+    if (m_saved || !m_loaded || m_sessionEnded)
         return true;
     // Not in the middle of reading a database (the window manager's close
     // is no user input, and comes through while the window paints).
@@ -842,6 +844,9 @@ bool setData::saveForSessionEnd()
 {
     if (m_saved || !m_loaded)
         return true;
+    // The program's end closes this window: a failed save is told on
+    // standard error, never in a box left waiting for an answer.
+    m_sessionEnded = true;
     QString error;
     if (!m_list.save(m_store, &error)) {
         qWarning("%s", qPrintable(error));

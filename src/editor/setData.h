@@ -127,6 +127,8 @@ private:
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownGeneration = -1;
     bool m_loaded = false, m_saved = false;
+    // The session's end has saved what it could: nobody is left to answer.
+    bool m_sessionEnded = false;
     int m_reading = 0;
     QString m_titleBefore; // the title when its editor opened: Escape goes back to it
     QMetaObject::Connection m_focusWatch;

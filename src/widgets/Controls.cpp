@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QRawFont>
+#include <QStyleOptionFrame>
 #include <QStylePainter>
 #include <QTextLayout>
 #include <QValidator>
@@ -217,6 +218,41 @@ void OneLineEdit::mouseReleaseEvent(QMouseEvent *e)
         return;
     }
     QLineEdit::mouseReleaseEvent(e);
+}
+
+void OneLineEdit::paintEvent(QPaintEvent *e)
+{
+    QLineEdit::paintEvent(e);
+    if (!hasSelectedText() || echoMode() != Normal)
+        return;
+    // With a selection, Qt draws the text only within the face's line, and
+    // some faces (Wine's Tahoma) put the accents of capitals above it: they
+    // are drawn here, on the selection reaching up to them where selected.
+    const QRect line = cursorRect();
+    const qreal above = inkExtent(font()).above - QFontMetricsF(font()).ascent();
+    if (above <= 0)
+        return;
+    QTextLayout layout(displayText(), font());
+    layout.beginLayout();
+    const QTextLine l = layout.createLine();
+    layout.endLayout();
+    const qreal origin = line.center().x() + 1 - l.cursorToX(cursorPosition());
+    const qreal from = origin + l.cursorToX(selectionStart()), to = origin + l.cursorToX(selectionEnd());
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &panel, this);
+    const QRectF band(contents.left(), line.top() - above, contents.width(), above);
+    const QRectF selected(from, band.top(), to - from, above);
+    const QPalette::ColorGroup group = hasFocus() || isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    QPainter p(this);
+    QRegion unselected = QRegion(band.toAlignedRect()) - QRegion(selected.toAlignedRect());
+    p.setClipRegion(unselected & contents);
+    p.setPen(palette().color(group, QPalette::Text));
+    layout.draw(&p, QPointF(origin, line.top()));
+    p.setClipRect(contents & selected.toAlignedRect());
+    p.fillRect(selected, palette().brush(group, QPalette::Highlight));
+    p.setPen(palette().color(group, QPalette::HighlightedText));
+    layout.draw(&p, QPointF(origin, line.top()));
 }
 
 void OneLineEdit::pasteLine(QClipboard::Mode mode)

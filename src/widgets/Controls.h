@@ -106,6 +106,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
 
 private:
     void pasteLine(QClipboard::Mode mode);
