@@ -2,6 +2,7 @@
 #include "catalogue/SettingsStore.h"
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
+#include "platform/LeakCheck.h"
 #include "platform/MessageBox.h"
 #include "platform/Session.h"
 #include "platform/SingleInstance.h"
@@ -196,5 +197,8 @@ int main(int argc, char **argv)
     if (const QString problem = selectionProblem(hint); !problem.isEmpty())
         std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
     const int status = app.exec();
+#ifdef __SANITIZE_ADDRESS__
+    tarnvik::keepLibrariesForLeakCheck();
+#endif
     return status != 0 ? status : strip.exitStatus();
 }

@@ -8,6 +8,7 @@
 #include "platform/GlobalShortcut.h"
 #include "widgets/Controls.h"
 #include "util/TestUtil.h"
+#include "platform/LeakCheck.h"
 #include "util/Strip.h"
 
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <xcb/xcb.h>
 
 #include <cstring>
-#include <dlfcn.h>
 
 using namespace tarnvik;
 using testutil::otherProgramsWindow;
@@ -103,20 +103,10 @@ class TestDesktops : public QObject
     static QRect onScreen(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
 
 private slots:
-    // Every library loaded by now stays mapped to the end: a leak inside one
-    // of Qt's Wayland plugins is then known by its library's name at exit,
-    // where the sanitizer build's suppressions find it, not as an unknown
-    // module's once the plugin is unloaded.
     void cleanupTestCase()
     {
-        QFile maps(QStringLiteral("/proc/self/maps"));
-        if (!wayland() || !maps.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray &line : maps.readAll().split('\n')) {
-            const qsizetype at = line.indexOf('/');
-            if (at >= 0 && line.contains(".so"))
-                dlopen(line.mid(at).constData(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-        }
+        if (wayland())
+            keepLibrariesForLeakCheck();
     }
 
     void initTestCase()
