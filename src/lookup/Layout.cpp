@@ -30,11 +30,10 @@ QPointF dragTo(const TwipRect &window, QPointF mouse, QPointF anchor, double scr
     return {left, top};
 }
 
-QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRect> &screens, QPoint fallback)
+namespace {
+// The screen that holds most of the window; null where none holds any of it.
+const QRect *mostOf(const QRect &window, const QList<QRect> &screens)
 {
-    if (!stored)
-        return fallback;
-    const QRect window(*stored, size);
     const QRect *best = nullptr;
     qint64 bestArea = 0;
     for (const QRect &screen : screens) {
@@ -45,6 +44,16 @@ QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRec
             bestArea = area;
         }
     }
+    return best;
+}
+} // namespace
+
+QPoint placeOnScreens(std::optional<QPoint> stored, QSize size, const QList<QRect> &screens, QPoint fallback)
+{
+    if (!stored)
+        return fallback;
+    const QRect window(*stored, size);
+    const QRect *best = mostOf(window, screens);
     if (!best)
         return fallback;
     // Left and top edges win, so a window larger than the screen keeps its
@@ -58,16 +67,8 @@ QPoint keepOnScreens(const QRect &window, const QRect &keep, const QList<QRect> 
 {
     if (screens.isEmpty())
         return window.topLeft();
-    const QRect *best = &screens.first();
-    qint64 bestArea = 0;
-    for (const QRect &screen : screens) {
-        const QRect common = screen & window;
-        const qint64 area = qint64(common.width()) * common.height();
-        if (area > bestArea) {
-            best = &screen;
-            bestArea = area;
-        }
-    }
+    const QRect *const most = mostOf(window, screens);
+    const QRect *best = most ? most : &screens.first();
     const QRect part = keep.translated(window.topLeft());
     int dx = 0, dy = 0;
     if (part.right() > best->right())
