@@ -92,7 +92,7 @@ void TestLookupIndex::agreesWithScanInEveryScript()
                 continue;
             const QStringList letters = lettersOf(script.letters) << u" "_qs << u"1"_qs << u"-"_qs;
             QList<std::optional<QString>> inputs;
-            for (int i = 0; i < 1800; ++i) {
+            for (int i = 0; i < 1200; ++i) {
                 const quint32 kind = rng.bounded(100);
                 if (kind == 0)
                     inputs << std::nullopt;
