@@ -339,8 +339,14 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     auto *box = qobject_cast<QComboBox *>(watched);
-    const bool closedBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo)
-                           && !box->view()->isVisible();
+    const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
+    const bool closedBox = choiceBox && !box->view()->isVisible();
+    // The rows take a key that would step a choice unseen, or leave "…".
+    auto toRows = [&] {
+        m_grid[1]->setFocus();
+        QApplication::sendEvent(m_grid[1], event);
+        return true;
+    };
     // A wheel rolled over a closed choice box changes nothing: a value
     // changes only by a pick in the open list.
     if (closedBox && event->type() == QEvent::Wheel)
@@ -356,10 +362,7 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         case Qt::Key_PageDown:
         case Qt::Key_Home:
         case Qt::Key_End:
-            // The keys that would step the choice walk the rows instead.
-            m_grid[1]->setFocus();
-            QApplication::sendEvent(m_grid[1], event);
-            return true;
+            return toRows();
         case Qt::Key_Left:
         case Qt::Key_Right:
             return true;
@@ -383,8 +386,7 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         openEditor(m_grid[1]->currentRow());
         return true;
     }
-    const bool inEditor = watched == Text || watched == cmdBrowse
-        || std::find(std::begin(m_combo), std::end(m_combo), watched) != std::end(m_combo);
+    const bool inEditor = watched == Text || watched == cmdBrowse || choiceBox;
     if (inEditor && key->key() == Qt::Key_Escape) {
         // The edit is abandoned: the title goes back to what it was when its
         // editor opened (a choice is taken when it is made).
@@ -406,11 +408,10 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         cmdBrowse->click();
         return true;
     }
-    const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
-    if ((watched == cmdBrowse && arrow) || (inEditor && watched != Text && watched != cmdBrowse && enter)) {
+    if (watched == cmdBrowse && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down))
+        return toRows();
+    if (choiceBox && enter) {
         m_grid[1]->setFocus();
-        if (arrow)
-            QApplication::sendEvent(m_grid[1], event);
         return true;
     }
     return QDialog::eventFilter(watched, event);

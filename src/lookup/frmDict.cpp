@@ -47,6 +47,15 @@ constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
 const QString kDiacriticsIgnored = QStringLiteral(
     "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
 
+// What each screen leaves to windows, panels aside.
+QList<QRect> availableScreens()
+{
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens << screen->availableGeometry();
+    return screens;
+}
+
 void setBackColor(QWidget *w, unsigned bgr)
 {
     QPalette pal = w->palette();
@@ -384,10 +393,7 @@ void frmDict::getAllMySettings()
     // At the start, where the user left it, on a screen that is still there;
     // before anything shows the window, so that it does not jump.
     if (!isVisible() && clientPlacesWindows()) {
-        QList<QRect> screens;
-        for (const QScreen *screen : QGuiApplication::screens())
-            screens << screen->availableGeometry();
-        move(placeOnScreens(s.position, size(), screens, pos()));
+        move(placeOnScreens(s.position, size(), availableScreens(), pos()));
     }
     mnuTopMost->setChecked(!s.topMost);
     mnuTopMost_Click();
@@ -844,13 +850,10 @@ void frmDict::bringBack()
     // program is never told where its window is, it cannot help that.
     if (!clientPlacesWindows())
         return;
-    QList<QRect> screens;
-    for (const QScreen *s : QGuiApplication::screens())
-        screens << s->availableGeometry();
     // Where the window system has it (the strip has no frame), not where
     // the program last asked for it.
     const QPoint at = mapToGlobal(QPoint(0, 0));
-    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), screens);
+    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), availableScreens());
     if (to != at)
         placeWindow(this, to);
 }

@@ -53,6 +53,20 @@ QByteArray field(const QByteArray &value)
     return isToken(value) && value != "-" ? value : QByteArrayLiteral("-");
 }
 
+// Text as it travels: UTF-8 cut to 'max' bytes where a character begins,
+// so that what arrives is text, then base64.
+QByteArray encodedText(const QString &text, qsizetype max)
+{
+    QByteArray utf8 = text.toUtf8();
+    if (utf8.size() > max) {
+        qsizetype end = max;
+        while (end > 0 && (uchar(utf8[end]) & 0xC0) == 0x80)
+            --end;
+        utf8.truncate(end);
+    }
+    return utf8.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
 // Whether 'fd' became ready for 'events' before 'deadline'.
 bool waitFor(int fd, short events, Clock::time_point deadline)
 {
@@ -87,17 +101,7 @@ QByteArray ActivationHint::toLine() const
     case LookUp::Nothing:
         break;
     case LookUp::Text:
-    {
-        // Cut where a character begins, so that what arrives is text.
-        QByteArray utf8 = text.toUtf8();
-        if (utf8.size() > kMaxText) {
-            qsizetype end = kMaxText;
-            while (end > 0 && (uchar(utf8[end]) & 0xC0) == 0x80)
-                --end;
-            utf8.truncate(end);
-        }
-        what = "text:" + utf8.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    }
+        what = "text:" + encodedText(text, kMaxText);
         break;
     case LookUp::Selection:
         what = QByteArrayLiteral("selection");
@@ -316,14 +320,7 @@ void SingleInstance::reply(QLocalSocket *client, const QString &problem)
     if (problem.isEmpty()) {
         client->write(kAnswer);
     } else {
-        QByteArray text = problem.toUtf8();
-        if (text.size() > kMaxProblem) {
-            qsizetype end = kMaxProblem;
-            while (end > 0 && (uchar(text[end]) & 0xC0) == 0x80)
-                --end;
-            text.truncate(end);
-        }
-        client->write(kNotDone + text.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals) + '\n');
+        client->write(kNotDone + encodedText(problem, kMaxProblem) + '\n');
     }
     client->disconnectFromServer();
 }

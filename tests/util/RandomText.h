@@ -93,14 +93,13 @@ inline QString naiveBare(char32_t c)
     }();
     auto plain = [](char32_t d) {
         const QString one = QString::fromUcs4(&d, 1);
-        UErrorCode status = U_ZERO_ERROR;
         if (d < 0x80 || !QChar::isLetter(d) || QChar::script(d) != QChar::Script_Latin)
             return one;
         icu::UnicodeString u(reinterpret_cast<const UChar *>(one.utf16()), int32_t(one.size()));
         latinAscii->transliterate(u);
         const QString ascii = QString(reinterpret_cast<const QChar *>(u.getBuffer()), u.length());
         static const QRegularExpression letters(QStringLiteral("^[A-Za-z]+$"));
-        return U_SUCCESS(status) && letters.match(ascii).hasMatch() ? ascii.toLower() : one;
+        return letters.match(ascii).hasMatch() ? ascii.toLower() : one;
     };
     const QString whole = QString::fromUcs4(&c, 1);
     QString bare;

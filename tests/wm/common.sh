@@ -105,6 +105,18 @@ wm_name() {
   [ -n "$check" ] && xprop -id "$check" _NET_WM_NAME 2>/dev/null | sed -n 's/.*= "\(.*\)"$/\1/p'
 }
 
+# nested_window_shown SEARCH...: a nested desktop's window on the X server,
+# as xdotool's search finds it, once it is shown; its id goes into $window.
+nested_window_shown() {
+  window=$(xdotool search "$@" 2>/dev/null | head -n 1)
+  [ -n "$window" ] && xwininfo -id "$window" 2>/dev/null | grep -q "Map State: IsViewable"
+}
+
+# window_origin WINDOW: "X Y", where its upper-left corner lies on the screen.
+window_origin() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
+}
+
 # run_test COMMAND...: the shell would act on a signal only once a command in
 # the foreground ended, so the test runs in the background and is waited for.
 run_test() {

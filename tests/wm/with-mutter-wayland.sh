@@ -51,8 +51,7 @@ is_up() {
   kill -0 "$mutter" 2>/dev/null || fail "mutter exited" "$work/mutter.log"
   [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || return 1
   # The nested window has a name but no class.
-  window=$(xdotool search --pid "$mutter" 2>/dev/null | head -n 1)
-  [ -n "$window" ] && xwininfo -id "$window" 2>/dev/null | grep -q "Map State: IsViewable"
+  nested_window_shown --pid "$mutter"
 }
 wait_for 30 is_up || fail "mutter did not start" "$work/mutter.log"
 
@@ -71,7 +70,7 @@ if [ "$mode" = xwayland ]; then
   wait_for 30 is_x_up || fail "Xwayland did not start" "$work/mutter.log"
 fi
 
-origin=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }')
+origin=$(window_origin "$window")
 # Without a window manager nothing gives mutter's window the keyboard;
 # xdotool's keys go where the X focus is.
 xdotool windowfocus --sync "$window" 2>/dev/null || fail "cannot focus mutter's window"

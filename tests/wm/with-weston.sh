@@ -52,14 +52,13 @@ window=
 is_up() {
   kill -0 "$weston" 2>/dev/null || fail "weston exited" "$work/weston.log"
   [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || return 1
-  window=$(xdotool search --class "Weston Compositor" 2>/dev/null | head -n 1)
-  [ -n "$window" ] && xwininfo -id "$window" 2>/dev/null | grep -q "Map State: IsViewable"
+  nested_window_shown --class "Weston Compositor"
 }
 # A client that connects as soon as the socket exists is served from
 # weston's main loop, by when the shell is loaded.
 wait_for 30 is_up || fail "weston did not start" "$work/weston.log"
 
-origin=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }')
+origin=$(window_origin "$window")
 # Without a window manager nothing gives weston the keyboard; xdotool's
 # keys go where the X focus is.
 xdotool windowfocus --sync "$window" 2>/dev/null || fail "cannot focus weston's window"

@@ -19,6 +19,12 @@ CaseRule caseRuleFor(int charset)
     return charset == 162 ? CaseRule::Turkish : CaseRule::Default;
 }
 
+// ICU's folding options for the rule, for text and single characters alike.
+static uint32_t foldOptions(CaseRule rule)
+{
+    return rule == CaseRule::Turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT;
+}
+
 QStringView foldCase(QStringView text, QString &buffer, CaseRule rule)
 {
     // Folding is pure ASCII lowering for the common case; skip ICU then
@@ -49,7 +55,7 @@ QStringView foldCase(QStringView text, QString &buffer, CaseRule rule)
         UErrorCode status = U_ZERO_ERROR;
         const int32_t n = u_strFoldCase(reinterpret_cast<UChar *>(buffer.data()), int32_t(buffer.size()),
                                         reinterpret_cast<const UChar *>(text.data()), int32_t(text.size()),
-                                        turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT, &status);
+                                        foldOptions(rule), &status);
         if (status == U_BUFFER_OVERFLOW_ERROR) {
             buffer.resize(n);
             continue;
@@ -90,9 +96,9 @@ bool appendPlainLetter(UChar32 x, QString &out)
         return U_SUCCESS(error) ? t : nullptr;
     }();
     UChar text[16];
-    int32_t length = 0, limit = 0;
+    int32_t length = 0;
     U16_APPEND_UNSAFE(text, length, x);
-    limit = length;
+    int32_t limit = length;
     if (latinAscii) {
         const std::lock_guard lock(mutex);
         utrans_transUChars(latinAscii, text, &length, 16, 0, &limit, &status);
@@ -146,7 +152,8 @@ struct BareUnits
     // first change stops at every one of those.
     static constexpr char16_t kDropped = 0xDFFE, kOther = 0xDFFF;
     std::vector<char16_t> unit = std::vector<char16_t>(0x10000);
-    // A unit that becomes several (æ is "ae"), for those marked kOther.
+    // What each unit marked kOther becomes (æ is "ae"); only the surrogates,
+    // which pair up or stay as they are, are not here.
     std::unordered_map<char16_t, QString> longer;
     BareUnits()
     {
@@ -199,11 +206,8 @@ QStringView dropMarks(QStringView folded, QString &buffer)
         } else if (QChar::isHighSurrogate(u) && i + 1 < n && folded[i + 1].isLowSurrogate()) {
             appendBare(QChar::surrogateToUcs4(u, folded[i + 1].unicode()), buffer);
             i += 2;
-        } else if (QChar::isSurrogate(u)) {
-            buffer += QChar(u); // a lone half stays as it is
-            ++i;
         } else {
-            appendBare(u, buffer);
+            buffer += QChar(u); // a lone half stays as it is
             ++i;
         }
     }
@@ -220,8 +224,7 @@ QString bareText(QStringView text, CaseRule rule)
 
 static char32_t foldChar(char32_t c, CaseRule rule)
 {
-    return char32_t(
-        u_foldCase(UChar32(c), rule == CaseRule::Turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT));
+    return char32_t(u_foldCase(UChar32(c), foldOptions(rule)));
 }
 
 // Reads one code point at i and advances i.
