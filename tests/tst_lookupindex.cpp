@@ -90,7 +90,7 @@ void TestLookupIndex::agreesWithScanInEveryScript()
         for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
             if (rule == CaseRule::Turkish && QLatin1String(script.name) != QLatin1String("Turkish"))
                 continue;
-            const QStringList letters = lettersOf(script.letters) << u" "_qs << u"1"_qs << u"-"_qs;
+            const QStringList letters = lettersOf(script.letters) << u" "_qs << u"1"_qs << u"-"_qs << u"*"_qs;
             QList<std::optional<QString>> inputs;
             for (int i = 0; i < 1200; ++i) {
                 const quint32 kind = rng.bounded(100);
@@ -115,10 +115,12 @@ void TestLookupIndex::agreesWithScanInEveryScript()
                         typed.insert(firstCodePoints(*inputs[i], n));
                 }
             }
-            // Whole words typed without their marks, in either case.
+            // Whole words typed without their marks, in either case; and as
+            // a pattern, which has no word itself.
             for (qsizetype i = 0; i < inputs.size(); i += 7) {
                 if (inputs[i] && !inputs[i]->isEmpty())
-                    typed << bareText(*inputs[i], rule) << bareText(*inputs[i], rule).toUpper();
+                    typed << bareText(*inputs[i], rule) << bareText(*inputs[i], rule).toUpper()
+                          << bareText(*inputs[i], rule) + u'*';
             }
             QStringList patterns = {u"*"_qs, u"[!a]*"_qs, u"#*"_qs};
             for (const QString &t : typed) {

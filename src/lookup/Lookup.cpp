@@ -100,16 +100,20 @@ LookupResult Lookup::run(const QString &text)
 
 Matches wholeWordFirst(const QString &text, const Matches &asTyped)
 {
-    // A pattern has no "word itself"; and a word that is there as typed
-    // (in any letter case) is the word meant.
-    QString error;
-    const auto pattern = LikePattern::compile(QString(text + u'*'), &error);
+    // A pattern has no "word itself" (nor has "ab*", though "ab**" is a
+    // prefix pattern); and a word that is there as typed (in any letter
+    // case) is the word meant.
     const LookupIndex *index = asTyped.index();
-    if (!pattern || !pattern->isPrefixPattern() || !index || !index->findWhole(text).isEmpty())
+    if (!index)
+        return asTyped;
+    QString error;
+    const QString typed = foldCase(text, index->caseRule());
+    const auto pattern = LikePattern::compile(QString(text + u'*'), &error, index->caseRule());
+    if (!pattern || !pattern->isPrefixPattern() || pattern->foldedPrefix() != typed
+        || !index->findWhole(text).isEmpty())
         return asTyped;
     const Matches whole = index->findWhole(text, LookupIndex::Bare);
     std::vector<uint32_t> head;
-    const QString typed = foldCase(text, index->caseRule());
     for (size_t k = 0; k < whole.size(); ++k) {
         // One already among the matches as typed keeps its place there.
         const uint32_t row = whole.row(k);
