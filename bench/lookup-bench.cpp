@@ -119,7 +119,7 @@ int bind(const QStringList &a)
 {
     DataControl data;
     data.setDatabaseName(a[2]);
-    data.setOutputField(a[5]);
+    data.setRequest({a[3], a[4], a[5]});
     data.setRecordSource(countStatement(a[3], a[4], u"k"));
     const long before = maxRssKiB(RUSAGE_SELF);
     QElapsedTimer t;
@@ -143,7 +143,7 @@ int nowait(const QStringList &a)
     std::atomic<bool> ready = false;
     data->setPreparedHandler([&] { ready = true; });
     data->setDatabaseName(a[2]);
-    data->setOutputField(a[5]);
+    data->setRequest({a[3], a[4], a[5]});
     data->setRecordSource(countStatement(a[3], a[4], u"k"));
     QElapsedTimer t, call;
     t.start();

@@ -93,7 +93,7 @@ std::unique_ptr<DataControl> nonWaiting(const QDir &dir, std::shared_ptr<std::at
 {
     auto data = std::make_unique<DataControl>();
     data->setWaitForReads(false);
-    data->setOutputField(u"b"_qs); // as the window does: one read serves both statements
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs}); // as the window does: one read serves both statements
     holdReads(*data, dir);
     data->setPreparedHandler([prepared] { ++*prepared; });
     return data;
@@ -106,7 +106,7 @@ std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, 
     auto data = std::make_unique<DataControl>();
     data->setDatabaseName(db);
     data->setCacheFolder(cacheDir);
-    data->setOutputField(u"b"_qs);
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
     if (!canRead) {
         ReadLimits limits;
         limits.helper = u"/nonexistent/tarnvik-mdbread"_qs;
@@ -164,7 +164,7 @@ void TestDataControl::prefixLookups()
     DataControl data;
     QVERIFY(!find(data, u"x"_qs).error.isEmpty()); // nothing bound
     data.setDatabaseName(db);
-    data.setOutputField(u"Anglicky"_qs);
+    data.setRequest({u"Můj slovník"_qs, u"Česky"_qs, u"Anglicky"_qs});
     // Names with blanks and accents go in brackets; matching ignores case.
     auto q = [&](const QString &typed) { return find(data, typed, u"Česky"_qs, u"Anglicky"_qs, u"Můj slovník"_qs); };
     Lookup r = q(u"D"_qs);
@@ -205,9 +205,9 @@ void TestDataControl::jet3TextInTheFieldsCharset()
             JetWriter::Format::Jet3, 1251);
     DataControl data;
     data.setDatabaseName(db);
-    data.setCharsets(204, 238);
+    data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 204, 238});
     QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
-    data.setCharsets(238, 238);
+    data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
     QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
 }
 
@@ -433,15 +433,18 @@ void TestDataControl::preparedInTheBackground()
     // that goes while it prepares: abandonedReadsAreNotWaitedFor.)
     DataControl data;
     data.setDatabaseName(one);
-    data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    data.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data.prepare();
     QCOMPARE(find(data, u"slovo 2999"_qs).pairs, QStringList({"slovo 2999=n 2999"}));
     // Another file or other fields while one is being prepared: the answer
     // is always for what is asked now.
     data.setDatabaseName(two);
-    data.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    data.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data.prepare();
     data.setDatabaseName(one);
     QCOMPARE(find(data, u"n 2999"_qs, u"b"_qs, u"a"_qs).pairs, QStringList({"n 2999=slovo 2999"}));
-    data.prepare(u"t"_qs, u"nosuch"_qs, u"b"_qs);
+    data.setRequest({u"t"_qs, u"nosuch"_qs, u"b"_qs});
+    data.prepare();
     QVERIFY(find(data, u"x"_qs, u"nosuch"_qs, u"b"_qs).error.contains(u"nosuch"));
 }
 
@@ -463,7 +466,8 @@ void TestDataControl::refreshNeverWaits()
     QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
     QVERIFY(!data->refresh());
     QVERIFY(data->preparing());
-    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data->prepare();
     QCOMPARE(prepared->load(), 0);
     // Replaced during the read: what it read is not taken for the file there now.
     QVERIFY(::rename(QFile::encodeName(two).constData(), QFile::encodeName(db).constData()) == 0);
@@ -540,10 +544,12 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     const QString three = dir.filePath(u"three.mdb"_qs);
     writeDb(three, {{u"tři"_qs, u"3"_qs}});
     data->setDatabaseName(three);
-    data->prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data->prepare();
     QTRY_COMPARE(testutil::heldStarts(dir, three), 1);
     timer.start();
-    data->prepare(u"t"_qs, u"b"_qs, u"a"_qs);
+    data->setRequest({u"t"_qs, u"b"_qs, u"a"_qs});
+    data->prepare();
     QVERIFY(quick());
     QTRY_COMPARE(testutil::heldStarts(dir, three), 2);
     timer.start();
@@ -559,7 +565,8 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
         writeDb(db, {{name, u"x"_qs}});
         holdReads(control, dir, ReadLimits().timeoutMs);
         control.setDatabaseName(db);
-        control.prepare(u"t"_qs, u"a"_qs, u"b"_qs);
+        control.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+        control.prepare();
         QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
     };
     {

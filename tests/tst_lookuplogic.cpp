@@ -179,7 +179,6 @@ private slots:
             QSKIP("dict-freedict-tur-eng is not installed");
         for (const uint8_t charset : {uint8_t(162), uint8_t(238)}) {
             DataControl data;
-            data.setCharsets(charset, charset);
             Lookup lookup(data);
             lookup.setSource(VisibleSource{{}, db, u"dict"_qs, u"headword"_qs, u"definition"_qs, charset, charset});
             for (const auto &[typed, found] : {std::pair{u"IRMAK"_qs, u"ırmak"_qs}, {u"İngiltere"_qs, u"ingiltere"_qs}}) {

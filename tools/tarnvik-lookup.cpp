@@ -28,7 +28,6 @@ QString cell(const QVariant &v)
 // ignored and "=" before one found as typed.
 int printAsShown(DataControl &data, const VisibleSource &source, const QString &text)
 {
-    data.setCharsets(source.CharsetIn, source.CharsetOut);
     Lookup lookup(data);
     lookup.setSource(source);
     const LookupResult r = lookup.run(text);
@@ -92,8 +91,7 @@ int main(int argc, char **argv)
     if (asShown)
         return printAsShown(data, {QString(), file, table, in, out, uint8_t(charsetIn), uint8_t(charsetOut)}, prefix);
     data.setDatabaseName(file);
-    data.setCharsets(charsetIn, charsetOut);
-    data.setOutputField(out);
+    data.setRequest({table, in, out, charsetIn, charsetOut});
     data.setRecordSource(countStatement(table, in, prefix));
     if (!data.refresh()) {
         err << data.errorString() << '\n';

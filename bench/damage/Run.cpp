@@ -101,9 +101,8 @@ Outcome LookupRunner::run(const QString &path, const Binding &b, const ReadLimit
     DataControl &data = d->data;
     data.setReadLimits(limits);
     data.setDatabaseName(path);
-    data.setCharsets(238, 238);
-    data.setOutputField(b.out);
-    data.prepare(b.table, b.in, b.out);
+    data.setRequest({b.table, b.in, b.out});
+    data.prepare();
     bool answered = false;
     auto fail = [&] {
         o.ok = false;

@@ -127,11 +127,6 @@ void DataControl::setDatabaseName(const QString &path)
     m_databaseName = path;
 }
 
-void DataControl::setCharsets(int in, int out)
-{
-    m_charsetIn = in;
-    m_charsetOut = out;
-}
 
 bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 {
@@ -143,7 +138,8 @@ bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 IndexSource DataControl::sourceFor(const QString &table, const QString &in, const QString &out, bool *found) const
 {
     // A keystroke costs one stat: the file is looked into only when it changed.
-    IndexSource s{m_indexSource.path, table, in, out, m_charsetIn, m_charsetOut, FileStamp::ofPath(m_databaseName)};
+    IndexSource s{m_indexSource.path, table, in, out, m_request.charsetIn, m_request.charsetOut,
+                  FileStamp::ofPath(m_databaseName)};
     *found = s.file.exists();
     return s;
 }
@@ -217,10 +213,10 @@ void DataControl::startPending(const IndexSource &want)
     m_pending = std::move(job);
 }
 
-void DataControl::prepare(const QString &table, const QString &in, const QString &out)
+void DataControl::prepare()
 {
     bool found = false;
-    IndexSource want = sourceFor(table, in, out, &found);
+    IndexSource want = sourceFor(m_request.table, m_request.in, m_request.out, &found);
     if (!found || !want.file.regular || (m_index && serves(m_indexSource, want)))
         return;
     want.path = QFileInfo(m_databaseName).canonicalFilePath();
@@ -292,7 +288,7 @@ bool DataControl::stillPreparing()
     return false;
 }
 
-bool DataControl::refresh()
+bool DataControl::refresh(LookupIndex::Key key)
 {
     m_recordset = Recordset();
     m_error.clear();
@@ -317,12 +313,13 @@ bool DataControl::refresh()
             return false;
         }
         out = sameName(f[0], statement->likeField) ? f[1] : f[0];
-    } else if (!m_outputHint.isEmpty()) {
-        out = m_outputHint;
+    } else if (sameName(statement->table, m_request.table) && sameName(statement->likeField, m_request.in)) {
+        out = m_request.out;
     }
-    const CaseRule rule = caseRuleFor(m_charsetIn);
-    const auto pattern = LikePattern::compile(
-        m_ignoreDiacritics ? bareText(statement->pattern, rule) : statement->pattern, &m_error, rule);
+    const CaseRule rule = caseRuleFor(m_request.charsetIn);
+    const bool bare = key == LookupIndex::Bare;
+    const auto pattern =
+        LikePattern::compile(bare ? bareText(statement->pattern, rule) : statement->pattern, &m_error, rule);
     if (!pattern) {
         m_error = tr("Dotaz nelze provést: %1").arg(m_error);
         return false;
@@ -330,7 +327,7 @@ bool DataControl::refresh()
     if (!ensureIndex(statement->table, statement->likeField, out))
         return false;
 
-    m_recordset.m_matches = m_index->find(*pattern, m_ignoreDiacritics ? LookupIndex::Bare : LookupIndex::Folded);
+    m_recordset.m_matches = m_index->find(*pattern, key);
     if (statement->kind == Statement::Count) {
         m_recordset.m_count = qint64(m_recordset.m_matches.size());
         m_recordset.m_countAlias = statement->countAlias;

@@ -44,6 +44,17 @@ private:
     size_t m_pos = 0;
 };
 
+// What the look-ups through a data control ask beside their statements: the
+// table and fields, so that the output is read along with the input when the
+// index is built (the select after the first count needs no second read), and
+// the character sets that decide how stored text is shown and matched (font
+// character-set numbers).
+struct LookupRequest
+{
+    QString table, in, out;
+    int charsetIn = 238, charsetOut = 238;
+};
+
 class DataControl
 {
 public:
@@ -59,7 +70,9 @@ public:
     // errorString() names the file and the cause. Without waiting for reads
     // (see setWaitForReads) it also fails while the index is being prepared:
     // then preparing() is true and errorString() says so.
-    bool refresh();
+    // The key decides how the LIKE matches: as typed, or bare (diacritics
+    // ignored as well as case, see dropMarks) for the look-up's second try.
+    bool refresh(LookupIndex::Key key = LookupIndex::Folded);
     QString errorString() const { return m_error; }
     bool preparing() const { return m_preparing; }
 
@@ -79,22 +92,16 @@ public:
     void setPreparedHandler(std::function<void()> handler);
     Recordset &recordset() { return m_recordset; }
 
-    // Character sets of the input and output field (font character-set
-    // numbers): they decide how stored text is shown and matched.
-    void setCharsets(int in, int out);
-    // Reads the output field along with the input field when the index is
-    // built, so that the select after the first count needs no second read.
-    void setOutputField(const QString &out) { m_outputHint = out; }
     void setReadLimits(const ReadLimits &limits) { m_limits = limits; }
-    // Whether the LIKE of the next refreshes ignores diacritics as well as
-    // case (see dropMarks): the look-up's second try when nothing matches.
-    void setIgnoreDiacritics(bool ignore) { m_ignoreDiacritics = ignore; }
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
 
-    // Starts binding the given look-up in the background (index from the cache
-    // or built), so that the first refresh need not wait for the whole read.
-    void prepare(const QString &table, const QString &in, const QString &out);
+    // What the next refreshes ask (see LookupRequest).
+    void setRequest(const LookupRequest &request) { m_request = request; }
+    const LookupRequest &request() const { return m_request; }
+    // Starts binding the request in the background (index from the cache or
+    // built), so that the first refresh need not wait for the whole read.
+    void prepare();
 
     // Blocks until a cache file being written in the background is done. The
     // destructor does so too: a cache file must be complete. Reads and builds
@@ -121,9 +128,9 @@ private:
     struct Job;     // one preparation, shared with its worker thread
     struct Workers; // every worker that runs, so that the exit can stop them
 
-    QString m_databaseName, m_recordSource, m_error, m_outputHint;
+    QString m_databaseName, m_recordSource, m_error;
     QString m_cacheFolder = IndexCache::defaultFolder();
-    int m_charsetIn = 238, m_charsetOut = 238;
+    LookupRequest m_request;
     ReadLimits m_limits;
     Recordset m_recordset;
     std::shared_ptr<LookupIndex> m_index;
@@ -133,7 +140,7 @@ private:
     std::shared_future<void> m_cacheSave;
     std::shared_ptr<Job> m_pending;
     std::function<void()> m_preparedHandler;
-    bool m_wait = true, m_preparing = false, m_ignoreDiacritics = false;
+    bool m_wait = true, m_preparing = false;
 };
 
 } // namespace tarnvik

@@ -33,9 +33,17 @@ void Lookup::setSource(std::optional<VisibleSource> source)
     // The same name keeps what is bound: only another spelling binds anew.
     m_data.setDatabaseName(m_source ? m_source->File : QString());
     if (m_source) {
-        m_data.setOutputField(m_source->Out);
-        m_data.prepare(m_source->Name, m_source->In, m_source->Out);
+        m_data.setRequest({m_source->Name, m_source->In, m_source->Out, m_source->CharsetIn, m_source->CharsetOut});
+        m_data.prepare();
     }
+}
+
+std::optional<qint64> Lookup::count(const QString &text)
+{
+    m_data.setRecordSource(countStatement(m_source->Name, m_source->In, text));
+    if (!m_data.refresh())
+        return std::nullopt;
+    return m_data.recordset().field(QStringLiteral("headcount")).toLongLong();
 }
 
 LookupResult Lookup::run(const QString &text)
@@ -64,19 +72,16 @@ LookupResult Lookup::run(const QString &text)
         m_waits = true;
         return failed(LookupResult::Waiting, m_data.errorString());
     };
-    m_data.setOutputField(src.Out);
-    m_data.setRecordSource(countStatement(src.Name, src.In, text));
-    if (!m_data.refresh())
+    const auto found = count(text);
+    if (!found)
         return refreshFailed();
-    const bool none = m_data.recordset().field(QStringLiteral("headcount")).toLongLong() <= 0;
+    const bool none = *found <= 0;
     m_data.setRecordSource(selectStatement(src.Name, src.In, src.Out, text));
     if (none) {
         // Nothing as typed: the same again with diacritics and case ignored
         // ("dum" finds "dům"). A pattern that is none once bare (a range
         // turned round) finds nothing.
-        m_data.setIgnoreDiacritics(true);
-        const bool ok = m_data.refresh();
-        m_data.setIgnoreDiacritics(false);
+        const bool ok = m_data.refresh(LookupIndex::Bare);
         if (!ok && m_data.preparing()) // the file changed since the count
             return refreshFailed();
         if (!ok || m_data.recordset().eof()) {
@@ -136,9 +141,7 @@ bool Lookup::sourceProblem(QString *why)
     *why = missingPartOf(src);
     if (!why->isEmpty())
         return true;
-    m_data.setOutputField(src.Out);
-    m_data.setRecordSource(countStatement(src.Name, src.In, QString()));
-    if (m_data.refresh() || m_data.preparing())
+    if (count(QString()) || m_data.preparing())
         return false;
     *why = m_data.errorString();
     return true;

@@ -64,6 +64,8 @@ public:
 private:
     // Whether the source cannot be used, and why; false while it is read.
     bool sourceProblem(QString *why);
+    // How many rows of the source begin with the text; none when that failed.
+    std::optional<qint64> count(const QString &text);
 
     DataControl &m_data;
     Clock m_clock;

@@ -478,9 +478,10 @@ void frmDict::setGrid()
 
 void frmDict::setCharset(uint8_t inCharset, uint8_t outCharset)
 {
-    // Qt draws every script in any face: what the character sets change
-    // here is how stored text reads, in the look-up.
-    Data1.setCharsets(inCharset, outCharset);
+    // Qt draws every script in any face: what the character sets change is
+    // how stored text reads, and the look-up takes them with its source.
+    Q_UNUSED(inCharset);
+    Q_UNUSED(outCharset);
 }
 
 void frmDict::Text1_Change()
