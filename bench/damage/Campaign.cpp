@@ -190,7 +190,7 @@ int campaign(const Settings &s)
             start(wk);
         };
         QObject::connect(w.proc, &QProcess::finished, w.proc, ended);
-        QObject::connect(w.proc, &QProcess::errorOccurred, w.proc, [ended, pw = &w](QProcess::ProcessError e) {
+        QObject::connect(w.proc, &QProcess::errorOccurred, w.proc, [ended](QProcess::ProcessError e) {
             if (e == QProcess::FailedToStart)
                 ended(127, QProcess::NormalExit);
         });
