@@ -209,6 +209,19 @@ void TestDataControl::jet3TextInTheFieldsCharset()
     QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
     data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
     QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+    // One field as input and output, each in its own charset; then only the
+    // output's charset changed.
+    auto outputs = [&](int out) {
+        data.setRequest({u"t"_qs, u"ru"_qs, u"ru"_qs, 204, out});
+        find(data, u"МОС"_qs, u"ru"_qs, u"ru"_qs);
+        const Matches m = data.recordset().matches();
+        QStringList texts;
+        for (size_t k = 0; k < m.size(); ++k)
+            texts << m.index()->output(m.row(k)).toString();
+        return texts;
+    };
+    QCOMPARE(outputs(238), QStringList({"Ěîńęâŕ", "ěîńň"}));
+    QCOMPARE(outputs(204), QStringList({"Москва", "мост"}));
 }
 
 void TestDataControl::indexIsKeptOnDisk()

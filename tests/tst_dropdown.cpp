@@ -119,23 +119,18 @@ private slots:
             QVERIFY(topRowWhole(g0));
             QVERIFY(topRowWhole(g1));
         };
-        int before = g0->rowAt(0);
         // A notch of a wheel over either column, and a touchpad's small steps.
-        wheel(g0->viewport(), {0, -120});
-        together(before);
-        before = g0->rowAt(0);
-        wheel(g1->viewport(), {0, -120});
-        together(before);
-        before = g0->rowAt(0);
-        for (int i = 0; i < 30; ++i)
-            wheel(g0->viewport(), {0, -6}, {0, -3});
-        together(before);
-        before = g1->rowAt(0);
-        for (int i = 0; i < 30; ++i)
-            wheel(g1->viewport(), {0, -6}, {0, -3});
-        together(before);
+        for (QTableView *g : {g0, g1}) {
+            int before = g0->rowAt(0);
+            wheel(g->viewport(), {0, -120});
+            together(before);
+            before = g0->rowAt(0);
+            for (int i = 0; i < 30; ++i)
+                wheel(g->viewport(), {0, -6}, {0, -3});
+            together(before);
+        }
         // The keyboard, and the scroll bar's arrow.
-        before = g0->rowAt(0);
+        int before = g0->rowAt(0);
         QTest::keyClick(g0, Qt::Key_PageDown);
         QTest::keyClick(g0, Qt::Key_PageDown);
         together(before);

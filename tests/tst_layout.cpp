@@ -115,6 +115,10 @@ private slots:
                         QVERIFY2((shownRows + 1) * 240 + 15 > roomier, qPrintable(at));
                 }
 
+        // Exactly as much room above as below: under Combo1.
+        QCOMPARE(expandComboPlacement({1500, 4820, 3000, 360}, 240, 100, column, {0, 0, 19200, 10000}, m).window.top,
+                 5180.0);
+
         // Inside the screen the strip is on, also where Combo1 passes its
         // edges (the second of two screens, from 19200 to 48000 twips).
         const TwipRect second{19200, 0, 28800, 18000};

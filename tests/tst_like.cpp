@@ -122,6 +122,7 @@ void TestLike::wildcards_data()
     // it never makes, and a character beyond the BMP taken by one '?'.
     QTest::newRow("bracketed star is literal") << "a[*]" << "a*" << true;
     QTest::newRow("bracketed star is not a wildcard") << "a[*]" << "ab" << false;
+    QTest::newRow("dash before the bracket is literal") << "[a-]" << "-" << true;
     QTest::newRow("astral char is one") << "?x" << QString::fromUcs4(U"\U0001F600x") << true;
 }
 

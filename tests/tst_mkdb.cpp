@@ -59,12 +59,14 @@ void TestMkdb::tsvEscapesAndTypes()
                                               "tab\\there\tline\\nbreak\\\\\n"
                                               "\\N\tnull input\n"
                                               "empty\t\n"
+                                              + QByteArray(255, 'x') + "\tfits a Text field\n"
                                               "long\t" + longText + "\n");
     mkdb::TsvSource src(tsv);
     const auto rows = readSource(src);
     QCOMPARE(src.fieldNames(), QStringList({"slovo", "význam"}));
     const std::vector<Row> expected = {{u"dům"_qs, u"house"_qs}, {u"tab\there"_qs, u"line\nbreak\\"_qs},
                                        {std::nullopt, u"null input"_qs}, {u"empty"_qs, u""_qs},
+                                       {QString(255, u'x'), u"fits a Text field"_qs},
                                        {u"long"_qs, QString::fromUtf8(longText)}};
     QVERIFY(rows == expected);
 
@@ -74,7 +76,7 @@ void TestMkdb::tsvEscapesAndTypes()
     QString error;
     const auto fields = MdbFile(db).fields(u"Slova"_qs, &error);
     QVERIFY2(fields, qPrintable(error));
-    QCOMPARE(fields->at(0).type, 10); // Text
+    QCOMPARE(fields->at(0).type, 10); // Text: no value is longer than 255
     QCOMPARE(fields->at(1).type, 12); // Memo: a value is longer than 255
     const auto back = readAll(db, u"Slova"_qs, {u"slovo"_qs, u"význam"_qs}, &error);
     QVERIFY2(back, qPrintable(error));
@@ -92,12 +94,14 @@ void TestMkdb::csvQuoting()
     const QString csv = file(u"q.csv"_qs, "a,b,c\n"
                                           "plain,\"with, comma\",\"say \"\"hi\"\"\"\n"
                                           ",\"\",\"two\nlines\"\n"
+                                          "x,y,\"\"\n"
                                           "last,x,y");
     mkdb::CsvSource src(csv);
     const auto rows = readSource(src);
     QCOMPARE(src.fieldNames(), QStringList({"a", "b", "c"}));
     const std::vector<Row> expected = {{u"plain"_qs, u"with, comma"_qs, u"say \"hi\""_qs},
-                                       {std::nullopt, u""_qs, u"two\nlines"_qs}, {u"last"_qs, u"x"_qs, u"y"_qs}};
+                                       {std::nullopt, u""_qs, u"two\nlines"_qs}, {u"x"_qs, u"y"_qs, u""_qs},
+                                       {u"last"_qs, u"x"_qs, u"y"_qs}};
     QVERIFY(rows == expected);
     const QString db = m_dir.filePath(u"q.mdb"_qs);
     const Run r = runMkdb({db, csv});

@@ -279,6 +279,7 @@ void TestReader::onlyAWholeStreamIsARead_data()
     const QString row = u"R\\001\\000\\000\\000a"_qs;
     auto done = [](int n) { return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0')); };
     QTest::newRow("whole") << row + done(1) << true;
+    QTest::newRow("no count at all") << row << false;
     QTest::newRow("a row fewer than counted") << row + done(2) << false;
     QTest::newRow("a row more than counted") << row + row + done(1) << false;
     QTest::newRow("a row cut short after the count") << row + done(1) + u"R\\001\\000"_qs << false;

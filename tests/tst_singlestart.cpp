@@ -316,9 +316,9 @@ private slots:
         auto comesForward = [&] {
             QWidget *modal = QApplication::activeModalWidget();
             auto *editor = qobject_cast<setData *>(modal);
-            if (!modal || (editor && editor->busy()) || modal->property("checked").isValid())
+            if (!modal || (editor && editor->busy()) || modal->property(testutil::kHeldByTest).isValid())
                 return;
-            modal->setProperty("checked", true);
+            modal->setProperty(testutil::kHeldByTest, true);
             [&] {
                 // Its own activation first, or it would come after ours.
                 QTRY_COMPARE(activeWindow(), modal->winId());

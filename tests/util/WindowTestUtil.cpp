@@ -3,14 +3,72 @@
 #include "platform/MessageBox.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QLabel>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 
 namespace testutil {
+
+namespace {
+
+// Qt's own dialogs (boxes, file and input dialogs); the program's own windows
+// are what the tests drive.
+bool stockDialog(const QWidget *w)
+{
+    return qobject_cast<const QDialog *>(w) && w->metaObject()->className()[0] == 'Q';
+}
+
+QString boxText(QWidget *w)
+{
+    if (auto *box = qobject_cast<QMessageBox *>(w))
+        return box->text();
+    QStringList texts{w->windowTitle()};
+    for (const QLabel *label : w->findChildren<QLabel *>())
+        texts << label->text();
+    return texts.join(u' ');
+}
+
+// A modal dialog up longer than any test takes to answer it fails the test
+// that meets it, naming it, and is closed: no test waits for its time limit
+// on a box it never expected.
+void watchUnansweredBoxes()
+{
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (!app)
+        return;
+    auto *timer = new QTimer(app);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        static QPointer<QWidget> seen;
+        static QElapsedTimer since;
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !stockDialog(modal) || modal->property(kHeldByTest).toBool()) {
+            seen = nullptr;
+            return;
+        }
+        if (seen != modal) {
+            seen = modal;
+            since.start();
+        }
+        if (since.elapsed() < kUnansweredMs)
+            return;
+        seen = nullptr;
+        QTest::qFail(qPrintable(QStringLiteral("a box no test answers: ") + boxText(modal)), __FILE__, __LINE__);
+        static_cast<QDialog *>(modal)->reject();
+    });
+    timer->start();
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(watchUnansweredBoxes)
 
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs)
 {

@@ -11,6 +11,11 @@ namespace testutil {
 // priority, so on a loaded machine it may take many times its usual second.
 constexpr int kReadWaitMs = 60000;
 
+// A modal dialog of Qt's (a message box, a file dialog) still up after this
+// long fails the test and is closed, unless the test has set kHeldByTest on it.
+constexpr int kUnansweredMs = 3000;
+constexpr char kHeldByTest[] = "heldByTest";
+
 // Runs 'action' while 'poll' is called every 10 ms (modal boxes and menus run
 // their own event loops), then lets events run for 'settleMs'.
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs);
