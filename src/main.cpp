@@ -6,7 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Session.h"
 #include "platform/SingleInstance.h"
-#include "widgets/Controls.h"
+#include "platform/Text.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,7 @@
 #include "frmCombo.h"
 
-#include "widgets/Controls.h"
+#include "platform/Colours.h"
+#include "widgets/Paint.h"
 #include "platform/Metrics.h"
 
 #include <QApplication>

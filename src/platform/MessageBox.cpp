@@ -1,6 +1,6 @@
 #include "MessageBox.h"
 
-#include "widgets/Controls.h"
+#include "widgets/Paint.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
