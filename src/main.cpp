@@ -4,9 +4,11 @@
 #include "platform/Desktop.h"
 #include "platform/LeakCheck.h"
 #include "platform/MessageBox.h"
+#include "platform/Product.h"
+#include "platform/Resources.h"
 #include "platform/Session.h"
 #include "platform/SingleInstance.h"
-#include "widgets/Controls.h"
+#include "platform/Text.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -158,11 +160,11 @@ int main(int argc, char **argv)
     if (chooseX11)
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("tarnvik"));
-    QApplication::setDesktopFileName(QStringLiteral("cz.tarnvik.Tarnvik"));
+    QApplication::setDesktopFileName(tarnvik::kDesktopId);
     // The installed theme's icon where there is one; ours otherwise (a build
     // run from its folder).
-    Q_INIT_RESOURCE(tarnvik);
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cz.tarnvik.Tarnvik"), QIcon(QStringLiteral(":/tarnvik/icon.svg"))));
+    tarnvik::loadResources();
+    QApplication::setWindowIcon(QIcon::fromTheme(tarnvik::kDesktopId, QIcon(QStringLiteral(":/tarnvik/icon.svg"))));
     tarnvik::installCzechQtTexts(&app);
     tarnvik::addTahoma();
     // Without the socket later starts cannot reach this one, but they still

@@ -7,7 +7,9 @@
 #include "lookup/frmDict.h"
 #include "platform/Desktop.h"
 #include "platform/MessageBox.h"
-#include "widgets/Controls.h"
+#include "platform/Colours.h"
+#include "widgets/CellGrid.h"
+#include "widgets/Paint.h"
 #include "util/Strip.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "lookup/PairView.h"
 #include "platform/Dict.h"
 #include "platform/GlobalShortcut.h"
-#include "widgets/Controls.h"
+#include "widgets/CellGrid.h"
 #include "util/TestUtil.h"
 #include "platform/LeakCheck.h"
 #include "util/Strip.h"

@@ -3,7 +3,8 @@
 // and its columns lined up with the pair shown in the lookup window.
 #include "db/query/Like.h"
 #include "dropdown/frmCombo.h"
-#include "widgets/Controls.h"
+#include "widgets/CellGrid.h"
+#include "widgets/DropButtonBox.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
 #include "util/Strip.h"

@@ -2,7 +2,9 @@
 // match over Combo1 (and one found without diacritics), the drop-down and choosing from it, the copy menu, the
 // failures and recovery, and the settings written on exit.
 #include "dropdown/frmCombo.h"
-#include "widgets/Controls.h"
+#include "platform/Text.h"
+#include "widgets/CellGrid.h"
+#include "widgets/Lamp.h"
 #include "lookup/frmDict.h"
 #include "lookup/PairView.h"
 #include "util/Files.h"

@@ -2,7 +2,8 @@
 // tarnvik-mkdb and checks what the user finds: frame, source menu,
 // fonts, character sets and the no-match state; and the store's failures.
 #include "dropdown/frmCombo.h"
-#include "widgets/Controls.h"
+#include "widgets/CellGrid.h"
+#include "widgets/Lamp.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
 #include "util/TestUtil.h"

@@ -1,5 +1,7 @@
 #include "Catalogue.h"
 
+#include "platform/Product.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -192,7 +194,7 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
 {
     LookupSettings out;
     out.topMost = toBool(store.getSetting(kSettings, QStringLiteral("TopMost"), QStringLiteral("true")), true);
-    out.fontName = store.getSetting(kSettings, QStringLiteral("Font"), QStringLiteral("Tahoma"));
+    out.fontName = store.getSetting(kSettings, QStringLiteral("Font"), kFace);
     out.shortcut = store.getSetting(kSettings, QStringLiteral("Shortcut"), kDefaultShortcut);
     const qint64 count = storedCount(store);
     for (int n = 1; n <= count; ++n) {

@@ -1,6 +1,8 @@
 #include "ResultModel.h"
 
-#include "widgets/Controls.h"
+#include "platform/Colours.h"
+#include "platform/Text.h"
+#include "widgets/Paint.h"
 
 #include <climits>
 

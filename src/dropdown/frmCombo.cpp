@@ -1,6 +1,7 @@
 #include "frmCombo.h"
 
-#include "widgets/Controls.h"
+#include "platform/Colours.h"
+#include "widgets/Paint.h"
 #include "platform/Metrics.h"
 
 #include <QApplication>
@@ -135,7 +136,7 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *opener)
 
 double frmCombo::rowHeightTwips() const
 {
-    return m_grid[0]->verticalHeader()->defaultSectionSize() * metrics().TwipsPerPixelY;
+    return metrics().toTwipsY(m_grid[0]->verticalHeader()->defaultSectionSize());
 }
 
 void frmCombo::place(const DropDownPlacement &p)

@@ -1,6 +1,12 @@
 #include "frmDict.h"
 
-#include "widgets/Controls.h"
+#include "platform/Colours.h"
+#include "platform/Text.h"
+#include "widgets/CellGrid.h"
+#include "widgets/DropButtonBox.h"
+#include "widgets/Lamp.h"
+#include "widgets/OneLineEdit.h"
+#include "widgets/Paint.h"
 #include "Layout.h"
 #include "PairView.h"
 #include "dropdown/frmCombo.h"

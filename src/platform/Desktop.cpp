@@ -1,5 +1,7 @@
 #include "Desktop.h"
 
+#include "platform/Product.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,12 +28,12 @@ bool installCzechQtTexts(QCoreApplication *app)
 
 bool addTahoma(const QString &wineFonts)
 {
-    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+    if (QFontDatabase::hasFamily(kFace))
         return true;
     // Its bold face barely differs from the regular one on screen: Qt's
     // emboldened regular face reads as bold.
     QFontDatabase::addApplicationFont(QDir(wineFonts).filePath(QStringLiteral("tahoma.ttf")));
-    return QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
+    return QFontDatabase::hasFamily(kFace);
 }
 
 QUrl homePage(const QString &configured, const QString &programDir)

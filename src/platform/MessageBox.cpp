@@ -1,6 +1,7 @@
 #include "MessageBox.h"
 
-#include "widgets/Controls.h"
+#include "platform/Product.h"
+#include "widgets/Paint.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -41,7 +42,7 @@ QFont wholeMarks(const QFont &font)
         return *it;
     QFont whole = font;
     if (!keepsMarks(font)) {
-        for (const QString &face : {QStringLiteral("Arial"), QApplication::font().family()}) {
+        for (const QString &face : {kStandInFace, QApplication::font().family()}) {
             QFont f = font;
             f.setFamily(face);
             if (keepsMarks(f)) {
@@ -58,7 +59,7 @@ namespace {
 
 QString caption(const QString &title)
 {
-    return title.isEmpty() ? QStringLiteral("Tarnvik") : title;
+    return title.isEmpty() ? kAppTitle : title;
 }
 
 // The box keeps its own size, so the window never mixes two typefaces.

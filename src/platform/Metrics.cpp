@@ -1,18 +1,8 @@
 #include "Metrics.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QScreen>
-#include <QStyle>
-#include <QStyleOptionComboBox>
-
 #include <cmath>
 
 namespace tarnvik {
-
-namespace {
-Metrics g_metrics;
-}
 
 int Metrics::toPixelsX(double twips) const
 {
@@ -30,6 +20,16 @@ QRect toPixels(const TwipRect &r, const Metrics &m)
     return QRect(left, top, m.toPixelsX(r.left + r.width) - left, m.toPixelsY(r.top + r.height) - top);
 }
 
+TwipRect toTwips(const QRect &r, const Metrics &m)
+{
+    return {m.toTwipsX(r.left()), m.toTwipsY(r.top()), m.toTwipsX(r.width()), m.toTwipsY(r.height())};
+}
+
+QPointF toTwips(QPointF p, const Metrics &m)
+{
+    return {m.toTwipsX(p.x()), m.toTwipsY(p.y())};
+}
+
 Metrics computeMetrics(double logicalDpiX, double logicalDpiY, const PixelMetrics &px)
 {
     Metrics m;
@@ -43,27 +43,5 @@ Metrics computeMetrics(double logicalDpiX, double logicalDpiY, const PixelMetric
     return m;
 }
 
-const Metrics &metrics()
-{
-    return g_metrics;
-}
-
-void InitMetrics()
-{
-    QStyle *style = QApplication::style();
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const double dpiX = screen ? screen->logicalDotsPerInchX() : 96.0;
-    const double dpiY = screen ? screen->logicalDotsPerInchY() : 96.0;
-    // The drop-down button must stay uncovered by the grids laid over the
-    // box, so the thumb is the wider of a scroll bar and that button.
-    QStyleOptionComboBox opt;
-    opt.rect = QRect(0, 0, 200, 24);
-    opt.subControls = QStyle::SC_All;
-    const QRect arrow = style->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxArrow);
-    const int thumb = std::max(style->pixelMetric(QStyle::PM_ScrollBarExtent), arrow.width());
-    const int frame = style->pixelMetric(QStyle::PM_ComboBoxFrameWidth);
-    g_metrics = computeMetrics(dpiX, dpiY,
-                               {style->pixelMetric(QStyle::PM_DefaultFrameWidth), frame, frame, thumb});
-}
 
 } // namespace tarnvik

@@ -4,6 +4,7 @@
 
 #include "platform/Twips.h"
 
+#include <QPointF>
 #include <QRect>
 
 namespace tarnvik {
@@ -17,10 +18,16 @@ struct Metrics
 
     int toPixelsX(double twips) const;
     int toPixelsY(double twips) const;
+    // Pixels as a widget reports them, in twips.
+    double toTwipsX(double pixels) const { return pixels * TwipsPerPixelX; }
+    double toTwipsY(double pixels) const { return pixels * TwipsPerPixelY; }
 };
 
 // Pixels at the widget boundary; edges are rounded, so neighbours stay flush.
 QRect toPixels(const TwipRect &r, const Metrics &m);
+// And back: a widget's rectangle or a point, in twips.
+TwipRect toTwips(const QRect &r, const Metrics &m);
+QPointF toTwips(QPointF p, const Metrics &m);
 
 // Sizes in pixels as the style reports them.
 struct PixelMetrics
@@ -29,7 +36,8 @@ struct PixelMetrics
 };
 Metrics computeMetrics(double logicalDpiX, double logicalDpiY, const PixelMetrics &px);
 
-// The values last computed by InitMetrics.
+// The values last computed by InitMetrics (both in ScreenMetrics.cpp, with
+// the windows: they ask the screen and the style).
 const Metrics &metrics();
 // From the primary screen's logical DPI and the application's style.
 void InitMetrics();

@@ -2,7 +2,8 @@
 
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
-#include "widgets/Controls.h"
+#include "widgets/CellGrid.h"
+#include "widgets/Lamp.h"
 
 #include <QComboBox>
 #include <QLineEdit>

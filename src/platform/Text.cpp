@@ -1,0 +1,50 @@
+#include "Text.h"
+
+namespace tarnvik {
+
+QStringView firstLine(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029')
+            return text.first(i);
+    }
+    return text;
+}
+
+QString sentText(QStringView text)
+{
+    return firstLine(text.trimmed()).trimmed().toString();
+}
+
+QString oneLine(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    return text.replace(u'\n', u' ').replace(u'\r', u' ');
+}
+
+namespace {
+// Never between the two halves of a character outside the BMP.
+QStringView first(QStringView text, qsizetype n)
+{
+    if (text.size() <= n)
+        return text;
+    return text.first(text[n - 1].isHighSurrogate() ? n - 1 : n);
+}
+} // namespace
+
+QString shownText(QStringView text)
+{
+    // A cell is a few hundred pixels wide at most.
+    return oneLine(first(text, 1000).toString());
+}
+
+QString toolTipFor(QStringView text)
+{
+    constexpr qsizetype kMost = 2000;
+    if (text.size() <= 40 && !text.contains(u'\n'))
+        return QString();
+    return text.size() <= kMost ? text.toString() : first(text, kMost).toString() + u'…';
+}
+
+} // namespace tarnvik
