@@ -15,6 +15,7 @@
 
 using namespace tarnvik;
 using testutil::titles;
+using Action = CatalogueList::Action;
 
 namespace {
 
@@ -80,7 +81,7 @@ QString buttons(const CatalogueList &list)
 {
     // New, Delete, Move down, Move up: 1 enabled, 0 disabled.
     QString b;
-    for (auto a : {CatalogueList::New, CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
+    for (auto a : CatalogueList::Actions)
         b += list.isEnabled(a) ? u'1' : u'0';
     return b;
 }
@@ -158,7 +159,7 @@ class TestCatalogueList : public QObject
 
 private slots:
     // The user's steps, separated by blanks: n, d, v, ^ (the toolbar's New,
-    // Delete, Move down, Move up), b<i> (toolbar button i), c<k> and t<k> (a
+    // Delete, Move down, Move up), c<k> and t<k> (a
     // click on line k, or on its box), e<text> (a title typed), F (a database
     // chosen), f (chosen and opened), x (a close asked for), Y and N (the
     // answer to the questions from then on).
@@ -211,7 +212,6 @@ private slots:
         QTest::newRow("new one moved up") << "A,~B,C" << 0 << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
         QTest::newRow("new one moved up, held")
             << "A,~B,C" << 0 << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
-        QTest::newRow("separator and nothing") << "A,B" << 0 << "b0 b3 b6 b-1" << "A+,B+ @0/0 p0 1110 r0 m0 q0";
         QTest::newRow("held: first refusal silent") << "A,B!,C" << 1 << "c0" << "A+,B+,C+ @1/1 p1,1 0111 r1 m0 q0";
         QTest::newRow("held: second told") << "A,B!,C" << 1 << "c0 c2" << "A+,B+,C+ @1/1 p1,1,1 0111 r2 m1 q0";
         // The box on another line takes effect although the move is refused.
@@ -244,11 +244,10 @@ private slots:
             const qsizetype asked = e.window.questions.size();
             const int k = step.mid(1).toInt();
             switch (step[0].unicode()) {
-            case u'n': e.list.toolbarClicked(CatalogueList::New); break;
-            case u'd': e.list.toolbarClicked(CatalogueList::Delete); break;
-            case u'v': e.list.toolbarClicked(CatalogueList::MoveDown); break;
-            case u'^': e.list.toolbarClicked(CatalogueList::MoveUp); break;
-            case u'b': e.list.toolbarClicked(k); break;
+            case u'n': e.list.press(Action::New); break;
+            case u'd': e.list.press(Action::Delete); break;
+            case u'v': e.list.press(Action::MoveDown); break;
+            case u'^': e.list.press(Action::MoveUp); break;
             case u'c': e.list.lineClicked(k); break;
             case u't': e.list.lineToggled(k, !e.list.lines()[k].checked); break;
             case u'e': e.list.editTitle(step.mid(1)); break;
@@ -347,7 +346,7 @@ private slots:
         };
         // "ActiveTable" 2 counts visible entries only: entry C.
         QCOMPARE(list.selectedLine(), 2);
-        list.toolbarClicked(CatalogueList::Delete); // C
+        list.press(Action::Delete); // C
         list.editTitle(QStringLiteral("Dčko"));     // D, now at 2
         list.kontrolaID(OutputCharsetRow, uint8_t(161));
         list.lineToggled(0, false);
@@ -423,19 +422,19 @@ private slots:
         const int max = 32768; // positions 0 to 32,767
         QVector<DataSource> many(max - 1, entry("x"));
         Editor e(many, 0);
-        QVERIFY(e.list.isEnabled(CatalogueList::New));
+        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
         QCOMPARE(e.list.selectedLine(), max - 1);
         e.list.databaseChosen(QStringLiteral("/data/last.mdb"));
         e.list.databaseOpened();
-        QVERIFY(!e.list.isEnabled(CatalogueList::New));
+        QVERIFY(!e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
 
         // Deleting one makes room again.
         e.list.delete_item();
-        QVERIFY(e.list.isEnabled(CatalogueList::New));
+        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
 
@@ -445,7 +444,7 @@ private slots:
         save_tables(store, e.list.sources(), e.list.selectedLine());
         Editor full(store);
         QCOMPARE(full.list.sources(), e.list.sources());
-        QVERIFY(!full.list.isEnabled(CatalogueList::New));
+        QVERIFY(!full.list.isEnabled(Action::New));
     }
 
     void layout()

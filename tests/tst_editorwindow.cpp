@@ -29,6 +29,8 @@
 using namespace tarnvik;
 using testutil::answeringBoxes;
 using testutil::iniEntry;
+using Action = CatalogueList::Action;
+EditorMemory memory;
 
 // Runs 'act' on the modal editor once it is up and idle.
 void onEditor(const std::function<void(setData *)> &act)
@@ -81,7 +83,7 @@ struct OpenEditor
 {
     SettingsStore store;
     setData w;
-    OpenEditor(const QString &ini, const QString &catalogue) : store((testutil::writeIni(ini, catalogue), ini)), w(store)
+    OpenEditor(const QString &ini, const QString &catalogue) : store((testutil::writeIni(ini, catalogue), ini)), w(store, memory)
     {
         w.show();
         if (!QTest::qWaitForWindowActive(&w))
@@ -202,7 +204,7 @@ private slots:
                                       + iniEntry(3, u"C"_qs, m_dir.filePath(u"pryc.mdb"_qs), u"Slovnik"_qs, u"slovo"_qs,
                                               u"vyznam"_qs));
         SettingsStore store(ini());
-        auto w = std::make_unique<setData>(store);
+        auto w = std::make_unique<setData>(store, memory);
         w->show();
         QStringList told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), 3); }); // read once the window is up
         QCOMPARE(told, QStringList{"Tabulka 'nic' nebyla nalezena!"});
@@ -248,7 +250,7 @@ private slots:
         SettingsStore after(ini());
         QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
         w.reset();
-        setData again(store);
+        setData again(store, memory);
         QCOMPARE(again.size(), given);
     }
 
@@ -282,7 +284,7 @@ private slots:
         testutil::writeIni(ini(), u"[Tables]\ncount=%1\nActiveTable=1\n"_qs.arg(count) + entries);
         const QByteArray before = testutil::readBytes(ini());
         SettingsStore store(ini());
-        auto w = std::make_unique<setData>(store);
+        auto w = std::make_unique<setData>(store, memory);
         w->show();
         const QStringList told = answeringBoxes([&] { QTRY_COMPARE(w->list()->count(), count); });
         QCOMPARE(told.size(), boxes);
@@ -303,9 +305,9 @@ private slots:
     {
         OpenEditor e(ini(), u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
         setData &w = e.w;
-        answeringWith(QMessageBox::Yes, [&] { w.button(2)->trigger(); });
+        answeringWith(QMessageBox::Yes, [&] { w.button(Action::Delete)->trigger(); });
         QCOMPARE(w.list()->count(), 0);
-        QVERIFY(w.button(1)->isEnabled() && !w.button(2)->isEnabled());
+        QVERIFY(w.button(Action::New)->isEnabled() && !w.button(Action::Delete)->isEnabled());
         QVERIFY(!w.titleEditor()->isEnabled());
         QVERIFY(answeringBoxes([&] { QVERIFY(w.close()); }).isEmpty());
         QCOMPARE(SettingsStore(ini()).getSetting("Tables", "count", {}), QStringLiteral("0"));
@@ -502,8 +504,8 @@ private slots:
         frmDict w(store);
         w.show();
         onEditor([&](setData *editor) {
-            editor->button(5)->trigger(); // the active source moves up
-            editor->button(1)->trigger(); // a new entry, only its title given
+            editor->button(Action::MoveUp)->trigger(); // the active source moves up
+            editor->button(Action::New)->trigger(); // a new entry, only its title given
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Rozdelany"));
             if (saveFails) { // a folder where the file was: no file replaces it
                 QFile::remove(ini());
@@ -556,7 +558,7 @@ private slots:
         onEditor([&](setData *editor) {
             selectedInEditor = editor->list()->currentRow();
             // The active source moved up, so "ActiveTable" becomes 1.
-            editor->button(5)->trigger();
+            editor->button(Action::MoveUp)->trigger();
             QVERIFY(b.saveAllMySettings()); // B exits meanwhile
             editor->close();
         });
