@@ -29,6 +29,15 @@ void CatalogueEditor::typeTitle(const QString &text)
     m_list.editTitle(text);
 }
 
+bool CatalogueEditor::restoreTitle()
+{
+    if (row(TitleRow).value == m_titleBefore)
+        return false;
+    typeTitle(m_titleBefore);
+    ++m_pane.generation;
+    return true;
+}
+
 void CatalogueEditor::choose(int r, int position)
 {
     if (r < TableRow || r >= PropertyRows || position < 0 || position >= row(r).items.size())
@@ -114,10 +123,12 @@ void CatalogueEditor::fill_data(int index)
             r.value.clear();
         enableChoices(false);
         markMissingFile(QString());
+        keepTitle();
         return;
     }
     const DataSource s = m_list.sources()[index];
     row(TitleRow).value = s.Title;
+    keepTitle();
     showCharset(InputCharsetRow, s.CharsetIn);
     showCharset(OutputCharsetRow, s.CharsetOut);
     row(DatabaseRow).value = s.File;

@@ -59,8 +59,8 @@ struct Pane
     // The database row names a file that is gone; its tool tip says more.
     bool fileMissing = false;
     QString fileTip;
-    // Grows each time the pane is filled for an entry: the title editor then
-    // takes the title, all of it selected, and Escape goes back to it.
+    // Grows each time the pane is filled for an entry, or the title taken
+    // back: the title editor then takes the title, all of it selected.
     int generation = 0;
 };
 
@@ -87,6 +87,11 @@ public:
     // --- the pane, for the entry at the selected line ---
     // Every change of the title editor's text.
     void typeTitle(const QString &text);
+    // The title editor opened, or took Enter: Escape comes back to this title.
+    void keepTitle() { m_titleBefore = m_pane.rows[TitleRow].value; }
+    // Escape in the title editor: the title kept last, shown anew (the pane's
+    // generation grows). False when there is nothing to take back.
+    bool restoreTitle();
     // The user picked item 'position' of row's choice box (also the one shown).
     void choose(int row, int position);
     // The browse command: the dialog, then the file if it is a database the
@@ -134,6 +139,7 @@ private:
     Pane m_pane;
     // A charset row's number no name stands for, shown as its last item.
     std::array<uint8_t, PropertyRows> m_unnamed{};
+    QString m_titleBefore;
     int m_reading = 0;
     bool m_loaded = false, m_saved = false;
     // The session's end has saved what it could: nobody is left to answer.

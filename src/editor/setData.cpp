@@ -1,6 +1,6 @@
 #include "setData.h"
 
-#include "editor/Charsets.h"
+#include "editor/CatalogueListWidget.h"
 #include "editor/EditorLayout.h"
 #include "editor/Verify.h"
 #include "platform/Metrics.h"
@@ -12,19 +12,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QStatusBar>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QTimer>
@@ -73,8 +67,6 @@ setData::setData(SettingsStore &store, EditorMemory &memory, QWidget *parent)
     buildControls();
     for (int r = 0; r < PropertyRows; ++r)
         m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(propertyRowText[r].caption)));
-    for (int r : {InputCharsetRow, OutputCharsetRow})
-        load_charset(m_combo[r]);
     fill_desc(TitleRow);
     const Metrics &m = metrics();
     const QSize designed(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
@@ -115,26 +107,12 @@ void setData::buildControls()
         m_buttons[size_t(b.action)] = a;
     }
 
-    List = new QListWidget(this);
+    List = new CatalogueListWidget(m_editor.list(), this);
     List->setObjectName(QStringLiteral("List"));
     List->setFont(editorFont());
-    List->setSelectionMode(QAbstractItemView::SingleSelection);
     for (Action a : {Action::Delete, Action::MoveDown, Action::MoveUp})
         List->addAction(button(a));
-    // Every way the highlight moves (keys, type-ahead, a drag) is the list's
-    // to judge: it may refuse the move, and the highlight comes back.
-    connect(List, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row != catalogue().selectedLine()) {
-            m_editor.list().lineClicked(row);
-            refresh();
-            // The view goes on to select the row it moved to: the list's
-            // answer is shown again once it has.
-            QTimer::singleShot(0, this, &setData::showList);
-        }
-    });
-    // Clicks, for the check boxes.
-    List->viewport()->installEventFilter(this);
-    List->installEventFilter(this);
+    connect(List, &CatalogueListWidget::acted, this, &setData::refresh);
 
     pic = new QWidget(this);
     pic->setObjectName(QStringLiteral("pic"));
@@ -277,31 +255,10 @@ void setData::setValueCell(int row, const QString &text)
 
 void setData::refresh()
 {
-    showList();
-    showPane();
-}
-
-void setData::showList()
-{
-    // The list widget only ever shows the catalogue list's state.
-    const QSignalBlocker block(List);
-    const CatalogueList &list = catalogue();
-    const auto &lines = list.lines();
-    if (list.generation() != m_shownGeneration || List->count() != lines.size()) {
-        m_shownGeneration = list.generation();
-        List->clear();
-        for (qsizetype i = 0; i < lines.size(); ++i)
-            List->addItem(QString());
-    }
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QListWidgetItem *item = List->item(int(i));
-        item->setText(lines[i].caption);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        item->setCheckState(lines[i].checked ? Qt::Checked : Qt::Unchecked);
-    }
-    List->setCurrentRow(list.selectedLine());
+    List->showLines();
     for (auto a : CatalogueList::Actions)
-        button(a)->setEnabled(list.isEnabled(a));
+        button(a)->setEnabled(catalogue().isEnabled(a));
+    showPane();
 }
 
 void setData::showPane()
@@ -313,7 +270,6 @@ void setData::showPane()
         const QSignalBlocker block(Text);
         Text->setText(pane.rows[TitleRow].value);
         Text->selectAll();
-        m_titleBefore = Text->text();
     }
     for (int r = 0; r < PropertyRows; ++r)
         setValueCell(r, pane.rows[r].value);
@@ -339,25 +295,6 @@ void setData::showPane()
 
 bool setData::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == List->viewport()
-        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
-        const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
-        QListWidgetItem *item = List->itemAt(pos);
-        if (item) {
-            const int k = List->row(item);
-            QStyleOptionViewItem opt;
-            opt.initFrom(List);
-            opt.rect = List->visualItemRect(item);
-            opt.features |= QStyleOptionViewItem::HasCheckIndicator;
-            const QRect box = List->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, List);
-            if (box.contains(pos))
-                m_editor.list().lineToggled(k, !catalogue().lines()[k].checked);
-            else
-                m_editor.list().lineClicked(k);
-            refresh();
-        }
-        return true;
-    }
     auto *box = qobject_cast<QComboBox *>(watched);
     const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
     const bool closedBox = choiceBox && !box->view()->isVisible();
@@ -395,13 +332,6 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
             }
         }
     }
-    if (watched == List && key->key() == Qt::Key_Space) {
-        const int at = catalogue().selectedLine();
-        if (at >= 0)
-            m_editor.list().lineToggled(at, !catalogue().lines()[at].checked);
-        refresh();
-        return true;
-    }
     if (watched == m_grid[1] && (key->key() == Qt::Key_F2 || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
         openEditor(m_grid[1]->currentRow());
         return true;
@@ -410,14 +340,14 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     if (inEditor && key->key() == Qt::Key_Escape) {
         // The edit is abandoned: the title goes back to what it was when its
         // editor opened (a choice is taken when it is made).
-        if (watched == Text && Text->text() != m_titleBefore)
-            restoreTitle();
+        if (watched == Text && m_editor.restoreTitle())
+            refresh();
         m_grid[1]->setFocus();
         return true;
     }
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (inEditor && watched == Text && enter) {
-        m_titleBefore = Text->text();
+        m_editor.keepTitle();
         m_grid[1]->setFocus();
         return true;
     }
@@ -448,7 +378,7 @@ void setData::openEditor(int row)
     if (editor->isEnabled())
         editor->setFocus(Qt::OtherFocusReason);
     if (row == TitleRow)
-        m_titleBefore = Text->text();
+        m_editor.keepTitle();
 }
 
 QWidget *setData::editorFor(int row) const
@@ -469,17 +399,6 @@ void setData::keyPressEvent(QKeyEvent *e)
         return;
     }
     QDialog::keyPressEvent(e);
-}
-
-void setData::restoreTitle()
-{
-    {
-        const QSignalBlocker block(Text);
-        Text->setText(m_titleBefore);
-        Text->selectAll();
-    }
-    m_editor.typeTitle(m_titleBefore);
-    refresh();
 }
 
 void setData::cmdBrowse_Click()
@@ -517,9 +436,7 @@ void setData::SwapControls(int row, bool show)
 {
     if (row < 0)
         row = TitleRow;
-    QWidget *editor = row == TitleRow      ? static_cast<QWidget *>(Text)
-                      : row == DatabaseRow ? static_cast<QWidget *>(cmdBrowse)
-                                 : static_cast<QWidget *>(m_combo[row]);
+    QWidget *editor = editorFor(row);
     if (!show) {
         editor->hide();
         return;

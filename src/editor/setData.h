@@ -6,6 +6,7 @@
 
 #include "catalogue/SettingsStore.h"
 #include "editor/CatalogueEditor.h"
+#include "editor/CatalogueListWidget.h"
 
 #include <QDialog>
 
@@ -13,7 +14,6 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QStatusBar;
 class QTableWidget;
 class QToolBar;
@@ -77,15 +77,12 @@ private:
     void buildControls();
     // Shows the editor's state: the list, the toolbar and the pane.
     void refresh();
-    void showList();
     void showPane();
     // The list or the pane, whichever has the keys, shows its highlight in
     // full; the other one only faintly.
     void showFocus();
     void layoutWindow();
     void setValueCell(int row, const QString &text);
-    // Escape in the title editor: the title it had when the editor opened.
-    void restoreTitle();
     // The user opens the editor of 'row' (a click, F2, Enter): it takes the keys.
     void openEditor(int row);
     QWidget *editorFor(int row) const;
@@ -99,7 +96,7 @@ private:
     CatalogueEditor m_editor;
     QToolBar *Toolbar = nullptr;
     std::array<QAction *, CatalogueList::Actions.size()> m_buttons{};
-    QListWidget *List = nullptr;
+    CatalogueListWidget *List = nullptr;
     QWidget *pic = nullptr;
     QTableWidget *m_grid[2] = {};
     QLineEdit *Text = nullptr;
@@ -109,8 +106,7 @@ private:
     QWidget *Desc = nullptr;
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
-    int m_shownGeneration = -1, m_shownPane = -1;
-    QString m_titleBefore; // the title when its editor opened: Escape goes back to it
+    int m_shownPane = -1;
     QMetaObject::Connection m_focusWatch;
 };
 
