@@ -1,15 +1,17 @@
-// The editor's catalogue list and toolbar without a window, and its layout:
-// which entry the user stands on after each action, when the user is held on
-// an entry without a database, what a close writes, and where the pane goes.
+// The data-source editor without a window, and its layout: which entry the
+// user stands on after each action, when the user is held on an entry without
+// a database, what the pane shows and stores of an entry and its database,
+// what a close writes, and where the pane goes.
 #include "catalogue/Catalogue.h"
 #include "catalogue/SettingsStore.h"
-#include "editor/CatalogueList.h"
+#include "editor/CatalogueEditor.h"
 #include "editor/EditorLayout.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,9 +22,12 @@ using Action = CatalogueList::Action;
 namespace {
 
 // Answers as the editor window will: its pane filling sets the title editor,
-// whose change handler writes the title back into the selected entry.
-struct FakeWindow : CatalogueListView
+// whose change handler writes the title back into the selected entry. For the
+// whole editor it notes the boxes, answers the open-file dialog with 'chosen'
+// and reads databases from 'databases' by file name.
+struct FakeWindow : CatalogueListView, EditorView
 {
+    using AfterFailedSave = CatalogueListView::AfterFailedSave;
     CatalogueList *list = nullptr;
     QList<int> filled;
     QStringList messages; // "title|text"
@@ -37,6 +42,39 @@ struct FakeWindow : CatalogueListView
             filledSelected = filledSelected && list->selectedLine() == index;
             list->editTitle(list->sources()[index].Title);
         }
+    }
+    QStringList told; // critical boxes
+    QString folder, chosen;
+    std::function<void()> whileReading;
+    void critical(const QString &text) override { told << text; }
+    QString chooseDatabase(const QString &f) override
+    {
+        folder = f;
+        return chosen;
+    }
+    // Tables and their fields; a file not here is no database.
+    QMap<QString, QList<std::pair<QString, QStringList>>> databases{
+        {u"dve.mdb"_qs, {{u"Slovnik"_qs, {u"slovo"_qs, u"vyznam"_qs}}, {u"jina"_qs, {u"word"_qs, u"meaning"_qs, u"note"_qs}}}},
+        {u"ms.mdb"_qs, {}}};
+    std::optional<QStringList> readTables(const QString &file, QString *error) override
+    {
+        if (whileReading)
+            whileReading();
+        if (!databases.contains(QFileInfo(file).fileName())) {
+            *error = file + u": no database"_qs;
+            return std::nullopt;
+        }
+        QStringList names;
+        for (const auto &table : databases[QFileInfo(file).fileName()])
+            names << table.first;
+        return names;
+    }
+    std::optional<QStringList> readFields(const QString &file, const QString &table, QString *) override
+    {
+        for (const auto &t : databases.value(QFileInfo(file).fileName()))
+            if (t.first.compare(table, Qt::CaseInsensitive) == 0)
+                return t.second;
+        return std::nullopt;
     }
     void showInformation(const QString &title, const QString &text) override
     {
@@ -151,13 +189,79 @@ QString state(const Editor &e, const QString &closes)
         closes.isEmpty() ? QString() : u" x"_qs + closes);
 }
 
+// The whole editor on the catalogue in 'ini', read (unless 'load' is false).
+struct Opened
+{
+    FakeWindow window;
+    SettingsStore store;
+    CatalogueEditor editor;
+    Opened(const QString &ini, EditorMemory &memory, bool load = true) : store(ini), editor(store, memory, window)
+    {
+        if (load)
+            editor.load();
+    }
+};
+
+// Rows 1 to 6 of the pane: each value ('!' after a file that is gone), and
+// for the table and field boxes their choice, number of items and '-' when
+// they take no input.
+QString shown(const Pane &pane)
+{
+    QStringList rows;
+    for (int r = DatabaseRow; r < PropertyRows; ++r) {
+        const PaneRow &row = pane.rows[r];
+        QString cell = row.value + (r == DatabaseRow && pane.fileMissing ? u"!"_qs : QString());
+        if (r == TableRow || r == InputFieldRow || r == OutputFieldRow)
+            cell += u"@%1/%2"_qs.arg(row.current).arg(row.items.size()) + (row.enabled ? u""_qs : u"-"_qs);
+        rows << cell;
+    }
+    return rows.join(u" | "_qs);
+}
+
 } // namespace
 
 class TestCatalogueList : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    const QString m_ini = m_dir.filePath(u"TVK/TVK.ini"_qs);
+
+    // Entries "Title|file|Name|In|Out|CharsetIn|CharsetOut", ';' between
+    // them, as the settings file holds them; line 'selected' active.
+    void write(const QString &spec, int selected)
+    {
+        QVector<DataSource> sources;
+        for (const QString &e : spec.split(u';')) {
+            const QStringList f = e.split(u'|');
+            DataSource s;
+            s.Title = f[0];
+            s.File = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
+            s.Name = f.value(2), s.In = f.value(3), s.Out = f.value(4);
+            s.CharsetIn = uint8_t(f.value(5, u"238"_qs).toInt()), s.CharsetOut = uint8_t(f.value(6, u"238"_qs).toInt());
+            sources << s;
+        }
+        QFile::remove(m_ini);
+        SettingsStore store(m_ini);
+        save_tables(store, sources, selected);
+        QString error;
+        QVERIFY2(store.sync(&error), qPrintable(error));
+    }
+    // Entry n's lines of a settings file, from "Title|file|Name|In|Out" (Slova, slovo, vyznam when left out).
+    QString iniLines(int n, const QString &spec) const
+    {
+        const QStringList f = spec.split(u'|');
+        const QString file = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
+        return u"Table%1Title=%2\nTable%1File=%3\nTable%1Name=%4\nTable%1In=%5\nTable%1Out=%6\n"_qs.arg(n).arg(
+            f[0], file, f.value(2, u"Slova"_qs), f.value(3, u"slovo"_qs), f.value(4, u"vyznam"_qs));
+    }
 
 private slots:
+    void initTestCase()
+    {
+        for (const char *name : {"dve.mdb", "ms.mdb", "not.mdb"})
+            testutil::writeBytes(m_dir.filePath(QLatin1String(name)), "");
+    }
+
     // The user's steps, separated by blanks: n, d, v, ^ (the toolbar's New,
     // Delete, Move down, Move up), c<k> and t<k> (a
     // click on line k, or on its box), e<text> (a title typed), F (a database
@@ -277,42 +381,203 @@ private slots:
             QCOMPARE(m, moveRefusal);
     }
 
-    void paneEdits()
+    // What the pane shows of an entry and its database, and what the user's
+    // choices store. Entries as "Title|file|Name|In|Out|CharsetIn|CharsetOut"
+    // separated by ';' (file: a name in the test's folder, where dve, ms and
+    // not exist). Steps: p<row>=<item> (a pick, '_' for a blank), b<file> (a
+    // database chosen by browsing; b alone: cancelled), c<k> (a click on line
+    // k). 'pane': rows 1 to 6 (see shown()); 'stored': the selected entry.
+    void pane_data()
     {
-        Editor e({entry("A"), entry("B")}, 1);
-        e.list.editTitle(QStringLiteral("Bx"));
-        QCOMPARE(e.list.sources()[1].Title, QStringLiteral("Bx"));
-        QCOMPARE(e.list.lines()[1].caption, QStringLiteral("Bx"));
-        QCOMPARE(e.list.sources()[0].Title, QStringLiteral("A"));
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("pane");
+        QTest::addColumn<QString>("stored");
+        const QString ce = u"středoevropské"_qs, slovnik = u"dve.mdb | Slovnik@0/2 | slovo@0/2"_qs;
+        QTest::newRow("names in another letter case: kept as stored") << "Slova|dve|slovnik|SLOVO|vyznam" << ""
+            << "" << slovnik + " | " + ce + " | vyznam@1/2 | " + ce << "dve.mdb,slovnik,SLOVO,vyznam,238,238";
+        QTest::newRow("picks stored") << "Slova|dve|slovnik|SLOVO|vyznam" << "p5=slovo p4=cyrilice p6=západní" << ""
+            << "dve.mdb | Slovnik@0/2 | slovo@0/2 | cyrilice | slovo@0/2 | západní" << "dve.mdb,slovnik,SLOVO,slovo,204,0";
+        QTest::newRow("the same table in its own spelling") << "Slova|dve|slovnik|SLOVO|vyznam" << "p2=Slovnik" << ""
+            << slovnik + " | " + ce + " | vyznam@1/2 | " + ce << "dve.mdb,Slovnik,SLOVO,vyznam,238,238";
+        QTest::newRow("another table: its fields, the first for both") << "Slova|dve|Slovnik|slovo|vyznam" << "p2=jina"
+            << "" << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | word@0/3 | " + ce << "dve.mdb,jina,word,word,238,238";
+        QTest::newRow("table not found") << "A|dve|nic|slovo|vyznam" << "" << "Tabulka 'nic' nebyla nalezena!"
+            << "dve.mdb | nic@-1/2 | slovo@-1/0 | " + ce + " | vyznam@-1/0 | " + ce << "dve.mdb,nic,slovo,vyznam,238,238";
+        QTest::newRow("table picked, the next entry listed anew")
+            << "A|dve|nic|slovo|vyznam;B|dve|Slovnik|chybi|vyznam" << "p2=Slovnik c1 c0"
+            << "Tabulka 'nic' nebyla nalezena!;Položka 'chybi' nebyla nalezena!" << slovnik + " | " + ce + " | slovo@0/2 | " + ce
+            << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("input field not found") << "B|dve|Slovnik|chybi|vyznam" << "" << "Položka 'chybi' nebyla nalezena!"
+            << "dve.mdb | Slovnik@0/2 | chybi@-1/2 | " + ce + " | vyznam@-1/2 | " + ce
+            << "dve.mdb,Slovnik,chybi,vyznam,238,238";
+        QTest::newRow("output field not found") << "B|dve|Slovnik|slovo|chybi" << "" << "Položka 'chybi' nebyla nalezena!"
+            << slovnik + " | " + ce + " | chybi@-1/2 | " + ce << "dve.mdb,Slovnik,slovo,chybi,238,238";
+        QTest::newRow("no table offered") << "M|ms" << "" << "K dispozici nejsou žádné tabulky!"
+            << "ms.mdb | @-1/0 | @-1/0 | " + ce + " | @-1/0 | " + ce << "ms.mdb,,,,238,238";
+        QTest::newRow("a file gone: its names, boxes off, no message") << "C|pryc|Slovnik|slovo|vyznam" << "" << ""
+            << "pryc.mdb (soubor nenalezen)! | Slovnik@-1/0- | slovo@-1/0- | " + ce + " | vyznam@-1/0- | " + ce
+            << "pryc.mdb,Slovnik,slovo,vyznam,238,238";
+        QTest::newRow("no database yet") << "N" << "" << "" << " | @-1/0- | @-1/0- | " + ce + " | @-1/0- | " + ce
+                                         << ",,,,238,238";
+        QTest::newRow("charsets no name stands for: kept") << "X|dve|Slovnik|slovo|vyznam|1|100" << "" << ""
+            << slovnik + " | znaková sada 1 | vyznam@1/2 | znaková sada 100" << "dve.mdb,Slovnik,slovo,vyznam,1,100";
+        QTest::newRow("charsets no name stands for: picked") << "X|dve|Slovnik|slovo|vyznam|1|100"
+            << "p4=cyrilice p6=západní p6=znaková_sada_100" << ""
+            << slovnik + " | cyrilice | vyznam@1/2 | znaková sada 100" << "dve.mdb,Slovnik,slovo,vyznam,204,100";
+        QTest::newRow("a database for a new entry: its first table and field") << "Nový" << "bdve" << ""
+            << slovnik + " | " + ce + " | slovo@0/2 | " + ce << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("a database chosen again: its first table") << "A|dve|jina|word|meaning" << "bdve" << ""
+            << slovnik + " | " + ce + " | slovo@0/2 | " + ce << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("cancelled") << "A|dve|jina|word|meaning" << "b" << ""
+            << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | meaning@1/3 | " + ce << "dve.mdb,jina,word,meaning,238,238";
+        QTest::newRow("no database: not taken") << "A|dve|jina|word|meaning" << "bnot" << "not.mdb: no database"
+            << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | meaning@1/3 | " + ce << "dve.mdb,jina,word,meaning,238,238";
+        QTest::newRow("no table: taken, and said") << "A|dve|jina|word|meaning" << "bms"
+            << "K dispozici nejsou žádné tabulky!" << "ms.mdb | @-1/0 | word@-1/0 | " + ce + " | meaning@-1/0 | " + ce
+            << "ms.mdb,,word,meaning,238,238";
+    }
 
-        QVERIFY(e.list.kontrolaID(InputFieldRow, QStringLiteral("slovo")));
-        QVERIFY(e.list.kontrolaID(OutputFieldRow, QStringLiteral("word")));
-        QVERIFY(e.list.kontrolaID(InputCharsetRow, uint8_t(0)));
-        QVERIFY(e.list.kontrolaID(OutputCharsetRow, uint8_t(204)));
-        QVERIFY(!e.list.kontrolaID(TitleRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(DatabaseRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(InputCharsetRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(InputFieldRow, uint8_t(1)));
-        const DataSource &b = e.list.sources()[1];
-        QCOMPARE(b.In, QStringLiteral("slovo"));
-        QCOMPARE(b.Out, QStringLiteral("word"));
-        QCOMPARE(int(b.CharsetIn), 0);
-        QCOMPARE(int(b.CharsetOut), 204);
-        QCOMPARE(b.File, QStringLiteral("/data/B.mdb"));
+    void pane()
+    {
+        QFETCH(QString, entries);
+        QFETCH(QString, steps);
+        write(entries, 0);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
+            const int r = step.mid(1, 1).toInt();
+            switch (step[0].unicode()) {
+            case u'p':
+                e.editor.choose(r, int(e.editor.pane().rows[r].items.indexOf(step.mid(3).replace(u'_', u' '))));
+                break;
+            case u'b':
+                e.window.chosen = step.size() > 1 ? m_dir.filePath(step.mid(1) + u".mdb"_qs) : QString();
+                e.editor.browse();
+                break;
+            case u'c': e.editor.list().lineClicked(r); break;
+            default: QFAIL(qPrintable(step));
+            }
+        }
+        QTEST(e.window.told.join(u';').remove(m_dir.path() + u'/'), "told");
+        QTEST(shown(e.editor.pane()).remove(m_dir.path() + u'/'), "pane");
+        const DataSource s = e.editor.list().sources()[e.editor.list().selectedLine()];
+        QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
+                           QString::number(s.CharsetOut)}).join(u','),
+              "stored");
+    }
 
-        // The same table, in any spelling, keeps the fields; another table does not.
-        QVERIFY(!e.list.tableChosen(QStringLiteral("TB")));
-        QVERIFY(!e.list.tableChosen(QStringLiteral("tb")));
-        QCOMPARE(b.In, QStringLiteral("slovo"));
-        QVERIFY(e.list.tableChosen(QStringLiteral("jina")));
-        QVERIFY(e.list.kontrolaID(TableRow, QStringLiteral("jina")));
-        QVERIFY(b.In.isEmpty() && b.Out.isEmpty());
-        QCOMPARE(b.Name, QStringLiteral("jina"));
+    // Escape takes the title back to what it was when its editor opened or
+    // took Enter, or when the pane showed the entry.
+    void titleTakenBack()
+    {
+        write(u"Slova|dve"_qs, 0);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        const int shown = e.editor.pane().generation;
+        QVERIFY(!e.editor.restoreTitle());
+        e.editor.typeTitle(u"Slovník"_qs);
+        e.editor.keepTitle();
+        e.editor.typeTitle(u"Slovníček"_qs);
+        QVERIFY(e.editor.restoreTitle());
+        QCOMPARE(e.editor.list().sources()[0].Title, u"Slovník"_qs);
+        QCOMPARE(e.editor.pane().rows[TitleRow].value, u"Slovník"_qs);
+        QVERIFY(e.editor.pane().generation > shown); // the title editor shows it anew
+        e.editor.list().press(Action::New);
+        QVERIFY(!e.editor.restoreTitle());
+    }
 
-        e.list.databaseChosen(QStringLiteral("/data/other.mdb"));
-        QCOMPARE(b.File, QStringLiteral("/data/other.mdb"));
-        QVERIFY(b.Name.isEmpty());
-        QCOMPARE(e.list.sources()[0].File, QStringLiteral("/data/A.mdb"));
+    // The open-file dialog starts in the entry's folder; for an entry without
+    // a database in the folder last chosen in this run, else the home folder.
+    void browseStartsWhereTheUserWas()
+    {
+        write(u"A|dve;N"_qs, 1);
+        EditorMemory memory;
+        Opened first(m_ini, memory);
+        first.editor.browse();
+        QCOMPARE(first.window.folder, QDir::homePath());
+        first.window.chosen = m_dir.filePath(u"sub/dve.mdb"_qs);
+        QVERIFY(first.editor.browse());
+        Opened next(m_ini, memory); // N again, later in the run
+        next.editor.browse();
+        QCOMPARE(next.window.folder, m_dir.filePath(u"sub"_qs));
+        next.editor.list().press(Action::Delete); // onto A
+        next.editor.browse();
+        QCOMPARE(next.window.folder, m_dir.path());
+    }
+
+    // Never closed with a save before the catalogue is read (an empty list
+    // must not be written over it) nor in the middle of a read. The session's
+    // end saves the catalogue as it stands, an entry without a database
+    // included, and asks nobody, then or at the close that follows.
+    void closing()
+    {
+        write(u"A|dve;N"_qs, 0);
+        const QByteArray before = testutil::readBytes(m_ini);
+        EditorMemory memory;
+        Opened idle(m_ini, memory, false);
+        QVERIFY(idle.editor.closeRequest());
+        QCOMPARE(testutil::readBytes(m_ini), before);
+
+        Opened e(m_ini, memory);
+        bool closedWhileReading = true;
+        e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
+        e.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
+        QVERIFY(e.editor.browse());
+        QVERIFY(!closedWhileReading);
+        e.window.whileReading = {};
+        e.editor.list().press(Action::New);
+        e.editor.typeTitle(u"Rozdělaný"_qs);
+        QVERIFY(e.editor.saveForSessionEnd());
+        QVERIFY(e.editor.closeRequest());
+        QVERIFY(e.window.questions.isEmpty() && e.window.saveErrors.isEmpty());
+        QVector<DataSource> read;
+        int selected = -1;
+        load_tables(SettingsStore(m_ini), read, selected);
+        QCOMPARE(titles(read), u"A,N,Rozdělaný"_qs);
+
+        Opened blocked(m_ini + u"/TVK.ini"_qs, memory); // under a file
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"TVK.ini"_qs));
+        QVERIFY(!blocked.editor.saveForSessionEnd());
+        QVERIFY(blocked.window.saveErrors.isEmpty());
+    }
+
+    // Opening the editor, looking at every entry and closing leaves the file
+    // byte for byte, over catalogues whose values the pane cannot show as stored.
+    void viewAndCloseKeepsEveryValue_data()
+    {
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<int>("boxes"); // messages the verification gives
+        QTest::newRow("names in another letter case") << iniLines(1, u"Slova|dve|SLOVNIK|SLOVO|Vyznam"_qs) << 0;
+        QTest::newRow("charsets no name stands for")
+            << iniLines(1, u"Slova|dve|Slovnik"_qs) + u"Table1CharsetIn=1\nTable1CharsetOut=100\n"_qs << 0;
+        QTest::newRow("spellings of defaults, and none")
+            << iniLines(1, u"Slova|dve|Slovnik"_qs) + u"Table1Visible=TRUE\nTable1CharsetIn= 204\n"_qs << 0;
+        QTest::newRow("a missing file") << iniLines(1, u"Pryč|pryc"_qs) << 0;
+        QTest::newRow("a missing table") << iniLines(1, u"Slova|dve|nic"_qs) << 1;
+        QTest::newRow("a missing input field") << iniLines(1, u"Slova|dve|Slovnik|chybi"_qs) << 1;
+        QTest::newRow("a missing output field") << iniLines(1, u"Slova|dve|Slovnik|slovo|chybi"_qs) << 1;
+        QTest::newRow("a second entry without a database")
+            << iniLines(1, u"Slova|dve|Slovnik"_qs) + iniLines(2, u"Rozdělaný||||"_qs) << 0;
+    }
+
+    void viewAndCloseKeepsEveryValue()
+    {
+        QFETCH(QString, entries);
+        const int count = int(entries.count(u"Title="_qs));
+        testutil::writeBytes(m_ini, (u"[Tables]\ncount=%1\nActiveTable=1\n"_qs.arg(count) + entries).toUtf8());
+        const QByteArray before = testutil::readBytes(m_ini);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        // Every entry with a database looked at (one without holds the user), the first again last.
+        for (int i = count - 1; i >= 0; --i) {
+            if (!e.editor.list().sources()[i].File.isEmpty())
+                e.editor.list().lineClicked(i);
+        }
+        QVERIFY(e.editor.closeRequest());
+        QTEST(int(e.window.told.size()), "boxes");
+        QCOMPARE(testutil::readBytes(m_ini), before);
     }
 
     // A close writes the working copy, replacing a file the store cannot
