@@ -246,15 +246,6 @@ class TestCatalogueList : public QObject
         QString error;
         QVERIFY2(store.sync(&error), qPrintable(error));
     }
-    // Entry n's lines of a settings file, from "Title|file|Name|In|Out" (Slova, slovo, vyznam when left out).
-    QString iniLines(int n, const QString &spec) const
-    {
-        const QStringList f = spec.split(u'|');
-        const QString file = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
-        return u"Table%1Title=%2\nTable%1File=%3\nTable%1Name=%4\nTable%1In=%5\nTable%1Out=%6\n"_qs.arg(n).arg(
-            f[0], file, f.value(2, u"Slova"_qs), f.value(3, u"slovo"_qs), f.value(4, u"vyznam"_qs));
-    }
-
 private slots:
     void initTestCase()
     {
@@ -463,6 +454,9 @@ private slots:
         QTEST(e.window.told.join(u';').remove(m_dir.path() + u'/'), "told");
         QTEST(shown(e.editor.pane()).remove(m_dir.path() + u'/'), "pane");
         const DataSource s = e.editor.list().sources()[e.editor.list().selectedLine()];
+        const QString native = QDir::toNativeSeparators(s.File);
+        QCOMPARE(e.editor.pane().fileTip,
+                 e.editor.pane().fileMissing ? u"Databáze „%1“ nebyla nalezena."_qs.arg(native) : native);
         QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
                            QString::number(s.CharsetOut)}).join(u','),
               "stored");
@@ -508,9 +502,8 @@ private slots:
     }
 
     // Never closed with a save before the catalogue is read (an empty list
-    // must not be written over it) nor in the middle of a read. The session's
-    // end saves the catalogue as it stands, an entry without a database
-    // included, and asks nobody, then or at the close that follows.
+    // must not be written over it) nor in the middle of a read. (The
+    // session's end: tst_editorwindow.)
     void closing()
     {
         write(u"A|dve;N"_qs, 0);
@@ -519,64 +512,12 @@ private slots:
         Opened idle(m_ini, memory, false);
         QVERIFY(idle.editor.closeRequest());
         QCOMPARE(testutil::readBytes(m_ini), before);
-
         Opened e(m_ini, memory);
         bool closedWhileReading = true;
         e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
         e.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
         QVERIFY(e.editor.browse());
         QVERIFY(!closedWhileReading);
-        e.window.whileReading = {};
-        e.editor.list().press(Action::New);
-        e.editor.typeTitle(u"Rozdělaný"_qs);
-        QVERIFY(e.editor.saveForSessionEnd());
-        QVERIFY(e.editor.closeRequest());
-        QVERIFY(e.window.questions.isEmpty() && e.window.saveErrors.isEmpty());
-        QVector<DataSource> read;
-        int selected = -1;
-        load_tables(SettingsStore(m_ini), read, selected);
-        QCOMPARE(titles(read), u"A,N,Rozdělaný"_qs);
-
-        Opened blocked(m_ini + u"/TVK.ini"_qs, memory); // under a file
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"TVK.ini"_qs));
-        QVERIFY(!blocked.editor.saveForSessionEnd());
-        QVERIFY(blocked.window.saveErrors.isEmpty());
-    }
-
-    // Opening the editor, looking at every entry and closing leaves the file
-    // byte for byte, over catalogues whose values the pane cannot show as stored.
-    void viewAndCloseKeepsEveryValue_data()
-    {
-        QTest::addColumn<QString>("entries");
-        QTest::addColumn<int>("boxes"); // messages the verification gives
-        QTest::newRow("names in another letter case") << iniLines(1, u"Slova|dve|SLOVNIK|SLOVO|Vyznam"_qs) << 0;
-        QTest::newRow("charsets no name stands for")
-            << iniLines(1, u"Slova|dve|Slovnik"_qs) + u"Table1CharsetIn=1\nTable1CharsetOut=100\n"_qs << 0;
-        QTest::newRow("spellings of defaults, and none")
-            << iniLines(1, u"Slova|dve|Slovnik"_qs) + u"Table1Visible=TRUE\nTable1CharsetIn= 204\n"_qs << 0;
-        QTest::newRow("a missing file") << iniLines(1, u"Pryč|pryc"_qs) << 0;
-        QTest::newRow("a missing table") << iniLines(1, u"Slova|dve|nic"_qs) << 1;
-        QTest::newRow("a missing input field") << iniLines(1, u"Slova|dve|Slovnik|chybi"_qs) << 1;
-        QTest::newRow("a missing output field") << iniLines(1, u"Slova|dve|Slovnik|slovo|chybi"_qs) << 1;
-        QTest::newRow("a second entry without a database")
-            << iniLines(1, u"Slova|dve|Slovnik"_qs) + iniLines(2, u"Rozdělaný||||"_qs) << 0;
-    }
-
-    void viewAndCloseKeepsEveryValue()
-    {
-        QFETCH(QString, entries);
-        const int count = int(entries.count(u"Title="_qs));
-        testutil::writeBytes(m_ini, (u"[Tables]\ncount=%1\nActiveTable=1\n"_qs.arg(count) + entries).toUtf8());
-        const QByteArray before = testutil::readBytes(m_ini);
-        EditorMemory memory;
-        Opened e(m_ini, memory);
-        // Every entry with a database looked at (one without holds the user), the first again last.
-        for (int i = count - 1; i >= 0; --i) {
-            if (!e.editor.list().sources()[i].File.isEmpty())
-                e.editor.list().lineClicked(i);
-        }
-        QVERIFY(e.editor.closeRequest());
-        QTEST(int(e.window.told.size()), "boxes");
         QCOMPARE(testutil::readBytes(m_ini), before);
     }
 

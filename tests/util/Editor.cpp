@@ -90,14 +90,6 @@ QStringList Editor::type(const QString &text, QWidget *to)
     return step([=] { QTest::keyClicks(to ? to : QApplication::focusWidget(), text); });
 }
 
-QStringList Editor::click(int line)
-{
-    QListWidget *list = m_w->list();
-    return step([=] {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(line)).center());
-    });
-}
-
 void Editor::openRow(int row)
 {
     QTableWidget *values = m_w->grid(1);

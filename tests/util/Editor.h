@@ -46,7 +46,6 @@ public:
     // Keys to 'to', or to the widget with the keys.
     QStringList key(int key, QWidget *to = nullptr);
     QStringList type(const QString &text, QWidget *to = nullptr);
-    QStringList click(int line);
     // A press and a release on the value column's row: its editor opens.
     void openRow(int row);
     // The row's editor opened and used: a title typed over the old one, a
