@@ -16,6 +16,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
@@ -111,7 +113,16 @@ private slots:
             entries += iniEntry(i + 1, titles[i], e.database(), u"Slovnik"_qs);
         e.open(u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
         QListWidget *list = e->list();
-        list->setFocus();
+        // A click on a line's box clears it and selects the line; Space ticks it again.
+        QStyleOptionViewItem box;
+        box.initFrom(list);
+        box.rect = list->visualItemRect(list->item(1));
+        box.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QPoint tick = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, list).center();
+        e.step([&] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, tick); });
+        QVERIFY(list->currentRow() == 1 && !e->catalogue().sources()[1].Visible);
+        e.key(Qt::Key_Space, list);
+        QVERIFY(e->catalogue().sources()[1].Visible);
         e.key(Qt::Key_PageDown, list);
         QCOMPARE(e->valueCell(TitleRow), titles[list->currentRow()]);
         e.type(u"C"_qs, list); // type-ahead
