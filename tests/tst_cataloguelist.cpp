@@ -102,17 +102,8 @@ struct FakeWindow : CatalogueListView, EditorView
 
 DataSource entry(const QString &title, bool visible = true, bool withFile = true)
 {
-    DataSource s;
-    s.Title = title;
-    if (withFile)
-        s.File = QStringLiteral("/data/") + title + QStringLiteral(".mdb");
-    s.Name = QStringLiteral("T") + title;
-    s.In = QStringLiteral("in");
-    s.Out = QStringLiteral("out");
-    s.CharsetIn = 204;
-    s.CharsetOut = 0;
-    s.Visible = visible;
-    return s;
+    const QString file = withFile ? u"/data/"_qs + title + u".mdb"_qs : QString();
+    return {title, file, u'T' + title, u"in"_qs, u"out"_qs, 204, 0, visible};
 }
 
 QString buttons(const CatalogueList &list)
@@ -233,12 +224,9 @@ class TestCatalogueList : public QObject
         QVector<DataSource> sources;
         for (const QString &e : spec.split(u';')) {
             const QStringList f = e.split(u'|');
-            DataSource s;
-            s.Title = f[0];
-            s.File = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
-            s.Name = f.value(2), s.In = f.value(3), s.Out = f.value(4);
-            s.CharsetIn = uint8_t(f.value(5, u"238"_qs).toInt()), s.CharsetOut = uint8_t(f.value(6, u"238"_qs).toInt());
-            sources << s;
+            const QString file = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
+            sources << DataSource{f[0], file, f.value(2), f.value(3), f.value(4),
+                                  uint8_t(f.value(5, u"238"_qs).toInt()), uint8_t(f.value(6, u"238"_qs).toInt())};
         }
         QFile::remove(m_ini);
         SettingsStore store(m_ini);

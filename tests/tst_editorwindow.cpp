@@ -68,6 +68,7 @@ private slots:
         e.openRow(OutputFieldRow);
         QVERIFY(e->combo(OutputFieldRow)->isVisible() && !text->isVisible());
         QCOMPARE(e->head(), u"Výstupní hodnoty"_qs);
+        QCOMPARE(e->editor().pane().rows[TableRow].items, (QStringList{u"Slovnik"_qs, u"jina"_qs}));
         e.edit(OutputFieldRow, u"slovo"_qs);
         e.edit(TableRow, u"jina"_qs);
         e.edit(OutputCharsetRow, u"cyrilice"_qs);
@@ -79,7 +80,9 @@ private slots:
         QCOMPARE(after.getSetting("Tables", "Table1Out", {}), u"word"_qs);
         QCOMPARE(after.getSetting("Tables", "Table1CharsetOut", {}), u"204"_qs);
         QCOMPARE(after.getSetting("Tables", "Table1Title", {}), u"x"_qs);
-        e.open(one);
+        // The database's problems are told.
+        const QStringList told = e.open(QString(one).replace(u"slovnik"_qs, u"nic"_qs));
+        QCOMPARE(told, QStringList{u"Tabulka 'nic' nebyla nalezena!"_qs});
         QCOMPARE(e->size(), given);
     }
 

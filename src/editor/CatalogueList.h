@@ -2,12 +2,12 @@
 // working copy of the catalogue, which entry the pane shows, the list's lines
 // and selection, and the four toolbar actions with their enabled states.
 //
-// The editor window is a thin shell around it: each user action is forwarded
-// to one call here, after which the window shows lines(), selectedLine() and
-// isEnabled() again. What needs the window in the middle of an action (filling
-// the pane, a message, the delete question) goes through CatalogueListView.
-// The window may call back in from inside those calls (its pane filling sets
-// the title and the choice boxes, which land in editTitle() and kontrolaID()).
+// Each user action on the list or the toolbar is forwarded to one call here,
+// after which the window shows lines(), selectedLine() and isEnabled() again.
+// What is needed in the middle of an action (filling the pane, a message, the
+// delete question) goes through CatalogueListView, which CatalogueEditor
+// answers; its pane filling calls back in (kontrolaID() for the names it
+// stores).
 #pragma once
 
 #include "catalogue/Catalogue.h"

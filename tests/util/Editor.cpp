@@ -29,7 +29,8 @@ QString Editor::database()
     if (!QFile::exists(db)) {
         writeTsv(path(u"Slovnik.tsv"_qs), {"slovo", "vyznam"}, {{u"dům"_qs, u"house"_qs}});
         writeTsv(path(u"jina.tsv"_qs), {"word", "meaning", "note"}, {{u"dog"_qs, u"pes"_qs, {}}});
-        const Run r = runMkdb({db, path(u"Slovnik.tsv"_qs), path(u"jina.tsv"_qs)});
+        writeTsv(path(u"MSProducts.tsv"_qs), {"a"}, {{u"x"_qs}});
+        const Run r = runMkdb({db, path(u"Slovnik.tsv"_qs), path(u"MSProducts.tsv"_qs), path(u"jina.tsv"_qs)});
         if (r.exitCode != 0)
             qFatal("tarnvik-mkdb: %s", r.err.constData());
     }

@@ -28,7 +28,7 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
     // A database of two tables, Slovnik (slovo, vyznam) and jina (word,
-    // meaning, note), made once.
+    // meaning, note), and one never offered (MSProducts); made once.
     QString database();
     // Two sources, Slova (Slovnik) and Jiná (jina), the one at 'active' (1-based) active.
     QString twoSources(int active);
