@@ -1,27 +1,33 @@
-// The editor's catalogue list and toolbar without a window, and its layout:
-// which entry the user stands on after each action, when the user is held on
-// an entry without a database, what a close writes, and where the pane goes.
+// The data-source editor without a window, and its layout: which entry the
+// user stands on after each action, when the user is held on an entry without
+// a database, what the pane shows and stores of an entry and its database,
+// what a close writes, and where the pane goes.
 #include "catalogue/Catalogue.h"
 #include "catalogue/SettingsStore.h"
-#include "editor/CatalogueList.h"
+#include "editor/CatalogueEditor.h"
 #include "editor/EditorLayout.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;
 using testutil::titles;
+using Action = CatalogueList::Action;
 
 namespace {
 
 // Answers as the editor window will: its pane filling sets the title editor,
-// whose change handler writes the title back into the selected entry.
-struct FakeWindow : CatalogueListView
+// whose change handler writes the title back into the selected entry. For the
+// whole editor it notes the boxes, answers the open-file dialog with 'chosen'
+// and reads databases from 'databases' by file name.
+struct FakeWindow : CatalogueListView, EditorView
 {
+    using AfterFailedSave = CatalogueListView::AfterFailedSave;
     CatalogueList *list = nullptr;
     QList<int> filled;
     QStringList messages; // "title|text"
@@ -36,6 +42,39 @@ struct FakeWindow : CatalogueListView
             filledSelected = filledSelected && list->selectedLine() == index;
             list->editTitle(list->sources()[index].Title);
         }
+    }
+    QStringList told; // critical boxes
+    QString folder, chosen;
+    std::function<void()> whileReading;
+    void critical(const QString &text) override { told << text; }
+    QString chooseDatabase(const QString &f) override
+    {
+        folder = f;
+        return chosen;
+    }
+    // Tables and their fields; a file not here is no database.
+    QMap<QString, QList<std::pair<QString, QStringList>>> databases{
+        {u"dve.mdb"_qs, {{u"Slovnik"_qs, {u"slovo"_qs, u"vyznam"_qs}}, {u"jina"_qs, {u"word"_qs, u"meaning"_qs, u"note"_qs}}}},
+        {u"ms.mdb"_qs, {}}};
+    std::optional<QStringList> readTables(const QString &file, QString *error) override
+    {
+        if (whileReading)
+            whileReading();
+        if (!databases.contains(QFileInfo(file).fileName())) {
+            *error = file + u": no database"_qs;
+            return std::nullopt;
+        }
+        QStringList names;
+        for (const auto &table : databases[QFileInfo(file).fileName()])
+            names << table.first;
+        return names;
+    }
+    std::optional<QStringList> readFields(const QString &file, const QString &table, QString *) override
+    {
+        for (const auto &t : databases.value(QFileInfo(file).fileName()))
+            if (t.first.compare(table, Qt::CaseInsensitive) == 0)
+                return t.second;
+        return std::nullopt;
     }
     void showInformation(const QString &title, const QString &text) override
     {
@@ -63,24 +102,15 @@ struct FakeWindow : CatalogueListView
 
 DataSource entry(const QString &title, bool visible = true, bool withFile = true)
 {
-    DataSource s;
-    s.Title = title;
-    if (withFile)
-        s.File = QStringLiteral("/data/") + title + QStringLiteral(".mdb");
-    s.Name = QStringLiteral("T") + title;
-    s.In = QStringLiteral("in");
-    s.Out = QStringLiteral("out");
-    s.CharsetIn = 204;
-    s.CharsetOut = 0;
-    s.Visible = visible;
-    return s;
+    const QString file = withFile ? u"/data/"_qs + title + u".mdb"_qs : QString();
+    return {title, file, u'T' + title, u"in"_qs, u"out"_qs, 204, 0, visible};
 }
 
 QString buttons(const CatalogueList &list)
 {
     // New, Delete, Move down, Move up: 1 enabled, 0 disabled.
     QString b;
-    for (auto a : {CatalogueList::New, CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
+    for (auto a : CatalogueList::Actions)
         b += list.isEnabled(a) ? u'1' : u'0';
     return b;
 }
@@ -150,15 +180,69 @@ QString state(const Editor &e, const QString &closes)
         closes.isEmpty() ? QString() : u" x"_qs + closes);
 }
 
+// The whole editor on the catalogue in 'ini', read (unless 'load' is false).
+struct Opened
+{
+    FakeWindow window;
+    SettingsStore store;
+    CatalogueEditor editor;
+    Opened(const QString &ini, EditorMemory &memory, bool load = true) : store(ini), editor(store, memory, window)
+    {
+        if (load)
+            editor.load();
+    }
+};
+
+// Rows 1 to 6 of the pane: each value ('!' after a file that is gone), and
+// for the table and field boxes their choice, number of items and '-' when
+// they take no input.
+QString shown(const Pane &pane)
+{
+    QStringList rows;
+    for (int r = DatabaseRow; r < PropertyRows; ++r) {
+        const PaneRow &row = pane.rows[r];
+        QString cell = row.value + (r == DatabaseRow && pane.fileMissing ? u"!"_qs : QString());
+        if (r == TableRow || r == InputFieldRow || r == OutputFieldRow)
+            cell += u"@%1/%2"_qs.arg(row.current).arg(row.items.size()) + (row.enabled ? u""_qs : u"-"_qs);
+        rows << cell;
+    }
+    return rows.join(u" | "_qs);
+}
+
 } // namespace
 
 class TestCatalogueList : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    const QString m_ini = m_dir.filePath(u"TVK/TVK.ini"_qs);
 
+    // Entries "Title|file|Name|In|Out|CharsetIn|CharsetOut", ';' between
+    // them, as the settings file holds them; line 'selected' active.
+    void write(const QString &spec, int selected)
+    {
+        QVector<DataSource> sources;
+        for (const QString &e : spec.split(u';')) {
+            const QStringList f = e.split(u'|');
+            const QString file = f.value(1).isEmpty() ? QString() : m_dir.filePath(f[1] + u".mdb"_qs);
+            sources << DataSource{f[0], file, f.value(2), f.value(3), f.value(4),
+                                  uint8_t(f.value(5, u"238"_qs).toInt()), uint8_t(f.value(6, u"238"_qs).toInt())};
+        }
+        QFile::remove(m_ini);
+        SettingsStore store(m_ini);
+        save_tables(store, sources, selected);
+        QString error;
+        QVERIFY2(store.sync(&error), qPrintable(error));
+    }
 private slots:
+    void initTestCase()
+    {
+        for (const char *name : {"dve.mdb", "ms.mdb", "not.mdb"})
+            testutil::writeBytes(m_dir.filePath(QLatin1String(name)), "");
+    }
+
     // The user's steps, separated by blanks: n, d, v, ^ (the toolbar's New,
-    // Delete, Move down, Move up), b<i> (toolbar button i), c<k> and t<k> (a
+    // Delete, Move down, Move up), c<k> and t<k> (a
     // click on line k, or on its box), e<text> (a title typed), F (a database
     // chosen), f (chosen and opened), x (a close asked for), Y and N (the
     // answer to the questions from then on).
@@ -211,7 +295,6 @@ private slots:
         QTest::newRow("new one moved up") << "A,~B,C" << 0 << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
         QTest::newRow("new one moved up, held")
             << "A,~B,C" << 0 << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
-        QTest::newRow("separator and nothing") << "A,B" << 0 << "b0 b3 b6 b-1" << "A+,B+ @0/0 p0 1110 r0 m0 q0";
         QTest::newRow("held: first refusal silent") << "A,B!,C" << 1 << "c0" << "A+,B+,C+ @1/1 p1,1 0111 r1 m0 q0";
         QTest::newRow("held: second told") << "A,B!,C" << 1 << "c0 c2" << "A+,B+,C+ @1/1 p1,1,1 0111 r2 m1 q0";
         // The box on another line takes effect although the move is refused.
@@ -244,11 +327,10 @@ private slots:
             const qsizetype asked = e.window.questions.size();
             const int k = step.mid(1).toInt();
             switch (step[0].unicode()) {
-            case u'n': e.list.toolbarClicked(CatalogueList::New); break;
-            case u'd': e.list.toolbarClicked(CatalogueList::Delete); break;
-            case u'v': e.list.toolbarClicked(CatalogueList::MoveDown); break;
-            case u'^': e.list.toolbarClicked(CatalogueList::MoveUp); break;
-            case u'b': e.list.toolbarClicked(k); break;
+            case u'n': e.list.press(Action::New); break;
+            case u'd': e.list.press(Action::Delete); break;
+            case u'v': e.list.press(Action::MoveDown); break;
+            case u'^': e.list.press(Action::MoveUp); break;
             case u'c': e.list.lineClicked(k); break;
             case u't': e.list.lineToggled(k, !e.list.lines()[k].checked); break;
             case u'e': e.list.editTitle(step.mid(1)); break;
@@ -278,42 +360,153 @@ private slots:
             QCOMPARE(m, moveRefusal);
     }
 
-    void paneEdits()
+    // What the pane shows of an entry and its database, and what the user's
+    // choices store. Entries as "Title|file|Name|In|Out|CharsetIn|CharsetOut"
+    // separated by ';' (file: a name in the test's folder, where dve, ms and
+    // not exist). Steps: p<row>=<item> (a pick, '_' for a blank), b<file> (a
+    // database chosen by browsing; b alone: cancelled), c<k> (a click on line
+    // k). 'pane': rows 1 to 6 (see shown()); 'stored': the selected entry.
+    void pane_data()
     {
-        Editor e({entry("A"), entry("B")}, 1);
-        e.list.editTitle(QStringLiteral("Bx"));
-        QCOMPARE(e.list.sources()[1].Title, QStringLiteral("Bx"));
-        QCOMPARE(e.list.lines()[1].caption, QStringLiteral("Bx"));
-        QCOMPARE(e.list.sources()[0].Title, QStringLiteral("A"));
+        QTest::addColumn<QString>("entries");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("pane");
+        QTest::addColumn<QString>("stored");
+        const QString ce = u"středoevropské"_qs, slovnik = u"dve.mdb | Slovnik@0/2 | slovo@0/2"_qs;
+        QTest::newRow("names in another letter case: kept as stored") << "Slova|dve|slovnik|SLOVO|vyznam" << ""
+            << "" << slovnik + " | " + ce + " | vyznam@1/2 | " + ce << "dve.mdb,slovnik,SLOVO,vyznam,238,238";
+        QTest::newRow("picks stored") << "Slova|dve|slovnik|SLOVO|vyznam" << "p5=slovo p4=cyrilice p6=západní" << ""
+            << "dve.mdb | Slovnik@0/2 | slovo@0/2 | cyrilice | slovo@0/2 | západní" << "dve.mdb,slovnik,SLOVO,slovo,204,0";
+        QTest::newRow("the same table in its own spelling") << "Slova|dve|slovnik|SLOVO|vyznam" << "p2=Slovnik" << ""
+            << slovnik + " | " + ce + " | vyznam@1/2 | " + ce << "dve.mdb,Slovnik,SLOVO,vyznam,238,238";
+        QTest::newRow("another table: its fields, the first for both") << "Slova|dve|Slovnik|slovo|vyznam" << "p2=jina"
+            << "" << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | word@0/3 | " + ce << "dve.mdb,jina,word,word,238,238";
+        QTest::newRow("table not found") << "A|dve|nic|slovo|vyznam" << "" << "Tabulka 'nic' nebyla nalezena!"
+            << "dve.mdb | nic@-1/2 | slovo@-1/0 | " + ce + " | vyznam@-1/0 | " + ce << "dve.mdb,nic,slovo,vyznam,238,238";
+        QTest::newRow("table picked, the next entry listed anew")
+            << "A|dve|nic|slovo|vyznam;B|dve|Slovnik|chybi|vyznam" << "p2=Slovnik c1 c0"
+            << "Tabulka 'nic' nebyla nalezena!;Položka 'chybi' nebyla nalezena!" << slovnik + " | " + ce + " | slovo@0/2 | " + ce
+            << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("input field not found") << "B|dve|Slovnik|chybi|vyznam" << "" << "Položka 'chybi' nebyla nalezena!"
+            << "dve.mdb | Slovnik@0/2 | chybi@-1/2 | " + ce + " | vyznam@-1/2 | " + ce
+            << "dve.mdb,Slovnik,chybi,vyznam,238,238";
+        QTest::newRow("output field not found") << "B|dve|Slovnik|slovo|chybi" << "" << "Položka 'chybi' nebyla nalezena!"
+            << slovnik + " | " + ce + " | chybi@-1/2 | " + ce << "dve.mdb,Slovnik,slovo,chybi,238,238";
+        QTest::newRow("no table offered") << "M|ms" << "" << "K dispozici nejsou žádné tabulky!"
+            << "ms.mdb | @-1/0 | @-1/0 | " + ce + " | @-1/0 | " + ce << "ms.mdb,,,,238,238";
+        QTest::newRow("a file gone: its names, boxes off, no message") << "C|pryc|Slovnik|slovo|vyznam" << "" << ""
+            << "pryc.mdb (soubor nenalezen)! | Slovnik@-1/0- | slovo@-1/0- | " + ce + " | vyznam@-1/0- | " + ce
+            << "pryc.mdb,Slovnik,slovo,vyznam,238,238";
+        QTest::newRow("no database yet") << "N" << "" << "" << " | @-1/0- | @-1/0- | " + ce + " | @-1/0- | " + ce
+                                         << ",,,,238,238";
+        QTest::newRow("charsets no name stands for: kept") << "X|dve|Slovnik|slovo|vyznam|1|100" << "" << ""
+            << slovnik + " | znaková sada 1 | vyznam@1/2 | znaková sada 100" << "dve.mdb,Slovnik,slovo,vyznam,1,100";
+        QTest::newRow("charsets no name stands for: picked") << "X|dve|Slovnik|slovo|vyznam|1|100"
+            << "p4=cyrilice p6=západní p6=znaková_sada_100" << ""
+            << slovnik + " | cyrilice | vyznam@1/2 | znaková sada 100" << "dve.mdb,Slovnik,slovo,vyznam,204,100";
+        QTest::newRow("a database for a new entry: its first table and field") << "Nový" << "bdve" << ""
+            << slovnik + " | " + ce + " | slovo@0/2 | " + ce << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("a database chosen again: its first table") << "A|dve|jina|word|meaning" << "bdve" << ""
+            << slovnik + " | " + ce + " | slovo@0/2 | " + ce << "dve.mdb,Slovnik,slovo,slovo,238,238";
+        QTest::newRow("cancelled") << "A|dve|jina|word|meaning" << "b" << ""
+            << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | meaning@1/3 | " + ce << "dve.mdb,jina,word,meaning,238,238";
+        QTest::newRow("no database: not taken") << "A|dve|jina|word|meaning" << "bnot" << "not.mdb: no database"
+            << "dve.mdb | jina@1/2 | word@0/3 | " + ce + " | meaning@1/3 | " + ce << "dve.mdb,jina,word,meaning,238,238";
+        QTest::newRow("no table: taken, and said") << "A|dve|jina|word|meaning" << "bms"
+            << "K dispozici nejsou žádné tabulky!" << "ms.mdb | @-1/0 | word@-1/0 | " + ce + " | meaning@-1/0 | " + ce
+            << "ms.mdb,,word,meaning,238,238";
+    }
 
-        QVERIFY(e.list.kontrolaID(InputFieldRow, QStringLiteral("slovo")));
-        QVERIFY(e.list.kontrolaID(OutputFieldRow, QStringLiteral("word")));
-        QVERIFY(e.list.kontrolaID(InputCharsetRow, uint8_t(0)));
-        QVERIFY(e.list.kontrolaID(OutputCharsetRow, uint8_t(204)));
-        QVERIFY(!e.list.kontrolaID(TitleRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(DatabaseRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(InputCharsetRow, QStringLiteral("x")));
-        QVERIFY(!e.list.kontrolaID(InputFieldRow, uint8_t(1)));
-        const DataSource &b = e.list.sources()[1];
-        QCOMPARE(b.In, QStringLiteral("slovo"));
-        QCOMPARE(b.Out, QStringLiteral("word"));
-        QCOMPARE(int(b.CharsetIn), 0);
-        QCOMPARE(int(b.CharsetOut), 204);
-        QCOMPARE(b.File, QStringLiteral("/data/B.mdb"));
+    void pane()
+    {
+        QFETCH(QString, entries);
+        QFETCH(QString, steps);
+        write(entries, 0);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
+            const int r = step.mid(1, 1).toInt();
+            switch (step[0].unicode()) {
+            case u'p':
+                e.editor.choose(r, int(e.editor.pane().rows[r].items.indexOf(step.mid(3).replace(u'_', u' '))));
+                break;
+            case u'b':
+                e.window.chosen = step.size() > 1 ? m_dir.filePath(step.mid(1) + u".mdb"_qs) : QString();
+                e.editor.browse();
+                break;
+            case u'c': e.editor.list().lineClicked(r); break;
+            default: QFAIL(qPrintable(step));
+            }
+        }
+        QTEST(e.window.told.join(u';').remove(m_dir.path() + u'/'), "told");
+        QTEST(shown(e.editor.pane()).remove(m_dir.path() + u'/'), "pane");
+        const DataSource s = e.editor.list().sources()[e.editor.list().selectedLine()];
+        const QString native = QDir::toNativeSeparators(s.File);
+        QCOMPARE(e.editor.pane().fileTip,
+                 e.editor.pane().fileMissing ? u"Databáze „%1“ nebyla nalezena."_qs.arg(native) : native);
+        QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
+                           QString::number(s.CharsetOut)}).join(u','),
+              "stored");
+    }
 
-        // The same table, in any spelling, keeps the fields; another table does not.
-        QVERIFY(!e.list.tableChosen(QStringLiteral("TB")));
-        QVERIFY(!e.list.tableChosen(QStringLiteral("tb")));
-        QCOMPARE(b.In, QStringLiteral("slovo"));
-        QVERIFY(e.list.tableChosen(QStringLiteral("jina")));
-        QVERIFY(e.list.kontrolaID(TableRow, QStringLiteral("jina")));
-        QVERIFY(b.In.isEmpty() && b.Out.isEmpty());
-        QCOMPARE(b.Name, QStringLiteral("jina"));
+    // Escape takes the title back to what it was when its editor opened or
+    // took Enter, or when the pane showed the entry.
+    void titleTakenBack()
+    {
+        write(u"Slova|dve"_qs, 0);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        const int shown = e.editor.pane().generation;
+        QVERIFY(!e.editor.restoreTitle());
+        e.editor.typeTitle(u"Slovník"_qs);
+        e.editor.keepTitle();
+        e.editor.typeTitle(u"Slovníček"_qs);
+        QVERIFY(e.editor.restoreTitle());
+        QCOMPARE(e.editor.list().sources()[0].Title, u"Slovník"_qs);
+        QCOMPARE(e.editor.pane().rows[TitleRow].value, u"Slovník"_qs);
+        QVERIFY(e.editor.pane().generation > shown); // the title editor shows it anew
+        e.editor.list().press(Action::New);
+        QVERIFY(!e.editor.restoreTitle());
+    }
 
-        e.list.databaseChosen(QStringLiteral("/data/other.mdb"));
-        QCOMPARE(b.File, QStringLiteral("/data/other.mdb"));
-        QVERIFY(b.Name.isEmpty());
-        QCOMPARE(e.list.sources()[0].File, QStringLiteral("/data/A.mdb"));
+    // The open-file dialog starts in the entry's folder; for an entry without
+    // a database in the folder last chosen in this run, else the home folder.
+    void browseStartsWhereTheUserWas()
+    {
+        write(u"A|dve;N"_qs, 1);
+        EditorMemory memory;
+        Opened first(m_ini, memory);
+        first.editor.browse();
+        QCOMPARE(first.window.folder, QDir::homePath());
+        first.window.chosen = m_dir.filePath(u"sub/dve.mdb"_qs);
+        QVERIFY(first.editor.browse());
+        Opened next(m_ini, memory); // N again, later in the run
+        next.editor.browse();
+        QCOMPARE(next.window.folder, m_dir.filePath(u"sub"_qs));
+        next.editor.list().press(Action::Delete); // onto A
+        next.editor.browse();
+        QCOMPARE(next.window.folder, m_dir.path());
+    }
+
+    // Never closed with a save before the catalogue is read (an empty list
+    // must not be written over it) nor in the middle of a read. (The
+    // session's end: tst_editorwindow.)
+    void closing()
+    {
+        write(u"A|dve;N"_qs, 0);
+        const QByteArray before = testutil::readBytes(m_ini);
+        EditorMemory memory;
+        Opened idle(m_ini, memory, false);
+        QVERIFY(idle.editor.closeRequest());
+        QCOMPARE(testutil::readBytes(m_ini), before);
+        Opened e(m_ini, memory);
+        bool closedWhileReading = true;
+        e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
+        e.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
+        QVERIFY(e.editor.browse());
+        QVERIFY(!closedWhileReading);
+        QCOMPARE(testutil::readBytes(m_ini), before);
     }
 
     // A close writes the working copy, replacing a file the store cannot
@@ -347,7 +540,7 @@ private slots:
         };
         // "ActiveTable" 2 counts visible entries only: entry C.
         QCOMPARE(list.selectedLine(), 2);
-        list.toolbarClicked(CatalogueList::Delete); // C
+        list.press(Action::Delete); // C
         list.editTitle(QStringLiteral("Dčko"));     // D, now at 2
         list.kontrolaID(OutputCharsetRow, uint8_t(161));
         list.lineToggled(0, false);
@@ -423,19 +616,19 @@ private slots:
         const int max = 32768; // positions 0 to 32,767
         QVector<DataSource> many(max - 1, entry("x"));
         Editor e(many, 0);
-        QVERIFY(e.list.isEnabled(CatalogueList::New));
+        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
         QCOMPARE(e.list.selectedLine(), max - 1);
         e.list.databaseChosen(QStringLiteral("/data/last.mdb"));
         e.list.databaseOpened();
-        QVERIFY(!e.list.isEnabled(CatalogueList::New));
+        QVERIFY(!e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
 
         // Deleting one makes room again.
         e.list.delete_item();
-        QVERIFY(e.list.isEnabled(CatalogueList::New));
+        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
 
@@ -445,7 +638,7 @@ private slots:
         save_tables(store, e.list.sources(), e.list.selectedLine());
         Editor full(store);
         QCOMPARE(full.list.sources(), e.list.sources());
-        QVERIFY(!full.list.isEnabled(CatalogueList::New));
+        QVERIFY(!full.list.isEnabled(Action::New));
     }
 
     void layout()

@@ -281,7 +281,7 @@ private slots:
             auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
             if (!editor || editor->busy())
                 return;
-            editor->button(1)->trigger();
+            editor->button(CatalogueList::Action::New)->trigger();
             editor->browseButton()->click();
             editor->titleEditor()->selectAll(); // as the title's editor opens
             QTest::keyClicks(editor->titleEditor(), QStringLiteral("Zvirata"));

@@ -6,17 +6,6 @@ namespace tarnvik {
 
 namespace {
 
-int slot(CatalogueList::Action a)
-{
-    switch (a) {
-    case CatalogueList::New: return 0;
-    case CatalogueList::Delete: return 1;
-    case CatalogueList::MoveDown: return 2;
-    case CatalogueList::MoveUp: return 3;
-    }
-    return 0;
-}
-
 DataSource newEntry()
 {
     DataSource e;
@@ -38,20 +27,20 @@ bool CatalogueList::isEnabled(Action a) const
 {
     // An entry never given a database can always go, the last one too: the
     // user must never be held in the editor by an entry they cannot finish.
-    if (a == Delete && valid(m_selected) && !complete(m_sources[m_selected]))
+    if (a == Action::Delete && valid(m_selected) && !complete(m_sources[m_selected]))
         return true;
-    return m_enabled[slot(a)];
+    return m_enabled[size_t(a)];
 }
 
 void CatalogueList::setEnabled(Action a, bool on)
 {
-    m_enabled[slot(a)] = on;
+    m_enabled[size_t(a)] = on;
 }
 
 void CatalogueList::setMoves(int at)
 {
-    setEnabled(MoveDown, at != count() - 1);
-    setEnabled(MoveUp, at != 0);
+    setEnabled(Action::MoveDown, at != count() - 1);
+    setEnabled(Action::MoveUp, at != 0);
 }
 
 void CatalogueList::load(const SettingsStore &store)
@@ -75,8 +64,8 @@ void CatalogueList::start(QVector<DataSource> sources, int selected)
         selected = 0;
     FillListBox();
     settleOn(selected);
-    setEnabled(Delete, count() >= 2);
-    setEnabled(New, complete(m_sources[selected]) && count() < MaxCatalogueEntries);
+    setEnabled(Action::Delete, count() >= 2);
+    setEnabled(Action::New, complete(m_sources[selected]) && count() < MaxCatalogueEntries);
     m_view.fill_data(selected);
 }
 
@@ -99,7 +88,7 @@ void CatalogueList::settleOn(int i)
     m_selected = i;
     m_sources[i].Visible = m_lines[i].checked;
     if (!complete(m_sources[i]))
-        setEnabled(New, false);
+        setEnabled(Action::New, false);
     setMoves(i);
 }
 
@@ -132,7 +121,7 @@ void CatalogueList::selectionChanged(int k)
     if (k != at && ++m_refusedMoves > 1)
         m_view.showInformation(editortext::RefusalTitle, editortext::MoveRefused);
     m_sources[k].Visible = m_lines[k].checked;
-    setEnabled(New, false);
+    setEnabled(Action::New, false);
     setMoves(at);
 }
 
@@ -153,23 +142,22 @@ void CatalogueList::lineToggled(int k, bool checked)
     selectionChanged(k);
 }
 
-void CatalogueList::toolbarClicked(int index)
+void CatalogueList::press(Action a)
 {
-    switch (index) {
-    case New: new_item(); break;
-    case Delete: delete_item(); break;
-    case MoveDown: move_item_down(); break;
-    case MoveUp: move_item_up(); break;
-    default: break;
+    switch (a) {
+    case Action::New: new_item(); break;
+    case Action::Delete: delete_item(); break;
+    case Action::MoveDown: move_item_down(); break;
+    case Action::MoveUp: move_item_up(); break;
     }
 }
 
 void CatalogueList::new_item()
 {
-    if (!isEnabled(New) || count() >= MaxCatalogueEntries)
+    if (!isEnabled(Action::New) || count() >= MaxCatalogueEntries)
         return;
     m_sources.push_back(newEntry());
-    setEnabled(Delete, count() >= 2);
+    setEnabled(Action::Delete, count() >= 2);
     const int s = valid(m_selected) ? m_selected : count() - 1;
     // The new entry is visible and last, so it becomes current; going back to
     // s is then the silent first refusal, which leaves the new entry selected.
@@ -179,7 +167,7 @@ void CatalogueList::new_item()
 
 void CatalogueList::delete_item()
 {
-    if (!isEnabled(Delete) || !valid(m_selected))
+    if (!isEnabled(Action::Delete) || !valid(m_selected))
         return;
     const int s = m_selected;
     if (!m_view.askYesNo(editortext::DeleteTitle, editortext::deleteQuestion(m_sources[s].Title))) {
@@ -194,11 +182,11 @@ void CatalogueList::removeSelected(bool fillPane)
     const int s = m_selected;
     m_sources.removeAt(s);
     m_refusedMoves = 0;
-    setEnabled(New, true);
+    setEnabled(Action::New, true);
     FillListBox();
     if (m_sources.isEmpty()) {
         m_current = 0;
-        for (Action a : {Delete, MoveDown, MoveUp})
+        for (Action a : {Action::Delete, Action::MoveDown, Action::MoveUp})
             setEnabled(a, false);
         if (fillPane)
             m_view.fill_data(-1);
@@ -212,9 +200,9 @@ void CatalogueList::removeSelected(bool fillPane)
     if (fillPane)
         m_view.fill_data(t);
     if (count() == 1) {
-        setEnabled(Delete, false);
-        setEnabled(MoveDown, false);
-        setEnabled(MoveUp, false);
+        setEnabled(Action::Delete, false);
+        setEnabled(Action::MoveDown, false);
+        setEnabled(Action::MoveUp, false);
     }
 }
 
@@ -233,13 +221,13 @@ void CatalogueList::moveSelected(int by)
 
 void CatalogueList::move_item_down()
 {
-    if (isEnabled(MoveDown))
+    if (isEnabled(Action::MoveDown))
         moveSelected(+1);
 }
 
 void CatalogueList::move_item_up()
 {
-    if (isEnabled(MoveUp))
+    if (isEnabled(Action::MoveUp))
         moveSelected(-1);
 }
 
@@ -298,7 +286,7 @@ void CatalogueList::databaseChosen(const QString &path)
 void CatalogueList::databaseOpened()
 {
     m_refusedMoves = 0;
-    setEnabled(New, count() < MaxCatalogueEntries);
+    setEnabled(Action::New, count() < MaxCatalogueEntries);
 }
 
 bool CatalogueList::closeRequested()

@@ -2,12 +2,12 @@
 // working copy of the catalogue, which entry the pane shows, the list's lines
 // and selection, and the four toolbar actions with their enabled states.
 //
-// The editor window is a thin shell around it: each user action is forwarded
-// to one call here, after which the window shows lines(), selectedLine() and
-// isEnabled() again. What needs the window in the middle of an action (filling
-// the pane, a message, the delete question) goes through CatalogueListView.
-// The window may call back in from inside those calls (its pane filling sets
-// the title and the choice boxes, which land in editTitle() and kontrolaID()).
+// Each user action on the list or the toolbar is forwarded to one call here,
+// after which the window shows lines(), selectedLine() and isEnabled() again.
+// What is needed in the middle of an action (filling the pane, a message, the
+// delete question) goes through CatalogueListView, which CatalogueEditor
+// answers; its pane filling calls back in (kontrolaID() for the names it
+// stores).
 #pragma once
 
 #include "catalogue/Catalogue.h"
@@ -68,7 +68,7 @@ inline const QString SaveRetry = QStringLiteral("Zkusit znovu");
 inline const QString SaveDiscard = QStringLiteral("Zavřít bez uložení");
 inline const QString SaveStay = QStringLiteral("Zpět do editoru");
 inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
-// Tool tips, by the toolbar's 1-based button index (3 is the separator).
+// Tool tips of the toolbar's actions.
 inline const QString ToolTipNew = QStringLiteral("Nová položka");
 inline const QString ToolTipDelete = QStringLiteral("Smazat položku");
 inline const QString ToolTipMoveDown = QStringLiteral("Posun dolů");
@@ -78,8 +78,9 @@ inline const QString ToolTipMoveUp = QStringLiteral("Posun nahoru");
 class CatalogueList
 {
 public:
-    // The toolbar's buttons by their 1-based index; 3 is a separator.
-    enum Action { New = 1, Delete = 2, MoveDown = 4, MoveUp = 5 };
+    // The toolbar's actions, in the toolbar's order.
+    enum class Action { New, Delete, MoveDown, MoveUp };
+    static constexpr std::array<Action, 4> Actions{Action::New, Action::Delete, Action::MoveDown, Action::MoveUp};
 
     struct Line
     {
@@ -103,8 +104,8 @@ public:
     void lineToggled(int k, bool checked);
 
     // --- the toolbar ---
-    // A click on button `index`; disabled buttons and the separator do nothing.
-    void toolbarClicked(int index);
+    // A toolbar action, by button or key; a disabled one does nothing.
+    void press(Action a);
     // The actions; each does nothing while its button is disabled.
     void new_item();
     void delete_item();
@@ -181,7 +182,7 @@ private:
     int m_current = 0;
     int m_refusedMoves = 0;
     bool m_madeFirstEntry = false; // start() found the catalogue empty
-    std::array<bool, 4> m_enabled{true, true, true, true}; // New, Delete, MoveDown, MoveUp
+    std::array<bool, Actions.size()> m_enabled{true, true, true, true}; // by Action
 };
 
 } // namespace tarnvik

@@ -13,5 +13,21 @@ enum PropertyRow : int {
     OutputFieldRow = 5,
     OutputCharsetRow = 6,
 };
+constexpr int PropertyRows = 7;
+
+// Each row's caption and the help the description area shows for it (UTF-8).
+struct PropertyRowText
+{
+    const char *caption, *help;
+};
+inline constexpr PropertyRowText propertyRowText[PropertyRows] = {
+    {"Popisek v nabídce", "Text, který se bude zobrazovat v menu."},
+    {"Zdrojová databáze", "Jméno a umístění databáze, z níž se budou načítat data."},
+    {"Název tabulky", "Název tabulky v databázi."},
+    {"Vstupní hodnoty", "Pole v dané tabulce, které bude tzv. vstupní (bude na něj aplikována výběrová maska)."},
+    {"Vstupní kódování", "Znaková sada, ve které se bude zobrazovat vstupní pole."},
+    {"Výstupní hodnoty", "Pole, které je přiřazeno vstupní hodnotě."},
+    {"Výstupní kódování", "Znaková sada, ve které se bude zobrazovat výstupní pole."},
+};
 
 } // namespace tarnvik

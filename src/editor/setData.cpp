@@ -1,6 +1,6 @@
 #include "setData.h"
 
-#include "editor/Charsets.h"
+#include "editor/CatalogueListWidget.h"
 #include "editor/EditorLayout.h"
 #include "editor/Verify.h"
 #include "platform/Metrics.h"
@@ -12,19 +12,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QStatusBar>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QTimer>
@@ -45,20 +39,6 @@ namespace {
 
 const QString kTitle = QStringLiteral("Tarnvik");
 
-struct RowText
-{
-    const char *caption, *help;
-};
-const RowText kRows[editordesign::Rows] = {
-    {"Popisek v nabídce", "Text, který se bude zobrazovat v menu."},
-    {"Zdrojová databáze", "Jméno a umístění databáze, z níž se budou načítat data."},
-    {"Název tabulky", "Název tabulky v databázi."},
-    {"Vstupní hodnoty", "Pole v dané tabulce, které bude tzv. vstupní (bude na něj aplikována výběrová maska)."},
-    {"Vstupní kódování", "Znaková sada, ve které se bude zobrazovat vstupní pole."},
-    {"Výstupní hodnoty", "Pole, které je přiřazeno vstupní hodnotě."},
-    {"Výstupní kódování", "Znaková sada, ve které se bude zobrazovat výstupní pole."},
-};
-
 QFont editorFont(bool bold = false)
 {
     QFont f(QStringLiteral("Tahoma"));
@@ -75,8 +55,8 @@ QIcon themed(const char *name)
 
 } // namespace
 
-setData::setData(SettingsStore &store, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_store(store), m_list(*this)
+setData::setData(SettingsStore &store, EditorMemory &memory, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_editor(store, memory, *this)
 {
     initEditorResources();
     setObjectName(QStringLiteral("setData"));
@@ -85,21 +65,12 @@ setData::setData(SettingsStore &store, QWidget *parent)
     // Window load, in order.
     InitMetrics();
     buildControls();
-    for (int r = 0; r < editordesign::Rows; ++r)
-        m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(kRows[r].caption)));
-    load_charset(m_combo[InputCharsetRow]);
-    load_charset(m_combo[OutputCharsetRow]);
+    for (int r = 0; r < PropertyRows; ++r)
+        m_grid[0]->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(propertyRowText[r].caption)));
     fill_desc(TitleRow);
     const Metrics &m = metrics();
     const QSize designed(m.toPixelsX(editordesign::ClientWidth), m.toPixelsY(editordesign::ClientHeight));
-    resize(lastSize().isValid() ? lastSize() : designed);
-}
-
-QSize &setData::lastSize()
-{
-    // The size the user gave the editor, for its next opening in this run.
-    static QSize size;
-    return size;
+    resize(memory.size.isValid() ? memory.size : designed);
 }
 
 void setData::buildControls()
@@ -107,60 +78,46 @@ void setData::buildControls()
     Toolbar = new QToolBar(this);
     Toolbar->setObjectName(QStringLiteral("Toolbar"));
     Toolbar->setIconSize(QSize(16, 16));
+    using Action = CatalogueList::Action;
     const struct
     {
-        int index;
+        Action action;
         const char *icon;
         QString tip;
         const char *keyName;
         QList<QKeySequence> keys;
     } buttons[] = {
-        {CatalogueList::New, "document-new", editortext::ToolTipNew, "Insert", {Qt::Key_Insert, QKeySequence::New}},
-        {CatalogueList::Delete, "edit-delete", editortext::ToolTipDelete, "Delete", {QKeySequence::Delete}},
-        {CatalogueList::MoveDown, "go-down", editortext::ToolTipMoveDown, "Alt+↓", {Qt::ALT | Qt::Key_Down}},
-        {CatalogueList::MoveUp, "go-up", editortext::ToolTipMoveUp, "Alt+↑", {Qt::ALT | Qt::Key_Up}}};
+        {Action::New, "document-new", editortext::ToolTipNew, "Insert", {Qt::Key_Insert, QKeySequence::New}},
+        {Action::Delete, "edit-delete", editortext::ToolTipDelete, "Delete", {QKeySequence::Delete}},
+        {Action::MoveDown, "go-down", editortext::ToolTipMoveDown, "Alt+↓", {Qt::ALT | Qt::Key_Down}},
+        {Action::MoveUp, "go-up", editortext::ToolTipMoveUp, "Alt+↑", {Qt::ALT | Qt::Key_Up}}};
     for (const auto &b : buttons) {
-        if (b.index == CatalogueList::MoveDown)
+        if (b.action == Action::MoveDown)
             Toolbar->addSeparator();
         QAction *a = Toolbar->addAction(themed(b.icon), b.tip);
         a->setToolTip(QStringLiteral("%1 (%2)").arg(b.tip, QString::fromUtf8(b.keyName)));
         a->setShortcuts(b.keys);
         // Delete and the moves act on the list: in the title editor Delete
         // deletes a letter, in a choice box Alt+Down opens it.
-        a->setShortcutContext(b.index == CatalogueList::New ? Qt::WindowShortcut : Qt::WidgetShortcut);
-        const int index = b.index;
-        connect(a, &QAction::triggered, this, [this, index] {
-            m_list.toolbarClicked(index);
-            showList();
+        a->setShortcutContext(b.action == Action::New ? Qt::WindowShortcut : Qt::WidgetShortcut);
+        connect(a, &QAction::triggered, this, [this, action = b.action] {
+            m_editor.list().press(action);
+            refresh();
         });
-        m_buttons[index] = a;
+        m_buttons[size_t(b.action)] = a;
     }
 
-    List = new QListWidget(this);
+    List = new CatalogueListWidget(m_editor.list(), this);
     List->setObjectName(QStringLiteral("List"));
     List->setFont(editorFont());
-    List->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int a : {CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
-        List->addAction(m_buttons[a]);
-    // Every way the highlight moves (keys, type-ahead, a drag) is the list's
-    // to judge: it may refuse the move, and the highlight comes back.
-    connect(List, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row != m_list.selectedLine()) {
-            m_list.lineClicked(row);
-            showList();
-            // The view goes on to select the row it moved to: the list's
-            // answer is shown again once it has.
-            QTimer::singleShot(0, this, &setData::showList);
-        }
-    });
-    // Clicks, for the check boxes.
-    List->viewport()->installEventFilter(this);
-    List->installEventFilter(this);
+    for (Action a : {Action::Delete, Action::MoveDown, Action::MoveUp})
+        List->addAction(button(a));
+    connect(List, &CatalogueListWidget::acted, this, &setData::refresh);
 
     pic = new QWidget(this);
     pic->setObjectName(QStringLiteral("pic"));
     for (int i = 0; i < 2; ++i) {
-        auto *g = new QTableWidget(editordesign::Rows, 1, pic);
+        auto *g = new QTableWidget(PropertyRows, 1, pic);
         g->setObjectName(QStringLiteral("grid%1").arg(i));
         g->setFont(editorFont());
         g->horizontalHeader()->hide();
@@ -196,7 +153,7 @@ void setData::buildControls()
     });
     m_grid[1]->installEventFilter(this);
     m_grid[1]->setItemDelegateForRow(DatabaseRow, new PathDelegate(m_grid[1]));
-    for (int r = 0; r < editordesign::Rows; ++r)
+    for (int r = 0; r < PropertyRows; ++r)
         m_grid[1]->setItem(r, 0, new QTableWidgetItem);
     m_grid[1]->raise();
 
@@ -204,7 +161,10 @@ void setData::buildControls()
     Text->setObjectName(QStringLiteral("Text"));
     Text->setFont(editorFont());
     Text->setFrame(false);
-    connect(Text, &QLineEdit::textEdited, this, &setData::Text_Change);
+    connect(Text, &QLineEdit::textEdited, this, [this](const QString &text) {
+        m_editor.typeTitle(text);
+        refresh();
+    });
     Text->installEventFilter(this);
     cmdBrowse = new QToolButton(pic);
     cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
@@ -212,19 +172,22 @@ void setData::buildControls()
     cmdBrowse->setFont(editorFont(true));
     cmdBrowse->installEventFilter(this);
     connect(cmdBrowse, &QToolButton::clicked, this, &setData::cmdBrowse_Click);
-    for (int r = TableRow; r < editordesign::Rows; ++r) {
+    for (int r = TableRow; r < PropertyRows; ++r) {
         auto *box = new QComboBox(pic);
         box->setObjectName(QStringLiteral("combo%1").arg(r));
         box->setFont(editorFont());
         box->setEditable(false);
         // activated: the user's pick, also of the item already shown.
-        connect(box, &QComboBox::activated, this, [this, r] { combo_Click(r, true); });
+        connect(box, &QComboBox::activated, this, [this, r](int position) {
+            m_editor.choose(r, position);
+            refresh();
+        });
         box->installEventFilter(this);
         m_combo[r] = box;
     }
     Text->hide();
     cmdBrowse->hide();
-    for (int r = TableRow; r < editordesign::Rows; ++r)
+    for (int r = TableRow; r < PropertyRows; ++r)
         m_combo[r]->hide();
 
     Status = new QStatusBar(this);
@@ -270,11 +233,6 @@ void setData::showFocus()
     }
 }
 
-QAction *setData::button(int index) const
-{
-    return index >= 1 && index <= 5 ? m_buttons[index] : nullptr;
-}
-
 QString setData::head() const
 {
     return lblHead->text();
@@ -295,49 +253,48 @@ void setData::setValueCell(int row, const QString &text)
     m_grid[1]->item(row, 0)->setText(text);
 }
 
-void setData::showList()
+void setData::refresh()
 {
-    // The list widget only ever shows the catalogue list's state.
-    const QSignalBlocker block(List);
-    const auto &lines = m_list.lines();
-    if (m_list.generation() != m_shownGeneration || List->count() != lines.size()) {
-        m_shownGeneration = m_list.generation();
-        List->clear();
-        for (qsizetype i = 0; i < lines.size(); ++i)
-            List->addItem(QString());
+    List->showLines();
+    for (auto a : CatalogueList::Actions)
+        button(a)->setEnabled(catalogue().isEnabled(a));
+    showPane();
+}
+
+void setData::showPane()
+{
+    const Pane &pane = m_editor.pane();
+    if (pane.generation != m_shownPane) {
+        // Another entry's title: typing replaces it, as when the editor opened.
+        m_shownPane = pane.generation;
+        const QSignalBlocker block(Text);
+        Text->setText(pane.rows[TitleRow].value);
+        Text->selectAll();
     }
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QListWidgetItem *item = List->item(int(i));
-        item->setText(lines[i].caption);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        item->setCheckState(lines[i].checked ? Qt::Checked : Qt::Unchecked);
+    for (int r = 0; r < PropertyRows; ++r)
+        setValueCell(r, pane.rows[r].value);
+    Text->setEnabled(pane.rows[TitleRow].enabled);
+    cmdBrowse->setEnabled(pane.rows[DatabaseRow].enabled);
+    for (int r = TableRow; r < PropertyRows; ++r) {
+        QComboBox *box = m_combo[r];
+        const QSignalBlocker block(box);
+        QStringList shown;
+        for (int i = 0; i < box->count(); ++i)
+            shown << box->itemText(i);
+        if (shown != pane.rows[r].items) {
+            box->clear();
+            box->addItems(pane.rows[r].items);
+        }
+        box->setCurrentIndex(pane.rows[r].current);
+        box->setEnabled(pane.rows[r].enabled);
     }
-    List->setCurrentRow(m_list.selectedLine());
-    for (int a : {CatalogueList::New, CatalogueList::Delete, CatalogueList::MoveDown, CatalogueList::MoveUp})
-        m_buttons[a]->setEnabled(m_list.isEnabled(CatalogueList::Action(a)));
+    QTableWidgetItem *cell = m_grid[1]->item(DatabaseRow, 0);
+    cell->setForeground(pane.fileMissing ? QBrush(QColor(0xB0, 0, 0)) : palette().text());
+    cell->setToolTip(pane.fileTip);
 }
 
 bool setData::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == List->viewport()
-        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
-        const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
-        QListWidgetItem *item = List->itemAt(pos);
-        if (item) {
-            const int k = List->row(item);
-            QStyleOptionViewItem opt;
-            opt.initFrom(List);
-            opt.rect = List->visualItemRect(item);
-            opt.features |= QStyleOptionViewItem::HasCheckIndicator;
-            const QRect box = List->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, List);
-            if (box.contains(pos))
-                m_list.lineToggled(k, !m_list.lines()[k].checked);
-            else
-                m_list.lineClicked(k);
-            showList();
-        }
-        return true;
-    }
     auto *box = qobject_cast<QComboBox *>(watched);
     const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
     const bool closedBox = choiceBox && !box->view()->isVisible();
@@ -375,13 +332,6 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
             }
         }
     }
-    if (watched == List && key->key() == Qt::Key_Space) {
-        const int at = m_list.selectedLine();
-        if (at >= 0)
-            m_list.lineToggled(at, !m_list.lines()[at].checked);
-        showList();
-        return true;
-    }
     if (watched == m_grid[1] && (key->key() == Qt::Key_F2 || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
         openEditor(m_grid[1]->currentRow());
         return true;
@@ -390,14 +340,14 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     if (inEditor && key->key() == Qt::Key_Escape) {
         // The edit is abandoned: the title goes back to what it was when its
         // editor opened (a choice is taken when it is made).
-        if (watched == Text && Text->text() != m_titleBefore)
-            setTitle(m_titleBefore);
+        if (watched == Text && m_editor.restoreTitle())
+            refresh();
         m_grid[1]->setFocus();
         return true;
     }
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (inEditor && watched == Text && enter) {
-        m_titleBefore = Text->text();
+        m_editor.keepTitle();
         m_grid[1]->setFocus();
         return true;
     }
@@ -428,7 +378,7 @@ void setData::openEditor(int row)
     if (editor->isEnabled())
         editor->setFocus(Qt::OtherFocusReason);
     if (row == TitleRow)
-        m_titleBefore = Text->text();
+        m_editor.keepTitle();
 }
 
 QWidget *setData::editorFor(int row) const
@@ -451,251 +401,42 @@ void setData::keyPressEvent(QKeyEvent *e)
     QDialog::keyPressEvent(e);
 }
 
-void setData::fill_data(int index)
-{
-    for (int r : {TableRow, InputFieldRow, OutputFieldRow})
-        m_combo[r]->clear();
-    const bool any = index >= 0 && index < m_list.sources().size();
-    Text->setEnabled(any);
-    cmdBrowse->setEnabled(any);
-    for (int r : {InputCharsetRow, OutputCharsetRow})
-        m_combo[r]->setEnabled(any);
-    if (!any) {
-        // No entry left: an empty pane until New.
-        setTitle(QString());
-        enableChoices(false);
-        for (int r = 0; r < editordesign::Rows; ++r)
-            setValueCell(r, QString());
-        markMissingFile(QString());
-        return;
-    }
-    const DataSource &s = m_list.sources()[index];
-    setTitle(s.Title);
-    showCharset(InputCharsetRow, s.CharsetIn);
-    showCharset(OutputCharsetRow, s.CharsetOut);
-    setValueCell(DatabaseRow, s.File);
-    // The entry's own names until its database says otherwise: never the
-    // previous entry's, when the database cannot be read.
-    setValueCell(TableRow, s.Name);
-    setValueCell(InputFieldRow, s.In);
-    setValueCell(OutputFieldRow, s.Out);
-    const bool exists = !s.File.isEmpty() && QFileInfo::exists(s.File);
-    // A file gone is said, with the names the entry still holds.
-    markMissingFile(exists || s.File.isEmpty() ? QString() : s.File);
-    if (exists) {
-        check_data(index);
-        enableChoices(true);
-    } else {
-        enableChoices(false);
-    }
-}
-
-void setData::markMissingFile(const QString &file)
-{
-    QTableWidgetItem *cell = m_grid[1]->item(DatabaseRow, 0);
-    const QString path = QDir::toNativeSeparators(m_list.sources().value(m_list.selectedLine()).File);
-    if (file.isEmpty()) {
-        cell->setForeground(palette().text());
-        cell->setToolTip(path);
-        return;
-    }
-    setValueCell(DatabaseRow, file + QStringLiteral(" (soubor nenalezen)"));
-    cell->setForeground(QColor(0xB0, 0, 0));
-    cell->setToolTip(QStringLiteral("Databáze „%1“ nebyla nalezena.").arg(path));
-}
-
-void setData::showCharset(int row, uint8_t number)
-{
-    QComboBox *box = m_combo[row];
-    const int named = int(charsetNames().size());
-    while (box->count() > named)
-        box->removeItem(named);
-    int position = charset_map(number, 1);
-    // A number no name stands for is shown as it is, and kept.
-    if (charset_map(position) != number) {
-        box->addItem(QStringLiteral("znaková sada %1").arg(number), int(number));
-        position = named;
-    }
-    selectCombo(row, position);
-}
-
-void setData::enableChoices(bool on)
-{
-    for (int r : {TableRow, InputFieldRow, OutputFieldRow})
-        m_combo[r]->setEnabled(on);
-}
-
-void setData::setTitle(const QString &text)
-{
-    {
-        const QSignalBlocker block(Text);
-        Text->setText(text);
-        // Another entry's title: typing replaces it, as when the editor opened.
-        Text->selectAll();
-    }
-    m_titleBefore = text;
-    Text_Change(text);
-}
-
-void setData::selectCombo(int row, int position)
-{
-    {
-        const QSignalBlocker block(m_combo[row]);
-        m_combo[row]->setCurrentIndex(position);
-    }
-    combo_Click(row, false);
-}
-
-void setData::clearChoice(int row)
-{
-    const QSignalBlocker block(m_combo[row]);
-    m_combo[row]->setCurrentIndex(-1);
-}
-
-void setData::Text_Change(const QString &text)
-{
-    setValueCell(TitleRow, text);
-    m_list.editTitle(text);
-    showList();
-}
-
-void setData::combo_Click(int row, bool byUser)
-{
-    QComboBox *box = m_combo[row];
-    const QString s = box->currentText();
-    const int i = m_list.selectedLine();
-    if (i < 0 || box->currentIndex() < 0)
-        return;
-    if (row == TableRow && m_list.tableChosen(s)) {
-        setValueCell(TableRow, s);
-        m_list.kontrolaID(TableRow, s);
-        check_data(i, s);
-        enableChoices(true);
-        return;
-    }
-    setValueCell(row, s);
-    if (row == InputCharsetRow || row == OutputCharsetRow) {
-        // What the pane shows of the entry is the entry's already.
-        if (byUser) {
-            const QVariant own = box->currentData();
-            m_list.kontrolaID(row, own.isValid() ? uint8_t(own.toInt()) : charset_map(box->currentIndex()));
-        }
-        return;
-    }
-    // The pane selects the stored name as the database spells it; the stored
-    // spelling stays unless the user picks, or there was none.
-    const DataSource &e = m_list.sources()[i];
-    const QString &stored = row == TableRow ? e.Name : row == InputFieldRow ? e.In : e.Out;
-    if (byUser || stored.isEmpty())
-        m_list.kontrolaID(row, s);
-}
-
 void setData::cmdBrowse_Click()
 {
-    // The entry's folder; for an entry without a database, the folder of the
-    // one last chosen, then the home folder (never the program's own).
-    static QString lastFolder;
-    const DataSource entry = m_list.sources().value(m_list.selectedLine());
-    const QString folder = !entry.File.isEmpty() ? QFileInfo(entry.File).absolutePath()
-                           : !lastFolder.isEmpty() ? lastFolder
-                                                   : QDir::homePath();
-    const QString path = ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"),
-                                        QStringLiteral("Vyber zdroj dat"), folder);
-    if (path.isEmpty())
-        return;
-    // A file that is no database the reader can use is not taken: the entry
-    // keeps the database it had.
-    QString error;
-    if (!whileReading([path, &error] { return openDatabase(path, &error); }))
-        return critical(error);
-    lastFolder = QFileInfo(path).absolutePath();
-    m_list.databaseChosen(path);
-    fill_data(m_list.selectedLine());
-    showList();
+    const bool taken = m_editor.browse();
+    refresh();
     // The keys go on from the row the database was chosen in.
-    m_grid[1]->setFocus();
+    if (taken)
+        m_grid[1]->setFocus();
+}
+
+QString setData::chooseDatabase(const QString &folder)
+{
+    return ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"), QStringLiteral("Vyber zdroj dat"),
+                          folder);
+}
+
+std::optional<QStringList> setData::readTables(const QString &file, QString *error)
+{
+    return whileReading([file, error] { return databaseTables(file, error); });
+}
+
+std::optional<QStringList> setData::readFields(const QString &file, const QString &table, QString *error)
+{
+    return whileReading([file, table, error] { return tableFields(file, table, error); });
 }
 
 void setData::critical(const QString &text)
 {
+    refresh();
     showBox(this, QMessageBox::Critical, kTitle, text);
-}
-
-void setData::check_data(int id)
-{
-    const DataSource &s = m_list.sources()[id];
-    QString error;
-    const auto tables = whileReading([file = s.File, &error] { return databaseTables(file, &error); });
-    if (!tables)
-        return critical(error);
-    m_list.databaseOpened();
-    showList();
-    m_combo[TableRow]->addItems(*tables);
-    if (tables->isEmpty())
-        return critical(QStringLiteral("K dispozici nejsou žádné tabulky!"));
-    const QString table = s.Name;
-    const int at = findName(*tables, table);
-    if (!table.isEmpty() && at < 0) {
-        // Nothing chosen: showing the first table would pass it for the stored one.
-        clearChoice(TableRow);
-        return critical(QStringLiteral("Tabulka '%1' nebyla nalezena!").arg(table));
-    }
-    selectCombo(TableRow, table.isEmpty() ? 0 : at);
-    if (m_combo[InputFieldRow]->count() == 0) // a change of table has listed the fields already
-        listFields(id, m_list.sources()[id].Name);
-}
-
-bool setData::listFields(int id, const QString &table)
-{
-    QString error;
-    const auto fields =
-        whileReading([file = m_list.sources()[id].File, table, &error] { return tableFields(file, table, &error); });
-    if (!fields) {
-        critical(error);
-        return false;
-    }
-    for (int r : {InputFieldRow, OutputFieldRow}) {
-        m_combo[r]->clear();
-        m_combo[r]->addItems(*fields);
-    }
-    for (int r : {InputFieldRow, OutputFieldRow}) {
-        const DataSource &s = m_list.sources()[id];
-        const QString stored = r == InputFieldRow ? s.In : s.Out;
-        const int at = findName(*fields, stored);
-        if (!stored.isEmpty() && at < 0) {
-            // This box and those after it show no choice till the user makes one.
-            for (int later : {InputFieldRow, OutputFieldRow})
-                if (later >= r)
-                    clearChoice(later);
-            critical(QStringLiteral("Položka '%1' nebyla nalezena!").arg(stored));
-            return false;
-        }
-        if (!fields->isEmpty())
-            selectCombo(r, stored.isEmpty() ? 0 : at);
-    }
-    return true;
-}
-
-void setData::check_data(int id, const QString &table)
-{
-    QString error;
-    const bool opened =
-        whileReading([file = m_list.sources()[id].File, &error] { return openDatabase(file, &error); });
-    if (!opened)
-        return critical(error);
-    m_list.databaseOpened();
-    showList();
-    // The new table's fields, the first one for both: the source can be used at once.
-    listFields(id, table);
 }
 
 void setData::SwapControls(int row, bool show)
 {
     if (row < 0)
         row = TitleRow;
-    QWidget *editor = row == TitleRow      ? static_cast<QWidget *>(Text)
-                      : row == DatabaseRow ? static_cast<QWidget *>(cmdBrowse)
-                                 : static_cast<QWidget *>(m_combo[row]);
+    QWidget *editor = editorFor(row);
     if (!show) {
         editor->hide();
         return;
@@ -722,7 +463,7 @@ void setData::fill_desc(int row)
         row = TitleRow;
     lblHead->setText(m_grid[0]->item(row, 0)->text());
     lblHead->adjustSize();
-    lblDesc->setText(QString::fromUtf8(kRows[row].help));
+    lblDesc->setText(QString::fromUtf8(propertyRowText[row].help));
 }
 
 void setData::layoutWindow()
@@ -768,30 +509,24 @@ void setData::resizeEvent(QResizeEvent *e)
     QDialog::resizeEvent(e);
     layoutWindow();
     if (isVisible())
-        lastSize() = size();
+        m_editor.memory().size = size();
 }
 
 template <typename Read>
 auto setData::whileReading(Read read) -> decltype(read())
 {
-    ++m_reading;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     auto result = std::async(std::launch::async, std::move(read));
     while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
     QApplication::restoreOverrideCursor();
-    --m_reading;
     return result.get();
 }
 
 void setData::load_settings()
 {
-    if (m_loaded)
-        return;
-    m_loaded = true;
-    m_store.reload();
-    m_list.load(m_store); // selects the first entry and fills the pane
-    showList();
+    m_editor.load();
+    refresh();
 }
 
 void setData::showEvent(QShowEvent *e)
@@ -801,21 +536,23 @@ void setData::showEvent(QShowEvent *e)
     Text->setFocus();
     // Once the window is up: reading the first entry's database may take a
     // moment or end in a message, which then has the editor behind it.
-    if (!m_loaded)
+    if (!m_editor.loaded())
         QTimer::singleShot(0, this, &setData::load_settings);
 }
 
 void setData::showInformation(const QString &title, const QString &text)
 {
+    refresh();
     showBox(this, QMessageBox::Information, title, text);
 }
 
 bool setData::askYesNo(const QString &title, const QString &text)
 {
+    refresh();
     return showBox(this, QMessageBox::Question, title, text);
 }
 
-CatalogueListView::AfterFailedSave setData::saveFailed(const QString &error)
+EditorView::AfterFailedSave setData::saveFailed(const QString &error)
 {
     using namespace editortext;
     const int choice = showChoice(this, QMessageBox::Critical, kTitle, saveFailedText(error),
@@ -825,36 +562,10 @@ CatalogueListView::AfterFailedSave setData::saveFailed(const QString &error)
 
 bool setData::closeRequest()
 {
-    // Closed before the catalogue was loaded: nothing to save, and an empty
-    // list must never be written over it.
-    if (m_saved || !m_loaded || m_sessionEnded)
+    if (m_editor.closeRequest())
         return true;
-    // Not in the middle of reading a database (the window manager's close
-    // is no user input, and comes through while the window paints).
-    if (m_reading > 0)
-        return false;
-    if (!m_list.close(m_store)) {
-        showList();
-        return false;
-    }
-    m_saved = true;
-    return true;
-}
-
-bool setData::saveForSessionEnd()
-{
-    if (m_saved || !m_loaded)
-        return true;
-    // The program's end closes this window: a failed save is told on
-    // standard error, never in a box left waiting for an answer.
-    m_sessionEnded = true;
-    QString error;
-    if (!m_list.save(m_store, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    m_saved = true;
-    return true;
+    refresh();
+    return false;
 }
 
 void setData::done(int result)

@@ -671,7 +671,7 @@ void frmDict::mnuData_Click()
     if (onTop)
         SetTopMost(this, false);
     {
-        setData editor(m_store, this);
+        setData editor(m_store, m_editorMemory, this);
         keepCaptionWhole(&editor);
         m_editor = &editor;
         editor.exec();

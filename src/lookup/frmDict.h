@@ -4,6 +4,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
+#include "editor/EditorMemory.h"
 #include "lookup/Lookup.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/SingleInstance.h"
@@ -147,6 +148,7 @@ private:
     bool m_retryQueued = false; // a look-up that waits for its source is tried again soon
     bool m_unloaded = false;
     setData *m_editor = nullptr; // while the editor is open
+    EditorMemory m_editorMemory;
     bool m_sessionEnding = false;
     int m_exitStatus = 0;
     bool m_shownOnce = false;

@@ -1,0 +1,169 @@
+#include "Editor.h"
+
+#include "catalogue/SettingsStore.h"
+#include "editor/setData.h"
+#include "platform/OpenSave.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace tarnvik;
+
+namespace testutil {
+
+Editor::Editor() = default;
+
+Editor::~Editor()
+{
+    m_w.reset();
+    setOpenDialogForTests({});
+}
+
+QString Editor::database()
+{
+    const QString db = path(QStringLiteral("dve.mdb"));
+    if (!QFile::exists(db)) {
+        writeTsv(path(u"Slovnik.tsv"_qs), {"slovo", "vyznam"}, {{u"dům"_qs, u"house"_qs}});
+        writeTsv(path(u"jina.tsv"_qs), {"word", "meaning", "note"}, {{u"dog"_qs, u"pes"_qs, {}}});
+        writeTsv(path(u"MSProducts.tsv"_qs), {"a"}, {{u"x"_qs}});
+        const Run r = runMkdb({db, path(u"Slovnik.tsv"_qs), path(u"MSProducts.tsv"_qs), path(u"jina.tsv"_qs)});
+        if (r.exitCode != 0)
+            qFatal("tarnvik-mkdb: %s", r.err.constData());
+    }
+    return db;
+}
+
+QString Editor::twoSources(int active)
+{
+    return u"[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=%1\n"_qs.arg(active)
+           + iniEntry(1, u"Slova"_qs, database(), u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs)
+           + iniEntry(2, u"Jiná"_qs, database(), u"jina"_qs, u"word"_qs, u"meaning"_qs);
+}
+
+QStringList Editor::open(const QString &catalogue)
+{
+    m_w.reset();
+    writeIni(ini(), catalogue);
+    m_store = std::make_unique<SettingsStore>(ini());
+    m_w = std::make_unique<setData>(*m_store, memory);
+    return step([this] {
+        m_w->show();
+        if (!QTest::qWaitForWindowActive(m_w.get()))
+            qWarning("the editor did not become active");
+        QTRY_VERIFY(!m_w->busy()); // read once the window is up
+    });
+}
+
+QStringList Editor::step(const std::function<void()> &act)
+{
+    QStringList texts;
+    polling(act, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            QAbstractButton *b = box->button(answer);
+            byDefault = b && box->defaultButton() == b;
+            b ? b->click() : box->accept();
+        }
+    }, 100);
+    // A closed window shows nothing.
+    const QString differs = m_w->isVisible() ? mismatch() : QString();
+    if (!differs.isEmpty())
+        QTest::qFail(qPrintable(u"the window does not show the editor's "_qs + differs), __FILE__, __LINE__);
+    return texts;
+}
+
+QStringList Editor::press(Action a)
+{
+    return step([=, this] { m_w->button(a)->trigger(); });
+}
+
+QStringList Editor::key(int key, QWidget *to)
+{
+    return step([=] { QTest::keyClick(to ? to : QApplication::focusWidget(), Qt::Key(key)); });
+}
+
+QStringList Editor::type(const QString &text, QWidget *to)
+{
+    return step([=] { QTest::keyClicks(to ? to : QApplication::focusWidget(), text); });
+}
+
+void Editor::openRow(int row)
+{
+    QTableWidget *values = m_w->grid(1);
+    const QPoint at = values->visualItemRect(values->item(row, 0)).center();
+    QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
+}
+
+QStringList Editor::edit(int row, const QString &text)
+{
+    openRow(row);
+    if (row == TitleRow) {
+        m_w->titleEditor()->selectAll();
+        return type(text);
+    }
+    if (row == DatabaseRow) {
+        setOpenDialogForTests([text](QWidget *, const QString &filter, const QString &title, const QString &) {
+            return filter.contains(u"*.mdb"_qs) && title == u"Vyber zdroj dat"_qs ? text : QString();
+        });
+        return step([this] { m_w->browseButton()->click(); });
+    }
+    QComboBox *box = m_w->combo(row);
+    const int at = box->findText(text);
+    if (at < 0)
+        QTest::qFail(qPrintable(text + u" is not offered"_qs), __FILE__, __LINE__);
+    return step([=] {
+        box->setCurrentIndex(at);
+        emit box->activated(at);
+    });
+}
+
+bool Editor::close(QStringList *told)
+{
+    bool closed = false;
+    const QStringList texts = step([&] { closed = m_w->close(); });
+    if (told)
+        *told = texts;
+    return closed;
+}
+
+QString Editor::mismatch() const
+{
+    const CatalogueList &list = m_w->catalogue();
+    const QListWidget *lines = m_w->list();
+    if (lines->count() != list.lines().size() || lines->currentRow() != list.selectedLine())
+        return u"list"_qs;
+    for (int i = 0; i < lines->count(); ++i) {
+        if (lines->item(i)->text() != list.lines()[i].caption
+            || (lines->item(i)->checkState() == Qt::Checked) != list.lines()[i].checked)
+            return u"line %1"_qs.arg(i);
+    }
+    for (Action a : CatalogueList::Actions) {
+        if (m_w->button(a)->isEnabled() != list.isEnabled(a))
+            return u"toolbar"_qs;
+    }
+    const Pane &pane = m_w->editor().pane();
+    if (m_w->titleEditor()->text() != pane.rows[TitleRow].value
+        || m_w->titleEditor()->isEnabled() != pane.rows[TitleRow].enabled
+        || m_w->browseButton()->isEnabled() != pane.rows[DatabaseRow].enabled
+        || m_w->grid(1)->item(DatabaseRow, 0)->toolTip() != pane.fileTip)
+        return u"title or database"_qs;
+    for (int r = 0; r < PropertyRows; ++r) {
+        const PaneRow &row = pane.rows[r];
+        if (m_w->valueCell(r) != row.value)
+            return u"row %1"_qs.arg(r);
+        QComboBox *box = r >= TableRow ? m_w->combo(r) : nullptr;
+        QStringList items;
+        for (int i = 0; box && i < box->count(); ++i)
+            items << box->itemText(i);
+        if (box && (items != row.items || box->currentIndex() != row.current || box->isEnabled() != row.enabled))
+            return u"box %1"_qs.arg(r);
+    }
+    return {};
+}
+
+} // namespace testutil
