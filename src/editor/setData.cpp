@@ -6,6 +6,8 @@
 #include "platform/Metrics.h"
 #include "platform/MessageBox.h"
 #include "platform/OpenSave.h"
+#include "platform/Product.h"
+#include "platform/Resources.h"
 #include "widgets/PathDelegate.h"
 
 #include <QAbstractItemView>
@@ -28,20 +30,13 @@
 #include <chrono>
 #include <future>
 
-static void initEditorResources()
-{
-    Q_INIT_RESOURCE(tarnvik);
-}
-
 namespace tarnvik {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Tarnvik");
-
 QFont editorFont(bool bold = false)
 {
-    QFont f(QStringLiteral("Tahoma"));
+    QFont f(kFace);
     f.setPointSizeF(8.25);
     f.setBold(bold);
     return wholeMarks(f);
@@ -58,7 +53,7 @@ QIcon themed(const char *name)
 setData::setData(SettingsStore &store, EditorMemory &memory, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_editor(store, memory, *this)
 {
-    initEditorResources();
+    loadResources();
     setObjectName(QStringLiteral("setData"));
     setWindowTitle(QStringLiteral("Správa datových zdrojů"));
     setSizeGripEnabled(false);
@@ -429,7 +424,7 @@ std::optional<QStringList> setData::readFields(const QString &file, const QStrin
 void setData::critical(const QString &text)
 {
     refresh();
-    showBox(this, QMessageBox::Critical, kTitle, text);
+    showBox(this, QMessageBox::Critical, kAppTitle, text);
 }
 
 void setData::SwapControls(int row, bool show)
@@ -443,9 +438,9 @@ void setData::SwapControls(int row, bool show)
     }
     const Metrics &m = metrics();
     const QRect g1 = m_grid[1]->geometry();
-    const double rowH = m_grid[0]->rowHeight(0) * m.TwipsPerPixelY;
-    const double top = m_grid[0]->rowViewportPosition(row) * m.TwipsPerPixelY;
-    const InPlaceEditor e = inPlaceEditor(row, g1.x() * m.TwipsPerPixelX, g1.width() * m.TwipsPerPixelX, rowH, top,
+    const double rowH = m.toTwipsY(m_grid[0]->rowHeight(0));
+    const double top = m.toTwipsY(m_grid[0]->rowViewportPosition(row));
+    const InPlaceEditor e = inPlaceEditor(row, m.toTwipsX(g1.x()), m.toTwipsX(g1.width()), rowH, top,
                                           m.BorderX, m.BorderY);
     const int left = m.toPixelsX(e.left), y = m.toPixelsY(e.top);
     const int width = m.toPixelsX(e.left + e.width) - left;
@@ -470,13 +465,13 @@ void setData::layoutWindow()
 {
     const Metrics &m = metrics();
     EditorLayoutInput in;
-    in.clientWidth = width() * m.TwipsPerPixelX;
-    in.clientHeight = height() * m.TwipsPerPixelY;
+    in.clientWidth = m.toTwipsX(width());
+    in.clientHeight = m.toTwipsY(height());
     const QRect frame = frameGeometry();
-    in.outerWidth = std::max(frame.width(), width()) * m.TwipsPerPixelX;
-    in.outerHeight = std::max(frame.height(), height()) * m.TwipsPerPixelY;
-    in.toolbarHeight = Toolbar->sizeHint().height() * m.TwipsPerPixelY;
-    in.rowH = m_grid[0]->rowHeight(0) * m.TwipsPerPixelY;
+    in.outerWidth = m.toTwipsX(std::max(frame.width(), width()));
+    in.outerHeight = m.toTwipsY(std::max(frame.height(), height()));
+    in.toolbarHeight = m.toTwipsY(Toolbar->sizeHint().height());
+    in.rowH = m.toTwipsY(m_grid[0]->rowHeight(0));
     in.BorderX = m.BorderX;
     in.BorderY = m.BorderY;
     const EditorLayout l = editorLayout(in);
@@ -555,7 +550,7 @@ bool setData::askYesNo(const QString &title, const QString &text)
 EditorView::AfterFailedSave setData::saveFailed(const QString &error)
 {
     using namespace editortext;
-    const int choice = showChoice(this, QMessageBox::Critical, kTitle, saveFailedText(error),
+    const int choice = showChoice(this, QMessageBox::Critical, kAppTitle, saveFailedText(error),
                                   {SaveRetry, SaveDiscard, SaveStay});
     return choice == 0 ? AfterFailedSave::Retry : choice == 1 ? AfterFailedSave::Discard : AfterFailedSave::Stay;
 }
