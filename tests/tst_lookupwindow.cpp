@@ -123,7 +123,7 @@ private slots:
         ReadLimits limits;
         limits.helper = testutil::heldHelper(QDir(m_s.path(u"."_qs)));
         limits.timeoutMs = 30000; // a wait for a held read would end only here
-        m_s->setReadLimits(limits);
+        m_s->session().data().setReadLimits(limits);
         QVERIFY(QFile::copy(m_db, held));
 
         // Typing goes on while the source is read; the lamp and the tool tip say so.

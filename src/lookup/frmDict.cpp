@@ -3,6 +3,7 @@
 #include "widgets/Controls.h"
 #include "Layout.h"
 #include "PairView.h"
+#include "StripSession.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
 #include "platform/Desktop.h"
@@ -84,7 +85,7 @@ void setFace(QWidget *w, const QString &face)
 } // namespace
 
 frmDict::frmDict(SettingsStore &store, QWidget *parent)
-    : QWidget(parent), m_store(store), m_lookup(Data1)
+    : QWidget(parent), m_session(std::make_unique<StripSession>(store))
 {
     initResources();
     setObjectName(QStringLiteral("frmDict"));
@@ -124,11 +125,15 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
         if (m_movedBack.elapsed() > 1000)
             m_moveEnd->stop();
     });
-    // Reads run in the background: the window never waits for a file.
-    Data1.setWaitForReads(false);
-    Data1.setPreparedHandler([this] {
-        QMetaObject::invokeMethod(this, &frmDict::sourcePrepared, Qt::QueuedConnection);
-    });
+    // What the session reports is told here; a box about the store or the
+    // source after the window is up, so the start is not held by it.
+    connect(m_session.get(), &StripSession::storeUnusable, this,
+            [this](const QString &text) { message(QMessageBox::Warning, text); }, Qt::QueuedConnection);
+    connect(m_session.get(), &StripSession::sourceProblem, this,
+            [this](const QString &why) { message(QMessageBox::Critical, why); }, Qt::QueuedConnection);
+    connect(m_session.get(), &StripSession::saveFailed, this,
+            [this](const QString &error) { message(QMessageBox::Critical, error); });
+    connect(m_session.get(), &StripSession::lookUpDue, this, &frmDict::Text1_Change);
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
     // The box and the pair only ask for the list: a click on them never
     // takes the keys from the text box, and Tab onto the box with nothing
@@ -153,13 +158,9 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
 
     }
     // Every orderly end saves: the session's end as well as "Konec" or closing.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { saveAllMySettings(); });
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (!m_unloaded) {
-            m_unloaded = true;
-            saveAllMySettings();
-        }
-    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this] { m_session->saveAtEnd(StripSession::Ending::AskedToSave); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_session->saveAtEnd(StripSession::Ending::Quit); });
     Form_Load();
 }
 
@@ -206,11 +207,7 @@ void frmDict::buildMenus()
         }
         connect(mnuY->addAction(copy[i]), &QAction::triggered, this, [this, i] { mnuCopy_Click(i); });
     }
-    // The handler inverts the mark itself; undo the action's own toggle first.
-    connect(mnuTopMost, &QAction::triggered, this, [this] {
-        mnuTopMost->setChecked(!mnuTopMost->isChecked());
-        mnuTopMost_Click();
-    });
+    connect(mnuTopMost, &QAction::triggered, this, &frmDict::mnuTopMost_Click);
 }
 
 void frmDict::Form_Load()
@@ -233,10 +230,10 @@ void frmDict::Form_Load()
     // without it where it cannot be had. One another program holds (often a
     // second copy, on another settings file) is told on standard error only:
     // a box at each start of that copy would be a nuisance.
-    if (!m_read.shortcut.trimmed().isEmpty()) {
+    if (const QString keys = m_session->stored().shortcut; !keys.trimmed().isEmpty()) {
         QString error;
         bool held = false;
-        if (!m_shortcut.grab(QKeySequence(m_read.shortcut, QKeySequence::PortableText), &error, &held)
+        if (!m_shortcut.grab(QKeySequence(keys, QKeySequence::PortableText), &error, &held)
             && !error.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             if (!held)
@@ -273,32 +270,19 @@ void frmDict::Form_Load()
         setFamily(menu, m_fontName);
     setBoxFace(m_fontName);
     setGrid();
-    if (!m_sources.isEmpty())
-        prepareActive();
+    m_session->prepareActive();
     Text1_Change();
     // Typing straight after the start goes into the text box.
     Text1->setFocus();
 }
 
-void frmDict::prepareActive()
-{
-    // The window is up at once; the first keystroke finds the index ready or
-    // on its way. A source that cannot be used is told now, while the user is
-    // not typing (or once its reading has ended).
-    const VisibleSource &src = m_sources[m_active];
-    setCharset(src.CharsetIn, src.CharsetOut);
-    m_lookup.setSource(src);
-    tellSourceProblem();
-}
-
 void frmDict::mnuLang_Click(int index)
 {
-    if (index < 0 || index >= m_sources.size())
+    const int was = m_session->active();
+    if (!m_session->choose(index))
         return;
-    mnuLang[m_active]->setChecked(false);
-    m_active = index;
-    mnuLang[m_active]->setChecked(true);
-    prepareActive();
+    mnuLang[was]->setChecked(false);
+    mnuLang[index]->setChecked(true);
     Text1_Change();
 }
 
@@ -377,52 +361,32 @@ frmCombo *frmDict::dropDown()
 
 void frmDict::getAllMySettings()
 {
-    m_store.reload();
-    if (!m_store.problem().isEmpty() && !m_toldStoreProblem) {
-        m_toldStoreProblem = true;
-        const QString text =
-            QStringLiteral("Soubor nastavení „%1“ nelze použít: %2.\n\n"
-                           "Program začíná s výchozím nastavením. Soubor zůstane, jak je, "
-                           "dokud nastavení znovu neuložíte ve Správě datových zdrojů.")
-                .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem());
-        // After the window is up, so the start-up is not held by the box.
-        QTimer::singleShot(0, this, [this, text] { message(QMessageBox::Warning, text); });
-    }
-    const LookupSettings s = readLookupSettings(m_store, defaultSearchFolders());
-    m_read = s;
+    m_session->load();
+    const LookupSettings &s = m_session->stored();
     // At the start, where the user left it, on a screen that is still there;
     // before anything shows the window, so that it does not jump.
-    if (!isVisible() && clientPlacesWindows()) {
+    if (!isVisible() && clientPlacesWindows())
         move(placeOnScreens(s.position, size(), availableScreens(), pos()));
-    }
-    mnuTopMost->setChecked(!s.topMost);
-    mnuTopMost_Click();
+    applyTopMost();
     m_fontName = s.fontName;
     while (mnuLang.size() > 1)
         delete mnuLang.takeLast();
-    if (s.sources.isEmpty()) {
-        clearSourceMenu();
-        m_sources.clear();
-        m_active = 0;
-        m_lookup.setSource(std::nullopt);
-        return;
-    }
-    m_sources = s.sources;
-    for (int j = 0; j < m_sources.size(); ++j) {
+    const QVector<VisibleSource> &sources = m_session->sources();
+    if (sources.isEmpty())
+        return clearSourceMenu();
+    for (int j = 0; j < sources.size(); ++j) {
         if (j == mnuLang.size()) {
             mnuLang.push_back(mnuActLang->addAction(QString()));
             mnuLang[j]->setCheckable(true);
             connect(mnuLang[j], &QAction::triggered, this, [this, j] { mnuLang_Click(j); });
         }
         QAction *entry = mnuLang[j];
-        entry->setChecked(false);
-        entry->setSeparator(m_sources[j].Title == u"-");
-        entry->setText(m_sources[j].Title);
+        entry->setChecked(j == m_session->active());
+        entry->setSeparator(sources[j].Title == u"-");
+        entry->setText(sources[j].Title);
         entry->setEnabled(true);
         entry->setVisible(true);
     }
-    m_active = s.active;
-    mnuLang[m_active]->setChecked(true);
 }
 
 void frmDict::clearSourceMenu()
@@ -435,37 +399,27 @@ void frmDict::clearSourceMenu()
 
 bool frmDict::saveAllMySettings()
 {
-    const int active = m_sources.isEmpty() ? -1 : m_active;
-    // Kept once the user has dragged the window: a place the program or the
-    // window manager chose is chosen again next time.
-    std::optional<QPoint> position;
-    if (clientPlacesWindows() && m_moved)
-        position = pos();
-    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active, position))
-        return true;
-    // A file that could not be read stays for the user to mend or replace
-    // knowingly; only an explicit save of the catalogue overwrites it. The
-    // user heard of it at the start: not saved, but no box again.
-    if (!m_store.problem().isEmpty()) {
-        std::fprintf(stderr, "%s\n",
-                     qPrintable(QStringLiteral("Nastavení okna se neuložilo: soubor „%1“ nelze použít (%2).")
-                                    .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem())));
-        return false;
-    }
-    QString error;
-    if (!m_store.sync(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        // At the session's end nobody is there to answer a box.
-        if (!m_sessionEnding)
-            message(QMessageBox::Critical, error);
-        return false;
-    }
-    m_read.topMost = mnuTopMost->isChecked();
-    if (position)
-        m_read.position = position;
-    if (active >= 0)
-        m_read.storedActive = active + 1;
-    return true;
+    return m_session->save();
+}
+
+int frmDict::exitStatus() const
+{
+    return m_session->exitStatus();
+}
+
+const QVector<VisibleSource> &frmDict::sources() const
+{
+    return m_session->sources();
+}
+
+int frmDict::activePosition() const
+{
+    return m_session->active();
+}
+
+const DataControl &frmDict::data1() const
+{
+    return m_session->data();
 }
 
 void frmDict::setGrid()
@@ -476,13 +430,6 @@ void frmDict::setGrid()
         gridd[i]->setGeometry(toPixels(l.gridd[i], m));
 }
 
-void frmDict::setCharset(uint8_t inCharset, uint8_t outCharset)
-{
-    // Qt draws every script in any face: what the character sets change
-    // here is how stored text reads, in the look-up.
-    Data1.setCharsets(inCharset, outCharset);
-}
-
 void frmDict::Text1_Change()
 {
     // Painted at once rather than by letting events run: a nested look-up
@@ -490,7 +437,7 @@ void frmDict::Text1_Change()
     Shape1->setFillColor(fromBgr(0x0000FF));
     Shape1->repaint();
     Combo1->clear();
-    const LookupResult r = m_lookup.run(Text1->text());
+    const LookupResult r = m_session->lookUp(Text1->text());
     switch (r.kind) {
     case LookupResult::Found:
         showProblem(QString());
@@ -523,34 +470,6 @@ void frmDict::refreshFailed(const QString &why)
     Combo1->setPalette(QPalette());
     showProblem(why);
     Shape1->setFillColor(fromBgr(0x0000FF));
-    // Not left to the news of the ready source alone: a look-up that is due
-    // runs, whatever became of that news.
-    if (!m_retryQueued) {
-        m_retryQueued = true;
-        QTimer::singleShot(250, this, [this] {
-            m_retryQueued = false;
-            if (m_lookup.waits())
-                Text1_Change();
-        });
-    }
-}
-
-void frmDict::sourcePrepared()
-{
-    if (m_sources.isEmpty())
-        return;
-    if (m_lookup.tellPending())
-        tellSourceProblem();
-    // Only a look-up that waited runs again: a pair chosen from the list
-    // stays until the text changes.
-    if (m_lookup.waits())
-        Text1_Change();
-}
-
-void frmDict::tellSourceProblem()
-{
-    if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
-        QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
 }
 
 void frmDict::showProblem(const QString &why)
@@ -656,27 +575,23 @@ void frmDict::closeList(bool typeOn)
 void frmDict::mnuData_Click()
 {
     dropDown()->hide();
-    // The editor opens on the active source. "TopMost" is written too, or the
-    // reload after the editor would undo a change made since the start.
-    if (m_store.problem().isEmpty())
-        saveAllMySettings();
-    const bool onTop = mnuTopMost->isChecked();
+    m_session->saveForEditor();
+    const bool onTop = m_session->topMost();
     if (onTop)
         SetTopMost(this, false);
     {
-        setData editor(m_store, this);
+        setData editor(m_session->store(), this);
         keepCaptionWhole(&editor);
-        m_editor = &editor;
+        m_session->setEditorSave([&editor] { return editor.saveForSessionEnd(); });
         editor.exec();
-        m_editor = nullptr;
+        m_session->setEditorSave({});
     }
-    if (m_unloaded)
+    if (m_session->ended())
         return; // the session ended while the editor was open
     if (onTop)
         SetTopMost(this, true);
     getAllMySettings();
-    if (!m_sources.isEmpty())
-        prepareActive();
+    m_session->prepareActive();
     Text1_Change();
     backToText();
 }
@@ -773,10 +688,7 @@ void frmDict::mnuHomePage_Click()
 
 void frmDict::Form_Unload()
 {
-    if (!m_unloaded) {
-        m_unloaded = true;
-        m_exitStatus = saveAllMySettings() ? 0 : 1;
-    }
+    m_session->saveAtEnd(StripSession::Ending::Quit);
     if (m_dropDown)
         m_dropDown->hide();
     QCoreApplication::quit();
@@ -784,13 +696,7 @@ void frmDict::Form_Unload()
 
 void frmDict::endSession()
 {
-    m_sessionEnding = true;
-    // The editor's catalogue holds the user's work, and its active entry;
-    // the window's own copy is from before the editor, so it writes nothing.
-    if (m_editor && !m_unloaded) {
-        m_unloaded = true;
-        m_exitStatus = m_editor->saveForSessionEnd() ? 0 : 1;
-    }
+    m_session->saveAtEnd(StripSession::Ending::SessionEnd);
     Form_Unload();
 }
 
@@ -835,6 +741,10 @@ void frmDict::moveEvent(QMoveEvent *e)
     // manager, whose drag ends with no release sent here, or by ours).
     if (m_takenAt && pos() != *m_takenAt)
         m_moved = true;
+    // Kept once the user has dragged the window: a place the program or the
+    // window manager chose is chosen again next time.
+    if (m_moved && clientPlacesWindows())
+        m_session->setPlace(pos());
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
@@ -909,7 +819,7 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             Text1->setFocus();
             return true;
         } else if (event->type() == QEvent::KeyPress) {
-            m_lookup.keyTyped();
+            m_session->keyTyped();
             // Down, Alt+Down and F4 open the list, as in any combo box.
             const auto *k = static_cast<QKeyEvent *>(event);
             const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)
@@ -942,8 +852,14 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
 
 void frmDict::mnuTopMost_Click()
 {
-    mnuTopMost->setChecked(!mnuTopMost->isChecked());
-    SetTopMost(this, mnuTopMost->isChecked());
+    m_session->setTopMost(!m_session->topMost());
+    applyTopMost();
+}
+
+void frmDict::applyTopMost()
+{
+    mnuTopMost->setChecked(m_session->topMost());
+    SetTopMost(this, m_session->topMost());
     // Changed in place: the window keeps the keys it had.
 }
 

@@ -3,8 +3,6 @@
 #pragma once
 
 #include "catalogue/Catalogue.h"
-#include "db/DataControl.h"
-#include "lookup/Lookup.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/SingleInstance.h"
 
@@ -12,6 +10,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 class QLineEdit;
 class QMenu;
@@ -20,10 +19,12 @@ class QAction;
 namespace tarnvik {
 
 class CellGrid;
+class DataControl;
 class DropButtonBox;
 class Lamp;
 class frmCombo;
 class setData;
+class StripSession;
 
 class frmDict : public QWidget
 {
@@ -32,13 +33,12 @@ public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
     ~frmDict() override;
 
-    // The lookup window's loader and saver of the settings store. The saver
-    // writes only what the window changed since it loaded; false when that
-    // could not be written.
+    // The settings read anew (the session's), shown in the menus and the
+    // window's band; the saver writes what changed (false when that could
+    // not be written).
     void getAllMySettings();
     bool saveAllMySettings();
     void setGrid();
-    void setCharset(uint8_t inCharset, uint8_t outCharset);
     void Text1_Change();
     void mnuTopMost_Click();
     // The settings command: the catalogue editor, then the catalogue read anew.
@@ -60,7 +60,7 @@ public:
     // The same when the session ends (a signal): told on standard error only.
     void endSession();
     // What the program ends with: 1 after an unsaved change, else 0.
-    int exitStatus() const { return m_exitStatus; }
+    int exitStatus() const;
     // A later start asked for the program: the window comes forward with the
     // keys in the text box, or an open modal window does with its own.
     void bringToFront(const ActivationHint &hint = {});
@@ -72,11 +72,10 @@ public:
     void lookUpFromOutside(const ActivationHint &hint);
 
     QString fontName() const { return m_fontName; }
-    const QVector<VisibleSource> &sources() const { return m_sources; }
-    int activePosition() const { return m_active; }
-    const DataControl &data1() const { return Data1; }
-    // How databases are read (time, memory, which helper program).
-    void setReadLimits(const ReadLimits &limits) { Data1.setReadLimits(limits); }
+    StripSession &session() const { return *m_session; }
+    const QVector<VisibleSource> &sources() const;
+    int activePosition() const;
+    const DataControl &data1() const;
     QMenu *windowMenu() const { return mnuX; }
     QMenu *copyMenu() const { return mnuY; }
     // Why the last look-up failed; empty when it did not.
@@ -101,10 +100,8 @@ private:
     void noMatch();
     // The source is still being read: the look-up waits for it.
     void refreshFailed(const QString &why);
-    // A background preparation of the active source ended.
-    void sourcePrepared();
-    // A box for the active source's problem, when one is due.
-    void tellSourceProblem();
+    // The window's band and the mark of "Vždy navrchu", as the session has it.
+    void applyTopMost();
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
     void choose(int row);
@@ -113,9 +110,6 @@ private:
     // The window active and the keys in the text box.
     void backToText();
     void setReopenGuard();
-    // Applies the active source's character sets and starts reading it in
-    // the background.
-    void prepareActive();
     void popUp(QMenu *menu, QPoint windowPos);
     // After a drag: the text box and the shown pair back on the screen.
     void bringBack();
@@ -124,13 +118,11 @@ private:
     void clearSourceMenu();
     void message(QMessageBox::Icon icon, const QString &text);
 
-    SettingsStore &m_store;
+    std::unique_ptr<StripSession> m_session;
     QLineEdit *Text1;
     DropButtonBox *Combo1;
     Lamp *Shape1;
     CellGrid *gridd[2];
-    DataControl Data1;
-    Lookup m_lookup;
     GlobalShortcut m_shortcut;
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
@@ -138,17 +130,8 @@ private:
     frmCombo *m_dropDown = nullptr;
 
     QString m_fontName;
-    QVector<VisibleSource> m_sources;
-    LookupSettings m_read; // as loaded or last saved
-    int m_active = 0;
-    bool m_toldStoreProblem = false;
     QString m_problem;
     bool m_reopenGuard = false;
-    bool m_retryQueued = false; // a look-up that waits for its source is tried again soon
-    bool m_unloaded = false;
-    setData *m_editor = nullptr; // while the editor is open
-    bool m_sessionEnding = false;
-    int m_exitStatus = 0;
     bool m_shownOnce = false;
     std::optional<QPoint> m_takenAt; // where the window was when last taken by its surface
     bool m_moved = false;            // the user has dragged the window

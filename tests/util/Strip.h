@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "WindowTestUtil.h"
+#include "lookup/StripSession.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
