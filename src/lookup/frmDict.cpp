@@ -4,6 +4,7 @@
 #include "Layout.h"
 #include "PairView.h"
 #include "StripSession.h"
+#include "SurfaceDrag.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
 #include "platform/Desktop.h"
@@ -47,15 +48,6 @@ const QString kNoSources = QStringLiteral("Chyba při načítání dat");
 constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
 const QString kDiacriticsIgnored = QStringLiteral(
     "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
-
-// What each screen leaves to windows, panels aside.
-QList<QRect> availableScreens()
-{
-    QList<QRect> screens;
-    for (const QScreen *screen : QGuiApplication::screens())
-        screens << screen->availableGeometry();
-    return screens;
-}
 
 void setBackColor(QWidget *w, unsigned bgr)
 {
@@ -111,20 +103,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
-    m_moveEnd = new QTimer(this);
-    m_moveEnd->setInterval(50);
-    connect(m_moveEnd, &QTimer::timeout, this, [this] {
-        if (!m_movedBack.isValid()) {
-            if (leftButtonHeld())
-                return;
-            m_movedBack.start();
-        }
-        // The window manager may place the window once more as its move
-        // ends, and refuse a move of ours till then: asked again for a while.
-        bringBack();
-        if (m_movedBack.elapsed() > 1000)
-            m_moveEnd->stop();
-    });
+    m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
     // What the session reports is told here; a box about the store or the
     // source after the window is up, so the start is not held by it.
     connect(m_session.get(), &StripSession::storeUnusable, this,
@@ -720,92 +699,31 @@ void frmDict::mousePressEvent(QMouseEvent *e)
     }
     dropDown()->hide();
     Text1->setFocus();
-    m_moveEnd->stop();
     if (e->buttons() != Qt::LeftButton) {
-        m_dragging = false;
+        m_drag->stop();
         popUp(mnuX, e->position().toPoint());
         return;
     }
-    m_takenAt = pos();
-    m_dragging = true;
-    m_systemMove = SystemMove::NotYet;
-    m_pressedAt = e->globalPosition().toPoint();
-    const Metrics &m = metrics();
-    m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
+    m_drag->press(e);
 }
 
 void frmDict::moveEvent(QMoveEvent *e)
 {
     QWidget::moveEvent(e);
-    // Moved since the user took it by its surface: dragged (by the window
-    // manager, whose drag ends with no release sent here, or by ours).
-    if (m_takenAt && pos() != *m_takenAt)
-        m_moved = true;
     // Kept once the user has dragged the window: a place the program or the
     // window manager chose is chosen again next time.
-    if (m_moved && clientPlacesWindows())
+    if (m_drag->moved() && clientPlacesWindows())
         m_session->setPlace(pos());
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
 {
-    if (m_dragging && m_systemMove == SystemMove::Refused)
-        bringBack();
-    m_dragging = false;
-}
-
-void frmDict::bringBack()
-{
-    // A window manager lets a window go (nearly) off the screen; where the
-    // program is never told where its window is, it cannot help that.
-    if (!clientPlacesWindows())
-        return;
-    // Where the window system has it (the strip has no frame), not where
-    // the program last asked for it.
-    const QPoint at = mapToGlobal(QPoint(0, 0));
-    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), availableScreens());
-    if (to != at)
-        placeWindow(this, to);
+    m_drag->release();
 }
 
 void frmDict::mouseMoveEvent(QMouseEvent *e)
 {
-    // Only a drag that began on the surface moves the window; moves over a
-    // control carry no anchor of their own.
-    if (!m_dragging || e->buttons() != Qt::LeftButton)
-        return;
-    // Not from the press: a tap (press and release at once) would reach the
-    // window manager after the release, which then moves the window with the
-    // pointer until the next click.
-    if (m_systemMove == SystemMove::NotYet
-        && (e->globalPosition().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
-        return;
-    const Metrics &m = metrics();
-    const QRect outer = frameGeometry();
-    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const TwipRect window{(outer.left() - screenRect.left()) * double(m.TwipsPerPixelX),
-                          (outer.top() - screenRect.top()) * double(m.TwipsPerPixelY),
-                          outer.width() * double(m.TwipsPerPixelX), outer.height() * double(m.TwipsPerPixelY)};
-    const QPointF to = dragTo(window, {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY},
-                              m_anchor, screenRect.width() * m.TwipsPerPixelX, screenRect.height() * m.TwipsPerPixelY);
-    if (m_systemMove == SystemMove::NotYet) {
-        // The window manager moves the window where it offers to: it knows
-        // the screens and panels, and where a program may not place its own
-        // window it is the only way. The move below is for where it does not.
-        if (startWindowMove(this, m_pressedAt)) {
-            m_systemMove = SystemMove::Started;
-            m_dragging = false;
-            // Its end is not told to the program. Where the program is not
-            // told where its window is either, there is nothing to do then.
-            if (clientPlacesWindows()) {
-                m_movedBack.invalidate();
-                m_moveEnd->start();
-            }
-            return;
-        }
-        m_systemMove = SystemMove::Refused;
-    }
-    move(screenRect.left() + m.toPixelsX(to.x()), screenRect.top() + m.toPixelsY(to.y()));
+    m_drag->move(e);
 }
 
 bool frmDict::eventFilter(QObject *watched, QEvent *event)

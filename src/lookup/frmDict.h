@@ -25,6 +25,7 @@ class Lamp;
 class frmCombo;
 class setData;
 class StripSession;
+class SurfaceDrag;
 
 class frmDict : public QWidget
 {
@@ -111,8 +112,6 @@ private:
     void backToText();
     void setReopenGuard();
     void popUp(QMenu *menu, QPoint windowPos);
-    // After a drag: the text box and the shown pair back on the screen.
-    void bringBack();
     void mnuAbout_Click();
     void mnuHomePage_Click();
     void clearSourceMenu();
@@ -133,16 +132,8 @@ private:
     QString m_problem;
     bool m_reopenGuard = false;
     bool m_shownOnce = false;
-    std::optional<QPoint> m_takenAt; // where the window was when last taken by its surface
-    bool m_moved = false;            // the user has dragged the window
-    QElapsedTimer m_pairClicked;     // the last click on the shown pair
-    QPointF m_anchor;       // twips, where the left button went down
-    bool m_dragging = false; // the left button went down on the surface itself
-    // Whether the window manager moves the window in this drag.
-    enum class SystemMove { NotYet, Started, Refused } m_systemMove = SystemMove::NotYet;
-    QPoint m_pressedAt;      // screen pixels, where the left button went down
-    QTimer *m_moveEnd;       // looks for the end of the window manager's move
-    QElapsedTimer m_movedBack; // since that end, while it is brought back
+    SurfaceDrag *m_drag;
+    QElapsedTimer m_pairClicked; // the last click on the shown pair
     QPixmap m_background;
 };
 
