@@ -3,6 +3,7 @@
 #include "widgets/Controls.h"
 #include "Layout.h"
 #include "PairView.h"
+#include "StripList.h"
 #include "StripSession.h"
 #include "SurfaceDrag.h"
 #include "dropdown/frmCombo.h"
@@ -103,6 +104,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
+    m_list = new StripList(*this);
     m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
     // What the session reports is told here; a box about the store or the
     // source after the window is up, so the start is not held by it.
@@ -129,8 +131,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
             if (button != Qt::LeftButton) {
                 popUp(mnuY, gridd[i]->geometry().topLeft() + pos);
             } else {
-                m_pairClicked.start();
-                expandCombo();
+                m_list->pairClicked();
             }
         });
         connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
@@ -267,75 +268,22 @@ void frmDict::mnuLang_Click(int index)
 
 frmCombo *frmDict::dropDown()
 {
-    if (!m_dropDown) {
-        m_dropDown = new frmCombo(design::Combo1.width, Combo1);
-        connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
-        // Typing goes on while the list is open; the look-up refills it.
-        connect(m_dropDown, &frmCombo::keyForText, this, [this](QEvent *e) {
-            QApplication::sendEvent(Text1, e);
-            // A look-up with no match closed the list: the keys stay here.
-            if (!m_dropDown->isVisible())
-                Text1->setFocus();
-        });
-        connect(m_dropDown, &frmCombo::wholeRowRequested, this, [this](int row) {
-            choose(row);
-            showWholePair();
-        });
-        // A press on the strip while the list is open does what it does
-        // there; menus open once the list has closed.
-        m_dropDown->setOutsidePress([this](QPoint global, Qt::MouseButton button) {
-            using Outside = frmCombo::Outside;
-            const QPoint at = mapFromGlobal(global);
-            if (!isVisible() || !rect().contains(at))
-                return Outside::Replay;
-            QWidget *under = childAt(at);
-            for (int i = 0; i < 2; ++i) {
-                if (under != gridd[i])
-                    continue;
-                if (button != Qt::LeftButton) {
-                    QTimer::singleShot(0, this, [this, at] { popUp(mnuY, at); });
-                    return Outside::Handled;
-                }
-                // The first click on the pair opened the list; a second one
-                // soon after means the pair itself. Else the list stays.
-                if (m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
-                    m_pairClicked.invalidate();
-                    QTimer::singleShot(0, this, &frmDict::showWholePair);
-                    return Outside::Handled;
-                }
-                m_pairClicked.start();
-                return Outside::KeepOpen;
-            }
-            // The left button there closes the list and the keys go back to
-            // the text box (hidden), wherever a platform puts the press.
-            if (under == Text1 && button != Qt::RightButton)
-                return Outside::Replay;
-            if (under == Text1 || (!under && button != Qt::LeftButton)) {
-                QTimer::singleShot(0, this, [this, at] { popUp(mnuX, at); });
-                return Outside::Handled;
-            }
-            // Combo1's arrow closes the list, as a combo box's does; the
-            // picture too.
-            return Outside::Handled;
-        });
-        connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
-            choose(row);
-            popUp(mnuY, gridd[0]->geometry().bottomLeft());
-        });
-        // However it closed (a press elsewhere too), the focus coming back to
-        // Combo1 does not open it again, and the keys go on into the text box
-        // (only its window's focus is set: activation stays where it went).
-        connect(m_dropDown, &frmCombo::hidden, this, [this] {
-            setReopenGuard();
-            if (focusWidget() != Text1)
-                Text1->setFocus();
-        });
-        // The focus that left for another program is not taken back.
-        connect(m_dropDown, &frmCombo::focusLost, this,
-                [this](bool toOtherProgram) { closeList(!toOtherProgram); });
-        connect(m_dropDown, &frmCombo::dismissed, this, [this] { closeList(true); });
-    }
-    return m_dropDown;
+    return m_list->list();
+}
+
+void frmDict::checkStatus()
+{
+    m_list->checkStatus();
+}
+
+void frmDict::expandCombo()
+{
+    m_list->expand();
+}
+
+void frmDict::placeDropDown()
+{
+    m_list->place();
 }
 
 void frmDict::getAllMySettings()
@@ -470,60 +418,6 @@ void frmDict::noMatch()
     Shape1->setFillColor(fromBgr(kGreen));
 }
 
-void frmDict::setReopenGuard()
-{
-    // The guard joins the events of one user action (a click that focuses
-    // Combo1 and presses its button). It lapses once that action has been
-    // handled: a later click must open the list, and focus handed back by a
-    // closing window is no request in the first place (see DropButtonBox).
-    m_reopenGuard = true;
-    QTimer::singleShot(0, this, [this] { m_reopenGuard = false; });
-}
-
-void frmDict::checkStatus()
-{
-    if (m_reopenGuard) {
-        m_reopenGuard = false;
-        return;
-    }
-    if (dropDown()->rowCount() != 0)
-        expandCombo();
-    setReopenGuard();
-}
-
-void frmDict::expandCombo()
-{
-    frmCombo *list = dropDown();
-    placeDropDown();
-    list->show();
-    list->grid(0)->setFocus();
-}
-
-void frmDict::placeDropDown()
-{
-    const Metrics &m = metrics();
-    frmCombo *list = dropDown();
-    // In the window's own coordinates mapped out, as a combo box places its
-    // list: right also where the platform never tells where the window is.
-    const QPoint at = Combo1->mapToGlobal(QPoint(0, 0));
-    const QScreen *on = QGuiApplication::screenAt(Combo1->mapToGlobal(Combo1->rect().center()));
-    if (!on)
-        on = screen();
-    const QRect avail = on ? on->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const TwipRect combo{at.x() * double(m.TwipsPerPixelX), at.y() * double(m.TwipsPerPixelY),
-                         Combo1->width() * double(m.TwipsPerPixelX), Combo1->height() * double(m.TwipsPerPixelY)};
-    TwipRect screenTwips{avail.left() * double(m.TwipsPerPixelX), avail.top() * double(m.TwipsPerPixelY),
-                         avail.width() * double(m.TwipsPerPixelX), avail.height() * double(m.TwipsPerPixelY)};
-    // Where the program is never told where its window is, the compositor
-    // keeps the list on the screen; a left edge of ours would misplace it.
-    if (!clientPlacesWindows()) {
-        screenTwips.left = -1e9;
-        screenTwips.width = 2e9;
-    }
-    list->place(expandComboPlacement(combo, list->rowHeightTwips(), list->rowCount(), list->grid1ColumnTwips(),
-                                     screenTwips, m));
-}
-
 void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
 {
     gridd[1]->setCellText(out);
@@ -535,20 +429,6 @@ void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgn
             w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
                                                  : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
     }
-}
-
-void frmDict::choose(int row)
-{
-    const ResultModel &model = dropDown()->model();
-    showPair(model.text(row, 0), model.text(row, 1), model.diacriticsIgnored(row));
-    closeList(true);
-}
-
-void frmDict::closeList(bool typeOn)
-{
-    dropDown()->hide(); // which sets the reopen guard
-    if (typeOn)
-        backToText();
 }
 
 void frmDict::mnuData_Click()
@@ -593,8 +473,8 @@ void frmDict::bringToFront(const ActivationHint &hint)
         qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
     if (isMinimized() || !isVisible())
         showNormal();
-    if (m_dropDown)
-        m_dropDown->hide();
+    if (frmCombo *list = m_list->loaded())
+        list->hide();
     QWidget *modal = QApplication::activeModalWidget();
     QWindow *forward = (modal ? modal : this)->windowHandle();
     takeOverStartup(forward, hint.startupId);
@@ -668,8 +548,8 @@ void frmDict::mnuHomePage_Click()
 void frmDict::Form_Unload()
 {
     m_session->saveAtEnd(StripSession::Ending::Quit);
-    if (m_dropDown)
-        m_dropDown->hide();
+    if (frmCombo *list = m_list->loaded())
+        list->hide();
     QCoreApplication::quit();
 }
 
@@ -729,8 +609,8 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
 bool frmDict::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Text1) {
-        if (event->type() == QEvent::FocusIn && m_dropDown) {
-            m_dropDown->hide();
+        if (event->type() == QEvent::FocusIn && m_list->loaded()) {
+            m_list->loaded()->hide();
         } else if (event->type() == QEvent::MouseButtonPress
                    && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
             popUp(mnuX, Text1->geometry().topLeft() + static_cast<QMouseEvent *>(event)->position().toPoint());

@@ -6,7 +6,6 @@
 #include "platform/GlobalShortcut.h"
 #include "platform/SingleInstance.h"
 
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -24,12 +23,14 @@ class DropButtonBox;
 class Lamp;
 class frmCombo;
 class setData;
+class StripList;
 class StripSession;
 class SurfaceDrag;
 
 class frmDict : public QWidget
 {
     Q_OBJECT
+    friend class StripList; // the list opens the strip's menus and shows its pair
 public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
     ~frmDict() override;
@@ -105,12 +106,8 @@ private:
     void applyTopMost();
     // Why the window shows no match, in the tool tips; empty clears it.
     void showProblem(const QString &why);
-    void choose(int row);
-    // Hides the list; with 'typeOn' typing goes on in the text box.
-    void closeList(bool typeOn);
     // The window active and the keys in the text box.
     void backToText();
-    void setReopenGuard();
     void popUp(QMenu *menu, QPoint windowPos);
     void mnuAbout_Click();
     void mnuHomePage_Click();
@@ -126,14 +123,12 @@ private:
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
-    frmCombo *m_dropDown = nullptr;
+    StripList *m_list;
 
     QString m_fontName;
     QString m_problem;
-    bool m_reopenGuard = false;
     bool m_shownOnce = false;
     SurfaceDrag *m_drag;
-    QElapsedTimer m_pairClicked; // the last click on the shown pair
     QPixmap m_background;
 };
 
