@@ -3,6 +3,7 @@
 #include "widgets/Controls.h"
 #include "Layout.h"
 #include "PairView.h"
+#include "StripActivation.h"
 #include "StripList.h"
 #include "StripSession.h"
 #include "SurfaceDrag.h"
@@ -10,10 +11,8 @@
 #include "editor/setData.h"
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
-#include "platform/GlobalShortcut.h"
 #include "platform/MessageBox.h"
 #include "platform/Metrics.h"
-#include "platform/X11Startup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,19 +20,15 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFontDatabase>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTableView>
-#include <QTimer>
 #include <QUrl>
-#include <QWindow>
-
-#include <cstdio>
 
 // The picture lives in a static library, whose resources load only on request.
 static void initResources()
@@ -105,6 +100,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->installEventFilter(this);
     buildMenus();
     m_list = new StripList(*this);
+    m_activation = new StripActivation(*this);
     m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
     // What the session reports is told here; a box about the store or the
     // source after the window is up, so the start is not held by it.
@@ -206,27 +202,7 @@ void frmDict::Form_Load()
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
-    // The shortcut from anywhere, once per run, and the program goes on
-    // without it where it cannot be had. One another program holds (often a
-    // second copy, on another settings file) is told on standard error only:
-    // a box at each start of that copy would be a nuisance.
-    if (const QString keys = m_session->stored().shortcut; !keys.trimmed().isEmpty()) {
-        QString error;
-        bool held = false;
-        if (!m_shortcut.grab(QKeySequence(keys, QKeySequence::PortableText), &error, &held)
-            && !error.isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
-            if (!held)
-                QTimer::singleShot(0, this, [this, error] { message(QMessageBox::Information, error); });
-        }
-    }
-    connect(&m_shortcut, &GlobalShortcut::activated, this, [this](quint32 time) {
-        ActivationHint hint;
-        hint.lookUp = ActivationHint::LookUp::Selection;
-        askForFocus((QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this)->windowHandle(),
-                    time);
-        bringToFront(hint);
-    });
+    m_activation->grabShortcut(m_session->stored().shortcut);
     if (!platformKeepsOnTop()) {
         mnuTopMost->setEnabled(false);
         mnuTopMost->setToolTip(
@@ -467,32 +443,12 @@ void frmDict::backToText()
 
 void frmDict::bringToFront(const ActivationHint &hint)
 {
-    // Where the compositor asks for proof that the user wants the window,
-    // the launcher's token gives it; Qt uses it on the next activation.
-    if (!hint.activationToken.isEmpty() && onWayland())
-        qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
-    if (isMinimized() || !isVisible())
-        showNormal();
-    if (frmCombo *list = m_list->loaded())
-        list->hide();
-    QWidget *modal = QApplication::activeModalWidget();
-    QWindow *forward = (modal ? modal : this)->windowHandle();
-    takeOverStartup(forward, hint.startupId);
-    // Without a launcher's time, the user's latest action is the start just
-    // made: later than any event this program saw, and than the work in the
-    // window the user started it from, which a guarded focus would favour.
-    if (startupTime(hint.startupId) == 0)
-        askForFocus(forward, x11ServerTime());
-    lookUpFromOutside(hint);
-    if (modal) {
-        if (modal->isMinimized())
-            modal->showNormal();
-        modal->raise();
-        modal->activateWindow();
-        return;
-    }
-    raise();
-    backToText();
+    m_activation->bringToFront(hint);
+}
+
+void frmDict::lookUpFromOutside(const ActivationHint &hint)
+{
+    m_activation->lookUpFromOutside(hint);
 }
 
 void frmDict::showWholePair()
@@ -503,23 +459,6 @@ void frmDict::showWholePair()
     // Closed, it hands the keys back to the text box.
     connect(view, &QDialog::finished, this, &frmDict::backToText);
     view->show();
-}
-
-void frmDict::lookUpFromOutside(const ActivationHint &hint)
-{
-    using LookUp = ActivationHint::LookUp;
-    QString text;
-    if (hint.lookUp == LookUp::Text)
-        text = hint.text;
-    else if (hint.lookUp != LookUp::Nothing)
-        text = QGuiApplication::clipboard()->text(hint.lookUp == LookUp::Selection ? QClipboard::Selection
-                                                                                    : QClipboard::Clipboard);
-    // An empty selection leaves the text as it was.
-    text = sentText(text);
-    if (!text.isEmpty() || hint.lookUp == LookUp::Text)
-        Text1->setText(text);
-    // Typing replaces what was looked up last.
-    Text1->selectAll();
 }
 
 void frmDict::mnuCopy_Click(int index)

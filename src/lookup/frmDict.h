@@ -3,7 +3,6 @@
 #pragma once
 
 #include "catalogue/Catalogue.h"
-#include "platform/GlobalShortcut.h"
 #include "platform/SingleInstance.h"
 
 #include <QMessageBox>
@@ -23,6 +22,7 @@ class DropButtonBox;
 class Lamp;
 class frmCombo;
 class setData;
+class StripActivation;
 class StripList;
 class StripSession;
 class SurfaceDrag;
@@ -30,7 +30,10 @@ class SurfaceDrag;
 class frmDict : public QWidget
 {
     Q_OBJECT
-    friend class StripList; // the list opens the strip's menus and shows its pair
+    // The list opens the strip's menus and shows its pair; a request from
+    // outside brings the strip forward with the keys in its text box.
+    friend class StripList;
+    friend class StripActivation;
 public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
     ~frmDict() override;
@@ -119,11 +122,11 @@ private:
     DropButtonBox *Combo1;
     Lamp *Shape1;
     CellGrid *gridd[2];
-    GlobalShortcut m_shortcut;
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
     StripList *m_list;
+    StripActivation *m_activation;
 
     QString m_fontName;
     QString m_problem;
