@@ -1,6 +1,6 @@
 #include "StripActivation.h"
 
-#include "StripList.h"
+#include "MatchBox.h"
 #include "dropdown/frmCombo.h"
 #include "frmDict.h"
 #include "platform/Desktop.h"
@@ -58,7 +58,7 @@ void StripActivation::bringToFront(const ActivationHint &hint)
         qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
     if (m_strip.isMinimized() || !m_strip.isVisible())
         m_strip.showNormal();
-    if (frmCombo *list = m_strip.m_list->loaded())
+    if (frmCombo *list = m_strip.m_box->loaded())
         list->hide();
     QWidget *modal = QApplication::activeModalWidget();
     QWindow *forward = front()->windowHandle();

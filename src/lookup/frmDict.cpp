@@ -4,7 +4,7 @@
 #include "Layout.h"
 #include "PairView.h"
 #include "StripActivation.h"
-#include "StripList.h"
+#include "MatchBox.h"
 #include "StripSession.h"
 #include "SurfaceDrag.h"
 #include "dropdown/frmCombo.h"
@@ -41,18 +41,6 @@ namespace tarnvik {
 namespace {
 const QString kTitle = QStringLiteral("Tarnvik");
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
-constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
-const QString kDiacriticsIgnored = QStringLiteral(
-    "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
-
-void setBackColor(QWidget *w, unsigned bgr)
-{
-    QPalette pal = w->palette();
-    for (auto role : {QPalette::Base, QPalette::Button, QPalette::Window})
-        pal.setColor(role, fromBgr(bgr));
-    w->setPalette(pal);
-}
-
 // Menus and message boxes keep their own size but take the strip's face, so
 // the window never mixes two typefaces (where the face keeps the capitals'
 // marks in its lines).
@@ -99,7 +87,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
-    m_list = new StripList(*this);
+    m_box = new MatchBox(*this);
     m_activation = new StripActivation(*this);
     m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
     // What the session reports is told here; a box about the store or the
@@ -127,7 +115,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
             if (button != Qt::LeftButton) {
                 popUp(mnuY, gridd[i]->geometry().topLeft() + pos);
             } else {
-                m_list->pairClicked();
+                m_box->pairClicked();
             }
         });
         connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
@@ -244,22 +232,22 @@ void frmDict::mnuLang_Click(int index)
 
 frmCombo *frmDict::dropDown()
 {
-    return m_list->list();
+    return m_box->list();
 }
 
 void frmDict::checkStatus()
 {
-    m_list->checkStatus();
+    m_box->checkStatus();
 }
 
 void frmDict::expandCombo()
 {
-    m_list->expand();
+    m_box->expand();
 }
 
 void frmDict::placeDropDown()
 {
-    m_list->place();
+    m_box->place();
 }
 
 void frmDict::getAllMySettings()
@@ -340,71 +328,12 @@ void frmDict::Text1_Change()
     Shape1->setFillColor(fromBgr(0x0000FF));
     Shape1->repaint();
     Combo1->clear();
-    const LookupResult r = m_session->lookUp(Text1->text());
-    switch (r.kind) {
-    case LookupResult::Found:
-        showProblem(QString());
-        showPair(r.firstIn, r.firstOut, r.diacriticsIgnored);
-        gridd[0]->show();
-        gridd[1]->show();
-        dropDown()->model().setMatches(r.matches);
-        if (dropDown()->isVisible())
-            placeDropDown();
-        Shape1->setFillColor(fromBgr(kGreen));
-        return;
-    case LookupResult::Waiting:
-        return refreshFailed(r.problem);
-    default:
-        // While typing only the colours and the tool tip tell a problem: a
-        // box would take the keys typed after it (see tellSourceProblem).
-        noMatch();
-        showProblem(r.problem);
-        return;
-    }
+    m_box->show(m_session->lookUp(Text1->text()));
 }
 
-void frmDict::refreshFailed(const QString &why)
+QString frmDict::lookupProblem() const
 {
-    // Typing goes on; the look-up runs again for the text as it then stands
-    // once the source is ready (sourcePrepared). The lamp stays red till
-    // then, and the box shows neither yellow nor red: whether anything
-    // matches is not known yet.
-    noMatch();
-    Combo1->setPalette(QPalette());
-    showProblem(why);
-    Shape1->setFillColor(fromBgr(0x0000FF));
-}
-
-void frmDict::showProblem(const QString &why)
-{
-    m_problem = why;
-    Combo1->setToolTip(why);
-    Shape1->setToolTip(why);
-}
-
-void frmDict::noMatch()
-{
-    showProblem(QString());
-    Combo1->clear();
-    gridd[0]->hide();
-    gridd[1]->hide();
-    dropDown()->hide();
-    dropDown()->model().clear();
-    setBackColor(Combo1, kLightRed);
-    Shape1->setFillColor(fromBgr(kGreen));
-}
-
-void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
-{
-    gridd[1]->setCellText(out);
-    gridd[0]->setCellText(in);
-    // The pair covers Combo1: it shows the colour and the tool tip too.
-    for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
-        setBackColor(w, diacriticsIgnored ? kLightBlue : kYellow);
-        if (diacriticsIgnored)
-            w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
-                                                 : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
-    }
+    return m_box->problem();
 }
 
 void frmDict::mnuData_Click()
@@ -487,7 +416,7 @@ void frmDict::mnuHomePage_Click()
 void frmDict::Form_Unload()
 {
     m_session->saveAtEnd(StripSession::Ending::Quit);
-    if (frmCombo *list = m_list->loaded())
+    if (frmCombo *list = m_box->loaded())
         list->hide();
     QCoreApplication::quit();
 }
@@ -548,8 +477,8 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
 bool frmDict::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Text1) {
-        if (event->type() == QEvent::FocusIn && m_list->loaded()) {
-            m_list->loaded()->hide();
+        if (event->type() == QEvent::FocusIn && m_box->loaded()) {
+            m_box->loaded()->hide();
         } else if (event->type() == QEvent::MouseButtonPress
                    && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
             popUp(mnuX, Text1->geometry().topLeft() + static_cast<QMouseEvent *>(event)->position().toPoint());

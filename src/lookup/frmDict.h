@@ -6,7 +6,6 @@
 #include "platform/SingleInstance.h"
 
 #include <QMessageBox>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -21,18 +20,17 @@ class DataControl;
 class DropButtonBox;
 class Lamp;
 class frmCombo;
-class setData;
+class MatchBox;
 class StripActivation;
-class StripList;
 class StripSession;
 class SurfaceDrag;
 
 class frmDict : public QWidget
 {
     Q_OBJECT
-    // The list opens the strip's menus and shows its pair; a request from
-    // outside brings the strip forward with the keys in its text box.
-    friend class StripList;
+    // The box paints the look-up and opens the strip's menus from its list;
+    // a request from outside brings the strip forward with the keys.
+    friend class MatchBox;
     friend class StripActivation;
 public:
     explicit frmDict(SettingsStore &store, QWidget *parent = nullptr);
@@ -53,9 +51,6 @@ public:
     void mnuCopy_Click(int index);
     void checkStatus();
     void expandCombo();
-    // The first match, or the one chosen from the list, over Combo1 in the
-    // colour of the try that found it.
-    void showPair(const QString &in, const QString &out, bool diacriticsIgnored);
     // Places the list at Combo1 for the rows it holds.
     void placeDropDown();
     // Saves the settings, unloads the drop-down and ends the program, with
@@ -84,7 +79,7 @@ public:
     QMenu *windowMenu() const { return mnuX; }
     QMenu *copyMenu() const { return mnuY; }
     // Why the last look-up failed; empty when it did not.
-    QString lookupProblem() const { return m_problem; }
+    QString lookupProblem() const;
     QMenu *sourceMenu() const { return mnuActLang; }
     // The drop-down, loaded on first use and kept until the program ends.
     frmCombo *dropDown();
@@ -102,13 +97,8 @@ protected:
 private:
     void Form_Load();
     void buildMenus();
-    void noMatch();
-    // The source is still being read: the look-up waits for it.
-    void refreshFailed(const QString &why);
     // The window's band and the mark of "Vždy navrchu", as the session has it.
     void applyTopMost();
-    // Why the window shows no match, in the tool tips; empty clears it.
-    void showProblem(const QString &why);
     // The window active and the keys in the text box.
     void backToText();
     void popUp(QMenu *menu, QPoint windowPos);
@@ -125,11 +115,10 @@ private:
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
-    StripList *m_list;
+    MatchBox *m_box;
     StripActivation *m_activation;
 
     QString m_fontName;
-    QString m_problem;
     bool m_shownOnce = false;
     SurfaceDrag *m_drag;
     QPixmap m_background;

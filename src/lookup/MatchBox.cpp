@@ -1,6 +1,7 @@
-#include "StripList.h"
+#include "MatchBox.h"
 
 #include "Layout.h"
+#include "Lookup.h"
 #include "dropdown/frmCombo.h"
 #include "frmDict.h"
 #include "platform/Dict.h"
@@ -15,19 +16,33 @@
 
 namespace tarnvik {
 
-StripList::StripList(frmDict &strip) : QObject(&strip), m_strip(strip) {}
+namespace {
+constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
+const QString kDiacriticsIgnored = QStringLiteral(
+    "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
+} // namespace
 
-void StripList::pairClicked()
+void setBackColor(QWidget *w, unsigned bgr)
+{
+    QPalette pal = w->palette();
+    for (auto role : {QPalette::Base, QPalette::Button, QPalette::Window})
+        pal.setColor(role, fromBgr(bgr));
+    w->setPalette(pal);
+}
+
+MatchBox::MatchBox(frmDict &strip) : QObject(&strip), m_strip(strip) {}
+
+void MatchBox::pairClicked()
 {
     m_pairClicked.start();
     expand();
 }
 
-frmCombo *StripList::list()
+frmCombo *MatchBox::list()
 {
     if (!m_list) {
         m_list = new frmCombo(design::Combo1.width, m_strip.Combo1);
-        connect(m_list, &frmCombo::chosen, this, &StripList::choose);
+        connect(m_list, &frmCombo::chosen, this, &MatchBox::choose);
         // Typing goes on while the list is open; the look-up refills it.
         connect(m_list, &frmCombo::keyForText, this, [this](QEvent *e) {
             QApplication::sendEvent(m_strip.Text1, e);
@@ -95,7 +110,7 @@ frmCombo *StripList::list()
     return m_list;
 }
 
-void StripList::setReopenGuard()
+void MatchBox::setReopenGuard()
 {
     // The guard joins the events of one user action (a click that focuses
     // Combo1 and presses its button). It lapses once that action has been
@@ -105,7 +120,7 @@ void StripList::setReopenGuard()
     QTimer::singleShot(0, this, [this] { m_reopenGuard = false; });
 }
 
-void StripList::checkStatus()
+void MatchBox::checkStatus()
 {
     if (m_reopenGuard) {
         m_reopenGuard = false;
@@ -116,7 +131,7 @@ void StripList::checkStatus()
     setReopenGuard();
 }
 
-void StripList::expand()
+void MatchBox::expand()
 {
     frmCombo *l = list();
     place();
@@ -124,7 +139,7 @@ void StripList::expand()
     l->grid(0)->setFocus();
 }
 
-void StripList::place()
+void MatchBox::place()
 {
     const Metrics &m = metrics();
     frmCombo *l = list();
@@ -150,18 +165,86 @@ void StripList::place()
                                      screenTwips, m));
 }
 
-void StripList::choose(int row)
+void MatchBox::choose(int row)
 {
     const ResultModel &model = list()->model();
-    m_strip.showPair(model.text(row, 0), model.text(row, 1), model.diacriticsIgnored(row));
+    showPair(model.text(row, 0), model.text(row, 1), model.diacriticsIgnored(row));
     close(true);
 }
 
-void StripList::close(bool typeOn)
+void MatchBox::close(bool typeOn)
 {
     list()->hide(); // which sets the reopen guard
     if (typeOn)
         m_strip.backToText();
+}
+
+void MatchBox::show(const LookupResult &r)
+{
+    switch (r.kind) {
+    case LookupResult::Found:
+        showProblem(QString());
+        showPair(r.firstIn, r.firstOut, r.diacriticsIgnored);
+        m_strip.gridd[0]->show();
+        m_strip.gridd[1]->show();
+        list()->model().setMatches(r.matches);
+        if (list()->isVisible())
+            place();
+        m_strip.Shape1->setFillColor(fromBgr(kGreen));
+        return;
+    case LookupResult::Waiting:
+        return waiting(r.problem);
+    default:
+        // While typing only the colours and the tool tip tell a problem: a
+        // box would take the keys typed after it (see StripSession::sourceProblem).
+        noMatch();
+        showProblem(r.problem);
+        return;
+    }
+}
+
+void MatchBox::waiting(const QString &why)
+{
+    // Typing goes on; the look-up runs again for the text as it then stands
+    // once the source is ready (lookUpDue). The lamp stays red till
+    // then, and the box shows neither yellow nor red: whether anything
+    // matches is not known yet.
+    noMatch();
+    m_strip.Combo1->setPalette(QPalette());
+    showProblem(why);
+    m_strip.Shape1->setFillColor(fromBgr(0x0000FF));
+}
+
+void MatchBox::showProblem(const QString &why)
+{
+    m_problem = why;
+    m_strip.Combo1->setToolTip(why);
+    m_strip.Shape1->setToolTip(why);
+}
+
+void MatchBox::noMatch()
+{
+    showProblem(QString());
+    m_strip.Combo1->clear();
+    m_strip.gridd[0]->hide();
+    m_strip.gridd[1]->hide();
+    list()->hide();
+    list()->model().clear();
+    setBackColor(m_strip.Combo1, kLightRed);
+    m_strip.Shape1->setFillColor(fromBgr(kGreen));
+}
+
+void MatchBox::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
+{
+    m_strip.gridd[1]->setCellText(out);
+    m_strip.gridd[0]->setCellText(in);
+    // The pair covers Combo1: it shows the colour and the tool tip too.
+    for (QWidget *w : std::initializer_list<QWidget *>{m_strip.Combo1, m_strip.gridd[0], m_strip.gridd[1]}) {
+        setBackColor(w, diacriticsIgnored ? kLightBlue : kYellow);
+        if (diacriticsIgnored)
+            w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
+                                                 : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
+    }
 }
 
 } // namespace tarnvik
