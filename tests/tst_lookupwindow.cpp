@@ -225,6 +225,8 @@ private slots:
         m_s.source(1)->trigger();
         QVERIFY(!m_s.source(0)->isChecked() && m_s.source(1)->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(m_s.gridd(1)->cellText(), QStringLiteral("den"), testutil::kReadWaitMs);
+        m_s.source(1)->trigger(); // the checked entry again: still the only mark
+        QVERIFY(!m_s.source(0)->isChecked() && m_s.source(1)->isChecked());
 
         // "Vždy navrchu" changes the band in place.
         QAction *topMost = m_s.topMostAction();
