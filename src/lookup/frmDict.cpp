@@ -1,6 +1,8 @@
 #include "frmDict.h"
 
 #include "platform/Colours.h"
+#include "platform/Product.h"
+#include "platform/Resources.h"
 #include "platform/Text.h"
 #include "widgets/CellGrid.h"
 #include "widgets/DropButtonBox.h"
@@ -9,14 +11,16 @@
 #include "widgets/Paint.h"
 #include "Layout.h"
 #include "PairView.h"
+#include "StripActivation.h"
+#include "MatchBox.h"
+#include "StripSession.h"
+#include "SurfaceDrag.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
-#include "platform/GlobalShortcut.h"
 #include "platform/MessageBox.h"
 #include "platform/Metrics.h"
-#include "platform/X11Startup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -24,52 +28,20 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFontDatabase>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTableView>
-#include <QTimer>
 #include <QUrl>
-#include <QWindow>
-
-#include <cstdio>
-
-// The picture lives in a static library, whose resources load only on request.
-static void initResources()
-{
-    Q_INIT_RESOURCE(tarnvik);
-}
 
 namespace tarnvik {
 
 namespace {
-const QString kTitle = QStringLiteral("Tarnvik");
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
-constexpr unsigned kLightRed = 0x8080FF, kGreen = 0x00FF00;
-const QString kDiacriticsIgnored = QStringLiteral(
-    "Nalezeno bez ohledu na diakritiku a velikost písmen: přesně tak, jak je text napsaný, ve zdroji není.");
-
-// What each screen leaves to windows, panels aside.
-QList<QRect> availableScreens()
-{
-    QList<QRect> screens;
-    for (const QScreen *screen : QGuiApplication::screens())
-        screens << screen->availableGeometry();
-    return screens;
-}
-
-void setBackColor(QWidget *w, unsigned bgr)
-{
-    QPalette pal = w->palette();
-    for (auto role : {QPalette::Base, QPalette::Button, QPalette::Window})
-        pal.setColor(role, fromBgr(bgr));
-    w->setPalette(pal);
-}
-
 // Menus and message boxes keep their own size but take the strip's face, so
 // the window never mixes two typefaces (where the face keeps the capitals'
 // marks in its lines).
@@ -90,9 +62,9 @@ void setFace(QWidget *w, const QString &face)
 } // namespace
 
 frmDict::frmDict(SettingsStore &store, QWidget *parent)
-    : QWidget(parent), m_store(store), m_lookup(Data1)
+    : QWidget(parent), m_session(std::make_unique<StripSession>(store))
 {
-    initResources();
+    loadResources();
     setObjectName(QStringLiteral("frmDict"));
     Text1 = new OneLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -111,30 +83,23 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
         gridd[i]->setFocusPolicy(Qt::TabFocus);
     }
     for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
-        setFace(w, QStringLiteral("Tahoma"));
+        setFace(w, kFace);
     // Its own context menu never shows: the right button opens the window's.
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
     buildMenus();
-    m_moveEnd = new QTimer(this);
-    m_moveEnd->setInterval(50);
-    connect(m_moveEnd, &QTimer::timeout, this, [this] {
-        if (!m_movedBack.isValid()) {
-            if (leftButtonHeld())
-                return;
-            m_movedBack.start();
-        }
-        // The window manager may place the window once more as its move
-        // ends, and refuse a move of ours till then: asked again for a while.
-        bringBack();
-        if (m_movedBack.elapsed() > 1000)
-            m_moveEnd->stop();
-    });
-    // Reads run in the background: the window never waits for a file.
-    Data1.setWaitForReads(false);
-    Data1.setPreparedHandler([this] {
-        QMetaObject::invokeMethod(this, &frmDict::sourcePrepared, Qt::QueuedConnection);
-    });
+    m_box = new MatchBox(*this);
+    m_activation = new StripActivation(*this);
+    m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
+    // What the session reports is told here; a box about the store or the
+    // source after the window is up, so the start is not held by it.
+    connect(m_session.get(), &StripSession::storeUnusable, this,
+            [this](const QString &text) { message(QMessageBox::Warning, text); }, Qt::QueuedConnection);
+    connect(m_session.get(), &StripSession::sourceProblem, this,
+            [this](const QString &why) { message(QMessageBox::Critical, why); }, Qt::QueuedConnection);
+    connect(m_session.get(), &StripSession::saveFailed, this,
+            [this](const QString &error) { message(QMessageBox::Critical, error); });
+    connect(m_session.get(), &StripSession::lookUpDue, this, &frmDict::Text1_Change);
     connect(Text1, &QLineEdit::textChanged, this, &frmDict::Text1_Change);
     // The box and the pair only ask for the list: a click on them never
     // takes the keys from the text box, and Tab onto the box with nothing
@@ -151,21 +116,16 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
             if (button != Qt::LeftButton) {
                 popUp(mnuY, gridd[i]->geometry().topLeft() + pos);
             } else {
-                m_pairClicked.start();
-                expandCombo();
+                m_box->pairClicked();
             }
         });
         connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
 
     }
     // Every orderly end saves: the session's end as well as "Konec" or closing.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { saveAllMySettings(); });
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (!m_unloaded) {
-            m_unloaded = true;
-            saveAllMySettings();
-        }
-    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this] { m_session->saveAtEnd(StripSession::Ending::AskedToSave); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_session->saveAtEnd(StripSession::Ending::Quit); });
     Form_Load();
 }
 
@@ -212,16 +172,12 @@ void frmDict::buildMenus()
         }
         connect(mnuY->addAction(copy[i]), &QAction::triggered, this, [this, i] { mnuCopy_Click(i); });
     }
-    // The handler inverts the mark itself; undo the action's own toggle first.
-    connect(mnuTopMost, &QAction::triggered, this, [this] {
-        mnuTopMost->setChecked(!mnuTopMost->isChecked());
-        mnuTopMost_Click();
-    });
+    connect(mnuTopMost, &QAction::triggered, this, &frmDict::mnuTopMost_Click);
 }
 
 void frmDict::Form_Load()
 {
-    setWindowTitle(kTitle);
+    setWindowTitle(kAppTitle);
     SetCaptionBar(this, false);
     InitMetrics();
     const Metrics &m = metrics();
@@ -235,27 +191,7 @@ void frmDict::Form_Load()
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
-    // The shortcut from anywhere, once per run, and the program goes on
-    // without it where it cannot be had. One another program holds (often a
-    // second copy, on another settings file) is told on standard error only:
-    // a box at each start of that copy would be a nuisance.
-    if (!m_read.shortcut.trimmed().isEmpty()) {
-        QString error;
-        bool held = false;
-        if (!m_shortcut.grab(QKeySequence(m_read.shortcut, QKeySequence::PortableText), &error, &held)
-            && !error.isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
-            if (!held)
-                QTimer::singleShot(0, this, [this, error] { message(QMessageBox::Information, error); });
-        }
-    }
-    connect(&m_shortcut, &GlobalShortcut::activated, this, [this](quint32 time) {
-        ActivationHint hint;
-        hint.lookUp = ActivationHint::LookUp::Selection;
-        askForFocus((QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this)->windowHandle(),
-                    time);
-        bringToFront(hint);
-    });
+    m_activation->grabShortcut(m_session->stored().shortcut);
     if (!platformKeepsOnTop()) {
         mnuTopMost->setEnabled(false);
         mnuTopMost->setToolTip(
@@ -266,7 +202,7 @@ void frmDict::Form_Load()
     // From here a failing step is skipped.
     setFace(Text1, m_fontName);
     if (!QFontDatabase::hasFamily(m_fontName)) {
-        m_fontName = QStringLiteral("Arial");
+        m_fontName = kStandInFace;
         setFace(Text1, m_fontName);
     }
     gridd[0]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -279,156 +215,70 @@ void frmDict::Form_Load()
         setFamily(menu, m_fontName);
     setBoxFace(m_fontName);
     setGrid();
-    if (!m_sources.isEmpty())
-        prepareActive();
+    m_session->prepareActive();
     Text1_Change();
     // Typing straight after the start goes into the text box.
     Text1->setFocus();
 }
 
-void frmDict::prepareActive()
-{
-    // The window is up at once; the first keystroke finds the index ready or
-    // on its way. A source that cannot be used is told now, while the user is
-    // not typing (or once its reading has ended).
-    const VisibleSource &src = m_sources[m_active];
-    setCharset(src.CharsetIn, src.CharsetOut);
-    m_lookup.setSource(src);
-    tellSourceProblem();
-}
-
 void frmDict::mnuLang_Click(int index)
 {
-    if (index < 0 || index >= m_sources.size())
+    const int was = m_session->active();
+    if (!m_session->choose(index))
         return;
-    mnuLang[m_active]->setChecked(false);
-    m_active = index;
-    mnuLang[m_active]->setChecked(true);
-    prepareActive();
+    mnuLang[was]->setChecked(false);
+    mnuLang[index]->setChecked(true);
     Text1_Change();
 }
 
 frmCombo *frmDict::dropDown()
 {
-    if (!m_dropDown) {
-        m_dropDown = new frmCombo(design::Combo1.width, Combo1);
-        connect(m_dropDown, &frmCombo::chosen, this, &frmDict::choose);
-        // Typing goes on while the list is open; the look-up refills it.
-        connect(m_dropDown, &frmCombo::keyForText, this, [this](QEvent *e) {
-            QApplication::sendEvent(Text1, e);
-            // A look-up with no match closed the list: the keys stay here.
-            if (!m_dropDown->isVisible())
-                Text1->setFocus();
-        });
-        connect(m_dropDown, &frmCombo::wholeRowRequested, this, [this](int row) {
-            choose(row);
-            showWholePair();
-        });
-        // A press on the strip while the list is open does what it does
-        // there; menus open once the list has closed.
-        m_dropDown->setOutsidePress([this](QPoint global, Qt::MouseButton button) {
-            using Outside = frmCombo::Outside;
-            const QPoint at = mapFromGlobal(global);
-            if (!isVisible() || !rect().contains(at))
-                return Outside::Replay;
-            QWidget *under = childAt(at);
-            for (int i = 0; i < 2; ++i) {
-                if (under != gridd[i])
-                    continue;
-                if (button != Qt::LeftButton) {
-                    QTimer::singleShot(0, this, [this, at] { popUp(mnuY, at); });
-                    return Outside::Handled;
-                }
-                // The first click on the pair opened the list; a second one
-                // soon after means the pair itself. Else the list stays.
-                if (m_pairClicked.isValid() && m_pairClicked.elapsed() < QApplication::doubleClickInterval()) {
-                    m_pairClicked.invalidate();
-                    QTimer::singleShot(0, this, &frmDict::showWholePair);
-                    return Outside::Handled;
-                }
-                m_pairClicked.start();
-                return Outside::KeepOpen;
-            }
-            // The left button there closes the list and the keys go back to
-            // the text box (hidden), wherever a platform puts the press.
-            if (under == Text1 && button != Qt::RightButton)
-                return Outside::Replay;
-            if (under == Text1 || (!under && button != Qt::LeftButton)) {
-                QTimer::singleShot(0, this, [this, at] { popUp(mnuX, at); });
-                return Outside::Handled;
-            }
-            // Combo1's arrow closes the list, as a combo box's does; the
-            // picture too.
-            return Outside::Handled;
-        });
-        connect(m_dropDown, &frmCombo::menuRequested, this, [this](int row) {
-            choose(row);
-            popUp(mnuY, gridd[0]->geometry().bottomLeft());
-        });
-        // However it closed (a press elsewhere too), the focus coming back to
-        // Combo1 does not open it again, and the keys go on into the text box
-        // (only its window's focus is set: activation stays where it went).
-        connect(m_dropDown, &frmCombo::hidden, this, [this] {
-            setReopenGuard();
-            if (focusWidget() != Text1)
-                Text1->setFocus();
-        });
-        // The focus that left for another program is not taken back.
-        connect(m_dropDown, &frmCombo::focusLost, this,
-                [this](bool toOtherProgram) { closeList(!toOtherProgram); });
-        connect(m_dropDown, &frmCombo::dismissed, this, [this] { closeList(true); });
-    }
-    return m_dropDown;
+    return m_box->list();
+}
+
+void frmDict::checkStatus()
+{
+    m_box->checkStatus();
+}
+
+void frmDict::expandCombo()
+{
+    m_box->expand();
+}
+
+void frmDict::placeDropDown()
+{
+    m_box->place();
 }
 
 void frmDict::getAllMySettings()
 {
-    m_store.reload();
-    if (!m_store.problem().isEmpty() && !m_toldStoreProblem) {
-        m_toldStoreProblem = true;
-        const QString text =
-            QStringLiteral("Soubor nastavení „%1“ nelze použít: %2.\n\n"
-                           "Program začíná s výchozím nastavením. Soubor zůstane, jak je, "
-                           "dokud nastavení znovu neuložíte ve Správě datových zdrojů.")
-                .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem());
-        // After the window is up, so the start-up is not held by the box.
-        QTimer::singleShot(0, this, [this, text] { message(QMessageBox::Warning, text); });
-    }
-    const LookupSettings s = readLookupSettings(m_store, defaultSearchFolders());
-    m_read = s;
+    m_session->load();
+    const LookupSettings &s = m_session->stored();
     // At the start, where the user left it, on a screen that is still there;
     // before anything shows the window, so that it does not jump.
-    if (!isVisible() && clientPlacesWindows()) {
+    if (!isVisible() && clientPlacesWindows())
         move(placeOnScreens(s.position, size(), availableScreens(), pos()));
-    }
-    mnuTopMost->setChecked(!s.topMost);
-    mnuTopMost_Click();
+    applyTopMost();
     m_fontName = s.fontName;
     while (mnuLang.size() > 1)
         delete mnuLang.takeLast();
-    if (s.sources.isEmpty()) {
-        clearSourceMenu();
-        m_sources.clear();
-        m_active = 0;
-        m_lookup.setSource(std::nullopt);
-        return;
-    }
-    m_sources = s.sources;
-    for (int j = 0; j < m_sources.size(); ++j) {
+    const QVector<VisibleSource> &sources = m_session->sources();
+    if (sources.isEmpty())
+        return clearSourceMenu();
+    for (int j = 0; j < sources.size(); ++j) {
         if (j == mnuLang.size()) {
             mnuLang.push_back(mnuActLang->addAction(QString()));
             mnuLang[j]->setCheckable(true);
             connect(mnuLang[j], &QAction::triggered, this, [this, j] { mnuLang_Click(j); });
         }
         QAction *entry = mnuLang[j];
-        entry->setChecked(false);
-        entry->setSeparator(m_sources[j].Title == u"-");
-        entry->setText(m_sources[j].Title);
+        entry->setChecked(j == m_session->active());
+        entry->setSeparator(sources[j].Title == u"-");
+        entry->setText(sources[j].Title);
         entry->setEnabled(true);
         entry->setVisible(true);
     }
-    m_active = s.active;
-    mnuLang[m_active]->setChecked(true);
 }
 
 void frmDict::clearSourceMenu()
@@ -441,37 +291,27 @@ void frmDict::clearSourceMenu()
 
 bool frmDict::saveAllMySettings()
 {
-    const int active = m_sources.isEmpty() ? -1 : m_active;
-    // Kept once the user has dragged the window: a place the program or the
-    // window manager chose is chosen again next time.
-    std::optional<QPoint> position;
-    if (clientPlacesWindows() && m_moved)
-        position = pos();
-    if (!writeLookupSettings(m_store, m_read, mnuTopMost->isChecked(), active, position))
-        return true;
-    // A file that could not be read stays for the user to mend or replace
-    // knowingly; only an explicit save of the catalogue overwrites it. The
-    // user heard of it at the start: not saved, but no box again.
-    if (!m_store.problem().isEmpty()) {
-        std::fprintf(stderr, "%s\n",
-                     qPrintable(QStringLiteral("Nastavení okna se neuložilo: soubor „%1“ nelze použít (%2).")
-                                    .arg(QDir::toNativeSeparators(m_store.path()), m_store.problem())));
-        return false;
-    }
-    QString error;
-    if (!m_store.sync(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        // At the session's end nobody is there to answer a box.
-        if (!m_sessionEnding)
-            message(QMessageBox::Critical, error);
-        return false;
-    }
-    m_read.topMost = mnuTopMost->isChecked();
-    if (position)
-        m_read.position = position;
-    if (active >= 0)
-        m_read.storedActive = active + 1;
-    return true;
+    return m_session->save();
+}
+
+int frmDict::exitStatus() const
+{
+    return m_session->exitStatus();
+}
+
+const QVector<VisibleSource> &frmDict::sources() const
+{
+    return m_session->sources();
+}
+
+int frmDict::activePosition() const
+{
+    return m_session->active();
+}
+
+const DataControl &frmDict::data1() const
+{
+    return m_session->data();
 }
 
 void frmDict::setGrid()
@@ -482,208 +322,41 @@ void frmDict::setGrid()
         gridd[i]->setGeometry(toPixels(l.gridd[i], m));
 }
 
-void frmDict::setCharset(uint8_t inCharset, uint8_t outCharset)
-{
-    // Qt draws every script in any face: what the character sets change is
-    // how stored text reads, and the look-up takes them with its source.
-    Q_UNUSED(inCharset);
-    Q_UNUSED(outCharset);
-}
-
 void frmDict::Text1_Change()
 {
     // Painted at once rather than by letting events run: a nested look-up
     // could otherwise start inside this one.
-    Shape1->setFillColor(fromBgr(0x0000FF));
+    Shape1->setFillColor(fromBgr(kRed));
     Shape1->repaint();
     Combo1->clear();
-    const LookupResult r = m_lookup.run(Text1->text());
-    switch (r.kind) {
-    case LookupResult::Found:
-        showProblem(QString());
-        showPair(r.firstIn, r.firstOut, r.diacriticsIgnored);
-        gridd[0]->show();
-        gridd[1]->show();
-        dropDown()->model().setMatches(r.matches);
-        if (dropDown()->isVisible())
-            placeDropDown();
-        Shape1->setFillColor(fromBgr(kGreen));
-        return;
-    case LookupResult::Waiting:
-        return refreshFailed(r.problem);
-    default:
-        // While typing only the colours and the tool tip tell a problem: a
-        // box would take the keys typed after it (see tellSourceProblem).
-        noMatch();
-        showProblem(r.problem);
-        return;
-    }
+    m_box->show(m_session->lookUp(Text1->text()));
 }
 
-void frmDict::refreshFailed(const QString &why)
+QString frmDict::lookupProblem() const
 {
-    // Typing goes on; the look-up runs again for the text as it then stands
-    // once the source is ready (sourcePrepared). The lamp stays red till
-    // then, and the box shows neither yellow nor red: whether anything
-    // matches is not known yet.
-    noMatch();
-    Combo1->setPalette(QPalette());
-    showProblem(why);
-    Shape1->setFillColor(fromBgr(0x0000FF));
-    // Not left to the news of the ready source alone: a look-up that is due
-    // runs, whatever became of that news.
-    if (!m_retryQueued) {
-        m_retryQueued = true;
-        QTimer::singleShot(250, this, [this] {
-            m_retryQueued = false;
-            if (m_lookup.waits())
-                Text1_Change();
-        });
-    }
-}
-
-void frmDict::sourcePrepared()
-{
-    if (m_sources.isEmpty())
-        return;
-    if (m_lookup.tellPending())
-        tellSourceProblem();
-    // Only a look-up that waited runs again: a pair chosen from the list
-    // stays until the text changes.
-    if (m_lookup.waits())
-        Text1_Change();
-}
-
-void frmDict::tellSourceProblem()
-{
-    if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
-        QTimer::singleShot(0, this, [this, why] { message(QMessageBox::Critical, why); });
-}
-
-void frmDict::showProblem(const QString &why)
-{
-    m_problem = why;
-    Combo1->setToolTip(why);
-    Shape1->setToolTip(why);
-}
-
-void frmDict::noMatch()
-{
-    showProblem(QString());
-    Combo1->clear();
-    gridd[0]->hide();
-    gridd[1]->hide();
-    dropDown()->hide();
-    dropDown()->model().clear();
-    setBackColor(Combo1, kLightRed);
-    Shape1->setFillColor(fromBgr(kGreen));
-}
-
-void frmDict::setReopenGuard()
-{
-    // The guard joins the events of one user action (a click that focuses
-    // Combo1 and presses its button). It lapses once that action has been
-    // handled: a later click must open the list, and focus handed back by a
-    // closing window is no request in the first place (see DropButtonBox).
-    m_reopenGuard = true;
-    QTimer::singleShot(0, this, [this] { m_reopenGuard = false; });
-}
-
-void frmDict::checkStatus()
-{
-    if (m_reopenGuard) {
-        m_reopenGuard = false;
-        return;
-    }
-    if (dropDown()->rowCount() != 0)
-        expandCombo();
-    setReopenGuard();
-}
-
-void frmDict::expandCombo()
-{
-    frmCombo *list = dropDown();
-    placeDropDown();
-    list->show();
-    list->grid(0)->setFocus();
-}
-
-void frmDict::placeDropDown()
-{
-    const Metrics &m = metrics();
-    frmCombo *list = dropDown();
-    // In the window's own coordinates mapped out, as a combo box places its
-    // list: right also where the platform never tells where the window is.
-    const QPoint at = Combo1->mapToGlobal(QPoint(0, 0));
-    const QScreen *on = QGuiApplication::screenAt(Combo1->mapToGlobal(Combo1->rect().center()));
-    if (!on)
-        on = screen();
-    const QRect avail = on ? on->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const TwipRect combo{at.x() * double(m.TwipsPerPixelX), at.y() * double(m.TwipsPerPixelY),
-                         Combo1->width() * double(m.TwipsPerPixelX), Combo1->height() * double(m.TwipsPerPixelY)};
-    TwipRect screenTwips{avail.left() * double(m.TwipsPerPixelX), avail.top() * double(m.TwipsPerPixelY),
-                         avail.width() * double(m.TwipsPerPixelX), avail.height() * double(m.TwipsPerPixelY)};
-    // Where the program is never told where its window is, the compositor
-    // keeps the list on the screen; a left edge of ours would misplace it.
-    if (!clientPlacesWindows()) {
-        screenTwips.left = -1e9;
-        screenTwips.width = 2e9;
-    }
-    list->place(expandComboPlacement(combo, list->rowHeightTwips(), list->rowCount(), list->grid1ColumnTwips(),
-                                     screenTwips, m));
-}
-
-void frmDict::showPair(const QString &in, const QString &out, bool diacriticsIgnored)
-{
-    gridd[1]->setCellText(out);
-    gridd[0]->setCellText(in);
-    // The pair covers Combo1: it shows the colour and the tool tip too.
-    for (QWidget *w : std::initializer_list<QWidget *>{Combo1, gridd[0], gridd[1]}) {
-        setBackColor(w, diacriticsIgnored ? kLightBlue : kYellow);
-        if (diacriticsIgnored)
-            w->setToolTip(w->toolTip().isEmpty() ? kDiacriticsIgnored
-                                                 : kDiacriticsIgnored + u"\n\n"_qs + w->toolTip());
-    }
-}
-
-void frmDict::choose(int row)
-{
-    const ResultModel &model = dropDown()->model();
-    showPair(model.text(row, 0), model.text(row, 1), model.diacriticsIgnored(row));
-    closeList(true);
-}
-
-void frmDict::closeList(bool typeOn)
-{
-    dropDown()->hide(); // which sets the reopen guard
-    if (typeOn)
-        backToText();
+    return m_box->problem();
 }
 
 void frmDict::mnuData_Click()
 {
     dropDown()->hide();
-    // The editor opens on the active source. "TopMost" is written too, or the
-    // reload after the editor would undo a change made since the start.
-    if (m_store.problem().isEmpty())
-        saveAllMySettings();
-    const bool onTop = mnuTopMost->isChecked();
+    m_session->saveForEditor();
+    const bool onTop = m_session->topMost();
     if (onTop)
         SetTopMost(this, false);
     {
-        setData editor(m_store, m_editorMemory, this);
+        setData editor(m_session->store(), m_editorMemory, this);
         keepCaptionWhole(&editor);
-        m_editor = &editor;
+        m_session->setEditorSave([&editor] { return editor.saveForSessionEnd(); });
         editor.exec();
-        m_editor = nullptr;
+        m_session->setEditorSave({});
     }
-    if (m_unloaded)
+    if (m_session->ended())
         return; // the session ended while the editor was open
     if (onTop)
         SetTopMost(this, true);
     getAllMySettings();
-    if (!m_sources.isEmpty())
-        prepareActive();
+    m_session->prepareActive();
     Text1_Change();
     backToText();
 }
@@ -700,32 +373,12 @@ void frmDict::backToText()
 
 void frmDict::bringToFront(const ActivationHint &hint)
 {
-    // Where the compositor asks for proof that the user wants the window,
-    // the launcher's token gives it; Qt uses it on the next activation.
-    if (!hint.activationToken.isEmpty() && onWayland())
-        qputenv("XDG_ACTIVATION_TOKEN", hint.activationToken);
-    if (isMinimized() || !isVisible())
-        showNormal();
-    if (m_dropDown)
-        m_dropDown->hide();
-    QWidget *modal = QApplication::activeModalWidget();
-    QWindow *forward = (modal ? modal : this)->windowHandle();
-    takeOverStartup(forward, hint.startupId);
-    // Without a launcher's time, the user's latest action is the start just
-    // made: later than any event this program saw, and than the work in the
-    // window the user started it from, which a guarded focus would favour.
-    if (startupTime(hint.startupId) == 0)
-        askForFocus(forward, x11ServerTime());
-    lookUpFromOutside(hint);
-    if (modal) {
-        if (modal->isMinimized())
-            modal->showNormal();
-        modal->raise();
-        modal->activateWindow();
-        return;
-    }
-    raise();
-    backToText();
+    m_activation->bringToFront(hint);
+}
+
+void frmDict::lookUpFromOutside(const ActivationHint &hint)
+{
+    m_activation->lookUpFromOutside(hint);
 }
 
 void frmDict::showWholePair()
@@ -736,23 +389,6 @@ void frmDict::showWholePair()
     // Closed, it hands the keys back to the text box.
     connect(view, &QDialog::finished, this, &frmDict::backToText);
     view->show();
-}
-
-void frmDict::lookUpFromOutside(const ActivationHint &hint)
-{
-    using LookUp = ActivationHint::LookUp;
-    QString text;
-    if (hint.lookUp == LookUp::Text)
-        text = hint.text;
-    else if (hint.lookUp != LookUp::Nothing)
-        text = QGuiApplication::clipboard()->text(hint.lookUp == LookUp::Selection ? QClipboard::Selection
-                                                                                    : QClipboard::Clipboard);
-    // An empty selection leaves the text as it was.
-    text = sentText(text);
-    if (!text.isEmpty() || hint.lookUp == LookUp::Text)
-        Text1->setText(text);
-    // Typing replaces what was looked up last.
-    Text1->selectAll();
 }
 
 void frmDict::mnuCopy_Click(int index)
@@ -780,24 +416,15 @@ void frmDict::mnuHomePage_Click()
 
 void frmDict::Form_Unload()
 {
-    if (!m_unloaded) {
-        m_unloaded = true;
-        m_exitStatus = saveAllMySettings() ? 0 : 1;
-    }
-    if (m_dropDown)
-        m_dropDown->hide();
+    m_session->saveAtEnd(StripSession::Ending::Quit);
+    if (frmCombo *list = m_box->loaded())
+        list->hide();
     QCoreApplication::quit();
 }
 
 void frmDict::endSession()
 {
-    m_sessionEnding = true;
-    // The editor's catalogue holds the user's work, and its active entry;
-    // the window's own copy is from before the editor, so it writes nothing.
-    if (m_editor && !m_unloaded) {
-        m_unloaded = true;
-        m_exitStatus = m_editor->saveForSessionEnd() ? 0 : 1;
-    }
+    m_session->saveAtEnd(StripSession::Ending::SessionEnd);
     Form_Unload();
 }
 
@@ -821,102 +448,45 @@ void frmDict::mousePressEvent(QMouseEvent *e)
     }
     dropDown()->hide();
     Text1->setFocus();
-    m_moveEnd->stop();
     if (e->buttons() != Qt::LeftButton) {
-        m_dragging = false;
+        m_drag->stop();
         popUp(mnuX, e->position().toPoint());
         return;
     }
-    m_takenAt = pos();
-    m_dragging = true;
-    m_systemMove = SystemMove::NotYet;
-    m_pressedAt = e->globalPosition().toPoint();
-    const Metrics &m = metrics();
-    m_anchor = {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY};
+    m_drag->press(e);
 }
 
 void frmDict::moveEvent(QMoveEvent *e)
 {
     QWidget::moveEvent(e);
-    // Moved since the user took it by its surface: dragged (by the window
-    // manager, whose drag ends with no release sent here, or by ours).
-    if (m_takenAt && pos() != *m_takenAt)
-        m_moved = true;
+    // Kept once the user has dragged the window: a place the program or the
+    // window manager chose is chosen again next time.
+    if (m_drag->moved() && clientPlacesWindows())
+        m_session->setPlace(pos());
 }
 
 void frmDict::mouseReleaseEvent(QMouseEvent *)
 {
-    if (m_dragging && m_systemMove == SystemMove::Refused)
-        bringBack();
-    m_dragging = false;
-}
-
-void frmDict::bringBack()
-{
-    // A window manager lets a window go (nearly) off the screen; where the
-    // program is never told where its window is, it cannot help that.
-    if (!clientPlacesWindows())
-        return;
-    // Where the window system has it (the strip has no frame), not where
-    // the program last asked for it.
-    const QPoint at = mapToGlobal(QPoint(0, 0));
-    const QPoint to = keepOnScreens(QRect(at, size()), Text1->geometry() | Combo1->geometry(), availableScreens());
-    if (to != at)
-        placeWindow(this, to);
+    m_drag->release();
 }
 
 void frmDict::mouseMoveEvent(QMouseEvent *e)
 {
-    // Only a drag that began on the surface moves the window; moves over a
-    // control carry no anchor of their own.
-    if (!m_dragging || e->buttons() != Qt::LeftButton)
-        return;
-    // Not from the press: a tap (press and release at once) would reach the
-    // window manager after the release, which then moves the window with the
-    // pointer until the next click.
-    if (m_systemMove == SystemMove::NotYet
-        && (e->globalPosition().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance())
-        return;
-    const Metrics &m = metrics();
-    const QRect outer = frameGeometry();
-    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
-    const TwipRect window{(outer.left() - screenRect.left()) * double(m.TwipsPerPixelX),
-                          (outer.top() - screenRect.top()) * double(m.TwipsPerPixelY),
-                          outer.width() * double(m.TwipsPerPixelX), outer.height() * double(m.TwipsPerPixelY)};
-    const QPointF to = dragTo(window, {e->position().x() * m.TwipsPerPixelX, e->position().y() * m.TwipsPerPixelY},
-                              m_anchor, screenRect.width() * m.TwipsPerPixelX, screenRect.height() * m.TwipsPerPixelY);
-    if (m_systemMove == SystemMove::NotYet) {
-        // The window manager moves the window where it offers to: it knows
-        // the screens and panels, and where a program may not place its own
-        // window it is the only way. The move below is for where it does not.
-        if (startWindowMove(this, m_pressedAt)) {
-            m_systemMove = SystemMove::Started;
-            m_dragging = false;
-            // Its end is not told to the program. Where the program is not
-            // told where its window is either, there is nothing to do then.
-            if (clientPlacesWindows()) {
-                m_movedBack.invalidate();
-                m_moveEnd->start();
-            }
-            return;
-        }
-        m_systemMove = SystemMove::Refused;
-    }
-    move(screenRect.left() + m.toPixelsX(to.x()), screenRect.top() + m.toPixelsY(to.y()));
+    m_drag->move(e);
 }
 
 bool frmDict::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Text1) {
-        if (event->type() == QEvent::FocusIn && m_dropDown) {
-            m_dropDown->hide();
+        if (event->type() == QEvent::FocusIn && m_box->loaded()) {
+            m_box->loaded()->hide();
         } else if (event->type() == QEvent::MouseButtonPress
                    && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
             popUp(mnuX, Text1->geometry().topLeft() + static_cast<QMouseEvent *>(event)->position().toPoint());
             Text1->setFocus();
             return true;
         } else if (event->type() == QEvent::KeyPress) {
-            m_lookup.keyTyped();
+            m_session->keyTyped();
             // Down, Alt+Down and F4 open the list, as in any combo box.
             const auto *k = static_cast<QKeyEvent *>(event);
             const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)
@@ -949,14 +519,20 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
 
 void frmDict::mnuTopMost_Click()
 {
-    mnuTopMost->setChecked(!mnuTopMost->isChecked());
-    SetTopMost(this, mnuTopMost->isChecked());
+    m_session->setTopMost(!m_session->topMost());
+    applyTopMost();
+}
+
+void frmDict::applyTopMost()
+{
+    mnuTopMost->setChecked(m_session->topMost());
+    SetTopMost(this, m_session->topMost());
     // Changed in place: the window keeps the keys it had.
 }
 
 void frmDict::message(QMessageBox::Icon icon, const QString &text)
 {
-    showBox(this, icon, kTitle, text);
+    showBox(this, icon, kAppTitle, text);
 }
 
 void frmDict::showEvent(QShowEvent *e)

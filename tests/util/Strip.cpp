@@ -1,6 +1,5 @@
 #include "Strip.h"
 
-#include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
 #include "widgets/CellGrid.h"
 #include "widgets/Lamp.h"
@@ -123,15 +122,6 @@ void Strip::settle() const
 bool Strip::matching() const
 {
     return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0);
-}
-
-QStringList Strip::column(int c) const
-{
-    ResultModel &results = m_w->dropDown()->model();
-    QStringList out;
-    for (int r = 0; r < results.rowCount(); ++r)
-        out << results.text(r, c);
-    return out;
 }
 
 QString programIni(const QString &root)

@@ -4,6 +4,7 @@
 
 #include "TestUtil.h"
 #include "WindowTestUtil.h"
+#include "lookup/StripSession.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -75,7 +76,6 @@ public:
     void settle() const;
     // Combo1 in the colour of a match.
     bool matching() const;
-    QStringList column(int c) const;
 
 private:
     QTemporaryDir m_dir;

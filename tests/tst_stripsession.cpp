@@ -1,0 +1,187 @@
+// The strip's session without its window: which source is looked up in
+// after a switch (bound by the exact text of its file, in its character
+// sets), what the strip saves and when, and how each end of the program
+// saves, with its exit status.
+#include "lookup/StripSession.h"
+#include "util/Files.h"
+#include "util/TestUtil.h"
+#include "util/WindowTestUtil.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tarnvik;
+using Ending = StripSession::Ending;
+
+class TestStripSession : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_two, m_ru;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    // Two tables of one file (the second also spelled another way), a hidden
+    // entry and a separator, a Cyrillic source; "ActiveTable" beyond them.
+    QString catalogue() const
+    {
+        return u"[Settings]\nTopMost=False\n[Tables]\ncount=6\nActiveTable=9\n"_qs
+               + testutil::iniEntry(1, u"Slova"_qs, m_two)
+               + testutil::iniEntry(2, u"Jiná"_qs, m_two, u"Jina"_qs, u"word"_qs, u"meaning"_qs)
+               + testutil::iniEntry(3, u"Skrytý"_qs, m_two) + u"Table3Visible=False\n"_qs
+               + testutil::iniEntry(4, u"-"_qs, m_two)
+               + testutil::iniEntry(5, u"Jinak"_qs, path(u"./dve.mdb"_qs), u"Jina"_qs, u"word"_qs, u"meaning"_qs)
+               + testutil::iniEntry(6, u"Rusko-český"_qs, m_ru) + u"Table6CharsetIn=204\n"_qs;
+    }
+    // The look-up once its source is read: one that waited is due again.
+    static LookupResult lookUp(StripSession &s, const QString &text)
+    {
+        QSignalSpy due(&s, &StripSession::lookUpDue);
+        LookupResult r = s.lookUp(text);
+        for (QDeadlineTimer end(testutil::kReadWaitMs); r.kind == LookupResult::Waiting && !end.hasExpired();) {
+            due.clear();
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(due.count() > 0, testutil::kReadWaitMs); }();
+            r = s.lookUp(text);
+        }
+        return r;
+    }
+    QString stored(const QString &ini, const char *section, const char *key) const
+    {
+        return SettingsStore(ini).getSetting(QLatin1String(section), QLatin1String(key), u"none"_qs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_two = path(u"dve.mdb"_qs);
+        testutil::writeTsv(path(u"Slova.tsv"_qs), {"slovo", "vyznam"}, {{u"den"_qs, u"day"_qs}, {u"dům"_qs, u"house"_qs}});
+        testutil::writeTsv(path(u"Jina.tsv"_qs), {"word", "meaning"}, {{u"dog"_qs, u"pes"_qs}, {u"den"_qs, u"brloh"_qs}});
+        const testutil::Run made = testutil::runMkdb({m_two, path(u"Slova.tsv"_qs), path(u"Jina.tsv"_qs)});
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+        // Its bytes mean Cyrillic only in its own set.
+        m_ru = path(u"ru.mdb"_qs);
+        QString error;
+        QVERIFY2(testutil::writeTable(m_ru, u"Slova"_qs, {{u"slovo"_qs}, {u"vyznam"_qs}}, {{u"дом"_qs, u"dum"_qs}}, &error,
+                                      JetWriter::Format::Jet3, 1251),
+                 qPrintable(error));
+    }
+
+    void switchingSources()
+    {
+        const QString ini = path(u"switch/TVK.ini"_qs);
+        testutil::writeIni(ini, catalogue());
+        SettingsStore store(ini);
+        StripSession s(store);
+        s.load();
+        QCOMPARE(s.sources().size(), 5);
+        QCOMPARE(s.active(), 0); // beyond the visible ones: the first
+        QVERIFY(!s.topMost());
+        s.prepareActive();
+        QCOMPARE(lookUp(s, u"d"_qs).firstOut, u"day"_qs);
+
+        QVERIFY(!s.choose(5) && !s.choose(-1));
+        QCOMPARE(s.active(), 0);
+        QVERIFY(s.choose(1)); // the same file: the other table looked up
+        QCOMPARE(lookUp(s, u"d"_qs).firstOut, u"brloh"_qs);
+        QVERIFY(s.choose(3)); // spelled differently: bound anew
+        QCOMPARE(s.data().databaseName(), path(u"./dve.mdb"_qs));
+        const LookupResult r = lookUp(s, u"d"_qs);
+        QCOMPARE(r.matches.size(), 2u);
+        QCOMPARE(r.firstIn, u"den"_qs);
+        QCOMPARE(lookUp(s, QString()).kind, LookupResult::NoText);
+        QVERIFY(s.choose(4)); // in its own character set
+        QCOMPARE(lookUp(s, u"до"_qs).firstIn, u"дом"_qs);
+
+        // Emptied (as the editor may leave it): nothing bound, nothing saved
+        // for the active source.
+        testutil::writeIni(ini, u"[Tables]\ncount=0\n"_qs);
+        s.load();
+        s.prepareActive();
+        QVERIFY(s.sources().isEmpty());
+        QCOMPARE(lookUp(s, u"d"_qs).kind, LookupResult::NoSource);
+        s.setTopMost(false);
+        QVERIFY(s.save());
+        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"none"_qs);
+        QCOMPARE(stored(ini, "Settings", "TopMost"), u"False"_qs);
+    }
+
+    // Only what the strip changed is written; "TopMost" before the editor too.
+    void saving()
+    {
+        const QString ini = path(u"save/TVK.ini"_qs);
+        testutil::writeIni(ini, catalogue().replace(u"ActiveTable=9"_qs, u"ActiveTable=2"_qs));
+        SettingsStore store(ini);
+        StripSession s(store);
+        s.load();
+        const QByteArray before = testutil::readBytes(ini);
+        QVERIFY(s.save());
+        QCOMPARE(testutil::readBytes(ini), before);
+        s.setTopMost(true);
+        s.saveForEditor();
+        QCOMPARE(stored(ini, "Settings", "TopMost"), u"True"_qs);
+        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"2"_qs);
+        QVERIFY(s.choose(2));
+        s.setPlace(QPoint(15, 25));
+        s.saveAtEnd(Ending::Quit);
+        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"3"_qs);
+        QCOMPARE(stored(ini, "Settings", "Left"), u"15"_qs);
+        QCOMPARE(stored(ini, "Settings", "Top"), u"25"_qs);
+        // The next start finds what was saved.
+        s.load();
+        QVERIFY(s.topMost());
+        QCOMPARE(s.active(), 2);
+    }
+
+    void endings_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<bool>("editorOpen");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("told");       // a box is due
+        QTest::addColumn<bool>("editorSaved"); // the editor's catalogue saved instead
+        QTest::newRow("quit") << int(Ending::Quit) << true << false << 0 << false << false;
+        QTest::newRow("quit, not written") << int(Ending::Quit) << false << false << 1 << true << false;
+        QTest::newRow("session end, not written") << int(Ending::SessionEnd) << false << false << 1 << false << false;
+        QTest::newRow("quit, editor open") << int(Ending::Quit) << true << true << 0 << false << false;
+        QTest::newRow("session end, editor open") << int(Ending::SessionEnd) << true << true << 1 << false << true;
+    }
+
+    void endings()
+    {
+        QFETCH(int, how);
+        QFETCH(bool, writable);
+        QFETCH(bool, editorOpen);
+        // A folder that is a file: nothing can be written under it.
+        QFile(path(u"file"_qs)).open(QIODevice::WriteOnly);
+        const QString ini = writable ? path(u"end/%1/TVK.ini"_qs.arg(QTest::currentDataTag())) : path(u"file/TVK.ini"_qs);
+        if (writable)
+            testutil::writeIni(ini, catalogue());
+        SettingsStore store(ini);
+        StripSession s(store);
+        s.load();
+        QSignalSpy told(&s, &StripSession::saveFailed);
+        int editorSaves = 0;
+        if (editorOpen)
+            s.setEditorSave([&] { return ++editorSaves, false; });
+        s.setTopMost(true);
+        // Asked by the session manager: saved, and the run goes on.
+        s.saveAtEnd(Ending::AskedToSave);
+        QVERIFY(!s.ended());
+        QCOMPARE(s.exitStatus(), 0);
+        told.clear();
+        s.setTopMost(false);
+        for (int i = 0; i < 2; ++i) // every road after the first finds it saved
+            s.saveAtEnd(Ending(how));
+        QVERIFY(s.ended());
+        QTEST(s.exitStatus(), "status");
+        QTEST(!told.isEmpty(), "told");
+        QTEST(editorSaves == 1, "editorSaved");
+        if (writable)
+            QCOMPARE(stored(ini, "Settings", "TopMost"), editorSaves ? u"True"_qs : u"False"_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStripSession)
+#include "tst_stripsession.moc"
