@@ -309,6 +309,17 @@ private slots:
             QCOMPARE(after.topMost, false);
             QCOMPARE(after.active, 1);
         }
+        // A change is written once: the store's next save leaves what the
+        // other copy wrote since.
+        writeBytes(ini(), start);
+        SettingsStore a(ini()), b(ini());
+        a.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"False"_qs);
+        QVERIFY(a.sync(&error));
+        b.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
+        QVERIFY(b.sync(&error));
+        a.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"2"_qs);
+        QVERIFY(a.sync(&error));
+        QVERIFY(readLookupSettings(SettingsStore(ini()), {}).topMost);
     }
 
     // A save reads, merges and replaces the file while the other copy waits:

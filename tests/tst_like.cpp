@@ -123,6 +123,7 @@ void TestLike::wildcards_data()
     QTest::newRow("bracketed star is literal") << "a[*]" << "a*" << true;
     QTest::newRow("bracketed star is not a wildcard") << "a[*]" << "ab" << false;
     QTest::newRow("dash before the bracket is literal") << "[a-]" << "-" << true;
+    QTest::newRow("digit wildcard takes every digit") << "#0#" << "909" << true;
     QTest::newRow("astral char is one") << "?x" << QString::fromUcs4(U"\U0001F600x") << true;
 }
 

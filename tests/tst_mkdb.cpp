@@ -116,10 +116,13 @@ void TestMkdb::dictdDictionaries()
 {
     const QByteArray dict = "00-database-info\nA test dictionary.\n"
                             "house /haʊs/\ndům\nbudova\n"
-                            "cat <n>\nkočka\n";
+                            "Cat <n>\nkočka\n";
     // Offsets and lengths in dictd's base64 digits: "house" at 36 (k), "cat"
     // at 62 (+).
+    // The dictionary's own entries are no words, in either spelling; the
+    // headword's line goes in any letter case.
     const QByteArray index = "00-database-info\tA\tk\n"
+                             "00databaseurl\tA\tk\n"
                              "house\tk\ta\n"
                              "cat\t+\tP\n";
     file(u"d.index"_qs, index);
