@@ -252,15 +252,14 @@ private slots:
         drag(m_w->mapToGlobal(QPoint(20, 20)), QPoint(50, 40));
         QTRY_COMPARE(m_w->pos(), was + QPoint(50, 40));
         // Dropped with 20 px left at the right edge, or above the top: the
-        // text box and the pair come back onto the screen.
+        // strip comes back, flush with that edge.
         const QRect screen = m_w->screen()->availableGeometry();
-        auto shown = [&] {
-            return screen.contains(onScreen(text1())) && screen.contains(onScreen(combo1()));
-        };
+        auto shown = [&] { return screen.contains(QRect(m_w->mapToGlobal(QPoint(0, 0)), m_w->size())); };
         // Not where the pointer is: a synchronous move there never ends.
         QPoint from = m_w->mapToGlobal(QPoint(10, 20));
         drag(from, QPoint(screen.right() - from.x(), 0));
         QTRY_VERIFY(shown());
+        QCOMPARE(m_w->mapToGlobal(QPoint(m_w->width(), 0)).x(), screen.right() + 1);
         from = m_w->mapToGlobal(QPoint(20, 35));
         drag(from, QPoint(0, screen.top() + 10 - from.y()));
         QTRY_VERIFY(shown());

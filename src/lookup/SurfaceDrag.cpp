@@ -21,8 +21,7 @@ QList<QRect> availableScreens()
     return screens;
 }
 
-SurfaceDrag::SurfaceDrag(QWidget *window, std::function<QRect()> keep)
-    : QObject(window), m_window(window), m_keep(std::move(keep)), m_moveEnd(new QTimer(this))
+SurfaceDrag::SurfaceDrag(QWidget *window) : QObject(window), m_window(window), m_moveEnd(new QTimer(this))
 {
     m_moveEnd->setInterval(50);
     connect(m_moveEnd, &QTimer::timeout, this, [this] {
@@ -81,7 +80,9 @@ void SurfaceDrag::bringBack()
     // Where the window system has it (the strip has no frame), not where
     // the program last asked for it.
     const QPoint at = m_window->mapToGlobal(QPoint(0, 0));
-    const QPoint to = keepOnScreens(QRect(at, m_window->size()), m_keep(), availableScreens());
+    // The whole strip, flush with the edge it went past, as our own drag
+    // leaves it.
+    const QPoint to = keepOnScreens(QRect(at, m_window->size()), m_window->rect(), availableScreens());
     if (to != at)
         placeWindow(m_window, to);
 }

@@ -9,7 +9,6 @@
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
-#include <functional>
 #include <optional>
 
 class QMouseEvent;
@@ -24,9 +23,7 @@ QList<QRect> availableScreens();
 class SurfaceDrag : public QObject
 {
 public:
-    // 'keep': the part of the window (its own coordinates) that must stay on
-    // a screen.
-    SurfaceDrag(QWidget *window, std::function<QRect()> keep);
+    explicit SurfaceDrag(QWidget *window);
 
     // The left button went down on the surface.
     void press(QMouseEvent *e);
@@ -41,7 +38,6 @@ private:
     void bringBack();
 
     QWidget *m_window;
-    std::function<QRect()> m_keep;
     std::optional<QPoint> m_takenAt; // where the window was when last taken by its surface
     bool m_moved = false;            // the user has dragged the window
     QPointF m_anchor;                // twips, where the left button went down

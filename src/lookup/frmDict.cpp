@@ -90,7 +90,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     buildMenus();
     m_box = new MatchBox(*this);
     m_activation = new StripActivation(*this);
-    m_drag = new SurfaceDrag(this, [this] { return Text1->geometry() | Combo1->geometry(); });
+    m_drag = new SurfaceDrag(this);
     // What the session reports is told here; a box about the store or the
     // source after the window is up, so the start is not held by it.
     connect(m_session.get(), &StripSession::storeUnusable, this,
