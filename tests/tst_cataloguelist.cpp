@@ -450,6 +450,36 @@ private slots:
               "stored");
     }
 
+    // Viewing every entry and closing writes nothing, whatever the file
+    // holds: names in another letter case, numbers no name stands for,
+    // defaults spelled otherwise, parts of a source that are gone.
+    void viewAndCloseKeepsEveryValue()
+    {
+        QByteArray ini = "[Tables]\ncount=7\nActiveTable=2\n";
+        const QString dve = m_dir.filePath(u"dve.mdb"_qs);
+        const QStringList entries = {
+            u"Table1Title=Jinak\nTable1File=%1\nTable1Name=SLOVNIK\nTable1In=SLOVO\nTable1Out=Vyznam\n"_qs,
+            u"Table2Title=Bez jména\nTable2File=%1\nTable2Name=jina\nTable2In=word\nTable2Out=note\n"
+            "Table2CharsetIn=1\nTable2CharsetOut=100\n"_qs,
+            u"Table3Title=Výchozí\nTable3File=%1\nTable3Name=Slovnik\nTable3In=slovo\nTable3Out=vyznam\n"
+            "Table3Visible=TRUE\nTable3CharsetIn= 204\n"_qs,
+            u"Table4Title=Pryč\nTable4File=%1.gone\nTable4Name=Slovnik\nTable4In=slovo\nTable4Out=vyznam\n"_qs,
+            u"Table5Title=Bez tabulky\nTable5File=%1\nTable5Name=nic\nTable5In=slovo\nTable5Out=vyznam\n"_qs,
+            u"Table6Title=Bez vstupu\nTable6File=%1\nTable6Name=Slovnik\nTable6In=nic\nTable6Out=vyznam\n"_qs,
+            u"Table7Title=Bez výstupu\nTable7File=%1\nTable7Name=Slovnik\nTable7In=slovo\nTable7Out=nic\n"_qs};
+        for (const QString &e : entries)
+            ini += e.arg(dve).toUtf8();
+        QDir().mkpath(QFileInfo(m_ini).path());
+        testutil::writeBytes(m_ini, ini);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        for (int line = 0; line < entries.size(); ++line)
+            e.editor.list().lineClicked(line);
+        e.editor.list().lineClicked(1);
+        QVERIFY(e.editor.closeRequest());
+        QCOMPARE(testutil::readBytes(m_ini), ini);
+    }
+
     // Escape takes the title back to what it was when its editor opened or
     // took Enter, or when the pane showed the entry.
     void titleTakenBack()
