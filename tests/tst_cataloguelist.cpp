@@ -530,6 +530,8 @@ private slots:
         Opened idle(m_ini, memory, false);
         QVERIFY(idle.editor.closeRequest());
         QCOMPARE(testutil::readBytes(m_ini), before);
+        QVERIFY(idle.editor.saveForSessionEnd());
+        QCOMPARE(testutil::readBytes(m_ini), before);
         Opened e(m_ini, memory);
         bool closedWhileReading = true;
         e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
