@@ -488,6 +488,7 @@ private slots:
         QTest::newRow("first hidden selected") << "~A,B" << "1" << 1 << 0 << 0 << 0;
         QTest::newRow("below one") << "~A,B,C" << "0" << 1 << 0 << 2 << 2;
         QTest::newRow("negative") << "A,B" << "-3" << 0 << 0 << 1 << 2;
+        QTest::newRow("negative, in range once unsigned") << "A,B" << "-2" << 0 << 0 << 1 << 2;
         QTest::newRow("one beyond") << "A,B" << "3" << 0 << 0 << 0 << 1;
         QTest::newRow("beyond") << "A,B" << "5" << 0 << 0 << 0 << 1;
         QTest::newRow("separator selected") << "A,-,B" << "3" << 2 << 2 << 1 << 1;

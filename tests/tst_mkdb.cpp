@@ -56,7 +56,7 @@ void TestMkdb::tsvEscapesAndTypes()
     const QByteArray longText = QByteArray("dlouhý ").repeated(36) + "konc"; // 256 characters
     const QString tsv = file(u"words.tsv"_qs, "\xEF\xBB\xBFslovo\tv\xC3\xBDznam\r\n"
                                               "d\xC5\xAFm\thouse\r\n"
-                                              "tab\\there\tline\\nbreak\\\\\n"
+                                              "tab\\there\tline\\nbreak\\r\\\\\n"
                                               "\\N\tnull input\n"
                                               "empty\t\n"
                                               + QByteArray(255, 'x') + "\tfits a Text field\n"
@@ -64,7 +64,7 @@ void TestMkdb::tsvEscapesAndTypes()
     mkdb::TsvSource src(tsv);
     const auto rows = readSource(src);
     QCOMPARE(src.fieldNames(), QStringList({"slovo", "význam"}));
-    const std::vector<Row> expected = {{u"dům"_qs, u"house"_qs}, {u"tab\there"_qs, u"line\nbreak\\"_qs},
+    const std::vector<Row> expected = {{u"dům"_qs, u"house"_qs}, {u"tab\there"_qs, u"line\nbreak\r\\"_qs},
                                        {std::nullopt, u"null input"_qs}, {u"empty"_qs, u""_qs},
                                        {QString(255, u'x'), u"fits a Text field"_qs},
                                        {u"long"_qs, QString::fromUtf8(longText)}};
