@@ -174,6 +174,11 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         QTEST(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), "value");
         QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1File"_qs, {}), u"next"_qs);
+        // Saved again as it reads, it keeps the user's spelling.
+        const QByteArray before = readBytes(ini());
+        store.saveSetting(u"Tables"_qs, u"Table1Title"_qs, store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}));
+        QVERIFY(store.sync(&error));
+        QCOMPARE(readBytes(ini()), before);
     }
 
     // Files the earlier versions wrote, saved unchanged, stay byte for byte.
