@@ -97,7 +97,7 @@ int main(int argc, char **argv)
         err << data.errorString() << '\n';
         return 1;
     }
-    const qint64 count = data.recordset().field(QStringLiteral("headcount")).toLongLong();
+    const qint64 count = data.recordset().field(kCountAlias).toLongLong();
     QTextStream outStream(stdout);
     outStream << count << '\n';
     if (count == 0)

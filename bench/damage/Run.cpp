@@ -118,7 +118,7 @@ Outcome LookupRunner::run(const QString &path, const Binding &b, const ReadLimit
             o.ms = timer.elapsed();
             answered = true;
         }
-        const qint64 count = data.recordset().field(QStringLiteral("headcount")).toLongLong();
+        const qint64 count = data.recordset().field(kCountAlias).toLongLong();
         if (prefix.isEmpty())
             o.rows = count;
         o.answers << digest(QByteArray::number(count));

@@ -98,7 +98,6 @@ public:
 
     // What the next refreshes ask (see LookupRequest).
     void setRequest(const LookupRequest &request) { m_request = request; }
-    const LookupRequest &request() const { return m_request; }
     // Starts binding the request in the background (index from the cache or
     // built), so that the first refresh need not wait for the whole read.
     void prepare();

@@ -43,7 +43,7 @@ std::optional<qint64> Lookup::count(const QString &text)
     m_data.setRecordSource(countStatement(m_source->Name, m_source->In, text));
     if (!m_data.refresh())
         return std::nullopt;
-    return m_data.recordset().field(QStringLiteral("headcount")).toLongLong();
+    return m_data.recordset().field(kCountAlias).toLongLong();
 }
 
 LookupResult Lookup::run(const QString &text)

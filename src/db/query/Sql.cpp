@@ -220,8 +220,8 @@ QString quotedPrefixPattern(QStringView typed)
 
 QString countStatement(QStringView table, QStringView in, QStringView typed)
 {
-    return QLatin1String("select count(*) as headcount from ") + sqlName(table) + QLatin1String(" where ")
-        + sqlName(in) + QLatin1String(" like ") + quotedPrefixPattern(typed);
+    return QLatin1String("select count(*) as ") + kCountAlias + QLatin1String(" from ") + sqlName(table)
+        + QLatin1String(" where ") + sqlName(in) + QLatin1String(" like ") + quotedPrefixPattern(typed);
 }
 
 QString selectStatement(QStringView table, QStringView in, QStringView out, QStringView typed)

@@ -32,6 +32,8 @@ QString sqlName(QStringView name);
 // doubled, then '*'. Wildcards the user typed keep their meaning.
 QString quotedPrefixPattern(QStringView typed);
 
+// The count's alias, the field its one row is read by.
+inline const QString kCountAlias = QStringLiteral("headcount");
 QString countStatement(QStringView table, QStringView in, QStringView typed);
 QString selectStatement(QStringView table, QStringView in, QStringView out, QStringView typed);
 
