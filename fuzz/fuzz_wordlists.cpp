@@ -2,7 +2,7 @@
 // dictionary (the first byte picks which). Every row has as many fields as
 // the header names, and a reader stops with an error or at the end.
 #include "FuzzUtil.h"
-#include "mkdb/RowSource.h"
+#include "db/write/RowSource.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 // tarnvik-mkdb and its input readers: TSV, CSV and dictd in, a database out;
 // bad input refused with the line named and no file left behind.
-#include "mkdb/RowSource.h"
+#include "db/write/RowSource.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 

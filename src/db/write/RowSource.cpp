@@ -298,9 +298,6 @@ RowSource::Result DictdSource::next(Row *row)
             return Error;
         }
         const QString &headword = parts[0];
-        // The dictionary's own description entries, not words.
-        if (headword.isEmpty() || headword.startsWith(u"00-database") || headword.startsWith(u"00database"))
-            continue;
         if (offset + length > m_dict.size() || !m_dict.seek(offset)) {
             fail(QStringLiteral("%1:%2: heslo „%3“ ukazuje mimo soubor slovníku.").arg(m_indexPath).arg(m_line).arg(headword));
             return Error;
@@ -314,10 +311,16 @@ RowSource::Result DictdSource::next(Row *row)
         }
         // The entry repeats the headword (with grammar notes) on its first line.
         const qsizetype nl = entry.indexOf(u'\n');
-        if (nl >= 0 && entry.startsWith(headword, Qt::CaseInsensitive))
+        if (nl >= 0 && (entry.startsWith(headword, Qt::CaseInsensitive) || entry.startsWith(u"00-database")))
             entry.remove(0, nl + 1);
         while (!entry.isEmpty() && entry.back().isSpace())
             entry.chop(1);
+        // The dictionary's own description entries, not words; the short one is its name.
+        if (headword.isEmpty() || headword.startsWith(u"00-database") || headword.startsWith(u"00database")) {
+            if (headword == u"00-database-short" || headword == u"00databaseshort")
+                m_title = entry.section(u'\n', 0, 0).trimmed();
+            continue;
+        }
         row->assign({headword, entry});
         return Ok;
     }

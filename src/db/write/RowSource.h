@@ -28,6 +28,8 @@ public:
     QString errorString() const { return m_error; }
     // Line of the input the last row or error came from (1-based).
     qint64 line() const { return m_line; }
+    // The dictionary's own name, once the rows that state it were read.
+    QString title() const { return m_title; }
 
     // By the file's ending: .tsv/.tab/.txt, .csv, .index (dictd).
     static std::unique_ptr<RowSource> forFile(const QString &path, const QString &format, QString *error);
@@ -36,6 +38,7 @@ protected:
     bool fail(const QString &message);
     QStringList m_names;
     QString m_error;
+    QString m_title;
     qint64 m_line = 0;
 };
 

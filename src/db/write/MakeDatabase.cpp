@@ -1,0 +1,127 @@
+#include "MakeDatabase.h"
+
+#include "db/jet/Charset.h"
+#include "db/write/RowSource.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+namespace tarnvik::mkdb {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("mkdb", text);
+}
+
+} // namespace
+
+bool MakeDatabase::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+bool MakeDatabase::stopped()
+{
+    if (cancel && cancel->load(std::memory_order_relaxed))
+        m_cancelled = true;
+    return m_cancelled;
+}
+
+bool MakeDatabase::run(const QString &output, const std::vector<Input> &inputs)
+{
+    m_tables.assign(inputs.size(), {});
+    m_error.clear();
+    m_cancelled = false;
+    const CodePage *cp = format == JetWriter::Format::Jet3 ? CodePage::get(codePage) : nullptr;
+    std::vector<std::unique_ptr<RowSource>> sources;
+    qint64 total = 0;
+    Row row;
+
+    // First pass: the input is well formed, names are usable, and every value fits.
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        const Input &in = inputs[k];
+        auto src = RowSource::forFile(in.path, in.format, &m_error);
+        if (!src)
+            return false;
+        if (!src->start())
+            return fail(src->errorString());
+        const QStringList names = src->fieldNames();
+        if (names.isEmpty())
+            return fail(tr("%1: žádná pole.").arg(in.path));
+        QSet<QString> folded;
+        for (const QString &n : names) {
+            const QString problem = JetWriter::nameProblem(n);
+            if (!problem.isEmpty())
+                return fail(QStringLiteral("%1:1: %2").arg(in.path, problem));
+            if (folded.contains(n.toCaseFolded()))
+                return fail(tr("%1:1: pole „%2“ je uvedeno dvakrát.").arg(in.path, n));
+            folded.insert(n.toCaseFolded());
+        }
+        std::vector<qsizetype> longest(size_t(names.size()), 0);
+        MadeTable &made = m_tables[k];
+        for (;;) {
+            const RowSource::Result r = src->next(&row);
+            if (r == RowSource::End)
+                break;
+            if (r == RowSource::Error)
+                return fail(src->errorString());
+            if (stopped())
+                return false;
+            if ((++made.rows & 0xFFF) == 0 && progress)
+                progress(0, 0);
+            for (size_t i = 0; i < row.size(); ++i) {
+                if (!row[i])
+                    continue;
+                longest[i] = std::max(longest[i], row[i]->size());
+                if (cp && !cp->canEncode(*row[i]))
+                    return fail(tr("%1:%2: hodnotu pole „%3“ nelze zapsat v kódové stránce %4.")
+                                    .arg(in.path)
+                                    .arg(src->line())
+                                    .arg(names[qsizetype(i)])
+                                    .arg(codePage));
+            }
+        }
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const bool memo = longest[size_t(i)] > JetWriter::kMaxTextLength;
+            made.fields.push_back({names[i], memo ? JetWriter::FieldType::Memo : JetWriter::FieldType::Text});
+        }
+        made.title = src->title();
+        sources.push_back(std::move(src));
+    }
+
+    JetWriter writer;
+    if (!writer.open(output, format, codePage))
+        return fail(writer.errorString());
+    qint64 done = 0;
+    for (const MadeTable &t : m_tables)
+        total += t.rows;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        RowSource &src = *sources[k];
+        const QString &path = inputs[k].path;
+        if (!writer.beginTable(inputs[k].table, m_tables[k].fields))
+            return fail(QStringLiteral("%1: %2").arg(path, writer.errorString()));
+        if (!src.start())
+            return fail(src.errorString());
+        RowSource::Result r;
+        while ((r = src.next(&row)) == RowSource::Ok) {
+            if (stopped())
+                return false;
+            if (!writer.addRow(row))
+                return fail(QStringLiteral("%1:%2: %3").arg(path).arg(src.line()).arg(writer.errorString()));
+            if ((++done & 0xFFF) == 0 && progress)
+                progress(done, total);
+        }
+        if (r == RowSource::Error)
+            return fail(src.errorString());
+        if (!writer.endTable())
+            return fail(QStringLiteral("%1: %2").arg(path, writer.errorString()));
+    }
+    if (!writer.commit())
+        return fail(writer.errorString());
+    return true;
+}
+
+} // namespace tarnvik::mkdb
