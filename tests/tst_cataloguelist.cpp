@@ -52,6 +52,15 @@ struct FakeWindow : CatalogueListView, EditorView
         folder = f;
         return chosen;
     }
+    // Dictionary files: what an earlier import made, what a new one makes.
+    std::optional<DataSource> earlier, made;
+    QStringList imported;
+    std::optional<DataSource> earlierImport(const QString &) override { return earlier; }
+    std::optional<DataSource> importDictionary(const QString &file) override
+    {
+        imported << file;
+        return made;
+    }
     // Tables and their fields; a file not here is no database.
     QMap<QString, QList<std::pair<QString, QStringList>>> databases{
         {u"dve.mdb"_qs, {{u"Slovnik"_qs, {u"slovo"_qs, u"vyznam"_qs}}, {u"jina"_qs, {u"word"_qs, u"meaning"_qs, u"note"_qs}}}},
@@ -517,6 +526,46 @@ private slots:
         next.editor.list().press(Action::Delete); // onto A
         next.editor.browse();
         QCOMPARE(next.window.folder, m_dir.path());
+    }
+
+    // A dictionary file chosen is imported, or the earlier import taken if
+    // the user wants it, and the entry takes the made database, table and
+    // fields, and its title while the user has given none. Cancelled or
+    // failed, the entry keeps what it had.
+    void browsingADictionary()
+    {
+        write(u"A|ms|X|x|y"_qs, 0);
+        EditorMemory memory;
+        Opened e(m_ini, memory);
+        FakeWindow &w = e.window;
+        const QVector<DataSource> before = e.editor.list().sources();
+        w.chosen = m_dir.filePath(u"words/slova.csv"_qs);
+        QVERIFY(!e.editor.browse());
+        QCOMPARE(e.editor.list().sources(), before);
+        QCOMPARE(w.imported, QStringList{w.chosen});
+
+        const QString dve = m_dir.filePath(u"dve.mdb"_qs);
+        w.made = DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs};
+        QVERIFY(e.editor.browse());
+        QCOMPARE(e.editor.list().sources()[0], (DataSource{u"A"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs}));
+        QCOMPARE(shown(e.editor.pane()), dve + u" | jina@1/2 | word@0/3 | středoevropské | meaning@1/3 | středoevropské"_qs);
+        QCOMPARE(memory.lastFolder, m_dir.filePath(u"words"_qs));
+        e.editor.list().press(Action::New);
+        QVERIFY(e.editor.browse());
+        QCOMPARE(e.editor.list().sources()[1].Title, u"Slova"_qs);
+        QVERIFY(w.questions.isEmpty());
+
+        // Made before: taken when the user says so, made anew otherwise.
+        w.earlier = DataSource{u"Slova"_qs, dve, u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs};
+        for (bool take : {true, false}) {
+            w.answer = take;
+            w.imported.clear();
+            QVERIFY(e.editor.browse());
+            QCOMPARE(w.imported.size(), take ? 0 : 1);
+            QCOMPARE(e.editor.list().sources()[1].Name, take ? u"Slovnik"_qs : u"jina"_qs);
+        }
+        QCOMPARE(w.questions.size(), 2);
+        QVERIFY(w.questions[0].startsWith(editortext::ImportedBefore + u'|'));
     }
 
     // Never closed with a save before the catalogue is read (an empty list

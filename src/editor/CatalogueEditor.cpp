@@ -2,6 +2,7 @@
 
 #include "catalogue/SettingsStore.h"
 #include "editor/Charsets.h"
+#include "db/write/Formats.h"
 #include "editor/Verify.h"
 
 #include <QDir>
@@ -238,12 +239,31 @@ bool CatalogueEditor::browse()
     const QString path = m_view.chooseDatabase(folder);
     if (path.isEmpty())
         return false;
+    if (!mkdb::formatOf(path).isEmpty())
+        return takeDictionary(path);
     // A file that is no database the reader can use is not taken: the entry
     // keeps the database it had.
     if (!tables(path))
         return false;
     m_memory.lastFolder = QFileInfo(path).absolutePath();
     m_list.databaseChosen(path);
+    fill_data(m_list.selectedLine());
+    return true;
+}
+
+bool CatalogueEditor::takeDictionary(const QString &file)
+{
+    ++m_reading;
+    std::optional<DataSource> made = m_view.earlierImport(file);
+    if (made && !m_view.askYesNo(editortext::ImportedBefore, editortext::importedBeforeText(file, made->File)))
+        made.reset();
+    if (!made)
+        made = m_view.importDictionary(file);
+    --m_reading;
+    if (!made)
+        return false;
+    m_memory.lastFolder = QFileInfo(file).absolutePath();
+    m_list.sourceImported(*made);
     fill_data(m_list.selectedLine());
     return true;
 }

@@ -35,6 +35,11 @@ public:
     // The open-file dialog for a database, starting in 'folder'; empty text
     // when the user cancels.
     virtual QString chooseDatabase(const QString &folder) = 0;
+    // A dictionary file (a word list, dictd, StarDict) chosen instead of a
+    // database: the source made from it before, if any, and a new import
+    // (nothing when it failed or the user cancelled it; the view told why).
+    virtual std::optional<DataSource> earlierImport(const QString &file) = 0;
+    virtual std::optional<DataSource> importDictionary(const QString &file) = 0;
     // The reads of editor/Verify.h, run while the window goes on painting.
     virtual std::optional<QStringList> readTables(const QString &file, QString *error) = 0;
     virtual std::optional<QStringList> readFields(const QString &file, const QString &table, QString *error) = 0;
@@ -95,7 +100,7 @@ public:
     // The user picked item 'position' of row's choice box (also the one shown).
     void choose(int row, int position);
     // The browse command: the dialog, then the file if it is a database the
-    // reader can use. True when the entry took it.
+    // reader can use, or a dictionary file imported. True when the entry took it.
     bool browse();
 
     // --- closing ---
@@ -131,6 +136,7 @@ private:
     void check_data(int id, const QString &table);
     bool listFields(int id, const QString &table);
     std::optional<QStringList> tables(const QString &file);
+    bool takeDictionary(const QString &file);
 
     SettingsStore &m_store;
     EditorMemory &m_memory;

@@ -283,6 +283,19 @@ void CatalogueList::databaseChosen(const QString &path)
     m_sources[m_selected].Name.clear();
 }
 
+void CatalogueList::sourceImported(const DataSource &made)
+{
+    if (!valid(m_selected))
+        return;
+    DataSource &e = m_sources[m_selected];
+    e.File = made.File;
+    e.Name = made.Name;
+    e.In = made.In;
+    e.Out = made.Out;
+    if (e.Title.isEmpty() || e.Title == editortext::NewTitle)
+        editTitle(made.Title);
+}
+
 void CatalogueList::databaseOpened()
 {
     m_refusedMoves = 0;

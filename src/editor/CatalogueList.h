@@ -68,6 +68,12 @@ inline const QString SaveRetry = QStringLiteral("Zkusit znovu");
 inline const QString SaveDiscard = QStringLiteral("Zavřít bez uložení");
 inline const QString SaveStay = QStringLiteral("Zpět do editoru");
 inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
+inline const QString ImportedBefore = QStringLiteral("Slovník už byl převeden");
+inline QString importedBeforeText(const QString &file, const QString &database)
+{
+    return QStringLiteral("Soubor „%1“ už byl převeden do databáze „%2“.\n\nPoužít ji? (Ne: převést soubor znovu.)")
+        .arg(file, database);
+}
 // Tool tips of the toolbar's actions.
 inline const QString ToolTipNew = QStringLiteral("Nová položka");
 inline const QString ToolTipDelete = QStringLiteral("Smazat položku");
@@ -127,6 +133,9 @@ public:
     // The browse command chose a database: a new file, no table yet. The
     // window then calls fill_data for the selected line itself.
     void databaseChosen(const QString &path);
+    // A dictionary file was imported for the selected entry: its database,
+    // table and fields, and its title while the entry has none of the user's.
+    void sourceImported(const DataSource &made);
     // check_data opened the entry's database.
     void databaseOpened();
 

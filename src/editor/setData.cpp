@@ -1,5 +1,6 @@
 #include "setData.h"
 
+#include "db/write/DictionaryImport.h"
 #include "editor/CatalogueListWidget.h"
 #include "editor/EditorLayout.h"
 #include "editor/Verify.h"
@@ -14,12 +15,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QToolBar>
@@ -407,8 +410,51 @@ void setData::cmdBrowse_Click()
 
 QString setData::chooseDatabase(const QString &folder)
 {
-    return ShowOpenDialog(this, QStringLiteral("Databáze MS Access (*.mdb)|*.mdb|"), QStringLiteral("Vyber zdroj dat"),
-                          folder);
+    return ShowOpenDialog(this,
+                          QStringLiteral("Databáze a slovníky|*.mdb;*.accdb;*.tsv;*.tab;*.csv;*.txt;*.index;*.ifo|"
+                                         "Databáze MS Access|*.mdb;*.accdb|"
+                                         "Seznamy slov (TSV, CSV)|*.tsv;*.tab;*.csv;*.txt|"
+                                         "Slovníky dictd|*.index|"
+                                         "Slovníky StarDict|*.ifo|"),
+                          QStringLiteral("Vyber zdroj dat"), folder);
+}
+
+std::optional<DataSource> setData::earlierImport(const QString &file)
+{
+    return DictionaryImport().earlier(file);
+}
+
+std::optional<DataSource> setData::importDictionary(const QString &file)
+{
+    refresh();
+    DictionaryImport import;
+    std::atomic_bool cancel{false};
+    std::atomic<qint64> done{0}, total{0};
+    QProgressDialog progress(QStringLiteral("Převádím „%1“…").arg(QFileInfo(file).fileName()),
+                             QStringLiteral("Zrušit"), 0, 0, this);
+    progress.setWindowTitle(kAppTitle);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(400);
+    connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+    auto result = std::async(std::launch::async, [&] {
+        return import.run(file, &cancel, [&](qint64 d, qint64 t) {
+            done = d;
+            total = t;
+        });
+    });
+    // Checking the file first, its length unknown; then the rows written.
+    while (result.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (total > 0 && !cancel) {
+            progress.setMaximum(1000);
+            progress.setValue(int(done * 1000 / total));
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    progress.reset();
+    std::optional<DataSource> made = result.get();
+    if (!made && !import.cancelled())
+        critical(QStringLiteral("Soubor „%1“ nelze převést na databázi.\n\n%2").arg(file, import.errorString()));
+    return made;
 }
 
 std::optional<QStringList> setData::readTables(const QString &file, QString *error)

@@ -71,6 +71,8 @@ private:
     void critical(const QString &text) override;
     AfterFailedSave saveFailed(const QString &error) override;
     QString chooseDatabase(const QString &folder) override;
+    std::optional<DataSource> earlierImport(const QString &file) override;
+    std::optional<DataSource> importDictionary(const QString &file) override;
     std::optional<QStringList> readTables(const QString &file, QString *error) override;
     std::optional<QStringList> readFields(const QString &file, const QString &table, QString *error) override;
 

@@ -1,5 +1,7 @@
 #include "RowSource.h"
 
+#include "db/write/Formats.h"
+
 #include <QFileInfo>
 #include <zlib.h>
 
@@ -13,16 +15,7 @@ bool RowSource::fail(const QString &message)
 
 std::unique_ptr<RowSource> RowSource::forFile(const QString &path, const QString &format, QString *error)
 {
-    QString kind = format;
-    if (kind.isEmpty()) {
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        if (suffix == u"tsv" || suffix == u"tab" || suffix == u"txt")
-            kind = QStringLiteral("tsv");
-        else if (suffix == u"csv")
-            kind = QStringLiteral("csv");
-        else if (suffix == u"index")
-            kind = QStringLiteral("dictd");
-    }
+    const QString kind = format.isEmpty() ? formatOf(path) : format;
     if (kind == u"tsv")
         return std::make_unique<TsvSource>(path);
     if (kind == u"csv")

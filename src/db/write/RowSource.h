@@ -31,7 +31,7 @@ public:
     // The dictionary's own name, once the rows that state it were read.
     QString title() const { return m_title; }
 
-    // By the file's ending: .tsv/.tab/.txt, .csv, .index (dictd).
+    // 'format' empty: by the file's ending (formatOf).
     static std::unique_ptr<RowSource> forFile(const QString &path, const QString &format, QString *error);
 
 protected:
