@@ -197,6 +197,7 @@ LookupSettings readLookupSettings(const SettingsStore &store, const SearchFolder
     out.fontName = store.getSetting(kSettings, QStringLiteral("Font"), kFace);
     out.shortcut = store.getSetting(kSettings, QStringLiteral("Shortcut"), kDefaultShortcut);
     const qint64 count = storedCount(store);
+    out.entries = count;
     for (int n = 1; n <= count; ++n) {
         const DataSource e = readEntry(store, n);
         if (e.Visible)

@@ -70,6 +70,7 @@ struct LookupSettings
     bool topMost = true;
     QString fontName;
     QVector<VisibleSource> sources;
+    qint64 entries = 0; // in the catalogue, hidden ones too
     int active = -1; // index into sources; -1 when there are none
     // "ActiveTable" as stored, before a value out of range falls back to the
     // first source.

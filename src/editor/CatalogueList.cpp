@@ -302,12 +302,16 @@ void CatalogueList::databaseOpened()
     setEnabled(Action::New, count() < MaxCatalogueEntries);
 }
 
+bool CatalogueList::untouchedFirstEntry() const
+{
+    return m_madeFirstEntry && count() == 1 && m_sources[0] == newEntry();
+}
+
 bool CatalogueList::closeRequested()
 {
     if (!valid(m_selected) || complete(m_sources[m_selected]))
         return true;
-    const bool untouched = m_madeFirstEntry && count() == 1 && m_sources[0] == newEntry();
-    if (!untouched
+    if (!untouchedFirstEntry()
         && !m_view.askYesNo(editortext::RefusalTitle, editortext::CloseRefused + QStringLiteral("\n\n")
                                                           + editortext::dropQuestion(m_sources[m_selected].Title)))
         return false;

@@ -165,6 +165,8 @@ public:
     int currentIndex() const { return m_current; }
     int refusedMoves() const { return m_refusedMoves; }
     bool isEnabled(Action a) const;
+    // The catalogue was empty and its one entry, New's, is still untouched.
+    bool untouchedFirstEntry() const;
 
 private:
     static bool complete(const DataSource &s) { return !s.File.isEmpty(); }

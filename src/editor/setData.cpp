@@ -568,6 +568,8 @@ void setData::load_settings()
 {
     m_editor.load();
     refresh();
+    if (m_browseOnOpen && m_editor.list().untouchedFirstEntry())
+        cmdBrowse_Click();
 }
 
 void setData::showEvent(QShowEvent *e)

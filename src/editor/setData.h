@@ -54,6 +54,9 @@ public:
     void done(int result) override;
     // Reads the catalogue into the window; runs once the window is shown.
     void load_settings();
+    // Opened to add a first dictionary: on an empty catalogue the open-file
+    // dialog comes up at once for the entry the editor makes.
+    void browseOnOpen() { m_browseOnOpen = true; }
     // Still loading, or reading a database: the user's input waits.
     bool busy() const { return !m_editor.loaded() || m_editor.reading(); }
 
@@ -109,6 +112,7 @@ private:
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownPane = -1;
+    bool m_browseOnOpen = false;
     QMetaObject::Connection m_focusWatch;
 };
 

@@ -28,6 +28,8 @@ public:
     // What was read last (or saved since): the face, the place, the shortcut.
     const LookupSettings &stored() const { return m_read; }
     const QVector<VisibleSource> &sources() const { return m_sources; }
+    // Nothing in the catalogue at all: the strip tells how to add a dictionary.
+    bool catalogueEmpty() const { return m_read.entries == 0; }
     int active() const { return m_active; }
 
     // Makes visible source 'index' the active one and prepares it; false

@@ -30,18 +30,21 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTableView>
+#include <QTimer>
 #include <QUrl>
 
 namespace tarnvik {
 
 namespace {
 const QString kNoSources = QStringLiteral("Chyba při načítání dat");
+const QString kAddHint = QStringLiteral("Žádný slovník. Přidáte jej klávesou Enter nebo klepnutím sem.");
 // Menus and message boxes keep their own size but take the strip's face, so
 // the window never mixes two typefaces (where the face keeps the capitals'
 // marks in its lines).
@@ -82,7 +85,17 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
         gridd[i]->setObjectName(QStringLiteral("gridd%1").arg(i));
         gridd[i]->setFocusPolicy(Qt::TabFocus);
     }
-    for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1)})
+    // Where the pair shows, what a newcomer does first; a click never takes
+    // the keys from the text box.
+    m_hint = new QLabel(kAddHint, this);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setIndent(4);
+    m_hint->setCursor(Qt::PointingHandCursor);
+    m_hint->setAutoFillBackground(true);
+    setBackColor(m_hint, kLightRed);
+    m_hint->installEventFilter(this);
+    m_hint->hide();
+    for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Combo1), static_cast<QWidget *>(m_hint)})
         setFace(w, kFace);
     // Its own context menu never shows: the right button opens the window's.
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
@@ -188,6 +201,7 @@ void frmDict::Form_Load()
     }
     Text1->setGeometry(toPixels(design::Text1, m));
     Combo1->setGeometry(toPixels(design::Combo1, m));
+    m_hint->setGeometry(Combo1->geometry());
     Shape1->setGeometry(toPixels(design::Shape1, m));
 
     getAllMySettings();
@@ -330,6 +344,7 @@ void frmDict::Text1_Change()
     Shape1->repaint();
     Combo1->clear();
     m_box->show(m_session->lookUp(Text1->text()));
+    m_hint->setVisible(m_session->catalogueEmpty());
 }
 
 QString frmDict::lookupProblem() const
@@ -337,7 +352,7 @@ QString frmDict::lookupProblem() const
     return m_box->problem();
 }
 
-void frmDict::mnuData_Click()
+void frmDict::openEditor(bool addFirst)
 {
     dropDown()->hide();
     m_session->saveForEditor();
@@ -347,6 +362,8 @@ void frmDict::mnuData_Click()
     {
         setData editor(m_session->store(), m_editorMemory, this);
         keepCaptionWhole(&editor);
+        if (addFirst)
+            editor.browseOnOpen();
         m_session->setEditorSave([&editor] { return editor.saveForSessionEnd(); });
         editor.exec();
         m_session->setEditorSave({});
@@ -477,6 +494,14 @@ void frmDict::mouseMoveEvent(QMouseEvent *e)
 
 bool frmDict::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_hint && event->type() == QEvent::MouseButtonPress) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() == Qt::LeftButton)
+            QTimer::singleShot(0, this, &frmDict::addFirstDictionary);
+        else
+            popUp(mnuX, m_hint->geometry().topLeft() + press->position().toPoint());
+        return true;
+    }
     if (watched == Text1) {
         if (event->type() == QEvent::FocusIn && m_box->loaded()) {
             m_box->loaded()->hide();
@@ -498,6 +523,10 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             }
             if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && (k->modifiers() & Qt::ControlModifier)) {
                 showWholePair();
+                return true;
+            }
+            if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && m_hint->isVisible()) {
+                addFirstDictionary();
                 return true;
             }
             // The menus from the keyboard: the window's, and with Ctrl the

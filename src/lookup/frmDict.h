@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QAction;
@@ -46,7 +47,9 @@ public:
     void Text1_Change();
     void mnuTopMost_Click();
     // The settings command: the catalogue editor, then the catalogue read anew.
-    void mnuData_Click();
+    void mnuData_Click() { openEditor(false); }
+    // The empty strip's hint: the editor, adding a first dictionary.
+    void addFirstDictionary() { openEditor(true); }
     // Makes visible source 'index' the active one and looks the text up there.
     void mnuLang_Click(int index);
     void mnuCopy_Click(int index);
@@ -68,6 +71,7 @@ public:
     // The shown pair whole, in a window of its own (Ctrl+Enter, a double
     // click on the pair).
     void showWholePair();
+    QLabel *hint() const { return m_hint; }
     // What a start from outside asked to look up, put into the text box and
     // selected (the text as it was, where nothing was given).
     void lookUpFromOutside(const ActivationHint &hint);
@@ -106,6 +110,7 @@ private:
     void mnuAbout_Click();
     void mnuHomePage_Click();
     void clearSourceMenu();
+    void openEditor(bool addFirst);
     void message(QMessageBox::Icon icon, const QString &text);
 
     std::unique_ptr<StripSession> m_session;
@@ -113,6 +118,7 @@ private:
     DropButtonBox *Combo1;
     Lamp *Shape1;
     CellGrid *gridd[2];
+    QLabel *m_hint; // over Combo1 while the catalogue is empty
     QMenu *mnuX, *mnuActLang, *mnuY;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
     QVector<QAction *> mnuLang;
