@@ -432,7 +432,7 @@ std::optional<DataSource> setData::importDictionary(const QString &file)
     std::atomic<qint64> done{0}, total{0};
     QProgressDialog progress(QStringLiteral("Převádím „%1“…").arg(QFileInfo(file).fileName()),
                              QStringLiteral("Zrušit"), 0, 0, this);
-    progress.setWindowTitle(kAppTitle);
+    progress.setWindowTitle(QStringLiteral("Převod slovníku"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
     connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });

@@ -137,6 +137,7 @@ QProcessEnvironment programEnv(const QString &root, const QString &runtime)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), run);
     env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
     return env;

@@ -1,0 +1,114 @@
+// A newcomer's first minute, with the real program and the keyboard alone:
+// an empty catalogue, the strip's hint, the editor and its open-file dialog,
+// a word list and a free dictionary chosen, and their words found by typing.
+#include "util/Files.h"
+#include "util/Strip.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+
+using namespace testutil;
+
+namespace {
+
+void keys(const QStringList &args)
+{
+    const Run r = xdotool(args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+}
+
+bool windowNamed(const char *name)
+{
+    return !findWindows({"--name", QString::fromUtf8(name)}).isEmpty();
+}
+
+// Light red beside the text: nothing found (or, when empty, the hint).
+int lightRedPixels(const QString &window)
+{
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
+        }
+    return n;
+}
+
+} // namespace
+
+class TestFirstStart : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    // The open-file dialog from the editor, a file named, then the editor
+    // again once the database made of it is there.
+    void choose(const QString &file, const QString &made)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Vyber zdroj dat"), 10000);
+        keys({"type", "--delay", "10", file});
+        keys({"key", "Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Vyber zdroj dat"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(made), kReadWaitMs);
+        QTest::qWait(500);
+    }
+
+private slots:
+    void newcomer()
+    {
+        const QString dictd = QStringLiteral("/usr/share/dictd/freedict-ell-eng.index");
+        if (!QFileInfo::exists(dictd))
+            QSKIP("dict-freedict-ell-eng is not installed");
+        const QString root = m_dir.path();
+        const QString csv = m_dir.filePath(QStringLiteral("zvirata.csv"));
+        writeBytes(csv, "slovo,význam\nkočka,cat\nkůň,horse\n");
+        QProcess program;
+        QVERIFY(startProgram(program, programEnv(root)));
+        QString strip;
+        QTRY_VERIFY_WITH_TIMEOUT(!(strip = findWindows({"--pid", QString::number(program.processId())}).value(0)).isEmpty(),
+                                 10000);
+        // The keyboard alone: the pointer out of the way, over no menu.
+        keys({"mousemove", "0", "799", "windowactivate", "--sync", strip});
+        QTRY_VERIFY(lightRedPixels(strip) > 200);
+
+        keys({"key", "Return"});
+        const QString data = root + QStringLiteral("/data/tarnvik/");
+        choose(csv, data + u"zvirata.mdb"_qs);
+        keys({"key", "Escape"});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Správa datových zdrojů"), 10000);
+        keys({"type", "--delay", "100", "kůň"});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, kReadWaitMs);
+        keys({"type", "x"});
+        QTRY_VERIFY(lightRedPixels(strip) > 200);
+
+        // The second by "Nastavení...": a new entry (its title taken as it
+        // is), its database row, the browse button.
+        for (const char *key : {"ctrl+a", "BackSpace", "shift+F10", "Down", "Down", "Return", "Insert", "Return",
+                                "Down", "Return", "Return"}) {
+            QTest::qWait(400);
+            keys({"key", QString::fromLatin1(key)});
+        }
+        choose(dictd, data + u"freedict-ell-eng.mdb"_qs);
+        keys({"key", "Escape"});
+        QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Správa datových zdrojů"), 10000);
+        keys({"type", "--delay", "100", "σκύλος"});
+        QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, kReadWaitMs);
+
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QSettings ini(programIni(root), QSettings::IniFormat);
+        ini.beginGroup(QStringLiteral("Tables"));
+        QCOMPARE(ini.value("count").toString(), u"2"_qs);
+        QCOMPARE(ini.value("Table1File").toString(), data + u"zvirata.mdb"_qs);
+        QCOMPARE(ini.value("Table2File").toString(), data + u"freedict-ell-eng.mdb"_qs);
+        QCOMPARE(ini.value("Table2In").toString() + u' ' + ini.value("Table2Out").toString(), u"headword definition"_qs);
+        QCOMPARE(ini.value("ActiveTable").toString(), u"2"_qs);
+    }
+};
+
+QTEST_MAIN(TestFirstStart)
+#include "tst_firststart.moc"
