@@ -288,8 +288,7 @@ private slots:
     }
 
     // Two running copies of the program on one file (one per settings file is
-    // the rule, but nothing stops two with separate runtime folders; the
-    // editor's side is in tst_editorwindow and tst_singlestart). The file on
+    // the rule, but nothing stops two with separate runtime folders). The file on
     // disk when a copy saves is what counts, with what the other copy or the
     // user wrote since this one read it.
     void twoCopiesAtOnce()
@@ -528,14 +527,16 @@ private slots:
         const QString cur = m_dir.filePath(QStringLiteral("cur")), prog = m_dir.filePath(QStringLiteral("prog")),
                       data = m_dir.filePath(QStringLiteral("data"));
         for (const QString &file : {cur + u"/here.mdb"_qs, prog + u"/here.mdb"_qs, prog + u"/sub/prog.mdb"_qs,
-                                    data + u"/sub/prog.mdb"_qs, data + u"/data.mdb"_qs}) {
+                                    data + u"/sub/prog.mdb"_qs, data + u"/data.mdb"_qs, prog + u"/dir.mdb"_qs}) {
             QDir().mkpath(QFileInfo(file).path());
             writeBytes(file, "x");
         }
+        QDir().mkpath(cur + u"/dir.mdb"_qs); // a folder is no database
         const SearchFolders f{cur, prog, {data}};
         QCOMPARE(resolveDatabasePath(QStringLiteral("here.mdb"), f), cur + QStringLiteral("/here.mdb"));
         QCOMPARE(resolveDatabasePath(QStringLiteral("sub/prog.mdb"), f), prog + QStringLiteral("/sub/prog.mdb"));
         QCOMPARE(resolveDatabasePath(QStringLiteral("data.mdb"), f), data + QStringLiteral("/data.mdb"));
+        QCOMPARE(resolveDatabasePath(QStringLiteral("dir.mdb"), f), prog + QStringLiteral("/dir.mdb"));
         QCOMPARE(resolveDatabasePath(QStringLiteral("none.mdb"), f), prog + QStringLiteral("/none.mdb"));
         QCOMPARE(resolveDatabasePath(QStringLiteral("/abs/none.mdb"), f), QStringLiteral("/abs/none.mdb"));
         QCOMPARE(resolveDatabasePath(QString(), f), QString());

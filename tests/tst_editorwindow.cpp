@@ -1,14 +1,12 @@
 // The data-source editor's window as the user meets it: where the keys go,
 // what the pointer does, the way through the editor from opening to the
-// saved file, and the settings command of the lookup window around it. What
-// the editor decides is tst_cataloguelist's.
+// saved file. What the editor decides is tst_cataloguelist's; the lookup
+// window's settings command, the whole road: tst_window.
 #include "editor/setData.h"
-#include "lookup/frmDict.h"
-#include "platform/MessageBox.h"
 #include "widgets/PathDelegate.h"
 #include "util/Editor.h"
 #include "util/Files.h"
-#include "util/Strip.h"
+#include "util/WindowTestUtil.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,22 +23,6 @@
 using namespace tarnvik;
 using testutil::iniEntry;
 using Action = CatalogueList::Action;
-
-// Runs 'act' on the modal editor once it is up and idle.
-void onEditor(const std::function<void(setData *)> &act)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
-        if (!editor || editor->busy())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        act(editor);
-    });
-    timer->start();
-}
 
 class TestEditorWindow : public QObject
 {
@@ -94,7 +76,6 @@ private slots:
         e.open(u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
         e.answer = QMessageBox::Yes;
         QCOMPARE(e.press(Action::Delete).size(), 1);
-        QVERIFY(!e->titleEditor()->isEnabled() && e->list()->count() == 0);
         e.answer = QMessageBox::No;
         QStringList told;
         QVERIFY(e.close(&told) && told.isEmpty());
@@ -267,100 +248,6 @@ private slots:
             QVERIFY2(shown.endsWith(u'/' + name) && fm.horizontalAdvance(shown) <= width, qPrintable(shown));
         }
         QVERIFY(elidedPath(text, fm, fm.horizontalAdvance(u"anglicko-č"_qs)).startsWith(u"angl"_qs));
-    }
-    // The session ends while the editor is open: its catalogue is saved as
-    // it stands, an entry begun but without a database included, and the
-    // window's copy from before the editor overwrites none of it. A save
-    // that fails then leaves no box waiting for an answer.
-    void sessionEndsInTheEditor_data()
-    {
-        QTest::addColumn<bool>("saveFails");
-        QTest::newRow("saved") << false;
-        QTest::newRow("save fails") << true;
-    }
-    void sessionEndsInTheEditor()
-    {
-        QFETCH(bool, saveFails);
-        testutil::writeIni(e.ini(), e.twoSources(2));
-        SettingsStore store(e.ini());
-        frmDict w(store);
-        w.show();
-        onEditor([&](setData *editor) {
-            editor->button(Action::MoveUp)->trigger(); // the active source moves up
-            editor->button(Action::New)->trigger(); // a new entry, only its title given
-            QTest::keyClicks(editor->titleEditor(), QStringLiteral("Rozdelany"));
-            if (saveFails) { // a folder where the file was: no file replaces it
-                QFile::remove(e.ini());
-                QDir().mkdir(e.ini());
-            }
-            w.endSession();
-        });
-        // In the program's own event loop, as the end comes from there.
-        QTimer::singleShot(0, &w, [&w] { testutil::settingsAction(w)->trigger(); });
-        QTimer waiting; // a box left waiting
-        waiting.setSingleShot(true);
-        connect(&waiting, &QTimer::timeout, [] { QCoreApplication::exit(2); });
-        waiting.start(10000);
-        QStringList boxes;
-        answerBoxesForTests([&](QMessageBox::Icon, const QString &, const QString &text) {
-            boxes << text;
-            return false;
-        });
-        const int status = QApplication::exec();
-        answerBoxesForTests({});
-        QCOMPARE(boxes, QStringList());
-        QCOMPARE(status, 0);
-        QCOMPARE(w.exitStatus(), saveFails ? 1 : 0);
-        if (saveFails) {
-            QVERIFY(QFileInfo(e.ini()).isDir());
-            QVERIFY(QDir(e.ini()).removeRecursively());
-            return;
-        }
-        SettingsStore after(e.ini());
-        QCOMPARE(after.getSetting("Tables", "count", {}), QStringLiteral("3"));
-        QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));
-        QCOMPARE(after.getSetting("Tables", "Table3Title", {}), QStringLiteral("Rozdelany"));
-        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("3"));
-        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("True"));
-    }
-
-    // The lookup window opens the editor on its active source, always on top
-    // only around it, and follows what the editor saved. Two running copies
-    // on one file (separate runtime folders): B exits while A's editor is
-    // open; each window saves only what it changed, so neither undoes the other.
-    void settingsCommandBesideAnotherCopy()
-    {
-        testutil::writeIni(e.ini(), e.twoSources(1));
-        SettingsStore storeA(e.ini()), storeB(e.ini()), storeC(e.ini());
-        frmDict a(storeA), b(storeB), c(storeC);
-        a.show();
-        testutil::sourceAction(a, 1)->trigger(); // A's own change, not saved yet
-        testutil::topMostAction(b)->trigger();   // B: always on top, off
-        int selectedInEditor = -1;
-        onEditor([&](setData *editor) {
-            selectedInEditor = editor->list()->currentRow();
-            // The active source moved up, so "ActiveTable" becomes 1.
-            editor->button(Action::MoveUp)->trigger();
-            QVERIFY(b.saveAllMySettings()); // B exits meanwhile
-            editor->close();
-        });
-        testutil::settingsAction(a)->trigger();
-        QCOMPARE(selectedInEditor, 1);
-        // A follows the file in what it did not change itself.
-        QVERIFY(!testutil::topMostAction(a)->isChecked());
-        QCOMPARE(a.activePosition(), 0);
-        QCOMPARE(testutil::sourceAction(a, 0)->text(), QStringLiteral("Jiná"));
-        QVERIFY(testutil::sourceAction(a, 0)->isChecked());
-        testutil::text1(a)->setText(QStringLiteral("do"));
-        QTRY_VERIFY(!a.data1().preparing());
-        QCOMPARE(a.lookupProblem(), QString());
-        QVERIFY(a.saveAllMySettings());
-        QVERIFY(c.saveAllMySettings()); // C exits last, having changed nothing
-
-        SettingsStore after(e.ini());
-        QCOMPARE(after.getSetting("Settings", "TopMost", {}), QStringLiteral("False"));
-        QCOMPARE(after.getSetting("Tables", "Table1Title", {}), QStringLiteral("Jiná"));
-        QCOMPARE(after.getSetting("Tables", "ActiveTable", {}), QStringLiteral("1"));
     }
 };
 

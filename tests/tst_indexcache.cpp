@@ -238,6 +238,15 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
     }
     QCOMPARE(readBytes(victim), QByteArray("not a cache file"));
 
+    // A database rewritten within the second at its size: its stamp tells it
+    // by the nanoseconds of its time.
+    const QString db = m_dir.filePath(u"stamped.mdb"_qs);
+    writeBytes(db, "x");
+    testutil::setModifiedNs(db, {1700000000, 100});
+    const FileStamp first = FileStamp::ofPath(db);
+    testutil::setModifiedNs(db, {1700000000, 200});
+    QCOMPARE(FileStamp::ofPath(db).modifiedNs - first.modifiedNs, 100);
+
     // A file far bigger than its database could give (here sparse, 4 GiB) is
     // not taken into memory to be checked.
     QFile::remove(path);

@@ -1,9 +1,8 @@
 // Starting the program while it runs, as a user does it, on a desktop with a
 // window manager: the running window comes forward with the keys in its text
 // box (or its open modal window does), the later start ends at once, and
-// another settings file is another program. Two copies forced onto one
-// settings file keep each other's changes.
-#include "catalogue/Catalogue.h"
+// another settings file is another program. (Two copies forced onto one
+// settings file: tst_catalogue.)
 #include "catalogue/SettingsStore.h"
 #include "editor/setData.h"
 #include "lookup/frmDict.h"
@@ -21,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 
 using namespace tarnvik;
 
@@ -132,15 +130,6 @@ class TestSingleStart : public QObject
         program.terminate();
         QVERIFY(program.waitForFinished(20000));
         QVERIFY2(program.exitCode() == 0, program.readAllStandardError().right(3000).constData());
-    }
-
-    // The window menu by the right button on the strip's picture, then keys.
-    void menu(const QProcess &program, const QStringList &keys)
-    {
-        const QString strip = QString::number(windowsOf(program).value(0));
-        xdotool({"windowactivate", "--sync", strip, "mousemove", "--window", strip, "5", "5", "click", "3"});
-        QTRY_COMPARE_WITH_TIMEOUT(windowsOf(program).size(), 2, 10000);
-        xdotool(QStringList{"key"} + keys);
     }
 
 private slots:
@@ -336,42 +325,6 @@ private slots:
         testutil::polling([&] { testutil::aboutAction(w)->trigger(); }, comesForward, 0);
         testutil::polling([&] { testutil::settingsAction(w)->trigger(); }, comesForward, 0);
         QCOMPARE(checked, 2);
-    }
-
-    // Two copies on one settings file, forced past the one-copy rule by
-    // runtime folders of their own, driven by their menus: each changes
-    // another setting and the session ends both at once. The file stays
-    // whole and keeps both changes.
-    void twoCopiesKeepEachOthersChange()
-    {
-        const Home h = home(QStringLiteral("t"));
-        testutil::writeIni(h.ini, QStringLiteral("; mine\n[Settings]\nTopMost=True\n[Tables]\ncount=2\nActiveTable=1\n")
-                                      + testutil::iniEntry(1, u"Zdroj 1"_qs, m_db) + testutil::iniEntry(2, u"Zdroj 2"_qs, m_db));
-        QProcess a, b;
-        QVERIFY(started(a, h.env));
-        QVERIFY(started(b, testutil::programEnv(m_dir.filePath(QStringLiteral("t")), m_dir.filePath(QStringLiteral("t/run-b")))));
-        menu(a, {"Down", "Down", "Down", "Return"}); // "Vždy navrchu": off
-        QTRY_COMPARE(windowsOf(a).size(), 1);
-        // The source submenu opens on its first entry; the second is chosen.
-        menu(b, {"Down", "Right"});
-        QTRY_COMPARE(windowsOf(b).size(), 3);
-        xdotool({"key", "Down", "Return"});
-        QTRY_COMPARE(windowsOf(b).size(), 1);
-        ::kill(pid_t(a.processId()), SIGTERM);
-        ::kill(pid_t(b.processId()), SIGTERM);
-        for (QProcess *p : {&a, &b}) {
-            QVERIFY(p->waitForFinished(20000));
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
-        }
-
-        SettingsStore after(h.ini);
-        QVERIFY(after.problem().isEmpty());
-        const LookupSettings s = readLookupSettings(after, {});
-        QCOMPARE(s.topMost, false);
-        QCOMPARE(s.active, 1);
-        QCOMPARE(s.sources.size(), 2);
-        QVERIFY(testutil::readBytes(h.ini).startsWith("; mine\n"));
     }
 };
 

@@ -80,6 +80,19 @@ void polling(const std::function<void()> &action, const std::function<void()> &p
     QTest::qWait(settleMs);
 }
 
+QWidget *menuOpenedBy(const std::function<void()> &action, QWidget *except, int settleMs)
+{
+    QWidget *opened = nullptr;
+    polling(action, [&] {
+        QWidget *menu = QApplication::activePopupWidget();
+        if (menu && menu != except) {
+            opened = menu;
+            menu->close();
+        }
+    }, settleMs);
+    return opened;
+}
+
 QStringList answeringBoxes(const std::function<void()> &action)
 {
     // Answered where they are asked, not polled for: a question gets No.

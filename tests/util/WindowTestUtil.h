@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <functional>
 
+class QWidget;
+
 namespace testutil {
 
 // How long a test waits for a source to be read. The reader runs at low
@@ -19,6 +21,9 @@ constexpr char kHeldByTest[] = "heldByTest";
 // Runs 'action' while 'poll' is called every 10 ms (modal boxes and menus run
 // their own event loops), then lets events run for 'settleMs'.
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs);
+
+// The pop-up (other than 'except') that 'action' opened, closed again; null if none.
+QWidget *menuOpenedBy(const std::function<void()> &action, QWidget *except = nullptr, int settleMs = 50);
 
 // Answers the message boxes that come up while 'action' runs and the events
 // after it; returns their texts.
