@@ -566,6 +566,22 @@ private slots:
         }
         QCOMPARE(w.questions.size(), 2);
         QVERIFY(w.questions[0].startsWith(editortext::ImportedBefore + u'|'));
+
+        // Dropped: a new entry once the import succeeded, or the selected
+        // one while it has no database.
+        w.earlier.reset();
+        w.made.reset();
+        QVERIFY(!e.editor.addDictionary(w.chosen));
+        QVERIFY(!e.editor.addDictionary(m_dir.filePath(u"dve.mdb"_qs)));
+        QCOMPARE(e.editor.list().sources().size(), 2);
+        w.made = DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs};
+        QVERIFY(e.editor.addDictionary(w.chosen));
+        QCOMPARE(e.editor.list().sources().size(), 3);
+        QCOMPARE(e.editor.list().sources()[2], (DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs}));
+        e.editor.list().press(Action::New);
+        QVERIFY(e.editor.addDictionary(w.chosen));
+        QCOMPARE(e.editor.list().sources().size(), 4);
+        QCOMPARE(e.editor.list().sources()[3].File, dve);
     }
 
     // Never closed with a save before the catalogue is read (an empty list

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -237,6 +238,30 @@ private slots:
     }
 
     // A path too long for its cell loses folders, never the file's name.
+    // A dictionary file dropped on the list becomes a new entry, imported
+    // into the data folder (the test mode's).
+    void droppedDictionary()
+    {
+        QCOMPARE(e.open(e.twoSources(1)), QStringList());
+        const QString csv = e.path(u"ptaci.csv"_qs);
+        testutil::writeBytes(csv, "ptak,bird\nsýkora,tit\n");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(csv)});
+        QWidget *list = e->list()->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list, &drop);
+        QTRY_COMPARE(e->catalogue().sources().size(), 3);
+        const DataSource made = e->catalogue().sources()[2];
+        QDir(QFileInfo(made.File).absolutePath()).removeRecursively();
+        QCOMPARE(made.Title + u' ' + made.Name + u' ' + made.In + u' ' + made.Out, u"ptaci ptaci ptak bird"_qs);
+        QCOMPARE(e->list()->currentRow(), 2);
+        QCOMPARE(e.mismatch(), QString());
+        QVERIFY(e.close());
+    }
+
     void pathKeepsItsName()
     {
         const QFontMetrics fm(QApplication::font());

@@ -13,6 +13,7 @@
 #include "widgets/Lamp.h"
 #include "widgets/OneLineEdit.h"
 #include "lookup/frmDict.h"
+#include "util/Files.h"
 #include "util/TestUtil.h"
 #include "util/Strip.h"
 
@@ -23,6 +24,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QTableView>
 #include <QtTest>
 
@@ -277,6 +279,40 @@ private slots:
         typeKeys(QStringLiteral("pe"));
         // A new source: its first field both ways.
         QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("pes"), testutil::kReadWaitMs);
+    }
+
+    // A dictionary file dropped on the strip's text box is added in the
+    // editor, and becomes the active source.
+    void aDictionaryDroppedOnTheStrip()
+    {
+        m_s.startOn(m_db);
+        const QString tsv = m_s.path(u"zvirata.tsv"_qs);
+        testutil::writeBytes(tsv, "slovo\tvyznam\nkočka\tcat\n");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(tsv)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QString made;
+        testutil::polling([&] {
+            QApplication::sendEvent(text1(), &enter);
+            QVERIFY(enter.isAccepted());
+            QApplication::sendEvent(text1(), &drop);
+            QTRY_VERIFY_WITH_TIMEOUT(!made.isEmpty(), 10000); // the editor comes once the drop is over
+        }, [&] {
+            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
+            if (!editor || editor->busy() || editor->catalogue().sources().size() < 2)
+                return;
+            made = editor->catalogue().sources()[1].File;
+            editor->close();
+        }, 0);
+        QVERIFY(!made.isEmpty());
+        QCOMPARE(text1()->text(), QString());
+        QCOMPARE(m_s->activePosition(), 1);
+        textHasTheKeys();
+        typeKeys(QStringLiteral("ko"));
+        QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("kočka"), testutil::kReadWaitMs);
+        m_s.close();
+        QDir(QFileInfo(made).absolutePath()).removeRecursively();
     }
 
     void pressesOnControlsDoNotDrag()

@@ -239,8 +239,12 @@ bool CatalogueEditor::browse()
     const QString path = m_view.chooseDatabase(folder);
     if (path.isEmpty())
         return false;
-    if (!mkdb::formatOf(path).isEmpty())
-        return takeDictionary(path);
+    if (!mkdb::formatOf(path).isEmpty()) {
+        const std::optional<DataSource> made = imported(path);
+        if (made)
+            takeImport(path, *made);
+        return made.has_value();
+    }
     // A file that is no database the reader can use is not taken: the entry
     // keeps the database it had.
     if (!tables(path))
@@ -251,7 +255,7 @@ bool CatalogueEditor::browse()
     return true;
 }
 
-bool CatalogueEditor::takeDictionary(const QString &file)
+std::optional<DataSource> CatalogueEditor::imported(const QString &file)
 {
     ++m_reading;
     std::optional<DataSource> made = m_view.earlierImport(file);
@@ -260,11 +264,30 @@ bool CatalogueEditor::takeDictionary(const QString &file)
     if (!made)
         made = m_view.importDictionary(file);
     --m_reading;
+    return made;
+}
+
+void CatalogueEditor::takeImport(const QString &file, const DataSource &made)
+{
+    m_memory.lastFolder = QFileInfo(file).absolutePath();
+    m_list.sourceImported(made);
+    fill_data(m_list.selectedLine());
+}
+
+bool CatalogueEditor::addDictionary(const QString &file)
+{
+    if (mkdb::formatOf(file).isEmpty() || !m_loaded || m_reading > 0)
+        return false;
+    const bool fillSelected = m_list.sources().value(m_list.selectedLine()).File.isEmpty()
+                              && m_list.selectedLine() >= 0;
+    if (!fillSelected && !m_list.isEnabled(Action::New))
+        return false;
+    const std::optional<DataSource> made = imported(file);
     if (!made)
         return false;
-    m_memory.lastFolder = QFileInfo(file).absolutePath();
-    m_list.sourceImported(*made);
-    fill_data(m_list.selectedLine());
+    if (!fillSelected)
+        m_list.press(Action::New);
+    takeImport(file, *made);
     return true;
 }
 

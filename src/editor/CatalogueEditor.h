@@ -102,6 +102,10 @@ public:
     // The browse command: the dialog, then the file if it is a database the
     // reader can use, or a dictionary file imported. True when the entry took it.
     bool browse();
+    // A dictionary file dropped on the editor: imported into the selected
+    // entry while it has no database yet, else into a new entry made once
+    // the import succeeded. True when an entry took it.
+    bool addDictionary(const QString &file);
 
     // --- closing ---
     // Every request to close (a key, the window's button, the window
@@ -136,7 +140,9 @@ private:
     void check_data(int id, const QString &table);
     bool listFields(int id, const QString &table);
     std::optional<QStringList> tables(const QString &file);
-    bool takeDictionary(const QString &file);
+    // The earlier import of 'file' if the user takes it, else a new one.
+    std::optional<DataSource> imported(const QString &file);
+    void takeImport(const QString &file, const DataSource &made);
 
     SettingsStore &m_store;
     EditorMemory &m_memory;

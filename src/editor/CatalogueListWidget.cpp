@@ -1,7 +1,9 @@
 #include "CatalogueListWidget.h"
 
 #include "editor/CatalogueList.h"
+#include "platform/DroppedFiles.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
@@ -14,6 +16,8 @@ CatalogueListWidget::CatalogueListWidget(CatalogueList &list, QWidget *parent)
     : QListWidget(parent), m_list(list)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // Dictionary files from a file manager; the lines themselves never move by dragging.
+    setAcceptDrops(true);
     connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row != m_list.selectedLine()) {
             m_list.lineClicked(row);
@@ -69,6 +73,31 @@ bool CatalogueListWidget::viewportEvent(QEvent *e)
         emit acted();
     }
     return true;
+}
+
+void CatalogueListWidget::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (droppedDictionaries(e->mimeData()).isEmpty())
+        e->ignore();
+    else
+        e->acceptProposedAction();
+}
+
+void CatalogueListWidget::dragMoveEvent(QDragMoveEvent *e)
+{
+    if (droppedDictionaries(e->mimeData()).isEmpty())
+        e->ignore();
+    else
+        e->acceptProposedAction();
+}
+
+void CatalogueListWidget::dropEvent(QDropEvent *e)
+{
+    const QStringList files = droppedDictionaries(e->mimeData());
+    if (files.isEmpty())
+        return e->ignore();
+    e->acceptProposedAction();
+    emit dictionariesDropped(files);
 }
 
 void CatalogueListWidget::keyPressEvent(QKeyEvent *e)

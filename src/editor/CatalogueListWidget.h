@@ -21,9 +21,14 @@ public:
 signals:
     // The user acted on the list: the window shows the editor's state again.
     void acted();
+    // Dictionary files dropped on the list, to be added.
+    void dictionariesDropped(const QStringList &files);
 
 protected:
     bool viewportEvent(QEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dragMoveEvent(QDragMoveEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
 
 private:

@@ -111,6 +111,8 @@ void setData::buildControls()
     for (Action a : {Action::Delete, Action::MoveDown, Action::MoveUp})
         List->addAction(button(a));
     connect(List, &CatalogueListWidget::acted, this, &setData::refresh);
+    // After the drop: the file manager's drag has ended before any box.
+    connect(List, &CatalogueListWidget::dictionariesDropped, this, &setData::addDictionaries, Qt::QueuedConnection);
 
     pic = new QWidget(this);
     pic->setObjectName(QStringLiteral("pic"));
@@ -568,8 +570,32 @@ void setData::load_settings()
 {
     m_editor.load();
     refresh();
-    if (m_browseOnOpen && m_editor.list().untouchedFirstEntry())
-        cmdBrowse_Click();
+    if (m_onOpen)
+        std::exchange(m_onOpen, {})();
+}
+
+void setData::browseOnOpen()
+{
+    m_onOpen = [this] {
+        if (m_editor.list().untouchedFirstEntry())
+            cmdBrowse_Click();
+    };
+}
+
+void setData::addOnOpen(const QStringList &files)
+{
+    m_onOpen = [this, files] { addDictionaries(files); };
+}
+
+void setData::addDictionaries(const QStringList &files)
+{
+    bool taken = false;
+    for (const QString &file : files) {
+        taken = m_editor.addDictionary(file) || taken;
+        refresh();
+    }
+    if (taken)
+        m_grid[1]->setFocus();
 }
 
 void setData::showEvent(QShowEvent *e)

@@ -9,6 +9,7 @@
 #include "editor/CatalogueListWidget.h"
 
 #include <QDialog>
+#include <functional>
 
 class QAction;
 class QComboBox;
@@ -54,9 +55,13 @@ public:
     void done(int result) override;
     // Reads the catalogue into the window; runs once the window is shown.
     void load_settings();
-    // Opened to add a first dictionary: on an empty catalogue the open-file
-    // dialog comes up at once for the entry the editor makes.
-    void browseOnOpen() { m_browseOnOpen = true; }
+    // Run once the catalogue is read. Opened to add a first dictionary: on
+    // an empty catalogue the open-file dialog comes up at once for the entry
+    // the editor makes. Opened by a drop: the files are added.
+    void browseOnOpen();
+    void addOnOpen(const QStringList &files);
+    // Dictionary files dropped on the list (or the strip).
+    void addDictionaries(const QStringList &files);
     // Still loading, or reading a database: the user's input waits.
     bool busy() const { return !m_editor.loaded() || m_editor.reading(); }
 
@@ -112,7 +117,7 @@ private:
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownPane = -1;
-    bool m_browseOnOpen = false;
+    std::function<void()> m_onOpen;
     QMetaObject::Connection m_focusWatch;
 };
 

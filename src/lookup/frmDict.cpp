@@ -19,6 +19,7 @@
 #include "editor/setData.h"
 #include "platform/Desktop.h"
 #include "platform/Dict.h"
+#include "platform/DroppedFiles.h"
 #include "platform/MessageBox.h"
 #include "platform/Metrics.h"
 
@@ -27,6 +28,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -100,6 +102,8 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
     // Its own context menu never shows: the right button opens the window's.
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->installEventFilter(this);
+    // A dictionary file dropped on the strip is added in the editor.
+    setAcceptDrops(true);
     buildMenus();
     m_box = new MatchBox(*this);
     m_activation = new StripActivation(*this);
@@ -352,7 +356,26 @@ QString frmDict::lookupProblem() const
     return m_box->problem();
 }
 
-void frmDict::openEditor(bool addFirst)
+void frmDict::addFirstDictionary()
+{
+    openEditor([](setData &editor) { editor.browseOnOpen(); });
+}
+
+void frmDict::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!droppedDictionaries(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void frmDict::dropEvent(QDropEvent *e)
+{
+    const QStringList files = droppedDictionaries(e->mimeData());
+    e->acceptProposedAction();
+    // Once the file manager's drag has ended: the editor is modal.
+    QTimer::singleShot(0, this, [this, files] { openEditor([files](setData &editor) { editor.addOnOpen(files); }); });
+}
+
+void frmDict::openEditor(const std::function<void(setData &)> &prepare)
 {
     dropDown()->hide();
     m_session->saveForEditor();
@@ -362,8 +385,8 @@ void frmDict::openEditor(bool addFirst)
     {
         setData editor(m_session->store(), m_editorMemory, this);
         keepCaptionWhole(&editor);
-        if (addFirst)
-            editor.browseOnOpen();
+        if (prepare)
+            prepare(editor);
         m_session->setEditorSave([&editor] { return editor.saveForSessionEnd(); });
         editor.exec();
         m_session->setEditorSave({});
@@ -503,6 +526,17 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     if (watched == Text1) {
+        // A dictionary file dropped on the text is the strip's, not text.
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop) {
+            auto *drop = static_cast<QDropEvent *>(event);
+            if (!droppedDictionaries(drop->mimeData()).isEmpty()) {
+                if (event->type() == QEvent::Drop)
+                    dropEvent(drop);
+                else
+                    drop->acceptProposedAction();
+                return true;
+            }
+        }
         if (event->type() == QEvent::FocusIn && m_box->loaded()) {
             m_box->loaded()->hide();
         } else if (event->type() == QEvent::MouseButtonPress

@@ -22,6 +22,7 @@ class DataControl;
 class DropButtonBox;
 class Lamp;
 class frmCombo;
+class setData;
 class MatchBox;
 class StripActivation;
 class StripSession;
@@ -47,9 +48,9 @@ public:
     void Text1_Change();
     void mnuTopMost_Click();
     // The settings command: the catalogue editor, then the catalogue read anew.
-    void mnuData_Click() { openEditor(false); }
+    void mnuData_Click() { openEditor({}); }
     // The empty strip's hint: the editor, adding a first dictionary.
-    void addFirstDictionary() { openEditor(true); }
+    void addFirstDictionary();
     // Makes visible source 'index' the active one and looks the text up there.
     void mnuLang_Click(int index);
     void mnuCopy_Click(int index);
@@ -91,6 +92,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
     void showEvent(QShowEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
     void mouseMoveEvent(QMouseEvent *e) override;
@@ -110,7 +113,8 @@ private:
     void mnuAbout_Click();
     void mnuHomePage_Click();
     void clearSourceMenu();
-    void openEditor(bool addFirst);
+    // 'prepare' tells the editor what to do once it has read the catalogue.
+    void openEditor(const std::function<void(setData &)> &prepare);
     void message(QMessageBox::Icon icon, const QString &text);
 
     std::unique_ptr<StripSession> m_session;
