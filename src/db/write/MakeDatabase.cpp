@@ -15,7 +15,48 @@ QString tr(const char *text)
     return QCoreApplication::translate("mkdb", text);
 }
 
+// A dictionary's headword stays Text, where the look-up can order and index
+// it; the rest may be Memo.
+bool fitRow(const RowSource &src, Row *row, JetWriter::Format format)
+{
+    if (!src.cutsToFit())
+        return false;
+    bool cut = src.rowCut();
+    for (size_t i = 0; i < row->size(); ++i) {
+        if ((*row)[i])
+            cut |= MakeDatabase::cutToFit(&*(*row)[i], i == 0 ? JetWriter::FieldType::Text : JetWriter::FieldType::Memo,
+                                          format);
+    }
+    return cut;
+}
+
 } // namespace
+
+bool MakeDatabase::cutToFit(QString *value, JetWriter::FieldType type, JetWriter::Format format)
+{
+    // Memo holds under 16 MB as stored: Jet 3 a byte a character, Jet 4 as jet4Text packs it.
+    constexpr qsizetype kMaxMemoBytes = 0xFFFFFF;
+    auto fits = [&](qsizetype length) {
+        if (type == JetWriter::FieldType::Text)
+            return length <= JetWriter::kMaxTextLength;
+        if (format == JetWriter::Format::Jet3 || length * 2 + 2 <= kMaxMemoBytes)
+            return length <= kMaxMemoBytes;
+        const auto stored = JetWriter::jet4Text(QStringView(*value).first(length));
+        return !stored || stored->size() <= kMaxMemoBytes; // unstorable text is the writer's to refuse
+    };
+    if (fits(value->size()))
+        return false;
+    // The stored size grows with the length: the longest prefix that fits.
+    qsizetype lo = 0, hi = value->size();
+    while (hi - lo > 1) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        (fits(mid) ? lo : hi) = mid;
+    }
+    if (lo > 0 && value->at(lo - 1).isHighSurrogate())
+        --lo;
+    value->truncate(lo);
+    return true;
+}
 
 bool MakeDatabase::fail(const QString &message)
 {
@@ -72,6 +113,8 @@ bool MakeDatabase::run(const QString &output, const std::vector<Input> &inputs)
                 return false;
             if ((++made.rows & 0xFFF) == 0 && progress)
                 progress(0, 0);
+            if (fitRow(*src, &row, format))
+                ++made.cut;
             for (size_t i = 0; i < row.size(); ++i) {
                 if (!row[i])
                     continue;
@@ -109,6 +152,7 @@ bool MakeDatabase::run(const QString &output, const std::vector<Input> &inputs)
         while ((r = src.next(&row)) == RowSource::Ok) {
             if (stopped())
                 return false;
+            fitRow(src, &row, format);
             if (!writer.addRow(row))
                 return fail(QStringLiteral("%1:%2: %3").arg(path).arg(src.line()).arg(writer.errorString()));
             if ((++done & 0xFFF) == 0 && progress)
