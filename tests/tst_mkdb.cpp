@@ -455,6 +455,11 @@ void TestMkdb::helpGoesToStandardOutput()
             QVERIFY2(r.exitCode == 0 && r.out.startsWith("Usage: " + tool.toUtf8()) && r.err.isEmpty(),
                      qPrintable(tool + u' ' + option + u": "_qs + QString::fromUtf8(r.err)));
         }
+        if (tool == u"tarnvik-mkdb") {
+            const Run r = run(binPath(tool), {u"--help"_qs});
+            for (const char *kind : {".tsv", ".csv", ".index", ".ifo", "stardict"})
+                QVERIFY2(r.out.contains(kind), kind);
+        }
         const Run wrong = run(binPath(tool), {u"--nonsense"_qs});
         QCOMPARE(wrong.exitCode, 2);
         QVERIFY(wrong.out.isEmpty() && wrong.err.startsWith("Usage: "));
