@@ -36,25 +36,36 @@ bool MakeDatabase::cutToFit(QString *value, JetWriter::FieldType type, JetWriter
 {
     // Memo holds under 16 MB as stored: Jet 3 a byte a character, Jet 4 as jet4Text packs it.
     constexpr qsizetype kMaxMemoBytes = 0xFFFFFF;
-    auto fits = [&](qsizetype length) {
-        if (type == JetWriter::FieldType::Text)
-            return length <= JetWriter::kMaxTextLength;
-        if (format == JetWriter::Format::Jet3 || length * 2 + 2 <= kMaxMemoBytes)
-            return length <= kMaxMemoBytes;
-        const auto stored = JetWriter::jet4Text(QStringView(*value).first(length));
-        return !stored || stored->size() <= kMaxMemoBytes; // unstorable text is the writer's to refuse
-    };
-    if (fits(value->size()))
-        return false;
-    // The stored size grows with the length: the longest prefix that fits.
-    qsizetype lo = 0, hi = value->size();
-    while (hi - lo > 1) {
-        const qsizetype mid = lo + (hi - lo) / 2;
-        (fits(mid) ? lo : hi) = mid;
+    qsizetype keep = type == JetWriter::FieldType::Text ? JetWriter::kMaxTextLength : kMaxMemoBytes;
+    if (type == JetWriter::FieldType::Memo && format == JetWriter::Format::Jet4) {
+        if (value->size() * 2 + 2 <= kMaxMemoBytes)
+            return false;
+        const auto stored = JetWriter::jet4Text(*value);
+        if (!stored || stored->size() <= kMaxMemoBytes)
+            return false; // fits, or is the writer's to refuse
+        // The stored size of each prefix as jet4Text makes it: packed while
+        // every character can be and that is shorter, else two bytes each.
+        const bool markFirst = value->front().unicode() == 0xFEFF;
+        qsizetype packed = 2;
+        bool narrowRun = true, compressible = true;
+        keep = 0;
+        for (qsizetype n = 1; n <= value->size(); ++n) {
+            const char16_t u = value->at(n - 1).unicode();
+            compressible = compressible && (u & 0xFF) != 0;
+            const bool narrow = u < 0x100;
+            packed += (narrow != narrowRun) + (narrow ? 1 : 2);
+            narrowRun = narrow;
+            const qsizetype size = compressible ? (markFirst ? packed : std::min(packed, 2 * n)) : 2 * n;
+            if (size > kMaxMemoBytes)
+                break;
+            keep = n;
+        }
     }
-    if (lo > 0 && value->at(lo - 1).isHighSurrogate())
-        --lo;
-    value->truncate(lo);
+    if (value->size() <= keep)
+        return false;
+    if (keep > 0 && value->at(keep - 1).isHighSurrogate())
+        --keep;
+    value->truncate(keep);
     return true;
 }
 
