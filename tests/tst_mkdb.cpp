@@ -46,7 +46,8 @@ private:
         bool idxGz = false, dictDz = false, sameTypes = true;
         QList<QPair<QByteArray, quint32>> synonyms;
     };
-    // BASE.ifo, .idx and .dict (and .syn) as a dictionary writer makes them.
+    // BASE.ifo, .idx and .dict (and .syn) as a dictionary writer makes them;
+    // the .syn packed with the .idx.
     QString starDict(const QString &base, const QList<Entry> &entries, const Layout &layout);
     std::vector<mkdb::Row> readSource(mkdb::RowSource &src);
     QTemporaryDir m_dir;
@@ -190,6 +191,8 @@ void gzipFile(const QString &path, const QByteArray &bytes)
 
 QString TestMkdb::starDict(const QString &base, const QList<Entry> &entries, const Layout &layout)
 {
+    for (const char *ending : {".idx", ".idx.gz", ".dict", ".dict.dz", ".syn", ".syn.gz"})
+        QFile::remove(m_dir.filePath(base + QLatin1String(ending)));
     QByteArray idx, dict, types;
     for (const auto &p : entries.front().parts)
         types.append(p.first);
@@ -217,11 +220,12 @@ QString TestMkdb::starDict(const QString &base, const QList<Entry> &entries, con
         QByteArray syn;
         for (const auto &[word, index] : layout.synonyms)
             syn += word + '\0' + bigEndian(index, 4);
-        writeBytes(m_dir.filePath(base + u".syn"_qs), syn);
+        if (layout.idxGz)
+            gzipFile(m_dir.filePath(base + u".syn.gz"_qs), syn);
+        else
+            writeBytes(m_dir.filePath(base + u".syn"_qs), syn);
         ifo += "synwordcount=" + QByteArray::number(layout.synonyms.size()) + "\n";
     }
-    for (const char *ending : {".idx", ".idx.gz", ".dict", ".dict.dz", ".syn.gz"})
-        QFile::remove(m_dir.filePath(base + QLatin1String(ending)));
     if (layout.idxGz)
         gzipFile(m_dir.filePath(base + u".idx.gz"_qs), idx);
     else
@@ -241,7 +245,7 @@ void TestMkdb::starDictDictionaries_data()
     QTest::addColumn<bool>("sameTypes");
     QTest::newRow("plain") << 32 << false << false << true;
     QTest::newRow("64-bit offsets, types per entry") << 64 << false << false << false;
-    QTest::newRow("gzip index, dictzip") << 32 << true << true << true;
+    QTest::newRow("gzip index and synonyms, dictzip") << 32 << true << true << true;
     QTest::newRow("all packed, types per entry") << 64 << true << true << false;
 }
 
