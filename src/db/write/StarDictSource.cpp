@@ -298,7 +298,10 @@ bool StarDictSource::start()
         if (!m_syn.open(m_synPath, m_synPath.endsWith(u".gz"), &m_error))
             return false;
     } else if (m_synCount > 0) {
-        return fail(QStringLiteral("Popis „%1“ uvádí %2 synonym, ale soubor %3.syn chybí.").arg(m_ifoPath).arg(m_synCount).arg(base));
+        return fail(QStringLiteral("Popis „%1“ uvádí synwordcount=%2, ale soubor %3.syn chybí.")
+                        .arg(m_ifoPath)
+                        .arg(m_synCount)
+                        .arg(base));
     } else {
         m_synPath.clear();
     }
@@ -359,7 +362,7 @@ bool StarDictSource::definition(const Entry &e, const QString &where, std::optio
 {
     const quint64 size = quint64(m_dict.size());
     if (e.offset > size || e.size > size - e.offset)
-        return fail(QStringLiteral("%1 ukazuje mimo soubor „%2“ (posun %3, délka %4, soubor má %5 bajtů).")
+        return fail(QStringLiteral("%1 ukazuje mimo soubor „%2“ (posun %3, délka %4, velikost souboru %5 B).")
                         .arg(where, QFileInfo(m_dict.fileName()).fileName())
                         .arg(e.offset)
                         .arg(e.size)
@@ -385,7 +388,8 @@ bool StarDictSource::definition(const Entry &e, const QString &where, std::optio
             part.chop(1);
         const auto s = strictUtf8(part);
         if (!s)
-            return fail(QStringLiteral("%1: text části typu „%2“ není platné UTF-8.").arg(where).arg(QChar(type)));
+            return fail(
+                QStringLiteral("%1: text části typu „%2“ není platné UTF-8.").arg(where).arg(QChar(type)));
         anyText = true;
         const QString plain = QByteArrayView("hgx").contains(type) ? plainText(*s, type) : *s;
         if (!plain.isEmpty())
@@ -395,7 +399,11 @@ bool StarDictSource::definition(const Entry &e, const QString &where, std::optio
     const qsizetype n = data.size();
     qsizetype pos = 0;
     auto partError = [&](char type, const char *what) {
-        return fail(QStringLiteral("%1: část typu „%2“ %3 (bajt %4 hesla).").arg(where).arg(QChar(type)).arg(QString::fromUtf8(what)).arg(pos));
+        return fail(QStringLiteral("%1: část typu „%2“ %3 (bajt %4 hesla).")
+                        .arg(where)
+                        .arg(QChar(type))
+                        .arg(QString::fromUtf8(what))
+                        .arg(pos));
     };
     // One part at 'pos'; a cut entry's last part goes as far as it was read.
     auto readPart = [&](char type, bool last, bool *done) {
@@ -530,7 +538,8 @@ RowSource::Result StarDictSource::next(Row *row)
     char number[4];
     if (!m_syn.read(number, 4)) {
         const QString why = m_syn.broken();
-        fail(why.isEmpty() ? where + QStringLiteral(": soubor končí uprostřed záznamu (bajt %1).").arg(m_syn.position()) : why);
+        fail(why.isEmpty() ? where + QStringLiteral(": soubor končí uprostřed záznamu (bajt %1).").arg(m_syn.position())
+                           : why);
         return Error;
     }
     if (!synonym) {
@@ -539,7 +548,8 @@ RowSource::Result StarDictSource::next(Row *row)
     }
     const quint64 index = bigEndian(number, 4);
     if (index >= m_entries.size()) {
-        fail(where + QStringLiteral(" odkazuje na heslo č. %1, rejstřík jich má %2.").arg(index + 1).arg(m_entries.size()));
+        fail(where
+             + QStringLiteral(" odkazuje na heslo č. %1, rejstřík jich má %2.").arg(index + 1).arg(m_entries.size()));
         return Error;
     }
     std::optional<QString> text;
@@ -585,7 +595,8 @@ QString StarDictSource::plainText(QStringView s, char type)
         if (closing)
             ++j;
         const qsizetype nameStart = j;
-        while (j < n && (s[j].isLetterOrNumber() || s[j] == u'_' || s[j] == u'-' || s[j] == u':') && s[j].unicode() < 0x80)
+        while (j < n && s[j].unicode() < 0x80
+               && (s[j].isLetterOrNumber() || s[j] == u'_' || s[j] == u'-' || s[j] == u':'))
             ++j;
         const QString name = s.sliced(nameStart, j - nameStart).toString().toLower();
         bool tag = !name.isEmpty() && name.front().isLetter() && tags.known.contains(name)
