@@ -134,13 +134,21 @@ bool GzStream::open(const QString &path, bool gzip, QString *error)
     close();
     m_path = path;
     m_position = 0;
+    if (!gzip) {
+        m_plain.setFileName(path);
+        if (m_plain.open(QIODevice::ReadOnly))
+            return true;
+        *error = QStringLiteral("Soubor „%1“ nelze otevřít: %2").arg(path, m_plain.errorString());
+        return false;
+    }
     m_gz = gzopen(QFile::encodeName(path).constData(), "rb");
     if (!m_gz) {
         *error = QStringLiteral("Soubor „%1“ nelze otevřít.").arg(path);
         return false;
     }
     gzbuffer(m_gz, 1 << 16);
-    if (gzip && gzdirect(m_gz)) {
+    // zlib would pass anything else through as it is.
+    if (gzdirect(m_gz)) {
         close();
         *error = QStringLiteral("Soubor „%1“ není ve formátu gzip.").arg(path);
         return false;
@@ -153,11 +161,19 @@ void GzStream::close()
     if (m_gz)
         gzclose(m_gz);
     m_gz = nullptr;
+    m_plain.close();
 }
 
 int GzStream::getByte()
 {
-    const int c = gzgetc(m_gz);
+    int c = -1;
+    if (m_gz) {
+        c = gzgetc(m_gz);
+    } else {
+        char byte;
+        if (m_plain.getChar(&byte))
+            c = uchar(byte);
+    }
     if (c >= 0)
         ++m_position;
     return c;
@@ -165,7 +181,7 @@ int GzStream::getByte()
 
 bool GzStream::read(char *to, int n)
 {
-    const int got = gzread(m_gz, to, unsigned(n));
+    const qint64 got = m_gz ? gzread(m_gz, to, unsigned(n)) : m_plain.read(to, n);
     if (got > 0)
         m_position += got;
     return got == n;
@@ -173,6 +189,11 @@ bool GzStream::read(char *to, int n)
 
 QString GzStream::broken() const
 {
+    if (!m_gz) {
+        if (m_plain.error() == QFileDevice::NoError)
+            return QString();
+        return QStringLiteral("Soubor „%1“ nelze číst (u bajtu %2): %3").arg(m_path).arg(m_position).arg(m_plain.errorString());
+    }
     int code = Z_OK;
     const char *message = gzerror(m_gz, &code);
     if (code == Z_OK)

@@ -12,7 +12,8 @@
 
 namespace tarnvik::mkdb {
 
-// A plain or gzip file read front to back, counting its (unpacked) bytes.
+// A plain or gzip file read front to back, counting its (unpacked) bytes. A
+// plain one is read as it is, even where it happens to hold gzip.
 class GzStream
 {
 public:
@@ -32,6 +33,7 @@ public:
 
 private:
     gzFile m_gz = nullptr;
+    QFile m_plain;
     QString m_path;
     qint64 m_position = 0;
 };
