@@ -1,6 +1,8 @@
-// tarnvik-mkdb and its input readers: TSV, CSV and dictd in, a database out;
-// bad input refused with the line named and no file left behind.
+// tarnvik-mkdb and its input readers: TSV, CSV, dictd and StarDict in, a
+// database out; bad input refused with the line named and no file left behind.
+#include "db/write/MakeDatabase.h"
 #include "db/write/RowSource.h"
+#include "db/write/StarDictSource.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 
@@ -20,6 +22,12 @@ private slots:
     void tsvEscapesAndTypes();
     void csvQuoting();
     void dictdDictionaries();
+    void starDictDictionaries_data();
+    void starDictDictionaries();
+    void starDictMarkupIsPlainText();
+    void overlongEntriesAreCut();
+    void damagedStarDictIsRefused_data();
+    void damagedStarDictIsRefused();
     void badInputIsRefused_data();
     void badInputIsRefused();
     void outputIsNotReplacedUnasked();
@@ -27,6 +35,20 @@ private slots:
 
 private:
     QString file(const QString &name, const QByteArray &content);
+    struct Entry
+    {
+        QByteArray word;
+        QList<QPair<char, QByteArray>> parts; // type, data
+    };
+    struct Layout
+    {
+        int bits = 32;
+        bool idxGz = false, dictDz = false, sameTypes = true;
+        QList<QPair<QByteArray, quint32>> synonyms;
+    };
+    // BASE.ifo, .idx and .dict (and .syn) as a dictionary writer makes them;
+    // the .syn packed with the .idx.
+    QString starDict(const QString &base, const QList<Entry> &entries, const Layout &layout);
     std::vector<mkdb::Row> readSource(mkdb::RowSource &src);
     QTemporaryDir m_dir;
 };
@@ -148,6 +170,242 @@ void TestMkdb::dictdDictionaries()
     QVERIFY(*back == rows);
 }
 
+namespace {
+
+QByteArray bigEndian(quint64 v, int bytes)
+{
+    QByteArray b;
+    for (int i = bytes - 1; i >= 0; --i)
+        b.append(char(v >> (8 * i)));
+    return b;
+}
+
+void gzipFile(const QString &path, const QByteArray &bytes)
+{
+    gzFile gz = gzopen(QFile::encodeName(path).constData(), "wb");
+    if (!gz || gzwrite(gz, bytes.constData(), unsigned(bytes.size())) != int(bytes.size()) || gzclose(gz) != Z_OK)
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+} // namespace
+
+QString TestMkdb::starDict(const QString &base, const QList<Entry> &entries, const Layout &layout)
+{
+    for (const char *ending : {".idx", ".idx.gz", ".dict", ".dict.dz", ".syn", ".syn.gz"})
+        QFile::remove(m_dir.filePath(base + QLatin1String(ending)));
+    QByteArray idx, dict, types;
+    for (const auto &p : entries.front().parts)
+        types.append(p.first);
+    for (const Entry &e : entries) {
+        const qsizetype start = dict.size();
+        for (qsizetype k = 0; k < e.parts.size(); ++k) {
+            const auto &[type, data] = e.parts[k];
+            const bool lower = type >= 'a' && type <= 'z';
+            if (!layout.sameTypes)
+                dict.append(type);
+            if (layout.sameTypes && k + 1 == e.parts.size())
+                dict.append(data);
+            else
+                dict.append(lower ? data + '\0' : bigEndian(quint64(data.size()), 4) + data);
+        }
+        idx += e.word + '\0' + bigEndian(quint64(start), layout.bits / 8) + bigEndian(quint64(dict.size() - start), 4);
+    }
+    QByteArray ifo = "StarDict's dict ifo file\nversion=3.0.0\nbookname=Zkušební slovník\nwordcount="
+                     + QByteArray::number(entries.size()) + "\nidxfilesize=" + QByteArray::number(idx.size()) + "\n";
+    if (layout.bits == 64)
+        ifo += "idxoffsetbits=64\n";
+    if (layout.sameTypes)
+        ifo += "sametypesequence=" + types + "\n";
+    if (!layout.synonyms.isEmpty()) {
+        QByteArray syn;
+        for (const auto &[word, index] : layout.synonyms)
+            syn += word + '\0' + bigEndian(index, 4);
+        if (layout.idxGz)
+            gzipFile(m_dir.filePath(base + u".syn.gz"_qs), syn);
+        else
+            writeBytes(m_dir.filePath(base + u".syn"_qs), syn);
+        ifo += "synwordcount=" + QByteArray::number(layout.synonyms.size()) + "\n";
+    }
+    if (layout.idxGz)
+        gzipFile(m_dir.filePath(base + u".idx.gz"_qs), idx);
+    else
+        writeBytes(m_dir.filePath(base + u".idx"_qs), idx);
+    if (layout.dictDz)
+        gzipFile(m_dir.filePath(base + u".dict.dz"_qs), dict);
+    else
+        writeBytes(m_dir.filePath(base + u".dict"_qs), dict);
+    return file(base + u".ifo"_qs, ifo);
+}
+
+void TestMkdb::starDictDictionaries_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("idxGz");
+    QTest::addColumn<bool>("dictDz");
+    QTest::addColumn<bool>("sameTypes");
+    QTest::newRow("plain") << 32 << false << false << true;
+    QTest::newRow("64-bit offsets, types per entry") << 64 << false << false << false;
+    QTest::newRow("gzip index and synonyms, dictzip") << 32 << true << true << true;
+    QTest::newRow("all packed, types per entry") << 64 << true << true << false;
+}
+
+// Phonetics and HTML in each entry, a picture between them where each part
+// names its type; a synonym; the same rows whatever the packing.
+void TestMkdb::starDictDictionaries()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, idxGz);
+    QFETCH(bool, dictDz);
+    QFETCH(bool, sameTypes);
+    Entry cat{"cat", {{'t', "kæt"}, {'h', "<p>kočka</p><p>kocour &lt;m&gt;</p>"}}};
+    if (!sameTypes)
+        cat.parts.insert(1, {'P', QByteArray("\x89PNG\0\0", 6)});
+    const QList<Entry> entries = {{"house", {{'t', "haʊs"}, {'h', "<b>dům</b><br>budova &amp; stavba"}}}, cat};
+    const QString ifo = starDict(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_'), entries,
+                                 {bits, idxGz, dictDz, sameTypes, {{"home", 0}}});
+    mkdb::StarDictSource src(ifo);
+    const auto rows = readSource(src);
+    const std::vector<Row> expected = {{u"house"_qs, u"haʊs\ndům\nbudova & stavba"_qs},
+                                       {u"cat"_qs, u"kæt\nkočka\nkocour <m>"_qs},
+                                       {u"home"_qs, u"haʊs\ndům\nbudova & stavba"_qs}};
+    QVERIFY(rows == expected);
+    QCOMPARE(src.title(), u"Zkušební slovník"_qs);
+    QCOMPARE(readSource(src).size(), expected.size()); // the second pass reads it all again
+
+    const QString db = m_dir.filePath(QFileInfo(ifo).completeBaseName() + u".mdb"_qs);
+    const Run r = runMkdb({u"--force"_qs, db, u"--table"_qs, u"Slovnik"_qs, ifo});
+    QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+    QString error;
+    const auto back = readAll(db, u"Slovnik"_qs, {u"headword"_qs, u"definition"_qs}, &error);
+    QVERIFY2(back, qPrintable(error));
+    QVERIFY(*back == rows);
+}
+
+void TestMkdb::starDictMarkupIsPlainText()
+{
+    const struct
+    {
+        char type;
+        const char16_t *markup, *text;
+    } cases[] = {
+        {'h', u"a<br/>b<BR>c\nd", u"a\nb\nc\nd"},
+        {'h', u"<div>one</div><div>two</div>three<p>four", u"one\ntwo\nthree\nfour"},
+        {'h', u"<a href=\"x>y\">link</a> &#269;&#x10D; &nbsp;&bogus; &amp", u"link čč \u00A0&bogus; &amp"},
+        {'h', u"<n> <adj, pl> a < b <!-- note --><script>x<y</script>end", u"<n> <adj, pl> a < b end"},
+        {'h', u"<ul><li>1</li><li>2</li></ul>\n", u"1\n2"},
+        {'x', u"<k>dům</k>\n<tr>duːm</tr>\n<def>house<ex>a <i>big</i> house</ex></def>", u"dům\nduːm\nhouse\na big house"},
+        {'g', u"<span foreground=\"red\">red</span> <b>bold</b> <p>", u"red bold <p>"},
+    };
+    for (const auto &c : cases)
+        QCOMPARE(mkdb::StarDictSource::plainText(QStringView(c.markup), c.type), QString::fromUtf16(c.text));
+}
+
+// Never a half character: a pair of surrogates, or a UTF-8 sequence cut by the
+// reader's limit. The tool tells how many entries it cut and still succeeds.
+void TestMkdb::overlongEntriesAreCut()
+{
+    using mkdb::MakeDatabase;
+    const QString pair = u"\U0001F600"_qs;
+    QString v = QString(254, u'a') + pair;
+    QVERIFY(MakeDatabase::cutToFit(&v, JetWriter::FieldType::Text, JetWriter::Format::Jet4));
+    QCOMPARE(v, QString(254, u'a'));
+    QVERIFY(!MakeDatabase::cutToFit(&v, JetWriter::FieldType::Text, JetWriter::Format::Jet4));
+    // Jet 4 packs the x's a byte each: after its two-byte mark, the high half
+    // and the zero byte that switches to wide characters still fit, the low one not.
+    const qsizetype xs = 0xFFFFFF - 6;
+    v = QString(xs, u'x') + pair + u'z';
+    QVERIFY(MakeDatabase::cutToFit(&v, JetWriter::FieldType::Memo, JetWriter::Format::Jet4));
+    QCOMPARE(v.size(), xs);
+    v = QString(0x1000000, u'x');
+    QVERIFY(MakeDatabase::cutToFit(&v, JetWriter::FieldType::Memo, JetWriter::Format::Jet3));
+    QCOMPARE(v.size(), 0xFFFFFF);
+
+    // A headword of 300 two-byte characters, and a definition past what the
+    // reader takes, its limit in the middle of a "ř".
+    const QByteArray longWord = QByteArray("\xC5\x99").repeated(300);
+    const QByteArray longText = "a" + QByteArray("\xC5\x99").repeated(int(mkdb::StarDictSource::kMaxEntryBytes / 2));
+    const QString ifo = starDict(u"cut"_qs, {{longWord, {{'m', "short"}}}, {"long", {{'m', longText}}}, {"ok", {{'m', "fine"}}}},
+                                 {});
+    const QString db = m_dir.filePath(u"cut.mdb"_qs);
+    const Run r = runMkdb({u"--force"_qs, db, ifo});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QVERIFY2(r.err.contains("cut.ifo: 2 hesla byla zkrácena"), r.err.constData());
+    QString error;
+    const auto fields = MdbFile(db).fields(u"cut"_qs, &error);
+    QVERIFY2(fields, qPrintable(error));
+    QCOMPARE(fields->at(0).type, 10); // the headword stays Text
+    const auto back = readAll(db, u"cut"_qs, {u"headword"_qs, u"definition"_qs}, &error);
+    QVERIFY2(back && back->size() == 3, qPrintable(error));
+    QCOMPARE(*back->at(0)[0], QString(255, u'ř'));
+    // Stored two bytes a character, a Memo holds under 16 MB of them.
+    QCOMPARE(*back->at(1)[1], u'a' + QString(0xFFFFFF / 2 - 1, u'ř'));
+    QCOMPARE(*back->at(2)[1], u"fine"_qs);
+}
+
+void TestMkdb::damagedStarDictIsRefused_data()
+{
+    // The file to replace (or, after "-", to remove), its new content, and what the refusal names.
+    QTest::addColumn<QString>("replace");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("names");
+    const QByteArray ifo = "StarDict's dict ifo file\nversion=2.4.2\nwordcount=2\n";
+    const auto entry = [](const char *word, quint64 offset, quint64 size) {
+        return QByteArray(word) + '\0' + bigEndian(offset, 4) + bigEndian(size, 4);
+    };
+    QTest::newRow("index cut short") << u".idx"_qs << entry("one", 0, 4) + entry("two", 4, 4).first(7)
+                                     << u"d.idx: rejstřík končí uprostřed hesla č. 2 „two“"_qs;
+    QTest::newRow("offset past the dictionary") << u".idx"_qs << entry("one", 0, 4) + entry("two", 6, 4)
+                                                << u"d.idx: heslo č. 2 „two“ ukazuje mimo"_qs;
+    QTest::newRow("no NUL after the word") << u".idx"_qs << entry("one", 0, 4) + "two"
+                                           << u"d.idx: záznam č. 2 nemá ukončovací nulu"_qs;
+    QTest::newRow("word count") << u".ifo"_qs << QByteArray(ifo).replace("wordcount=2", "wordcount=3")
+                                << u"d.idx: počet hesel v rejstříku (2) nesouhlasí s wordcount=3"_qs;
+    QTest::newRow("index size") << u".ifo"_qs << ifo + "idxfilesize=99\n" << u"d.idx: velikost rejstříku (24 B) nesouhlasí s idxfilesize=99"_qs;
+    QTest::newRow("version") << u".ifo"_qs << QByteArray(ifo).replace("2.4.2", "2.5") << u"d.ifo:2: verzi „2.5“"_qs;
+    QTest::newRow("first line") << u".ifo"_qs << "StarDict dict\n" + ifo << u"d.ifo:1:"_qs;
+    QTest::newRow("no dictionary") << u"-.dict"_qs << QByteArray() << u"d.ifo“ chybí soubor"_qs;
+    QTest::newRow("no index") << u"-.idx"_qs << QByteArray() << u"d.ifo“ chybí rejstřík"_qs;
+    QTest::newRow("synonym of no entry") << u".syn"_qs << QByteArray("alias") + '\0' + bigEndian(2, 4)
+                                         << u"d.syn: synonymum č. 1 „alias“ odkazuje na heslo č. 3"_qs;
+    QTest::newRow("part without NUL") << u".dict"_qs << QByteArray("mon!mtw", 8)
+                                      << u"d.idx: heslo č. 1 „one“: část typu „m“ nemá ukončovací nulu"_qs;
+    QByteArray gz;
+    {
+        const QString path = m_dir.filePath(u"gz.tmp"_qs);
+        gzipFile(path, "onetwo");
+        gz = readBytes(path);
+    }
+    QTest::newRow("dictzip cut short") << u".dict.dz"_qs << gz.first(gz.size() - 6) << u"d.dict.dz“ je poškozený"_qs;
+    QTest::newRow("dictzip damaged") << u".dict.dz"_qs << withByte(gz, gz.size() - 5, gz[gz.size() - 5] ^ 0x55) << u"d.dict.dz“ je poškozený"_qs;
+    QTest::newRow("dictzip not gzip") << u".dict.dz"_qs << QByteArray("onetwo") << u"d.dict.dz“ není ve formátu gzip"_qs;
+    QTest::newRow("gzip index damaged") << u".idx.gz"_qs << gz.first(12) << u"d.idx.gz“ je poškozený"_qs;
+}
+
+void TestMkdb::damagedStarDictIsRefused()
+{
+    QFETCH(QString, replace);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, names);
+    const QString dir = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_');
+    QVERIFY(QDir(m_dir.path()).mkpath(dir));
+    const QString base = dir + u"/d"_qs;
+    starDict(base, {{"one", {{'m', "on"}}}, {"two", {{'m', "tw"}}}}, {32, false, false, false, {{"uno", 0}}});
+    if (replace.endsWith(u".dz"_qs))
+        QFile::remove(m_dir.filePath(base + u".dict"_qs));
+    if (replace.endsWith(u".idx.gz"_qs))
+        QFile::remove(m_dir.filePath(base + u".idx"_qs));
+    const QString ifo = m_dir.filePath(base + u".ifo"_qs);
+    if (replace.startsWith(u'-'))
+        QVERIFY(QFile::remove(m_dir.filePath(base + replace.mid(1))));
+    else
+        writeBytes(m_dir.filePath(base + replace), content);
+    const QString db = m_dir.filePath(dir + u".mdb"_qs);
+    const Run r = runMkdb({db, ifo});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(QString::fromUtf8(r.err).contains(names), r.err.constData());
+    QVERIFY(!QFileInfo::exists(db));
+}
+
 void TestMkdb::badInputIsRefused_data()
 {
     QTest::addColumn<QString>("where"); // the input file, and the line its refusal names
@@ -200,6 +458,11 @@ void TestMkdb::helpGoesToStandardOutput()
             const Run r = run(binPath(tool), {option});
             QVERIFY2(r.exitCode == 0 && r.out.startsWith("Usage: " + tool.toUtf8()) && r.err.isEmpty(),
                      qPrintable(tool + u' ' + option + u": "_qs + QString::fromUtf8(r.err)));
+        }
+        if (tool == u"tarnvik-mkdb") {
+            const Run r = run(binPath(tool), {u"--help"_qs});
+            for (const char *kind : {".tsv", ".csv", ".index", ".ifo", "stardict"})
+                QVERIFY2(r.out.contains(kind), kind);
         }
         const Run wrong = run(binPath(tool), {u"--nonsense"_qs});
         QCOMPARE(wrong.exitCode, 2);

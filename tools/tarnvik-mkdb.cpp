@@ -1,4 +1,4 @@
-// tarnvik-mkdb: makes an Access database from word lists (TSV, CSV, dictd).
+// tarnvik-mkdb: makes an Access database from word lists (TSV, CSV, dictd, StarDict).
 #include "db/write/MakeDatabase.h"
 
 #include <QCoreApplication>
@@ -23,12 +23,15 @@ int usage(bool asked = false)
         "Usage: tarnvik-mkdb [--jet3 [--codepage N]] [--force] OUTPUT.mdb [[--table NAME] [--format F] INPUT]...\n"
         "  INPUT       UTF-8 TSV (.tsv .tab .txt: header row, \\N Null, \\t \\n \\\\ escapes),\n"
         "              CSV (.csv, RFC 4180, header row; an empty unquoted field is Null)\n"
-        "              or a dictd dictionary (.index beside .dict or .dict.dz)\n"
+        "              a dictd dictionary (.index beside .dict or .dict.dz)\n"
+        "              or a StarDict dictionary (.ifo beside .idx or .idx.gz, .dict or .dict.dz,\n"
+        "              and .syn if it has one; fields headword and definition, as for dictd)\n"
         "  --table     table name for the next input (default: its file name without ending)\n"
-        "  --format    tsv, csv or dictd for the next input (default: from its ending)\n"
+        "  --format    tsv, csv, dictd or stardict for the next input (default: from its ending)\n"
         "  --jet3      write an Access 97 file; its text in code page N (1250-1258, default 1252)\n"
         "  --force     replace OUTPUT if it exists\n"
-        "With no INPUT the database has no user table.\n");
+        "With no INPUT the database has no user table. A dictionary's headword longer than\n"
+        "255 characters or definition over 16 MB is cut to fit, and the cut entries counted.\n");
     return asked ? 0 : 2;
 }
 
@@ -92,6 +95,15 @@ int main(int argc, char **argv)
     if (!make.run(output, inputs)) {
         printErr(make.errorString());
         return 1;
+    }
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        const qint64 cut = make.tables()[k].cut;
+        if (cut == 0)
+            continue;
+        const char *text = cut == 1 ? "%1: %2 heslo bylo zkráceno, aby se vešlo do polí databáze."
+                           : cut < 5 ? "%1: %2 hesla byla zkrácena, aby se vešla do polí databáze."
+                                     : "%1: %2 hesel bylo zkráceno, aby se vešla do polí databáze.";
+        printErr(QCoreApplication::translate("mkdb", text).arg(inputs[k].path).arg(cut));
     }
     return 0;
 }

@@ -7,7 +7,7 @@
 
 namespace tarnvik::mkdb {
 
-// "tsv", "csv", "dictd", or empty when the ending names no format.
+// "tsv", "csv", "dictd", "stardict", or empty when the ending names no format.
 inline QString formatOf(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -17,6 +17,8 @@ inline QString formatOf(const QString &path)
         return QStringLiteral("csv");
     if (suffix == u"index")
         return QStringLiteral("dictd");
+    if (suffix == u"ifo")
+        return QStringLiteral("stardict");
     return QString();
 }
 

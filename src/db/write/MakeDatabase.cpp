@@ -15,7 +15,59 @@ QString tr(const char *text)
     return QCoreApplication::translate("mkdb", text);
 }
 
+// A dictionary's headword stays Text, where the look-up can order and index
+// it; the rest may be Memo.
+bool fitRow(const RowSource &src, Row *row, JetWriter::Format format)
+{
+    if (!src.cutsToFit())
+        return false;
+    bool cut = src.rowCut();
+    for (size_t i = 0; i < row->size(); ++i) {
+        if ((*row)[i])
+            cut |= MakeDatabase::cutToFit(&*(*row)[i], i == 0 ? JetWriter::FieldType::Text : JetWriter::FieldType::Memo,
+                                          format);
+    }
+    return cut;
+}
+
 } // namespace
+
+bool MakeDatabase::cutToFit(QString *value, JetWriter::FieldType type, JetWriter::Format format)
+{
+    // Memo holds under 16 MB as stored: Jet 3 a byte a character, Jet 4 as jet4Text packs it.
+    constexpr qsizetype kMaxMemoBytes = 0xFFFFFF;
+    qsizetype keep = type == JetWriter::FieldType::Text ? JetWriter::kMaxTextLength : kMaxMemoBytes;
+    if (type == JetWriter::FieldType::Memo && format == JetWriter::Format::Jet4) {
+        if (value->size() * 2 + 2 <= kMaxMemoBytes)
+            return false;
+        const auto stored = JetWriter::jet4Text(*value);
+        if (!stored || stored->size() <= kMaxMemoBytes)
+            return false; // fits, or is the writer's to refuse
+        // The stored size of each prefix as jet4Text makes it: packed while
+        // every character can be and that is shorter, else two bytes each.
+        const bool markFirst = value->front().unicode() == 0xFEFF;
+        qsizetype packed = 2;
+        bool narrowRun = true, compressible = true;
+        keep = 0;
+        for (qsizetype n = 1; n <= value->size(); ++n) {
+            const char16_t u = value->at(n - 1).unicode();
+            compressible = compressible && (u & 0xFF) != 0;
+            const bool narrow = u < 0x100;
+            packed += (narrow != narrowRun) + (narrow ? 1 : 2);
+            narrowRun = narrow;
+            const qsizetype size = compressible ? (markFirst ? packed : std::min(packed, 2 * n)) : 2 * n;
+            if (size > kMaxMemoBytes)
+                break;
+            keep = n;
+        }
+    }
+    if (value->size() <= keep)
+        return false;
+    if (keep > 0 && value->at(keep - 1).isHighSurrogate())
+        --keep;
+    value->truncate(keep);
+    return true;
+}
 
 bool MakeDatabase::fail(const QString &message)
 {
@@ -72,6 +124,8 @@ bool MakeDatabase::run(const QString &output, const std::vector<Input> &inputs)
                 return false;
             if ((++made.rows & 0xFFF) == 0 && progress)
                 progress(0, 0);
+            if (fitRow(*src, &row, format))
+                ++made.cut;
             for (size_t i = 0; i < row.size(); ++i) {
                 if (!row[i])
                     continue;
@@ -109,6 +163,7 @@ bool MakeDatabase::run(const QString &output, const std::vector<Input> &inputs)
         while ((r = src.next(&row)) == RowSource::Ok) {
             if (stopped())
                 return false;
+            fitRow(src, &row, format);
             if (!writer.addRow(row))
                 return fail(QStringLiteral("%1:%2: %3").arg(path).arg(src.line()).arg(writer.errorString()));
             if ((++done & 0xFFF) == 0 && progress)

@@ -25,6 +25,7 @@ struct MadeTable
     std::vector<JetWriter::Field> fields;
     qint64 rows = 0;
     QString title; // the dictionary's own name, where it states one
+    qint64 cut = 0; // a dictionary's entries cut to fit the fields
 };
 
 class MakeDatabase
@@ -40,6 +41,10 @@ public:
     const std::vector<MadeTable> &tables() const { return m_tables; }
     QString errorString() const { return m_error; }
     bool cancelled() const { return m_cancelled; }
+
+    // Cuts 'value' where a character begins so that a field of the type holds
+    // it in the format; true when it had to.
+    static bool cutToFit(QString *value, JetWriter::FieldType type, JetWriter::Format format);
 
 private:
     bool fail(const QString &message);

@@ -1,6 +1,7 @@
 #include "RowSource.h"
 
 #include "db/write/Formats.h"
+#include "db/write/StarDictSource.h"
 
 #include <QFileInfo>
 #include <zlib.h>
@@ -22,7 +23,9 @@ std::unique_ptr<RowSource> RowSource::forFile(const QString &path, const QString
         return std::make_unique<CsvSource>(path);
     if (kind == u"dictd")
         return std::make_unique<DictdSource>(path);
-    *error = kind.isEmpty() ? QStringLiteral("Formát souboru „%1“ nelze určit z přípony; použijte --format tsv|csv|dictd.").arg(path)
+    if (kind == u"stardict")
+        return std::make_unique<StarDictSource>(path);
+    *error = kind.isEmpty() ? QStringLiteral("Formát souboru „%1“ nelze určit z přípony; použijte --format tsv|csv|dictd|stardict.").arg(path)
                             : QStringLiteral("Neznámý formát „%1“.").arg(kind);
     return nullptr;
 }
@@ -55,6 +58,49 @@ bool LineReader::readLine(QString *line, bool *bad)
     *line = utf8.decode(bytes);
     *bad = utf8.hasError();
     return true;
+}
+
+std::unique_ptr<QTemporaryFile> unpackGzip(const QString &path, QString *error)
+{
+    // dictzip is gzip with extra fields: unpack once, then read at offsets.
+    gzFile gz = gzopen(QFile::encodeName(path).constData(), "rb");
+    if (!gz) {
+        *error = QStringLiteral("Soubor „%1“ nelze otevřít.").arg(path);
+        return nullptr;
+    }
+    // zlib would pass anything else through as it is.
+    if (gzdirect(gz)) {
+        gzclose(gz);
+        *error = QStringLiteral("Soubor „%1“ není ve formátu gzip.").arg(path);
+        return nullptr;
+    }
+    auto out = std::make_unique<QTemporaryFile>();
+    if (!out->open()) {
+        gzclose(gz);
+        *error = QStringLiteral("Dočasný soubor nelze vytvořit: %1").arg(out->errorString());
+        return nullptr;
+    }
+    char buffer[1 << 16];
+    int n;
+    while ((n = gzread(gz, buffer, sizeof buffer)) > 0) {
+        if (out->write(buffer, n) != n) {
+            gzclose(gz);
+            *error = QStringLiteral("Zápis do dočasného souboru selhal: %1").arg(out->errorString());
+            return nullptr;
+        }
+    }
+    // A stream cut short reads as an end, and only the close tells.
+    const qint64 unpacked = out->size();
+    const bool broken = gzclose(gz) != Z_OK || n < 0;
+    if (broken) {
+        *error = QStringLiteral("Soubor „%1“ je poškozený (po %2 bajtech rozbaleného textu).").arg(path).arg(unpacked);
+        return nullptr;
+    }
+    if (!out->flush()) {
+        *error = QStringLiteral("Zápis do dočasného souboru selhal: %1").arg(out->errorString());
+        return nullptr;
+    }
+    return out;
 }
 
 // --- TSV ---------------------------------------------------------------
@@ -240,29 +286,9 @@ bool DictdSource::start()
     if (QFileInfo::exists(base + QStringLiteral(".dict"))) {
         m_dict.setFileName(base + QStringLiteral(".dict"));
     } else if (QFileInfo::exists(base + QStringLiteral(".dict.dz"))) {
-        // dictzip is gzip with extra fields: unpack once, then read at offsets.
-        const QByteArray packed = QFile::encodeName(base + QStringLiteral(".dict.dz"));
-        gzFile gz = gzopen(packed.constData(), "rb");
-        if (!gz)
-            return fail(QStringLiteral("Soubor „%1.dict.dz“ nelze otevřít.").arg(base));
-        m_unpacked = std::make_unique<QTemporaryFile>();
-        if (!m_unpacked->open()) {
-            gzclose(gz);
-            return fail(QStringLiteral("Dočasný soubor nelze vytvořit: %1").arg(m_unpacked->errorString()));
-        }
-        char buffer[1 << 16];
-        int n;
-        while ((n = gzread(gz, buffer, sizeof buffer)) > 0) {
-            if (m_unpacked->write(buffer, n) != n) {
-                gzclose(gz);
-                return fail(QStringLiteral("Zápis do dočasného souboru selhal: %1").arg(m_unpacked->errorString()));
-            }
-        }
-        const bool broken = n < 0;
-        gzclose(gz);
-        if (broken)
-            return fail(QStringLiteral("Soubor „%1.dict.dz“ je poškozený.").arg(base));
-        m_unpacked->flush();
+        m_unpacked = unpackGzip(base + QStringLiteral(".dict.dz"), &m_error);
+        if (!m_unpacked)
+            return false;
         m_dict.setFileName(m_unpacked->fileName());
     } else {
         return fail(QStringLiteral("K rejstříku „%1“ chybí soubor .dict ani .dict.dz.").arg(m_indexPath));

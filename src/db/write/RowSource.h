@@ -1,5 +1,5 @@
 // Readers of the word lists tarnvik-mkdb turns into tables: UTF-8 TSV, CSV
-// (RFC 4180) and dictd dictionaries. Each reads one row at a time, so input of
+// (RFC 4180), dictd and StarDict dictionaries. Each reads one row at a time, so input of
 // any size is read in bounded memory, and can start over for a second pass.
 #pragma once
 
@@ -26,12 +26,19 @@ public:
     virtual Result next(Row *row) = 0;
     const QStringList &fieldNames() const { return m_names; }
     QString errorString() const { return m_error; }
-    // Line of the input the last row or error came from (1-based).
+    // Line of the input the last row or error came from (1-based); a
+    // dictionary's entry where it has no lines.
     qint64 line() const { return m_line; }
     // The dictionary's own name, once the rows that state it were read.
     QString title() const { return m_title; }
+    // A dictionary's values are cut to fit the fields rather than refused: the
+    // first field (the headword) to a Text, the others to a Memo.
+    virtual bool cutsToFit() const { return false; }
+    // The reader itself cut the last row short.
+    bool rowCut() const { return m_rowCut; }
 
-    // 'format' empty: by the file's ending (formatOf).
+    // 'format' empty: by the file's ending (formatOf: .tsv/.tab/.txt, .csv,
+    // .index for dictd, .ifo for StarDict).
     static std::unique_ptr<RowSource> forFile(const QString &path, const QString &format, QString *error);
 
 protected:
@@ -40,7 +47,12 @@ protected:
     QString m_error;
     QString m_title;
     qint64 m_line = 0;
+    bool m_rowCut = false;
 };
+
+// A gzip (or dictzip) file unpacked into a temporary file, to be read at
+// offsets; null with 'error' set when it cannot be read or is not gzip.
+std::unique_ptr<QTemporaryFile> unpackGzip(const QString &path, QString *error);
 
 // Reads lines of UTF-8 text, rejecting invalid bytes.
 class LineReader
