@@ -33,6 +33,8 @@ void StripSession::load()
     m_active = m_sources.isEmpty() ? 0 : m_read.active;
     if (m_sources.isEmpty())
         m_lookup.setSource(std::nullopt);
+    if (!m_upkeep && !m_data.cacheFolder().isEmpty())
+        m_upkeep = std::make_unique<CacheUpkeep>(m_data.cacheFolder(), m_store.path(), m_folders);
 }
 
 bool StripSession::choose(int index)
@@ -75,6 +77,8 @@ LookupResult StripSession::lookUp(const QString &text)
 
 void StripSession::prepared()
 {
+    if (m_upkeep)
+        m_upkeep->soon(); // the index may be new in the cache
     if (m_sources.isEmpty())
         return;
     if (m_lookup.tellPending())
