@@ -101,7 +101,8 @@ private slots:
         const QStringList indexes = QDir(cache).entryList({u"*.idx"_qs});
         QCOMPARE(indexes.size(), 4);
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        QCOMPARE(tidyIndexCache(cache, ini, defaultSearchFolders(), true, now).removed, QStringList{unlisted.section(u'/', -1)});
+        QCOMPARE(tidyIndexCache(cache, ini, defaultSearchFolders(), true, now).removed,
+                 QStringList{unlisted.section(u'/', -1)});
 
         // Emptied (as the editor may leave it): nothing bound, nothing saved
         // for the active source.
