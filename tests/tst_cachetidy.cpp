@@ -185,8 +185,9 @@ private slots:
             QCOMPARE(testutil::readBytes(outside), QByteArray("tarnvik settings seen\nsince 1\n"));
     }
 
-    // A loaded index counts as used; the strip's upkeep notes its settings
-    // at once, tidies when told to and stops at once when it ends.
+    // A loaded index counts as used, and so does the strip's own at every
+    // round; the upkeep notes its settings at once, tidies when told to and
+    // stops at once when it ends.
     void upkeep()
     {
         QTemporaryDir dir;
@@ -211,10 +212,17 @@ private slots:
             QTRY_VERIFY(CacheTidy(cache).seen().settings.contains(ini));
         }
         QVERIFY(QFileInfo::exists(old));
+        age(file, 40 * kDay); // and still the strip's own: used as long as it runs
+        {
+            SettingsStore store(ini);
+            save_tables(store, {{u"A"_qs, source.path, source.table, source.in, source.out, 238, 238, true}}, 0);
+            QVERIFY(store.sync(&error));
+        }
         CacheUpkeep soon(cache, ini, {}, std::chrono::milliseconds(10));
-        soon.soon();
+        soon.soon(file);
         QTRY_VERIFY(soon.rounds() > 0);
         QVERIFY(!QFileInfo::exists(old));
+        QVERIFY(QFileInfo::exists(file));
     }
 };
 

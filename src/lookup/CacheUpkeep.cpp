@@ -54,10 +54,14 @@ UniqueFd lockFolder(const QString &folder, const std::atomic<bool> *cancel)
 
 } // namespace
 
+QString indexFileFor(const QString &cacheFolder, const QString &path, const DataSource &s)
+{
+    return IndexCache(cacheFolder).fileFor({path, s.Name, s.In, s.Out, s.CharsetIn, s.CharsetOut, {}});
+}
+
 std::optional<QSet<QString>> liveIndexNames(const QStringList &settingsFiles, const SearchFolders &folders,
                                             const QString &cacheFolder)
 {
-    const IndexCache cache(cacheFolder);
     QSet<QString> names;
     for (const QString &file : settingsFiles) {
         if (!QFileInfo::exists(file))
@@ -69,10 +73,8 @@ std::optional<QSet<QString>> liveIndexNames(const QStringList &settingsFiles, co
         int selected = 0;
         load_tables(store, sources, selected);
         for (const DataSource &s : sources) {
-            for (const QString &path : pathsFor(s.File, folders)) {
-                const IndexSource source{path, s.Name, s.In, s.Out, s.CharsetIn, s.CharsetOut, {}};
-                names << QFileInfo(cache.fileFor(source)).fileName();
-            }
+            for (const QString &path : pathsFor(s.File, folders))
+                names << QFileInfo(indexFileFor(cacheFolder, path, s)).fileName();
         }
     }
     return names;
@@ -131,9 +133,11 @@ CacheUpkeep::~CacheUpkeep()
         m_thread.join();
 }
 
-void CacheUpkeep::soon()
+void CacheUpkeep::soon(const QString &inUse)
 {
     std::lock_guard lock(m_mutex);
+    if (!inUse.isEmpty())
+        m_inUse = inUse;
     m_next = std::min(m_next, std::chrono::steady_clock::now() + m_quietAfter);
     m_wake.notify_all();
 }
@@ -151,7 +155,10 @@ void CacheUpkeep::run()
             continue;
         }
         m_next = std::chrono::steady_clock::now() + std::chrono::hours(24);
+        const QString inUse = m_inUse;
         lock.unlock();
+        if (!inUse.isEmpty())
+            CacheTidy::markUsed(inUse);
         tidyIndexCache(m_folder, m_settings, m_folders, true, now(), {}, &m_stop);
         ++m_rounds;
         lock.lock();

@@ -19,6 +19,9 @@ namespace tarnvik {
 std::optional<QSet<QString>> liveIndexNames(const QStringList &settingsFiles, const SearchFolders &folders,
                                             const QString &cacheFolder);
 
+// The cache file of 'source' when its database is at 'path'.
+QString indexFileFor(const QString &cacheFolder, const QString &path, const DataSource &source);
+
 // One round under the folder's lock: 'settingsFile' noted, the record mended
 // if need be, the folder tidied. 'tidy' false notes only. Nothing happens
 // while another copy holds the lock.
@@ -36,8 +39,9 @@ public:
     CacheUpkeep(const CacheUpkeep &) = delete;
     CacheUpkeep &operator=(const CacheUpkeep &) = delete;
 
-    // A new index may have been written: a round a while from now.
-    void soon();
+    // A new index may have been written: a round a while from now. The
+    // index at 'inUse' counts as used at every round from now on.
+    void soon(const QString &inUse = QString());
     int rounds() const { return m_rounds; }
 
 private:
@@ -49,6 +53,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::chrono::steady_clock::time_point m_next;
+    QString m_inUse;
     std::atomic<bool> m_stop = false;
     std::atomic<int> m_rounds = 0;
     std::thread m_thread;

@@ -1,6 +1,7 @@
 #include "StripSession.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -77,10 +78,15 @@ LookupResult StripSession::lookUp(const QString &text)
 
 void StripSession::prepared()
 {
-    if (m_upkeep)
-        m_upkeep->soon(); // the index may be new in the cache
     if (m_sources.isEmpty())
         return;
+    if (m_upkeep) {
+        // The index may be new in the cache; and one the strip keeps using
+        // for weeks must not age out under it.
+        const VisibleSource &src = m_sources[m_active];
+        m_upkeep->soon(indexFileFor(m_data.cacheFolder(), QFileInfo(src.File).canonicalFilePath(),
+                                    {src.Title, src.File, src.Name, src.In, src.Out, src.CharsetIn, src.CharsetOut}));
+    }
     if (m_lookup.tellPending())
         if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
             emit sourceProblem(why);
