@@ -73,6 +73,8 @@ private slots:
         testutil::writeIni(ini, catalogue());
         SettingsStore store(ini);
         StripSession s(store);
+        const QString cache = path(u"switch/cache"_qs);
+        s.data().setCacheFolder(cache);
         s.load();
         QCOMPARE(s.sources().size(), 5);
         QCOMPARE(s.active(), 0); // beyond the visible ones: the first
@@ -92,6 +94,15 @@ private slots:
         QCOMPARE(lookUp(s, QString()).kind, LookupResult::NoText);
         QVERIFY(s.choose(4)); // in its own character set
         QCOMPARE(lookUp(s, u"до"_qs).firstIn, u"дом"_qs);
+        // The tidying finds every index bound here named by the catalogue.
+        s.data().waitForCache();
+        const QString unlisted = cache + u'/' + QString(40, u'0') + u".idx"_qs;
+        testutil::writeBytes(unlisted, "TVKIDX06");
+        const QStringList indexes = QDir(cache).entryList({u"*.idx"_qs});
+        QCOMPARE(indexes.size(), 4);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QCOMPARE(tidyIndexCache(cache, ini, defaultSearchFolders(), true, now).removed,
+                 QStringList{unlisted.section(u'/', -1)});
 
         // Emptied (as the editor may leave it): nothing bound, nothing saved
         // for the active source.

@@ -95,6 +95,7 @@ public:
     void setReadLimits(const ReadLimits &limits) { m_limits = limits; }
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
+    QString cacheFolder() const { return m_cacheFolder; }
 
     // What the next refreshes ask (see LookupRequest).
     void setRequest(const LookupRequest &request) { m_request = request; }

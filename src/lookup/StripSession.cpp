@@ -1,6 +1,7 @@
 #include "StripSession.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,6 +34,8 @@ void StripSession::load()
     m_active = m_sources.isEmpty() ? 0 : m_read.active;
     if (m_sources.isEmpty())
         m_lookup.setSource(std::nullopt);
+    if (!m_upkeep && !m_data.cacheFolder().isEmpty())
+        m_upkeep = std::make_unique<CacheUpkeep>(m_data.cacheFolder(), m_store.path(), m_folders);
 }
 
 bool StripSession::choose(int index)
@@ -77,6 +80,13 @@ void StripSession::prepared()
 {
     if (m_sources.isEmpty())
         return;
+    if (m_upkeep) {
+        // The index may be new in the cache; and one the strip keeps using
+        // for weeks must not age out under it.
+        const VisibleSource &src = m_sources[m_active];
+        m_upkeep->soon(indexFileFor(m_data.cacheFolder(), QFileInfo(src.File).canonicalFilePath(),
+                                    {src.Title, src.File, src.Name, src.In, src.Out, src.CharsetIn, src.CharsetOut}));
+    }
     if (m_lookup.tellPending())
         if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
             emit sourceProblem(why);

@@ -6,10 +6,12 @@
 
 #include "catalogue/Catalogue.h"
 #include "db/DataControl.h"
+#include "lookup/CacheUpkeep.h"
 #include "lookup/Lookup.h"
 
 #include <QObject>
 #include <functional>
+#include <memory>
 
 namespace tarnvik {
 
@@ -97,6 +99,7 @@ private:
     bool m_topMost = true;
     std::optional<QPoint> m_place;
     std::function<bool()> m_editorSave;
+    std::unique_ptr<CacheUpkeep> m_upkeep;
     bool m_toldStoreProblem = false;
     bool m_retryQueued = false;
     bool m_sessionEnding = false;

@@ -1,4 +1,5 @@
 #include "IndexCache.h"
+#include "CacheTidy.h"
 #include "LeasedMapping.h"
 #include "platform/Files.h"
 
@@ -454,6 +455,8 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         return nullptr;
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;
+    // What the cache's tidying goes by: an index in use is kept.
+    CacheTidy::markUsed(fileFor(source));
     return ix;
 }
 
