@@ -604,6 +604,17 @@ private slots:
         QVERIFY(e.editor.browse());
         QVERIFY(!closedWhileReading);
         QCOMPARE(testutil::readBytes(m_ini), before);
+
+        // The session ends on the entry made for a newcomer, untouched: it is
+        // not written, or the next start would hold an entry nobody made.
+        QFile::remove(m_ini);
+        Opened newcomer(m_ini, memory);
+        QVERIFY(newcomer.editor.list().untouchedFirstEntry());
+        QVERIFY(newcomer.editor.saveForSessionEnd());
+        QVector<DataSource> saved;
+        int selected = 0;
+        load_tables(SettingsStore(m_ini), saved, selected);
+        QCOMPARE(saved.size(), 0);
     }
 
     // A close writes the working copy, replacing a file the store cannot

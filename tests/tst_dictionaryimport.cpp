@@ -48,6 +48,15 @@ private slots:
         QVERIFY(import.run(csv));
         QFile::remove(path("data/slova (3).mdb"));
         QVERIFY(!import.earlier(csv));
+
+        // Its name taken since by another file's import: that is not it.
+        QVERIFY(import.run(csv));
+        QFile::remove(path("data/slova (3).mdb"));
+        const QString other = path("jine/slova.csv");
+        QDir().mkpath(path("jine"));
+        writeBytes(other, "word,meaning\ncat,kočka\n");
+        QCOMPARE(import.run(other)->File, path("data/slova (3).mdb"));
+        QVERIFY(!import.earlier(csv));
     }
 
     // A dictionary's own name is its title.

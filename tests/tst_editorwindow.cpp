@@ -3,6 +3,7 @@
 // saved file. What the editor decides is tst_cataloguelist's; the lookup
 // window's settings command, the whole road: tst_window.
 #include "editor/setData.h"
+#include "platform/OpenSave.h"
 #include "widgets/PathDelegate.h"
 #include "util/Editor.h"
 #include "util/Files.h"
@@ -259,6 +260,31 @@ private slots:
         QCOMPARE(made.Title + u' ' + made.Name + u' ' + made.In + u' ' + made.Out, u"ptaci ptaci ptak bird"_qs);
         QCOMPARE(e->list()->currentRow(), 2);
         QCOMPARE(e.mismatch(), QString());
+
+        // A click on another entry and Insert while a long import runs: the
+        // import is still the selected entry's, the others untouched.
+        QByteArray rows = "slovo\tvyznam\n";
+        for (int i = 0; i < 200000; ++i)
+            rows += "slovo" + QByteArray::number(i) + "\tvyznam\n";
+        const QString tsv = e.path(u"dlouhy.tsv"_qs);
+        testutil::writeBytes(tsv, rows);
+        setOpenDialogForTests([&](QWidget *, const QString &, const QString &, const QString &) { return tsv; });
+        const QVector<DataSource> before = e->catalogue().sources();
+        bool pressed = false;
+        QTimer::singleShot(0, [&] {
+            QListWidget *l = e->list();
+            QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->item(0)).center());
+            QTest::keyClick(l, Qt::Key_Insert);
+            pressed = true;
+        });
+        e->browseButton()->click();
+        setOpenDialogForTests({});
+        QVERIFY(pressed);
+        const QVector<DataSource> after = e->catalogue().sources();
+        QDir(QFileInfo(after.value(2).File).absolutePath()).removeRecursively();
+        QCOMPARE(after.size(), 3);
+        QCOMPARE(after[0], before[0]);
+        QCOMPARE(after[2].Name, u"dlouhy"_qs);
         QVERIFY(e.close());
     }
 

@@ -310,6 +310,9 @@ bool CatalogueEditor::saveForSessionEnd()
     if (m_saved || !m_loaded)
         return true;
     m_sessionEnded = true;
+    // The entry made for a newcomer and never touched is nobody's to keep.
+    if (m_list.untouchedFirstEntry())
+        m_list.closeRequested();
     QString error;
     if (!m_list.save(m_store, &error)) {
         qWarning("%s", qPrintable(error));

@@ -114,7 +114,7 @@ public:
     bool closeRequest();
     // The program ends with the editor open: the catalogue is saved as it
     // stands, an entry still without a database included, since nobody is
-    // left to finish it; a failure is told on standard error, never in a box.
+    // left to finish it (not the newcomer's first one, untouched); a failure is told on standard error, never in a box.
     bool saveForSessionEnd();
 
 private:

@@ -37,6 +37,48 @@ namespace tarnvik {
 
 namespace {
 
+// While an import runs the entry it is for must stay selected and as it was:
+// the user's input to the editor is dropped until it ends, the progress
+// dialog's own (its Cancel) excepted.
+class InputHold : public QObject
+{
+public:
+    InputHold(QObject *editor, QObject *progress) : m_editor(editor), m_progress(progress)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~InputHold() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Drop:
+            for (QObject *o = watched; o; o = o->parent()) {
+                if (o == m_progress)
+                    return false;
+                if (o == m_editor)
+                    return true;
+            }
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QObject *m_editor, *m_progress;
+};
+
 QFont editorFont(bool bold = false)
 {
     QFont f(kFace);
@@ -438,6 +480,9 @@ std::optional<DataSource> setData::importDictionary(const QString &file)
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(400);
     connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+    // Without a first value the dialog waits seconds, not the minimum duration.
+    progress.setValue(0);
+    std::optional<InputHold> hold(std::in_place, this, &progress);
     auto result = std::async(std::launch::async, [&] {
         return import.run(file, &cancel, [&](qint64 d, qint64 t) {
             done = d;
@@ -453,6 +498,7 @@ std::optional<DataSource> setData::importDictionary(const QString &file)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     progress.reset();
+    hold.reset();
     std::optional<DataSource> made = result.get();
     if (!made && !import.cancelled())
         critical(QStringLiteral("Soubor „%1“ nelze převést na databázi.\n\n%2").arg(file, import.errorString()));

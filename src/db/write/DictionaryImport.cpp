@@ -101,6 +101,11 @@ std::optional<DataSource> DictionaryImport::run(const QString &path, const std::
     s.Title = made.title.isEmpty() ? base : made.title;
 
     QSettings record(recordPath(), QSettings::IniFormat);
+    // A database of this name made before was deleted: its record is not this one's.
+    for (const QString &group : record.childGroups()) {
+        if (record.value(group + QStringLiteral("/database")).toString() == target)
+            record.remove(group);
+    }
     record.beginGroup(recordKey(path));
     record.setValue("source", source.absoluteFilePath());
     record.setValue("stamp", stamp(source));
