@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <tuple>
 
 using namespace tarnvik;
 using testutil::titles;
@@ -56,6 +57,12 @@ struct FakeWindow : CatalogueListView, EditorView
     std::optional<DataSource> earlier, made;
     QStringList imported;
     std::optional<DataSource> earlierImport(const QString &) override { return earlier; }
+    Earlier earlierAnswer = Earlier::Use;
+    Earlier askAboutEarlier(const QString &file, const QString &) override
+    {
+        questions << editortext::ImportedBefore + u'|' + file;
+        return earlierAnswer;
+    }
     std::optional<DataSource> importDictionary(const QString &file) override
     {
         imported << file;
@@ -555,16 +562,19 @@ private slots:
         QCOMPARE(e.editor.list().sources()[1].Title, u"Slova"_qs);
         QVERIFY(w.questions.isEmpty());
 
-        // Made before: taken when the user says so, made anew otherwise.
+        // Made before: taken, made anew, or neither, as the user says.
         w.earlier = DataSource{u"Slova"_qs, dve, u"Slovnik"_qs, u"slovo"_qs, u"vyznam"_qs};
-        for (bool take : {true, false}) {
-            w.answer = take;
+        using Earlier = EditorView::Earlier;
+        for (auto [answer, imports, table] : {std::tuple(Earlier::Use, 0, u"Slovnik"_qs),
+                                              std::tuple(Earlier::ImportAgain, 1, u"jina"_qs),
+                                              std::tuple(Earlier::Cancel, 0, u"jina"_qs)}) {
+            w.earlierAnswer = answer;
             w.imported.clear();
-            QVERIFY(e.editor.browse());
-            QCOMPARE(w.imported.size(), take ? 0 : 1);
-            QCOMPARE(e.editor.list().sources()[1].Name, take ? u"Slovnik"_qs : u"jina"_qs);
+            QCOMPARE(e.editor.browse(), answer != Earlier::Cancel);
+            QCOMPARE(w.imported.size(), imports);
+            QCOMPARE(e.editor.list().sources()[1].Name, table);
         }
-        QCOMPARE(w.questions.size(), 2);
+        QCOMPARE(w.questions.size(), 3);
         QVERIFY(w.questions[0].startsWith(editortext::ImportedBefore + u'|'));
 
         // Dropped: a new entry once the import succeeded, or the selected

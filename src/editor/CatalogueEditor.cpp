@@ -259,9 +259,10 @@ std::optional<DataSource> CatalogueEditor::imported(const QString &file)
 {
     ++m_reading;
     std::optional<DataSource> made = m_view.earlierImport(file);
-    if (made && !m_view.askYesNo(editortext::ImportedBefore, editortext::importedBeforeText(file, made->File)))
+    const EditorView::Earlier choice = made ? m_view.askAboutEarlier(file, made->File) : EditorView::Earlier::ImportAgain;
+    if (choice == EditorView::Earlier::Cancel)
         made.reset();
-    if (!made)
+    else if (choice == EditorView::Earlier::ImportAgain)
         made = m_view.importDictionary(file);
     --m_reading;
     return made;

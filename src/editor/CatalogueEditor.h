@@ -40,6 +40,10 @@ public:
     // (nothing when it failed or the user cancelled it; the view told why).
     virtual std::optional<DataSource> earlierImport(const QString &file) = 0;
     virtual std::optional<DataSource> importDictionary(const QString &file) = 0;
+    // The file was imported before: use that database, import it anew, or
+    // neither (Escape).
+    enum class Earlier { Use, ImportAgain, Cancel };
+    virtual Earlier askAboutEarlier(const QString &file, const QString &database) = 0;
     // The reads of editor/Verify.h, run while the window goes on painting.
     virtual std::optional<QStringList> readTables(const QString &file, QString *error) = 0;
     virtual std::optional<QStringList> readFields(const QString &file, const QString &table, QString *error) = 0;
@@ -140,7 +144,8 @@ private:
     void check_data(int id, const QString &table);
     bool listFields(int id, const QString &table);
     std::optional<QStringList> tables(const QString &file);
-    // The earlier import of 'file' if the user takes it, else a new one.
+    // The earlier import of 'file' if the user takes it, else a new one;
+    // nothing when the user cancels or the import fails.
     std::optional<DataSource> imported(const QString &file);
     void takeImport(const QString &file, const DataSource &made);
 

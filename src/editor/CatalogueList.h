@@ -71,9 +71,10 @@ inline const QString NewTitle = QStringLiteral("(Vstup -> Výstup)");
 inline const QString ImportedBefore = QStringLiteral("Slovník už byl převeden");
 inline QString importedBeforeText(const QString &file, const QString &database)
 {
-    return QStringLiteral("Soubor „%1“ už byl převeden do databáze „%2“.\n\nPoužít ji? (Ne: převést soubor znovu.)")
-        .arg(file, database);
+    return QStringLiteral("Soubor\n„%1“\nuž byl převeden do databáze\n„%2“.").arg(file, database);
 }
+inline const QStringList ImportedBeforeChoices{QStringLiteral("Použít ji"), QStringLiteral("Převést znovu"),
+                                               QStringLiteral("Zrušit")};
 // Tool tips of the toolbar's actions.
 inline const QString ToolTipNew = QStringLiteral("Nová položka");
 inline const QString ToolTipDelete = QStringLiteral("Smazat položku");

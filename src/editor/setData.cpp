@@ -463,6 +463,15 @@ QString setData::chooseDatabase(const QString &folder)
                           QStringLiteral("Vyber zdroj dat"), folder);
 }
 
+EditorView::Earlier setData::askAboutEarlier(const QString &file, const QString &database)
+{
+    using namespace editortext;
+    refresh();
+    const int choice = showChoice(this, QMessageBox::Question, ImportedBefore, importedBeforeText(file, database),
+                                  ImportedBeforeChoices);
+    return choice == 0 ? Earlier::Use : choice == 1 ? Earlier::ImportAgain : Earlier::Cancel;
+}
+
 std::optional<DataSource> setData::earlierImport(const QString &file)
 {
     return DictionaryImport().earlier(file);

@@ -81,6 +81,7 @@ private:
     QString chooseDatabase(const QString &folder) override;
     std::optional<DataSource> earlierImport(const QString &file) override;
     std::optional<DataSource> importDictionary(const QString &file) override;
+    Earlier askAboutEarlier(const QString &file, const QString &database) override;
     std::optional<QStringList> readTables(const QString &file, QString *error) override;
     std::optional<QStringList> readFields(const QString &file, const QString &table, QString *error) override;
 
