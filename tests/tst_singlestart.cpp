@@ -22,6 +22,7 @@
 
 
 using namespace tarnvik;
+using testutil::lightRedPixels;
 
 namespace {
 
@@ -43,20 +44,6 @@ QList<WId> windowsOf(const QProcess &program)
 WId activeWindow()
 {
     return testutil::xdotool({"getactivewindow"}).out.trimmed().toULongLong();
-}
-
-// The box beside the text is light red while the text matches nothing (also
-// while it is empty): seen from outside, the look-up answering typed keys.
-int lightRedPixels(WId w)
-{
-    const QImage image = QGuiApplication::primaryScreen()->grabWindow(w).toImage();
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
-        }
-    return n;
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include "widgets/Lamp.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
 #include <QLineEdit>
 #include <QMenu>
 #include <QtTest>
@@ -216,6 +219,18 @@ bool moveToOuter(QStringList &move, QPoint origin)
 // would pass the compositor by: the wrapper names the X server the compositor
 // is shown on (TARNVIK_INPUT_DISPLAY) and where the desktop's 0,0 lies there
 // (TARNVIK_INPUT_ORIGIN). Input commands go there, the rest stay here.
+int lightRedPixels(WId w)
+{
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(w).toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.red() > 230 && c.red() - c.green() > 40 && qAbs(c.green() - c.blue()) < 16;
+        }
+    return n;
+}
+
 Run xdotool(const QStringList &args)
 {
     const QString outer = qEnvironmentVariable("TARNVIK_INPUT_DISPLAY");

@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <memory>
 
 class QAction;
@@ -89,6 +90,10 @@ QProcessEnvironment programEnv(const QString &root, const QString &runtime = QSt
 QString programIni(const QString &root);
 // Starts the real program; false if it did not start.
 bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args = {});
+
+// The box beside the text is light red while the text matches nothing (also
+// while it is empty): seen from outside, the look-up answering typed keys.
+int lightRedPixels(WId window);
 
 // xdotool run to its end.
 Run xdotool(const QStringList &args);
