@@ -70,6 +70,7 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_out.reserve(rows);
     m_fold.reserve(rows);
     m_bare.reserve(rows);
+    m_bareText.reserve(chars / 4);
     m_text.reserve(chars);
 }
 
@@ -112,7 +113,15 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     m_fold.push_back(foldSpan);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
-    m_bare.push_back(marked ? append(bare) : foldSpan);
+    Span bareSpan;
+    if (marked) {
+        if (m_bareText.size() + size_t(bare.size()) >= kNull)
+            throw std::length_error("index text exceeds 4 G characters");
+        bareSpan = Span{uint32_t(m_bareText.size()), uint32_t(bare.size())};
+        m_bareText.insert(m_bareText.end(), reinterpret_cast<const char16_t *>(bare.data()),
+                          reinterpret_cast<const char16_t *>(bare.data()) + bare.size());
+    }
+    m_bare.push_back(bareSpan);
     m_marked = m_marked || marked;
 }
 
@@ -297,38 +306,43 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // the folded order is made: only the others are sorted for the bare key,
     // and the two merged.
     std::vector<uint32_t> foldOrder, bareOrder;
-    auto compareBy = [text](const std::vector<Span> &spans) {
-        return [&spans, text](uint32_t a, uint32_t b) {
+    auto foldKey = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
+    const char16_t *bareText = m_bareText.data();
+    auto marked = [&](uint32_t r) { return !m_bare[r].isNull(); };
+    auto bareKey = [&](uint32_t row) {
+        const Span s = m_bare[row];
+        return s.isNull() ? foldKey(row) : std::u16string_view(bareText + s.start, s.length);
+    };
+    auto compareBy = [](const auto &key) {
+        return [&key](uint32_t a, uint32_t b) {
             // Most ties are the same short word again: the prefix holds all of both.
-            const Span x = spans[a], y = spans[b];
-            if (x.length <= 6 && y.length <= 6)
-                return int(x.length) - int(y.length);
-            return std::u16string_view(text + x.start, x.length)
-                .compare(std::u16string_view(text + y.start, y.length));
+            const std::u16string_view x = key(a), y = key(b);
+            if (x.size() <= 6 && y.size() <= 6)
+                return int(x.size()) - int(y.size());
+            return x.compare(y);
         };
     };
-    auto keyedBy = [&](const std::vector<Span> &spans, auto take) {
+    auto keyedBy = [&](const auto &key, auto take) {
         std::vector<Keyed> keyed;
         keyed.reserve(rows.size());
         for (uint32_t r : rows) {
             if (take(r))
-                keyed.push_back(unitPrefix(std::u16string_view(text + spans[r].start, spans[r].length), r));
+                keyed.push_back(unitPrefix(key(r), r));
         }
         return keyed;
     };
-    auto marked = [&](uint32_t r) { return m_bare[r].start != m_fold[r].start; };
-    const auto byBare = compareBy(m_bare);
+    const auto byBare = compareBy(bareKey);
     std::vector<Keyed> changed;
     std::thread changedSort([&] {
         if (bare) {
-            changed = keyedBy(m_bare, marked);
+            changed = keyedBy(bareKey, marked);
             sortKeyed(changed, byBare);
         }
     });
     std::thread keySort([&] {
         auto all = [](uint32_t) { return true; };
-        std::vector<Keyed> folded = keyedBy(m_fold, all);
-        sortKeyed(folded, compareBy(m_fold));
+        std::vector<Keyed> folded = keyedBy(foldKey, all);
+        sortKeyed(folded, compareBy(foldKey));
         foldOrder = rowsOf(folded);
         changedSort.join();
         if (bare) {
@@ -376,21 +390,22 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
-    auto makeKeys = [&](std::vector<Span> &spans, std::vector<uint32_t> &order, Keys &k) {
+    std::vector<Span>().swap(m_bare);
+    std::vector<char16_t>().swap(m_bareText);
+    auto makeKeys = [&](std::vector<uint32_t> &order, Keys &k) {
         std::vector<uint32_t> ranks(order.size());
         for (size_t i = 0; i < ranks.size(); ++i)
             ranks[i] = rankOfRow[order[i]];
         k.ranks = WaveletMatrix(std::move(ranks), bits);
         k.order = std::move(order);
-        k.text = std::move(spans);
     };
     std::thread bareRanks([&] {
         if (bare)
-            makeKeys(m_bare, bareOrder, ix.m_bare);
+            makeKeys(bareOrder, ix.m_bare);
     });
-    makeKeys(m_fold, foldOrder, ix.m_folded);
+    makeKeys(foldOrder, ix.m_folded);
+    ix.m_folded.text = std::move(m_fold);
     bareRanks.join();
-    std::vector<Span>().swap(m_bare);
     ix.m_displayOrder = std::move(displayOrder);
     ix.m_text = std::move(m_text);
     ix.m_in = std::move(m_in);
@@ -398,19 +413,24 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     return index;
 }
 
-std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row) const
+std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, QString &buffer) const
 {
-    const Span s = keys.text[row];
-    return s.isNull() ? std::u16string_view() : std::u16string_view(m_text.data() + s.start, s.length);
+    const Span s = m_folded.text[row];
+    if (s.isNull())
+        return std::u16string_view();
+    const QStringView folded(m_text.data() + s.start, s.length);
+    const QStringView key = &keys == &m_bare ? dropMarks(folded, buffer) : folded;
+    return std::u16string_view(reinterpret_cast<const char16_t *>(key.data()), size_t(key.size()));
 }
 
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
     const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
+    QString buffer;
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
-                                         [&](uint32_t r) { return keyText(keys, r) < p; });
+                                         [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
     const auto hi = std::partition_point(
-        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r).substr(0, p.size()) == p; });
+        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r, buffer).substr(0, p.size()) == p; });
     return {size_t(lo - keys.order.begin()), size_t(hi - keys.order.begin())};
 }
 
@@ -426,8 +446,10 @@ Matches LookupIndex::findWhole(QStringView text, Key key) const
     const Keys &keys = this->keys(key);
     const auto [lo, hi] = run(keys, k);
     // A key equal to the text sorts before every longer one it begins.
-    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi,
-                                            [&](uint32_t r) { return keyText(keys, r).size() == size_t(k.size()); });
+    QString buffer;
+    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi, [&](uint32_t r) {
+        return keyText(keys, r, buffer).size() == size_t(k.size());
+    });
     m.m_lo = lo;
     m.m_hi = size_t(equal - keys.order.begin());
     return m;
@@ -446,8 +468,10 @@ Matches LookupIndex::find(const LikePattern &pattern, Key key) const
         return m;
     }
     auto list = std::make_shared<std::vector<uint32_t>>();
+    QString buffer;
     for (size_t i = lo; i < hi; ++i) {
-        if (pattern.matchesFolded(view(k.text[k.order[i]])))
+        const std::u16string_view key = keyText(k, k.order[i], buffer);
+        if (pattern.matchesFolded(QStringView(key.data(), qsizetype(key.size()))))
             list->push_back(k.ranks.access(i));
     }
     std::sort(list->begin(), list->end());
