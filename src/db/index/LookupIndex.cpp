@@ -69,8 +69,7 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_in.reserve(rows);
     m_out.reserve(rows);
     m_fold.reserve(rows);
-    m_bare.reserve(rows);
-    m_bareText.reserve(chars / 4);
+    m_marks.reserve(rows);
     m_text.reserve(chars);
 }
 
@@ -105,7 +104,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     m_out.push_back(out ? append(*out) : Span{});
     if (!in) {
         m_fold.push_back(Span{});
-        m_bare.push_back(Span{});
+        m_marks.push_back(false);
         return;
     }
     const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
@@ -113,15 +112,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     m_fold.push_back(foldSpan);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
-    Span bareSpan;
-    if (marked) {
-        if (m_bareText.size() + size_t(bare.size()) >= kNull)
-            throw std::length_error("index text exceeds 4 G characters");
-        bareSpan = Span{uint32_t(m_bareText.size()), uint32_t(bare.size())};
-        m_bareText.insert(m_bareText.end(), reinterpret_cast<const char16_t *>(bare.data()),
-                          reinterpret_cast<const char16_t *>(bare.data()) + bare.size());
-    }
-    m_bare.push_back(bareSpan);
+    m_marks.push_back(marked);
     m_marked = m_marked || marked;
 }
 
@@ -307,22 +298,27 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // and the two merged.
     std::vector<uint32_t> foldOrder, bareOrder;
     auto foldKey = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
-    const char16_t *bareText = m_bareText.data();
-    auto marked = [&](uint32_t r) { return !m_bare[r].isNull(); };
-    auto bareKey = [&](uint32_t row) {
-        const Span s = m_bare[row];
-        return s.isNull() ? foldKey(row) : std::u16string_view(bareText + s.start, s.length);
+    auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
+    // Bare keys are made again wherever they are needed: kept, they would
+    // take a third as much memory as the text.
+    auto bareKey = [&](uint32_t row, QString &buffer) {
+        const std::u16string_view f = foldKey(row);
+        if (!m_marks[row])
+            return f;
+        const QStringView b = dropMarks(QStringView(f.data(), qsizetype(f.size())), buffer);
+        return std::u16string_view(reinterpret_cast<const char16_t *>(b.data()), size_t(b.size()));
     };
-    auto compareBy = [](const auto &key) {
-        return [&key](uint32_t a, uint32_t b) {
-            // Most ties are the same short word again: the prefix holds all of both.
-            const std::u16string_view x = key(a), y = key(b);
-            if (x.size() <= 6 && y.size() <= 6)
-                return int(x.size()) - int(y.size());
-            return x.compare(y);
-        };
+    auto compareKeys = [](std::u16string_view x, std::u16string_view y) {
+        // Most ties are the same short word again: the prefix holds all of both.
+        if (x.size() <= 6 && y.size() <= 6)
+            return int(x.size()) - int(y.size());
+        return x.compare(y);
     };
-    auto keyedBy = [&](const auto &key, auto take) {
+    auto byBare = [&](uint32_t a, uint32_t b) {
+        const std::u16string_view x = foldKey(a), y = foldKey(b);
+        return compareBare(QStringView(x.data(), qsizetype(x.size())), QStringView(y.data(), qsizetype(y.size())));
+    };
+    auto keyedBy = [&](auto key, auto take) {
         std::vector<Keyed> keyed;
         keyed.reserve(rows.size());
         for (uint32_t r : rows) {
@@ -331,18 +327,17 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         }
         return keyed;
     };
-    const auto byBare = compareBy(bareKey);
     std::vector<Keyed> changed;
     std::thread changedSort([&] {
         if (bare) {
-            changed = keyedBy(bareKey, marked);
+            changed = keyedBy([&, buffer = QString()](uint32_t r) mutable { return bareKey(r, buffer); }, marked);
             sortKeyed(changed, byBare);
         }
     });
     std::thread keySort([&] {
         auto all = [](uint32_t) { return true; };
         std::vector<Keyed> folded = keyedBy(foldKey, all);
-        sortKeyed(folded, compareBy(foldKey));
+        sortKeyed(folded, [&](uint32_t a, uint32_t b) { return compareKeys(foldKey(a), foldKey(b)); });
         foldOrder = rowsOf(folded);
         changedSort.join();
         if (bare) {
@@ -390,8 +385,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
-    std::vector<Span>().swap(m_bare);
-    std::vector<char16_t>().swap(m_bareText);
+    std::vector<bool>().swap(m_marks);
     auto makeKeys = [&](std::vector<uint32_t> &order, Keys &k) {
         std::vector<uint32_t> ranks(order.size());
         for (size_t i = 0; i < ranks.size(); ++i)

@@ -77,10 +77,7 @@ public:
         Span append(QStringView s);
         std::vector<char16_t> m_text;
         std::vector<Span> m_in, m_out, m_fold;
-        // Bare keys only of rows whose folded key has a mark to drop (Null
-        // for the others); only the build needs them.
-        std::vector<char16_t> m_bareText;
-        std::vector<Span> m_bare;
+        std::vector<bool> m_marks; // the row's folded key has a mark to drop
         QString m_foldBuffer, m_bareBuffer;
         CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop
