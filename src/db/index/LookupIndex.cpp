@@ -291,8 +291,9 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // Only a source where some input has a mark to drop needs a bare order.
     const bool bare = m_marked;
 
-    // Beside the display order, on threads of their own from the start: the
-    // binary order of each key, ties in table order. A row with no mark to
+    // Beside the display order, on a thread of its own from the start: the
+    // binary order of each key, ties in table order, one after the other (so
+    // that only one key's sort arrays exist at a time). A row with no mark to
     // drop has the same bare key as folded, so those are in bare order once
     // the folded order is made: only the others are sorted for the bare key,
     // and the two merged.
@@ -327,34 +328,30 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         }
         return keyed;
     };
-    std::vector<Keyed> changed;
-    std::thread changedSort([&] {
-        if (bare) {
-            changed = keyedBy([&, buffer = QString()](uint32_t r) mutable { return bareKey(r, buffer); }, marked);
-            sortKeyed(changed, byBare);
-        }
-    });
     std::thread keySort([&] {
         auto all = [](uint32_t) { return true; };
         std::vector<Keyed> folded = keyedBy(foldKey, all);
         sortKeyed(folded, [&](uint32_t a, uint32_t b) { return compareKeys(foldKey(a), foldKey(b)); });
         foldOrder = rowsOf(folded);
-        changedSort.join();
-        if (bare) {
-            const auto less = keyedLess(byBare);
-            bareOrder.reserve(folded.size());
-            size_t j = 0;
-            for (const Keyed &k : folded) {
-                if (marked(k.row))
-                    continue;
-                for (; j < changed.size() && less(changed[j], k); ++j)
-                    bareOrder.push_back(changed[j].row);
-                bareOrder.push_back(k.row);
-            }
-            for (; j < changed.size(); ++j)
+        std::vector<Keyed>().swap(folded);
+        if (!bare)
+            return;
+        std::vector<Keyed> changed =
+            keyedBy([&, buffer = QString()](uint32_t r) mutable { return bareKey(r, buffer); }, marked);
+        sortKeyed(changed, byBare);
+        const auto less = keyedLess(byBare);
+        bareOrder.reserve(foldOrder.size());
+        size_t j = 0;
+        for (const uint32_t row : foldOrder) {
+            if (marked(row))
+                continue;
+            const Keyed k = unitPrefix(foldKey(row), row);
+            for (; j < changed.size() && less(changed[j], k); ++j)
                 bareOrder.push_back(changed[j].row);
-            std::vector<Keyed>().swap(changed);
+            bareOrder.push_back(row);
         }
+        for (; j < changed.size(); ++j)
+            bareOrder.push_back(changed[j].row);
     });
 
     // Display order: the first twelve bytes of each collation key, made on both
