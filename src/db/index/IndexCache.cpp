@@ -215,7 +215,6 @@ struct Loaded
     std::shared_ptr<const void> owner;
     const uchar *bytes = nullptr;
     size_t size = 0;
-    const LeasedMapping *mapping = nullptr; // if mapped
 };
 
 // The whole regular file at 'path', its checksum checked: mapped under a
@@ -233,7 +232,7 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
     Checksum sum;
     if (auto mapped = LeasedMapping::map(fd, size)) {
         file.fd.release(); // the mapping's now
-        loaded = {mapped, static_cast<const uchar *>(mapped->data()), size, mapped.get()};
+        loaded = {mapped, static_cast<const uchar *>(mapped->data()), size};
         sum.add(loaded.bytes, body);
     } else {
         auto buffer = std::make_shared<Buffer>(size);
@@ -456,8 +455,6 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         || !readKeys(r, &ix->m_bare, false, rows, listed, textSize) || ix->m_folded.text.empty() != (rows == 0)
         || !r.atEnd())
         return nullptr;
-    if (loaded.mapping)
-        loaded.mapping->dropResident();
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;
     return ix;

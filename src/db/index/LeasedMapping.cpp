@@ -146,15 +146,6 @@ LeasedMapping::LeasedMapping(int fd, void *data, size_t size, size_t length)
 {
 }
 
-void LeasedMapping::dropResident() const
-{
-    LeaseWatcher *watcher = LeaseWatcher::instance();
-    const std::lock_guard guard(watcher->lock);
-    // A copy's pages are its only bytes; the file's come back from the file.
-    if (m_fd.get() >= 0)
-        ::madvise(m_data, m_length, MADV_DONTNEED);
-}
-
 LeasedMapping::~LeasedMapping()
 {
     LeaseWatcher *watcher = LeaseWatcher::instance();

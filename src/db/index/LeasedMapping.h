@@ -25,9 +25,6 @@ public:
     LeasedMapping &operator=(const LeasedMapping &) = delete;
 
     const void *data() const { return m_data; }
-    // Lets go of the pages read so far (the file's cache keeps them): only
-    // those look-ups touch later come back. Nothing once it is a copy.
-    void dropResident() const;
     size_t size() const { return m_size; }
 
 private:
