@@ -14,6 +14,11 @@
 //     data <median µs> <p99 µs>" per prefix; then the same as "bare" for
 //     texts typed without diacritics that only the second pass finds, and as
 //     "whole" for a whole word typed so that longer words begin with as typed.
+//   lookup-bench resident FILE TABLE IN OUT
+//     The running strip after a warm start (offscreen): the window bound from
+//     the cache, a few words typed as a user would, with and without their
+//     diacritics. Prints "resident <KiB> mapped <KiB>": what the process
+//     holds in memory then, and of that the cache file's pages.
 //   lookup-bench nowait FILE TABLE IN OUT
 //     A cold bind as the window does it, without waiting for the read:
 //     refreshes every 10 ms until the index is ready, then the file dropped
@@ -41,6 +46,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -49,6 +55,7 @@
 #include <algorithm>
 #include <atomic>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace tarnvik;
 
@@ -182,6 +189,52 @@ int nowait(const QStringList &a)
     QTextStream(stdout) << "nowait refresh " << longest / 1000 << " answer " << answer / 1000 << " ready " << readyMs
                         << " abandon " << abandon / 1000
                         << " destroy " << destroy / 1000 << '\n';
+    return 0;
+}
+
+long residentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+// Of that, the index cache file's mapping.
+long mappedIndexKiB()
+{
+    QFile f(QStringLiteral("/proc/self/smaps"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    long kib = 0;
+    bool inIndex = false;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (!line.isEmpty() && !line.contains(':'))
+            continue;
+        if (line.contains('-') && line.count(' ') >= 5 && !line.startsWith("VmFlags"))
+            inIndex = line.trimmed().endsWith(".idx");
+        else if (inIndex && line.startsWith("Rss:"))
+            kib += line.mid(4).trimmed().split(' ').value(0).toLong();
+    }
+    return kib;
+}
+
+int resident(const QStringList &a)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    SettingsStore store(config.filePath(QStringLiteral("TVK/TVK.ini")));
+    writeOneSource(store, a[2], a[3], a[4], a[5]);
+    frmDict window(store);
+    window.show();
+    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    for (const char *typed : {"k", "kr", "krá", "kra", "s", "st", "sto", "p", "pře", "pre", "zl"})
+        typeAndWait(window, text1, QString::fromUtf8(typed));
+    if (!window.data1().index())
+        qFatal("no index: %s", qPrintable(window.lookupProblem()));
+    QCoreApplication::processEvents();
+    QTextStream(stdout) << "resident " << residentKiB() << " mapped " << mappedIndexKiB() << '\n';
     return 0;
 }
 
@@ -330,8 +383,8 @@ int main(int argc, char **argv)
         QApplication app(argc, argv);
         return big(a.size() > 2 ? a[2].toLongLong() : 1000000);
     }
-    if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys" && a[1] != u"nowait")) {
-        QTextStream(stderr) << "usage: lookup-bench bind|keys|nowait FILE TABLE IN OUT | big [CHARS]\n";
+    if (a.size() != 6 || (a[1] != u"bind" && a[1] != u"keys" && a[1] != u"nowait" && a[1] != u"resident")) {
+        QTextStream(stderr) << "usage: lookup-bench bind|keys|resident|nowait FILE TABLE IN OUT | big [CHARS]\n";
         return 2;
     }
     if (a[1] == u"bind" || a[1] == u"nowait") {
@@ -340,5 +393,5 @@ int main(int argc, char **argv)
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    return keys(a);
+    return a[1] == u"resident" ? resident(a) : keys(a);
 }

@@ -23,9 +23,10 @@ namespace {
 
 // 03: the database's stamp (device, inode, size, times in ns). 04: the same
 // layout; 03's folded order was wrong outside Latin script. 05: the bare key
-// too, and the checksum in four chains. Files of an earlier format fail here
-// and are rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '6'};
+// too, and the checksum in four chains. 07: the bare key's order alone, its
+// text made from the folded key. Files of an earlier format fail here and are
+// rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '7'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well. Word i goes to chain i % 4, so
@@ -271,8 +272,8 @@ bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
 }
 
 // One key's arrays, all checked; all empty stands for a bare key that is the
-// folded one.
-bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed, size_t textSize)
+// folded one. Only the folded key has text of its own.
+bool readKeys(Reader &r, LookupIndex::Keys *k, bool withText, size_t rows, size_t listed, size_t textSize)
 {
     const uint64_t big = uint64_t(1) << 40;
     uint64_t waveletSize = 0;
@@ -282,7 +283,8 @@ bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed, size_
         return false;
     if (k->text.empty() && k->order.empty() && waveletSize == 0 && levelCount == 0)
         return true;
-    if (k->text.size() != rows || k->order.size() != listed || !spansFit(k->text, textSize) || waveletSize != listed
+    if (k->text.size() != (withText ? rows : 0) || k->order.size() != listed || !spansFit(k->text, textSize)
+        || waveletSize != listed
         || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
         return false;
     // A Null row in the order reads as empty text (LookupIndex::run): not
@@ -450,8 +452,9 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         if (ix->m_displayOrder[i] >= rows)
             return nullptr;
     }
-    if (!readKeys(r, &ix->m_folded, rows, listed, textSize) || !readKeys(r, &ix->m_bare, rows, listed, textSize)
-        || ix->m_folded.text.empty() != (rows == 0) || !r.atEnd())
+    if (!readKeys(r, &ix->m_folded, true, rows, listed, textSize)
+        || !readKeys(r, &ix->m_bare, false, rows, listed, textSize) || ix->m_folded.text.empty() != (rows == 0)
+        || !r.atEnd())
         return nullptr;
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;

@@ -69,7 +69,7 @@ void LookupIndex::Builder::reserve(size_t rows, size_t chars)
     m_in.reserve(rows);
     m_out.reserve(rows);
     m_fold.reserve(rows);
-    m_bare.reserve(rows);
+    m_marks.reserve(rows);
     m_text.reserve(chars);
 }
 
@@ -104,7 +104,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     m_out.push_back(out ? append(*out) : Span{});
     if (!in) {
         m_fold.push_back(Span{});
-        m_bare.push_back(Span{});
+        m_marks.push_back(false);
         return;
     }
     const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
@@ -112,7 +112,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     m_fold.push_back(foldSpan);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
-    m_bare.push_back(marked ? append(bare) : foldSpan);
+    m_marks.push_back(marked);
     m_marked = m_marked || marked;
 }
 
@@ -291,61 +291,67 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // Only a source where some input has a mark to drop needs a bare order.
     const bool bare = m_marked;
 
-    // Beside the display order, on threads of their own from the start: the
-    // binary order of each key, ties in table order. A row with no mark to
+    // Beside the display order, on a thread of its own from the start: the
+    // binary order of each key, ties in table order, one after the other (so
+    // that only one key's sort arrays exist at a time). A row with no mark to
     // drop has the same bare key as folded, so those are in bare order once
     // the folded order is made: only the others are sorted for the bare key,
     // and the two merged.
     std::vector<uint32_t> foldOrder, bareOrder;
-    auto compareBy = [text](const std::vector<Span> &spans) {
-        return [&spans, text](uint32_t a, uint32_t b) {
-            // Most ties are the same short word again: the prefix holds all of both.
-            const Span x = spans[a], y = spans[b];
-            if (x.length <= 6 && y.length <= 6)
-                return int(x.length) - int(y.length);
-            return std::u16string_view(text + x.start, x.length)
-                .compare(std::u16string_view(text + y.start, y.length));
-        };
+    auto foldKey = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
+    auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
+    // Bare keys are made again wherever they are needed: kept, they would
+    // take a third as much memory as the text.
+    auto bareKey = [&](uint32_t row, QString &buffer) {
+        const std::u16string_view f = foldKey(row);
+        if (!m_marks[row])
+            return f;
+        const QStringView b = dropMarks(QStringView(f.data(), qsizetype(f.size())), buffer);
+        return std::u16string_view(reinterpret_cast<const char16_t *>(b.data()), size_t(b.size()));
     };
-    auto keyedBy = [&](const std::vector<Span> &spans, auto take) {
+    auto compareKeys = [](std::u16string_view x, std::u16string_view y) {
+        // Most ties are the same short word again: the prefix holds all of both.
+        if (x.size() <= 6 && y.size() <= 6)
+            return int(x.size()) - int(y.size());
+        return x.compare(y);
+    };
+    auto byBare = [&](uint32_t a, uint32_t b) {
+        const std::u16string_view x = foldKey(a), y = foldKey(b);
+        return compareBare(QStringView(x.data(), qsizetype(x.size())), QStringView(y.data(), qsizetype(y.size())));
+    };
+    auto keyedBy = [&](auto key, auto take) {
         std::vector<Keyed> keyed;
         keyed.reserve(rows.size());
         for (uint32_t r : rows) {
             if (take(r))
-                keyed.push_back(unitPrefix(std::u16string_view(text + spans[r].start, spans[r].length), r));
+                keyed.push_back(unitPrefix(key(r), r));
         }
         return keyed;
     };
-    auto marked = [&](uint32_t r) { return m_bare[r].start != m_fold[r].start; };
-    const auto byBare = compareBy(m_bare);
-    std::vector<Keyed> changed;
-    std::thread changedSort([&] {
-        if (bare) {
-            changed = keyedBy(m_bare, marked);
-            sortKeyed(changed, byBare);
-        }
-    });
     std::thread keySort([&] {
         auto all = [](uint32_t) { return true; };
-        std::vector<Keyed> folded = keyedBy(m_fold, all);
-        sortKeyed(folded, compareBy(m_fold));
+        std::vector<Keyed> folded = keyedBy(foldKey, all);
+        sortKeyed(folded, [&](uint32_t a, uint32_t b) { return compareKeys(foldKey(a), foldKey(b)); });
         foldOrder = rowsOf(folded);
-        changedSort.join();
-        if (bare) {
-            const auto less = keyedLess(byBare);
-            bareOrder.reserve(folded.size());
-            size_t j = 0;
-            for (const Keyed &k : folded) {
-                if (marked(k.row))
-                    continue;
-                for (; j < changed.size() && less(changed[j], k); ++j)
-                    bareOrder.push_back(changed[j].row);
-                bareOrder.push_back(k.row);
-            }
-            for (; j < changed.size(); ++j)
+        std::vector<Keyed>().swap(folded);
+        if (!bare)
+            return;
+        std::vector<Keyed> changed =
+            keyedBy([&, buffer = QString()](uint32_t r) mutable { return bareKey(r, buffer); }, marked);
+        sortKeyed(changed, byBare);
+        const auto less = keyedLess(byBare);
+        bareOrder.reserve(foldOrder.size());
+        size_t j = 0;
+        for (const uint32_t row : foldOrder) {
+            if (marked(row))
+                continue;
+            const Keyed k = unitPrefix(foldKey(row), row);
+            for (; j < changed.size() && less(changed[j], k); ++j)
                 bareOrder.push_back(changed[j].row);
-            std::vector<Keyed>().swap(changed);
+            bareOrder.push_back(row);
         }
+        for (; j < changed.size(); ++j)
+            bareOrder.push_back(changed[j].row);
     });
 
     // Display order: the first twelve bytes of each collation key, made on both
@@ -376,21 +382,21 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
-    auto makeKeys = [&](std::vector<Span> &spans, std::vector<uint32_t> &order, Keys &k) {
+    std::vector<bool>().swap(m_marks);
+    auto makeKeys = [&](std::vector<uint32_t> &order, Keys &k) {
         std::vector<uint32_t> ranks(order.size());
         for (size_t i = 0; i < ranks.size(); ++i)
             ranks[i] = rankOfRow[order[i]];
         k.ranks = WaveletMatrix(std::move(ranks), bits);
         k.order = std::move(order);
-        k.text = std::move(spans);
     };
     std::thread bareRanks([&] {
         if (bare)
-            makeKeys(m_bare, bareOrder, ix.m_bare);
+            makeKeys(bareOrder, ix.m_bare);
     });
-    makeKeys(m_fold, foldOrder, ix.m_folded);
+    makeKeys(foldOrder, ix.m_folded);
+    ix.m_folded.text = std::move(m_fold);
     bareRanks.join();
-    std::vector<Span>().swap(m_bare);
     ix.m_displayOrder = std::move(displayOrder);
     ix.m_text = std::move(m_text);
     ix.m_in = std::move(m_in);
@@ -398,19 +404,24 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     return index;
 }
 
-std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row) const
+std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, QString &buffer) const
 {
-    const Span s = keys.text[row];
-    return s.isNull() ? std::u16string_view() : std::u16string_view(m_text.data() + s.start, s.length);
+    const Span s = m_folded.text[row];
+    if (s.isNull())
+        return std::u16string_view();
+    const QStringView folded(m_text.data() + s.start, s.length);
+    const QStringView key = &keys == &m_bare ? dropMarks(folded, buffer) : folded;
+    return std::u16string_view(reinterpret_cast<const char16_t *>(key.data()), size_t(key.size()));
 }
 
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
     const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
+    QString buffer;
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
-                                         [&](uint32_t r) { return keyText(keys, r) < p; });
+                                         [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
     const auto hi = std::partition_point(
-        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r).substr(0, p.size()) == p; });
+        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r, buffer).substr(0, p.size()) == p; });
     return {size_t(lo - keys.order.begin()), size_t(hi - keys.order.begin())};
 }
 
@@ -426,8 +437,10 @@ Matches LookupIndex::findWhole(QStringView text, Key key) const
     const Keys &keys = this->keys(key);
     const auto [lo, hi] = run(keys, k);
     // A key equal to the text sorts before every longer one it begins.
-    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi,
-                                            [&](uint32_t r) { return keyText(keys, r).size() == size_t(k.size()); });
+    QString buffer;
+    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi, [&](uint32_t r) {
+        return keyText(keys, r, buffer).size() == size_t(k.size());
+    });
     m.m_lo = lo;
     m.m_hi = size_t(equal - keys.order.begin());
     return m;
@@ -446,8 +459,10 @@ Matches LookupIndex::find(const LikePattern &pattern, Key key) const
         return m;
     }
     auto list = std::make_shared<std::vector<uint32_t>>();
+    QString buffer;
     for (size_t i = lo; i < hi; ++i) {
-        if (pattern.matchesFolded(view(k.text[k.order[i]])))
+        const std::u16string_view key = keyText(k, k.order[i], buffer);
+        if (pattern.matchesFolded(QStringView(key.data(), qsizetype(key.size()))))
             list->push_back(k.ranks.access(i));
     }
     std::sort(list->begin(), list->end());

@@ -1,7 +1,8 @@
 // The in-memory index behind the data control: every row's input and output
 // text, the rows in display order (Czech collation, ties in table order), and
 // the rows in the order of a search key (the case-folded input; the same with
-// diacritics dropped), where each prefix is one run. A wavelet matrix over the
+// diacritics dropped, made from the folded key when compared, never kept),
+// where each prefix is one run. A wavelet matrix over the
 // key order gives count, first match and any k-th match in display order in
 // O(log n), so a keystroke never sorts or copies the matching rows.
 #pragma once
@@ -75,7 +76,8 @@ public:
         void reserve(size_t rows, size_t chars);
         Span append(QStringView s);
         std::vector<char16_t> m_text;
-        std::vector<Span> m_in, m_out, m_fold, m_bare;
+        std::vector<Span> m_in, m_out, m_fold;
+        std::vector<bool> m_marks; // the row's folded key has a mark to drop
         QString m_foldBuffer, m_bareBuffer;
         CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop
@@ -104,7 +106,7 @@ public:
     // One way of comparing the inputs (public for the cache file's reader).
     struct Keys
     {
-        Array<Span> text;      // row -> its key (in m_text)
+        Array<Span> text;      // row -> its key (in m_text); none for the bare key
         Array<uint32_t> order; // key position -> row; Null rows left out
         WaveletMatrix ranks;   // key position -> display rank
         size_t memoryBytes() const { return text.ownedBytes() + order.ownedBytes() + ranks.memoryBytes(); }
@@ -122,9 +124,10 @@ private:
     {
         return s.isNull() ? QStringView() : QStringView(m_text.data() + s.start, s.length);
     }
-    // An empty bare key is the folded one: no input has a mark to drop.
-    const Keys &keys(Key key) const { return key == Bare && !m_bare.text.empty() ? m_bare : m_folded; }
-    std::u16string_view keyText(const Keys &keys, uint32_t row) const;
+    // An empty bare order is the folded one: no input has a mark to drop.
+    const Keys &keys(Key key) const { return key == Bare && !m_bare.order.empty() ? m_bare : m_folded; }
+    // The row's key in 'keys'; a bare key is made in 'buffer'.
+    std::u16string_view keyText(const Keys &keys, uint32_t row, QString &buffer) const;
     std::pair<size_t, size_t> run(const Keys &keys, QStringView prefix) const;
 
     Array<char16_t> m_text;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
@@ -212,6 +213,29 @@ QStringView dropMarks(QStringView folded, QString &buffer)
         }
     }
     return buffer;
+}
+
+int compareBare(QStringView a, QStringView b)
+{
+    const std::vector<char16_t> &unit = bareUnits().unit;
+    constexpr char16_t dropped = BareUnits::kDropped, other = BareUnits::kOther;
+    for (qsizetype i = 0, j = 0;; ++i, ++j) {
+        char16_t x = 0, y = 0;
+        while (i < a.size() && (x = unit[a[i].unicode()]) == dropped)
+            ++i;
+        while (j < b.size() && (y = unit[b[j].unicode()]) == dropped)
+            ++j;
+        if (i == a.size() || j == b.size())
+            return int(i < a.size()) - int(j < b.size());
+        if (x == other || y == other)
+            break; // a unit that becomes more than one: the slow way
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    QString bufferA, bufferB;
+    const QStringView x = dropMarks(a, bufferA), y = dropMarks(b, bufferB);
+    return std::u16string_view(reinterpret_cast<const char16_t *>(x.data()), size_t(x.size()))
+        .compare(std::u16string_view(reinterpret_cast<const char16_t *>(y.data()), size_t(y.size())));
 }
 
 QString bareText(QStringView text, CaseRule rule)
