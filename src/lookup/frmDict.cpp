@@ -36,6 +36,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTableView>
@@ -370,6 +371,8 @@ void frmDict::dragEnterEvent(QDragEnterEvent *e)
 void frmDict::dropEvent(QDropEvent *e)
 {
     const QStringList files = droppedDictionaries(e->mimeData());
+    if (files.isEmpty())
+        return e->ignore();
     e->acceptProposedAction();
     // Once the file manager's drag has ended: the editor is modal.
     QTimer::singleShot(0, this, [this, files] { openEditor([files](setData &editor) { editor.addOnOpen(files); }); });
@@ -377,6 +380,10 @@ void frmDict::dropEvent(QDropEvent *e)
 
 void frmDict::openEditor(const std::function<void(setData &)> &prepare)
 {
+    // A request queued before the editor came up (a second tap, a drop).
+    if (m_editorOpen)
+        return;
+    const QScopedValueRollback open(m_editorOpen, true);
     dropDown()->hide();
     m_session->saveForEditor();
     const bool onTop = m_session->topMost();

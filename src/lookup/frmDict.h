@@ -132,6 +132,7 @@ private:
     QString m_fontName;
     EditorMemory m_editorMemory; // the editor's memory for the run
     bool m_shownOnce = false;
+    bool m_editorOpen = false;
     SurfaceDrag *m_drag;
     QPixmap m_background;
 };
