@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QtTest>
 
@@ -18,11 +19,13 @@ namespace testutil {
 
 namespace {
 
-// Qt's own dialogs (boxes, file and input dialogs); the program's own windows
-// are what the tests drive.
+// Qt's own dialogs that wait for an answer (boxes, file and input dialogs);
+// the program's own windows are what the tests drive, and a progress window
+// goes by itself.
 bool stockDialog(const QWidget *w)
 {
-    return qobject_cast<const QDialog *>(w) && w->metaObject()->className()[0] == 'Q';
+    return qobject_cast<const QDialog *>(w) && !qobject_cast<const QProgressDialog *>(w)
+           && w->metaObject()->className()[0] == 'Q';
 }
 
 QString boxText(QWidget *w)
