@@ -128,6 +128,11 @@ void DataControl::setDatabaseName(const QString &path)
 }
 
 
+QString DataControl::cacheFile() const
+{
+    return m_index ? IndexCache(m_cacheFolder).fileFor(m_indexSource) : QString();
+}
+
 bool DataControl::serves(const IndexSource &have, const IndexSource &want)
 {
     return have.path == want.path && have.file == want.file && sameName(have.table, want.table)

@@ -96,6 +96,8 @@ public:
     // Where indexes are kept between runs; empty keeps them in memory only.
     void setCacheFolder(const QString &folder) { m_cacheFolder = folder; }
     QString cacheFolder() const { return m_cacheFolder; }
+    // The cache file of the index bound now; empty while none is, or without a cache.
+    QString cacheFile() const;
 
     // What the next refreshes ask (see LookupRequest).
     void setRequest(const LookupRequest &request) { m_request = request; }

@@ -1,7 +1,6 @@
 #include "StripSession.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -80,13 +79,10 @@ void StripSession::prepared()
 {
     if (m_sources.isEmpty())
         return;
-    if (m_upkeep) {
-        // The index may be new in the cache; and one the strip keeps using
-        // for weeks must not age out under it.
-        const VisibleSource &src = m_sources[m_active];
-        m_upkeep->soon(indexFileFor(m_data.cacheFolder(), QFileInfo(src.File).canonicalFilePath(),
-                                    {src.Title, src.File, src.Name, src.In, src.Out, src.CharsetIn, src.CharsetOut}));
-    }
+    // The index may be new in the cache; and one the strip keeps using for
+    // weeks must not age out under it.
+    if (m_upkeep)
+        m_upkeep->soon(m_data.cacheFile());
     if (m_lookup.tellPending())
         if (const QString why = m_lookup.problemToTell(); !why.isEmpty())
             emit sourceProblem(why);
