@@ -286,6 +286,15 @@ private slots:
     void aDictionaryDroppedOnTheStrip()
     {
         m_s.startOn(m_db);
+        // Plain text dropped there stays the text box's.
+        QMimeData words;
+        words.setText(u"pes"_qs);
+        QDragEnterEvent wordsIn(QPoint(5, 5), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(text1(), &wordsIn);
+        QDropEvent wordsDropped(QPointF(5, 5), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(text1(), &wordsDropped);
+        QCOMPARE(text1()->text(), u"pes"_qs);
+        text1()->clear();
         const QString tsv = m_s.path(u"zvirata.tsv"_qs);
         testutil::writeBytes(tsv, "slovo\tvyznam\nkočka\tcat\n");
         QMimeData mime;

@@ -77,27 +77,18 @@ bool CatalogueListWidget::viewportEvent(QEvent *e)
 
 void CatalogueListWidget::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (droppedDictionaries(e->mimeData()).isEmpty())
-        e->ignore();
-    else
-        e->acceptProposedAction();
+    takeDictionaries(e);
 }
 
 void CatalogueListWidget::dragMoveEvent(QDragMoveEvent *e)
 {
-    if (droppedDictionaries(e->mimeData()).isEmpty())
-        e->ignore();
-    else
-        e->acceptProposedAction();
+    takeDictionaries(e);
 }
 
 void CatalogueListWidget::dropEvent(QDropEvent *e)
 {
-    const QStringList files = droppedDictionaries(e->mimeData());
-    if (files.isEmpty())
-        return e->ignore();
-    e->acceptProposedAction();
-    emit dictionariesDropped(files);
+    if (const QStringList files = takeDictionaries(e); !files.isEmpty())
+        emit dictionariesDropped(files);
 }
 
 void CatalogueListWidget::keyPressEvent(QKeyEvent *e)

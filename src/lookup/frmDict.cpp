@@ -364,16 +364,14 @@ void frmDict::addFirstDictionary()
 
 void frmDict::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (!droppedDictionaries(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
+    takeDictionaries(e);
 }
 
 void frmDict::dropEvent(QDropEvent *e)
 {
-    const QStringList files = droppedDictionaries(e->mimeData());
+    const QStringList files = takeDictionaries(e);
     if (files.isEmpty())
-        return e->ignore();
-    e->acceptProposedAction();
+        return;
     // Once the file manager's drag has ended: the editor is modal.
     QTimer::singleShot(0, this, [this, files] { openEditor([files](setData &editor) { editor.addOnOpen(files); }); });
 }
@@ -534,15 +532,14 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == Text1) {
         // A dictionary file dropped on the text is the strip's, not text.
-        if (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop) {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop) {
             auto *drop = static_cast<QDropEvent *>(event);
-            if (!droppedDictionaries(drop->mimeData()).isEmpty()) {
-                if (event->type() == QEvent::Drop)
-                    dropEvent(drop);
-                else
-                    drop->acceptProposedAction();
+            if (event->type() == QEvent::Drop)
+                dropEvent(drop);
+            else
+                takeDictionaries(drop);
+            if (drop->isAccepted())
                 return true;
-            }
         }
         if (event->type() == QEvent::FocusIn && m_box->loaded()) {
             m_box->loaded()->hide();

@@ -2,20 +2,24 @@
 
 #include "db/write/Formats.h"
 
+#include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
 namespace tarnvik {
 
-QStringList droppedDictionaries(const QMimeData *data)
+QStringList takeDictionaries(QDropEvent *e)
 {
     QStringList files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const QUrl &url : data->urls()) {
+    const QMimeData *data = e->mimeData();
+    for (const QUrl &url : data && data->hasUrls() ? data->urls() : QList<QUrl>()) {
         if (url.isLocalFile() && !mkdb::formatOf(url.toLocalFile()).isEmpty())
             files << url.toLocalFile();
     }
+    if (files.isEmpty())
+        e->ignore();
+    else
+        e->acceptProposedAction();
     return files;
 }
 

@@ -4,10 +4,12 @@
 
 #include <QStringList>
 
-class QMimeData;
+class QDropEvent;
 
 namespace tarnvik {
 
-QStringList droppedDictionaries(const QMimeData *data);
+// Accepts a drag (entering, moving) or a drop that carries dictionary files
+// and ignores any other; the files.
+QStringList takeDictionaries(QDropEvent *e);
 
 } // namespace tarnvik
