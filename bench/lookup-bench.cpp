@@ -42,6 +42,7 @@
 #include "lookup/Lookup.h"
 #include "lookup/frmDict.h"
 
+#include <memory>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
@@ -97,21 +98,33 @@ size_t dataPath(Lookup &lookup, ResultModel &model, const QString &typed)
     return size_t(model.rowCount());
 }
 
-// A catalogue of one source, saved where the window reads it.
-void writeOneSource(SettingsStore &store, const QString &file, const QString &table, const QString &in,
-                    const QString &out)
+// The strip on a catalogue of one source, in a settings folder of its own.
+struct BenchStrip
 {
-    store.saveSetting("Settings", "TopMost", QStringLiteral("False"));
-    store.saveSetting("Tables", "count", QStringLiteral("1"));
-    store.saveSetting("Tables", "Table1Title", QStringLiteral("Bench"));
-    store.saveSetting("Tables", "Table1File", file);
-    store.saveSetting("Tables", "Table1Name", table);
-    store.saveSetting("Tables", "Table1In", in);
-    store.saveSetting("Tables", "Table1Out", out);
-    QString error;
-    if (!store.sync(&error))
-        qFatal("%s", qPrintable(error));
-}
+    QTemporaryDir config;
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<frmDict> window;
+    QLineEdit *text1 = nullptr;
+
+    BenchStrip(const QString &file, const QString &table, const QString &in, const QString &out)
+    {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        store = std::make_unique<SettingsStore>(config.filePath(QStringLiteral("TVK/TVK.ini")));
+        store->saveSetting("Settings", "TopMost", QStringLiteral("False"));
+        store->saveSetting("Tables", "count", QStringLiteral("1"));
+        store->saveSetting("Tables", "Table1Title", QStringLiteral("Bench"));
+        store->saveSetting("Tables", "Table1File", file);
+        store->saveSetting("Tables", "Table1Name", table);
+        store->saveSetting("Tables", "Table1In", in);
+        store->saveSetting("Tables", "Table1Out", out);
+        QString error;
+        if (!store->sync(&error))
+            qFatal("%s", qPrintable(error));
+        window = std::make_unique<frmDict>(*store);
+        window->show();
+        text1 = window->findChild<QLineEdit *>(QStringLiteral("Text1"));
+    }
+};
 
 // The window reads in the background; its look-up follows once ready.
 void typeAndWait(const frmDict &window, QLineEdit *text1, const QString &typed)
@@ -222,13 +235,9 @@ long mappedIndexKiB()
 
 int resident(const QStringList &a)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    SettingsStore store(config.filePath(QStringLiteral("TVK/TVK.ini")));
-    writeOneSource(store, a[2], a[3], a[4], a[5]);
-    frmDict window(store);
-    window.show();
-    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    BenchStrip strip(a[2], a[3], a[4], a[5]);
+    frmDict &window = *strip.window;
+    QLineEdit *text1 = strip.text1;
     for (const char *typed : {"k", "kr", "krá", "kra", "s", "st", "sto", "p", "pře", "pre", "zl"})
         typeAndWait(window, text1, QString::fromUtf8(typed));
     if (!window.data1().index())
@@ -240,13 +249,9 @@ int resident(const QStringList &a)
 
 int keys(const QStringList &a)
 {
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    SettingsStore store(config.filePath(QStringLiteral("TVK/TVK.ini")));
-    writeOneSource(store, a[2], a[3], a[4], a[5]);
-    frmDict window(store);
-    window.show();
-    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    BenchStrip strip(a[2], a[3], a[4], a[5]);
+    frmDict &window = *strip.window;
+    QLineEdit *text1 = strip.text1;
 
     // The prefixes: of the first input value, in table order, of at least six
     // letters; the first keystroke also binds (from the cache).
@@ -318,7 +323,6 @@ int keys(const QStringList &a)
 int big(qsizetype chars)
 {
     QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")).toLocal8Bit());
     // Words with Czech letters and now and then a line break, as a long entry has them.
     const QString words = QStringLiteral("příliš žluťoučký kůň úpěl ďábelské ódy, ");
@@ -336,11 +340,9 @@ int big(qsizetype chars)
     if (!written)
         qFatal("%s", qPrintable(w.errorString()));
 
-    SettingsStore store(dir.filePath(QStringLiteral("config/TVK/TVK.ini")));
-    writeOneSource(store, db, QStringLiteral("Slova"), QStringLiteral("slovo"), QStringLiteral("vyznam"));
-    frmDict window(store);
-    window.show();
-    QLineEdit *text1 = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    BenchStrip strip(db, QStringLiteral("Slova"), QStringLiteral("slovo"), QStringLiteral("vyznam"));
+    frmDict &window = *strip.window;
+    QLineEdit *text1 = strip.text1;
     typeAndWait(window, text1, QStringLiteral("v"));
 
     auto ms = [](auto f) {
