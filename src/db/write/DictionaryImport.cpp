@@ -29,7 +29,7 @@ QString tableName(const QString &base)
 {
     QString name = base.left(JetWriter::kMaxNameLength);
     for (QChar &c : name) {
-        if (c.unicode() < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
+        if (JetWriter::forbiddenInName(c))
             c = u'_';
     }
     name = name.trimmed();

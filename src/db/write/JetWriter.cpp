@@ -669,7 +669,7 @@ QString JetWriter::nameProblem(const QString &name)
     if (name.front().unicode() == 0xFEFF)
         return QStringLiteral("Název „%1“ nesmí začínat znakem U+FEFF.").arg(name);
     for (QChar c : name) {
-        if (c.unicode() < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']')
+        if (forbiddenInName(c))
             return QStringLiteral("Název „%1“ obsahuje nepovolený znak (tečku, vykřičník, obrácený apostrof, "
                       "hranatou závorku nebo řídicí znak).").arg(name);
     }

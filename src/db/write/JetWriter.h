@@ -41,6 +41,11 @@ public:
 
     // Why a table or field name cannot be used; empty when it can.
     static QString nameProblem(const QString &name);
+    // A character no name may hold.
+    static bool forbiddenInName(QChar c)
+    {
+        return c.unicode() < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']';
+    }
 
     // Text as a Jet 4 file stores it; nullopt when no stored form reads back as it.
     static std::optional<QByteArray> jet4Text(QStringView s);
