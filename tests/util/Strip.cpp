@@ -12,7 +12,12 @@
 #include <QMenu>
 #include <QtTest>
 
+#include <QScopeGuard>
+
 #include <sys/stat.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
 
 using namespace tarnvik;
 
@@ -265,6 +270,46 @@ Run xdotool(const QStringList &args)
         all.err += r.err;
     }
     return all;
+}
+
+bool keysFor(const QString &text)
+{
+    const QByteArray outer = qgetenv("TARNVIK_INPUT_DISPLAY");
+    xcb_connection_t *c = xcb_connect(outer.isEmpty() ? nullptr : outer.constData(), nullptr);
+    const auto done = qScopeGuard([c] { xcb_disconnect(c); });
+    if (xcb_connection_has_error(c))
+        return false;
+    const xcb_setup_t *setup = xcb_get_setup(c);
+    const int low = setup->min_keycode, count = setup->max_keycode - low + 1;
+    const std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> map(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, xcb_keycode_t(low), uint8_t(count)), nullptr),
+        &std::free);
+    if (!map)
+        return false;
+    const int per = map->keysyms_per_keycode;
+    const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(map.get());
+    QSet<xcb_keysym_t> have;
+    QList<int> unused;
+    for (int k = 0; k < count; ++k) {
+        const xcb_keysym_t *row = syms + k * per;
+        if (std::all_of(row, row + per, [](xcb_keysym_t s) { return s == 0; }))
+            unused.append(low + k);
+        have.unite(QSet<xcb_keysym_t>(row, row + per));
+    }
+    for (const char32_t ch : text.toUcs4()) {
+        const xcb_keysym_t sym = ch < 0x100 ? ch : 0x1000000 + ch;
+        if (have.contains(sym))
+            continue;
+        if (unused.isEmpty())
+            return false;
+        std::vector<xcb_keysym_t> row(per, 0);
+        row[0] = row[std::min(1, per - 1)] = sym;
+        xcb_change_keyboard_mapping(c, 1, xcb_keycode_t(unused.takeLast()), uint8_t(per), row.data());
+        have.insert(sym);
+    }
+    const std::unique_ptr<xcb_generic_error_t, decltype(&std::free)> error(
+        xcb_request_check(c, xcb_no_operation_checked(c)), &std::free);
+    return !error;
 }
 
 QStringList findWindows(const QStringList &what)

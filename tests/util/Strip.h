@@ -97,6 +97,10 @@ int lightRedPixels(WId window);
 
 // xdotool run to its end.
 Run xdotool(const QStringList &args);
+// Gives each character of 'text' the keyboard lacks a free key of its own, for
+// good: xdotool would bind one just for the moment it types it, and a program
+// a moment late reads the key unbound again and loses the character.
+bool keysFor(const QString &text);
 // The visible windows xdotool finds by these search arguments.
 QStringList findWindows(const QStringList &what);
 // Another program's window (xmessage, given these arguments), for the user to
