@@ -261,9 +261,9 @@ int keys(const QStringList &a)
         qFatal("no index: %s", qPrintable(window.lookupProblem()));
     QString word;
     for (uint32_t r = 0; r < index->rowCount() && word.isEmpty(); ++r) {
-        const QStringView in = index->input(r);
+        const QString in = index->input(r);
         if (in.size() >= 6 && std::all_of(in.begin(), in.end(), [](QChar c) { return c.isLetter(); }))
-            word = in.toString();
+            word = in;
     }
 
     DataControl data;
@@ -277,7 +277,7 @@ int keys(const QStringList &a)
     QStringList bare;
     for (int n : {2, 3, 6}) {
         for (uint32_t r = 0; r < index->rowCount() && r < 200000; ++r) {
-            const QString in = index->input(r).toString();
+            const QString in = index->input(r);
             const QString typed = bareText(in.left(n));
             if (in.size() >= n && typed != foldCase(in.left(n)) && lookup.run(typed).diacriticsIgnored) {
                 bare << typed;

@@ -57,7 +57,7 @@ QStringList listed(const LookupIndex &ix, const LikePattern &pattern)
         const Matches m = ix.find(pattern, key);
         for (size_t k = 0; k < m.size(); ++k) {
             const uint32_t row = m.row(k);
-            out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+            out << ix.input(row) + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row));
         }
     }
     return out;
@@ -66,7 +66,7 @@ QStringList listed(const LookupIndex &ix, const LikePattern &pattern)
 // An index that loaded, whatever it holds: look-ups stay inside it.
 void checkSafe(const LookupIndex &ix, const std::vector<LikePattern> &patterns)
 {
-    const size_t rows = ix.rowCount(), chars = ix.textBytes() / 2;
+    const size_t rows = ix.rowCount(), chars = ix.textBytes();
     for (const LikePattern &p : patterns) {
         for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
             const Matches m = ix.find(p, key);

@@ -52,7 +52,7 @@ QStringList everything(const LookupIndex &ix)
         const Matches m = ix.find(*LikePattern::compile(pattern, &error), key);
         for (size_t k = 0; k < m.size(); ++k) {
             const uint32_t row = m.row(k);
-            out << ix.input(row).toString() + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row).toString());
+            out << ix.input(row) + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row));
         }
     }
     return out;
@@ -289,7 +289,7 @@ void TestIndexCache::nothingOnDiskReadsOutOfBounds()
             if (!ix)
                 continue;
             ++accepted;
-            const size_t rows = ix->rowCount(), chars = ix->textBytes() / 2;
+            const size_t rows = ix->rowCount(), chars = ix->textBytes();
             for (const LikePattern &p : compiled) {
                 for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
                     const Matches m = ix->find(p, key);

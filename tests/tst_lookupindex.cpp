@@ -26,7 +26,7 @@ QStringList listed(const Matches &m)
 {
     QStringList out;
     for (size_t k = 0; k < m.size(); ++k)
-        out << m.index()->input(m.row(k)).toString() + u'/' + m.index()->output(m.row(k)).toString();
+        out << m.index()->input(m.row(k)) + u'/' + m.index()->output(m.row(k));
     return out;
 }
 
@@ -38,6 +38,7 @@ class TestLookupIndex : public QObject
 private slots:
     void czechOrderAndIgnorableText();
     void agreesWithScanInEveryScript();
+    void everyTextComesBackExactly();
 };
 
 void TestLookupIndex::czechOrderAndIgnorableText()
@@ -173,3 +174,49 @@ void TestLookupIndex::agreesWithScanInEveryScript()
 
 QTEST_GUILESS_MAIN(TestLookupIndex)
 #include "tst_lookupindex.moc"
+
+void TestLookupIndex::everyTextComesBackExactly()
+{
+    // Any UTF-16 at all, as a damaged table may hold: lone surrogates, pairs,
+    // NUL, the units above the surrogates (which sort before a pair by units
+    // but after it by code points).
+    const char16_t units[] = {u'a', u'\u00e9', u'\u0161', 0, u'\u20ac', 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+    QRandomGenerator rng(5);
+    QList<std::optional<QString>> inputs, outputs;
+    LookupIndex::Builder b;
+    for (int i = 0; i < 2000; ++i) {
+        QString in, out;
+        for (int n = int(rng.bounded(6)); n > 0; --n)
+            in += QChar(units[rng.bounded(int(std::size(units)))]);
+        for (int n = int(rng.bounded(4)); n > 0; --n)
+            out += QChar(units[rng.bounded(int(std::size(units)))]);
+        inputs << (i % 97 == 0 ? std::nullopt : std::optional<QString>(in));
+        outputs << (i % 89 == 0 ? std::nullopt : std::optional<QString>(out));
+        b.add(inputs.last() ? std::optional<QStringView>(*inputs.last()) : std::nullopt,
+              outputs.last() ? std::optional<QStringView>(*outputs.last()) : std::nullopt);
+    }
+    const auto ix = b.build();
+    for (uint32_t r = 0; r < ix->rowCount(); ++r) {
+        QCOMPARE(ix->inputIsNull(r), !inputs[r]);
+        QCOMPARE(ix->outputIsNull(r), !outputs[r]);
+        QCOMPARE(ix->input(r), inputs[r].value_or(QString()));
+        QCOMPARE(ix->output(r), outputs[r].value_or(QString()));
+    }
+    const ScanReference reference(inputs, CaseRule::Default);
+    for (const QString &pattern : {u"*"_qs, QString(QChar(0xE000)) + u'*', QString(QChar(0xFFFF)) + u'*'}) {
+        std::optional<LikePattern> p;
+        const auto expected = reference.rows(pattern, LookupIndex::Folded, &p);
+        QVERIFY(expected);
+        const Matches m = ix->find(*p);
+        std::vector<uint32_t> got;
+        for (size_t k = 0; k < m.size(); ++k)
+            got.push_back(m.row(k));
+        QVERIFY2(got == *expected, qPrintable(pattern));
+    }
+
+    // Bytes that are no UTF-8 (from a file changed on disk) read as U+FFFD,
+    // one for each byte that begins nothing whole.
+    QString buffer;
+    QCOMPARE(fromUtf8("\xC0\x80|\xE2\x82|\xF4\x90\x80\x80|\xED\xA0\x80", buffer),
+             QString::fromUtf16(u"\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|") + QChar(0xD800));
+}

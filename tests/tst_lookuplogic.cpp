@@ -26,7 +26,7 @@ class TestLookupLogic : public QObject
         QStringList out;
         if (const LookupIndex *ix = r.matches.index())
             for (size_t k = 0; k < r.matches.size(); ++k)
-                out << ix->input(r.matches.row(k)).toString();
+                out << ix->input(r.matches.row(k));
         return out;
     }
 

@@ -28,9 +28,9 @@ QVariant Recordset::field(const QString &name) const
     const LookupIndex &ix = *m_matches.index();
     const uint32_t row = m_matches.row(m_pos);
     if (sameName(name, m_inField))
-        return ix.inputIsNull(row) ? QVariant() : QVariant(ix.input(row).toString());
+        return ix.inputIsNull(row) ? QVariant() : QVariant(ix.input(row));
     if (sameName(name, m_outField))
-        return ix.outputIsNull(row) ? QVariant() : QVariant(ix.output(row).toString());
+        return ix.outputIsNull(row) ? QVariant() : QVariant(ix.output(row));
     return QVariant();
 }
 

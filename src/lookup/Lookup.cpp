@@ -97,8 +97,8 @@ LookupResult Lookup::run(const QString &text)
     const LookupIndex &index = *r.matches.index();
     const uint32_t first = r.matches.row(0);
     r.kind = LookupResult::Found;
-    r.firstIn = index.input(first).toString(); // Null reads as empty text
-    r.firstOut = index.output(first).toString();
+    r.firstIn = index.input(first); // Null reads as empty text
+    r.firstOut = index.output(first);
     r.diacriticsIgnored = r.matches.diacriticsIgnored(0);
     return r;
 }

@@ -24,9 +24,10 @@ namespace {
 // 03: the database's stamp (device, inode, size, times in ns). 04: the same
 // layout; 03's folded order was wrong outside Latin script. 05: the bare key
 // too, and the checksum in four chains. 07: the bare key's order alone, its
-// text made from the folded key. Files of an earlier format fail here and are
-// rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '7'};
+// text made from the folded key. 08: the text as UTF-8 with the fields'
+// bounds and Null bits, no key text. Files of an earlier format fail here and
+// are rebuilt.
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '8'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well. Word i goes to chain i % 4, so
@@ -114,7 +115,6 @@ public:
     }
     void keys(const LookupIndex::Keys &k)
     {
-        array(k.text);
         array(k.order);
         value<uint64_t>(k.ranks.size());
         value<uint32_t>(uint32_t(k.ranks.levels().size()));
@@ -262,29 +262,18 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
     return loaded;
 }
 
-bool spansFit(const Array<LookupIndex::Span> &spans, size_t textSize)
-{
-    for (const LookupIndex::Span &s : spans) {
-        if (!s.isNull() && (s.start > textSize || s.length > textSize - s.start))
-            return false;
-    }
-    return true;
-}
-
 // One key's arrays, all checked; all empty stands for a bare key that is the
-// folded one. Only the folded key has text of its own.
-bool readKeys(Reader &r, LookupIndex::Keys *k, bool withText, size_t rows, size_t listed, size_t textSize)
+// folded one.
+bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed)
 {
     const uint64_t big = uint64_t(1) << 40;
     uint64_t waveletSize = 0;
     uint32_t levelCount = 0, levelPadding = 0;
-    if (!r.array(&k->text, big) || !r.array(&k->order, big) || !r.value(&waveletSize) || !r.value(&levelCount)
-        || !r.value(&levelPadding))
+    if (!r.array(&k->order, big) || !r.value(&waveletSize) || !r.value(&levelCount) || !r.value(&levelPadding))
         return false;
-    if (k->text.empty() && k->order.empty() && waveletSize == 0 && levelCount == 0)
+    if (k->order.empty() && waveletSize == 0 && levelCount == 0)
         return true;
-    if (k->text.size() != (withText ? rows : 0) || k->order.size() != listed || !spansFit(k->text, textSize)
-        || waveletSize != listed
+    if (k->order.size() != listed || waveletSize != listed
         || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
         return false;
     // A Null row in the order reads as empty text (LookupIndex::run): not
@@ -393,8 +382,8 @@ bool IndexCache::save(const IndexSource &source, const LookupIndex &ix, QString 
     w.value<int64_t>(source.file.changedNs);
     w.pad();
     w.array(ix.m_text);
-    w.array(ix.m_in);
-    w.array(ix.m_out);
+    w.array(ix.m_bounds);
+    w.array(ix.m_nulls);
     w.array(ix.m_displayOrder);
     w.keys(ix.m_folded);
     w.keys(ix.m_bare);
@@ -441,20 +430,20 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
     std::shared_ptr<LookupIndex> ix(new LookupIndex);
     ix->m_rule = caseRuleFor(source.charsetIn); // the keys were folded so
     const uint64_t big = uint64_t(1) << 40;
-    if (!r.array(&ix->m_text, big) || !r.array(&ix->m_in, big) || !r.array(&ix->m_out, big)
+    if (!r.array(&ix->m_text, big) || !r.array(&ix->m_bounds, big) || !r.array(&ix->m_nulls, big)
         || !r.array(&ix->m_displayOrder, big))
         return nullptr;
-    const size_t rows = ix->m_in.size(), listed = ix->m_displayOrder.size(), textSize = ix->m_text.size();
-    if (ix->m_out.size() != rows || listed > rows || !spansFit(ix->m_in, textSize)
-        || !spansFit(ix->m_out, textSize))
+    // Bounds are not checked one by one: each field is read within the text
+    // whatever they say (LookupIndex::field).
+    const size_t fields = ix->m_bounds.size() - 1, rows = fields / 2, listed = ix->m_displayOrder.size();
+    if (ix->m_bounds.empty() || fields % 2 != 0 || ix->m_nulls.size() != (fields + 63) / 64 || listed > rows)
         return nullptr;
     for (size_t i = 0; i < listed; ++i) {
         if (ix->m_displayOrder[i] >= rows)
             return nullptr;
     }
-    if (!readKeys(r, &ix->m_folded, true, rows, listed, textSize)
-        || !readKeys(r, &ix->m_bare, false, rows, listed, textSize) || ix->m_folded.text.empty() != (rows == 0)
-        || !r.atEnd())
+    if (!readKeys(r, &ix->m_folded, rows, listed) || !readKeys(r, &ix->m_bare, rows, listed)
+        || ix->m_folded.order.size() != listed || !r.atEnd())
         return nullptr;
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;

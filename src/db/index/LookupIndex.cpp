@@ -8,6 +8,90 @@
 
 namespace tarnvik {
 
+namespace {
+
+// Text offsets are 32 bits: an Access file holds less than 2 GB, which is
+// less than 3 GB of UTF-8.
+constexpr size_t kMaxText = 0xFFFFFFFFu;
+
+} // namespace
+
+void appendUtf8(std::vector<char> &out, QStringView text)
+{
+    const char16_t *p = reinterpret_cast<const char16_t *>(text.data()), *end = p + text.size();
+    while (p != end) {
+        char32_t c = *p++;
+        if (c < 0x80) {
+            out.push_back(char(c));
+        } else if (c < 0x800) {
+            out.push_back(char(0xC0 | c >> 6));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else if (QChar::isHighSurrogate(c) && p != end && QChar::isLowSurrogate(*p)) {
+            c = QChar::surrogateToUcs4(char16_t(c), *p++);
+            out.push_back(char(0xF0 | c >> 18));
+            out.push_back(char(0x80 | (c >> 12 & 0x3F)));
+            out.push_back(char(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(char(0xE0 | c >> 12));
+            out.push_back(char(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        }
+    }
+}
+
+QStringView fromUtf8(std::string_view bytes, QString &buffer)
+{
+    // No UTF-8 byte makes more than one UTF-16 unit.
+    buffer.resize(qsizetype(bytes.size()));
+    char16_t *const begin = reinterpret_cast<char16_t *>(buffer.data());
+    char16_t *out = begin;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data()), *end = p + bytes.size();
+    auto follows = [&](size_t i) { return size_t(end - p) > i && (p[i] & 0xC0) == 0x80; };
+    while (p != end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            // Eight bytes at a time while they are ASCII.
+            uint64_t word;
+            while (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ull) == 0)) {
+                for (int k = 0; k < 8; ++k)
+                    out[k] = char16_t(p[k]);
+                out += 8;
+                p += 8;
+            }
+            if (p != end && *p < 0x80)
+                *out++ = char16_t(*p++);
+            continue;
+        }
+        if (c >= 0xC2 && c < 0xE0 && follows(1)) {
+            *out++ = char16_t((c & 0x1F) << 6 | (p[1] & 0x3F));
+            p += 2;
+            continue;
+        }
+        if (c >= 0xE0 && c < 0xF0 && follows(1) && follows(2)) {
+            const char16_t u = char16_t((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+            if (u >= 0x800) {
+                *out++ = u;
+                p += 3;
+                continue;
+            }
+        }
+        if (c >= 0xF0 && c < 0xF5 && follows(1) && follows(2) && follows(3)) {
+            const char32_t u = (c & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+            if (u >= 0x10000 && u <= 0x10FFFF) {
+                *out++ = QChar::highSurrogate(u);
+                *out++ = QChar::lowSurrogate(u);
+                p += 4;
+                continue;
+            }
+        }
+        *out++ = u'\uFFFD';
+        ++p;
+    }
+    buffer.truncate(out - begin);
+    return buffer;
+}
+
 Matches::Matches(std::vector<uint32_t> head, Matches rest) : Matches(std::move(rest))
 {
     if (!head.empty())
@@ -64,70 +148,14 @@ LookupIndex::Builder::Builder(CaseRule rule)
 
 LookupIndex::Builder::~Builder() = default;
 
-void LookupIndex::Builder::reserve(size_t rows, size_t chars)
-{
-    m_in.reserve(rows);
-    m_out.reserve(rows);
-    m_fold.reserve(rows);
-    m_marks.reserve(rows);
-    m_text.reserve(chars);
-}
-
-void LookupIndex::Builder::reserveFor(uint64_t fileBytes)
-{
-    // A Jet row takes more than 16 bytes, a character at least one (compressed
-    // text), and a folded or bare copy is seldom longer than its input; so
-    // this is room for everything without a copy on growth. Pages never
-    // written cost address space, not memory.
-    try {
-        reserve(size_t(fileBytes / 16), size_t(fileBytes * 3));
-    } catch (const std::bad_alloc &) {
-        reserve(size_t(fileBytes / 64), size_t(fileBytes / 4));
-    }
-}
-
-LookupIndex::Span LookupIndex::Builder::append(QStringView s)
-{
-    std::vector<char16_t> &text = m_text;
-    if (text.size() + size_t(s.size()) >= kNull)
-        throw std::length_error("index text exceeds 4 G characters");
-    Span span{uint32_t(text.size()), uint32_t(s.size())};
-    text.insert(text.end(), reinterpret_cast<const char16_t *>(s.data()),
-                reinterpret_cast<const char16_t *>(s.data()) + s.size());
-    return span;
-}
-
-void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStringView> out)
-{
-    const Span inSpan = in ? append(*in) : Span{};
-    m_in.push_back(inSpan);
-    m_out.push_back(out ? append(*out) : Span{});
-    if (!in) {
-        m_fold.push_back(Span{});
-        m_marks.push_back(false);
-        return;
-    }
-    const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
-    const Span foldSpan = folded.data() == in->data() ? inSpan : append(folded);
-    m_fold.push_back(foldSpan);
-    const QStringView bare = dropMarks(folded, m_bareBuffer);
-    const bool marked = bare.data() != folded.data();
-    m_marks.push_back(marked);
-    m_marked = m_marked || marked;
-}
-
 namespace {
 
-// The start of a sort key or of folded text as two numbers in the same order
-// (the second fills what would be padding): most comparisons end there.
-struct Keyed
+using Keyed = KeyStart;
+
+std::u16string_view units(QStringView s)
 {
-    uint64_t prefix;
-    uint32_t more;
-    uint32_t row;
-    bool operator<(const Keyed &o) const { return prefix != o.prefix ? prefix < o.prefix : more < o.more; }
-    bool tiedWith(const Keyed &o) const { return prefix == o.prefix && more == o.more; }
-};
+    return std::u16string_view(reinterpret_cast<const char16_t *>(s.data()), size_t(s.size()));
+}
 
 // The first six UTF-16 units, whole: the numbers order exactly like the text
 // as far as they reach, and only ties go on to the rest of it.
@@ -246,6 +274,22 @@ void sortKeyed(std::vector<Keyed> &keyed, Compare compare)
     }
 }
 
+// Two UTF-8 texts in the order of their UTF-16 units, found from the bytes
+// where that is the same; none where a character past the BMP meets one from
+// U+E000 on or a lone surrogate at the first difference.
+std::optional<int> compareAsUnits(std::string_view x, std::string_view y)
+{
+    const size_t n = std::min(x.size(), y.size());
+    const size_t i = size_t(std::mismatch(x.begin(), x.begin() + n, y.begin()).first - x.begin());
+    if (i == n)
+        return x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
+    const unsigned a = uint8_t(x[i]), b = uint8_t(y[i]);
+    // Leads that differ: a character past the BMP begins with a surrogate.
+    if (std::max(a, b) >= 0xF0 && std::min(a, b) >= 0xED && (a & 0xC0) != 0x80)
+        return std::nullopt;
+    return a < b ? -1 : 1;
+}
+
 std::vector<uint32_t> rowsOf(const std::vector<Keyed> &keyed)
 {
     std::vector<uint32_t> order(keyed.size());
@@ -274,20 +318,74 @@ void inHalves(size_t n, Work work)
 
 } // namespace
 
+void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
+{
+    m_bounds.reserve(2 * rows + 1);
+    m_nulls.reserve(rows / 32 + 1);
+    m_folded.reserve(rows);
+    m_marks.reserve(rows);
+    m_folds.reserve(rows);
+    m_text.reserve(bytes);
+}
+
+void LookupIndex::Builder::reserveFor(uint64_t fileBytes)
+{
+    // A Jet row takes more than 16 bytes, and a character stored in one byte
+    // (compressed) takes at most two in UTF-8, one stored in two at most
+    // three; so this is room for everything without a copy on growth. Pages
+    // never written cost address space, not memory.
+    try {
+        reserve(size_t(fileBytes / 16), size_t(fileBytes * 3 / 2));
+    } catch (const std::bad_alloc &) {
+        reserve(size_t(fileBytes / 64), size_t(fileBytes / 4));
+    }
+}
+
+void LookupIndex::Builder::append(std::optional<QStringView> s)
+{
+    const size_t field = m_bounds.size() - 1;
+    if (field % 64 == 0)
+        m_nulls.push_back(0);
+    if (s)
+        appendUtf8(m_text, *s);
+    else
+        m_nulls.back() |= uint64_t(1) << (field % 64);
+    if (m_text.size() > kMaxText || field + 2 > kMaxText)
+        throw std::length_error("index text exceeds 4 GiB");
+    m_bounds.push_back(uint32_t(m_text.size()));
+}
+
+void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStringView> out)
+{
+    const uint32_t row = uint32_t(rowCount());
+    append(in);
+    append(out);
+    if (!in) {
+        m_marks.push_back(false);
+        m_folds.push_back(false);
+        return;
+    }
+    const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
+    m_folds.push_back(folded.data() != in->data());
+    m_folded.push_back(unitPrefix(units(folded), row));
+    const QStringView bare = dropMarks(folded, m_bareBuffer);
+    const bool marked = bare.data() != folded.data();
+    m_marks.push_back(marked);
+    m_marked = m_marked || marked;
+}
+
 std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 {
     std::shared_ptr<LookupIndex> index(new LookupIndex);
     LookupIndex &ix = *index;
     ix.m_rule = m_rule;
-    const size_t n = m_in.size();
-    std::vector<uint32_t> rows;
-    rows.reserve(n);
-    for (uint32_t r = 0; r < n; ++r) {
-        if (!m_in[r].isNull())
-            rows.push_back(r);
-    }
-    const char16_t *text = m_text.data();
-    auto input = [&](uint32_t row) { return std::u16string_view(text + m_in[row].start, m_in[row].length); };
+    const size_t n = rowCount();
+    ix.m_text = std::move(m_text);
+    ix.m_bounds = std::move(m_bounds);
+    ix.m_nulls = std::move(m_nulls);
+    std::vector<uint32_t> rows(m_folded.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = m_folded[i].row;
     // Only a source where some input has a mark to drop needs a bare order.
     const bool bare = m_marked;
 
@@ -296,48 +394,53 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // that only one key's sort arrays exist at a time). A row with no mark to
     // drop has the same bare key as folded, so those are in bare order once
     // the folded order is made: only the others are sorted for the bare key,
-    // and the two merged.
+    // and the two merged. Keys are made again wherever they are needed.
     std::vector<uint32_t> foldOrder, bareOrder;
-    auto foldKey = [&](uint32_t row) { return std::u16string_view(text + m_fold[row].start, m_fold[row].length); };
     auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
-    // Bare keys are made again wherever they are needed: kept, they would
-    // take a third as much memory as the text.
-    auto bareKey = [&](uint32_t row, QString &buffer) {
-        const std::u16string_view f = foldKey(row);
-        if (!m_marks[row])
-            return f;
-        const QStringView b = dropMarks(QStringView(f.data(), qsizetype(f.size())), buffer);
-        return std::u16string_view(reinterpret_cast<const char16_t *>(b.data()), size_t(b.size()));
-    };
-    auto compareKeys = [](std::u16string_view x, std::u16string_view y) {
-        // Most ties are the same short word again: the prefix holds all of both.
-        if (x.size() <= 6 && y.size() <= 6)
-            return int(x.size()) - int(y.size());
-        return x.compare(y);
-    };
-    auto byBare = [&](uint32_t a, uint32_t b) {
-        const std::u16string_view x = foldKey(a), y = foldKey(b);
-        return compareBare(QStringView(x.data(), qsizetype(x.size())), QStringView(y.data(), qsizetype(y.size())));
-    };
-    auto keyedBy = [&](auto key, auto take) {
-        std::vector<Keyed> keyed;
-        keyed.reserve(rows.size());
-        for (uint32_t r : rows) {
-            if (take(r))
-                keyed.push_back(unitPrefix(key(r), r));
-        }
-        return keyed;
-    };
     std::thread keySort([&] {
-        auto all = [](uint32_t) { return true; };
-        std::vector<Keyed> folded = keyedBy(foldKey, all);
-        sortKeyed(folded, [&](uint32_t a, uint32_t b) { return compareKeys(foldKey(a), foldKey(b)); });
-        foldOrder = rowsOf(folded);
-        std::vector<Keyed>().swap(folded);
+        KeyBuffers x, y;
+        auto compareKeys = [&](uint32_t a, uint32_t b) {
+            // Most inputs are their own folded key: compared as they are stored.
+            if (!m_folds[a] && !m_folds[b]) {
+                if (const std::optional<int> c = compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b))))
+                    return *c;
+            }
+            return ix.key(a, false, x).compare(ix.key(b, false, y));
+        };
+        sortKeyed(m_folded, compareKeys);
+        foldOrder = rowsOf(m_folded);
+        std::vector<Keyed>().swap(m_folded);
         if (!bare)
             return;
-        std::vector<Keyed> changed =
-            keyedBy([&, buffer = QString()](uint32_t r) mutable { return bareKey(r, buffer); }, marked);
+        // The bare keys of the rows that have one of their own, as UTF-8, for
+        // as long as they are sorted: made once, not at every comparison.
+        std::vector<char> bareText;
+        std::vector<uint32_t> bareBounds(n + 1, 0);
+        std::vector<Keyed> changed;
+        for (uint32_t r = 0; r < n; ++r) {
+            if (marked(r)) {
+                const std::u16string_view key = ix.key(r, true, x);
+                changed.push_back(unitPrefix(key, r));
+                appendUtf8(bareText, QStringView(key.data(), qsizetype(key.size())));
+            }
+            bareBounds[r + 1] = uint32_t(bareText.size());
+        }
+        auto byBare = [&](uint32_t a, uint32_t b) {
+            auto stored = [&](uint32_t r) -> std::optional<std::string_view> {
+                if (marked(r))
+                    return std::string_view(bareText.data() + bareBounds[r], bareBounds[r + 1] - bareBounds[r]);
+                if (!m_folds[r])
+                    return ix.field(2 * size_t(r));
+                return std::nullopt;
+            };
+            const auto p = stored(a), q = stored(b);
+            if (p && q) {
+                if (const std::optional<int> c = compareAsUnits(*p, *q))
+                    return *c;
+            }
+            const std::u16string_view f = ix.key(a, false, x), g = ix.key(b, false, y);
+            return compareBare(QStringView(f.data(), qsizetype(f.size())), QStringView(g.data(), qsizetype(g.size())));
+        };
         sortKeyed(changed, byBare);
         const auto less = keyedLess(byBare);
         bareOrder.reserve(foldOrder.size());
@@ -345,7 +448,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         for (const uint32_t row : foldOrder) {
             if (marked(row))
                 continue;
-            const Keyed k = unitPrefix(foldKey(row), row);
+            const Keyed k = unitPrefix(ix.key(row, false, x), row);
             for (; j < changed.size() && less(changed[j], k); ++j)
                 bareOrder.push_back(changed[j].row);
             bareOrder.push_back(row);
@@ -362,19 +465,22 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     std::unique_ptr<Collator> second(new Collator(*m_collator));
     inHalves(rows.size(), [&](size_t from, size_t to) {
         const UCollator *c = from == 0 ? m_collator->c : second->c;
+        QString buffer;
         for (size_t i = from; i < to; ++i)
-            display[i] = keyPrefix(c, input(rows[i]), rows[i]);
+            display[i] = keyPrefix(c, units(fromUtf8(ix.field(2 * size_t(rows[i])), buffer)), rows[i]);
     });
+    std::vector<uint32_t>().swap(rows);
 
+    QString xBuffer, yBuffer;
     std::vector<uint32_t> displayOrder = orderRows(display, [&](uint32_t a, uint32_t b) {
-        const std::u16string_view x = input(a), y = input(b);
-        if (x == y) // most ties are the same word again
+        const std::string_view p = ix.field(2 * size_t(a)), q = ix.field(2 * size_t(b));
+        if (p == q) // most ties are the same word again
             return 0;
+        const QStringView x = fromUtf8(p, xBuffer), y = fromUtf8(q, yBuffer);
         return int(ucol_strcoll(m_collator->c, reinterpret_cast<const UChar *>(x.data()), int32_t(x.size()),
                                 reinterpret_cast<const UChar *>(y.data()), int32_t(y.size())));
     });
     keySort.join();
-    std::vector<uint32_t>().swap(rows);
 
     std::vector<uint32_t> rankOfRow(n, 0);
     for (uint32_t i = 0; i < displayOrder.size(); ++i)
@@ -383,6 +489,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
     std::vector<bool>().swap(m_marks);
+    std::vector<bool>().swap(m_folds);
     auto makeKeys = [&](std::vector<uint32_t> &order, Keys &k) {
         std::vector<uint32_t> ranks(order.size());
         for (size_t i = 0; i < ranks.size(); ++i)
@@ -395,29 +502,50 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             makeKeys(bareOrder, ix.m_bare);
     });
     makeKeys(foldOrder, ix.m_folded);
-    ix.m_folded.text = std::move(m_fold);
     bareRanks.join();
     ix.m_displayOrder = std::move(displayOrder);
-    ix.m_text = std::move(m_text);
-    ix.m_in = std::move(m_in);
-    ix.m_out = std::move(m_out);
     return index;
 }
 
-std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, QString &buffer) const
+std::string_view LookupIndex::field(size_t i) const
 {
-    const Span s = m_folded.text[row];
-    if (s.isNull())
-        return std::u16string_view();
-    const QStringView folded(m_text.data() + s.start, s.length);
-    const QStringView key = &keys == &m_bare ? dropMarks(folded, buffer) : folded;
-    return std::u16string_view(reinterpret_cast<const char16_t *>(key.data()), size_t(key.size()));
+    if (i + 1 >= m_bounds.size())
+        return {};
+    const size_t size = m_text.size();
+    const size_t from = std::min<size_t>(m_bounds[i], size);
+    const size_t to = std::min<size_t>(std::max<size_t>(m_bounds[i + 1], from), size);
+    return std::string_view(m_text.data() + from, to - from);
+}
+
+QString LookupIndex::input(uint32_t row) const
+{
+    QString text;
+    fromUtf8(field(2 * size_t(row)), text);
+    return text;
+}
+
+QString LookupIndex::output(uint32_t row) const
+{
+    QString text;
+    fromUtf8(field(2 * size_t(row) + 1), text);
+    return text;
+}
+
+std::u16string_view LookupIndex::key(uint32_t row, bool bare, KeyBuffers &b) const
+{
+    const QStringView folded = foldCase(fromUtf8(field(2 * size_t(row)), b.text), b.fold, m_rule);
+    return units(bare ? dropMarks(folded, b.bare) : folded);
+}
+
+std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, KeyBuffers &buffers) const
+{
+    return key(row, &keys == &m_bare, buffers);
 }
 
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
     const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
-    QString buffer;
+    KeyBuffers buffer;
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
                                          [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
     const auto hi = std::partition_point(
@@ -437,7 +565,7 @@ Matches LookupIndex::findWhole(QStringView text, Key key) const
     const Keys &keys = this->keys(key);
     const auto [lo, hi] = run(keys, k);
     // A key equal to the text sorts before every longer one it begins.
-    QString buffer;
+    KeyBuffers buffer;
     const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi, [&](uint32_t r) {
         return keyText(keys, r, buffer).size() == size_t(k.size());
     });
@@ -459,7 +587,7 @@ Matches LookupIndex::find(const LikePattern &pattern, Key key) const
         return m;
     }
     auto list = std::make_shared<std::vector<uint32_t>>();
-    QString buffer;
+    KeyBuffers buffer;
     for (size_t i = lo; i < hi; ++i) {
         const std::u16string_view key = keyText(k, k.order[i], buffer);
         if (pattern.matchesFolded(QStringView(key.data(), qsizetype(key.size()))))
@@ -472,7 +600,7 @@ Matches LookupIndex::find(const LikePattern &pattern, Key key) const
 
 size_t LookupIndex::memoryBytes() const
 {
-    return m_text.ownedBytes() + m_in.ownedBytes() + m_out.ownedBytes() + m_displayOrder.ownedBytes()
+    return m_text.ownedBytes() + m_bounds.ownedBytes() + m_nulls.ownedBytes() + m_displayOrder.ownedBytes()
         + m_folded.memoryBytes() + m_bare.memoryBytes() + m_bufferBytes;
 }
 

@@ -1,7 +1,7 @@
 // The in-memory index behind the data control: every row's input and output
-// text, the rows in display order (Czech collation, ties in table order), and
+// text (UTF-8), the rows in display order (Czech collation, ties in table order), and
 // the rows in the order of a search key (the case-folded input; the same with
-// diacritics dropped, made from the folded key when compared, never kept),
+// diacritics dropped; each made from the input when compared, never kept),
 // where each prefix is one run. A wavelet matrix over the
 // key order gives count, first match and any k-th match in display order in
 // O(log n), so a keystroke never sorts or copies the matching rows.
@@ -12,12 +12,24 @@
 
 #include <QString>
 #include <memory>
+#include <string_view>
 #include <optional>
 #include <vector>
 
 namespace tarnvik {
 
 class LookupIndex;
+// A row and the start of its sort key or of its folded text as two numbers in
+// the same order (the second fills what would be padding): most comparisons
+// end there.
+struct KeyStart
+{
+    uint64_t prefix;
+    uint32_t more;
+    uint32_t row;
+    bool operator<(const KeyStart &o) const { return prefix != o.prefix ? prefix < o.prefix : more < o.more; }
+    bool tiedWith(const KeyStart &o) const { return prefix == o.prefix && more == o.more; }
+};
 
 // The rows a pattern matched, in display order; shares the index it came from.
 class Matches
@@ -47,14 +59,6 @@ private:
 class LookupIndex : public std::enable_shared_from_this<LookupIndex>
 {
 public:
-    struct Span
-    {
-        uint32_t start = 0;
-        uint32_t length = kNull;
-        bool isNull() const { return length == kNull; }
-    };
-    static constexpr uint32_t kNull = 0xFFFFFFFFu;
-
     class Builder
     {
     public:
@@ -69,15 +73,18 @@ public:
             add(in ? std::optional<QStringView>(*in) : std::nullopt, out ? std::optional<QStringView>(*out) : std::nullopt);
         }
         void add(std::optional<QStringView> in, std::optional<QStringView> out);
-        size_t rowCount() const { return m_in.size(); }
+        size_t rowCount() const { return (m_bounds.size() - 1) / 2; }
         std::shared_ptr<LookupIndex> build();
 
     private:
-        void reserve(size_t rows, size_t chars);
-        Span append(QStringView s);
-        std::vector<char16_t> m_text;
-        std::vector<Span> m_in, m_out, m_fold;
-        std::vector<bool> m_marks; // the row's folded key has a mark to drop
+        void reserve(size_t rows, size_t bytes);
+        void append(std::optional<QStringView> s);
+        std::vector<char> m_text;
+        std::vector<uint32_t> m_bounds{0};
+        std::vector<uint64_t> m_nulls;
+        std::vector<KeyStart> m_folded; // each non-Null row's folded key, its start
+        std::vector<bool> m_marks;   // the row's folded key has a mark to drop
+        std::vector<bool> m_folds;   // folding changes the row's input
         QString m_foldBuffer, m_bareBuffer;
         CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop
@@ -85,13 +92,14 @@ public:
         std::unique_ptr<Collator> m_collator;
     };
 
-    size_t rowCount() const { return m_in.size(); }
+    size_t rowCount() const { return m_bounds.empty() ? 0 : (m_bounds.size() - 1) / 2; }
     // How the inputs were folded: patterns must be folded alike.
     CaseRule caseRule() const { return m_rule; }
-    bool inputIsNull(uint32_t row) const { return m_in[row].isNull(); }
-    bool outputIsNull(uint32_t row) const { return m_out[row].isNull(); }
-    QStringView input(uint32_t row) const { return view(m_in[row]); }
-    QStringView output(uint32_t row) const { return view(m_out[row]); }
+    bool inputIsNull(uint32_t row) const { return isNull(2 * size_t(row)); }
+    bool outputIsNull(uint32_t row) const { return isNull(2 * size_t(row) + 1); }
+    // Null reads as empty text.
+    QString input(uint32_t row) const;
+    QString output(uint32_t row) const;
 
     enum Key {
         Folded, // case ignored: the look-up's LIKE
@@ -104,39 +112,54 @@ public:
     Matches findWhole(QStringView text, Key key = Folded) const;
 
     // One way of comparing the inputs (public for the cache file's reader).
+    // The keys themselves are made from the input whenever compared: kept,
+    // they would take as much memory as the text.
     struct Keys
     {
-        Array<Span> text;      // row -> its key (in m_text); none for the bare key
         Array<uint32_t> order; // key position -> row; Null rows left out
         WaveletMatrix ranks;   // key position -> display rank
-        size_t memoryBytes() const { return text.ownedBytes() + order.ownedBytes() + ranks.memoryBytes(); }
+        size_t memoryBytes() const { return order.ownedBytes() + ranks.memoryBytes(); }
     };
 
     // Heap bytes in use, a loaded cache file's included.
     size_t memoryBytes() const;
-    size_t textBytes() const { return m_text.size() * sizeof(char16_t); }
+    // The inputs and outputs as UTF-8.
+    size_t textBytes() const { return m_text.size(); }
 
 private:
     friend class Matches;
     friend class IndexCache;
     LookupIndex() = default;
-    QStringView view(Span s) const
-    {
-        return s.isNull() ? QStringView() : QStringView(m_text.data() + s.start, s.length);
-    }
+    bool isNull(size_t field) const { return field / 64 < m_nulls.size() && (m_nulls[field / 64] >> (field % 64) & 1); }
+    // Field 2 * row is the row's input, 2 * row + 1 its output; a loaded
+    // file's bounds out of order or past the text read as empty.
+    std::string_view field(size_t field) const;
     // An empty bare order is the folded one: no input has a mark to drop.
     const Keys &keys(Key key) const { return key == Bare && !m_bare.order.empty() ? m_bare : m_folded; }
-    // The row's key in 'keys'; a bare key is made in 'buffer'.
-    std::u16string_view keyText(const Keys &keys, uint32_t row, QString &buffer) const;
+    struct KeyBuffers
+    {
+        QString text, fold, bare;
+    };
+    // The row's key (folded, or bare), made from its input in 'buffers'.
+    std::u16string_view key(uint32_t row, bool bare, KeyBuffers &buffers) const;
+    std::u16string_view keyText(const Keys &keys, uint32_t row, KeyBuffers &buffers) const;
     std::pair<size_t, size_t> run(const Keys &keys, QStringView prefix) const;
 
-    Array<char16_t> m_text;
-    Array<Span> m_in, m_out;
+    // Every row's input then output, as UTF-8 (lone surrogates kept as WTF-8
+    // has them, so that the text comes back exactly).
+    Array<char> m_text;
+    Array<uint32_t> m_bounds;  // where field i begins in m_text; one more at the end
+    Array<uint64_t> m_nulls;   // bit i: field i is Null
     Array<uint32_t> m_displayOrder; // display rank -> row
     Keys m_folded, m_bare;
     std::shared_ptr<const void> m_buffer; // what the views above lie in, if any
     size_t m_bufferBytes = 0;
     CaseRule m_rule = CaseRule::Default;
 };
+
+// UTF-16 as UTF-8 and back, exactly: a lone surrogate is written as its own
+// three bytes. Any bytes decode, a malformed one to U+FFFD.
+void appendUtf8(std::vector<char> &out, QStringView text);
+QStringView fromUtf8(std::string_view bytes, QString &buffer);
 
 } // namespace tarnvik
