@@ -15,18 +15,13 @@ void ResultModel::setMatches(const Matches &matches)
     endResetModel();
 }
 
-QString ResultModel::text(int row, int column) const
-{
-    return view(row, column).toString();
-}
-
-QStringView ResultModel::view(int row, int column) const
+QString ResultModel::text(int row, int column, qsizetype units) const
 {
     if (row < 0 || size_t(row) >= m_matches.size() || !m_matches.index())
-        return QStringView();
+        return QString();
     const uint32_t r = m_matches.row(size_t(row));
     const LookupIndex &index = *m_matches.index();
-    return column == 0 ? index.input(r) : index.output(r);
+    return column == 0 ? index.input(r, units) : index.output(r, units);
 }
 
 int ResultModel::rowCount(const QModelIndex &parent) const
@@ -50,8 +45,8 @@ QVariant ResultModel::data(const QModelIndex &index, int role) const
         return diacriticsIgnored(index.row()) ? QVariant(fromBgr(kLightBlue)) : QVariant();
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QVariant();
-    // Only what is drawn is copied out of the index: a value may be megabytes.
-    const QStringView t = view(index.row(), index.column());
+    // Only what is drawn is taken out of the index: a value may be megabytes.
+    const QString t = text(index.row(), index.column(), kToolTipMost + 1);
     if (role == Qt::DisplayRole)
         return shownText(t);
     const QString tip = toolTipFor(t);

@@ -18,7 +18,7 @@ public:
     void setMatches(const Matches &matches);
     void clear() { setMatches(Matches()); }
     // Column 0 the input value, 1 the output value; Null reads as empty text.
-    QString text(int row, int column) const;
+    QString text(int row, int column, qsizetype units = -1) const; // units: see LookupIndex::input
     // The row was found only with case and diacritics ignored (drawn light blue).
     bool diacriticsIgnored(int row) const;
 
@@ -27,8 +27,6 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 
 private:
-    QStringView view(int row, int column) const;
-
     Matches m_matches;
 };
 

@@ -41,10 +41,9 @@ QString shownText(QStringView text)
 
 QString toolTipFor(QStringView text)
 {
-    constexpr qsizetype kMost = 2000;
     if (text.size() <= 40 && !text.contains(u'\n'))
         return QString();
-    return text.size() <= kMost ? text.toString() : first(text, kMost).toString() + u'…';
+    return text.size() <= kToolTipMost ? text.toString() : first(text, kToolTipMost).toString() + u'…';
 }
 
 } // namespace tarnvik

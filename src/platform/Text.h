@@ -13,8 +13,9 @@ QString oneLine(QString text);
 // one line. A value may be a memo of megabytes, and laying all of it out on
 // every paint held the window for a second; copying takes the whole value.
 QString shownText(QStringView text);
-// The value as a tool tip, where one line may not show all of it (a very
-// long one cut short, marked "…"); else empty.
+// The value as a tool tip, where one line may not show all of it (one longer
+// than kToolTipMost cut short, marked "…"); else empty.
+constexpr qsizetype kToolTipMost = 2000;
 QString toolTipFor(QStringView text);
 
 // The text up to its first line break ("\n", "\r\n", "\r", U+2028, U+2029).

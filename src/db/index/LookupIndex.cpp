@@ -517,17 +517,14 @@ std::string_view LookupIndex::field(size_t i) const
     return std::string_view(m_text.data() + from, to - from);
 }
 
-QString LookupIndex::input(uint32_t row) const
+QString LookupIndex::text(size_t i, qsizetype units) const
 {
+    std::string_view bytes = field(i);
+    // A unit takes at most three bytes; one more character may be cut.
+    if (units >= 0 && bytes.size() > 3 * size_t(units) + 3)
+        bytes = bytes.substr(0, 3 * size_t(units) + 3);
     QString text;
-    fromUtf8(field(2 * size_t(row)), text);
-    return text;
-}
-
-QString LookupIndex::output(uint32_t row) const
-{
-    QString text;
-    fromUtf8(field(2 * size_t(row) + 1), text);
+    fromUtf8(bytes, text);
     return text;
 }
 

@@ -97,9 +97,10 @@ public:
     CaseRule caseRule() const { return m_rule; }
     bool inputIsNull(uint32_t row) const { return isNull(2 * size_t(row)); }
     bool outputIsNull(uint32_t row) const { return isNull(2 * size_t(row) + 1); }
-    // Null reads as empty text.
-    QString input(uint32_t row) const;
-    QString output(uint32_t row) const;
+    // Null reads as empty text. With 'units', the start of a long value only:
+    // at least that many UTF-16 units of it as stored, the rest cut.
+    QString input(uint32_t row, qsizetype units = -1) const { return text(2 * size_t(row), units); }
+    QString output(uint32_t row, qsizetype units = -1) const { return text(2 * size_t(row) + 1, units); }
 
     enum Key {
         Folded, // case ignored: the look-up's LIKE
@@ -134,6 +135,7 @@ private:
     // Field 2 * row is the row's input, 2 * row + 1 its output; a loaded
     // file's bounds out of order or past the text read as empty.
     std::string_view field(size_t field) const;
+    QString text(size_t field, qsizetype units) const;
     // An empty bare order is the folded one: no input has a mark to drop.
     const Keys &keys(Key key) const { return key == Bare && !m_bare.order.empty() ? m_bare : m_folded; }
     struct KeyBuffers
