@@ -150,8 +150,6 @@ LookupIndex::Builder::~Builder() = default;
 
 namespace {
 
-using Keyed = KeyStart;
-
 std::u16string_view units(QStringView s)
 {
     return std::u16string_view(reinterpret_cast<const char16_t *>(s.data()), size_t(s.size()));
@@ -159,7 +157,7 @@ std::u16string_view units(QStringView s)
 
 // The first six UTF-16 units, whole: the numbers order exactly like the text
 // as far as they reach, and only ties go on to the rest of it.
-Keyed unitPrefix(std::u16string_view s, uint32_t row)
+KeyStart unitPrefix(std::u16string_view s, uint32_t row)
 {
     auto unit = [&](size_t j) -> uint64_t { return j < s.size() ? s[j] : 0; };
     return {unit(0) << 48 | unit(1) << 32 | unit(2) << 16 | unit(3), uint32_t(unit(4) << 16 | unit(5)), row};
@@ -168,14 +166,14 @@ Keyed unitPrefix(std::u16string_view s, uint32_t row)
 // The first twelve bytes of the collation key. Empty text comes first, before
 // text the collator ignores altogether (NULs, controls), as QCollator has it:
 // no key of other text starts with a zero byte.
-Keyed keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
+KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 {
     if (s.empty())
         return {0, 0, row};
     // The whole key is made either way; only its start is copied.
     uint8_t part[12] = {};
     ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, sizeof part);
-    Keyed k{0, 0, row};
+    KeyStart k{0, 0, row};
     for (int i = 0; i < 8; ++i)
         k.prefix = (k.prefix << 8) | part[i];
     for (int i = 8; i < 12; ++i)
@@ -187,7 +185,7 @@ Keyed keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 // by an LSD radix of bytes, skipping bytes all share, then each run of equal
 // numbers by 'less'. Keeps 'spare' for the next bucket.
 template <typename Less>
-void sortBucket(Keyed *first, Keyed *last, std::vector<Keyed> &spare, Less less)
+void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less)
 {
     const size_t n = size_t(last - first);
     if (n < 64) {
@@ -196,9 +194,9 @@ void sortBucket(Keyed *first, Keyed *last, std::vector<Keyed> &spare, Less less)
     }
     if (spare.size() < n)
         spare.resize(n);
-    Keyed *src = first, *dst = spare.data();
+    KeyStart *src = first, *dst = spare.data();
     for (int d = 0; d < 10; ++d) {
-        auto digit = [d](const Keyed &k) {
+        auto digit = [d](const KeyStart &k) {
             return unsigned(d < 4 ? k.more >> (8 * d) : k.prefix >> (8 * (d - 4))) & 0xFF;
         };
         size_t at[257] = {};
@@ -214,8 +212,8 @@ void sortBucket(Keyed *first, Keyed *last, std::vector<Keyed> &spare, Less less)
     }
     if (src != first)
         std::copy(src, src + n, first);
-    for (Keyed *run = first; run != last;) {
-        Keyed *end = run + 1;
+    for (KeyStart *run = first; run != last;) {
+        KeyStart *end = run + 1;
         while (end != last && end->tiedWith(*run))
             ++end;
         if (end - run > 1)
@@ -229,7 +227,7 @@ void sortBucket(Keyed *first, Keyed *last, std::vector<Keyed> &spare, Less less)
 template <typename Compare>
 auto keyedLess(Compare &compare)
 {
-    return [&compare](const Keyed &a, const Keyed &b) {
+    return [&compare](const KeyStart &a, const KeyStart &b) {
         if (!a.tiedWith(b))
             return a < b;
         const int c = compare(a.row, b.row);
@@ -241,7 +239,7 @@ auto keyedLess(Compare &compare)
 // (no second array), the rest within each bucket (sortBucket): several times
 // faster than one sort of the whole.
 template <typename Compare>
-void sortKeyed(std::vector<Keyed> &keyed, Compare compare)
+void sortKeyed(std::vector<KeyStart> &keyed, Compare compare)
 {
     const auto less = keyedLess(compare);
     constexpr int kShift = 48;
@@ -252,14 +250,14 @@ void sortKeyed(std::vector<Keyed> &keyed, Compare compare)
         return;
     }
     std::vector<size_t> start(kBuckets + 1, 0);
-    for (const Keyed &k : keyed)
+    for (const KeyStart &k : keyed)
         ++start[size_t(k.prefix >> kShift) + 1];
     for (size_t b = 0; b < kBuckets; ++b)
         start[b + 1] += start[b];
     std::vector<size_t> next(start.begin(), start.end() - 1);
     for (size_t b = 0; b < kBuckets; ++b) {
         while (next[b] < start[b + 1]) {
-            Keyed &k = keyed[next[b]];
+            KeyStart &k = keyed[next[b]];
             const size_t home = size_t(k.prefix >> kShift);
             if (home == b)
                 ++next[b];
@@ -267,7 +265,7 @@ void sortKeyed(std::vector<Keyed> &keyed, Compare compare)
                 std::swap(k, keyed[next[home]++]);
         }
     }
-    std::vector<Keyed> spare;
+    std::vector<KeyStart> spare;
     for (size_t b = 0; b < kBuckets; ++b) {
         if (start[b + 1] - start[b] > 1)
             sortBucket(keyed.data() + start[b], keyed.data() + start[b + 1], spare, less);
@@ -290,7 +288,7 @@ std::optional<int> compareAsUnits(std::string_view x, std::string_view y)
     return a < b ? -1 : 1;
 }
 
-std::vector<uint32_t> rowsOf(const std::vector<Keyed> &keyed)
+std::vector<uint32_t> rowsOf(const std::vector<KeyStart> &keyed)
 {
     std::vector<uint32_t> order(keyed.size());
     for (size_t i = 0; i < keyed.size(); ++i)
@@ -299,11 +297,11 @@ std::vector<uint32_t> rowsOf(const std::vector<Keyed> &keyed)
 }
 
 template <typename Compare>
-std::vector<uint32_t> orderRows(std::vector<Keyed> &keyed, Compare compare)
+std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, Compare compare)
 {
     sortKeyed(keyed, compare);
     std::vector<uint32_t> order = rowsOf(keyed);
-    std::vector<Keyed>().swap(keyed);
+    std::vector<KeyStart>().swap(keyed);
     return order;
 }
 
@@ -409,19 +407,19 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         };
         sortKeyed(m_folded, compareKeys);
         foldOrder = rowsOf(m_folded);
-        std::vector<Keyed>().swap(m_folded);
+        std::vector<KeyStart>().swap(m_folded);
         if (!bare)
             return;
         // The bare keys of the rows that have one of their own, as UTF-8, for
         // as long as they are sorted: made once, not at every comparison.
         std::vector<char> bareText;
         std::vector<uint32_t> bareBounds(n + 1, 0);
-        std::vector<Keyed> changed;
+        std::vector<KeyStart> changed;
         for (uint32_t r = 0; r < n; ++r) {
             if (marked(r)) {
                 const std::u16string_view key = ix.key(r, true, x);
                 changed.push_back(unitPrefix(key, r));
-                appendUtf8(bareText, QStringView(key.data(), qsizetype(key.size())));
+                appendUtf8(bareText, QStringView(key));
             }
             bareBounds[r + 1] = uint32_t(bareText.size());
         }
@@ -438,8 +436,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
                 if (const std::optional<int> c = compareAsUnits(*p, *q))
                     return *c;
             }
-            const std::u16string_view f = ix.key(a, false, x), g = ix.key(b, false, y);
-            return compareBare(QStringView(f.data(), qsizetype(f.size())), QStringView(g.data(), qsizetype(g.size())));
+            return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
         };
         sortKeyed(changed, byBare);
         const auto less = keyedLess(byBare);
@@ -448,7 +445,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         for (const uint32_t row : foldOrder) {
             if (marked(row))
                 continue;
-            const Keyed k = unitPrefix(ix.key(row, false, x), row);
+            const KeyStart k = unitPrefix(ix.key(row, false, x), row);
             for (; j < changed.size() && less(changed[j], k); ++j)
                 bareOrder.push_back(changed[j].row);
             bareOrder.push_back(row);
@@ -461,7 +458,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // cores (each with its own collator), decide most comparisons; the rest go
     // to the collator. No full keys are kept: they would take more memory than
     // the text.
-    std::vector<Keyed> display(rows.size());
+    std::vector<KeyStart> display(rows.size());
     std::unique_ptr<Collator> second(new Collator(*m_collator));
     inHalves(rows.size(), [&](size_t from, size_t to) {
         const UCollator *c = from == 0 ? m_collator->c : second->c;
@@ -541,7 +538,7 @@ std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, KeyBuff
 
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
-    const std::u16string_view p(reinterpret_cast<const char16_t *>(prefix.data()), size_t(prefix.size()));
+    const std::u16string_view p = units(prefix);
     KeyBuffers buffer;
     const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
                                          [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
@@ -587,7 +584,7 @@ Matches LookupIndex::find(const LikePattern &pattern, Key key) const
     KeyBuffers buffer;
     for (size_t i = lo; i < hi; ++i) {
         const std::u16string_view key = keyText(k, k.order[i], buffer);
-        if (pattern.matchesFolded(QStringView(key.data(), qsizetype(key.size()))))
+        if (pattern.matchesFolded(QStringView(key)))
             list->push_back(k.ranks.access(i));
     }
     std::sort(list->begin(), list->end());
