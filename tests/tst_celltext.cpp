@@ -8,6 +8,7 @@
 #include "platform/Desktop.h"
 #include "platform/MessageBox.h"
 #include "platform/Colours.h"
+#include "platform/Text.h"
 #include "widgets/CellGrid.h"
 #include "widgets/Paint.h"
 #include "util/Strip.h"
@@ -187,6 +188,30 @@ private slots:
             QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("grid(%1): ").arg(i) + cut));
         }
         m_w->dropDown()->hide();
+    }
+
+    // Every line break a value may hold is drawn as a blank on the one line
+    // (U+2028 and U+2029 were dropped, running the lines' words together),
+    // and the tool tip then shows the lines.
+    void everyLineBreakOnOneLine_data()
+    {
+        QTest::addColumn<QString>("value");
+        const std::pair<const char *, const char16_t *> breaks[] = {
+            {"LF", u"\n"}, {"CR LF", u"\r\n"}, {"CR", u"\r"}, {"U+2028", u"\u2028"}, {"U+2029", u"\u2029"}};
+        for (auto [name, brk] : breaks)
+            QTest::newRow(name) << u"první"_qs + QString::fromUtf16(brk) + u"druhá"_qs;
+    }
+
+    void everyLineBreakOnOneLine()
+    {
+        QFETCH(QString, value);
+        QCOMPARE(shownText(value), u"první druhá"_qs);
+        QCOMPARE(toolTipFor(value), value);
+        const Matches m = matchesOf({value});
+        ResultModel model;
+        model.setMatches(m);
+        QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), u"první druhá"_qs);
+        QCOMPARE(model.text(0, 1), value);
     }
 
     // A message box's text starts at its label's top edge: Czech capitals'

@@ -238,6 +238,8 @@ void MatchBox::showPair(const QString &in, const QString &out, bool diacriticsIg
 {
     m_strip.gridd[1]->setCellText(out);
     m_strip.gridd[0]->setCellText(in);
+    // Combo1's tip is said anew for each pair, not added to the last one's.
+    m_strip.Combo1->setToolTip(m_problem);
     // The pair covers Combo1: it shows the colour and the tool tip too.
     for (QWidget *w : std::initializer_list<QWidget *>{m_strip.Combo1, m_strip.gridd[0], m_strip.gridd[1]}) {
         setBackColor(w, diacriticsIgnored ? kLightBlue : kYellow);

@@ -2,13 +2,18 @@
 
 namespace tarnvik {
 
+namespace {
+bool isLineBreak(char16_t c)
+{
+    return c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029';
+}
+} // namespace
+
 QStringView firstLine(QStringView text)
 {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == u'\n' || c == u'\r' || c == u'\u2028' || c == u'\u2029')
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (isLineBreak(text[i].unicode()))
             return text.first(i);
-    }
     return text;
 }
 
@@ -20,7 +25,10 @@ QString sentText(QStringView text)
 QString oneLine(QString text)
 {
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    return text.replace(u'\n', u' ').replace(u'\r', u' ');
+    for (QChar &c : text)
+        if (isLineBreak(c.unicode()))
+            c = u' ';
+    return text;
 }
 
 namespace {
@@ -41,7 +49,7 @@ QString shownText(QStringView text)
 
 QString toolTipFor(QStringView text)
 {
-    if (text.size() <= 40 && !text.contains(u'\n'))
+    if (text.size() <= 40 && firstLine(text).size() == text.size())
         return QString();
     return text.size() <= kToolTipMost ? text.toString() : first(text, kToolTipMost).toString() + u'…';
 }
