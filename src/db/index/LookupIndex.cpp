@@ -1,7 +1,10 @@
 #include "LookupIndex.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <unicode/ucol.h>
@@ -141,13 +144,6 @@ struct LookupIndex::Builder::Collator
     ~Collator() { ucol_close(c); }
 };
 
-LookupIndex::Builder::Builder(CaseRule rule)
-    : m_rule(rule), m_collator(new Collator)
-{
-}
-
-LookupIndex::Builder::~Builder() = default;
-
 namespace {
 
 std::u16string_view units(QStringView s)
@@ -180,6 +176,122 @@ KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
         k.more = (k.more << 8) | part[i];
     return k;
 }
+
+} // namespace
+
+// The collation keys are the dearest part of a build; a read leaves a core
+// idle while it waits for rows, so they are made on a thread of their own as
+// the rows come in, a chunk of copied inputs at a time.
+class LookupIndex::Builder::DisplayKeys
+{
+public:
+    explicit DisplayKeys(const UCollator *c) : m_collator(c) {}
+    // Only while no row is added.
+    void reserve(size_t rows) { m_keys.reserve(rows); }
+    ~DisplayKeys()
+    {
+        stop();
+    }
+    void add(QStringView in, uint32_t row)
+    {
+        m_filling.text.append(in);
+        m_filling.ends.push_back(uint32_t(m_filling.text.size()));
+        m_filling.rows.push_back(row);
+        if (m_filling.rows.size() == kChunkRows || size_t(m_filling.text.size()) > kChunkUnits)
+            handOver();
+    }
+    // Every key, in the order added.
+    std::vector<KeyStart> finish()
+    {
+        if (m_thread.joinable()) {
+            handOver();
+            stop();
+            if (m_error)
+                std::rethrow_exception(m_error);
+        } else {
+            make(m_filling);
+        }
+        return std::move(m_keys);
+    }
+
+private:
+    static constexpr size_t kChunkRows = 8192, kChunkUnits = size_t(1) << 20, kQueued = 4;
+    struct Chunk
+    {
+        QString text;
+        std::vector<uint32_t> ends, rows;
+    };
+    void make(const Chunk &chunk)
+    {
+        const auto *text = reinterpret_cast<const char16_t *>(chunk.text.constData());
+        uint32_t from = 0;
+        for (size_t i = 0; i < chunk.rows.size(); ++i) {
+            m_keys.push_back(keyPrefix(m_collator, std::u16string_view(text + from, chunk.ends[i] - from), chunk.rows[i]));
+            from = chunk.ends[i];
+        }
+    }
+    void handOver()
+    {
+        std::unique_lock lock(m_lock);
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        // Never far ahead of the thread: the copies would pile up.
+        m_changed.wait(lock, [&] { return m_queue.size() < kQueued; });
+        m_queue.push_back(std::move(m_filling));
+        m_filling = Chunk();
+        m_changed.notify_all();
+    }
+    void run()
+    {
+        std::unique_lock lock(m_lock);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_queue.empty() || m_ending; });
+            if (m_queue.empty())
+                return;
+            const Chunk chunk = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_changed.notify_all();
+            lock.unlock();
+            try {
+                if (!m_error)
+                    make(chunk);
+            } catch (...) {
+                m_error = std::current_exception();
+            }
+            lock.lock();
+        }
+    }
+    void stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            const std::lock_guard lock(m_lock);
+            m_ending = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    const UCollator *m_collator;
+    Chunk m_filling;
+    std::vector<KeyStart> m_keys; // the thread's until it has ended
+    std::exception_ptr m_error;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<Chunk> m_queue;
+    bool m_ending = false;
+    std::thread m_thread;
+};
+
+LookupIndex::Builder::Builder(CaseRule rule)
+    : m_rule(rule), m_collator(new Collator), m_display(new DisplayKeys(m_collator->c))
+{
+}
+
+LookupIndex::Builder::~Builder() = default;
+
+namespace {
 
 // Sorts one bucket (elements alike in their top 16 bits): the other 80 bits
 // by an LSD radix of bytes, skipping bytes all share, then each run of equal
@@ -235,18 +347,44 @@ auto keyedLess(Compare &compare)
     };
 }
 
-// Sorts in that order. The top 16 bits are sorted by distributing in place
-// (no second array), the rest within each bucket (sortBucket): several times
-// faster than one sort of the whole.
-template <typename Compare>
-void sortKeyed(std::vector<KeyStart> &keyed, Compare compare)
+// Calls first() here and second() on a thread of its own; an exception of
+// either reaches the caller.
+template <typename First, typename Second>
+void onTwoThreads(First first, Second second)
 {
-    const auto less = keyedLess(compare);
+    std::exception_ptr error;
+    std::thread other([&] {
+        try {
+            second();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    try {
+        first();
+    } catch (...) {
+        other.join();
+        throw;
+    }
+    other.join();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+// Sorts in that order, 'makeCompare(0)' and 'makeCompare(1)' each making the
+// comparison one thread uses. The top 16 bits are sorted by distributing in
+// place (no second array), the rest within each bucket (sortBucket), the
+// buckets shared out between two threads: several times faster than one sort
+// of the whole.
+template <typename MakeCompare>
+void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
+{
     constexpr int kShift = 48;
     constexpr size_t kBuckets = size_t(1) << 16;
     // Below this the buckets cost more than they save.
     if (keyed.size() < 2048) {
-        std::sort(keyed.begin(), keyed.end(), less);
+        auto compare = makeCompare(0);
+        std::sort(keyed.begin(), keyed.end(), keyedLess(compare));
         return;
     }
     std::vector<size_t> start(kBuckets + 1, 0);
@@ -265,11 +403,17 @@ void sortKeyed(std::vector<KeyStart> &keyed, Compare compare)
                 std::swap(k, keyed[next[home]++]);
         }
     }
-    std::vector<KeyStart> spare;
-    for (size_t b = 0; b < kBuckets; ++b) {
-        if (start[b + 1] - start[b] > 1)
-            sortBucket(keyed.data() + start[b], keyed.data() + start[b + 1], spare, less);
-    }
+    auto sortBuckets = [&](int part, size_t from, size_t to) {
+        auto compare = makeCompare(part);
+        const auto less = keyedLess(compare);
+        std::vector<KeyStart> spare;
+        for (size_t b = from; b < to; ++b) {
+            if (start[b + 1] - start[b] > 1)
+                sortBucket(keyed.data() + start[b], keyed.data() + start[b + 1], spare, less);
+        }
+    };
+    const size_t split = size_t(std::upper_bound(start.begin(), start.end(), keyed.size() / 2) - start.begin());
+    onTwoThreads([&] { sortBuckets(0, 0, split); }, [&] { sortBuckets(1, split, kBuckets); });
 }
 
 // Two UTF-8 texts in the order of their UTF-16 units, found from the bytes
@@ -305,15 +449,6 @@ std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, Compare compare)
     return order;
 }
 
-// Calls work(from, to) on two threads, each for half of [0, n).
-template <typename Work>
-void inHalves(size_t n, Work work)
-{
-    std::thread other([&] { work(n / 2, n); });
-    work(0, n / 2);
-    other.join();
-}
-
 } // namespace
 
 void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
@@ -321,6 +456,7 @@ void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
     m_bounds.reserve(2 * rows + 1);
     m_nulls.reserve(rows / 32 + 1);
     m_folded.reserve(rows);
+    m_display->reserve(rows);
     m_marks.reserve(rows);
     m_folds.reserve(rows);
     m_text.reserve(bytes);
@@ -366,6 +502,7 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
     const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
     m_folds.push_back(folded.data() != in->data());
     m_folded.push_back(unitPrefix(units(folded), row));
+    m_display->add(*in, row);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
     m_marks.push_back(marked);
@@ -381,23 +518,16 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     ix.m_text = std::move(m_text);
     ix.m_bounds = std::move(m_bounds);
     ix.m_nulls = std::move(m_nulls);
-    std::vector<uint32_t> rows(m_folded.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        rows[i] = m_folded[i].row;
     // Only a source where some input has a mark to drop needs a bare order.
     const bool bare = m_marked;
 
-    // Beside the display order, on a thread of its own from the start: the
-    // binary order of each key, ties in table order, one after the other (so
-    // that only one key's sort arrays exist at a time). A row with no mark to
-    // drop has the same bare key as folded, so those are in bare order once
-    // the folded order is made: only the others are sorted for the bare key,
-    // and the two merged. Keys are made again wherever they are needed.
-    std::vector<uint32_t> foldOrder, bareOrder;
-    auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
-    std::thread keySort([&] {
-        KeyBuffers x, y;
-        auto compareKeys = [&](uint32_t a, uint32_t b) {
+    // One order after the other, each sorted on both cores, each array let go
+    // as soon as it is read off: the build's peak is what one sort needs
+    // beside the text. Keys are made again wherever they are needed.
+
+    // The binary order of the folded key, ties in table order.
+    sortKeyed(m_folded, [&](int) {
+        return [&ix, this, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
             // Most inputs are their own folded key: compared as they are stored.
             if (!m_folds[a] && !m_folds[b]) {
                 if (const std::optional<int> c = compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b))))
@@ -405,79 +535,88 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             }
             return ix.key(a, false, x).compare(ix.key(b, false, y));
         };
-        sortKeyed(m_folded, compareKeys);
-        foldOrder = rowsOf(m_folded);
-        std::vector<KeyStart>().swap(m_folded);
-        if (!bare)
-            return;
-        // The bare keys of the rows that have one of their own, as UTF-8, for
-        // as long as they are sorted: made once, not at every comparison.
-        std::vector<char> bareText;
-        std::vector<uint32_t> bareBounds(n + 1, 0);
-        std::vector<KeyStart> changed;
-        for (uint32_t r = 0; r < n; ++r) {
-            if (marked(r)) {
-                const std::u16string_view key = ix.key(r, true, x);
-                changed.push_back(unitPrefix(key, r));
-                appendUtf8(bareText, QStringView(key));
-            }
-            bareBounds[r + 1] = uint32_t(bareText.size());
-        }
-        auto byBare = [&](uint32_t a, uint32_t b) {
-            auto stored = [&](uint32_t r) -> std::optional<std::string_view> {
-                if (marked(r))
-                    return std::string_view(bareText.data() + bareBounds[r], bareBounds[r + 1] - bareBounds[r]);
-                if (!m_folds[r])
-                    return ix.field(2 * size_t(r));
-                return std::nullopt;
-            };
-            const auto p = stored(a), q = stored(b);
-            if (p && q) {
-                if (const std::optional<int> c = compareAsUnits(*p, *q))
-                    return *c;
-            }
-            return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
+    });
+    std::vector<uint32_t> foldOrder = rowsOf(m_folded);
+    const size_t keyed = m_folded.size();
+    std::vector<KeyStart>().swap(m_folded);
+
+    // Display order: the first twelve bytes of each collation key decide most
+    // comparisons; the rest go to the collator, one for each thread. No full
+    // keys are kept: they would take more memory than the text.
+    std::vector<KeyStart> display = m_display->finish();
+    const Collator second(*m_collator);
+    std::vector<uint32_t> displayOrder = orderRows(display, [&](int part) {
+        const UCollator *c = part == 0 ? m_collator->c : second.c;
+        return [&ix, c, x = QString(), y = QString()](uint32_t a, uint32_t b) mutable {
+            const std::string_view p = ix.field(2 * size_t(a)), q = ix.field(2 * size_t(b));
+            if (p == q) // most ties are the same word again
+                return 0;
+            const QStringView s = fromUtf8(p, x), t = fromUtf8(q, y);
+            return int(ucol_strcoll(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()),
+                                    reinterpret_cast<const UChar *>(t.data()), int32_t(t.size())));
         };
-        sortKeyed(changed, byBare);
-        const auto less = keyedLess(byBare);
-        bareOrder.reserve(foldOrder.size());
-        size_t j = 0;
-        for (const uint32_t row : foldOrder) {
-            if (marked(row))
-                continue;
-            const KeyStart k = unitPrefix(ix.key(row, false, x), row);
-            for (; j < changed.size() && less(changed[j], k); ++j)
-                bareOrder.push_back(changed[j].row);
-            bareOrder.push_back(row);
-        }
-        for (; j < changed.size(); ++j)
-            bareOrder.push_back(changed[j].row);
     });
 
-    // Display order: the first twelve bytes of each collation key, made on both
-    // cores (each with its own collator), decide most comparisons; the rest go
-    // to the collator. No full keys are kept: they would take more memory than
-    // the text.
-    std::vector<KeyStart> display(rows.size());
-    std::unique_ptr<Collator> second(new Collator(*m_collator));
-    inHalves(rows.size(), [&](size_t from, size_t to) {
-        const UCollator *c = from == 0 ? m_collator->c : second->c;
-        QString buffer;
-        for (size_t i = from; i < to; ++i)
-            display[i] = keyPrefix(c, units(fromUtf8(ix.field(2 * size_t(rows[i])), buffer)), rows[i]);
-    });
-    std::vector<uint32_t>().swap(rows);
-
-    QString xBuffer, yBuffer;
-    std::vector<uint32_t> displayOrder = orderRows(display, [&](uint32_t a, uint32_t b) {
-        const std::string_view p = ix.field(2 * size_t(a)), q = ix.field(2 * size_t(b));
-        if (p == q) // most ties are the same word again
-            return 0;
-        const QStringView x = fromUtf8(p, xBuffer), y = fromUtf8(q, yBuffer);
-        return int(ucol_strcoll(m_collator->c, reinterpret_cast<const UChar *>(x.data()), int32_t(x.size()),
-                                reinterpret_cast<const UChar *>(y.data()), int32_t(y.size())));
-    });
-    keySort.join();
+    // The bare key's order. The bare keys of rows with a mark to drop are made
+    // once, as UTF-8, for as long as they are sorted (a row without has the
+    // same bare key as folded), each half of the rows on a thread of its own.
+    std::vector<uint32_t> bareOrder;
+    if (bare) {
+        auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
+        struct Half
+        {
+            uint32_t first = 0;
+            size_t at = 0; // where its rows' starts go
+            std::vector<char> text;
+            std::vector<uint32_t> bounds{0}; // of rows first, first + 1, ...
+        } halves[2];
+        halves[1].first = uint32_t(n / 2);
+        for (uint32_t r = 0; r < halves[1].first; ++r)
+            halves[1].at += !ix.inputIsNull(r);
+        std::vector<KeyStart> starts(keyed);
+        auto makeHalf = [&](int part) {
+            Half &h = halves[part];
+            const uint32_t end = part == 0 ? halves[1].first : uint32_t(n);
+            h.bounds.reserve(end - h.first + 1);
+            // About as long as the inputs: grown by doubling, it could take twice that.
+            h.text.reserve(ix.m_bounds[2 * size_t(end)] - ix.m_bounds[2 * size_t(h.first)]);
+            KeyBuffers x;
+            size_t at = h.at;
+            for (uint32_t r = h.first; r < end; ++r) {
+                if (!ix.inputIsNull(r)) {
+                    const std::u16string_view key = ix.key(r, marked(r), x);
+                    starts[at++] = unitPrefix(key, r);
+                    if (marked(r))
+                        appendUtf8(h.text, QStringView(key));
+                }
+                h.bounds.push_back(uint32_t(h.text.size()));
+            }
+        };
+        onTwoThreads([&] { makeHalf(0); }, [&] { makeHalf(1); });
+        auto stored = [&](uint32_t r) -> std::optional<std::string_view> {
+            if (marked(r)) {
+                const Half &h = halves[r >= halves[1].first];
+                const size_t i = r - h.first;
+                return std::string_view(h.text.data() + h.bounds[i], h.bounds[i + 1] - h.bounds[i]);
+            }
+            if (!m_folds[r])
+                return ix.field(2 * size_t(r));
+            return std::nullopt;
+        };
+        sortKeyed(starts, [&](int) {
+            return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
+                const auto p = stored(a), q = stored(b);
+                if (p && q) {
+                    if (const std::optional<int> c = compareAsUnits(*p, *q))
+                        return *c;
+                }
+                return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
+            };
+        });
+        halves[0] = halves[1] = Half();
+        bareOrder = rowsOf(starts);
+        std::vector<KeyStart>().swap(starts);
+    }
 
     std::vector<uint32_t> rankOfRow(n, 0);
     for (uint32_t i = 0; i < displayOrder.size(); ++i)
@@ -487,19 +626,22 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         ++bits;
     std::vector<bool>().swap(m_marks);
     std::vector<bool>().swap(m_folds);
-    auto makeKeys = [&](std::vector<uint32_t> &order, Keys &k) {
+    auto ranksOf = [&](const std::vector<uint32_t> &order) {
         std::vector<uint32_t> ranks(order.size());
         for (size_t i = 0; i < ranks.size(); ++i)
             ranks[i] = rankOfRow[order[i]];
+        return ranks;
+    };
+    std::vector<uint32_t> foldRanks = ranksOf(foldOrder), bareRanks = ranksOf(bareOrder);
+    std::vector<uint32_t>().swap(rankOfRow);
+    auto makeKeys = [&](std::vector<uint32_t> &order, std::vector<uint32_t> &ranks, Keys &k) {
         k.ranks = WaveletMatrix(std::move(ranks), bits);
         k.order = std::move(order);
     };
-    std::thread bareRanks([&] {
+    onTwoThreads([&] { makeKeys(foldOrder, foldRanks, ix.m_folded); }, [&] {
         if (bare)
-            makeKeys(bareOrder, ix.m_bare);
+            makeKeys(bareOrder, bareRanks, ix.m_bare);
     });
-    makeKeys(foldOrder, ix.m_folded);
-    bareRanks.join();
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }

@@ -90,6 +90,8 @@ public:
         bool m_marked = false; // some input has a mark to drop
         struct Collator;
         std::unique_ptr<Collator> m_collator;
+        class DisplayKeys;
+        std::unique_ptr<DisplayKeys> m_display; // each non-Null row's collation key, its start
     };
 
     size_t rowCount() const { return m_bounds.empty() ? 0 : (m_bounds.size() - 1) / 2; }
