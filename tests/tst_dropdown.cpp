@@ -88,6 +88,24 @@ private slots:
         m_w.start(QStringLiteral("[Settings]\nTopMost=False\n"));
     }
 
+    // Closed, the list keeps its matches for the strip but shows its views
+    // none; opened again it is on the row it was closed on, unless the
+    // matches changed meanwhile.
+    void reopened()
+    {
+        open(20);
+        list()->setCurrentRow(7);
+        list()->hide();
+        QCOMPARE(list()->rowCount(), 20);
+        QCOMPARE(list()->grid(0)->model()->rowCount(), 0);
+        m_w->expandCombo();
+        QCOMPARE(list()->grid(1)->model()->rowCount(), 20);
+        QCOMPARE(list()->currentRow(), 7);
+        QCOMPARE(list()->grid(1)->currentIndex().row(), 7);
+        open(20); // the same rows, found again
+        QCOMPARE(list()->currentRow(), 0);
+    }
+
     void scrollBarOnlyWhenRowsDoNotFit()
     {
         for (int rows : {1, 4, 20}) {

@@ -264,10 +264,10 @@ private slots:
         const QString tip = m_s.gridd(1)->toolTip();
         QVERIFY(tip.size() <= 2001 && tip.endsWith(u'…') && value.startsWith(tip.chopped(1)));
 
+        m_s->expandCombo();
         QCOMPARE(results().text(0, 1), value);
         drawn(results().data(results().index(0, 1), Qt::DisplayRole).toString());
         QCOMPARE(results().data(results().index(0, 1), Qt::ToolTipRole).toString(), tip);
-        m_s->expandCombo();
 
         const QList<QAction *> copy = m_s->copyMenu()->actions();
         copy[2]->trigger();

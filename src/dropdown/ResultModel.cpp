@@ -10,8 +10,22 @@ namespace tarnvik {
 
 void ResultModel::setMatches(const Matches &matches)
 {
+    ++m_version;
+    if (!m_shown) {
+        m_matches = matches; // the views have no rows either way
+        return;
+    }
     beginResetModel();
     m_matches = matches;
+    endResetModel();
+}
+
+void ResultModel::setShown(bool shown)
+{
+    if (shown == m_shown)
+        return;
+    beginResetModel();
+    m_shown = shown;
     endResetModel();
 }
 
@@ -26,7 +40,7 @@ QString ResultModel::text(int row, int column, qsizetype units) const
 
 int ResultModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(std::min<size_t>(m_matches.size(), INT_MAX));
+    return parent.isValid() || !m_shown ? 0 : int(std::min<size_t>(m_matches.size(), INT_MAX));
 }
 
 int ResultModel::columnCount(const QModelIndex &parent) const

@@ -17,6 +17,13 @@ public:
 
     void setMatches(const Matches &matches);
     void clear() { setMatches(Matches()); }
+    // While no list shows them, views are given no rows: at each reset their
+    // headers take time in proportion to the rows (most of a keystroke at
+    // 100,000). What the functions below read stays the matches.
+    void setShown(bool shown);
+    size_t size() const { return m_matches.size(); }
+    // Counts the calls of setMatches.
+    quint64 version() const { return m_version; }
     // Column 0 the input value, 1 the output value; Null reads as empty text.
     QString text(int row, int column, qsizetype units = -1) const; // units: see LookupIndex::input
     // The row was found only with case and diacritics ignored (drawn light blue).
@@ -28,6 +35,8 @@ public:
 
 private:
     Matches m_matches;
+    bool m_shown = true;
+    quint64 m_version = 0;
 };
 
 } // namespace tarnvik

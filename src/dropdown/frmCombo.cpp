@@ -109,6 +109,7 @@ frmCombo::frmCombo(double comboWidthTwips, QWidget *opener)
         g->viewport()->setBackgroundRole(QPalette::Dark);
         m_grid[i] = g;
     }
+    m_model.setShown(false);
     // One current row and one scroll position for both columns; setting a
     // value a widget already has emits nothing, so the mirrors do not echo.
     m_grid[1]->setSelectionModel(m_grid[0]->selectionModel());
@@ -249,6 +250,22 @@ void frmCombo::mousePressEvent(QMouseEvent *event)
     }
     setAttribute(Qt::WA_NoMouseReplay, what == Outside::Handled);
     QWidget::mousePressEvent(event);
+}
+
+void frmCombo::setVisible(bool visible)
+{
+    if (visible && !isVisible()) {
+        m_model.setShown(true); // current row 0
+        // Opened again on the same matches, on the row it was closed on.
+        if (m_closedOn.version == m_model.version())
+            setCurrentRow(m_closedOn.row);
+    }
+    if (!visible && isVisible())
+        m_closedOn = {m_model.version(), currentRow()};
+    QWidget::setVisible(visible);
+    // Hiding a popup hides it again from within: only once it is gone.
+    if (!isVisible())
+        m_model.setShown(false);
 }
 
 void frmCombo::showEvent(QShowEvent *event)

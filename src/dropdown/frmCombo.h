@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
 
 class QKeyEvent;
@@ -26,7 +28,9 @@ public:
 
     QTableView *grid(int index) const { return m_grid[index]; }
     ResultModel &model() { return m_model; }
-    int rowCount() const { return m_model.rowCount(); }
+    int rowCount() const { return int(std::min<size_t>(m_model.size(), INT_MAX)); }
+    // The model's rows reach the views only while the list shows.
+    void setVisible(bool visible) override;
     // RowHeight(0) in twips, and grid(1)'s column width in twips.
     double rowHeightTwips() const;
     int grid1ColumnTwips() const { return m_columns.columnWidth[1]; }
@@ -75,6 +79,11 @@ private:
     QTableView *m_grid[2] = {};
     ResultModel m_model;
     DropDownColumns m_columns;
+    struct
+    {
+        quint64 version = ~quint64(0);
+        int row = -1;
+    } m_closedOn; // the matches and the row when the list last closed
 };
 
 } // namespace tarnvik
