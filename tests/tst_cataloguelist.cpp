@@ -299,14 +299,11 @@ private slots:
         QTest::newRow("delete the new one") << "A,B" << 0 << "n c0 d" << "A+,B+ @1/1 p0,2,2,1 1101 r0 m1 q1";
         QTest::newRow("delete the new one, then a click")
             << "A,B" << 0 << "n c0 d c0" << "A+,B+ @0/0 p0,2,2,1,0 1110 r0 m1 q1";
-        QTest::newRow("delete to one") << "A,B,C" << 1 << "d d" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
         QTest::newRow("delete to one, then nothing goes")
             << "A,B,C" << 1 << "d d d v ^" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
         QTest::newRow("delete to one, New") << "A,B,C" << 1 << "d d n" << "A+,*+ @1/1 p1,1,0,1 0101 r1 m0 q2";
         QTest::newRow("down") << "A,~B,C" << 0 << "v" << "B-,A+,C+ @1/1 p0 1111 r0 m0 q0";
-        QTest::newRow("down twice") << "A,~B,C" << 0 << "v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
         QTest::newRow("down past the end") << "A,~B,C" << 0 << "v v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
-        QTest::newRow("up again") << "A,~B,C" << 0 << "v v ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
         QTest::newRow("up past the start") << "A,~B,C" << 0 << "v v ^ ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
         QTest::newRow("new one moved up") << "A,~B,C" << 0 << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
         QTest::newRow("new one moved up, held")
@@ -464,36 +461,6 @@ private slots:
         QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
                            QString::number(s.CharsetOut)}).join(u','),
               "stored");
-    }
-
-    // Viewing every entry and closing writes nothing, whatever the file
-    // holds: names in another letter case, numbers no name stands for,
-    // defaults spelled otherwise, parts of a source that are gone.
-    void viewAndCloseKeepsEveryValue()
-    {
-        QByteArray ini = "[Tables]\ncount=7\nActiveTable=2\n";
-        const QString dve = m_dir.filePath(u"dve.mdb"_qs);
-        const QStringList entries = {
-            u"Table1Title=Jinak\nTable1File=%1\nTable1Name=SLOVNIK\nTable1In=SLOVO\nTable1Out=Vyznam\n"_qs,
-            u"Table2Title=Bez jména\nTable2File=%1\nTable2Name=jina\nTable2In=word\nTable2Out=note\n"
-            "Table2CharsetIn=1\nTable2CharsetOut=100\n"_qs,
-            u"Table3Title=Výchozí\nTable3File=%1\nTable3Name=Slovnik\nTable3In=slovo\nTable3Out=vyznam\n"
-            "Table3Visible=TRUE\nTable3CharsetIn= 204\n"_qs,
-            u"Table4Title=Pryč\nTable4File=%1.gone\nTable4Name=Slovnik\nTable4In=slovo\nTable4Out=vyznam\n"_qs,
-            u"Table5Title=Bez tabulky\nTable5File=%1\nTable5Name=nic\nTable5In=slovo\nTable5Out=vyznam\n"_qs,
-            u"Table6Title=Bez vstupu\nTable6File=%1\nTable6Name=Slovnik\nTable6In=nic\nTable6Out=vyznam\n"_qs,
-            u"Table7Title=Bez výstupu\nTable7File=%1\nTable7Name=Slovnik\nTable7In=slovo\nTable7Out=nic\n"_qs};
-        for (const QString &e : entries)
-            ini += e.arg(dve).toUtf8();
-        QDir().mkpath(QFileInfo(m_ini).path());
-        testutil::writeBytes(m_ini, ini);
-        EditorMemory memory;
-        Opened e(m_ini, memory);
-        for (int line = 0; line < entries.size(); ++line)
-            e.editor.list().lineClicked(line);
-        e.editor.list().lineClicked(1);
-        QVERIFY(e.editor.closeRequest());
-        QCOMPARE(testutil::readBytes(m_ini), ini);
     }
 
     // Escape takes the title back to what it was when its editor opened or
