@@ -208,8 +208,6 @@ void TestIndexCache::foreignStaleAndStrangeFilesAreRejected()
          }},
         {"this format with another version number",
          [&] { writeBytes(path, withChecksum(testutil::withByte(good, 7, good[7] + 1))); }},
-        {"this layout with the version before",
-         [&] { writeBytes(path, withChecksum(testutil::withByte(good, 7, good[7] - 1))); }},
         {"random bytes", [&] { writeBytes(path, noise(good.size(), 1)); }},
         {"random bytes with a right checksum", [&] { writeBytes(path, withChecksum(noise(good.size(), 2))); }},
         {"an empty file", [&] { writeBytes(path, QByteArray()); }},
