@@ -488,7 +488,6 @@ private slots:
         QTest::newRow("negative") << "A,B" << "-3" << 0 << 0 << 1 << 2;
         QTest::newRow("negative, in range once unsigned") << "A,B" << "-2" << 0 << 0 << 1 << 2;
         QTest::newRow("one beyond") << "A,B" << "3" << 0 << 0 << 0 << 1;
-        QTest::newRow("beyond") << "A,B" << "5" << 0 << 0 << 0 << 1;
         QTest::newRow("separator selected") << "A,-,B" << "3" << 2 << 2 << 1 << 1;
         QTest::newRow("not a number") << "A,B" << "zwei" << 0 << 0 << 1 << 2;
         QTest::newRow("none visible") << "~A,~B" << "1" << 0 << -1 << 1 << 0;
