@@ -1,20 +1,14 @@
 // Real Access files written by other software: each either opens and shows
 // the tables, fields and text that mdbtools' own programs show (or, where
 // those are wrong, what mdb-reader shows), or fails with a message that names
-// the file. Every short prefix of their Unicode text is looked up as a
-// scan of the same values answers.
-#include "db/DataControl.h"
-#include "db/query/Sql.h"
+// the file.
 #include "db/read/MdbFile.h"
-#include "util/RandomText.h"
 #include "util/TestUtil.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QMap>
-#include <QRegularExpression>
-#include <QSet>
 #include <QTest>
 
 using namespace tarnvik;
@@ -27,8 +21,6 @@ private slots:
     void initTestCase();
     void sameAsMdbtools_data();
     void sameAsMdbtools();
-    void prefixesAsScanned_data();
-    void prefixesAsScanned();
 };
 
 namespace {
@@ -43,48 +35,6 @@ const QMap<QString, QStringList> kStated = {
      {u"Wayne, Bruce=Wayne, Bruce"_qs, u"Simpson, Bart=Simpson, Bart"_qs, u"Doe, John=Doe, John"_qs,
       u"User, Test=User, Test"_qs}},
 };
-
-// A name the look-up's statements can hold unbracketed.
-bool plainName(const QString &name)
-{
-    static const QRegularExpression plain(u"^[A-Za-z_][A-Za-z0-9_]*$"_qs);
-    return plain.match(name).hasMatch();
-}
-
-// Counts and lists, as the look-up asks for them, of each value's first one and two letters,
-// against a scan of the values read; the first prefix that differs, if any.
-QString prefixesLookedUp(const QString &path, const QString &table, const QString &field,
-                         const std::vector<Row> &rows)
-{
-    DataControl data;
-    data.setCacheFolder(QString());
-    data.setDatabaseName(path);
-    QSet<QString> typed;
-    for (const Row &row : rows) {
-        for (int n = 1; row[0] && n <= 2; ++n) {
-            const QString t = firstCodePoints(*row[0], n);
-            if (!t.isEmpty() && !t.contains(QRegularExpression(u"['[*?#]"_qs)))
-                typed.insert(t);
-        }
-    }
-    for (const QString &t : typed) {
-        const QString folded = foldCase(t);
-        qint64 expected = 0;
-        for (const Row &row : rows)
-            expected += row[0] && foldCase(*row[0]).startsWith(folded);
-        data.setRecordSource(countStatement(table, field, t));
-        if (!data.refresh())
-            return t + u": "_qs + data.errorString();
-        const qint64 got = data.recordset().field(u"headcount"_qs).toLongLong();
-        data.setRecordSource(selectStatement(table, field, field, t));
-        if (!data.refresh())
-            return t + u": "_qs + data.errorString();
-        const qint64 listed = qint64(data.recordset().recordCount());
-        if (got != expected || listed != expected)
-            return QStringLiteral("%1: %2 counted, %3 listed, %4 expected").arg(t).arg(got).arg(listed).arg(expected);
-    }
-    return QString();
-}
 
 } // namespace
 
@@ -216,38 +166,6 @@ void TestCorpus::sameAsMdbtools()
                                                       .arg(ours.value_or(u"Null"_qs), expected.value_or(u"Null"_qs))));
         }
     }
-}
-
-void TestCorpus::prefixesAsScanned_data()
-{
-    sameAsMdbtools_data();
-}
-
-void TestCorpus::prefixesAsScanned()
-{
-    QFETCH(QString, path);
-    QString error;
-    const MdbFile file(path);
-    const auto format = file.probe(&error);
-    const auto tables = file.tables(&error);
-    // Jet 3 text is drawn by the source's character set, not the file's code page.
-    if (!format || format->jet3() || !tables)
-        QSKIP("not a readable Jet 4 or later file");
-    int looked = 0;
-    for (const TableInfo &t : *tables) {
-        const auto fields = t.system || !plainName(t.name) ? std::nullopt : file.fields(t.name, &error);
-        for (const FieldInfo &f : fields.value_or(QList<FieldInfo>())) {
-            if ((f.type != 10 && f.type != 12) || !plainName(f.name))
-                continue;
-            const auto values = readAll(path, t.name, {f.name}, &error);
-            QVERIFY2(values, qPrintable(error));
-            const QString wrong = prefixesLookedUp(path, t.name, f.name, *values);
-            QVERIFY2(wrong.isEmpty(), qPrintable(t.name + u"."_qs + f.name + u": "_qs + wrong));
-            ++looked;
-        }
-    }
-    if (looked == 0)
-        QSKIP("no text field to look up in");
 }
 
 QTEST_GUILESS_MAIN(TestCorpus)

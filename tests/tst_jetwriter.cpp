@@ -67,9 +67,6 @@ void TestJetWriter::unicodeTextRoundTrips()
     // text apart from Null, memos on a chain of pages.
     const QString notes = u"\U0001D11E noty ž \U0001F3B5 "_qs.repeated(3000);
     std::vector<Row> rows = {
-        {u"dům"_qs, u"house"_qs},
-        {u"Москва"_qs, u"Moscow"_qs},
-        {u"Ελληνικά"_qs, u"Greek"_qs},
         {u"  blanks at both ends  "_qs, u"x "_qs},
         {u"tab\tand\nnewline\\"_qs, u"\"quoted\", 'apostrophe'"_qs},
         {u"null output"_qs, std::nullopt},

@@ -7,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,27 +14,6 @@
 using namespace testutil;
 
 namespace {
-
-// Runs with HOME in 'home': both tools keep settings and caches there.
-Run runAt(const QString &home, const QString &program, const QStringList &args)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_qs, home);
-    p.setProcessEnvironment(env);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(program, args);
-    Run r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(300000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 // A cell of tarnvik-lookup's output.
 QString unescape(QStringView s)
@@ -104,9 +82,13 @@ void TestStarDictPeers::sameAsSdcv()
     QTemporaryDir tmp;
     const QString home = tmp.filePath(u"home"_qs), dir = tmp.filePath(u"dict"_qs), ifo = dir + u"/d.ifo"_qs;
     QVERIFY(QDir().mkpath(home));
+    // Both tools keep settings and caches in HOME.
+    auto runAt = [&](const QString &program, const QStringList &args) {
+        return run(u"env"_qs, QStringList{u"HOME="_qs + home, program} + args, 300000);
+    };
     // Plain text as pyglossary gives it (its own <br /> included): what sdcv
     // prints is then the text itself.
-    Run r = runAt(home, u"pyglossary"_qs,
+    Run r = runAt(u"pyglossary"_qs,
                   {index, ifo, u"--read-format=DictOrg"_qs, u"--write-format=Stardict"_qs,
                    u"--write-options=sametypesequence=m"_qs, u"--ui=none"_qs, u"--no-interactive"_qs,
                    u"--no-progress-bar"_qs, u"--no-color"_qs, u"-v1"_qs});
@@ -151,7 +133,7 @@ void TestStarDictPeers::sameAsSdcv()
         }
         // sdcv's JSON holds what it prints; it puts a line break before each
         // part of an entry and none of its header lines.
-        r = runAt(home, u"sdcv"_qs, {u"-n"_qs, u"-x"_qs, u"-e"_qs, u"-j"_qs, u"-0"_qs, u"-1"_qs, u"--data-dir"_qs, dir, word});
+        r = runAt(u"sdcv"_qs, {u"-n"_qs, u"-x"_qs, u"-e"_qs, u"-j"_qs, u"-0"_qs, u"-1"_qs, u"--data-dir"_qs, dir, word});
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QStringList theirs;
         for (const QJsonValue &item : QJsonDocument::fromJson(r.out).array()) {
