@@ -39,6 +39,7 @@ private slots:
     void czechOrderAndIgnorableText();
     void agreesWithScanInEveryScript();
     void everyTextComesBackExactly();
+    void bigSourcesSortAlike();
 };
 
 void TestLookupIndex::czechOrderAndIgnorableText()
@@ -170,6 +171,38 @@ void TestLookupIndex::agreesWithScanInEveryScript()
         }
     }
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
+}
+
+void TestLookupIndex::bigSourcesSortAlike()
+{
+    // More rows alike in their start than a sort takes at once, and than the
+    // build hands the collator at once.
+    QRandomGenerator rng(23);
+    const QStringList letters = lettersOf(u"aábcčdeéě"_qs);
+    QList<std::optional<QString>> inputs;
+    for (int i = 0; i < 70000; ++i) {
+        QString word = u"a"_qs;
+        for (int n = 2 + int(rng.bounded(6)); n > 0; --n)
+            word += letters[rng.bounded(letters.size())];
+        inputs << word;
+    }
+    const auto ix = makeIndex(inputs);
+    const ScanReference reference(inputs, CaseRule::Default);
+    QStringList patterns = {u"*"_qs, u"ač*"_qs};
+    for (int i = 0; i < 40; ++i)
+        patterns << inputs[i]->left(2 + i % 4) + u'*';
+    for (const QString &pattern : patterns) {
+        for (const auto key : {LookupIndex::Folded, LookupIndex::Bare}) {
+            std::optional<LikePattern> p;
+            const auto expected = reference.rows(pattern, key, &p);
+            QVERIFY(expected);
+            const Matches m = ix->find(*p, key);
+            std::vector<uint32_t> got;
+            for (size_t k = 0; k < m.size(); ++k)
+                got.push_back(m.row(k));
+            QVERIFY2(got == *expected, qPrintable(QStringLiteral("%1 (%2)").arg(pattern).arg(key)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLookupIndex)

@@ -293,15 +293,51 @@ LookupIndex::Builder::~Builder() = default;
 
 namespace {
 
-// Sorts one bucket (elements alike in their top 16 bits): the other 80 bits
+constexpr size_t kDigits = size_t(1) << 16;
+
+// Sorts [first, last) by the 16 bits of the prefix at 'shift' by distributing
+// in place (no second array); returns where each value's run begins, and
+// where the last ends.
+std::vector<size_t> distribute(KeyStart *first, KeyStart *last, int shift)
+{
+    auto digit = [shift](const KeyStart &k) { return size_t(k.prefix >> shift) & (kDigits - 1); };
+    std::vector<size_t> start(kDigits + 1, 0);
+    for (const KeyStart *k = first; k != last; ++k)
+        ++start[digit(*k) + 1];
+    for (size_t b = 0; b < kDigits; ++b)
+        start[b + 1] += start[b];
+    std::vector<size_t> next(start.begin(), start.end() - 1);
+    for (size_t b = 0; b < kDigits; ++b) {
+        while (next[b] < start[b + 1]) {
+            KeyStart &k = first[next[b]];
+            const size_t home = digit(k);
+            if (home == b)
+                ++next[b];
+            else
+                std::swap(k, first[next[home]++]);
+        }
+    }
+    return start;
+}
+
+// Sorts one bucket (elements alike above bit 'shift' + 16): a big one first
+// by the next 16 bits in place, so that 'spare' stays small; then the rest
 // by an LSD radix of bytes, skipping bytes all share, then each run of equal
 // numbers by 'less'. Keeps 'spare' for the next bucket.
 template <typename Less>
-void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less)
+void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less, int shift = 32)
 {
     const size_t n = size_t(last - first);
     if (n < 64) {
         std::sort(first, last, less);
+        return;
+    }
+    if (n > kDigits && shift >= 0) {
+        const std::vector<size_t> start = distribute(first, last, shift);
+        for (size_t b = 0; b < kDigits; ++b) {
+            if (start[b + 1] - start[b] > 1)
+                sortBucket(first + start[b], first + start[b + 1], spare, less, shift - 16);
+        }
         return;
     }
     if (spare.size() < n)
@@ -372,37 +408,19 @@ void onTwoThreads(First first, Second second)
 }
 
 // Sorts in that order, 'makeCompare(0)' and 'makeCompare(1)' each making the
-// comparison one thread uses. The top 16 bits are sorted by distributing in
-// place (no second array), the rest within each bucket (sortBucket), the
-// buckets shared out between two threads: several times faster than one sort
-// of the whole.
+// comparison one thread uses. The top 16 bits are sorted by distributing,
+// the rest within each bucket (sortBucket), the buckets shared out between
+// two threads: several times faster than one sort of the whole.
 template <typename MakeCompare>
 void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
-    constexpr int kShift = 48;
-    constexpr size_t kBuckets = size_t(1) << 16;
     // Below this the buckets cost more than they save.
     if (keyed.size() < 2048) {
         auto compare = makeCompare(0);
         std::sort(keyed.begin(), keyed.end(), keyedLess(compare));
         return;
     }
-    std::vector<size_t> start(kBuckets + 1, 0);
-    for (const KeyStart &k : keyed)
-        ++start[size_t(k.prefix >> kShift) + 1];
-    for (size_t b = 0; b < kBuckets; ++b)
-        start[b + 1] += start[b];
-    std::vector<size_t> next(start.begin(), start.end() - 1);
-    for (size_t b = 0; b < kBuckets; ++b) {
-        while (next[b] < start[b + 1]) {
-            KeyStart &k = keyed[next[b]];
-            const size_t home = size_t(k.prefix >> kShift);
-            if (home == b)
-                ++next[b];
-            else
-                std::swap(k, keyed[next[home]++]);
-        }
-    }
+    const std::vector<size_t> start = distribute(keyed.data(), keyed.data() + keyed.size(), 48);
     auto sortBuckets = [&](int part, size_t from, size_t to) {
         auto compare = makeCompare(part);
         const auto less = keyedLess(compare);
@@ -413,7 +431,7 @@ void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
         }
     };
     const size_t split = size_t(std::upper_bound(start.begin(), start.end(), keyed.size() / 2) - start.begin());
-    onTwoThreads([&] { sortBuckets(0, 0, split); }, [&] { sortBuckets(1, split, kBuckets); });
+    onTwoThreads([&] { sortBuckets(0, 0, split); }, [&] { sortBuckets(1, split, kDigits); });
 }
 
 // Two UTF-8 texts in the order of their UTF-16 units, found from the bytes
