@@ -112,7 +112,6 @@ class TestCellText : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         addTahoma();
     }
 

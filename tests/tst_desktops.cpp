@@ -111,7 +111,6 @@ private slots:
 
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
             QSKIP("xdotool is not installed");
         const QString db = m_w.path(QStringLiteral("slova.mdb"));

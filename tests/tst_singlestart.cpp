@@ -124,7 +124,6 @@ private slots:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("xdotool is not installed");
-        QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
         testutil::makeDatabase(m_db, {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
         // Another program's window, to take the focus away (where a window
@@ -309,8 +308,8 @@ private slots:
             }();
             modal->close();
         };
-        testutil::polling([&] { testutil::aboutAction(w)->trigger(); }, comesForward, 0);
-        testutil::polling([&] { testutil::settingsAction(w)->trigger(); }, comesForward, 0);
+        testutil::polling([&] { testutil::windowCommand(w, "mnuAbout")->trigger(); }, comesForward, 0);
+        testutil::polling([&] { testutil::windowCommand(w, "mnuData")->trigger(); }, comesForward, 0);
         QCOMPARE(checked, 2);
     }
 };
