@@ -251,6 +251,13 @@ Run xdotool(const QStringList &args)
     return all;
 }
 
+void xdo(const QStringList &args, int settleMs)
+{
+    const Run r = xdotool(args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QTest::qWait(settleMs);
+}
+
 bool keysFor(const QString &text)
 {
     const QByteArray outer = qgetenv("TARNVIK_INPUT_DISPLAY");

@@ -91,6 +91,8 @@ int lightRedPixels(WId window);
 
 // xdotool run to its end.
 Run xdotool(const QStringList &args);
+// The same as a step of a test: its failure fails it; then events run for 'settleMs'.
+void xdo(const QStringList &args, int settleMs = 0);
 // Gives each character of 'text' the keyboard lacks a free key of its own, for
 // good: xdotool would bind one just for the moment it types it, and a program
 // a moment late reads the key unbound again and loses the character.
