@@ -112,7 +112,6 @@ class TestCellText : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         addTahoma();
     }
 
@@ -192,7 +191,8 @@ private slots:
 
     // Every line break a value may hold is drawn as a blank on the one line
     // (U+2028 and U+2029 were dropped, running the lines' words together),
-    // and the tool tip then shows the lines.
+    // and the tool tip then shows the lines. (The list's cells draw the same,
+    // and keep the value whole: tst_lookupwindow's hugeValue.)
     void everyLineBreakOnOneLine_data()
     {
         QTest::addColumn<QString>("value");
@@ -207,11 +207,6 @@ private slots:
         QFETCH(QString, value);
         QCOMPARE(shownText(value), u"první druhá"_qs);
         QCOMPARE(toolTipFor(value), value);
-        const Matches m = matchesOf({value});
-        ResultModel model;
-        model.setMatches(m);
-        QCOMPARE(model.data(model.index(0, 1), Qt::DisplayRole).toString(), u"první druhá"_qs);
-        QCOMPARE(model.text(0, 1), value);
     }
 
     // A message box's text starts at its label's top edge: Czech capitals'

@@ -92,12 +92,7 @@ class TestDesktops : public QObject
     static bool xwayland() { return !wayland() && qgetenv("XDG_SESSION_TYPE") == "wayland"; }
 
     // Real input; the events it makes are handled once the test waits.
-    static void xdotool(const QStringList &args, int settleMs = 150)
-    {
-        const testutil::Run r = testutil::xdotool(args);
-        QVERIFY2(r.exitCode == 0, r.err.constData());
-        QTest::qWait(settleMs);
-    }
+    static void xdotool(const QStringList &args, int settleMs = 150) { testutil::xdo(args, settleMs); }
     static void typeReally(const QString &text) { xdotool({"type", "--delay", "60", text}, 400); }
     static void keyReally(const QStringList &keys) { xdotool(QStringList{"key"} + keys, 300); }
     static QRect onScreen(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
@@ -111,7 +106,6 @@ private slots:
 
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) != 0)
             QSKIP("xdotool is not installed");
         const QString db = m_w.path(QStringLiteral("slova.mdb"));

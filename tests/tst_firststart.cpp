@@ -13,12 +13,6 @@ using namespace testutil;
 
 namespace {
 
-void keys(const QStringList &args)
-{
-    const Run r = xdotool(args);
-    QVERIFY2(r.exitCode == 0, r.err.constData());
-}
-
 bool windowNamed(const char *name)
 {
     return !findWindows({"--name", QString::fromUtf8(name)}).isEmpty();
@@ -36,8 +30,8 @@ class TestFirstStart : public QObject
     void choose(const QString &file, const QString &made)
     {
         QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Vyber zdroj dat"), 10000);
-        keys({"type", "--delay", "10", file});
-        keys({"key", "Return"});
+        xdo({"type", "--delay", "10", file});
+        xdo({"key", "Return"});
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Vyber zdroj dat"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(made), kReadWaitMs);
         QTest::qWait(500);
@@ -73,17 +67,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!(strip = findWindows({"--pid", QString::number(program.processId())}).value(0)).isEmpty(),
                                  10000);
         // The keyboard alone: the pointer out of the way, over no menu.
-        keys({"mousemove", "0", "799", "windowactivate", "--sync", strip});
+        xdo({"mousemove", "0", "799", "windowactivate", "--sync", strip});
         QTRY_VERIFY(lightRedPixels(strip.toULongLong()) > 200);
 
-        keys({"key", "Return"});
+        xdo({"key", "Return"});
         const QString data = root + QStringLiteral("/data/tarnvik/");
         choose(csv, data + u"zvirata.mdb"_qs);
-        keys({"key", "Escape"});
+        xdo({"key", "Escape"});
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Správa datových zdrojů"), 10000);
-        keys({"type", "--delay", "100", "kůň"});
+        xdo({"type", "--delay", "100", "kůň"});
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip.toULongLong()), 0, kReadWaitMs);
-        keys({"type", "x"});
+        xdo({"type", "x"});
         QTRY_VERIFY(lightRedPixels(strip.toULongLong()) > 200);
 
         // The second by "Nastavení...": a new entry (its title taken as it
@@ -91,12 +85,12 @@ private slots:
         for (const char *key : {"ctrl+a", "BackSpace", "shift+F10", "Down", "Down", "Return", "Insert", "Return",
                                 "Down", "Return", "Return"}) {
             QTest::qWait(400);
-            keys({"key", QString::fromLatin1(key)});
+            xdo({"key", QString::fromLatin1(key)});
         }
         choose(ifo, data + u"freedict-ell-eng.mdb"_qs);
-        keys({"key", "Escape"});
+        xdo({"key", "Escape"});
         QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Správa datových zdrojů"), 10000);
-        keys({"type", "--delay", "100", "σκύλος"});
+        xdo({"type", "--delay", "100", "σκύλος"});
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip.toULongLong()), 0, kReadWaitMs);
 
         program.terminate();

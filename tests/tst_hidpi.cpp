@@ -46,7 +46,6 @@ int main(int argc, char **argv)
 {
     qputenv("QT_SCALE_FACTOR", "2");
     QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
     TestHiDpi test;
     return QTest::qExec(&test, argc, argv);
 }

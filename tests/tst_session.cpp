@@ -77,9 +77,9 @@ private slots:
     }
 
     // A save that cannot be written at the session's end: no box waits for
-    // an answer, the program says why and ends with a failure, and the old
-    // file stays as it was, with nothing left beside it. The disk is full
-    // as far as the program can tell: a file size limit.
+    // an answer, the program says why and ends with a failure (the old file
+    // kept whole: tst_catalogue). The disk is full as far as the program can
+    // tell: a file size limit.
     void failedSaveIsNoSuccess()
     {
         const QString home = QStringLiteral("full");
@@ -97,8 +97,6 @@ private slots:
         const QString said = QString::fromLocal8Bit(program.readAllStandardError());
         QVERIFY2(said.contains(ini(home)), qPrintable(said));
         QVERIFY2(said.contains(tarnvik::systemMessage(EFBIG)), qPrintable(said));
-        QCOMPARE(QString::fromUtf8(testutil::readBytes(ini(home))), text);
-        QCOMPARE(QDir(QFileInfo(ini(home)).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"TVK.ini"});
     }
 };
 

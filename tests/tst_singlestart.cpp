@@ -23,14 +23,9 @@
 
 using namespace tarnvik;
 using testutil::lightRedPixels;
+using testutil::xdo;
 
 namespace {
-
-void xdotool(const QStringList &args)
-{
-    const testutil::Run r = testutil::xdotool(args);
-    QVERIFY2(r.exitCode == 0, r.err.constData());
-}
 
 // The visible windows of a process: its strip, and a menu or dialog when open.
 QList<WId> windowsOf(const QProcess &program)
@@ -94,7 +89,7 @@ class TestSingleStart : public QObject
 
     void otherWindowTakesTheFocus()
     {
-        xdotool({"windowactivate", QString::number(m_other)});
+        xdo({"windowactivate", QString::number(m_other)});
         QTRY_COMPARE(activeWindow(), m_other);
     }
 
@@ -124,7 +119,6 @@ private slots:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("xdotool is not installed");
-        QStandardPaths::setTestModeEnabled(true);
         m_db = m_dir.filePath(QStringLiteral("slova.mdb"));
         testutil::makeDatabase(m_db, {{QStringLiteral("dva"), QStringLiteral("two")}, {QStringLiteral("dům"), QStringLiteral("house")}});
         // Another program's window, to take the focus away (where a window
@@ -156,8 +150,8 @@ private slots:
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));
         for (int i = 0; i < 5; ++i) {
-            xdotool({"windowactivate", "--sync", QString::number(other.winId())});
-            xdotool({"mousemove", "--window", QString::number(other.winId()), "5", "5", "click", "1", "type", "x"});
+            xdo({"windowactivate", "--sync", QString::number(other.winId())});
+            xdo({"mousemove", "--window", QString::number(other.winId()), "5", "5", "click", "1", "type", "x"});
             QTRY_COMPARE(activeWindow(), other.winId());
             startAgain(h, {QStringLiteral("dx")});
             QTRY_COMPARE(activeWindow(), strip);
@@ -202,7 +196,7 @@ private slots:
         if (!weston)
             QTRY_COMPARE(activeWindow(), strip);
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
-        xdotool({"type", "dv"}); // over "dx", not after it
+        xdo({"type", "dv"}); // over "dx", not after it
         QTRY_COMPARE_WITH_TIMEOUT(lightRedPixels(strip), 0, testutil::kReadWaitMs);
         if (weston) { // which has no X clipboard to share, nor a task bar
             // Nor a selection for programs, nor activation: what cannot be
@@ -228,13 +222,13 @@ private slots:
         }
 
         // Minimised, with nothing to look up: the text stays, selected.
-        xdotool({"windowminimize", QString::number(strip)});
+        xdo({"windowminimize", QString::number(strip)});
         QTRY_VERIFY(windowsOf(first).isEmpty());
         otherWindowTakesTheFocus();
         startAgain(h);
         QTRY_COMPARE(windowsOf(first), QList<WId>{strip});
         QTRY_COMPARE(activeWindow(), strip);
-        xdotool({"key", "BackSpace"});
+        xdo({"key", "BackSpace"});
         QTRY_VERIFY_WITH_TIMEOUT(lightRedPixels(strip) > 200, testutil::kReadWaitMs);
 
         // The blanks a copied cell or a double-click brings along go.
@@ -309,8 +303,8 @@ private slots:
             }();
             modal->close();
         };
-        testutil::polling([&] { testutil::aboutAction(w)->trigger(); }, comesForward, 0);
-        testutil::polling([&] { testutil::settingsAction(w)->trigger(); }, comesForward, 0);
+        testutil::polling([&] { testutil::windowCommand(w, "mnuAbout")->trigger(); }, comesForward, 0);
+        testutil::polling([&] { testutil::windowCommand(w, "mnuData")->trigger(); }, comesForward, 0);
         QCOMPARE(checked, 2);
     }
 };

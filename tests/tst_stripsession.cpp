@@ -53,7 +53,6 @@ class TestStripSession : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         m_two = path(u"dve.mdb"_qs);
         testutil::writeTsv(path(u"Slova.tsv"_qs), {"slovo", "vyznam"}, {{u"den"_qs, u"day"_qs}, {u"dům"_qs, u"house"_qs}});
         testutil::writeTsv(path(u"Jina.tsv"_qs), {"word", "meaning"}, {{u"dog"_qs, u"pes"_qs}, {u"den"_qs, u"brloh"_qs}});

@@ -62,19 +62,19 @@ void Strip::close()
     m_w.reset();
 }
 
-QLineEdit *text1(const frmDict &w)
+QLineEdit *Strip::text1() const
 {
-    return w.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    return m_w->findChild<QLineEdit *>(QStringLiteral("Text1"));
 }
 
-QComboBox *combo1(const frmDict &w)
+QComboBox *Strip::combo1() const
 {
-    return w.findChild<QComboBox *>(QStringLiteral("Combo1"));
+    return m_w->findChild<QComboBox *>(QStringLiteral("Combo1"));
 }
 
-CellGrid *gridd(const frmDict &w, int i)
+CellGrid *Strip::gridd(int i) const
 {
-    return w.findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
+    return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
 }
 
 Lamp *Strip::lamp() const
@@ -82,8 +82,7 @@ Lamp *Strip::lamp() const
     return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
 }
 
-// The window menu's command of that name (its member's).
-static QAction *windowCommand(const frmDict &w, const char *name)
+QAction *windowCommand(const frmDict &w, const char *name)
 {
     QAction *a = w.windowMenu()->findChild<QAction *>(QLatin1String(name));
     if (!a)
@@ -91,29 +90,9 @@ static QAction *windowCommand(const frmDict &w, const char *name)
     return a;
 }
 
-QAction *settingsAction(const frmDict &w)
+QAction *Strip::source(int i) const
 {
-    return windowCommand(w, "mnuData");
-}
-
-QAction *topMostAction(const frmDict &w)
-{
-    return windowCommand(w, "mnuTopMost");
-}
-
-QAction *aboutAction(const frmDict &w)
-{
-    return windowCommand(w, "mnuAbout");
-}
-
-QAction *quitAction(const frmDict &w)
-{
-    return windowCommand(w, "mnuEnd");
-}
-
-QAction *sourceAction(const frmDict &w, int i)
-{
-    return w.sourceMenu()->actions().at(i);
+    return m_w->sourceMenu()->actions().at(i);
 }
 
 void Strip::type(const QString &text)
@@ -270,6 +249,13 @@ Run xdotool(const QStringList &args)
         all.err += r.err;
     }
     return all;
+}
+
+void xdo(const QStringList &args, int settleMs)
+{
+    const Run r = xdotool(args);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QTest::qWait(settleMs);
 }
 
 bool keysFor(const QString &text)

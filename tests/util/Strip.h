@@ -30,18 +30,10 @@ void makeDatabase(const QString &path, const std::vector<Row> &rows, const QStri
 // A catalogue of one source, Slova of 'file', after these [Settings] lines.
 QString oneSource(const QString &file, const QString &settings = QStringLiteral("TopMost=False\n"));
 
-// The strip's controls, by name.
-QLineEdit *text1(const tarnvik::frmDict &w);
-QComboBox *combo1(const tarnvik::frmDict &w);
-tarnvik::CellGrid *gridd(const tarnvik::frmDict &w, int i);
-
-// The window menu's commands, by name.
-QAction *settingsAction(const tarnvik::frmDict &w); // "Nastavení..."
-QAction *topMostAction(const tarnvik::frmDict &w);  // "Vždy navrchu"
-QAction *aboutAction(const tarnvik::frmDict &w);    // "O aplikaci..."
-QAction *quitAction(const tarnvik::frmDict &w);     // "Konec"
-// The source menu's entry i.
-QAction *sourceAction(const tarnvik::frmDict &w, int i);
+// The window menu's command of that name (its member's): "mnuData"
+// ("Nastavení..."), "mnuTopMost" ("Vždy navrchu"), "mnuAbout" ("O aplikaci...")
+// or "mnuEnd" ("Konec").
+QAction *windowCommand(const tarnvik::frmDict &w, const char *name);
 
 class Strip
 {
@@ -62,15 +54,17 @@ public:
     tarnvik::frmDict &window() const { return *m_w; }
     tarnvik::SettingsStore &store() const { return *m_store; }
 
-    QLineEdit *text1() const { return testutil::text1(*m_w); }
-    QComboBox *combo1() const { return testutil::combo1(*m_w); }
-    tarnvik::CellGrid *gridd(int i) const { return testutil::gridd(*m_w, i); }
+    // The strip's controls, by name.
+    QLineEdit *text1() const;
+    QComboBox *combo1() const;
+    tarnvik::CellGrid *gridd(int i) const;
     tarnvik::Lamp *lamp() const;
-    QAction *settingsAction() const { return testutil::settingsAction(*m_w); }
-    QAction *topMostAction() const { return testutil::topMostAction(*m_w); }
-    QAction *aboutAction() const { return testutil::aboutAction(*m_w); }
-    QAction *quitAction() const { return testutil::quitAction(*m_w); }
-    QAction *source(int i) const { return sourceAction(*m_w, i); }
+    QAction *settingsAction() const { return windowCommand(*m_w, "mnuData"); }
+    QAction *topMostAction() const { return windowCommand(*m_w, "mnuTopMost"); }
+    QAction *aboutAction() const { return windowCommand(*m_w, "mnuAbout"); }
+    QAction *quitAction() const { return windowCommand(*m_w, "mnuEnd"); }
+    // The source menu's entry i.
+    QAction *source(int i) const;
 
     // Typed, and looked up once the source is read (in the background).
     void type(const QString &text);
@@ -97,6 +91,8 @@ int lightRedPixels(WId window);
 
 // xdotool run to its end.
 Run xdotool(const QStringList &args);
+// The same as a step of a test: its failure fails it; then events run for 'settleMs'.
+void xdo(const QStringList &args, int settleMs = 0);
 // Gives each character of 'text' the keyboard lacks a free key of its own, for
 // good: xdotool would bind one just for the moment it types it, and a program
 // a moment late reads the key unbound again and loses the character.

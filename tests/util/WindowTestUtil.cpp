@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtTest>
 
@@ -72,6 +73,13 @@ void watchUnansweredBoxes()
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(watchUnansweredBoxes)
+
+// No test reads or writes the user's own settings, cache or data.
+static void testPaths()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+Q_COREAPP_STARTUP_FUNCTION(testPaths)
 
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs)
 {
