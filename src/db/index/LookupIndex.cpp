@@ -22,24 +22,33 @@ constexpr size_t kMaxText = 0xFFFFFFFFu;
 void appendUtf8(std::vector<char> &out, QStringView text)
 {
     const char16_t *p = reinterpret_cast<const char16_t *>(text.data()), *end = p + text.size();
+    // Through a buffer of its own: a byte at a time into the vector takes
+    // several times as long.
+    char buffer[3 * 256 + 1];
     while (p != end) {
-        char32_t c = *p++;
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | c >> 6));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (QChar::isHighSurrogate(c) && p != end && QChar::isLowSurrogate(*p)) {
-            c = QChar::surrogateToUcs4(char16_t(c), *p++);
-            out.push_back(char(0xF0 | c >> 18));
-            out.push_back(char(0x80 | (c >> 12 & 0x3F)));
-            out.push_back(char(0x80 | (c >> 6 & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xE0 | c >> 12));
-            out.push_back(char(0x80 | (c >> 6 & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
+        char *o = buffer;
+        // A pair may take one unit past 'stop': four bytes for two units.
+        const char16_t *stop = p + std::min<ptrdiff_t>(end - p, 255);
+        while (p < stop) {
+            char32_t c = *p++;
+            if (c < 0x80) {
+                *o++ = char(c);
+            } else if (c < 0x800) {
+                *o++ = char(0xC0 | c >> 6);
+                *o++ = char(0x80 | (c & 0x3F));
+            } else if (QChar::isHighSurrogate(c) && p != end && QChar::isLowSurrogate(*p)) {
+                c = QChar::surrogateToUcs4(char16_t(c), *p++);
+                *o++ = char(0xF0 | c >> 18);
+                *o++ = char(0x80 | (c >> 12 & 0x3F));
+                *o++ = char(0x80 | (c >> 6 & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else {
+                *o++ = char(0xE0 | c >> 12);
+                *o++ = char(0x80 | (c >> 6 & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            }
         }
+        out.insert(out.end(), buffer, o);
     }
 }
 
