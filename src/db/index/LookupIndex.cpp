@@ -605,7 +605,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             Half &h = halves[part];
             const uint32_t end = part == 0 ? halves[1].first : uint32_t(n);
             h.bounds.reserve(end - h.first + 1);
-            // About as long as the inputs: grown by doubling, it could take twice that.
+            // Room for the rows' whole text (pages never written cost no
+            // memory): grown by doubling, it could take twice what it holds.
             h.text.reserve(ix.m_bounds[2 * size_t(end)] - ix.m_bounds[2 * size_t(h.first)]);
             KeyBuffers x;
             size_t at = h.at;
