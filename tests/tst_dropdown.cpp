@@ -101,6 +101,13 @@ private slots:
         QCOMPARE(list()->grid(1)->model()->rowCount(), 20);
         QCOMPARE(list()->currentRow(), 7);
         QCOMPARE(list()->grid(1)->currentIndex().row(), 7);
+        // A row clicked where the pointer rests (no move, as after the wheel)
+        // is the one chosen, and the one the list opens on again.
+        QTableView *g = list()->grid(1);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(3, 1)).center());
+        QTRY_VERIFY(list()->isHidden());
+        m_w->expandCombo();
+        QCOMPARE(list()->currentRow(), 3);
         open(20); // the same rows, found again
         QCOMPARE(list()->currentRow(), 0);
     }

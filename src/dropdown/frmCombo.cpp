@@ -169,8 +169,12 @@ bool frmCombo::eventFilter(QObject *watched, QEvent *event)
                 setCurrentRow(g->rowAt(int(static_cast<QMouseEvent *>(event)->position().y())));
             } else if (event->type() == QEvent::MouseButtonPress) {
                 const int row = g->rowAt(int(static_cast<QMouseEvent *>(event)->position().y()));
-                if (row >= 0)
+                if (row >= 0) {
+                    // The row under the pointer, which the wheel or the keys
+                    // may have left without the highlight.
+                    setCurrentRow(row);
                     emit chosen(row);
+                }
                 return true;
             }
         } else if (watched == g) {
