@@ -10,22 +10,23 @@ namespace {
 uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t get32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-void putUtf8(char32_t c, std::string *out)
+// Writes c at 'o' (at most four bytes) and moves 'o' past it.
+void putUtf8(char32_t c, char *&o)
 {
     if (c < 0x80) {
-        out->push_back(char(c));
+        *o++ = char(c);
     } else if (c < 0x800) {
-        out->push_back(char(0xC0 | (c >> 6)));
-        out->push_back(char(0x80 | (c & 0x3F)));
+        *o++ = char(0xC0 | (c >> 6));
+        *o++ = char(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out->push_back(char(0xE0 | (c >> 12)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
+        *o++ = char(0xE0 | (c >> 12));
+        *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        *o++ = char(0x80 | (c & 0x3F));
     } else {
-        out->push_back(char(0xF0 | (c >> 18)));
-        out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(char(0x80 | (c & 0x3F)));
+        *o++ = char(0xF0 | (c >> 18));
+        *o++ = char(0x80 | ((c >> 12) & 0x3F));
+        *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        *o++ = char(0x80 | (c & 0x3F));
     }
 }
 
@@ -51,47 +52,60 @@ bool rowOf(const uint8_t *page, const Pages &pages, unsigned row, const uint8_t 
 
 } // namespace
 
-void Jet4Decoder::unit(char16_t u)
+void Jet4Decoder::unit(char16_t u, char *&o)
 {
     const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
     if (m_high) {
         if (low) {
-            putUtf8(0x10000 + ((char32_t(m_high) - 0xD800) << 10) + (u - 0xDC00), m_out);
+            putUtf8(0x10000 + ((char32_t(m_high) - 0xD800) << 10) + (u - 0xDC00), o);
             m_high = 0;
             return;
         }
-        putUtf8(0xFFFD, m_out);
+        putUtf8(0xFFFD, o);
         m_high = 0;
     }
     if (high)
         m_high = u;
     else
-        putUtf8(low ? 0xFFFD : u, m_out);
+        putUtf8(low ? 0xFFFD : u, o);
 }
 
 void Jet4Decoder::feed(const uint8_t *p, size_t n)
 {
+    // Through a buffer: a byte at a time into the string costs more than the
+    // decoding. A unit writes at most seven bytes (a lone high surrogate's
+    // U+FFFD and the unit's own).
+    char buffer[4096];
+    char *o = buffer;
     for (size_t i = 0; i < n; ++i) {
+        if (o > buffer + sizeof buffer - 8) {
+            m_out->append(buffer, size_t(o - buffer));
+            o = buffer;
+        }
         const uint8_t b = p[i];
         if (m_low >= 0) {
-            unit(char16_t(m_low | b << 8));
+            unit(char16_t(m_low | b << 8), o);
             m_low = -1;
         } else if (m_compressed && b == 0) {
             m_narrow = !m_narrow;
         } else if (m_compressed && m_narrow) {
-            unit(b);
+            unit(b, o);
         } else {
             m_low = b;
         }
     }
+    m_out->append(buffer, size_t(o - buffer));
 }
 
 void Jet4Decoder::finish()
 {
+    char buffer[8];
+    char *o = buffer;
     if (m_high)
-        putUtf8(0xFFFD, m_out);
+        putUtf8(0xFFFD, o);
     if (m_low >= 0)
-        putUtf8(0xFFFD, m_out);
+        putUtf8(0xFFFD, o);
+    m_out->append(buffer, size_t(o - buffer));
     m_high = 0;
     m_low = -1;
 }

@@ -26,7 +26,7 @@ public:
     void finish();
 
 private:
-    void unit(char16_t u);
+    void unit(char16_t u, char *&o);
     std::string *m_out;
     bool m_compressed;
     bool m_narrow = true; // compressed: one byte a character until a zero byte
