@@ -38,9 +38,14 @@ QString ResultModel::text(int row, int column, qsizetype units) const
     return column == 0 ? index.input(r, units) : index.output(r, units);
 }
 
+int ResultModel::matchCount() const
+{
+    return int(std::min<size_t>(m_matches.size(), INT_MAX));
+}
+
 int ResultModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_shown ? 0 : int(std::min<size_t>(m_matches.size(), INT_MAX));
+    return parent.isValid() || !m_shown ? 0 : matchCount();
 }
 
 int ResultModel::columnCount(const QModelIndex &parent) const

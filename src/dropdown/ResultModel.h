@@ -21,7 +21,7 @@ public:
     // headers take time in proportion to the rows (most of a keystroke at
     // 100,000). What the functions below read stays the matches.
     void setShown(bool shown);
-    size_t size() const { return m_matches.size(); }
+    int matchCount() const; // as many rows as a view takes at most
     // Counts the calls of setMatches.
     quint64 version() const { return m_version; }
     // Column 0 the input value, 1 the output value; Null reads as empty text.

@@ -9,8 +9,6 @@
 
 #include <QWidget>
 
-#include <algorithm>
-#include <climits>
 #include <functional>
 
 class QKeyEvent;
@@ -28,7 +26,7 @@ public:
 
     QTableView *grid(int index) const { return m_grid[index]; }
     ResultModel &model() { return m_model; }
-    int rowCount() const { return int(std::min<size_t>(m_model.size(), INT_MAX)); }
+    int rowCount() const { return m_model.matchCount(); }
     // The model's rows reach the views only while the list shows.
     void setVisible(bool visible) override;
     // RowHeight(0) in twips, and grid(1)'s column width in twips.

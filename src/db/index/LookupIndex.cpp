@@ -188,9 +188,10 @@ KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 
 } // namespace
 
-// The collation keys are the dearest part of a build; a read leaves a core
-// idle while it waits for rows, so they are made on a thread of their own as
-// the rows come in, a chunk of copied inputs at a time.
+// The collation keys are the dearest part of a build; the thread that reads
+// the rows spends much of the read waiting on the reader, so the keys are
+// made on a thread of their own as the rows come in, a chunk of copied
+// inputs at a time.
 class LookupIndex::Builder::DisplayKeys
 {
 public:
@@ -467,10 +468,11 @@ std::vector<uint32_t> rowsOf(const std::vector<KeyStart> &keyed)
     return order;
 }
 
-template <typename Compare>
-std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, Compare compare)
+// Sorts (see sortKeyed), reads the rows off and lets the array go.
+template <typename MakeCompare>
+std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
-    sortKeyed(keyed, compare);
+    sortKeyed(keyed, makeCompare);
     std::vector<uint32_t> order = rowsOf(keyed);
     std::vector<KeyStart>().swap(keyed);
     return order;
@@ -553,7 +555,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // beside the text. Keys are made again wherever they are needed.
 
     // The binary order of the folded key, ties in table order.
-    sortKeyed(m_folded, [&](int) {
+    std::vector<uint32_t> foldOrder = orderRows(m_folded, [&](int) {
         return [&ix, this, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
             // Most inputs are their own folded key: compared as they are stored.
             if (!m_folds[a] && !m_folds[b]) {
@@ -563,9 +565,6 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             return ix.key(a, false, x).compare(ix.key(b, false, y));
         };
     });
-    std::vector<uint32_t> foldOrder = rowsOf(m_folded);
-    const size_t keyed = m_folded.size();
-    std::vector<KeyStart>().swap(m_folded);
 
     // Display order: the first twelve bytes of each collation key decide most
     // comparisons; the rest go to the collator, one for each thread. No full
@@ -600,7 +599,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         halves[1].first = uint32_t(n / 2);
         for (uint32_t r = 0; r < halves[1].first; ++r)
             halves[1].at += !ix.inputIsNull(r);
-        std::vector<KeyStart> starts(keyed);
+        std::vector<KeyStart> starts(foldOrder.size()); // the non-Null rows
         auto makeHalf = [&](int part) {
             Half &h = halves[part];
             const uint32_t end = part == 0 ? halves[1].first : uint32_t(n);
