@@ -123,7 +123,7 @@ class TestDataControl : public QObject
 private slots:
     void initTestCase();
     void prefixLookups();
-    void jet3TextInTheFieldsCharset();
+    void textInTheFieldsCharset();
     void indexIsKeptOnDisk();
     void unwritableCacheCostsOnlySpeed_data();
     void unwritableCacheCostsOnlySpeed();
@@ -196,32 +196,38 @@ void TestDataControl::prefixLookups()
     QCOMPARE(q(u"hr"_qs).pairs, QStringList({"hrad=castle"}));
 }
 
-void TestDataControl::jet3TextInTheFieldsCharset()
+void TestDataControl::textInTheFieldsCharset()
 {
-    // Code page 1251 bytes; the input field is shown as Cyrillic (204), the
+    // Moscow typed through a Cyrillic font on a Central European system:
+    // Jet 3 keeps the code page 1251 bytes, Jet 4 the characters code page
+    // 1250 reads them as. The input field is shown as Cyrillic (204), the
     // output field as Central European (238).
-    const QString db = m_dir.filePath(u"jet3.mdb"_qs);
-    writeDb(db, {{u"Москва"_qs, u"Moskva"_qs}, {u"мост"_qs, u"most"_qs}}, u"t"_qs, u"ru"_qs, u"cs"_qs,
-            JetWriter::Format::Jet3, 1251);
-    DataControl data;
-    data.setDatabaseName(db);
-    data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 204, 238});
-    QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
-    data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
-    QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
-    // One field as input and output, each in its own charset; then only the
-    // output's charset changed.
-    auto outputs = [&](int out) {
-        data.setRequest({u"t"_qs, u"ru"_qs, u"ru"_qs, 204, out});
-        find(data, u"МОС"_qs, u"ru"_qs, u"ru"_qs);
-        const Matches m = data.recordset().matches();
-        QStringList texts;
-        for (size_t k = 0; k < m.size(); ++k)
-            texts << m.index()->output(m.row(k));
-        return texts;
-    };
-    QCOMPARE(outputs(238), QStringList({"Ěîńęâŕ", "ěîńň"}));
-    QCOMPARE(outputs(204), QStringList({"Москва", "мост"}));
+    for (const auto format : {JetWriter::Format::Jet3, JetWriter::Format::Jet4}) {
+        const bool jet3 = format == JetWriter::Format::Jet3;
+        const QString db = m_dir.filePath(jet3 ? u"jet3.mdb"_qs : u"jet4.mdb"_qs);
+        writeDb(db, {{jet3 ? u"Москва"_qs : u"Ěîńęâŕ"_qs, u"Moskva"_qs}, {jet3 ? u"мост"_qs : u"ěîńň"_qs, u"most"_qs}},
+                u"t"_qs, u"ru"_qs, u"cs"_qs, format, 1251);
+        DataControl data;
+        data.setDatabaseName(db);
+        data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 204, 238});
+        QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
+        data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
+        QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
+        // One field as input and output, each in its own charset; then only
+        // the output's charset changed.
+        auto outputs = [&](int in, int out) {
+            data.setRequest({u"t"_qs, u"ru"_qs, u"ru"_qs, in, out});
+            find(data, in == 204 ? u"МОС"_qs : u"Ěî"_qs, u"ru"_qs, u"ru"_qs);
+            const Matches m = data.recordset().matches();
+            QStringList texts;
+            for (size_t k = 0; k < m.size(); ++k)
+                texts << m.index()->output(m.row(k));
+            return texts;
+        };
+        QCOMPARE(outputs(204, 238), QStringList({"Ěîńęâŕ", "ěîńň"}));
+        QCOMPARE(outputs(204, 204), QStringList({"Москва", "мост"}));
+        QCOMPARE(outputs(238, 204), QStringList({"Москва", "мост"}));
+    }
 }
 
 void TestDataControl::indexIsKeptOnDisk()

@@ -94,19 +94,41 @@ try {
         buffer.truncate(utf8.appendToBuffer(buffer.data(), v.bytes) - buffer.constData());
         buffer = displayTextJet4(buffer, charset);
     };
+    // Jet 4 values come from the reader as UTF-8. Where that is the text
+    // shown too (see displayTextJet4), it is kept as it came: the round
+    // through UTF-16 and back was much of the read's time.
+    auto shownAsStored = [&](QByteArrayView bytes, int charset) {
+        if (jet3)
+            return false;
+        if (codePageForCharset(charset) == kSystemCodePage)
+            return bytes.isValidUtf8();
+        return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+    };
+    std::vector<char> inBytes, outBytes;
+    // The value's UTF-8; its text in 'buffer' where 'wanted'.
+    auto keptUtf8 = [&](const StoredValue &v, int charset, QString &buffer, std::vector<char> &scratch, bool wanted) {
+        const std::string_view bytes(v.bytes.data(), size_t(v.bytes.size()));
+        if (shownAsStored(v.bytes, charset)) {
+            if (wanted)
+                fromUtf8(bytes, buffer);
+            return bytes;
+        }
+        text(v, charset, buffer);
+        scratch.clear();
+        appendUtf8(scratch, buffer);
+        return std::string_view(scratch.data(), scratch.size());
+    };
     const bool twoFields = fields.size() == 2;
     QString inText, outText;
     auto sink = [&](const StoredValue *values) {
         const StoredValue &vin = values[0];
         const StoredValue &vout = twoFields ? values[1] : values[0];
+        std::optional<std::string_view> in, out;
         if (!vin.null)
-            text(vin, csIn, inText);
-        const bool outNull = vout.null || want.out.isEmpty();
-        if (!outNull && (twoFields || csIn != csOut))
-            text(vout, csOut, outText);
-        const QStringView &outView = twoFields || csIn != csOut ? outText : inText;
-        builder.add(vin.null ? std::nullopt : std::optional<QStringView>(inText),
-                    outNull ? std::nullopt : std::optional<QStringView>(outView));
+            in = keptUtf8(vin, csIn, inText, inBytes, true);
+        if (!vout.null && !want.out.isEmpty())
+            out = twoFields || csIn != csOut ? keptUtf8(vout, csOut, outText, outBytes, false) : in;
+        builder.addUtf8(in, inText, out);
     };
     const bool settled = waitTillSettled(want.file, cancel);
     if (cancelled())

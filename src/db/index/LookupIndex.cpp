@@ -160,12 +160,34 @@ std::u16string_view units(QStringView s)
     return std::u16string_view(reinterpret_cast<const char16_t *>(s.data()), size_t(s.size()));
 }
 
-// The first six UTF-16 units, whole: the numbers order exactly like the text
-// as far as they reach, and only ties go on to the rest of it.
+// The first twelve bytes of the text with each UTF-16 unit written as UTF-8
+// would write that code point, but ASCII one higher (no zero byte): bytes in
+// that form order exactly like the units, and hold twice as many letters of
+// most scripts as the units themselves, so fewer rows tie and go on to the
+// rest of the text.
 KeyStart unitPrefix(std::u16string_view s, uint32_t row)
 {
-    auto unit = [&](size_t j) -> uint64_t { return j < s.size() ? s[j] : 0; };
-    return {unit(0) << 48 | unit(1) << 32 | unit(2) << 16 | unit(3), uint32_t(unit(4) << 16 | unit(5)), row};
+    uint8_t bytes[12 + 2] = {};
+    size_t at = 0;
+    for (size_t j = 0; j < s.size() && at < 12; ++j) {
+        const char16_t u = s[j];
+        if (u < 0x80) {
+            bytes[at++] = uint8_t(u + 1);
+        } else if (u < 0x800) {
+            bytes[at++] = uint8_t(0xC0 | u >> 6);
+            bytes[at++] = uint8_t(0x80 | (u & 0x3F));
+        } else {
+            bytes[at++] = uint8_t(0xE0 | u >> 12);
+            bytes[at++] = uint8_t(0x80 | (u >> 6 & 0x3F));
+            bytes[at++] = uint8_t(0x80 | (u & 0x3F));
+        }
+    }
+    KeyStart k{0, 0, row};
+    for (int i = 0; i < 8; ++i)
+        k.prefix = (k.prefix << 8) | bytes[i];
+    for (int i = 8; i < 12; ++i)
+        k.more = (k.more << 8) | bytes[i];
+    return k;
 }
 
 // The first twelve bytes of the collation key. Empty text comes first, before
@@ -388,6 +410,8 @@ auto keyedLess(Compare &compare)
     return [&compare](const KeyStart &a, const KeyStart &b) {
         if (!a.tiedWith(b))
             return a < b;
+        if (a.whole())
+            return a.row < b.row;
         const int c = compare(a.row, b.row);
         return c != 0 ? c < 0 : a.row < b.row;
     };
@@ -504,13 +528,13 @@ void LookupIndex::Builder::reserveFor(uint64_t fileBytes)
     }
 }
 
-void LookupIndex::Builder::append(std::optional<QStringView> s)
+void LookupIndex::Builder::append(std::optional<std::string_view> utf8)
 {
     const size_t field = m_bounds.size() - 1;
     if (field % 64 == 0)
         m_nulls.push_back(0);
-    if (s)
-        appendUtf8(m_text, *s);
+    if (utf8)
+        m_text.insert(m_text.end(), utf8->begin(), utf8->end());
     else
         m_nulls.back() |= uint64_t(1) << (field % 64);
     if (m_text.size() > kMaxText || field + 2 > kMaxText)
@@ -520,6 +544,19 @@ void LookupIndex::Builder::append(std::optional<QStringView> s)
 
 void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStringView> out)
 {
+    auto utf8 = [](std::optional<QStringView> s, std::vector<char> &buffer) -> std::optional<std::string_view> {
+        if (!s)
+            return std::nullopt;
+        buffer.clear();
+        appendUtf8(buffer, *s);
+        return std::string_view(buffer.data(), buffer.size());
+    };
+    addUtf8(utf8(in, m_inUtf8), in.value_or(QStringView()), utf8(out, m_outUtf8));
+}
+
+void LookupIndex::Builder::addUtf8(std::optional<std::string_view> in, QStringView inText,
+                                   std::optional<std::string_view> out)
+{
     const uint32_t row = uint32_t(rowCount());
     append(in);
     append(out);
@@ -528,10 +565,10 @@ void LookupIndex::Builder::add(std::optional<QStringView> in, std::optional<QStr
         m_folds.push_back(false);
         return;
     }
-    const QStringView folded = foldCase(*in, m_foldBuffer, m_rule);
-    m_folds.push_back(folded.data() != in->data());
+    const QStringView folded = foldCase(inText, m_foldBuffer, m_rule);
+    m_folds.push_back(folded.data() != inText.data());
     m_folded.push_back(unitPrefix(units(folded), row));
-    m_display->add(*in, row);
+    m_display->add(inText, row);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
     m_marks.push_back(marked);

@@ -29,6 +29,10 @@ struct KeyStart
     uint32_t row;
     bool operator<(const KeyStart &o) const { return prefix != o.prefix ? prefix < o.prefix : more < o.more; }
     bool tiedWith(const KeyStart &o) const { return prefix == o.prefix && more == o.more; }
+    // The whole key fits, a zero byte after it (no key holds one): rows tied
+    // with this one have the same key, and only their order in the table
+    // tells them apart.
+    bool whole() const { return (more & 0xFF) == 0; }
 };
 
 // The rows a pattern matched, in display order; shares the index it came from.
@@ -73,12 +77,16 @@ public:
             add(in ? std::optional<QStringView>(*in) : std::nullopt, out ? std::optional<QStringView>(*out) : std::nullopt);
         }
         void add(std::optional<QStringView> in, std::optional<QStringView> out);
+        // The same as UTF-8 (valid, as the index keeps it), the input also as
+        // the text it spells: what the reader gives needs no round through
+        // UTF-16 and back.
+        void addUtf8(std::optional<std::string_view> in, QStringView inText, std::optional<std::string_view> out);
         size_t rowCount() const { return (m_bounds.size() - 1) / 2; }
         std::shared_ptr<LookupIndex> build();
 
     private:
         void reserve(size_t rows, size_t bytes);
-        void append(std::optional<QStringView> s);
+        void append(std::optional<std::string_view> utf8);
         std::vector<char> m_text;
         std::vector<uint32_t> m_bounds{0};
         std::vector<uint64_t> m_nulls;
@@ -86,6 +94,7 @@ public:
         std::vector<bool> m_marks;   // the row's folded key has a mark to drop
         std::vector<bool> m_folds;   // folding changes the row's input
         QString m_foldBuffer, m_bareBuffer;
+        std::vector<char> m_inUtf8, m_outUtf8;
         CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop
         struct Collator;
