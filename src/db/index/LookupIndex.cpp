@@ -620,66 +620,40 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         };
     });
 
-    // The bare key's order. The bare keys of rows with a mark to drop are made
-    // once, as UTF-8, for as long as they are sorted (a row without has the
-    // same bare key as folded), each half of the rows on a thread of its own.
+    // The bare key's order. Its starts are made straight from the stored
+    // text where the input is its own folded key, each half of the rows on a
+    // thread of its own; the few rows still tied go on to the whole keys.
     std::vector<uint32_t> bareOrder;
     if (bare) {
         auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
-        struct Half
-        {
-            uint32_t first = 0;
-            size_t at = 0; // where its rows' starts go
-            std::vector<char> text;
-            std::vector<uint32_t> bounds{0}; // of rows first, first + 1, ...
-        } halves[2];
-        halves[1].first = uint32_t(n / 2);
-        for (uint32_t r = 0; r < halves[1].first; ++r)
-            halves[1].at += !ix.inputIsNull(r);
-        std::vector<KeyStart> starts(foldOrder.size()); // the non-Null rows
-        auto makeHalf = [&](int part) {
-            Half &h = halves[part];
-            const uint32_t end = part == 0 ? halves[1].first : uint32_t(n);
-            h.bounds.reserve(end - h.first + 1);
-            // Room for the rows' whole text (pages never written cost no
-            // memory): grown by doubling, it could take twice what it holds.
-            h.text.reserve(ix.m_bounds[2 * size_t(end)] - ix.m_bounds[2 * size_t(h.first)]);
+        std::vector<KeyStart> starts(foldOrder.size()); // the non-Null rows, in row order
+        const uint32_t half = uint32_t(n / 2);
+        size_t halfAt = 0;
+        for (uint32_t r = 0; r < half; ++r)
+            halfAt += !ix.inputIsNull(r);
+        auto makeStarts = [&](uint32_t first, uint32_t end, size_t at) {
             KeyBuffers x;
-            size_t at = h.at;
-            for (uint32_t r = h.first; r < end; ++r) {
-                if (!ix.inputIsNull(r)) {
-                    const std::u16string_view key = ix.key(r, marked(r), x);
-                    starts[at++] = unitPrefix(key, r);
-                    if (marked(r))
-                        appendUtf8(h.text, QStringView(key));
-                }
-                h.bounds.push_back(uint32_t(h.text.size()));
+            char16_t units[12];
+            for (uint32_t r = first; r < end; ++r) {
+                if (ix.inputIsNull(r))
+                    continue;
+                std::optional<size_t> made;
+                if (!m_folds[r])
+                    made = bareUnitsOfUtf8(ix.field(2 * size_t(r)), units, std::size(units));
+                starts[at++] = made ? unitPrefix(std::u16string_view(units, *made), r)
+                                    : unitPrefix(ix.key(r, marked(r), x), r);
             }
         };
-        onTwoThreads([&] { makeHalf(0); }, [&] { makeHalf(1); });
-        auto stored = [&](uint32_t r) -> std::optional<std::string_view> {
-            if (marked(r)) {
-                const Half &h = halves[r >= halves[1].first];
-                const size_t i = r - h.first;
-                return std::string_view(h.text.data() + h.bounds[i], h.bounds[i + 1] - h.bounds[i]);
-            }
-            if (!m_folds[r])
-                return ix.field(2 * size_t(r));
-            return std::nullopt;
-        };
-        sortKeyed(starts, [&](int) {
+        onTwoThreads([&] { makeStarts(0, half, 0); }, [&] { makeStarts(half, uint32_t(n), halfAt); });
+        bareOrder = orderRows(starts, [&](int) {
             return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
-                const auto p = stored(a), q = stored(b);
-                if (p && q) {
-                    if (const std::optional<int> c = compareAsUnits(*p, *q))
+                if (!m_folds[a] && !m_folds[b] && !marked(a) && !marked(b)) {
+                    if (const std::optional<int> c = compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b))))
                         return *c;
                 }
                 return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
             };
         });
-        halves[0] = halves[1] = Half();
-        bareOrder = rowsOf(starts);
-        std::vector<KeyStart>().swap(starts);
     }
 
     std::vector<uint32_t> rankOfRow(n, 0);

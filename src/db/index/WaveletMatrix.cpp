@@ -1,5 +1,6 @@
 #include "WaveletMatrix.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace tarnvik {
@@ -20,32 +21,35 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
     const size_t words = (m_size >> 6) + 1;
     std::vector<uint32_t> next(m_size);
     m_levels.resize(size_t(bitCount));
+    // Without branches on the bits: they are as good as random, and a
+    // mispredicted branch per value and level was most of the build.
     for (int l = 0; l < bitCount; ++l) {
         const unsigned shift = unsigned(bitCount - 1 - l);
         Level &level = m_levels[size_t(l)];
         std::vector<uint64_t> bits(words, 0);
-        level.ranks.assign(words, 0);
-        size_t zeros = 0;
-        for (size_t i = 0; i < m_size; ++i) {
-            if ((values[i] >> shift) & 1)
-                bits[i >> 6] |= uint64_t(1) << (i & 63);
-            else
-                ++zeros;
+        for (size_t w = 0; w < words; ++w) {
+            const size_t from = w * 64, to = std::min(m_size, from + 64);
+            uint64_t word = 0;
+            for (size_t i = from; i < to; ++i)
+                word |= uint64_t((values[i] >> shift) & 1) << (i - from);
+            bits[w] = word;
         }
+        level.ranks.assign(words, 0);
         uint32_t ones = 0;
         for (size_t w = 0; w < words; ++w) {
             level.ranks[w] = ones;
             ones += uint32_t(std::popcount(bits[w]));
         }
-        level.zeros = zeros;
+        level.zeros = m_size - ones;
         level.bits = std::move(bits);
         // Stable partition: zeros first, then ones, for the next level.
-        size_t z = 0, o = zeros;
+        size_t zero = 0, one = level.zeros;
         for (size_t i = 0; i < m_size; ++i) {
-            if ((values[i] >> shift) & 1)
-                next[o++] = values[i];
-            else
-                next[z++] = values[i];
+            const uint32_t v = values[i];
+            const size_t bit = (v >> shift) & 1;
+            next[bit ? one : zero] = v;
+            one += bit;
+            zero += bit ^ 1;
         }
         values.swap(next);
     }
