@@ -3,6 +3,7 @@
 
 #include <QTest>
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 
 using namespace tarnvik;
 using namespace testutil;
@@ -151,6 +152,20 @@ void TestLike::caseFoldingIsFull()
         QVERIFY2(LikePattern::compile(upper + u'*', &error)->matches(lower), qPrintable(lower));
     }
     QCOMPARE(foldCase(u"ŽLUŤOUČKÝ Kůň ЁЛКА"), QStringLiteral("žluťoučký kůň ёлка"));
+    // Each character beside a folded one, under both rules, as ICU folds it:
+    // text that needs no folding skips ICU, which must never skip a change.
+    for (char16_t c = 0x80; c != 0; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        const QString word = QChar(c) + u"é"_qs;
+        for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
+            UChar out[8];
+            UErrorCode status = U_ZERO_ERROR;
+            const int32_t n = u_strFoldCase(out, 8, reinterpret_cast<const UChar *>(word.utf16()), 2,
+                                            rule == CaseRule::Turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : 0, &status);
+            QCOMPARE(foldCase(word, rule), QString(reinterpret_cast<const QChar *>(out), n));
+        }
+    }
 
     // Turkish: I is the capital of ı and İ that of i; every other letter as
     // Unicode folds it (Qt's own folding, on Turkish words of both cases).

@@ -26,6 +26,39 @@ static uint32_t foldOptions(CaseRule rule)
     return rule == CaseRule::Turkish ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT;
 }
 
+namespace {
+
+// The units that fold to themselves under either rule (the rules differ only
+// in where I, İ and i go, none of which stays): most text is folded already.
+struct Unfolding
+{
+    std::vector<bool> self = std::vector<bool>(0x10000);
+    Unfolding()
+    {
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (QChar::isSurrogate(c))
+                continue;
+            const UChar u = UChar(c);
+            bool same = true;
+            for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
+                UChar out[4];
+                UErrorCode status = U_ZERO_ERROR;
+                const int32_t n = u_strFoldCase(out, 4, &u, 1, foldOptions(rule), &status);
+                same = same && U_SUCCESS(status) && n == 1 && out[0] == u;
+            }
+            self[c] = same;
+        }
+    }
+};
+
+bool foldsToItself(QStringView text)
+{
+    static const Unfolding table;
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return table.self[c.unicode()]; });
+}
+
+} // namespace
+
 QStringView foldCase(QStringView text, QString &buffer, CaseRule rule)
 {
     // Folding is pure ASCII lowering for the common case; skip ICU then
@@ -51,6 +84,8 @@ QStringView foldCase(QStringView text, QString &buffer, CaseRule rule)
         }
         return buffer;
     }
+    if (foldsToItself(text))
+        return text;
     buffer.resize(text.size() + 8);
     for (;;) {
         UErrorCode status = U_ZERO_ERROR;
