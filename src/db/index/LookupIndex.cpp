@@ -1,13 +1,18 @@
 #include "LookupIndex.h"
 
+#include "db/index/TwoThreads.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <malloc.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <sys/mman.h>
 #include <unicode/ucol.h>
+#include <unistd.h>
 
 namespace tarnvik {
 
@@ -319,6 +324,12 @@ private:
 LookupIndex::Builder::Builder(CaseRule rule)
     : m_rule(rule), m_collator(new Collator), m_display(new DisplayKeys(m_collator->c))
 {
+    // A build makes and frees arrays of many megabytes one after another.
+    // Once one is freed, glibc would raise its threshold for mapping large
+    // blocks and keep the next ones in the heap, where they stay resident
+    // after they are freed: a fixed threshold hands each back when freed.
+    static std::once_flag fixed;
+    std::call_once(fixed, [] { mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
 }
 
 LookupIndex::Builder::~Builder() = default;
@@ -417,30 +428,6 @@ auto keyedLess(Compare &compare)
     };
 }
 
-// Calls first() here and second() on a thread of its own; an exception of
-// either reaches the caller.
-template <typename First, typename Second>
-void onTwoThreads(First first, Second second)
-{
-    std::exception_ptr error;
-    std::thread other([&] {
-        try {
-            second();
-        } catch (...) {
-            error = std::current_exception();
-        }
-    });
-    try {
-        first();
-    } catch (...) {
-        other.join();
-        throw;
-    }
-    other.join();
-    if (error)
-        std::rethrow_exception(error);
-}
-
 // Sorts in that order, 'makeCompare(0)' and 'makeCompare(1)' each making the
 // comparison one thread uses. The top 16 bits are sorted by distributing,
 // the rest within each bucket (sortBucket), the buckets shared out between
@@ -484,20 +471,28 @@ std::optional<int> compareAsUnits(std::string_view x, std::string_view y)
     return a < b ? -1 : 1;
 }
 
-std::vector<uint32_t> rowsOf(const std::vector<KeyStart> &keyed)
-{
-    std::vector<uint32_t> order(keyed.size());
-    for (size_t i = 0; i < keyed.size(); ++i)
-        order[i] = keyed[i].row;
-    return order;
-}
-
-// Sorts (see sortKeyed), reads the rows off and lets the array go.
+// Sorts (see sortKeyed), reads the rows off and lets the array go. The rows
+// are first packed into the array's first quarter and the pages after it
+// handed back, so the order is made beside a quarter of the array rather
+// than all of it: the last sort of a build is its peak.
 template <typename MakeCompare>
 std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
     sortKeyed(keyed, makeCompare);
-    std::vector<uint32_t> order = rowsOf(keyed);
+    const size_t n = keyed.size();
+    auto *packed = reinterpret_cast<unsigned char *>(keyed.data());
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t row = keyed[i].row; // at or after where it goes: read first
+        std::memcpy(packed + i * sizeof row, &row, sizeof row);
+    }
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (uintptr_t(packed) + n * sizeof(uint32_t) + page - 1) & ~(page - 1),
+                    to = (uintptr_t(packed) + n * sizeof(KeyStart)) & ~(page - 1);
+    if (from < to)
+        madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+    std::vector<uint32_t> order(n);
+    if (n)
+        std::memcpy(order.data(), packed, n * sizeof(uint32_t));
     std::vector<KeyStart>().swap(keyed);
     return order;
 }
@@ -508,7 +503,6 @@ void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
 {
     m_bounds.reserve(2 * rows + 1);
     m_nulls.reserve(rows / 32 + 1);
-    m_folded.reserve(rows);
     m_display->reserve(rows);
     m_marks.reserve(rows);
     m_folds.reserve(rows);
@@ -567,7 +561,6 @@ void LookupIndex::Builder::addUtf8(std::optional<std::string_view> in, QStringVi
     }
     const QStringView folded = foldCase(inText, m_foldBuffer, m_rule);
     m_folds.push_back(folded.data() != inText.data());
-    m_folded.push_back(unitPrefix(units(folded), row));
     m_display->add(inText, row);
     const QStringView bare = dropMarks(folded, m_bareBuffer);
     const bool marked = bare.data() != folded.data();
@@ -591,18 +584,6 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // as soon as it is read off: the build's peak is what one sort needs
     // beside the text. Keys are made again wherever they are needed.
 
-    // The binary order of the folded key, ties in table order.
-    std::vector<uint32_t> foldOrder = orderRows(m_folded, [&](int) {
-        return [&ix, this, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
-            // Most inputs are their own folded key: compared as they are stored.
-            if (!m_folds[a] && !m_folds[b]) {
-                if (const std::optional<int> c = compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b))))
-                    return *c;
-            }
-            return ix.key(a, false, x).compare(ix.key(b, false, y));
-        };
-    });
-
     // Display order: the first twelve bytes of each collation key decide most
     // comparisons; the rest go to the collator, one for each thread. No full
     // keys are kept: they would take more memory than the text.
@@ -620,18 +601,17 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         };
     });
 
-    // The bare key's order. Its starts are made straight from the stored
-    // text where the input is its own folded key, each half of the rows on a
-    // thread of its own; the few rows still tied go on to the whole keys.
-    std::vector<uint32_t> bareOrder;
-    if (bare) {
-        auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
-        std::vector<KeyStart> starts(foldOrder.size()); // the non-Null rows, in row order
-        const uint32_t half = uint32_t(n / 2);
-        size_t halfAt = 0;
-        for (uint32_t r = 0; r < half; ++r)
-            halfAt += !ix.inputIsNull(r);
-        auto makeStarts = [&](uint32_t first, uint32_t end, size_t at) {
+    // The starts of each non-Null row's folded or bare key, in row order, each
+    // half of the rows on a thread of its own; made straight from the stored
+    // text where the input is its own folded key.
+    auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
+    const uint32_t half = uint32_t(n / 2);
+    size_t halfAt = 0;
+    for (uint32_t r = 0; r < half; ++r)
+        halfAt += !ix.inputIsNull(r);
+    auto makeStarts = [&](bool bareKeys) {
+        std::vector<KeyStart> starts(displayOrder.size());
+        auto make = [&](uint32_t first, uint32_t end, size_t at) {
             KeyBuffers x;
             char16_t units[12];
             for (uint32_t r = first; r < end; ++r) {
@@ -639,18 +619,41 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
                     continue;
                 std::optional<size_t> made;
                 if (!m_folds[r])
-                    made = bareUnitsOfUtf8(ix.field(2 * size_t(r)), units, std::size(units));
+                    made = keyUnitsOfUtf8(ix.field(2 * size_t(r)), bareKeys, units, std::size(units));
                 starts[at++] = made ? unitPrefix(std::u16string_view(units, *made), r)
-                                    : unitPrefix(ix.key(r, marked(r), x), r);
+                                    : unitPrefix(ix.key(r, bareKeys && marked(r), x), r);
             }
         };
-        onTwoThreads([&] { makeStarts(0, half, 0); }, [&] { makeStarts(half, uint32_t(n), halfAt); });
+        onTwoThreads([&] { make(0, half, 0); }, [&] { make(half, uint32_t(n), halfAt); });
+        return starts;
+    };
+    // Rows whose inputs are their own keys are compared as they are stored,
+    // where that orders them as their UTF-16 units would; the few rows still
+    // tied go on to their whole keys.
+    auto storedOrder = [&](uint32_t a, uint32_t b, bool bareKeys) -> std::optional<int> {
+        if (m_folds[a] || m_folds[b] || (bareKeys && (marked(a) || marked(b))))
+            return std::nullopt;
+        return compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b)));
+    };
+
+    // The binary order of the folded key, ties in table order.
+    std::vector<KeyStart> folded = makeStarts(false);
+    std::vector<uint32_t> foldOrder = orderRows(folded, [&](int) {
+        return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
+            if (const std::optional<int> c = storedOrder(a, b, false))
+                return *c;
+            return ix.key(a, false, x).compare(ix.key(b, false, y));
+        };
+    });
+
+    // The bare key's order.
+    std::vector<uint32_t> bareOrder;
+    if (bare) {
+        std::vector<KeyStart> starts = makeStarts(true);
         bareOrder = orderRows(starts, [&](int) {
             return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
-                if (!m_folds[a] && !m_folds[b] && !marked(a) && !marked(b)) {
-                    if (const std::optional<int> c = compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b))))
-                        return *c;
-                }
+                if (const std::optional<int> c = storedOrder(a, b, true))
+                    return *c;
                 return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
             };
         });
@@ -676,10 +679,10 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         k.ranks = WaveletMatrix(std::move(ranks), bits);
         k.order = std::move(order);
     };
-    onTwoThreads([&] { makeKeys(foldOrder, foldRanks, ix.m_folded); }, [&] {
-        if (bare)
-            makeKeys(bareOrder, bareRanks, ix.m_bare);
-    });
+    // One after the other: each is built on both cores.
+    makeKeys(foldOrder, foldRanks, ix.m_folded);
+    if (bare)
+        makeKeys(bareOrder, bareRanks, ix.m_bare);
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }

@@ -90,7 +90,6 @@ public:
         std::vector<char> m_text;
         std::vector<uint32_t> m_bounds{0};
         std::vector<uint64_t> m_nulls;
-        std::vector<KeyStart> m_folded; // each non-Null row's folded key, its start
         std::vector<bool> m_marks;   // the row's folded key has a mark to drop
         std::vector<bool> m_folds;   // folding changes the row's input
         QString m_foldBuffer, m_bareBuffer;

@@ -1,5 +1,7 @@
 #include "WaveletMatrix.h"
 
+#include "db/index/TwoThreads.h"
+
 #include <algorithm>
 #include <bit>
 
@@ -21,36 +23,53 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
     const size_t words = (m_size >> 6) + 1;
     std::vector<uint32_t> next(m_size);
     m_levels.resize(size_t(bitCount));
-    // Without branches on the bits: they are as good as random, and a
-    // mispredicted branch per value and level was most of the build.
+    // Each level in two halves, one on each core (a half begins on a word):
+    // as fast as two matrices built side by side, with half their memory.
+    // Small ones on this thread alone.
+    const size_t half = m_size < (size_t(1) << 16) ? m_size : (m_size / 2) & ~size_t(63);
+    auto inHalves = [&](auto part) {
+        if (half == m_size)
+            part(0, m_size, 0);
+        else
+            onTwoThreads([&] { part(0, half, 0); }, [&] { part(half, m_size, 1); });
+    };
     for (int l = 0; l < bitCount; ++l) {
         const unsigned shift = unsigned(bitCount - 1 - l);
         Level &level = m_levels[size_t(l)];
         std::vector<uint64_t> bits(words, 0);
-        for (size_t w = 0; w < words; ++w) {
-            const size_t from = w * 64, to = std::min(m_size, from + 64);
-            uint64_t word = 0;
-            for (size_t i = from; i < to; ++i)
-                word |= uint64_t((values[i] >> shift) & 1) << (i - from);
-            bits[w] = word;
-        }
+        // Without branches on the bits: they are as good as random, and a
+        // mispredicted branch per value and level was most of the build.
+        inHalves([&](size_t from, size_t to, int) {
+            for (size_t w = from >> 6; w << 6 < to; ++w) {
+                const size_t first = w << 6, last = std::min(to, first + 64);
+                uint64_t word = 0;
+                for (size_t i = first; i < last; ++i)
+                    word |= uint64_t((values[i] >> shift) & 1) << (i - first);
+                bits[w] = word;
+            }
+        });
         level.ranks.assign(words, 0);
-        uint32_t ones = 0;
+        uint32_t ones = 0, onesBeforeHalf = 0;
         for (size_t w = 0; w < words; ++w) {
+            if (w << 6 == half)
+                onesBeforeHalf = ones;
             level.ranks[w] = ones;
             ones += uint32_t(std::popcount(bits[w]));
         }
         level.zeros = m_size - ones;
         level.bits = std::move(bits);
         // Stable partition: zeros first, then ones, for the next level.
-        size_t zero = 0, one = level.zeros;
-        for (size_t i = 0; i < m_size; ++i) {
-            const uint32_t v = values[i];
-            const size_t bit = (v >> shift) & 1;
-            next[bit ? one : zero] = v;
-            one += bit;
-            zero += bit ^ 1;
-        }
+        const size_t zerosBeforeHalf = half - onesBeforeHalf;
+        inHalves([&](size_t from, size_t to, int part) {
+            size_t zero = part == 0 ? 0 : zerosBeforeHalf, one = level.zeros + (part == 0 ? 0 : onesBeforeHalf);
+            for (size_t i = from; i < to; ++i) {
+                const uint32_t v = values[i];
+                const size_t bit = (v >> shift) & 1;
+                next[bit ? one : zero] = v;
+                one += bit;
+                zero += bit ^ 1;
+            }
+        });
         values.swap(next);
     }
 }
