@@ -165,6 +165,17 @@ std::u16string_view units(QStringView s)
     return std::u16string_view(reinterpret_cast<const char16_t *>(s.data()), size_t(s.size()));
 }
 
+// Twelve bytes as the two numbers of a key start.
+KeyStart packed(const uint8_t *bytes, uint32_t row)
+{
+    KeyStart k{0, 0, row};
+    for (int i = 0; i < 8; ++i)
+        k.prefix = (k.prefix << 8) | bytes[i];
+    for (int i = 8; i < 12; ++i)
+        k.more = (k.more << 8) | bytes[i];
+    return k;
+}
+
 // The first twelve bytes of the text with each UTF-16 unit written as UTF-8
 // would write that code point, but ASCII one higher (no zero byte): bytes in
 // that form order exactly like the units, and hold twice as many letters of
@@ -187,12 +198,32 @@ KeyStart unitPrefix(std::u16string_view s, uint32_t row)
             bytes[at++] = uint8_t(0x80 | (u & 0x3F));
         }
     }
-    KeyStart k{0, 0, row};
-    for (int i = 0; i < 8; ++i)
-        k.prefix = (k.prefix << 8) | bytes[i];
-    for (int i = 8; i < 12; ++i)
-        k.more = (k.more << 8) | bytes[i];
-    return k;
+    return packed(bytes, row);
+}
+
+// The same straight from the text's UTF-8, which is that form already but
+// for ASCII and characters beyond the BMP; nothing for those beyond the BMP
+// (and for bytes that are not UTF-8).
+std::optional<KeyStart> utf8Prefix(std::string_view text, uint32_t row)
+{
+    uint8_t bytes[12 + 3] = {};
+    const auto *p = reinterpret_cast<const uint8_t *>(text.data()), *end = p + text.size();
+    auto follows = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
+    for (size_t at = 0; at < 12 && p != end;) {
+        if (*p < 0x80) {
+            bytes[at++] = uint8_t(*p++ + 1);
+        } else if (*p >= 0xC2 && *p < 0xE0 && follows(1)) {
+            bytes[at++] = *p++;
+            bytes[at++] = *p++;
+        } else if (*p >= 0xE0 && *p < 0xF0 && follows(1) && follows(2) && (*p > 0xE0 || p[1] >= 0xA0)) {
+            bytes[at++] = *p++;
+            bytes[at++] = *p++;
+            bytes[at++] = *p++;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return packed(bytes, row);
 }
 
 // The first twelve bytes of the collation key. Empty text comes first, before
@@ -613,15 +644,19 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         std::vector<KeyStart> starts(displayOrder.size());
         auto make = [&](uint32_t first, uint32_t end, size_t at) {
             KeyBuffers x;
-            char16_t units[12];
+            char16_t bareUnits[12];
             for (uint32_t r = first; r < end; ++r) {
                 if (ix.inputIsNull(r))
                     continue;
-                std::optional<size_t> made;
-                if (!m_folds[r])
-                    made = keyUnitsOfUtf8(ix.field(2 * size_t(r)), bareKeys, units, std::size(units));
-                starts[at++] = made ? unitPrefix(std::u16string_view(units, *made), r)
-                                    : unitPrefix(ix.key(r, bareKeys && marked(r), x), r);
+                const std::string_view input = ix.field(2 * size_t(r));
+                std::optional<KeyStart> made;
+                if (!m_folds[r] && !(bareKeys && marked(r))) {
+                    made = utf8Prefix(input, r);
+                } else if (!m_folds[r]) {
+                    if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
+                        made = unitPrefix(std::u16string_view(bareUnits, *units), r);
+                }
+                starts[at++] = made ? *made : unitPrefix(ix.key(r, bareKeys && marked(r), x), r);
             }
         };
         onTwoThreads([&] { make(0, half, 0); }, [&] { make(half, uint32_t(n), halfAt); });

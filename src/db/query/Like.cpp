@@ -273,7 +273,7 @@ int compareBare(QStringView a, QStringView b)
         .compare(std::u16string_view(reinterpret_cast<const char16_t *>(y.data()), size_t(y.size())));
 }
 
-std::optional<size_t> keyUnitsOfUtf8(std::string_view folded, bool bare, char16_t *out, size_t wanted)
+std::optional<size_t> bareUnitsOfUtf8(std::string_view folded, char16_t *out, size_t wanted)
 {
     const std::vector<char16_t> &unit = bareUnits().unit;
     const auto *p = reinterpret_cast<const unsigned char *>(folded.data()), *end = p + folded.size();
@@ -293,10 +293,6 @@ std::optional<size_t> keyUnitsOfUtf8(std::string_view folded, bool bare, char16_
             p += 3;
         } else {
             return std::nullopt;
-        }
-        if (!bare) {
-            out[n++] = u;
-            continue;
         }
         const char16_t b = unit[u];
         if (b == BareUnits::kOther)

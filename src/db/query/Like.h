@@ -31,12 +31,11 @@ QStringView dropMarks(QStringView folded, QString &buffer);
 // The order of dropMarks(a) and dropMarks(b) by UTF-16 units (negative, zero,
 // positive), mostly without making either.
 int compareBare(QStringView a, QStringView b);
-// The first units of 'folded', given as UTF-8, or with 'bare' those of
-// dropMarks(folded), into 'out': 'wanted' of them, or fewer where the text
-// ends. Nothing where a character lies beyond the BMP or, with 'bare', needs
-// dropMarks itself (it becomes more than one unit): most text never takes
-// the round through UTF-16 then.
-std::optional<size_t> keyUnitsOfUtf8(std::string_view folded, bool bare, char16_t *out, size_t wanted);
+// The first units of dropMarks(folded), 'folded' given as UTF-8, into 'out':
+// 'wanted' of them, or fewer where the text ends. Nothing where a character
+// needs dropMarks itself (one that becomes more than one unit, or beyond the
+// BMP): most text never takes the round through UTF-16 then.
+std::optional<size_t> bareUnitsOfUtf8(std::string_view folded, char16_t *out, size_t wanted);
 // foldCase, then dropMarks.
 QString bareText(QStringView text, CaseRule rule = CaseRule::Default);
 
