@@ -593,8 +593,7 @@ void LookupIndex::Builder::addUtf8(std::optional<std::string_view> in, QStringVi
     const QStringView folded = foldCase(inText, m_foldBuffer, m_rule);
     m_folds.push_back(folded.data() != inText.data());
     m_display->add(inText, row);
-    const QStringView bare = dropMarks(folded, m_bareBuffer);
-    const bool marked = bare.data() != folded.data();
+    const bool marked = dropsMarks(folded);
     m_marks.push_back(marked);
     m_marked = m_marked || marked;
 }

@@ -92,7 +92,7 @@ public:
         std::vector<uint64_t> m_nulls;
         std::vector<bool> m_marks;   // the row's folded key has a mark to drop
         std::vector<bool> m_folds;   // folding changes the row's input
-        QString m_foldBuffer, m_bareBuffer;
+        QString m_foldBuffer;
         std::vector<char> m_inUtf8, m_outUtf8;
         CaseRule m_rule;
         bool m_marked = false; // some input has a mark to drop

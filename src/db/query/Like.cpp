@@ -217,14 +217,26 @@ const BareUnits &bareUnits()
 
 } // namespace
 
+// Where dropMarks first changes 'folded' (its size if nowhere).
+static qsizetype firstChange(QStringView folded, const std::vector<char16_t> &unit)
+{
+    qsizetype i = 0;
+    while (i < folded.size() && unit[folded[i].unicode()] == folded[i].unicode())
+        ++i;
+    return i;
+}
+
+bool dropsMarks(QStringView folded)
+{
+    return firstChange(folded, bareUnits().unit) != folded.size();
+}
+
 QStringView dropMarks(QStringView folded, QString &buffer)
 {
     const BareUnits &table = bareUnits();
     const std::vector<char16_t> &unit = table.unit;
-    qsizetype i = 0;
+    qsizetype i = firstChange(folded, unit);
     const qsizetype n = folded.size();
-    while (i < n && unit[folded[i].unicode()] == folded[i].unicode())
-        ++i;
     if (i == n)
         return folded;
     buffer.resize(0);

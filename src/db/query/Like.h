@@ -28,6 +28,8 @@ QStringView foldCase(QStringView text, QString &buffer, CaseRule rule = CaseRule
 // ASCII (ł -> l, æ -> ae, ı -> i). What a look-up that forgives missing accents compares.
 // 'text' itself when nothing is dropped, else a view of 'buffer'.
 QStringView dropMarks(QStringView folded, QString &buffer);
+// Whether dropMarks changes 'folded', without making what it makes.
+bool dropsMarks(QStringView folded);
 // The order of dropMarks(a) and dropMarks(b) by UTF-16 units (negative, zero,
 // positive), mostly without making either.
 int compareBare(QStringView a, QStringView b);
