@@ -6,6 +6,7 @@
 #include "db/read/helper/JetText.h"
 
 #include <QStringDecoder>
+#include <QRandomGenerator>
 #include <QTest>
 #include <map>
 #include <vector>
@@ -128,6 +129,40 @@ void TestJetText::jet4Text()
     QCOMPARE(decode({0xFF, 0xFE, 'a', 0x00, 'b'}), u"a\uFFFD"_qs);
     // U+0000 inside plain text is a character like any other.
     QCOMPARE(decode({'a', 0, 0, 0, 'b', 0}), u"a"_qs + QChar(0) + u"b"_qs);
+
+    // Long random values, many zero bytes and surrogates among them, read as
+    // the format says character by character, damage as U+FFFD.
+    QRandomGenerator rng(3);
+    for (int sample = 0; sample < 300; ++sample) {
+        const bool compressed = sample % 2 == 0;
+        std::vector<uint8_t> bytes = compressed ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>{};
+        for (int n = int(rng.bounded(12000)); n > 0; --n) {
+            const quint32 kind = rng.bounded(10);
+            bytes.push_back(kind == 0 ? 0 : kind == 1 ? uint8_t(0xD8 + rng.bounded(8)) : kind < 6 ? uint8_t(rng.bounded(0x80)) : uint8_t(rng.bounded(256)));
+        }
+        QString units;
+        bool narrow = true;
+        for (size_t i = compressed ? 2 : 0; i < bytes.size();) {
+            if (compressed && bytes[i] == 0) {
+                narrow = !narrow;
+                ++i;
+            } else if (compressed && narrow) {
+                units += QChar(bytes[i++]);
+            } else {
+                units += i + 1 < bytes.size() ? QChar(char16_t(bytes[i] | bytes[i + 1] << 8)) : QChar(0xFFFD);
+                i += 2;
+            }
+        }
+        for (qsizetype k = 0; k < units.size(); ++k) {
+            if (units[k].isHighSurrogate() && k + 1 < units.size() && units[k + 1].isLowSurrogate())
+                ++k;
+            else if (units[k].isSurrogate())
+                units[k] = QChar(0xFFFD);
+        }
+        std::string decoded;
+        appendJet4Utf8(bytes.data(), bytes.size(), &decoded);
+        QVERIFY2(decoded == units.toStdString(), qPrintable(QString::number(sample)));
+    }
 
     // In slices (as a long memo is decoded), cut anywhere: the same text.
     const std::vector<std::vector<uint8_t>> samples = {

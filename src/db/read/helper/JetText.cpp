@@ -73,16 +73,35 @@ void Jet4Decoder::unit(char16_t u, char *&o)
 void Jet4Decoder::feed(const uint8_t *p, size_t n)
 {
     // Through a buffer: a byte at a time into the string costs more than the
-    // decoding. A unit writes at most seven bytes (a lone high surrogate's
+    // decoding. A step writes at most seven bytes (a lone high surrogate's
     // U+FFFD and the unit's own).
     char buffer[4096];
     char *o = buffer;
-    for (size_t i = 0; i < n; ++i) {
-        if (o > buffer + sizeof buffer - 8) {
+    const char *const full = buffer + sizeof buffer - 8;
+    size_t i = 0;
+    while (i < n) {
+        if (o > full) {
             m_out->append(buffer, size_t(o - buffer));
             o = buffer;
         }
-        const uint8_t b = p[i];
+        // With no half character waiting, whole characters go straight to
+        // UTF-8 (at most three bytes each) until one needs the step below.
+        if (m_low < 0 && m_high == 0) {
+            if (m_compressed && m_narrow) {
+                for (; i < n && p[i] != 0 && o <= full; ++i)
+                    putUtf8(p[i], o);
+            } else {
+                for (; i + 1 < n && !(m_compressed && p[i] == 0) && o <= full; i += 2) {
+                    const char16_t u = char16_t(p[i] | p[i + 1] << 8);
+                    if (u >= 0xD800 && u <= 0xDFFF)
+                        break;
+                    putUtf8(u, o);
+                }
+            }
+            if (i == n || o > full)
+                continue;
+        }
+        const uint8_t b = p[i++];
         if (m_low >= 0) {
             unit(char16_t(m_low | b << 8), o);
             m_low = -1;
