@@ -236,12 +236,7 @@ KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
     // The whole key is made either way; only its start is copied.
     uint8_t part[12] = {};
     ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, sizeof part);
-    KeyStart k{0, 0, row};
-    for (int i = 0; i < 8; ++i)
-        k.prefix = (k.prefix << 8) | part[i];
-    for (int i = 8; i < 12; ++i)
-        k.more = (k.more << 8) | part[i];
-    return k;
+    return packed(part, row);
 }
 
 } // namespace
