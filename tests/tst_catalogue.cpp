@@ -61,6 +61,14 @@ DataSource entry(const QString &title, bool visible = true)
     return s;
 }
 
+// What the look-up reads: always on top or not, the face, how many sources,
+// the active one.
+QString lookup(const SettingsStore &store)
+{
+    const LookupSettings l = readLookupSettings(store, {});
+    return u"%1 %2 %3 %4"_qs.arg(l.topMost ? u"top"_qs : u"-"_qs, l.fontName).arg(l.sources.size()).arg(l.active);
+}
+
 } // namespace
 
 class TestCatalogue : public QObject
@@ -204,9 +212,7 @@ private slots:
         QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
         QCOMPARE(read.size(), 4);
-        const LookupSettings l = readLookupSettings(store, {});
-        QCOMPARE(l.fontName, QStringLiteral("DejaVu Sans"));
-        QVERIFY(!l.topMost);
+        QCOMPARE(lookup(store), u"- DejaVu Sans 4 0"_qs);
 
         // Saving the catalogue unchanged keeps the file byte for byte: the
         // keys it lacks read as their defaults already.
@@ -243,11 +249,7 @@ private slots:
             {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
         };
         QCOMPARE(loaded(store).sources, expected);
-
-        const LookupSettings l = readLookupSettings(store, {});
-        QCOMPARE(l.topMost, false);
-        QCOMPARE(l.fontName, QStringLiteral("DejaVu Sans"));
-        QCOMPARE(l.sources.size(), 3);
+        QCOMPARE(lookup(store), u"- DejaVu Sans 3 1"_qs);
     }
 
     // The window's place: read when both numbers are there and sane, and
@@ -303,9 +305,7 @@ private slots:
             QVERIFY2(last.sync(&error), qPrintable(error));
             QCOMPARE(readBytes(ini()), both);
             // The store that saved last reads the other's change too.
-            const LookupSettings after = readLookupSettings(last, {});
-            QCOMPARE(after.topMost, false);
-            QCOMPARE(after.active, 1);
+            QCOMPARE(lookup(last), u"- DejaVu Sans 2 1"_qs);
         }
         // A change is written once: the store's next save leaves what the
         // other copy wrote since.
@@ -432,10 +432,7 @@ private slots:
         SettingsStore store(ini());
         QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
-        QCOMPARE(read.size(), 1);
-        QCOMPARE(read[0].Title, QStringLiteral("third"));
-        QCOMPARE(read[0].In, QString());
-        QCOMPARE(read[0].Out, QStringLiteral("out"));
+        QCOMPARE(read, (QVector<DataSource>{{u"third"_qs, {}, {}, {}, u"out"_qs, 238, 238, true}}));
         QCOMPARE(store.getSetting(u"OTHER"_qs, u"table1in"_qs, {}), QStringLiteral("elsewhere"));
         QCOMPARE(store.getSetting(u"Settings"_qs, u"orphan"_qs, QStringLiteral("-")), QStringLiteral("-"));
 
@@ -454,11 +451,7 @@ private slots:
     void defaults()
     {
         SettingsStore empty(ini());
-        const LookupSettings l = readLookupSettings(empty, {});
-        QVERIFY(l.topMost);
-        QCOMPARE(l.fontName, QStringLiteral("Tahoma"));
-        QVERIFY(l.sources.isEmpty());
-        QCOMPARE(l.active, -1);
+        QCOMPARE(lookup(empty), u"top Tahoma 0 -1"_qs);
         QVector<DataSource> read{entry(QStringLiteral("stale"))};
         int selected = 5;
         load_tables(empty, read, selected);
@@ -526,12 +519,10 @@ private slots:
         }
         QDir().mkpath(cur + u"/dir.mdb"_qs); // a folder is no database
         const SearchFolders f{cur, prog, {data}};
-        QCOMPARE(resolveDatabasePath(QStringLiteral("here.mdb"), f), cur + QStringLiteral("/here.mdb"));
-        QCOMPARE(resolveDatabasePath(QStringLiteral("sub/prog.mdb"), f), prog + QStringLiteral("/sub/prog.mdb"));
-        QCOMPARE(resolveDatabasePath(QStringLiteral("data.mdb"), f), data + QStringLiteral("/data.mdb"));
-        QCOMPARE(resolveDatabasePath(QStringLiteral("dir.mdb"), f), prog + QStringLiteral("/dir.mdb"));
-        QCOMPARE(resolveDatabasePath(QStringLiteral("none.mdb"), f), prog + QStringLiteral("/none.mdb"));
-        QCOMPARE(resolveDatabasePath(QStringLiteral("/abs/none.mdb"), f), QStringLiteral("/abs/none.mdb"));
+        for (const auto &[stored, found] : {std::pair(u"here.mdb"_qs, cur), std::pair(u"sub/prog.mdb"_qs, prog),
+                                            std::pair(u"data.mdb"_qs, data), std::pair(u"dir.mdb"_qs, prog),
+                                            std::pair(u"none.mdb"_qs, prog), std::pair(u"/abs/none.mdb"_qs, QString())})
+            QCOMPARE(resolveDatabasePath(stored, f), found.isEmpty() ? stored : found + u'/' + stored);
         QCOMPARE(resolveDatabasePath(QString(), f), QString());
 
         writeBytes(ini(), ("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"));

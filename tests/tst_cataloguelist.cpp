@@ -225,6 +225,17 @@ QString shown(const Pane &pane)
     return rows.join(u" | "_qs);
 }
 
+// The editor's rectangles as "left,top widthxheight" (list, pane,
+// description, the pane's two grids), then the two column widths and the
+// description label's.
+QString geometry(const EditorLayout &l)
+{
+    QStringList parts;
+    for (const TwipRect &r : {l.List, l.pic, l.Desc, l.grid0, l.grid1})
+        parts << u"%1,%2 %3x%4"_qs.arg(r.left).arg(r.top).arg(r.width).arg(r.height);
+    return parts.join(u" | "_qs) + u" | %1 %2 %3"_qs.arg(l.columnWidth0).arg(l.columnWidth1).arg(l.lblDescWidth);
+}
+
 } // namespace
 
 class TestCatalogueList : public QObject
@@ -713,41 +724,25 @@ private slots:
                                    .toolbarHeight = 390, .rowH = 240, .BorderX = 15, .BorderY = 12};
         const EditorLayout l = editorLayout(in);
         QVERIFY(!l.enlarged);
-        // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678
-        QCOMPARE(l.pic, (TwipRect{0, 3678 - 1716 - 48, 3915, 1716}));
-        QCOMPARE(l.List, (TwipRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
-        QCOMPARE(l.Desc, (TwipRect{30, 3678, 3715, 1005}));
-        QCOMPARE(l.grid0, (TwipRect{0, 0, 3525, 1716}));
-        QCOMPARE(l.grid1, (TwipRect{1600, 0, 2315, 1716}));
-        QCOMPARE(l.columnWidth0, 1600.0);
-        QCOMPARE(l.columnWidth1, 2315.0);
-        QCOMPARE(l.lblDescWidth, 3615.0);
+        // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678; the list
+        // from below the toolbar to 24 above the pane.
+        QCOMPARE(geometry(l), u"0,420 3915x1470 | 0,1914 3915x1716 | 30,3678 3715x1005 | 0,0 3525x1716 | "
+                              u"1600,0 2315x1716 | 1600 2315 3615"_qs);
 
         // Taller: all of it goes to the list; the pane keeps its height just
         // above the description area.
         EditorLayoutInput taller = in;
         taller.clientHeight += 1000;
         taller.outerHeight += 1000;
-        const EditorLayout t = editorLayout(taller);
-        QCOMPARE(t.List.height, l.List.height + 1000);
-        QCOMPARE(t.List.top, l.List.top);
-        QCOMPARE(t.pic.height, 1716.0);
-        QCOMPARE(t.pic.top + t.pic.height + 4 * 12, t.Desc.top);
-        QCOMPARE(t.Desc.top, l.Desc.top + 1000);
-        QCOMPARE(t.pic.top, t.List.top + t.List.height + 24);
+        QCOMPARE(geometry(editorLayout(taller)), u"0,420 3915x2470 | 0,2914 3915x1716 | 30,4678 3715x1005 | "
+                                                 u"0,0 3525x1716 | 1600,0 2315x1716 | 1600 2315 3615"_qs);
 
         // Wider: list, pane, value column, description and help text widen.
         EditorLayoutInput wider = in;
         wider.clientWidth += 500;
         wider.outerWidth += 500;
-        const EditorLayout w = editorLayout(wider);
-        QCOMPARE(w.List.width, 4415.0);
-        QCOMPARE(w.pic.width, 4415.0);
-        QCOMPARE(w.grid1.width, 2815.0);
-        QCOMPARE(w.columnWidth1, 2815.0);
-        QCOMPARE(w.Desc.width, 4215.0);
-        QCOMPARE(w.lblDescWidth, 4115.0);
-        QCOMPARE(w.pic.top, l.pic.top);
+        QCOMPARE(geometry(editorLayout(wider)), u"0,420 4415x1470 | 0,1914 4415x1716 | 30,3678 4215x1005 | "
+                                                u"0,0 3525x1716 | 1600,0 2815x1716 | 1600 2815 4115"_qs);
 
         // Too small: enlarged to 2800 x 4500, and laid out for that size.
         const EditorLayout s = editorLayout({.clientWidth = 1880, .clientHeight = 2595, .outerWidth = 2000,
