@@ -97,15 +97,9 @@ class TestCellText : public QObject
         const int height = first < 0 ? 0 : last - first + 1;
         const int whole = freeInkHeight(text, font, shot.devicePixelRatio());
         if (height < whole || first == r.top())
-            return QStringLiteral("\"%1\" in %2 (%3 px high): ink rows %4..%5 of %6..%7, %8 of %9 rows")
-                .arg(text, QFontInfo(font).family())
-                .arg(QFontInfo(font).pixelSize())
-                .arg(first)
-                .arg(last)
-                .arg(r.top())
-                .arg(r.bottom())
-                .arg(height)
-                .arg(whole);
+            return QString::asprintf("\"%s\" in %s (%d px high): ink rows %d..%d of %d..%d, %d of %d rows",
+                                     qUtf8Printable(text), qUtf8Printable(QFontInfo(font).family()),
+                                     QFontInfo(font).pixelSize(), first, last, r.top(), r.bottom(), height, whole);
         return QString();
     }
 

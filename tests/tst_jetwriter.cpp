@@ -89,8 +89,7 @@ private slots:
                  qPrintable(error));
 
         const auto back = readAll(file, u"Slovník"_qs, {u"Heslo"_qs, u"Význam"_qs}, &error);
-        QVERIFY2(back, qPrintable(error));
-        QVERIFY(*back == rows);
+        QVERIFY2(back && *back == rows, qPrintable(error));
 
         // Plain text that begins with U+FEFF begins with the bytes that mark
         // compressed text: stored compressed, however long that makes it, and
@@ -102,8 +101,7 @@ private slots:
         QVERIFY2(writeTable(markedFile, u"t"_qs, {{u"a"_qs}, {u"b"_qs, JetWriter::FieldType::Memo}}, markedRows, &error),
                  qPrintable(error));
         const auto markedBack = readAll(markedFile, u"t"_qs, {u"a"_qs, u"b"_qs}, &error);
-        QVERIFY2(markedBack, qPrintable(error));
-        QVERIFY(*markedBack == markedRows);
+        QVERIFY2(markedBack && *markedBack == markedRows, qPrintable(error));
 
         sameForMdbReader(file, u"Slovník"_qs,
                          {QJsonArray({u"Heslo"_qs, u"text"_qs}), QJsonArray({u"Význam"_qs, u"memo"_qs})}, rows);
@@ -174,21 +172,16 @@ private slots:
         // longer than one page.
         const QString many = m_dir.filePath(u"many.mdb"_qs);
         JetWriter m;
-        QVERIFY(m.open(many, JetWriter::Format::Jet4));
-        QVERIFY(m.beginTable(u"MSdata"_qs, {{u"a"_qs}}));
-        QVERIFY(m.addRow({u"x"_qs}));
-        QVERIFY(m.endTable());
-        QVERIFY(m.beginTable(u"Prázdná"_qs, {{u"a"_qs}}));
-        QVERIFY(m.endTable());
+        QVERIFY2(m.open(many, JetWriter::Format::Jet4) && m.beginTable(u"MSdata"_qs, {{u"a"_qs}}) && m.addRow({u"x"_qs})
+                     && m.endTable() && m.beginTable(u"Prázdná"_qs, {{u"a"_qs}}) && m.endTable(),
+                 qPrintable(m.errorString()));
         std::vector<JetWriter::Field> wide;
         Row wideRow;
         for (int i = 0; i < 200; ++i) {
             wide.push_back({QStringLiteral("pole číslo %1 s dlouhým názvem, aby definice přesáhla stránku").arg(i)});
             wideRow.push_back(QString::number(i));
         }
-        QVERIFY(m.beginTable(u"Široká"_qs, wide));
-        QVERIFY2(m.addRow(wideRow), qPrintable(m.errorString()));
-        QVERIFY(m.commit());
+        QVERIFY2(m.beginTable(u"Široká"_qs, wide) && m.addRow(wideRow) && m.commit(), qPrintable(m.errorString()));
         const auto tables = MdbFile(many).tables(&error);
         QVERIFY2(tables, qPrintable(error));
         QStringList names;
@@ -203,8 +196,7 @@ private slots:
         QCOMPARE(fields->at(199).name, wide[199].name);
         QCOMPARE(readAll(many, u"Prázdná"_qs, {u"a"_qs}, &error)->size(), size_t(0));
         const auto row = readAll(many, u"Široká"_qs, {wide[0].name, wide[199].name}, &error);
-        QVERIFY2(row, qPrintable(error));
-        QVERIFY(row->at(0) == Row({u"0"_qs, u"199"_qs}));
+        QVERIFY2(row && row->at(0) == Row({u"0"_qs, u"199"_qs}), qPrintable(error));
         if (haveProgram(u"mdb-tables"_qs))
             QCOMPARE(run(u"mdb-tables"_qs, {u"-1"_qs, many}).out, QByteArray("MSdata\nPrázdná\nŠiroká\n"));
     }

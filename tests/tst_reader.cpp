@@ -178,43 +178,34 @@ private slots:
         QVERIFY2(whole && whole->at(0)[0] == QString(5500000, u'ř'), qPrintable(error));
     }
 
-    void damagedRealFiles_data()
+    void damagedRealFiles()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<qint64>("offset");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("cause");
         // One byte changed, found by fuzzing: libmdb loops for good on the first
         // two (eating memory and printing warnings; mdb-export reads the second
         // whole), dies of SIGSEGV on the third.
-        QTest::newRow("loops") << u"jk_test2V2000.mdb"_qs << qint64(130334) << 0xFF << u"zastavilo"_qs;
-        QTest::newRow("loops on properties") << u"mr_password_V2003_no-password.mdb"_qs << qint64(71089) << 0x00
-                                             << u"zastavilo"_qs;
-        QTest::newRow("crashes") << u"jk_testV1997.mdb"_qs << qint64(4131) << 177 << u"selhalo"_qs;
-    }
+        const struct { const char16_t *file; qint64 offset; int value; const char16_t *cause; } cases[] = {
+            {u"jk_test2V2000.mdb", 130334, 0xFF, u"zastavilo"},
+            {u"mr_password_V2003_no-password.mdb", 71089, 0x00, u"zastavilo"},
+            {u"jk_testV1997.mdb", 4131, 177, u"selhalo"},
+        };
+        for (const auto &c : cases) {
+            const QString file = QString::fromUtf16(c.file), damaged = damagedCopy(file, c.offset, c.value);
+            if (damaged.isEmpty())
+                QSKIP("TARNVIK_CORPUS_DIR is not set or lacks the file");
 
-    void damagedRealFiles()
-    {
-        QFETCH(QString, file);
-        QFETCH(qint64, offset);
-        QFETCH(int, value);
-        QFETCH(QString, cause);
-        const QString damaged = damagedCopy(file, offset, value);
-        if (damaged.isEmpty())
-            QSKIP("TARNVIK_CORPUS_DIR is not set or lacks the file");
-
-        // Stopped for making no progress, long before the time limit.
-        ReadLimits limits;
-        limits.timeoutMs = 60000;
-        QElapsedTimer timer;
-        timer.start();
-        QString error;
-        QVERIFY(!MdbFile(damaged, limits).tables(&error));
-        QVERIFY2(timer.elapsed() < limits.stallMs + 3000, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY2(error.contains(damaged), qPrintable(error));
-        QVERIFY2(error.contains(u"poškozený") && error.contains(cause), qPrintable(error));
-        // Unharmed: the undamaged original still reads.
-        QVERIFY2(MdbFile(corpusDir() + u'/' + file).tables(&error), qPrintable(error));
+            // Stopped for making no progress, long before the time limit.
+            ReadLimits limits;
+            limits.timeoutMs = 60000;
+            QElapsedTimer timer;
+            timer.start();
+            QString error;
+            QVERIFY2(!MdbFile(damaged, limits).tables(&error), qPrintable(damaged));
+            QVERIFY2(timer.elapsed() < limits.stallMs + 3000, qPrintable(damaged + u' ' + QString::number(timer.elapsed())));
+            QVERIFY2(error.contains(damaged) && error.contains(u"poškozený") && error.contains(QStringView(c.cause)),
+                     qPrintable(error));
+            // Unharmed: the undamaged original still reads.
+            QVERIFY2(MdbFile(corpusDir() + u'/' + file).tables(&error), qPrintable(error));
+        }
     }
 
     void printsDoNotDisturbTheRecords()
@@ -242,8 +233,7 @@ private slots:
         QVERIFY2(tables, qPrintable(error));
         QVERIFY(log.all().contains(u"0000x  00 52 32 00"));
         const auto data = readAll(damaged, u"Table1"_qs, {u"Data"_qs}, &error);
-        QVERIFY2(data, qPrintable(error));
-        QVERIFY(*data == std::vector<Row>({{u"One"_qs}, {u"Two"_qs}, {u"Three"_qs}}));
+        QVERIFY2(data && *data == std::vector<Row>({{u"One"_qs}, {u"Two"_qs}, {u"Three"_qs}}), qPrintable(error));
     }
 
     void onlyAWholeStreamIsARead_data()
