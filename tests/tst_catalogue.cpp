@@ -270,9 +270,7 @@ private slots:
         writeBytes(ini(), "[Settings]\nTopMost=True\n" + lines);
         SettingsStore store(ini());
         const LookupSettings l = readLookupSettings(store, {});
-        QCOMPARE(l.position.has_value(), read);
-        if (read)
-            QCOMPARE(*l.position, QPoint(120, -30));
+        QCOMPARE(l.position, read ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt);
         // The same place, or none to save: nothing written.
         QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, l.position), false);
         QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, std::nullopt), false);
@@ -548,17 +546,15 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &small);
         const bool ok = store.sync(&error);
         setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!ok);
-        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
-        QVERIFY2(error.contains(tarnvik::systemMessage(EFBIG)), qPrintable(error));
+        QVERIFY2(!ok && error.contains(QDir::toNativeSeparators(ini())) && error.contains(tarnvik::systemMessage(EFBIG)),
+                 qPrintable(error));
         QCOMPARE(readBytes(ini()), before);
         QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
 
         // A folder that cannot be made.
         SettingsStore blocked(m_dir.filePath(QStringLiteral("TVK/TVK.ini/x/TVK.ini")));
         blocked.saveSetting(u"Settings"_qs, u"TopMost"_qs, QStringLiteral("True"));
-        QVERIFY(!blocked.sync(&error));
-        QVERIFY(error.contains(QStringLiteral("TVK.ini/x")));
+        QVERIFY2(!blocked.sync(&error) && error.contains(QStringLiteral("TVK.ini/x")), qPrintable(error));
         // With nothing to write there, the editor closed on an empty
         // catalogue fails at nothing, and makes no folder elsewhere.
         for (const char *where : {"TVK/TVK.ini/y/TVK.ini", "nowhere/TVK.ini"}) {
@@ -571,8 +567,7 @@ private slots:
         // A name the file could not hold apart from its syntax.
         SettingsStore named(ini());
         named.saveSetting(QStringLiteral("Tables"), QStringLiteral("a=b"), QStringLiteral("x"));
-        QVERIFY(!named.sync(&error));
-        QVERIFY2(error.contains(QStringLiteral("a=b")), qPrintable(error));
+        QVERIFY2(!named.sync(&error) && error.contains(QStringLiteral("a=b")), qPrintable(error));
         QCOMPARE(readBytes(ini()), before);
 
         // A read-only folder.
@@ -637,8 +632,7 @@ private slots:
             SettingsStore looped(ini());
             QVERIFY2(looped.problem().contains(tarnvik::systemMessage(ELOOP)), qPrintable(looped.problem()));
             save_tables(looped, {entry("A")}, 0);
-            QVERIFY(!looped.sync(&error, true));
-            QVERIFY2(error.contains(tarnvik::systemMessage(ELOOP)), qPrintable(error));
+            QVERIFY2(!looped.sync(&error, true) && error.contains(tarnvik::systemMessage(ELOOP)), qPrintable(error));
             QVERIFY(QFileInfo(ini()).isSymLink());
             QCOMPARE(leftovers(), QStringList());
             QFile::remove(ini());
@@ -683,8 +677,7 @@ private slots:
         SettingsStore onFolder(ini());
         QVERIFY(!onFolder.problem().isEmpty());
         save_tables(onFolder, {entry("A")}, 0);
-        QVERIFY(!onFolder.sync(&error, true));
-        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
+        QVERIFY2(!onFolder.sync(&error, true) && error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY(QFileInfo(ini()).isDir());
         QCOMPARE(leftovers(), QStringList());
         QVERIFY(QDir(ini()).removeRecursively());
@@ -727,8 +720,7 @@ private slots:
         const QByteArray bad = damaged[1];
         writeBytes(ini(), bad);
         QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
-        QVERIFY(!store.sync(&error));
-        QVERIFY2(error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
+        QVERIFY2(!store.sync(&error) && error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY(!store.problem().isEmpty());
         QCOMPARE(readBytes(ini()), bad);
 
