@@ -135,12 +135,7 @@ private slots:
             for (const QJsonValue &item : QJsonDocument::fromJson(r.out).array()) {
                 if (item[u"word"].toString() != word)
                     continue;
-                QString definition = item[u"definition"].toString();
-                if (definition.startsWith(u'\n'))
-                    definition.remove(0, 1);
-                while (definition.endsWith(u'\n'))
-                    definition.chop(1);
-                theirs << definition;
+                theirs << item[u"definition"].toString().remove(QRegularExpression(u"^\\n|\\n+$"_qs));
             }
             ours.sort();
             theirs.sort();
