@@ -91,12 +91,6 @@ private slots:
         QDir().mkpath(m_dir.filePath(QStringLiteral("TVK")));
     }
 
-    void defaultPathFollowsXdg()
-    {
-        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
-        QCOMPARE(SettingsStore::defaultPath(), m_dir.path() + QStringLiteral("/TVK/TVK.ini"));
-    }
-
     void valuesRoundTrip()
     {
         const QStringList awkward = {
@@ -448,6 +442,8 @@ private slots:
 
     void defaults()
     {
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
+        QCOMPARE(SettingsStore::defaultPath(), m_dir.path() + QStringLiteral("/TVK/TVK.ini"));
         SettingsStore empty(ini());
         QCOMPARE(lookup(empty), u"top Tahoma 0 -1"_qs);
         QVector<DataSource> read{entry(QStringLiteral("stale"))};

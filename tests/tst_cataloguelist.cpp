@@ -760,10 +760,7 @@ private slots:
         cramped.rowH = 900;
         const EditorLayout c = editorLayout(cramped);
         QCOMPARE(c.List.height, 0.0);
-    }
 
-    void inPlaceEditors()
-    {
         // grid(1) at 1600, 2315 wide; rows of 240; borders 15 across, 12 down.
         const InPlaceEditor text = inPlaceEditor(TitleRow, 1600, 2315, 240, 0, 15, 12);
         QCOMPARE(text, (InPlaceEditor{1645, 15, 2165, 210}));

@@ -199,10 +199,7 @@ private slots:
         };
         for (const auto &[what, header] : damaged)
             QVERIFY2(readLongValue(header.data(), header.size(), pages, 1 << 20, &out) == LongValue::Damaged, what);
-    }
 
-    void calculatedValues()
-    {
         // 16 bytes, the length, the value, 3 bytes more; a length beyond the
         // field is damage, not a value read past its end.
         std::vector<uint8_t> field(20, 0);

@@ -24,10 +24,7 @@ private slots:
                                       &error);
         QVERIFY2(s, qPrintable(error));
         QCOMPARE(shape(*s), u"%1|Český výraz,Anglicky|Můj slovník|it's*|Český výraz"_qs.arg(int(Statement::Select)));
-    }
 
-    void refusesOtherSql()
-    {
         // Other statements, a star, no order, equality; an unclosed quote, one
         // broken by an apostrophe, junk after the pattern, an unclosed bracket,
         // a keyword as a name.

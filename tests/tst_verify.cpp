@@ -92,10 +92,7 @@ private slots:
         QCOMPARE(offered(db, u"zeta"_qs), (QStringList{u"b"_qs, u"a"_qs}));
         QString error;
         QVERIFY2(openDatabase(db, &error), qPrintable(error));
-    }
 
-    void databaseWithoutUserTables()
-    {
         // Only the engine's own tables, and only tables that look like them: both
         // open and offer nothing, which is not a failure.
         for (const QList<Table> &tables : {QList<Table>{}, QList<Table>{{u"MSProducts"_qs, {u"x"_qs}}}}) {
