@@ -248,31 +248,26 @@ private slots:
 
     // The window's place: read when both numbers are there and sane, and
     // written only where the window now stands elsewhere.
-    void windowPosition_data()
-    {
-        QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<bool>("read");
-        QTest::newRow("both") << QByteArray("Left= 120 \nTop=-30\n") << true;
-        QTest::newRow("one missing") << QByteArray("Left=120\n") << false;
-        QTest::newRow("not a number") << QByteArray("Left=120\nTop=1e2\n") << false;
-        QTest::newRow("beyond every screen") << QByteArray("Left=2147483647\nTop=0\n") << false;
-    }
     void windowPosition()
     {
-        QFETCH(QByteArray, lines);
-        QFETCH(bool, read);
-        writeBytes(ini(), "[Settings]\nTopMost=True\n" + lines);
-        SettingsStore store(ini());
-        const LookupSettings l = readLookupSettings(store, {});
-        QCOMPARE(l.position, read ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt);
-        // The same place, or none to save: nothing written.
-        QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, l.position), false);
-        QCOMPARE(writeLookupSettings(store, l, l.topMost, -1, std::nullopt), false);
-        // Another: both numbers, the rest of the file as it was.
-        QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
-        QVERIFY(store.sync(&error));
-        QCOMPARE(readLookupSettings(store, {}).position, std::optional<QPoint>(QPoint(7, 8)));
-        QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
+        // Both numbers; one missing; not a number; beyond every screen.
+        for (const auto &[lines, read] : {std::pair(QByteArray("Left= 120 \nTop=-30\n"), true),
+                                          std::pair(QByteArray("Left=120\n"), false),
+                                          std::pair(QByteArray("Left=120\nTop=1e2\n"), false),
+                                          std::pair(QByteArray("Left=2147483647\nTop=0\n"), false)}) {
+            writeBytes(ini(), "[Settings]\nTopMost=True\n" + lines);
+            SettingsStore store(ini());
+            const LookupSettings l = readLookupSettings(store, {});
+            QVERIFY2(l.position == (read ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt), lines.constData());
+            // The same place, or none to save: nothing written.
+            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, l.position), lines.constData());
+            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, std::nullopt), lines.constData());
+            // Another: both numbers, the rest of the file as it was.
+            QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
+            QVERIFY(store.sync(&error));
+            QCOMPARE(readLookupSettings(store, {}).position, std::optional<QPoint>(QPoint(7, 8)));
+            QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
+        }
     }
 
     // Two running copies of the program on one file (one per settings file is

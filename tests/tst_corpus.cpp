@@ -155,10 +155,9 @@ private slots:
                 const std::optional<QString> expected =
                     value.isNull() ? std::nullopt : std::optional<QString>(value.toString());
                 const std::optional<QString> &ours = got[c.row][size_t(c.column)];
-                QVERIFY2(ours == expected, qPrintable(QStringLiteral("%1 row %2: ours %3, mdb-reader's %4")
-                                                          .arg(text[c.column])
-                                                          .arg(c.row)
-                                                          .arg(ours.value_or(u"Null"_qs), expected.value_or(u"Null"_qs))));
+                QVERIFY2(ours == expected, qPrintable(u"%1 row %2: ours %3, mdb-reader's %4"_qs.arg(
+                                               text[c.column], QString::number(c.row), ours.value_or(u"Null"_qs),
+                                               expected.value_or(u"Null"_qs))));
             }
         }
     }
