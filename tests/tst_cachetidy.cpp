@@ -93,9 +93,7 @@ private slots:
             put(outside, head, ageSeconds);
             QVERIFY(QFile::link(outside, path));
         }
-        std::optional<QSet<QString>> live;
-        if (listed >= 0)
-            live = listed ? QSet<QString>{name} : QSet<QString>{};
+        const auto live = listed < 0 ? std::nullopt : std::optional(listed ? QSet<QString>{name} : QSet<QString>{});
         const CacheTidy::Outcome out = CacheTidy(cache).tidy(live, now() - 2 * kDay, now());
         QFETCH(bool, removed);
         QCOMPARE(out.removed, removed ? QStringList{name} : QStringList{});

@@ -20,7 +20,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;

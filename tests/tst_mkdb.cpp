@@ -182,8 +182,7 @@ private slots:
                                      {});
         const QString db = m_dir.filePath(u"cut.mdb"_qs);
         const Run r = runMkdb({u"--force"_qs, db, ifo});
-        QVERIFY2(r.exitCode == 0, r.err.constData());
-        QVERIFY2(r.err.contains("cut.ifo: 2 hesla byla zkrácena"), r.err.constData());
+        QVERIFY2(r.exitCode == 0 && r.err.contains("cut.ifo: 2 hesla byla zkrácena"), r.err.constData());
         QString error;
         const auto fields = MdbFile(db).fields(u"cut"_qs, &error);
         QVERIFY2(fields, qPrintable(error));
@@ -312,11 +311,8 @@ private slots:
                 const Run r = run(binPath(tool), {option});
                 QVERIFY2(r.exitCode == 0 && r.out.startsWith("Usage: " + tool.toUtf8()) && r.err.isEmpty(),
                          qPrintable(tool + u' ' + option + u": "_qs + QString::fromUtf8(r.err)));
-            }
-            if (tool == u"tarnvik-mkdb") {
-                const Run r = run(binPath(tool), {u"--help"_qs});
                 for (const char *kind : {".tsv", ".csv", ".index", ".ifo", "stardict"})
-                    QVERIFY2(r.out.contains(kind), kind);
+                    QVERIFY2(tool != u"tarnvik-mkdb" || r.out.contains(kind), kind);
             }
             const Run wrong = run(binPath(tool), {u"--nonsense"_qs});
             QCOMPARE(wrong.exitCode, 2);
