@@ -28,9 +28,7 @@ using namespace tarnvik;
 
 namespace {
 
-using testutil::readBytes;
-using testutil::titles;
-using testutil::writeBytes;
+using namespace testutil;
 
 struct Loaded
 {
@@ -48,14 +46,7 @@ Loaded loaded(const SettingsStore &store)
 
 DataSource entry(const QString &title, bool visible = true)
 {
-    DataSource s;
-    s.Title = title;
-    s.File = title + QStringLiteral(".mdb");
-    s.Name = QStringLiteral("T");
-    s.In = QStringLiteral("in");
-    s.Out = QStringLiteral("out");
-    s.Visible = visible;
-    return s;
+    return {title, title + u".mdb"_qs, u"T"_qs, u"in"_qs, u"out"_qs, 238, 238, visible};
 }
 
 // What the look-up reads: always on top or not, the face, how many sources,

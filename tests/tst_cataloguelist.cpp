@@ -137,16 +137,9 @@ struct Editor
 {
     FakeWindow window;
     CatalogueList list{window};
-    Editor(QVector<DataSource> sources, int selected)
-    {
-        window.list = &list;
-        list.start(std::move(sources), selected);
-    }
-    explicit Editor(const SettingsStore &store)
-    {
-        window.list = &list;
-        list.load(store);
-    }
+    Editor() { window.list = &list; }
+    Editor(QVector<DataSource> sources, int selected) : Editor() { list.start(std::move(sources), selected); }
+    explicit Editor(const SettingsStore &store) : Editor() { list.load(store); }
 };
 
 // Entries as "A,~B,C!": '~' hidden, '!' without a database; "" none.

@@ -58,8 +58,7 @@ QStringList everything(const LookupIndex &ix)
     return out;
 }
 
-using testutil::readBytes;
-using testutil::writeBytes;
+using namespace testutil;
 
 // A file of our format with its checksum made right again after a change.
 QByteArray withChecksum(QByteArray bytes)
