@@ -557,8 +557,7 @@ private slots:
             if (user.active())
                 written = store.sync(&error);
         }
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("TVK")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(m_dir.filePath(u"TVK"_qs), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (written)
             QSKIP("root's override of file permissions cannot be dropped here");
         // Said in Czech: the system's English is no help to the user.
@@ -662,16 +661,11 @@ private slots:
         QVERIFY(QDir(ini()).removeRecursively());
 
         // Larger than any settings file: not read into memory.
-        {
-            QFile huge(ini());
-            QVERIFY(huge.open(QIODevice::WriteOnly));
-            huge.write("[Tables]\ncount=1\n");
-            QVERIFY(huge.resize(qint64(65) << 20)); // sparse
-        }
+        writeBytes(ini(), "[Tables]\ncount=1\n");
+        QVERIFY(QFile::resize(ini(), qint64(65) << 20)); // sparse
         SettingsStore tooLarge(ini());
         QVERIFY(!tooLarge.problem().isEmpty());
-        QCOMPARE(tooLarge.getSetting(u"Tables"_qs, u"count"_qs, QStringLiteral("-")),
-                 QStringLiteral("-"));
+        QCOMPARE(tooLarge.getSetting(u"Tables"_qs, u"count"_qs, u"-"_qs), u"-"_qs);
     }
 
     void damagedFileGivesDefaults()

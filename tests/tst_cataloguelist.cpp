@@ -632,8 +632,7 @@ private slots:
         QCOMPARE(back.getSetting(u"Tables"_qs, u"Table4Title"_qs, {}), u"D"_qs);
         QCOMPARE(read, list.sources());
         QCOMPARE(selected, 2);
-        QCOMPARE(back.getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
-                 QStringLiteral("1"));
+        QCOMPARE(back.getSetting(u"Tables"_qs, u"ActiveTable"_qs, {}), u"1"_qs);
         // (A hidden entry selected: tst_catalogue's activeTable.)
 
         testutil::writeBytes(ini, "[Tables]\ncount=\xff\xfe\n");

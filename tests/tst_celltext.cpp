@@ -26,11 +26,8 @@ using namespace tarnvik;
 
 namespace {
 
-const QStringList kTexts = {
-    QStringLiteral("ZAČÁTEK"), QStringLiteral("Česká republika"), QStringLiteral("Ärger"),
-    QStringLiteral("Ẩm thực"), QStringLiteral("Ồ Ỗ"),           QStringLiteral("ที่นี่"),
-    QStringLiteral("ฤดู"),
-};
+const QStringList kTexts = {u"ZAČÁTEK"_qs, u"Česká republika"_qs, u"Ärger"_qs, u"Ẩm thực"_qs,
+                             u"Ồ Ỗ"_qs, u"ที่นี่"_qs, u"ฤดู"_qs};
 
 bool isThai(const QString &text)
 {
