@@ -259,36 +259,28 @@ private slots:
         QVERIFY(!QFileInfo::exists(db));
     }
 
-    void badInputIsRefused_data()
-    {
-        QTest::addColumn<QString>("where"); // the input file, and the line its refusal names
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QStringList>("options");
-        const QStringList none;
-        QTest::newRow("unknown escape") << u"e.tsv:3"_qs << QByteArray("a\tb\nx\ty\nx\\q\ty\n") << none;
-        QTest::newRow("field count") << u"f.tsv:3"_qs << QByteArray("a\tb\nx\ty\nx\n") << none;
-        QTest::newRow("duplicate names") << u"d.tsv:1"_qs << QByteArray("a\tA\nx\ty\n") << none;
-        QTest::newRow("invalid utf-8") << u"u.tsv:3"_qs << QByteArray("a\nok\n\xC3\x28\n") << none;
-        QTest::newRow("not in code page") << u"c.tsv:3"_qs << QByteArray("a\nok\n\xD0\x9C\n")
-                                          << QStringList({u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs});
-        const QByteArray wide = QByteArray("\xC5\x99").repeated(250);
-        QTest::newRow("row too long") << u"r.tsv:2"_qs
-                                      << QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n"
-                                      << none;
-        QTest::newRow("unclosed quote") << u"q.csv:3"_qs << QByteArray("a,b\n1,2\n\"open,3\n") << none;
-    }
-
     void badInputIsRefused()
     {
-        QFETCH(QString, where);
-        QFETCH(QByteArray, content);
-        QFETCH(QStringList, options);
-        const QString name = where.section(u':', 0, 0), input = file(name, content);
-        const QString db = m_dir.filePath(name + u".mdb"_qs);
-        const Run r = runMkdb(options + QStringList{db, input});
-        QCOMPARE(r.exitCode, 1);
-        QVERIFY2(QString::fromUtf8(r.err).contains(where), r.err.constData());
-        QVERIFY(!QFileInfo::exists(db));
+        // The input file and the line its refusal names, its content, options:
+        // an unknown escape, a field count, duplicate names, invalid UTF-8, a
+        // character not in the code page, a row too long, an unclosed quote.
+        const QByteArray wide = QByteArray("\xC5\x99").repeated(250);
+        const struct { QString where; QByteArray content; QStringList options; } cases[] = {
+            {u"e.tsv:3"_qs, "a\tb\nx\ty\nx\\q\ty\n", {}},
+            {u"f.tsv:3"_qs, "a\tb\nx\ty\nx\n", {}},
+            {u"d.tsv:1"_qs, "a\tA\nx\ty\n", {}},
+            {u"u.tsv:3"_qs, "a\nok\n\xC3\x28\n", {}},
+            {u"c.tsv:3"_qs, "a\nok\n\xD0\x9C\n", {u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs}},
+            {u"r.tsv:2"_qs, QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n", {}},
+            {u"q.csv:3"_qs, "a,b\n1,2\n\"open,3\n", {}},
+        };
+        for (const auto &[where, content, options] : cases) {
+            const QString name = where.section(u':', 0, 0), input = file(name, content);
+            const QString db = m_dir.filePath(name + u".mdb"_qs);
+            const Run r = runMkdb(options + QStringList{db, input});
+            QVERIFY2(r.exitCode == 1 && QString::fromUtf8(r.err).contains(where), qPrintable(where + u": "_qs + r.err));
+            QVERIFY2(!QFileInfo::exists(db), qPrintable(where));
+        }
     }
 
     void outputIsNotReplacedUnasked()
