@@ -148,7 +148,7 @@ QVector<DataSource> entries(const QString &list)
     QVector<DataSource> out;
     for (QString e : list.isEmpty() ? QStringList() : list.split(u',')) {
         const bool hidden = e.startsWith(u'~'), noFile = e.endsWith(u'!');
-        e.remove(u'~').remove(u'!');
+        e.remove(u'~').remove(u'!').remove(u'@');
         out << entry(e, !hidden, !noFile);
     }
     return out;
@@ -268,73 +268,63 @@ private slots:
     // answer to the questions from then on).
     void userSteps_data()
     {
-        QTest::addColumn<QString>("entries");
-        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("entries"); // '@' before the entry selected at the start
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("after");
-        QTest::newRow("start") << "A,B,C" << 1 << "" << "A+,B+,C+ @1/1 p1 1111 r0 m0 q0";
-        QTest::newRow("start on one without a database") << "A,B!" << 1 << "" << "A+,B+ @1/1 p1 0101 r0 m0 q0";
-        QTest::newRow("start on one") << "A" << 0 << "" << "A+ @0/0 p0 1000 r0 m0 q0";
-        QTest::newRow("start: empty title, hidden") << ",~B" << 0 << "" << "+,B- @0/0 p0 1110 r0 m0 q0";
-        QTest::newRow("start empty") << "" << -1 << "" << "*+ @0/0 p0 0100 r0 m0 q0";
-        QTest::newRow("empty: no second New") << "" << -1 << "n" << "*+ @0/0 p0 0100 r0 m0 q0";
-        QTest::newRow("empty: untouched goes") << "" << -1 << "x" << " @-1/0 p0 1000 r0 m0 q0 x1";
-        QTest::newRow("empty: typed in, asked") << "" << -1 << "eMůj N x" << "Můj+ @0/0 p0 0100 r0 m0 q1 x0";
-        QTest::newRow("empty: deleted") << "" << -1 << "eMůj d x" << " @-1/0 p0,-1 1000 r0 m0 q1 x1";
-        QTest::newRow("emptied: New kept once chosen")
-            << "" << -1 << "eMůj d n f x" << "*+ @0/0 p0,-1,0 1000 r0 m0 q1 x1";
-        QTest::newRow("New") << "A" << 0 << "n" << "A+,*+ @1/1 p0,1 0101 r1 m0 q0";
+        QTest::newRow("start") << "A,@B,C" << "" << "A+,B+,C+ @1/1 p1 1111 r0 m0 q0";
+        QTest::newRow("start on one without a database") << "A,@B!" << "" << "A+,B+ @1/1 p1 0101 r0 m0 q0";
+        QTest::newRow("start on one") << "@A" << "" << "A+ @0/0 p0 1000 r0 m0 q0";
+        QTest::newRow("start: empty title, hidden") << "@,~B" << "" << "+,B- @0/0 p0 1110 r0 m0 q0";
+        QTest::newRow("start empty") << "" << "" << "*+ @0/0 p0 0100 r0 m0 q0";
+        QTest::newRow("empty: no second New") << "" << "n" << "*+ @0/0 p0 0100 r0 m0 q0";
+        QTest::newRow("empty: untouched goes") << "" << "x" << " @-1/0 p0 1000 r0 m0 q0 x1";
+        QTest::newRow("empty: typed in, asked") << "" << "eMůj N x" << "Můj+ @0/0 p0 0100 r0 m0 q1 x0";
+        QTest::newRow("empty: deleted") << "" << "eMůj d x" << " @-1/0 p0,-1 1000 r0 m0 q1 x1";
+        QTest::newRow("emptied: New kept once chosen") << "" << "eMůj d n f x" << "*+ @0/0 p0,-1,0 1000 r0 m0 q1 x1";
+        QTest::newRow("New") << "@A" << "n" << "A+,*+ @1/1 p0,1 0101 r1 m0 q0";
         // The first click back is the second refusal.
-        QTest::newRow("New: no second") << "A" << 0 << "n c0 n" << "A+,*+ @1/1 p0,1,1 0101 r2 m1 q0";
-        QTest::newRow("New: opened") << "A" << 0 << "n c0 f" << "A+,*+ @1/1 p0,1,1 1101 r0 m1 q0";
-        QTest::newRow("New: free once opened") << "A" << 0 << "n c0 f c0" << "A+,*+ @0/0 p0,1,1,0 1110 r0 m1 q0";
-        QTest::newRow("delete first") << "A,B,C" << 0 << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
-        QTest::newRow("delete middle") << "A,B,C" << 1 << "d" << "A+,C+ @1/1 p1,1 1101 r0 m0 q1";
-        QTest::newRow("delete last") << "A,B,C" << 2 << "d" << "A+,B+ @1/1 p2,1 1101 r0 m0 q1";
-        QTest::newRow("delete answered No") << "A,B,C" << 2 << "N d" << "A+,B+,C+ @2/2 p2,2 1101 r0 m0 q1";
-        QTest::newRow("delete among hidden") << "~A,~B,~C" << 2 << "d" << "A-,B- @1/1 p2,1 1101 r0 m0 q1";
+        QTest::newRow("New: no second") << "@A" << "n c0 n" << "A+,*+ @1/1 p0,1,1 0101 r2 m1 q0";
+        QTest::newRow("New: opened") << "@A" << "n c0 f" << "A+,*+ @1/1 p0,1,1 1101 r0 m1 q0";
+        QTest::newRow("New: free once opened") << "@A" << "n c0 f c0" << "A+,*+ @0/0 p0,1,1,0 1110 r0 m1 q0";
+        QTest::newRow("delete first") << "@A,B,C" << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
+        QTest::newRow("delete middle") << "A,@B,C" << "d" << "A+,C+ @1/1 p1,1 1101 r0 m0 q1";
+        QTest::newRow("delete last") << "A,B,@C" << "d" << "A+,B+ @1/1 p2,1 1101 r0 m0 q1";
+        QTest::newRow("delete answered No") << "A,B,@C" << "N d" << "A+,B+,C+ @2/2 p2,2 1101 r0 m0 q1";
+        QTest::newRow("delete among hidden") << "~A,~B,@~C" << "d" << "A-,B- @1/1 p2,1 1101 r0 m0 q1";
         QTest::newRow("delete among hidden, then a click")
-            << "~A,~B,~C" << 2 << "d c0" << "A-,B- @0/0 p2,1,0 1110 r0 m0 q1";
-        QTest::newRow("delete beside one without a database")
-            << "A,B,C!" << 0 << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
-        QTest::newRow("delete onto one without a database") << "A,B!" << 0 << "d" << "B+ @0/0 p0,0 0100 r0 m0 q1";
-        QTest::newRow("delete the new one") << "A,B" << 0 << "n c0 d" << "A+,B+ @1/1 p0,2,2,1 1101 r0 m1 q1";
+            << "~A,~B,@~C" << "d c0" << "A-,B- @0/0 p2,1,0 1110 r0 m0 q1";
+        QTest::newRow("delete beside one without a database") << "@A,B,C!" << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
+        QTest::newRow("delete onto one without a database") << "@A,B!" << "d" << "B+ @0/0 p0,0 0100 r0 m0 q1";
+        QTest::newRow("delete the new one") << "@A,B" << "n c0 d" << "A+,B+ @1/1 p0,2,2,1 1101 r0 m1 q1";
         QTest::newRow("delete the new one, then a click")
-            << "A,B" << 0 << "n c0 d c0" << "A+,B+ @0/0 p0,2,2,1,0 1110 r0 m1 q1";
-        QTest::newRow("delete to one, then nothing goes")
-            << "A,B,C" << 1 << "d d d v ^" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
-        QTest::newRow("delete to one, New") << "A,B,C" << 1 << "d d n" << "A+,*+ @1/1 p1,1,0,1 0101 r1 m0 q2";
-        QTest::newRow("down") << "A,~B,C" << 0 << "v" << "B-,A+,C+ @1/1 p0 1111 r0 m0 q0";
-        QTest::newRow("down past the end") << "A,~B,C" << 0 << "v v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
-        QTest::newRow("up past the start") << "A,~B,C" << 0 << "v v ^ ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
-        QTest::newRow("new one moved up") << "A,~B,C" << 0 << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
-        QTest::newRow("new one moved up, held")
-            << "A,~B,C" << 0 << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
+            << "@A,B" << "n c0 d c0" << "A+,B+ @0/0 p0,2,2,1,0 1110 r0 m1 q1";
+        QTest::newRow("delete to one, then nothing goes") << "A,@B,C" << "d d d v ^" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
+        QTest::newRow("delete to one, New") << "A,@B,C" << "d d n" << "A+,*+ @1/1 p1,1,0,1 0101 r1 m0 q2";
+        QTest::newRow("down") << "@A,~B,C" << "v" << "B-,A+,C+ @1/1 p0 1111 r0 m0 q0";
+        QTest::newRow("down past the end") << "@A,~B,C" << "v v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
+        QTest::newRow("up past the start") << "@A,~B,C" << "v v ^ ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
+        QTest::newRow("new one moved up") << "@A,~B,C" << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
+        QTest::newRow("new one moved up, held") << "@A,~B,C" << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
         // The first refusal silent, the next told; the box on another line
         // takes effect although the move is refused.
-        QTest::newRow("held: another box")
-            << "A,B!,C" << 1 << "c0 c2 t2" << "A+,B+,C- @1/1 p1,1,1,1 0111 r3 m2 q0";
-        QTest::newRow("held: own line and box") << "A,B!,C" << 1 << "c1 t1" << "A+,B-,C+ @1/1 p1,1,1 0111 r0 m0 q0";
+        QTest::newRow("held: another box") << "A,@B!,C" << "c0 c2 t2" << "A+,B+,C- @1/1 p1,1,1,1 0111 r3 m2 q0";
+        QTest::newRow("held: own line and box") << "A,@B!,C" << "c1 t1" << "A+,B-,C+ @1/1 p1,1,1 0111 r0 m0 q0";
         // Once the entry is finished and left, the count starts again: the
         // next entry's first refusal is silent too.
         QTest::newRow("held: count starts again on the next")
-            << "A,B!,C!" << 1 << "c0 c0 F c2 c0" << "A+,B+,C+ @2/2 p1,1,1,2,2 0101 r1 m1 q0";
-        QTest::newRow("box of another line moves there") << "A,B,C" << 0 << "t2" << "A+,B+,C- @2/2 p0,2 1101 r0 m0 q0";
-        QTest::newRow("held: close answered No")
-            << "A,B!,C" << 1 << "N x x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q2 x00";
+            << "A,@B!,C!" << "c0 c0 F c2 c0" << "A+,B+,C+ @2/2 p1,1,1,2,2 0101 r1 m1 q0";
+        QTest::newRow("box of another line moves there") << "@A,B,C" << "t2" << "A+,B+,C- @2/2 p0,2 1101 r0 m0 q0";
+        QTest::newRow("held: close answered No") << "A,@B!,C" << "N x x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q2 x00";
         // A path that names no file still counts.
-        QTest::newRow("held: close once chosen")
-            << "A,B!,C" << 1 << "N x F x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q1 x01";
-        QTest::newRow("held: close answered Yes drops it")
-            << "A,B!,C" << 1 << "x" << "A+,C+ @1/1 p1 1101 r0 m0 q1 x1";
+        QTest::newRow("held: close once chosen") << "A,@B!,C" << "N x F x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q1 x01";
+        QTest::newRow("held: close answered Yes drops it") << "A,@B!,C" << "x" << "A+,C+ @1/1 p1 1101 r0 m0 q1 x1";
     }
 
     void userSteps()
     {
         QFETCH(QString, entries);
-        QFETCH(int, selected);
         QFETCH(QString, steps);
-        Editor e(::entries(entries), selected);
+        Editor e(::entries(entries), int(entries.split(u',').indexOf(QRegularExpression(u"@.*"_qs))));
         QString closes;
         for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
             const QString title = e.list.sources().value(e.list.selectedLine()).Title;

@@ -195,68 +195,64 @@ private slots:
         QCOMPARE(*back->at(2)[1], u"fine"_qs);
     }
 
-    void damagedStarDictIsRefused_data()
+    void damagedStarDictIsRefused()
     {
         // The file to replace (or, after "-", to remove), its new content, and what the refusal names.
-        QTest::addColumn<QString>("replace");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("names");
-        const QByteArray ifo = "StarDict's dict ifo file\nversion=2.4.2\nwordcount=2\n";
+        const QByteArray info = "StarDict's dict ifo file\nversion=2.4.2\nwordcount=2\n";
         const auto entry = [](const char *word, quint64 offset, quint64 size) {
             return QByteArray(word) + '\0' + bigEndian(offset, 4) + bigEndian(size, 4);
         };
-        QTest::newRow("index cut short") << u".idx"_qs << entry("one", 0, 4) + entry("two", 4, 4).first(7)
-                                         << u"d.idx: rejstřík končí uprostřed hesla č. 2 „two“"_qs;
-        QTest::newRow("offset past the dictionary") << u".idx"_qs << entry("one", 0, 4) + entry("two", 6, 4)
-                                                    << u"d.idx: heslo č. 2 „two“ ukazuje mimo"_qs;
-        QTest::newRow("no NUL after the word") << u".idx"_qs << entry("one", 0, 4) + "two"
-                                               << u"d.idx: záznam č. 2 nemá ukončovací nulu"_qs;
-        QTest::newRow("word count") << u".ifo"_qs << QByteArray(ifo).replace("wordcount=2", "wordcount=3")
-                                    << u"d.idx: počet hesel v rejstříku (2) nesouhlasí s wordcount=3"_qs;
-        QTest::newRow("index size") << u".ifo"_qs << ifo + "idxfilesize=99\n" << u"d.idx: velikost rejstříku (24 B) nesouhlasí s idxfilesize=99"_qs;
-        QTest::newRow("version") << u".ifo"_qs << QByteArray(ifo).replace("2.4.2", "2.5") << u"d.ifo:2: verzi „2.5“"_qs;
-        QTest::newRow("first line") << u".ifo"_qs << "StarDict dict\n" + ifo << u"d.ifo:1:"_qs;
-        QTest::newRow("no dictionary") << u"-.dict"_qs << QByteArray() << u"d.ifo“ chybí soubor"_qs;
-        QTest::newRow("no index") << u"-.idx"_qs << QByteArray() << u"d.ifo“ chybí rejstřík"_qs;
-        QTest::newRow("synonym of no entry") << u".syn"_qs << QByteArray("alias") + '\0' + bigEndian(2, 4)
-                                             << u"d.syn: synonymum č. 1 „alias“ odkazuje na heslo č. 3"_qs;
-        QTest::newRow("part without NUL") << u".dict"_qs << QByteArray("mon!mtw", 8)
-                                          << u"d.idx: heslo č. 1 „one“: část typu „m“ nemá ukončovací nulu"_qs;
         QByteArray gz;
         {
             const QString path = m_dir.filePath(u"gz.tmp"_qs);
             gzipFile(path, "onetwo");
             gz = readBytes(path);
         }
-        QTest::newRow("dictzip cut short") << u".dict.dz"_qs << gz.first(gz.size() - 6) << u"d.dict.dz“ je poškozený"_qs;
-        QTest::newRow("dictzip damaged") << u".dict.dz"_qs << withByte(gz, gz.size() - 5, gz[gz.size() - 5] ^ 0x55) << u"d.dict.dz“ je poškozený"_qs;
-        QTest::newRow("dictzip not gzip") << u".dict.dz"_qs << QByteArray("onetwo") << u"d.dict.dz“ není ve formátu gzip"_qs;
-        QTest::newRow("gzip index damaged") << u".idx.gz"_qs << gz.first(12) << u"d.idx.gz“ je poškozený"_qs;
-    }
-
-    void damagedStarDictIsRefused()
-    {
-        QFETCH(QString, replace);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, names);
-        const QString dir = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_');
-        QVERIFY(QDir(m_dir.path()).mkpath(dir));
-        const QString base = dir + u"/d"_qs;
-        starDict(base, {{"one", {{'m', "on"}}}, {"two", {{'m', "tw"}}}}, {32, false, false, false, {{"uno", 0}}});
-        if (replace.endsWith(u".dz"_qs))
-            QFile::remove(m_dir.filePath(base + u".dict"_qs));
-        if (replace.endsWith(u".idx.gz"_qs))
-            QFile::remove(m_dir.filePath(base + u".idx"_qs));
-        const QString ifo = m_dir.filePath(base + u".ifo"_qs);
-        if (replace.startsWith(u'-'))
-            QVERIFY(QFile::remove(m_dir.filePath(base + replace.mid(1))));
-        else
-            writeBytes(m_dir.filePath(base + replace), content);
-        const QString db = m_dir.filePath(dir + u".mdb"_qs);
-        const Run r = runMkdb({db, ifo});
-        QCOMPARE(r.exitCode, 1);
-        QVERIFY2(QString::fromUtf8(r.err).contains(names), r.err.constData());
-        QVERIFY(!QFileInfo::exists(db));
+        const struct { const char *tag; QString replace; QByteArray content; QString names; } cases[] = {
+            {"index cut short", u".idx"_qs, entry("one", 0, 4) + entry("two", 4, 4).first(7),
+             u"d.idx: rejstřík končí uprostřed hesla č. 2 „two“"_qs},
+            {"offset past the dictionary", u".idx"_qs, entry("one", 0, 4) + entry("two", 6, 4),
+             u"d.idx: heslo č. 2 „two“ ukazuje mimo"_qs},
+            {"no NUL after the word", u".idx"_qs, entry("one", 0, 4) + "two",
+             u"d.idx: záznam č. 2 nemá ukončovací nulu"_qs},
+            {"word count", u".ifo"_qs, QByteArray(info).replace("wordcount=2", "wordcount=3"),
+             u"d.idx: počet hesel v rejstříku (2) nesouhlasí s wordcount=3"_qs},
+            {"index size", u".ifo"_qs, info + "idxfilesize=99\n",
+             u"d.idx: velikost rejstříku (24 B) nesouhlasí s idxfilesize=99"_qs},
+            {"version", u".ifo"_qs, QByteArray(info).replace("2.4.2", "2.5"), u"d.ifo:2: verzi „2.5“"_qs},
+            {"first line", u".ifo"_qs, "StarDict dict\n" + info, u"d.ifo:1:"_qs},
+            {"no dictionary", u"-.dict"_qs, QByteArray(), u"d.ifo“ chybí soubor"_qs},
+            {"no index", u"-.idx"_qs, QByteArray(), u"d.ifo“ chybí rejstřík"_qs},
+            {"synonym of no entry", u".syn"_qs, QByteArray("alias") + '\0' + bigEndian(2, 4),
+             u"d.syn: synonymum č. 1 „alias“ odkazuje na heslo č. 3"_qs},
+            {"part without NUL", u".dict"_qs, QByteArray("mon!mtw", 8),
+             u"d.idx: heslo č. 1 „one“: část typu „m“ nemá ukončovací nulu"_qs},
+            {"dictzip cut short", u".dict.dz"_qs, gz.first(gz.size() - 6), u"d.dict.dz“ je poškozený"_qs},
+            {"dictzip damaged", u".dict.dz"_qs, withByte(gz, gz.size() - 5, gz[gz.size() - 5] ^ 0x55),
+             u"d.dict.dz“ je poškozený"_qs},
+            {"dictzip not gzip", u".dict.dz"_qs, QByteArray("onetwo"), u"d.dict.dz“ není ve formátu gzip"_qs},
+            {"gzip index damaged", u".idx.gz"_qs, gz.first(12), u"d.idx.gz“ je poškozený"_qs},
+        };
+        for (const auto &[tag, replace, content, names] : cases) {
+            const QString dir = QString::fromLatin1(tag).replace(u' ', u'_');
+            QVERIFY(QDir(m_dir.path()).mkpath(dir));
+            const QString base = dir + u"/d"_qs;
+            starDict(base, {{"one", {{'m', "on"}}}, {"two", {{'m', "tw"}}}}, {32, false, false, false, {{"uno", 0}}});
+            if (replace.endsWith(u".dz"_qs))
+                QFile::remove(m_dir.filePath(base + u".dict"_qs));
+            if (replace.endsWith(u".idx.gz"_qs))
+                QFile::remove(m_dir.filePath(base + u".idx"_qs));
+            const QString ifo = m_dir.filePath(base + u".ifo"_qs);
+            if (replace.startsWith(u'-'))
+                QVERIFY(QFile::remove(m_dir.filePath(base + replace.mid(1))));
+            else
+                writeBytes(m_dir.filePath(base + replace), content);
+            const QString db = m_dir.filePath(dir + u".mdb"_qs);
+            const Run r = runMkdb({db, ifo});
+            QVERIFY2(r.exitCode == 1 && QString::fromUtf8(r.err).contains(names),
+                     qPrintable(QString::fromLatin1(tag) + u": "_qs + r.err));
+            QVERIFY2(!QFileInfo::exists(db), tag);
+        }
     }
 
     void badInputIsRefused()
