@@ -116,8 +116,7 @@ class TestIndexCache : public QObject
 private slots:
     void damagedOrCutFilesAreRejected()
     {
-        const SavedSample sample(m_dir.filePath(u"damaged"_qs));
-        const auto &[cache, source, built, path, good] = sample;
+        const auto &[cache, source, built, path, good] = SavedSample(m_dir.filePath(u"damaged"_qs));
         const auto loaded = cache.load(source);
         QVERIFY(loaded);
         QCOMPARE(everything(*loaded), everything(*built));
@@ -150,8 +149,7 @@ private slots:
 
     void foreignStaleAndStrangeFilesAreRejected()
     {
-        const SavedSample sample(m_dir.filePath(u"foreign"_qs));
-        const auto &[cache, source, built, path, good] = sample;
+        const auto &[cache, source, built, path, good] = SavedSample(m_dir.filePath(u"foreign"_qs));
         QString error;
         const QByteArray key = good.mid(12, qsizetype(*reinterpret_cast<const quint32 *>(good.constData() + 8)));
         QVERIFY(key.startsWith(QFile::encodeName(source.path)));
@@ -243,8 +241,7 @@ private slots:
         // Damage the checksum cannot see (a file made to pass it): every byte
         // changed in turn. Whatever is accepted must answer within its own data;
         // the sanitizer build checks every read.
-        const SavedSample sample(m_dir.filePath(u"fuzz"_qs));
-        const auto &[cache, source, built, path, good] = sample;
+        const auto &[cache, source, built, path, good] = SavedSample(m_dir.filePath(u"fuzz"_qs));
         QString error;
         std::vector<LikePattern> compiled;
         for (const QString &p : {u"*"_qs, u"d*"_qs, u"ch*"_qs, u"[!c]*"_qs, u"?e*"_qs})
@@ -287,8 +284,7 @@ private slots:
         // Another program cuts the file short or writes into it while an index
         // loaded from it answers: mapped, read in while something else has the
         // file open for writing, or both one after the other.
-        const SavedSample sample(m_dir.filePath(u"in-use"_qs));
-        const auto &[cache, source, built, path, good] = sample;
+        const auto &[cache, source, built, path, good] = SavedSample(m_dir.filePath(u"in-use"_qs));
         const QStringList rows = everything(*built);
         for (const bool openElsewhere : {false, true}) {
             writeBytes(path, good);
