@@ -37,15 +37,10 @@ std::vector<uint8_t> utf16(const QString &s)
     return b;
 }
 
-void put16(std::vector<uint8_t> &b, size_t at, unsigned v)
+// The low 'bytes' bytes of v at 'at', little-endian.
+void put(std::vector<uint8_t> &b, size_t at, uint32_t v, int bytes = 4)
 {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < bytes; ++i)
         b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
@@ -61,25 +56,21 @@ struct FakeFile
         if (p.empty()) {
             p.assign(kPage, 0);
             p[0] = 0x01;
-            put32(p, 4, 0x4C41564C); // "LVAL"
+            put(p, 4, 0x4C41564C); // "LVAL"
         }
         const unsigned rows = unsigned(p[kRowCountAt] | p[kRowCountAt + 1] << 8);
         const size_t end = rows == 0 ? kPage : size_t(p[kRowCountAt + 2 * rows] | p[kRowCountAt + 2 * rows + 1] << 8);
         const size_t start = end - row.size();
         std::copy(row.begin(), row.end(), p.begin() + long(start));
-        put16(p, kRowCountAt + 2 + 2 * rows, unsigned(start));
-        put16(p, kRowCountAt, rows + 1);
+        put(p, kRowCountAt + 2 + 2 * rows, unsigned(start), 2);
+        put(p, kRowCountAt, rows + 1, 2);
     }
     Pages source() const
     {
-        Pages s;
-        s.pageSize = kPage;
-        s.rowCountAt = kRowCountAt;
-        s.read = [this](uint32_t n) -> const uint8_t * {
-            const auto it = pages.find(n);
-            return it == pages.end() ? nullptr : it->second.data();
-        };
-        return s;
+        return {kPage, kRowCountAt, [this](uint32_t n) -> const uint8_t * {
+                    const auto it = pages.find(n);
+                    return it == pages.end() ? nullptr : it->second.data();
+                }};
     }
 };
 
@@ -87,8 +78,8 @@ struct FakeFile
 std::vector<uint8_t> memoHeader(uint32_t lengthAndFlags, uint32_t pointer, const std::string &text = {})
 {
     std::vector<uint8_t> h(12, 0);
-    put32(h, 0, lengthAndFlags);
-    put32(h, 4, pointer);
+    put(h, 0, lengthAndFlags);
+    put(h, 4, pointer);
     h.insert(h.end(), text.begin(), text.end());
     return h;
 }
@@ -155,7 +146,7 @@ private slots:
         // Three pieces on three pages, the last row longer than what is left.
         auto piece = [](uint32_t next, const std::string &text) {
             std::vector<uint8_t> row(4);
-            put32(row, 0, next);
+            put(row, 0, next);
             row.insert(row.end(), text.begin(), text.end());
             return row;
         };
@@ -203,14 +194,14 @@ private slots:
         // 16 bytes, the length, the value, 3 bytes more; a length beyond the
         // field is damage, not a value read past its end.
         std::vector<uint8_t> field(20, 0);
-        put32(field, 16, 4);
+        put(field, 16, 4);
         field.insert(field.end(), {0xFF, 0xFE, 'a', 'b', 0, 0, 0});
         const uint8_t *value = nullptr;
         size_t length = 0;
         QVERIFY(unwrapCalculated(field.data(), field.size(), &value, &length));
         QCOMPARE(length, size_t(4));
         QCOMPARE(decode(std::vector<uint8_t>(value, value + length)), u"ab"_qs);
-        put32(field, 16, 8);
+        put(field, 16, 8);
         QVERIFY(!unwrapCalculated(field.data(), field.size(), &value, &length));
         QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
     }
