@@ -60,10 +60,7 @@ struct ReaderLog
 
 qint64 statusKib(const char *key)
 {
-    QFile f(u"/proc/self/status"_qs);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
+    for (const QByteArray &line : readBytes(u"/proc/self/status"_qs).split('\n')) {
         if (line.startsWith(key))
             return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toLongLong();
     }
