@@ -27,10 +27,7 @@ qint64 now() { return QDateTime::currentSecsSinceEpoch(); }
 
 void age(const QString &path, qint64 seconds)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite)
-        || !f.setFileTime(QDateTime::fromSecsSinceEpoch(now() - seconds), QFileDevice::FileModificationTime))
-        qFatal("cannot age %s", qPrintable(path));
+    testutil::setModified(path, QDateTime::fromSecsSinceEpoch(now() - seconds));
 }
 
 void put(const QString &path, const QByteArray &bytes, qint64 ageSeconds)

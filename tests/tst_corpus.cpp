@@ -66,8 +66,7 @@ private slots:
         const MdbFile file(path);
         const auto tables = file.tables(&error);
         if (all.exitCode != 0 || all.out.isEmpty()) {
-            QVERIFY2(!tables, "mdbtools cannot read this file, but we claim to");
-            QVERIFY2(error.contains(path), qPrintable(error));
+            QVERIFY2(!tables && error.contains(path), qPrintable(u"mdbtools cannot read this file; ours: "_qs + error));
             return;
         }
         QVERIFY2(tables, qPrintable(error));
@@ -86,12 +85,10 @@ private slots:
             const auto fields = file.fields(table, &error);
             QVERIFY2(fields, qPrintable(error));
             const Run header = run(u"mdb-export"_qs, {u"-Q"_qs, u"-e"_qs, u"-d"_qs, u"\t"_qs, u"-0"_qs, u"\\N"_qs, path, table});
-            const QStringList rows = lines(header.out);
-            QVERIFY(!rows.isEmpty());
             QStringList names;
             for (const FieldInfo &f : *fields)
                 names << f.name;
-            QCOMPARE(names, rows.first().split(u'\t'));
+            QCOMPARE(names.join(u'\t'), lines(header.out).value(0));
 
             // Text and memo fields read as mdb-export reads them, except where
             // mdb-export is wrong: it shows empty text as Null, and each half of
