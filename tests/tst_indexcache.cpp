@@ -167,14 +167,8 @@ private slots:
         };
         const QString victim = m_dir.filePath(u"victim"_qs);
         writeBytes(victim, "not a cache file");
-        auto link = [&](const QString &target) {
-            return [=] { QVERIFY(QFile::link(target, path)); };
-        };
-        const struct
-        {
-            const char *name;
-            std::function<void()> make;
-        } cases[] = {
+        auto link = [&](const QString &target) { return [=] { QVERIFY(QFile::link(target, path)); }; };
+        const struct { const char *name; std::function<void()> make; } cases[] = {
             {"another source's file renamed in place", other([](IndexSource &s) { s.table = u"Jiná"_qs; })},
             {"a file for other fields", other([](IndexSource &s) { s.out = u"poznámka"_qs; })},
             {"a file for other character sets", other([](IndexSource &s) { s.charsetOut = 204; })},

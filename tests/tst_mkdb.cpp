@@ -137,11 +137,7 @@ private slots:
 
     void starDictMarkupIsPlainText()
     {
-        const struct
-        {
-            char type;
-            const char16_t *markup, *text;
-        } cases[] = {
+        const struct { char type; const char16_t *markup, *text; } cases[] = {
             {'h', u"a<br/>b<BR>c\nd", u"a\nb\nc\nd"},
             {'h', u"<div>one</div><div>two</div>three<p>four", u"one\ntwo\nthree\nfour"},
             {'h', u"<a href=\"x>y\">link</a> &#269;&#x10D; &nbsp;&bogus; &amp", u"link čč \u00A0&bogus; &amp"},
