@@ -30,11 +30,7 @@ namespace {
 
 using namespace testutil;
 
-struct Loaded
-{
-    QVector<DataSource> sources;
-    int selected = -2;
-};
+struct Loaded { QVector<DataSource> sources; int selected = -2; };
 
 Loaded loaded(const SettingsStore &store)
 {

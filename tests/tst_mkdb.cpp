@@ -310,11 +310,7 @@ private:
         return m_dir.filePath(name);
     }
 
-    struct Entry
-    {
-        QByteArray word;
-        QList<QPair<char, QByteArray>> parts; // type, data
-    };
+    struct Entry { QByteArray word; QList<QPair<char, QByteArray>> parts; }; // parts: type, data
     struct Layout
     {
         int bits = 32;

@@ -15,11 +15,7 @@ using namespace testutil;
 
 namespace {
 
-struct Table
-{
-    QString name;
-    QStringList fields;
-};
+struct Table { QString name; QStringList fields; };
 
 // A database with the given tables, each holding one row.
 QString makeDatabase(const QString &path, const QList<Table> &tables)
