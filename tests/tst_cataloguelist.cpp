@@ -92,10 +92,7 @@ struct FakeWindow : CatalogueListView, EditorView
                 return t.second;
         return std::nullopt;
     }
-    void showInformation(const QString &title, const QString &text) override
-    {
-        messages << title + u'|' + text;
-    }
+    void showInformation(const QString &title, const QString &text) override { messages << title + u'|' + text; }
     bool askYesNo(const QString &title, const QString &text) override
     {
         questions << title + u'|' + text;

@@ -29,10 +29,7 @@ namespace {
 const QStringList kTexts = {u"ZAČÁTEK"_qs, u"Česká republika"_qs, u"Ärger"_qs, u"Ẩm thực"_qs,
                              u"Ồ Ỗ"_qs, u"ที่นี่"_qs, u"ฤดู"_qs};
 
-bool isThai(const QString &text)
-{
-    return text.front().unicode() >= 0x0E00 && text.front().unicode() <= 0x0E7F;
-}
+bool isThai(const QString &text) { return text.front().unicode() >= 0x0E00 && text.front().unicode() <= 0x0E7F; }
 
 // The first and last pixel row with ink inside 'r' of 'img' (device pixels);
 // {-1, -1} when there is none.
@@ -100,10 +97,7 @@ class TestCellText : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        addTahoma();
-    }
+    void initTestCase() { addTahoma(); }
 
     void drawnWhole_data()
     {
