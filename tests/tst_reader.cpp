@@ -228,9 +228,8 @@ private slots:
         const QString row = u"R\\001\\000\\000\\000a"_qs;
         auto done = [](int n) { return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0')); };
         auto read = [&](const QString &records, QString *error) {
-            ReadLimits limits;
-            limits.helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(records));
-            return countRows(path, error, limits);
+            const QString helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(records));
+            return countRows(path, error, {.helper = helper});
         };
         QString error;
         QCOMPARE(read(row + done(1), &error), 1);
@@ -246,10 +245,9 @@ private slots:
         // sent nothing for the no-progress limit, of the warnings only the last
         // kept, this process no bigger for them.
         const QString path = makeDatabase(u"stall.mdb"_qs, 10);
-        ReadLimits limits;
-        limits.helper = script(u"stalling-helper"_qs, u"yes 'warning: on the error output' >&2 3>&- &\n"
-                                                      "exec yes 'warning: page 7 is damaged'\n"_qs);
-        limits.stallMs = 2000;
+        ReadLimits limits{.stallMs = 2000,
+                          .helper = script(u"stalling-helper"_qs, u"yes 'warning: on the error output' >&2 3>&- &\n"
+                                                                  "exec yes 'warning: page 7 is damaged'\n"_qs)};
         QFile clear(u"/proc/self/clear_refs"_qs);
         const bool peakReset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
         clear.close();
@@ -308,9 +306,7 @@ private:
     // The real helper, with 'body' run before it.
     ReadLimits before(const QString &name, const QString &body)
     {
-        ReadLimits limits;
-        limits.helper = script(name, body + QStringLiteral("exec '%1' \"$@\"\n").arg(MdbFile::helperPath()));
-        return limits;
+        return {.helper = script(name, body + QStringLiteral("exec '%1' \"$@\"\n").arg(MdbFile::helperPath()))};
     }
     // A copy of a corpus file with one byte changed; empty without the corpus.
     QString damagedCopy(const QString &file, qint64 offset, int value)
