@@ -67,6 +67,12 @@ class TestCatalogue : public QObject
     {
         return SettingsStore(ini()).getSetting(QLatin1String(section), QLatin1String(key), {});
     }
+    // A store on the settings file as 'bytes' make it.
+    SettingsStore storeOn(const QByteArray &bytes) const
+    {
+        writeBytes(ini(), bytes);
+        return SettingsStore(ini());
+    }
 
 private slots:
     void init()
@@ -155,8 +161,7 @@ private slots:
     void valueAsRead()
     {
         QFETCH(QByteArray, line);
-        writeBytes(ini(), "[Tables]\nTable1Title=" + line + "\nTable1File=next\n");
-        SettingsStore store(ini());
+        SettingsStore store = storeOn("[Tables]\nTable1Title=" + line + "\nTable1File=next\n");
         QVERIFY(store.problem().isEmpty());
         QTEST(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), "value");
         QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1File"_qs, {}), u"next"_qs);
@@ -185,8 +190,7 @@ private slots:
                                "Table3Title=\"@@Variant(1)\"\n"
                                "Table4Title=\"\\x1\"\"7\"\n"
                                "count=\"4\"\n";
-        writeBytes(ini(), old);
-        SettingsStore store(ini());
+        SettingsStore store = storeOn(old);
         QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
         QCOMPARE(read.size(), 4);
@@ -206,17 +210,15 @@ private slots:
 
     void handEditedFile()
     {
-        writeBytes(ini(),
-                  "; edited by hand\n"
-                  "[Settings]\nTopMost=fALSE\nFont=DejaVu Sans\n"
-                  "[Tables]\ncount= 4 entries\nActiveTable=2\n"
-                  "Table1Title=Jedna, dvě\nTable1CharsetIn=300\nTable1CharsetOut= 204 \nTable1Visible=TRUE\n"
-                  "Table2Title=Skrytý\nTable2Visible=False\n"
-                  "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3Visible=yes\n"
-                  "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
-                  "Table5Title=beyond count\n"
-                  "[Extra]\nkeep%20me=1\n");
-        SettingsStore store(ini());
+        SettingsStore store = storeOn("; edited by hand\n"
+                                      "[Settings]\nTopMost=fALSE\nFont=DejaVu Sans\n"
+                                      "[Tables]\ncount= 4 entries\nActiveTable=2\n"
+                                      "Table1Title=Jedna, dvě\nTable1CharsetIn=300\nTable1CharsetOut= 204 \nTable1Visible=TRUE\n"
+                                      "Table2Title=Skrytý\nTable2Visible=False\n"
+                                      "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3Visible=yes\n"
+                                      "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
+                                      "Table5Title=beyond count\n"
+                                      "[Extra]\nkeep%20me=1\n");
         QVERIFY(store.problem().isEmpty());
         // Out of range, not a number, neither true nor false: the default, as
         // for a key not there.
@@ -239,8 +241,7 @@ private slots:
                                           std::pair(QByteArray("Left=120\n"), false),
                                           std::pair(QByteArray("Left=120\nTop=1e2\n"), false),
                                           std::pair(QByteArray("Left=2147483647\nTop=0\n"), false)}) {
-            writeBytes(ini(), "[Settings]\nTopMost=True\n" + lines);
-            SettingsStore store(ini());
+            SettingsStore store = storeOn("[Settings]\nTopMost=True\n" + lines);
             const LookupSettings l = readLookupSettings(store, {});
             QVERIFY2(l.position == (read ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt), lines.constData());
             // The same place, or none to save: nothing written.
@@ -295,8 +296,7 @@ private slots:
     // one begun while another copy saves sees that save.
     void savesTakeTurns()
     {
-        writeBytes(ini(), "[Settings]\nTopMost=True\n");
-        SettingsStore store(ini());
+        SettingsStore store = storeOn("[Settings]\nTopMost=True\n");
         store.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, QStringLiteral("2"));
         UniqueFd folder(::open(QFile::encodeName(m_dir.filePath(QStringLiteral("TVK"))).constData(), O_RDONLY | O_DIRECTORY));
         QVERIFY(folder.valid());
@@ -350,8 +350,7 @@ private slots:
     // file, in the file's own line endings; a BOM stays.
     void newKeysAndSections()
     {
-        writeBytes(ini(), "\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
-        SettingsStore store(ini());
+        SettingsStore store = storeOn("\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
         QVERIFY(store.problem().isEmpty());
         QCOMPARE(store.getSetting(u"Other"_qs, u"k"_qs, {}), QStringLiteral("v"));
         save_tables(store, {entry("A")}, 0);
@@ -365,15 +364,13 @@ private slots:
         QCOMPARE(stored("Tables", "Table1File"), QStringLiteral("A.mdb"));
 
         // An unterminated last line ending in '\r' keeps it when a key follows.
-        writeBytes(ini(), "[Tables]\nTable1Title=\"A\r");
-        SettingsStore cr(ini());
+        SettingsStore cr = storeOn("[Tables]\nTable1Title=\"A\r");
         cr.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, QStringLiteral("1"));
         QVERIFY(cr.sync(&error));
         QCOMPARE(stored("Tables", "Table1Title"), QStringLiteral("\"A\r"));
 
         // An empty file is an empty catalogue, not a damaged one.
-        writeBytes(ini(), QByteArray());
-        SettingsStore fresh(ini());
+        SettingsStore fresh = storeOn(QByteArray());
         QVERIFY(fresh.problem().isEmpty());
         writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
@@ -399,8 +396,7 @@ private slots:
                                 "Table1Out=out\n"
                                 "[Other]\n"
                                 "Table1In=elsewhere\n";
-        writeBytes(ini(), text);
-        SettingsStore store(ini());
+        SettingsStore store = storeOn(text);
         QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
         QCOMPARE(read, (QVector<DataSource>{{u"third"_qs, {}, {}, {}, u"out"_qs, 238, 238, true}}));
@@ -432,8 +428,7 @@ private slots:
         QCOMPARE(selected, -1);
 
         // A count nobody could have meant does not exhaust memory.
-        writeBytes(ini(), "[Tables]\ncount=999999999999\n");
-        SettingsStore huge(ini());
+        SettingsStore huge = storeOn("[Tables]\ncount=999999999999\n");
         load_tables(huge, read, selected);
         QCOMPARE(read.size(), MaxCatalogueEntries);
     }
@@ -495,8 +490,8 @@ private slots:
             QCOMPARE(resolveDatabasePath(stored, f), found.isEmpty() ? stored : found + u'/' + stored);
         QCOMPARE(resolveDatabasePath(QString(), f), QString());
 
-        writeBytes(ini(), ("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"));
-        QCOMPARE(readLookupSettings(SettingsStore(ini()), f).sources[0].File, prog + QStringLiteral("/sub/prog.mdb"));
+        QCOMPARE(readLookupSettings(storeOn("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"), f).sources[0].File,
+                 prog + u"/sub/prog.mdb"_qs);
         // The editor keeps the text as stored.
         QCOMPARE(loaded(SettingsStore(ini())).sources[0].File, QStringLiteral("sub/prog.mdb"));
     }
@@ -669,8 +664,7 @@ private slots:
             "[Tables]\ncount=1\nTable1Title=\xc4",                 // cut in a character
         };
         for (const QByteArray &bytes : damaged) {
-            writeBytes(ini(), bytes);
-            SettingsStore store(ini());
+            SettingsStore store = storeOn(bytes);
             QVERIFY(!store.problem().isEmpty());
             store.reload(); // told again: nothing cached answers for the file
             QVERIFY(!store.problem().isEmpty());
@@ -679,8 +673,7 @@ private slots:
         }
         // The lookup window's save leaves it alone, even when it was still
         // readable when the store read it; the catalogue's save replaces it.
-        writeBytes(ini(), "[Tables]\ncount=0\n");
-        SettingsStore store(ini());
+        SettingsStore store = storeOn("[Tables]\ncount=0\n");
         QVERIFY(store.problem().isEmpty());
         const QByteArray bad = damaged[1];
         writeBytes(ini(), bad);
