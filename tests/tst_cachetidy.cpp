@@ -134,12 +134,10 @@ private slots:
             const QString outside = dir.filePath(u"outside"_qs);
             QVERIFY(QDir().mkpath(cache));
             writeBytes(db, "not read here");
-            {
-                SettingsStore store(ini);
-                save_tables(store, {{u"Slovník"_qs, db, u"Slova"_qs, u"cz"_qs, u"en"_qs, 238, 238, false}}, 0);
-                QString error;
-                QVERIFY2(store.sync(&error), qPrintable(error));
-            }
+            SettingsStore store(ini);
+            save_tables(store, {{u"Slovník"_qs, db, u"Slova"_qs, u"cz"_qs, u"en"_qs, 238, 238, false}}, 0);
+            QString error;
+            QVERIFY2(store.sync(&error), qPrintable(error));
             if (!settingsReadable)
                 writeBytes(ini, "\xff\xfe not UTF-8");
             if (record == u"link") {

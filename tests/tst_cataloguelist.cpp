@@ -642,8 +642,8 @@ private slots:
         Editor e({entry("A"), entry("B!", true, false)}, 1);
         e.list.editTitle(u"Bx"_qs);
         QVERIFY(!e.list.close(store)); // on B without a database: asked, Yes drops it, then Stay
-        QCOMPARE(e.window.saveErrors.size(), 1);
-        QVERIFY(e.window.saveErrors[0].contains(ini));
+        QVERIFY2(e.window.saveErrors.size() == 1 && e.window.saveErrors[0].contains(ini),
+                 qPrintable(e.window.saveErrors.join(u'|')));
         QCOMPARE(titles(e.list.sources()), u"A"_qs);
         QCOMPARE(e.window.filled.last(), 0); // the pane shows the entry the user is on now
 
