@@ -446,9 +446,8 @@ private slots:
         const QString native = QDir::toNativeSeparators(s.File);
         QCOMPARE(e.editor.pane().fileTip,
                  e.editor.pane().fileMissing ? u"Databáze „%1“ nebyla nalezena."_qs.arg(native) : native);
-        QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
-                           QString::number(s.CharsetOut)}).join(u','),
-              "stored");
+        const QString names = u"%1,%2,%3,%4"_qs.arg(QFileInfo(s.File).fileName(), s.Name, s.In, s.Out);
+        QTEST(names + u",%1,%2"_qs.arg(s.CharsetIn).arg(s.CharsetOut), "stored");
     }
 
     // Escape takes the title back to what it was when its editor opened or
