@@ -734,8 +734,7 @@ private slots:
         // Rows too tall for the window: no negative sizes.
         EditorLayoutInput cramped = in;
         cramped.rowH = 900;
-        const EditorLayout c = editorLayout(cramped);
-        QCOMPARE(c.List.height, 0.0);
+        QCOMPARE(editorLayout(cramped).List.height, 0.0);
 
         // grid(1) at 1600, 2315 wide; rows of 240; borders 15 across, 12 down.
         const InPlaceEditor text = inPlaceEditor(TitleRow, 1600, 2315, 240, 0, 15, 12);
