@@ -340,9 +340,7 @@ private slots:
         saving2 = false;
         reader.join();
         QCOMPARE(broken.load(), 0);
-        const SettingsStore last(ini());
-        QCOMPARE(last.getSetting(u"Tables"_qs, u"One"_qs, {}), QString::number(kSaves));
-        QCOMPARE(last.getSetting(u"Tables"_qs, u"Two"_qs, {}), QString::number(kSaves));
+        QCOMPARE(stored("Tables", "One") + u' ' + stored("Tables", "Two"), u"%1 %1"_qs.arg(kSaves));
         QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
     }
 
@@ -403,10 +401,8 @@ private slots:
         QCOMPARE(store.getSetting(u"OTHER"_qs, u"table1in"_qs, {}), QStringLiteral("elsewhere"));
         QCOMPARE(store.getSetting(u"Settings"_qs, u"orphan"_qs, QStringLiteral("-")), QStringLiteral("-"));
 
-        DataSource changed = read[0];
-        changed.Title = QStringLiteral("new");
-        changed.In = QStringLiteral("in");
-        save_tables(store, {changed}, 0);
+        // The entry read, with a new title and an input field.
+        save_tables(store, {DataSource{u"new"_qs, {}, {}, u"in"_qs, u"out"_qs}}, 0);
         QVERIFY(store.sync(&error));
         QByteArray expected = text;
         expected.replace("table1title=first", "table1title=new")
@@ -686,9 +682,8 @@ private slots:
         QVERIFY2(store.sync(&error, true), qPrintable(error));
         QVERIFY(store.problem().isEmpty());
         QCOMPARE(store.getSetting(u"Settings"_qs, u"TopMost"_qs, {}), QStringLiteral("False"));
-        SettingsStore again(ini());
-        QVERIFY(again.problem().isEmpty());
-        QCOMPARE(again.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), QStringLiteral("New"));
+        QVERIFY(SettingsStore(ini()).problem().isEmpty());
+        QCOMPARE(stored("Tables", "Table1Title"), u"New"_qs);
         QVERIFY(!readBytes(ini()).contains('\xff'));
 
     }
