@@ -143,8 +143,7 @@ private slots:
                                 &error, JetWriter::Format::Jet3, c.codePage),
                      qPrintable(error));
             const auto format = MdbFile(file).probe(&error);
-            QVERIFY(format && format->jet3());
-            QCOMPARE(format->codePage, c.codePage);
+            QCOMPARE(format && format->jet3() ? format->codePage : -1, c.codePage); // -1: not Jet 3, or unread
             const auto back = readAll(file, u"t"_qs, {u"in"_qs, u"out"_qs}, &error);
             QVERIFY2(back, qPrintable(error));
             QCOMPARE(back->size(), rows.size());
@@ -191,9 +190,7 @@ private slots:
         }
         QCOMPARE(names, QStringList({"MSdata", "Prázdná", "Široká"}));
         const auto fields = MdbFile(many).fields(u"Široká"_qs, &error);
-        QVERIFY2(fields, qPrintable(error));
-        QCOMPARE(fields->size(), 200);
-        QCOMPARE(fields->at(199).name, wide[199].name);
+        QCOMPARE(fields ? u"%1 %2"_qs.arg(fields->size()).arg(fields->last().name) : error, u"200 "_qs + wide[199].name);
         QCOMPARE(readAll(many, u"Prázdná"_qs, {u"a"_qs}, &error)->size(), size_t(0));
         const auto row = readAll(many, u"Široká"_qs, {wide[0].name, wide[199].name}, &error);
         QVERIFY2(row && row->at(0) == Row({u"0"_qs, u"199"_qs}), qPrintable(error));
