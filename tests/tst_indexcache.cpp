@@ -118,8 +118,7 @@ private slots:
     {
         const auto &[cache, source, built, path, good] = SavedSample(m_dir.filePath(u"damaged"_qs));
         const auto loaded = cache.load(source);
-        QVERIFY(loaded);
-        QCOMPARE(everything(*loaded), everything(*built));
+        QCOMPARE(loaded ? everything(*loaded) : QStringList{u"not loaded"_qs}, everything(*built));
         QCOMPARE(loaded->rowCount(), built->rowCount());
 
         // Changed in place, not written anew: a file system may flush a file
@@ -288,8 +287,7 @@ private slots:
             // Loaded on a thread that is gone by the time the file is cut, as the
             // program's loads are.
             const auto ix = std::async(std::launch::async, [&] { return cache.load(source); }).get();
-            QVERIFY(ix);
-            QCOMPARE(everything(*ix), rows);
+            QCOMPARE(ix ? everything(*ix) : QStringList{u"not loaded"_qs}, rows);
             QCOMPARE(QProcess::execute(u"/bin/sh"_qs, {u"-c"_qs, u": > \"$1\""_qs, u"sh"_qs, path}), 0);
             QCOMPARE(QFileInfo(path).size(), 0);
             writeBytes(path, QByteArray(good.size(), '\xff'));
