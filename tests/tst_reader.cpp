@@ -310,10 +310,7 @@ private:
     // A copy of a corpus file with one byte changed; empty without the corpus.
     QString damagedCopy(const QString &file, qint64 offset, int value)
     {
-        const QString corpus = corpusDir();
-        if (corpus.isEmpty())
-            return QString();
-        const QByteArray bytes = readBytes(corpus + u'/' + file);
+        const QByteArray bytes = corpusDir().isEmpty() ? QByteArray() : readBytes(corpusDir() + u'/' + file);
         if (bytes.isEmpty())
             return QString();
         if (offset >= bytes.size())
