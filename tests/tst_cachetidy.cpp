@@ -27,10 +27,7 @@ qint64 now() { return QDateTime::currentSecsSinceEpoch(); }
 
 void age(const QString &path, qint64 seconds)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite)
-        || !f.setFileTime(QDateTime::fromSecsSinceEpoch(now() - seconds), QFileDevice::FileModificationTime))
-        qFatal("cannot age %s", qPrintable(path));
+    testutil::setModified(path, QDateTime::fromSecsSinceEpoch(now() - seconds));
 }
 
 void put(const QString &path, const QByteArray &bytes, qint64 ageSeconds)
@@ -49,59 +46,49 @@ class TestCacheTidy : public QObject
 {
     Q_OBJECT
 private slots:
-    void tidy_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind"); // file, link (to an old index outside), dir
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<qint64>("ageSeconds");
-        QTest::addColumn<int>("listed"); // 1 in the catalogues, 0 not, -1 catalogues unknown
-        QTest::addColumn<bool>("removed");
-        const QString ours = hexName('a'), writing = ours + u".Ab12xZ"_qs;
-        QTest::newRow("used lately, listed") << ours << "file" << kHead << kHour << 1 << false;
-        QTest::newRow("unused 31 days, listed") << ours << "file" << kHead << 31 * kDay << 1 << true;
-        QTest::newRow("unlisted, used since the record") << ours << "file" << kHead << kHour << 0 << true;
-        QTest::newRow("unlisted, used before the record") << ours << "file" << kHead << 3 * kDay << 0 << false;
-        QTest::newRow("unlisted, catalogues unknown") << ours << "file" << kHead << kHour << -1 << false;
-        QTest::newRow("clock set back") << ours << "file" << kHead << -40 * kDay << 1 << false;
-        QTest::newRow("older format, unused") << ours << "file" << QByteArray("TVKIDX03....") << 31 * kDay << 1 << true;
-        QTest::newRow("foreign header") << ours << "file" << QByteArray("SQLite format 3") << 31 * kDay << 0 << false;
-        QTest::newRow("too short for a header") << ours << "file" << QByteArray("TVKIDX") << 31 * kDay << 0 << false;
-        QTest::newRow("foreign name") << u"notes.idx"_qs << "file" << kHead << 31 * kDay << 0 << false;
-        QTest::newRow("upper-case name") << hexName('A') << "file" << kHead << 31 * kDay << 0 << false;
-        QTest::newRow("save in progress") << writing << "file" << QByteArray("TVKIDX06") << 0ll << 0 << false;
-        QTest::newRow("save abandoned") << writing << "file" << kHead << 2 * kDay << 1 << true;
-        QTest::newRow("link out of the folder") << ours << "link" << kHead << 31 * kDay << 0 << false;
-        QTest::newRow("folder under our name") << ours << "dir" << kHead << 31 * kDay << 0 << false;
-    }
     void tidy()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        QFETCH(QByteArray, head);
-        QFETCH(qint64, ageSeconds);
-        QFETCH(int, listed);
-        QTemporaryDir dir;
-        const QString cache = dir.filePath(u"cache"_qs), path = cache + u'/' + name;
-        const QString outside = dir.filePath(u"outside.idx"_qs);
-        QVERIFY(QDir().mkpath(cache));
-        if (kind == u"file")
-            put(path, head, ageSeconds);
-        else if (kind == u"dir")
-            QVERIFY(QDir().mkpath(path));
-        else {
-            put(outside, head, ageSeconds);
-            QVERIFY(QFile::link(outside, path));
+        // The name, file kind (file, link to an old index outside, dir), its
+        // first bytes, its age, whether the catalogues list it (1), not (0) or
+        // are unknown (-1), and whether it goes.
+        const QString ours = hexName('a'), writing = ours + u".Ab12xZ"_qs;
+        const struct { const char *tag; QString name, kind; QByteArray head; qint64 age; int listed; bool removed; }
+            cases[] = {
+            {"used lately, listed", ours, "file", kHead, kHour, 1, false},
+            {"unused 31 days, listed", ours, "file", kHead, 31 * kDay, 1, true},
+            {"unlisted, used since the record", ours, "file", kHead, kHour, 0, true},
+            {"unlisted, used before the record", ours, "file", kHead, 3 * kDay, 0, false},
+            {"unlisted, catalogues unknown", ours, "file", kHead, kHour, -1, false},
+            {"clock set back", ours, "file", kHead, -40 * kDay, 1, false},
+            {"older format, unused", ours, "file", QByteArray("TVKIDX03...."), 31 * kDay, 1, true},
+            {"foreign header", ours, "file", QByteArray("SQLite format 3"), 31 * kDay, 0, false},
+            {"too short for a header", ours, "file", QByteArray("TVKIDX"), 31 * kDay, 0, false},
+            {"foreign name", u"notes.idx"_qs, "file", kHead, 31 * kDay, 0, false},
+            {"upper-case name", hexName('A'), "file", kHead, 31 * kDay, 0, false},
+            {"save in progress", writing, "file", QByteArray("TVKIDX06"), 0ll, 0, false},
+            {"save abandoned", writing, "file", kHead, 2 * kDay, 1, true},
+            {"link out of the folder", ours, "link", kHead, 31 * kDay, 0, false},
+            {"folder under our name", ours, "dir", kHead, 31 * kDay, 0, false},
+        };
+        for (const auto &[tag, name, kind, head, seconds, listed, removed] : cases) {
+            QTemporaryDir dir;
+            const QString cache = dir.filePath(u"cache"_qs), path = cache + u'/' + name;
+            const QString outside = dir.filePath(u"outside.idx"_qs);
+            QVERIFY(QDir().mkpath(cache));
+            if (kind == u"file")
+                put(path, head, seconds);
+            else if (kind == u"dir")
+                QVERIFY(QDir().mkpath(path));
+            else {
+                put(outside, head, seconds);
+                QVERIFY(QFile::link(outside, path));
+            }
+            const auto live = listed < 0 ? std::nullopt : std::optional(listed ? QSet<QString>{name} : QSet<QString>{});
+            const CacheTidy::Outcome out = CacheTidy(cache).tidy(live, now() - 2 * kDay, now());
+            QVERIFY2(out.removed == (removed ? QStringList{name} : QStringList{}), tag);
+            QVERIFY2((QFileInfo(path).exists() || QFileInfo(path).isSymLink()) == !removed, tag);
+            QVERIFY2(kind != u"link" || QFileInfo::exists(outside), tag);
         }
-        std::optional<QSet<QString>> live;
-        if (listed >= 0)
-            live = listed ? QSet<QString>{name} : QSet<QString>{};
-        const CacheTidy::Outcome out = CacheTidy(cache).tidy(live, now() - 2 * kDay, now());
-        QFETCH(bool, removed);
-        QCOMPARE(out.removed, removed ? QStringList{name} : QStringList{});
-        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
-        if (kind == u"link")
-            QVERIFY(QFileInfo::exists(outside));
     }
 
     // Beyond the size, the least recently used go first; only ours count.
@@ -123,66 +110,60 @@ private slots:
     // The record of settings files, whole or damaged, and a round through
     // it: the index of a field the catalogue no longer names goes only while
     // the record can be trusted; a broken record is mended, never followed.
-    void record_data()
-    {
-        QTest::addColumn<QString>("record"); // "link", "fifo", "none" or the bytes
-        QTest::addColumn<bool>("settingsReadable");
-        QTest::addColumn<bool>("staleRemoved");
-        const QString since = u"tarnvik settings seen\nsince "_qs + QString::number(now() - 10 * kDay) + u'\n';
-        QTest::newRow("intact, lists ours") << since + u"%1\n"_qs << true << true;
-        QTest::newRow("intact, ours not yet in it") << since + u"/elsewhere/TVK.ini\n"_qs << true << true;
-        QTest::newRow("intact, our settings unreadable") << since + u"%1\n"_qs << false << false;
-        QTest::newRow("none") << u"none"_qs << true << false;
-        QTest::newRow("wrong header") << u"tarnvik seen\nsince 5\n%1\n"_qs << true << false;
-        QTest::newRow("no since") << u"tarnvik settings seen\n%1\n"_qs << true << false;
-        QTest::newRow("relative path") << since + u"TVK.ini\n"_qs << true << false;
-        QTest::newRow("cut short") << since + u"/home/us"_qs << true << false;
-        QTest::newRow("a FIFO") << u"fifo"_qs << true << false;
-        QTest::newRow("a link out") << u"link"_qs << true << false;
-    }
     void record()
     {
-        QFETCH(QString, record);
-        QFETCH(bool, settingsReadable);
-        QTemporaryDir dir;
-        const QString cache = dir.filePath(u"cache"_qs), ini = dir.filePath(u"TVK.ini"_qs);
-        const QString db = dir.filePath(u"slovník.mdb"_qs), seen = cache + u"/settings-seen"_qs;
-        const QString outside = dir.filePath(u"outside"_qs);
-        QVERIFY(QDir().mkpath(cache));
-        writeBytes(db, "not read here");
-        {
+        // The record ("link", "fifo", "none" or its bytes, %1 for our settings
+        // file), whether our settings read, whether the stale index goes.
+        const QString since = u"tarnvik settings seen\nsince "_qs + QString::number(now() - 10 * kDay) + u'\n';
+        const struct { const char *tag; QString record; bool settingsReadable, staleRemoved; } cases[] = {
+            {"intact, lists ours", since + u"%1\n"_qs, true, true},
+            {"intact, ours not yet in it", since + u"/elsewhere/TVK.ini\n"_qs, true, true},
+            {"intact, our settings unreadable", since + u"%1\n"_qs, false, false},
+            {"none", u"none"_qs, true, false},
+            {"wrong header", u"tarnvik seen\nsince 5\n%1\n"_qs, true, false},
+            {"no since", u"tarnvik settings seen\n%1\n"_qs, true, false},
+            {"relative path", since + u"TVK.ini\n"_qs, true, false},
+            {"cut short", since + u"/home/us"_qs, true, false},
+            {"a FIFO", u"fifo"_qs, true, false},
+            {"a link out", u"link"_qs, true, false},
+        };
+        for (const auto &[tag, record, settingsReadable, staleRemoved] : cases) {
+            QTemporaryDir dir;
+            const QString cache = dir.filePath(u"cache"_qs), ini = dir.filePath(u"TVK.ini"_qs);
+            const QString db = dir.filePath(u"slovník.mdb"_qs), seen = cache + u"/settings-seen"_qs;
+            const QString outside = dir.filePath(u"outside"_qs);
+            QVERIFY(QDir().mkpath(cache));
+            writeBytes(db, "not read here");
             SettingsStore store(ini);
             save_tables(store, {{u"Slovník"_qs, db, u"Slova"_qs, u"cz"_qs, u"en"_qs, 238, 238, false}}, 0);
             QString error;
             QVERIFY2(store.sync(&error), qPrintable(error));
-        }
-        if (!settingsReadable)
-            writeBytes(ini, "\xff\xfe not UTF-8");
-        if (record == u"link") {
-            writeBytes(outside, "tarnvik settings seen\nsince 1\n");
-            QVERIFY(QFile::link(outside, seen));
-        } else if (record == u"fifo") {
-            QCOMPARE(::mkfifo(QFile::encodeName(seen).constData(), 0600), 0);
-        } else if (record != u"none") {
-            writeBytes(seen, (record.contains(u"%1") ? record.arg(ini) : record).toUtf8());
-        }
-        const IndexCache names(cache);
-        IndexSource entry{QFileInfo(db).canonicalFilePath(), u"Slova"_qs, u"cz"_qs, u"en"_qs, 238, 238, {}};
-        const QString live = names.fileFor(entry);
-        entry.out = u"de"_qs;
-        const QString stale = names.fileFor(entry);
-        put(live, kHead, kHour);
-        put(stale, kHead, kHour);
+            if (!settingsReadable)
+                writeBytes(ini, "\xff\xfe not UTF-8");
+            if (record == u"link") {
+                writeBytes(outside, "tarnvik settings seen\nsince 1\n");
+                QVERIFY(QFile::link(outside, seen));
+            } else if (record == u"fifo") {
+                QCOMPARE(::mkfifo(QFile::encodeName(seen).constData(), 0600), 0);
+            } else if (record != u"none") {
+                writeBytes(seen, (record.contains(u"%1") ? record.arg(ini) : record).toUtf8());
+            }
+            const IndexCache names(cache);
+            IndexSource entry{QFileInfo(db).canonicalFilePath(), u"Slova"_qs, u"cz"_qs, u"en"_qs, 238, 238, {}};
+            const QString live = names.fileFor(entry);
+            entry.out = u"de"_qs;
+            const QString stale = names.fileFor(entry);
+            put(live, kHead, kHour);
+            put(stale, kHead, kHour);
 
-        tidyIndexCache(cache, ini, {dir.path(), dir.path(), {}}, true, now());
-        QVERIFY(QFileInfo::exists(live));
-        QFETCH(bool, staleRemoved);
-        QCOMPARE(!QFileInfo::exists(stale), staleRemoved);
-        const CacheTidy::Seen after = CacheTidy(cache).seen();
-        QVERIFY(after.intact);
-        QVERIFY(after.settings.contains(ini));
-        if (record == u"link")
-            QCOMPARE(testutil::readBytes(outside), QByteArray("tarnvik settings seen\nsince 1\n"));
+            tidyIndexCache(cache, ini, {dir.path(), dir.path(), {}}, true, now());
+            QVERIFY2(QFileInfo::exists(live), tag);
+            QVERIFY2(!QFileInfo::exists(stale) == staleRemoved, tag);
+            const CacheTidy::Seen after = CacheTidy(cache).seen();
+            QVERIFY2(after.intact && after.settings.contains(ini), tag);
+            if (record == u"link")
+                QCOMPARE(testutil::readBytes(outside), QByteArray("tarnvik settings seen\nsince 1\n"));
+        }
     }
 
     // A loaded index counts as used, and so does the strip's own at every

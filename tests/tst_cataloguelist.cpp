@@ -92,10 +92,7 @@ struct FakeWindow : CatalogueListView, EditorView
                 return t.second;
         return std::nullopt;
     }
-    void showInformation(const QString &title, const QString &text) override
-    {
-        messages << title + u'|' + text;
-    }
+    void showInformation(const QString &title, const QString &text) override { messages << title + u'|' + text; }
     bool askYesNo(const QString &title, const QString &text) override
     {
         questions << title + u'|' + text;
@@ -137,16 +134,9 @@ struct Editor
 {
     FakeWindow window;
     CatalogueList list{window};
-    Editor(QVector<DataSource> sources, int selected)
-    {
-        window.list = &list;
-        list.start(std::move(sources), selected);
-    }
-    explicit Editor(const SettingsStore &store)
-    {
-        window.list = &list;
-        list.load(store);
-    }
+    Editor() { window.list = &list; }
+    Editor(QVector<DataSource> sources, int selected) : Editor() { list.start(std::move(sources), selected); }
+    explicit Editor(const SettingsStore &store) : Editor() { list.load(store); }
 };
 
 // Entries as "A,~B,C!": '~' hidden, '!' without a database; "" none.
@@ -155,7 +145,7 @@ QVector<DataSource> entries(const QString &list)
     QVector<DataSource> out;
     for (QString e : list.isEmpty() ? QStringList() : list.split(u',')) {
         const bool hidden = e.startsWith(u'~'), noFile = e.endsWith(u'!');
-        e.remove(u'~').remove(u'!');
+        e.remove(u'~').remove(u'!').remove(u'@');
         out << entry(e, !hidden, !noFile);
     }
     return out;
@@ -225,6 +215,17 @@ QString shown(const Pane &pane)
     return rows.join(u" | "_qs);
 }
 
+// The editor's rectangles as "left,top widthxheight" (list, pane,
+// description, the pane's two grids), then the two column widths and the
+// description label's.
+QString geometry(const EditorLayout &l)
+{
+    QStringList parts;
+    for (const TwipRect &r : {l.List, l.pic, l.Desc, l.grid0, l.grid1})
+        parts << u"%1,%2 %3x%4"_qs.arg(r.left).arg(r.top).arg(r.width).arg(r.height);
+    return parts.join(u" | "_qs) + u" | %1 %2 %3"_qs.arg(l.columnWidth0).arg(l.columnWidth1).arg(l.lblDescWidth);
+}
+
 } // namespace
 
 class TestCatalogueList : public QObject
@@ -264,73 +265,63 @@ private slots:
     // answer to the questions from then on).
     void userSteps_data()
     {
-        QTest::addColumn<QString>("entries");
-        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("entries"); // '@' before the entry selected at the start
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("after");
-        QTest::newRow("start") << "A,B,C" << 1 << "" << "A+,B+,C+ @1/1 p1 1111 r0 m0 q0";
-        QTest::newRow("start on one without a database") << "A,B!" << 1 << "" << "A+,B+ @1/1 p1 0101 r0 m0 q0";
-        QTest::newRow("start on one") << "A" << 0 << "" << "A+ @0/0 p0 1000 r0 m0 q0";
-        QTest::newRow("start: empty title, hidden") << ",~B" << 0 << "" << "+,B- @0/0 p0 1110 r0 m0 q0";
-        QTest::newRow("start empty") << "" << -1 << "" << "*+ @0/0 p0 0100 r0 m0 q0";
-        QTest::newRow("empty: no second New") << "" << -1 << "n" << "*+ @0/0 p0 0100 r0 m0 q0";
-        QTest::newRow("empty: untouched goes") << "" << -1 << "x" << " @-1/0 p0 1000 r0 m0 q0 x1";
-        QTest::newRow("empty: typed in, asked") << "" << -1 << "eMůj N x" << "Můj+ @0/0 p0 0100 r0 m0 q1 x0";
-        QTest::newRow("empty: deleted") << "" << -1 << "eMůj d x" << " @-1/0 p0,-1 1000 r0 m0 q1 x1";
-        QTest::newRow("emptied: New kept once chosen")
-            << "" << -1 << "eMůj d n f x" << "*+ @0/0 p0,-1,0 1000 r0 m0 q1 x1";
-        QTest::newRow("New") << "A" << 0 << "n" << "A+,*+ @1/1 p0,1 0101 r1 m0 q0";
+        QTest::newRow("start") << "A,@B,C" << "" << "A+,B+,C+ @1/1 p1 1111 r0 m0 q0";
+        QTest::newRow("start on one without a database") << "A,@B!" << "" << "A+,B+ @1/1 p1 0101 r0 m0 q0";
+        QTest::newRow("start on one") << "@A" << "" << "A+ @0/0 p0 1000 r0 m0 q0";
+        QTest::newRow("start: empty title, hidden") << "@,~B" << "" << "+,B- @0/0 p0 1110 r0 m0 q0";
+        QTest::newRow("start empty") << "" << "" << "*+ @0/0 p0 0100 r0 m0 q0";
+        QTest::newRow("empty: no second New") << "" << "n" << "*+ @0/0 p0 0100 r0 m0 q0";
+        QTest::newRow("empty: untouched goes") << "" << "x" << " @-1/0 p0 1000 r0 m0 q0 x1";
+        QTest::newRow("empty: typed in, asked") << "" << "eMůj N x" << "Můj+ @0/0 p0 0100 r0 m0 q1 x0";
+        QTest::newRow("empty: deleted") << "" << "eMůj d x" << " @-1/0 p0,-1 1000 r0 m0 q1 x1";
+        QTest::newRow("emptied: New kept once chosen") << "" << "eMůj d n f x" << "*+ @0/0 p0,-1,0 1000 r0 m0 q1 x1";
+        QTest::newRow("New") << "@A" << "n" << "A+,*+ @1/1 p0,1 0101 r1 m0 q0";
         // The first click back is the second refusal.
-        QTest::newRow("New: no second") << "A" << 0 << "n c0 n" << "A+,*+ @1/1 p0,1,1 0101 r2 m1 q0";
-        QTest::newRow("New: opened") << "A" << 0 << "n c0 f" << "A+,*+ @1/1 p0,1,1 1101 r0 m1 q0";
-        QTest::newRow("New: free once opened") << "A" << 0 << "n c0 f c0" << "A+,*+ @0/0 p0,1,1,0 1110 r0 m1 q0";
-        QTest::newRow("delete first") << "A,B,C" << 0 << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
-        QTest::newRow("delete middle") << "A,B,C" << 1 << "d" << "A+,C+ @1/1 p1,1 1101 r0 m0 q1";
-        QTest::newRow("delete last") << "A,B,C" << 2 << "d" << "A+,B+ @1/1 p2,1 1101 r0 m0 q1";
-        QTest::newRow("delete answered No") << "A,B,C" << 2 << "N d" << "A+,B+,C+ @2/2 p2,2 1101 r0 m0 q1";
-        QTest::newRow("delete among hidden") << "~A,~B,~C" << 2 << "d" << "A-,B- @1/1 p2,1 1101 r0 m0 q1";
+        QTest::newRow("New: no second") << "@A" << "n c0 n" << "A+,*+ @1/1 p0,1,1 0101 r2 m1 q0";
+        QTest::newRow("New: opened") << "@A" << "n c0 f" << "A+,*+ @1/1 p0,1,1 1101 r0 m1 q0";
+        QTest::newRow("New: free once opened") << "@A" << "n c0 f c0" << "A+,*+ @0/0 p0,1,1,0 1110 r0 m1 q0";
+        QTest::newRow("delete first") << "@A,B,C" << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
+        QTest::newRow("delete middle") << "A,@B,C" << "d" << "A+,C+ @1/1 p1,1 1101 r0 m0 q1";
+        QTest::newRow("delete last") << "A,B,@C" << "d" << "A+,B+ @1/1 p2,1 1101 r0 m0 q1";
+        QTest::newRow("delete answered No") << "A,B,@C" << "N d" << "A+,B+,C+ @2/2 p2,2 1101 r0 m0 q1";
+        QTest::newRow("delete among hidden") << "~A,~B,@~C" << "d" << "A-,B- @1/1 p2,1 1101 r0 m0 q1";
         QTest::newRow("delete among hidden, then a click")
-            << "~A,~B,~C" << 2 << "d c0" << "A-,B- @0/0 p2,1,0 1110 r0 m0 q1";
-        QTest::newRow("delete beside one without a database")
-            << "A,B,C!" << 0 << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
-        QTest::newRow("delete onto one without a database") << "A,B!" << 0 << "d" << "B+ @0/0 p0,0 0100 r0 m0 q1";
-        QTest::newRow("delete the new one") << "A,B" << 0 << "n c0 d" << "A+,B+ @1/1 p0,2,2,1 1101 r0 m1 q1";
+            << "~A,~B,@~C" << "d c0" << "A-,B- @0/0 p2,1,0 1110 r0 m0 q1";
+        QTest::newRow("delete beside one without a database") << "@A,B,C!" << "d" << "B+,C+ @0/0 p0,0 1110 r0 m0 q1";
+        QTest::newRow("delete onto one without a database") << "@A,B!" << "d" << "B+ @0/0 p0,0 0100 r0 m0 q1";
+        QTest::newRow("delete the new one") << "@A,B" << "n c0 d" << "A+,B+ @1/1 p0,2,2,1 1101 r0 m1 q1";
         QTest::newRow("delete the new one, then a click")
-            << "A,B" << 0 << "n c0 d c0" << "A+,B+ @0/0 p0,2,2,1,0 1110 r0 m1 q1";
-        QTest::newRow("delete to one, then nothing goes")
-            << "A,B,C" << 1 << "d d d v ^" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
-        QTest::newRow("delete to one, New") << "A,B,C" << 1 << "d d n" << "A+,*+ @1/1 p1,1,0,1 0101 r1 m0 q2";
-        QTest::newRow("down") << "A,~B,C" << 0 << "v" << "B-,A+,C+ @1/1 p0 1111 r0 m0 q0";
-        QTest::newRow("down past the end") << "A,~B,C" << 0 << "v v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
-        QTest::newRow("up past the start") << "A,~B,C" << 0 << "v v ^ ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
-        QTest::newRow("new one moved up") << "A,~B,C" << 0 << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
-        QTest::newRow("new one moved up, held")
-            << "A,~B,C" << 0 << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
+            << "@A,B" << "n c0 d c0" << "A+,B+ @0/0 p0,2,2,1,0 1110 r0 m1 q1";
+        QTest::newRow("delete to one, then nothing goes") << "A,@B,C" << "d d d v ^" << "A+ @0/0 p1,1,0 1000 r0 m0 q2";
+        QTest::newRow("delete to one, New") << "A,@B,C" << "d d n" << "A+,*+ @1/1 p1,1,0,1 0101 r1 m0 q2";
+        QTest::newRow("down") << "@A,~B,C" << "v" << "B-,A+,C+ @1/1 p0 1111 r0 m0 q0";
+        QTest::newRow("down past the end") << "@A,~B,C" << "v v v" << "B-,C+,A+ @2/2 p0 1101 r0 m0 q0";
+        QTest::newRow("up past the start") << "@A,~B,C" << "v v ^ ^ ^" << "A+,B-,C+ @0/0 p0 1110 r0 m0 q0";
+        QTest::newRow("new one moved up") << "@A,~B,C" << "v n ^" << "B-,A+,*+,C+ @2/2 p0,3,2 0111 r1 m0 q0";
+        QTest::newRow("new one moved up, held") << "@A,~B,C" << "v n ^ c0" << "B-,A+,*+,C+ @2/2 p0,3,2,2 0111 r2 m1 q0";
         // The first refusal silent, the next told; the box on another line
         // takes effect although the move is refused.
-        QTest::newRow("held: another box")
-            << "A,B!,C" << 1 << "c0 c2 t2" << "A+,B+,C- @1/1 p1,1,1,1 0111 r3 m2 q0";
-        QTest::newRow("held: own line and box") << "A,B!,C" << 1 << "c1 t1" << "A+,B-,C+ @1/1 p1,1,1 0111 r0 m0 q0";
+        QTest::newRow("held: another box") << "A,@B!,C" << "c0 c2 t2" << "A+,B+,C- @1/1 p1,1,1,1 0111 r3 m2 q0";
+        QTest::newRow("held: own line and box") << "A,@B!,C" << "c1 t1" << "A+,B-,C+ @1/1 p1,1,1 0111 r0 m0 q0";
         // Once the entry is finished and left, the count starts again: the
         // next entry's first refusal is silent too.
         QTest::newRow("held: count starts again on the next")
-            << "A,B!,C!" << 1 << "c0 c0 F c2 c0" << "A+,B+,C+ @2/2 p1,1,1,2,2 0101 r1 m1 q0";
-        QTest::newRow("box of another line moves there") << "A,B,C" << 0 << "t2" << "A+,B+,C- @2/2 p0,2 1101 r0 m0 q0";
-        QTest::newRow("held: close answered No")
-            << "A,B!,C" << 1 << "N x x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q2 x00";
+            << "A,@B!,C!" << "c0 c0 F c2 c0" << "A+,B+,C+ @2/2 p1,1,1,2,2 0101 r1 m1 q0";
+        QTest::newRow("box of another line moves there") << "@A,B,C" << "t2" << "A+,B+,C- @2/2 p0,2 1101 r0 m0 q0";
+        QTest::newRow("held: close answered No") << "A,@B!,C" << "N x x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q2 x00";
         // A path that names no file still counts.
-        QTest::newRow("held: close once chosen")
-            << "A,B!,C" << 1 << "N x F x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q1 x01";
-        QTest::newRow("held: close answered Yes drops it")
-            << "A,B!,C" << 1 << "x" << "A+,C+ @1/1 p1 1101 r0 m0 q1 x1";
+        QTest::newRow("held: close once chosen") << "A,@B!,C" << "N x F x" << "A+,B+,C+ @1/1 p1 0111 r0 m0 q1 x01";
+        QTest::newRow("held: close answered Yes drops it") << "A,@B!,C" << "x" << "A+,C+ @1/1 p1 1101 r0 m0 q1 x1";
     }
 
     void userSteps()
     {
         QFETCH(QString, entries);
-        QFETCH(int, selected);
         QFETCH(QString, steps);
-        Editor e(::entries(entries), selected);
+        Editor e(::entries(entries), int(entries.split(u',').indexOf(QRegularExpression(u"@.*"_qs))));
         QString closes;
         for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
             const QString title = e.list.sources().value(e.list.selectedLine()).Title;
@@ -455,9 +446,8 @@ private slots:
         const QString native = QDir::toNativeSeparators(s.File);
         QCOMPARE(e.editor.pane().fileTip,
                  e.editor.pane().fileMissing ? u"Databáze „%1“ nebyla nalezena."_qs.arg(native) : native);
-        QTEST(QStringList({QFileInfo(s.File).fileName(), s.Name, s.In, s.Out, QString::number(s.CharsetIn),
-                           QString::number(s.CharsetOut)}).join(u','),
-              "stored");
+        const QString names = u"%1,%2,%3,%4"_qs.arg(QFileInfo(s.File).fileName(), s.Name, s.In, s.Out);
+        QTEST(names + u",%1,%2"_qs.arg(s.CharsetIn).arg(s.CharsetOut), "stored");
     }
 
     // Escape takes the title back to what it was when its editor opened or
@@ -628,8 +618,7 @@ private slots:
         QCOMPARE(back.getSetting(u"Tables"_qs, u"Table4Title"_qs, {}), u"D"_qs);
         QCOMPARE(read, list.sources());
         QCOMPARE(selected, 2);
-        QCOMPARE(back.getSetting(QStringLiteral("Tables"), QStringLiteral("ActiveTable"), QString()),
-                 QStringLiteral("1"));
+        QCOMPARE(back.getSetting(u"Tables"_qs, u"ActiveTable"_qs, {}), u"1"_qs);
         // (A hidden entry selected: tst_catalogue's activeTable.)
 
         testutil::writeBytes(ini, "[Tables]\ncount=\xff\xfe\n");
@@ -652,8 +641,8 @@ private slots:
         Editor e({entry("A"), entry("B!", true, false)}, 1);
         e.list.editTitle(u"Bx"_qs);
         QVERIFY(!e.list.close(store)); // on B without a database: asked, Yes drops it, then Stay
-        QCOMPARE(e.window.saveErrors.size(), 1);
-        QVERIFY(e.window.saveErrors[0].contains(ini));
+        QVERIFY2(e.window.saveErrors.size() == 1 && e.window.saveErrors[0].contains(ini),
+                 qPrintable(e.window.saveErrors.join(u'|')));
         QCOMPARE(titles(e.list.sources()), u"A"_qs);
         QCOMPARE(e.window.filled.last(), 0); // the pane shows the entry the user is on now
 
@@ -713,62 +702,40 @@ private slots:
                                    .toolbarHeight = 390, .rowH = 240, .BorderX = 15, .BorderY = 12};
         const EditorLayout l = editorLayout(in);
         QVERIFY(!l.enlarged);
-        // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678
-        QCOMPARE(l.pic, (TwipRect{0, 3678 - 1716 - 48, 3915, 1716}));
-        QCOMPARE(l.List, (TwipRect{0, 390 + 30, 3915, 1914 - 420 - 24}));
-        QCOMPARE(l.Desc, (TwipRect{30, 3678, 3715, 1005}));
-        QCOMPARE(l.grid0, (TwipRect{0, 0, 3525, 1716}));
-        QCOMPARE(l.grid1, (TwipRect{1600, 0, 2315, 1716}));
-        QCOMPARE(l.columnWidth0, 1600.0);
-        QCOMPARE(l.columnWidth1, 2315.0);
-        QCOMPARE(l.lblDescWidth, 3615.0);
+        // pane: 7 x 240 + 3 x 12 = 1716; H = 4725 - 1095 + 48 = 3678; the list
+        // from below the toolbar to 24 above the pane.
+        QCOMPARE(geometry(l), u"0,420 3915x1470 | 0,1914 3915x1716 | 30,3678 3715x1005 | 0,0 3525x1716 | "
+                              u"1600,0 2315x1716 | 1600 2315 3615"_qs);
 
         // Taller: all of it goes to the list; the pane keeps its height just
         // above the description area.
         EditorLayoutInput taller = in;
         taller.clientHeight += 1000;
         taller.outerHeight += 1000;
-        const EditorLayout t = editorLayout(taller);
-        QCOMPARE(t.List.height, l.List.height + 1000);
-        QCOMPARE(t.List.top, l.List.top);
-        QCOMPARE(t.pic.height, 1716.0);
-        QCOMPARE(t.pic.top + t.pic.height + 4 * 12, t.Desc.top);
-        QCOMPARE(t.Desc.top, l.Desc.top + 1000);
-        QCOMPARE(t.pic.top, t.List.top + t.List.height + 24);
+        QCOMPARE(geometry(editorLayout(taller)), u"0,420 3915x2470 | 0,2914 3915x1716 | 30,4678 3715x1005 | "
+                                                 u"0,0 3525x1716 | 1600,0 2315x1716 | 1600 2315 3615"_qs);
 
         // Wider: list, pane, value column, description and help text widen.
         EditorLayoutInput wider = in;
         wider.clientWidth += 500;
         wider.outerWidth += 500;
-        const EditorLayout w = editorLayout(wider);
-        QCOMPARE(w.List.width, 4415.0);
-        QCOMPARE(w.pic.width, 4415.0);
-        QCOMPARE(w.grid1.width, 2815.0);
-        QCOMPARE(w.columnWidth1, 2815.0);
-        QCOMPARE(w.Desc.width, 4215.0);
-        QCOMPARE(w.lblDescWidth, 4115.0);
-        QCOMPARE(w.pic.top, l.pic.top);
+        QCOMPARE(geometry(editorLayout(wider)), u"0,420 4415x1470 | 0,1914 4415x1716 | 30,3678 4215x1005 | "
+                                                u"0,0 3525x1716 | 1600,0 2815x1716 | 1600 2815 4115"_qs);
 
         // Too small: enlarged to 2800 x 4500, and laid out for that size.
         const EditorLayout s = editorLayout({.clientWidth = 1880, .clientHeight = 2595, .outerWidth = 2000,
                                              .outerHeight = 3000, .toolbarHeight = 390, .rowH = 240, .BorderX = 15,
                                              .BorderY = 12});
         QVERIFY(s.enlarged);
-        QCOMPARE(s.outerWidth, 2800.0);
-        QCOMPARE(s.outerHeight, 4500.0);
-        QCOMPARE(s.List.width, 2680.0 - 15);
-        QCOMPARE(s.Desc.top, 4095.0 - 1095 + 48);
-        QVERIFY(s.List.height > 0);
+        QCOMPARE(u"%1x%2 "_qs.arg(s.outerWidth).arg(s.outerHeight) + geometry(s),
+                 u"2800x4500 0,420 2665x840 | 0,1284 2665x1716 | 30,3048 2465x1005 | 0,0 3525x1716 | 1600,0 1065x1716 | "
+                 u"1600 1065 2365"_qs);
 
         // Rows too tall for the window: no negative sizes.
         EditorLayoutInput cramped = in;
         cramped.rowH = 900;
-        const EditorLayout c = editorLayout(cramped);
-        QCOMPARE(c.List.height, 0.0);
-    }
+        QCOMPARE(editorLayout(cramped).List.height, 0.0);
 
-    void inPlaceEditors()
-    {
         // grid(1) at 1600, 2315 wide; rows of 240; borders 15 across, 12 down.
         const InPlaceEditor text = inPlaceEditor(TitleRow, 1600, 2315, 240, 0, 15, 12);
         QCOMPARE(text, (InPlaceEditor{1645, 15, 2165, 210}));

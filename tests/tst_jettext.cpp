@@ -38,15 +38,10 @@ std::vector<uint8_t> utf16(const QString &s)
     return b;
 }
 
-void put16(std::vector<uint8_t> &b, size_t at, unsigned v)
+// The low 'bytes' bytes of v at 'at', little-endian.
+void put(std::vector<uint8_t> &b, size_t at, uint32_t v, int bytes = 4)
 {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < bytes; ++i)
         b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
@@ -62,25 +57,21 @@ struct FakeFile
         if (p.empty()) {
             p.assign(kPage, 0);
             p[0] = 0x01;
-            put32(p, 4, 0x4C41564C); // "LVAL"
+            put(p, 4, 0x4C41564C); // "LVAL"
         }
         const unsigned rows = unsigned(p[kRowCountAt] | p[kRowCountAt + 1] << 8);
         const size_t end = rows == 0 ? kPage : size_t(p[kRowCountAt + 2 * rows] | p[kRowCountAt + 2 * rows + 1] << 8);
         const size_t start = end - row.size();
         std::copy(row.begin(), row.end(), p.begin() + long(start));
-        put16(p, kRowCountAt + 2 + 2 * rows, unsigned(start));
-        put16(p, kRowCountAt, rows + 1);
+        put(p, kRowCountAt + 2 + 2 * rows, unsigned(start), 2);
+        put(p, kRowCountAt, rows + 1, 2);
     }
     Pages source() const
     {
-        Pages s;
-        s.pageSize = kPage;
-        s.rowCountAt = kRowCountAt;
-        s.read = [this](uint32_t n) -> const uint8_t * {
-            const auto it = pages.find(n);
-            return it == pages.end() ? nullptr : it->second.data();
-        };
-        return s;
+        return {kPage, kRowCountAt, [this](uint32_t n) -> const uint8_t * {
+                    const auto it = pages.find(n);
+                    return it == pages.end() ? nullptr : it->second.data();
+                }};
     }
 };
 
@@ -88,8 +79,8 @@ struct FakeFile
 std::vector<uint8_t> memoHeader(uint32_t lengthAndFlags, uint32_t pointer, const std::string &text = {})
 {
     std::vector<uint8_t> h(12, 0);
-    put32(h, 0, lengthAndFlags);
-    put32(h, 4, pointer);
+    put(h, 0, lengthAndFlags);
+    put(h, 4, pointer);
     h.insert(h.end(), text.begin(), text.end());
     return h;
 }
@@ -102,206 +93,196 @@ class TestJetText : public QObject
 {
     Q_OBJECT
 private slots:
-    void jet4Text();
-    void longValues();
-    void calculatedValues();
-    void textIsShownByTheFieldsCharset();
-    void codePagesRoundTrip();
+    void jet4Text()
+    {
+        // Plain UTF-16LE, characters beyond the Basic Multilingual Plane whole.
+        QCOMPARE(decode(utf16(u"smile \U0001F600 ok"_qs)), u"smile \U0001F600 ok"_qs);
+        QCOMPARE(decode({}), QString());
+        // Compressed: one byte a character, a zero byte switching to two and back
+        // (the surrogates of U+1F601 have no zero low byte, so they may be inside).
+        QCOMPARE(decode({0xFF, 0xFE, 'x', 0x00, 0x3D, 0xD8, 0x01, 0xDE, 0x00, 'y', 0xE9}), u"x\U0001F601yé"_qs);
+        QCOMPARE(decode({0xFF, 0xFE}), QString());
+        QCOMPARE(decode({0xFF, 0xFE, 0x00, 0x7E, 0x01}), u"ž"_qs); // may end in two-byte mode
+        // Damage shows as U+FFFD, never as a lost or invented character: a lone
+        // high or low surrogate, a high one at the end, a last odd byte.
+        QCOMPARE(decode(utf16(u"a"_qs + QChar(0xD83D) + u"b"_qs)), u"a\uFFFDb"_qs);
+        QCOMPARE(decode(utf16(u"a"_qs + QChar(0xDE00) + u"b"_qs)), u"a\uFFFDb"_qs);
+        QCOMPARE(decode(utf16(u"a"_qs + QChar(0xD83D))), u"a\uFFFD"_qs);
+        QCOMPARE(decode(utf16(QString(QChar(0xD83D)) + QChar(0xD83D) + QChar(0xDE00))), u"\uFFFD\U0001F600"_qs);
+        QCOMPARE(decode({'a', 0x00, 'b'}), u"a\uFFFD"_qs);
+        QCOMPARE(decode({0xFF, 0xFE, 'a', 0x00, 'b'}), u"a\uFFFD"_qs);
+        // U+0000 inside plain text is a character like any other.
+        QCOMPARE(decode({'a', 0, 0, 0, 'b', 0}), u"a"_qs + QChar(0) + u"b"_qs);
+
+        // Long random values, many zero bytes and surrogates among them, read as
+        // the format says character by character, damage as U+FFFD.
+        QRandomGenerator rng(3);
+        for (int sample = 0; sample < 300; ++sample) {
+            const bool compressed = sample % 2 == 0;
+            std::vector<uint8_t> bytes = compressed ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>{};
+            for (int n = int(rng.bounded(12000)); n > 0; --n) {
+                const quint32 kind = rng.bounded(10);
+                bytes.push_back(kind == 0 ? 0
+                                : kind == 1 ? uint8_t(0xD8 + rng.bounded(8))
+                                : uint8_t(rng.bounded(kind < 6 ? 0x80 : 0x100)));
+            }
+            QString units;
+            bool narrow = true;
+            for (size_t i = compressed ? 2 : 0; i < bytes.size();) {
+                if (compressed && bytes[i] == 0) {
+                    narrow = !narrow;
+                    ++i;
+                } else if (compressed && narrow) {
+                    units += QChar(bytes[i++]);
+                } else {
+                    units += i + 1 < bytes.size() ? QChar(char16_t(bytes[i] | bytes[i + 1] << 8)) : QChar(0xFFFD);
+                    i += 2;
+                }
+            }
+            for (qsizetype k = 0; k < units.size(); ++k) {
+                if (units[k].isHighSurrogate() && k + 1 < units.size() && units[k + 1].isLowSurrogate())
+                    ++k;
+                else if (units[k].isSurrogate())
+                    units[k] = QChar(0xFFFD);
+            }
+            std::string decoded;
+            appendJet4Utf8(bytes.data(), bytes.size(), &decoded);
+            QVERIFY2(decoded == units.toStdString(), qPrintable(QString::number(sample)));
+        }
+
+        // In slices (as a long memo is decoded), cut anywhere: the same text.
+        const std::vector<std::vector<uint8_t>> samples = {
+            {0xFF, 0xFE, 'x', 0x00, 0x3D, 0xD8, 0x01, 0xDE, 0x7E, 0x01, 0x00, 'y', 0xE9, 0x00, 0x3D},
+            utf16(u"a😀bž"_qs + QChar(0xD83D)),
+        };
+        for (const auto &sample : samples) {
+            std::string whole;
+            appendJet4Utf8(sample.data(), sample.size(), &whole);
+            const bool compressed = sample[0] == 0xFF && sample[1] == 0xFE;
+            const size_t from = compressed ? 2 : 0;
+            for (size_t cut = from; cut <= sample.size(); ++cut) {
+                for (size_t cut2 = cut; cut2 <= sample.size(); ++cut2) {
+                    std::string sliced;
+                    Jet4Decoder decoder(compressed, &sliced);
+                    decoder.feed(sample.data() + from, cut - from);
+                    decoder.feed(sample.data() + cut, cut2 - cut);
+                    decoder.feed(sample.data() + cut2, sample.size() - cut2);
+                    decoder.finish();
+                    QVERIFY2(sliced == whole, qPrintable(QStringLiteral("cut at %1 and %2").arg(cut).arg(cut2)));
+                }
+            }
+        }
+    }
+
+    void longValues()
+    {
+        FakeFile file;
+        const Pages pages = file.source();
+        std::string out;
+
+        // Three pieces on three pages, the last row longer than what is left.
+        auto piece = [](uint32_t next, const std::string &text) {
+            std::vector<uint8_t> row(4);
+            put(row, 0, next);
+            row.insert(row.end(), text.begin(), text.end());
+            return row;
+        };
+        file.addRow(7, bytesOf("other row"));
+        file.addRow(7, bytesOf("on one page"));
+        file.addRow(9, piece(10u << 8 | 1, "abc"));
+        file.addRow(10, bytesOf("unrelated"));
+        file.addRow(10, piece(11u << 8, "def"));
+        file.addRow(11, piece(0, "ghi and padding"));
+        const auto chain = memoHeader(9, 9u << 8);
+        // In the row, after the header; on one long-value page; on a chain; no
+        // chain at all for an empty value.
+        const std::pair<std::vector<uint8_t>, std::string> read[] = {
+            {memoHeader(0x80000000u | 5, 0, "hello world"), "hello"},
+            {memoHeader(0x40000000u | 11, 7u << 8 | 1), "on one page"},
+            {chain, "abcdefghi"},
+            {memoHeader(0, 0), ""},
+        };
+        for (const auto &[header, text] : read) {
+            out.clear();
+            QCOMPARE(readLongValue(header.data(), header.size(), pages, 1 << 20, &out), LongValue::Ok);
+            QCOMPARE(out, text);
+        }
+
+        // Refused: longer than allowed, longer than the row holds, a row that is
+        // not there, a page that cannot be read, a chain that ends early or comes
+        // back on itself (it would read for good), a header cut short.
+        QCOMPARE(readLongValue(chain.data(), chain.size(), pages, 8, &out), LongValue::TooLong);
+        QCOMPARE(readLongValue(chain.data(), 11, pages, 1 << 20, &out), LongValue::Damaged);
+        file.addRow(12, piece(12u << 8, "loop"));
+        file.pages[13] = file.pages[7];
+        file.pages[13][0] = 0x02; // a table definition, no data page
+        const std::pair<const char *, std::vector<uint8_t>> damaged[] = {
+            {"longer than the row holds", memoHeader(0x80000000u | 50, 0)},
+            {"longer than its row on the page", memoHeader(0x40000000u | 12, 7u << 8 | 1)},
+            {"no such row", memoHeader(0x40000000u | 3, 7u << 8 | 5)},
+            {"no such page", memoHeader(0x40000000u | 3, 99u << 8)},
+            {"chain ends early", memoHeader(30, 9u << 8)},
+            {"chain comes back on itself", memoHeader(1000, 12u << 8)},
+            {"not a data page", memoHeader(0x40000000u | 3, 13u << 8)},
+        };
+        for (const auto &[what, header] : damaged)
+            QVERIFY2(readLongValue(header.data(), header.size(), pages, 1 << 20, &out) == LongValue::Damaged, what);
+
+        // 16 bytes, the length, the value, 3 bytes more; a length beyond the
+        // field is damage, not a value read past its end.
+        std::vector<uint8_t> field(20, 0);
+        put(field, 16, 4);
+        field.insert(field.end(), {0xFF, 0xFE, 'a', 'b', 0, 0, 0});
+        const uint8_t *value = nullptr;
+        size_t length = 0;
+        QVERIFY(unwrapCalculated(field.data(), field.size(), &value, &length));
+        QCOMPARE(length, size_t(4));
+        QCOMPARE(decode(std::vector<uint8_t>(value, value + length)), u"ab"_qs);
+        put(field, 16, 8);
+        QVERIFY(!unwrapCalculated(field.data(), field.size(), &value, &length));
+        QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
+    }
+
+    void textIsShownByTheFieldsCharset()
+    {
+        const QList<QPair<int, int>> expected = {{0, 1252},   {161, 1253}, {162, 1254}, {177, 1255}, {178, 1256},
+                                                 {186, 1257}, {204, 1251}, {238, 1250}, {1, 1250},   {255, 1250}};
+        for (const auto &[charset, codePage] : expected)
+            QCOMPARE(codePageForCharset(charset), codePage);
+
+        // "Москва" typed through a Cyrillic font on a 1250 system is stored as
+        // the 1250 reading of its 1251 bytes. Real Unicode text has characters
+        // outside 1250 and is shown as stored. 0xD2 is "Ň" in 1250 but has no
+        // character in 1253: what is stored is kept.
+        for (const auto &[stored, charset, shown] :
+             {std::tuple(u"Ěîńęâŕ"_qs, 204, u"Москва"_qs), std::tuple(u"Ěîńęâŕ"_qs, 238, u"Ěîńęâŕ"_qs),
+              std::tuple(u"žluťoučký"_qs, 238, u"žluťoučký"_qs), std::tuple(u"Москва"_qs, 204, u"Москва"_qs),
+              std::tuple(u"house"_qs, 204, u"house"_qs), std::tuple(u"Ňa"_qs, 161, u"Ňa"_qs),
+              std::tuple(u"áâ"_qs, 161, u"αβ"_qs), std::tuple(QString(), 204, QString())})
+            QCOMPARE(displayTextJet4(stored, charset), shown);
+        // Jet 3 bytes by the field's code page: tst_jetwriter, against mdb-export.
+    }
+
+    void codePagesRoundTrip()
+    {
+        for (int cp = 1250; cp <= 1257; ++cp) {
+            const CodePage *page = CodePage::get(cp);
+            QVERIFY2(page, qPrintable(QString::number(cp)));
+            QByteArray all;
+            for (int b = 1; b < 256; ++b) {
+                if (page->isDefined(uint8_t(b)))
+                    all.append(char(b));
+            }
+            QByteArray back;
+            QVERIFY(page->encode(page->decode(all), &back));
+            QCOMPARE(back, all);
+        }
+        QByteArray out;
+        QVERIFY(!CodePage::get(1250)->encode(u"Москва", &out));
+        QVERIFY(!CodePage::get(1251)->canEncode(u"ř"));
+        QVERIFY(!CodePage::get(437));
+    }
 };
-
-void TestJetText::jet4Text()
-{
-    // Plain UTF-16LE, characters beyond the Basic Multilingual Plane whole.
-    QCOMPARE(decode(utf16(u"smile \U0001F600 ok"_qs)), u"smile \U0001F600 ok"_qs);
-    QCOMPARE(decode({}), QString());
-    // Compressed: one byte a character, a zero byte switching to two and back
-    // (the surrogates of U+1F601 have no zero low byte, so they may be inside).
-    QCOMPARE(decode({0xFF, 0xFE, 'x', 0x00, 0x3D, 0xD8, 0x01, 0xDE, 0x00, 'y', 0xE9}), u"x\U0001F601yé"_qs);
-    QCOMPARE(decode({0xFF, 0xFE}), QString());
-    QCOMPARE(decode({0xFF, 0xFE, 0x00, 0x7E, 0x01}), u"ž"_qs); // may end in two-byte mode
-    // Damage shows as U+FFFD, never as a lost or invented character: a lone
-    // high or low surrogate, a high one at the end, a last odd byte.
-    QCOMPARE(decode(utf16(u"a"_qs + QChar(0xD83D) + u"b"_qs)), u"a\uFFFDb"_qs);
-    QCOMPARE(decode(utf16(u"a"_qs + QChar(0xDE00) + u"b"_qs)), u"a\uFFFDb"_qs);
-    QCOMPARE(decode(utf16(u"a"_qs + QChar(0xD83D))), u"a\uFFFD"_qs);
-    QCOMPARE(decode(utf16(QString(QChar(0xD83D)) + QChar(0xD83D) + QChar(0xDE00))), u"\uFFFD\U0001F600"_qs);
-    QCOMPARE(decode({'a', 0x00, 'b'}), u"a\uFFFD"_qs);
-    QCOMPARE(decode({0xFF, 0xFE, 'a', 0x00, 'b'}), u"a\uFFFD"_qs);
-    // U+0000 inside plain text is a character like any other.
-    QCOMPARE(decode({'a', 0, 0, 0, 'b', 0}), u"a"_qs + QChar(0) + u"b"_qs);
-
-    // Long random values, many zero bytes and surrogates among them, read as
-    // the format says character by character, damage as U+FFFD.
-    QRandomGenerator rng(3);
-    for (int sample = 0; sample < 300; ++sample) {
-        const bool compressed = sample % 2 == 0;
-        std::vector<uint8_t> bytes = compressed ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>{};
-        for (int n = int(rng.bounded(12000)); n > 0; --n) {
-            const quint32 kind = rng.bounded(10);
-            bytes.push_back(kind == 0 ? 0 : kind == 1 ? uint8_t(0xD8 + rng.bounded(8)) : kind < 6 ? uint8_t(rng.bounded(0x80)) : uint8_t(rng.bounded(256)));
-        }
-        QString units;
-        bool narrow = true;
-        for (size_t i = compressed ? 2 : 0; i < bytes.size();) {
-            if (compressed && bytes[i] == 0) {
-                narrow = !narrow;
-                ++i;
-            } else if (compressed && narrow) {
-                units += QChar(bytes[i++]);
-            } else {
-                units += i + 1 < bytes.size() ? QChar(char16_t(bytes[i] | bytes[i + 1] << 8)) : QChar(0xFFFD);
-                i += 2;
-            }
-        }
-        for (qsizetype k = 0; k < units.size(); ++k) {
-            if (units[k].isHighSurrogate() && k + 1 < units.size() && units[k + 1].isLowSurrogate())
-                ++k;
-            else if (units[k].isSurrogate())
-                units[k] = QChar(0xFFFD);
-        }
-        std::string decoded;
-        appendJet4Utf8(bytes.data(), bytes.size(), &decoded);
-        QVERIFY2(decoded == units.toStdString(), qPrintable(QString::number(sample)));
-    }
-
-    // In slices (as a long memo is decoded), cut anywhere: the same text.
-    const std::vector<std::vector<uint8_t>> samples = {
-        {0xFF, 0xFE, 'x', 0x00, 0x3D, 0xD8, 0x01, 0xDE, 0x7E, 0x01, 0x00, 'y', 0xE9, 0x00, 0x3D},
-        utf16(u"a😀bž"_qs + QChar(0xD83D)),
-    };
-    for (const auto &sample : samples) {
-        std::string whole;
-        appendJet4Utf8(sample.data(), sample.size(), &whole);
-        const bool compressed = sample[0] == 0xFF && sample[1] == 0xFE;
-        const size_t from = compressed ? 2 : 0;
-        for (size_t cut = from; cut <= sample.size(); ++cut) {
-            for (size_t cut2 = cut; cut2 <= sample.size(); ++cut2) {
-                std::string sliced;
-                Jet4Decoder decoder(compressed, &sliced);
-                decoder.feed(sample.data() + from, cut - from);
-                decoder.feed(sample.data() + cut, cut2 - cut);
-                decoder.feed(sample.data() + cut2, sample.size() - cut2);
-                decoder.finish();
-                QVERIFY2(sliced == whole, qPrintable(QStringLiteral("cut at %1 and %2").arg(cut).arg(cut2)));
-            }
-        }
-    }
-}
-
-void TestJetText::longValues()
-{
-    FakeFile file;
-    const Pages pages = file.source();
-    std::string out;
-
-    // Three pieces on three pages, the last row longer than what is left.
-    auto piece = [](uint32_t next, const std::string &text) {
-        std::vector<uint8_t> row(4);
-        put32(row, 0, next);
-        row.insert(row.end(), text.begin(), text.end());
-        return row;
-    };
-    file.addRow(7, bytesOf("other row"));
-    file.addRow(7, bytesOf("on one page"));
-    file.addRow(9, piece(10u << 8 | 1, "abc"));
-    file.addRow(10, bytesOf("unrelated"));
-    file.addRow(10, piece(11u << 8, "def"));
-    file.addRow(11, piece(0, "ghi and padding"));
-    const auto chain = memoHeader(9, 9u << 8);
-    // In the row, after the header; on one long-value page; on a chain; no
-    // chain at all for an empty value.
-    const std::pair<std::vector<uint8_t>, std::string> read[] = {
-        {memoHeader(0x80000000u | 5, 0, "hello world"), "hello"},
-        {memoHeader(0x40000000u | 11, 7u << 8 | 1), "on one page"},
-        {chain, "abcdefghi"},
-        {memoHeader(0, 0), ""},
-    };
-    for (const auto &[header, text] : read) {
-        out.clear();
-        QCOMPARE(readLongValue(header.data(), header.size(), pages, 1 << 20, &out), LongValue::Ok);
-        QCOMPARE(out, text);
-    }
-
-    // Refused: longer than allowed, longer than the row holds, a row that is
-    // not there, a page that cannot be read, a chain that ends early or comes
-    // back on itself (it would read for good), a header cut short.
-    QCOMPARE(readLongValue(chain.data(), chain.size(), pages, 8, &out), LongValue::TooLong);
-    QCOMPARE(readLongValue(chain.data(), 11, pages, 1 << 20, &out), LongValue::Damaged);
-    file.addRow(12, piece(12u << 8, "loop"));
-    file.pages[13] = file.pages[7];
-    file.pages[13][0] = 0x02; // a table definition, no data page
-    const std::pair<const char *, std::vector<uint8_t>> damaged[] = {
-        {"longer than the row holds", memoHeader(0x80000000u | 50, 0)},
-        {"longer than its row on the page", memoHeader(0x40000000u | 12, 7u << 8 | 1)},
-        {"no such row", memoHeader(0x40000000u | 3, 7u << 8 | 5)},
-        {"no such page", memoHeader(0x40000000u | 3, 99u << 8)},
-        {"chain ends early", memoHeader(30, 9u << 8)},
-        {"chain comes back on itself", memoHeader(1000, 12u << 8)},
-        {"not a data page", memoHeader(0x40000000u | 3, 13u << 8)},
-    };
-    for (const auto &[what, header] : damaged)
-        QVERIFY2(readLongValue(header.data(), header.size(), pages, 1 << 20, &out) == LongValue::Damaged, what);
-}
-
-void TestJetText::calculatedValues()
-{
-    // 16 bytes, the length, the value, 3 bytes more; a length beyond the
-    // field is damage, not a value read past its end.
-    std::vector<uint8_t> field(20, 0);
-    put32(field, 16, 4);
-    field.insert(field.end(), {0xFF, 0xFE, 'a', 'b', 0, 0, 0});
-    const uint8_t *value = nullptr;
-    size_t length = 0;
-    QVERIFY(unwrapCalculated(field.data(), field.size(), &value, &length));
-    QCOMPARE(length, size_t(4));
-    QCOMPARE(decode(std::vector<uint8_t>(value, value + length)), u"ab"_qs);
-    put32(field, 16, 8);
-    QVERIFY(!unwrapCalculated(field.data(), field.size(), &value, &length));
-    QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
-}
-
-void TestJetText::textIsShownByTheFieldsCharset()
-{
-    const QList<QPair<int, int>> expected = {{0, 1252},   {161, 1253}, {162, 1254}, {177, 1255}, {178, 1256},
-                                             {186, 1257}, {204, 1251}, {238, 1250}, {1, 1250},   {255, 1250}};
-    for (const auto &[charset, codePage] : expected)
-        QCOMPARE(codePageForCharset(charset), codePage);
-
-    // "Москва" typed through a Cyrillic font on a 1250 system is stored as
-    // the 1250 reading of its 1251 bytes.
-    const QString stored = QStringLiteral("Ěîńęâŕ");
-    QCOMPARE(displayTextJet4(stored, 204), QStringLiteral("Москва"));
-    QCOMPARE(displayTextJet4(stored, 238), stored);
-    QCOMPARE(displayTextJet4(QStringLiteral("žluťoučký"), 238), QStringLiteral("žluťoučký"));
-    // Real Unicode text has characters outside 1250 and is shown as stored.
-    QCOMPARE(displayTextJet4(QStringLiteral("Москва"), 204), QStringLiteral("Москва"));
-    QCOMPARE(displayTextJet4(QStringLiteral("house"), 204), QStringLiteral("house"));
-    // 0xD2 is "Ň" in 1250 but has no character in 1253: keep what is stored.
-    QCOMPARE(displayTextJet4(QStringLiteral("Ňa"), 161), QStringLiteral("Ňa"));
-    QCOMPARE(displayTextJet4(QStringLiteral("áâ"), 161), QStringLiteral("αβ"));
-    QCOMPARE(displayTextJet4(QString(), 204), QString());
-    // Jet 3 bytes by the field's code page: tst_jetwriter, against mdb-export.
-}
-
-void TestJetText::codePagesRoundTrip()
-{
-    for (int cp = 1250; cp <= 1257; ++cp) {
-        const CodePage *page = CodePage::get(cp);
-        QVERIFY2(page, qPrintable(QString::number(cp)));
-        QByteArray all;
-        for (int b = 1; b < 256; ++b) {
-            if (page->isDefined(uint8_t(b)))
-                all.append(char(b));
-        }
-        QByteArray back;
-        QVERIFY(page->encode(page->decode(all), &back));
-        QCOMPARE(back, all);
-    }
-    QByteArray out;
-    QVERIFY(!CodePage::get(1250)->encode(u"Москва", &out));
-    QVERIFY(!CodePage::get(1251)->canEncode(u"ř"));
-    QVERIFY(!CodePage::get(437));
-}
 
 QTEST_GUILESS_MAIN(TestJetText)
 #include "tst_jettext.moc"
