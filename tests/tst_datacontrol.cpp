@@ -1,6 +1,5 @@
 // The look-up's statements through the data control, on databases we make.
 #include "db/DataControl.h"
-#include "db/write/JetWriter.h"
 #include "db/query/Sql.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
@@ -50,12 +49,7 @@ const std::vector<Row> kNew = {{u"stroj"_qs, u"3"_qs}, {u"stan"_qs, u"4"_qs}};
 const QStringList kBefore = {"starý=1", "stůl=2"}, kAfter = {"stan=4", "stroj=3"};
 
 // The look-up's two statements for typed text: the count, then every pair.
-struct Lookup
-{
-    qint64 count = -1;
-    QStringList pairs;
-    QString error;
-};
+struct Lookup { qint64 count = -1; QStringList pairs; QString error; };
 
 Lookup find(DataControl &data, const QString &typed, const QString &in = u"a"_qs, const QString &out = u"b"_qs,
             const QString &table = u"t"_qs)
@@ -80,10 +74,8 @@ Lookup find(DataControl &data, const QString &typed, const QString &in = u"a"_qs
 // Reads through the held helper, without a cache.
 void holdReads(DataControl &data, const QDir &dir, int timeoutMs = 10000)
 {
-    ReadLimits limits;
-    limits.helper = testutil::heldHelper(dir);
-    limits.timeoutMs = timeoutMs; // a wait for a held read would end here, failing
-    data.setReadLimits(limits);
+    // A wait for a held read would end at the timeout, failing.
+    data.setReadLimits({.timeoutMs = timeoutMs, .helper = testutil::heldHelper(dir)});
     data.setCacheFolder(QString());
 }
 
@@ -107,11 +99,8 @@ std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, 
     data->setDatabaseName(db);
     data->setCacheFolder(cacheDir);
     data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
-    if (!canRead) {
-        ReadLimits limits;
-        limits.helper = u"/nonexistent/tarnvik-mdbread"_qs;
-        data->setReadLimits(limits);
-    }
+    if (!canRead)
+        data->setReadLimits({.helper = u"/nonexistent/tarnvik-mdbread"_qs});
     return data;
 }
 
@@ -465,12 +454,10 @@ void TestDataControl::refreshNeverWaits()
     data->setRecordSource(countStatement(u"t"_qs, u"a"_qs, u"st"_qs));
     // The read is held: this refresh and the next must not wait for it, nor
     // start a second one.
-    QVERIFY(!data->refresh());
-    QVERIFY(data->preparing());
+    QVERIFY(!data->refresh() && data->preparing());
     QCOMPARE(data->errorString(), u"Zdroj dat se připravuje…"_qs);
     QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
-    QVERIFY(!data->refresh());
-    QVERIFY(data->preparing());
+    QVERIFY(!data->refresh() && data->preparing());
     data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
     data->prepare();
     QCOMPARE(prepared->load(), 0);
@@ -478,14 +465,12 @@ void TestDataControl::refreshNeverWaits()
     QVERIFY(::rename(QFile::encodeName(two).constData(), QFile::encodeName(db).constData()) == 0);
     testutil::release(db);
     QTRY_COMPARE(prepared->load(), 1);
-    QVERIFY(!find(*data, u"st"_qs).error.isEmpty());
-    QVERIFY(data->preparing());
+    QVERIFY(!find(*data, u"st"_qs).error.isEmpty() && data->preparing());
     QTRY_COMPARE(prepared->load(), 2);
     QCOMPARE(find(*data, u"st"_qs).pairs, kAfter);
     QVERIFY(!data->preparing());
     QCOMPARE(find(*data, u"stro"_qs).pairs, QStringList({"stroj=3"}));
-    QCOMPARE(testutil::heldStarts(dir, db), 2);
-    QCOMPARE(prepared->load(), 2);
+    QCOMPARE(std::pair(testutil::heldStarts(dir, db), prepared->load()), std::pair(2, 2));
 
     // A damaged file: preparing, then the failure (not "preparing"), which
     // stands without another read until the file changes, even when it is
@@ -497,19 +482,16 @@ void TestDataControl::refreshNeverWaits()
     // The first 4 KiB kept, the rest overwritten: damaged past its header.
     testutil::overwrite(bad, good.left(4096) + QByteArray(good.size() - 4096, 'x'), modified);
     data->setDatabaseName(bad);
-    QVERIFY(!find(*data, u"x"_qs).error.isEmpty());
-    QVERIFY(data->preparing());
+    QVERIFY(!find(*data, u"x"_qs).error.isEmpty() && data->preparing());
     testutil::release(bad);
     QTRY_COMPARE(prepared->load(), 3);
     const QString damaged = find(*data, u"x"_qs).error;
-    QVERIFY(!data->preparing());
-    QVERIFY2(damaged.contains(u"bad.mdb") && damaged.contains(u"poškozený"), qPrintable(damaged));
+    QVERIFY2(!data->preparing() && damaged.contains(u"bad.mdb") && damaged.contains(u"poškozený"), qPrintable(damaged));
     QCOMPARE(find(*data, u"xy"_qs).error, damaged);
     QVERIFY(!data->preparing());
     QCOMPARE(testutil::heldStarts(dir, bad), 1);
     testutil::overwrite(bad, good, modified);
-    find(*data, u"x"_qs);
-    QVERIFY(data->preparing());
+    QVERIFY(!find(*data, u"x"_qs).error.isEmpty() && data->preparing());
     QTRY_COMPARE(prepared->load(), 4);
     QCOMPARE(find(*data, u"x"_qs).pairs, QStringList({"x=y"}));
     QCOMPARE(testutil::heldStarts(dir, bad), 2);
@@ -529,8 +511,7 @@ void TestDataControl::abandonedReadsAreNotWaitedFor()
     auto prepared = std::make_shared<std::atomic<int>>(0);
     auto data = nonWaiting(dir, prepared);
     data->setDatabaseName(one);
-    QVERIFY(!find(*data, u"j"_qs).error.isEmpty());
-    QVERIFY(data->preparing());
+    QVERIFY(!find(*data, u"j"_qs).error.isEmpty() && data->preparing());
     QTRY_COMPARE(testutil::heldStarts(dir, one), 1);
     timer.start();
     data->setDatabaseName(two);

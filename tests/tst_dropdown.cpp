@@ -14,7 +14,6 @@
 #include <QScrollBar>
 #include <QStyleFactory>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;
@@ -48,10 +47,7 @@ Matches matchesOf(int rows, const QString &pattern = QStringLiteral("*"))
 }
 
 // Whether the first visible row starts at the top of the view.
-bool topRowWhole(QTableView *g)
-{
-    return g->rowViewportPosition(g->rowAt(0)) == 0;
-}
+bool topRowWhole(QTableView *g) { return g->rowViewportPosition(g->rowAt(0)) == 0; }
 
 void wheel(QWidget *viewport, QPoint angle, QPoint pixels = {})
 {
@@ -95,12 +91,10 @@ private slots:
         open(20);
         list()->setCurrentRow(7);
         list()->hide();
-        QCOMPARE(list()->rowCount(), 20);
-        QCOMPARE(list()->grid(0)->model()->rowCount(), 0);
+        QCOMPARE(std::pair(list()->rowCount(), list()->grid(0)->model()->rowCount()), std::pair(20, 0));
         m_w->expandCombo();
         QCOMPARE(list()->grid(1)->model()->rowCount(), 20);
-        QCOMPARE(list()->currentRow(), 7);
-        QCOMPARE(list()->grid(1)->currentIndex().row(), 7);
+        QCOMPARE(std::pair(list()->currentRow(), list()->grid(1)->currentIndex().row()), std::pair(7, 7));
         // A row clicked where the pointer rests (no move, as after the wheel)
         // is the one chosen, and the one the list opens on again.
         QTableView *g = list()->grid(1);
@@ -126,8 +120,7 @@ private slots:
         }
         open(2000);
         QScrollBar *bar = list()->grid(1)->verticalScrollBar();
-        QVERIFY(bar->isVisible());
-        QVERIFY(!list()->grid(0)->verticalScrollBar()->isVisible());
+        QVERIFY(bar->isVisible() && !list()->grid(0)->verticalScrollBar()->isVisible());
         // At the list's right edge, all of it inside the window, and on top.
         QVERIFY(list()->rect().contains(QRect(bar->mapTo(list(), QPoint(0, 0)), bar->size())));
         QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
@@ -138,30 +131,29 @@ private slots:
     {
         open(2000);
         QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
-        auto together = [&](int before) {
+        int before = 0;
+        // Moved on by 'step', both columns together, each on a whole row.
+        auto together = [&](auto step) {
+            before = g0->rowAt(0);
+            step();
             QVERIFY(g0->rowAt(0) > before);
             QCOMPARE(g1->rowAt(0), g0->rowAt(0));
-            QVERIFY(topRowWhole(g0));
-            QVERIFY(topRowWhole(g1));
+            QVERIFY(topRowWhole(g0) && topRowWhole(g1));
         };
         // A notch of a wheel over either column, and a touchpad's small steps.
         for (QTableView *g : {g0, g1}) {
-            int before = g0->rowAt(0);
-            wheel(g->viewport(), {0, -120});
-            together(before);
-            before = g0->rowAt(0);
-            for (int i = 0; i < 30; ++i)
-                wheel(g->viewport(), {0, -6}, {0, -3});
-            together(before);
+            together([&] { wheel(g->viewport(), {0, -120}); });
+            together([&] {
+                for (int i = 0; i < 30; ++i)
+                    wheel(g->viewport(), {0, -6}, {0, -3});
+            });
         }
         // The keyboard, and the scroll bar's arrow.
-        int before = g0->rowAt(0);
-        QTest::keyClick(g0, Qt::Key_PageDown);
-        QTest::keyClick(g0, Qt::Key_PageDown);
-        together(before);
-        before = g0->rowAt(0);
-        g1->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        together(before);
+        together([&] {
+            QTest::keyClick(g0, Qt::Key_PageDown);
+            QTest::keyClick(g0, Qt::Key_PageDown);
+        });
+        together([&] { g1->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd); });
         QCOMPARE(g0->rowAt(0), before + 1);
     }
 
@@ -175,17 +167,16 @@ private slots:
         auto at = [&](QTableView *g, QPoint p) { return QColor(shot.pixel(g->viewport()->mapTo(list(), p))); };
         const int h = g0->rowHeight(0);
         const int x0 = 3, x1 = g1->columnViewportPosition(1) + g1->columnWidth(1) - 4; // right of any text
-        QCOMPARE(at(g0, {x0, h - 1}), QColor(0xC0, 0xC0, 0xC0)); // the line under row 0
-        QCOMPARE(at(g1, {x1, h - 1}), QColor(0xC0, 0xC0, 0xC0));
-        QCOMPARE(at(g0, {x0, 2}), QColor(0xFF, 0xFF, 0xC0));
-        QCOMPARE(at(g1, {x1, 2}), QColor(0xFF, 0xFF, 0xC0));
         const QColor highlight = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
         // The style shades the focused column a little.
         auto near = [](QColor a, QColor b) {
             return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 24;
         };
-        QVERIFY(near(at(g0, {x0, h + 2}), highlight));
-        QVERIFY(near(at(g1, {x1, h + 2}), highlight));
+        for (const auto &[g, x] : {std::pair(g0, x0), std::pair(g1, x1)}) {
+            QCOMPARE(at(g, {x, h - 1}), QColor(0xC0, 0xC0, 0xC0)); // the line under row 0
+            QCOMPARE(at(g, {x, 2}), QColor(0xFF, 0xFF, 0xC0));
+            QVERIFY(near(at(g, {x, h + 2}), highlight));
+        }
 
         // The same text sits lower in the right column: aligned to the bottom.
         auto lowestInk = [&](QTableView *g, int column) {
@@ -197,8 +188,7 @@ private slots:
                         lowest = y - cell.top();
             return lowest;
         };
-        QVERIFY(lowestInk(g0, 0) > 0);
-        QVERIFY(lowestInk(g1, 1) > lowestInk(g0, 0));
+        QVERIFY(lowestInk(g0, 0) > 0 && lowestInk(g1, 1) > lowestInk(g0, 0));
 
         // Below the last row, when the window is higher than the rows.
         const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
@@ -216,8 +206,7 @@ private slots:
     {
         ResultModel model;
         model.setMatches(matchesOf(20, QStringLiteral("w000*")));
-        QCOMPARE(model.rowCount(), 10);
-        QCOMPARE(model.text(9, 1), QStringLiteral("w0009"));
+        QCOMPARE(std::pair(model.rowCount(), model.text(9, 1)), std::pair(10, u"w0009"_qs));
         QVERIFY(model.text(10, 0).isNull() && model.text(10, 1).isNull() && model.text(-1, 0).isNull());
     }
 

@@ -13,6 +13,10 @@ class TestHiDpi : public QObject
 {
     Q_OBJECT
 
+public:
+    // Before the application exists, which reads it.
+    static void initMain() { qputenv("QT_SCALE_FACTOR", "2"); }
+
 private slots:
     void sharpPicture()
     {
@@ -42,12 +46,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_SCALE_FACTOR", "2");
-    QApplication app(argc, argv);
-    TestHiDpi test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestHiDpi)
 
 #include "tst_hidpi.moc"

@@ -9,6 +9,9 @@
 
 using namespace tarnvik;
 
+// Two screens side by side, the second taller.
+static const QList<QRect> kScreens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
+
 class TestLayout : public QObject
 {
     Q_OBJECT
@@ -34,48 +37,34 @@ private slots:
         QCOMPARE(l.gridd[1].left + l.gridd[1].width, combo.left + combo.width - 240 - 45);
     }
 
-    void dropDownColumns_data()
-    {
-        QTest::addColumn<double>("combo");
-        QTest::addColumn<int>("col1");
-        QTest::newRow("whole") << 3000.0 << 1515;
-        QTest::newRow("half up to even") << 3001.0 << 1516;
-        QTest::newRow("half down to even") << 3003.0 << 1516;
-    }
-
     void dropDownColumns()
     {
-        QFETCH(double, combo);
         const Metrics m = metricsWith(240, 45, 15);
-        const DropDownColumns c = tarnvik::dropDownColumns(combo, m);
-        QTEST(c.columnWidth[1], "col1");
-        // The list's second column, inside grid 1's left border, starts where
-        // the first match's second grid does.
-        const TwipRect box{3075, 90, combo, 360};
-        QCOMPARE(box.left + c.grid1Left + m.BorderX, setGridLayout(box, m).gridd[1].left);
-        // Grid 1 ends at the list's right edge, with the list as wide as Combo1.
-        const DropDownPlacement p = expandComboPlacement(box, 240, 3, c.columnWidth[1], {0, 0, 19200, 12000}, m);
-        QCOMPARE(c.grid1Left + c.grid1Width, p.window.width);
-        QVERIFY(qAbs(p.window.width - combo) <= 1);
-        // Grid 0 reaches under grid 1; its column ends under grid 1's border.
-        QVERIFY(c.grid0Width > c.grid1Left + m.BorderX);
-        QVERIFY(qAbs(c.columnWidth[0] - c.grid1Left) <= 0.5);
+        // A whole width, and halves rounded up and down to even.
+        for (const auto &[combo, col1] : {std::pair(3000.0, 1515), std::pair(3001.0, 1516), std::pair(3003.0, 1516)}) {
+            const DropDownColumns c = tarnvik::dropDownColumns(combo, m);
+            const QByteArray row = QByteArray::number(combo);
+            QVERIFY2(c.columnWidth[1] == col1, row);
+            // The list's second column, inside grid 1's left border, starts where
+            // the first match's second grid does.
+            const TwipRect box{3075, 90, combo, 360};
+            QVERIFY2(box.left + c.grid1Left + m.BorderX == setGridLayout(box, m).gridd[1].left, row);
+            // Grid 1 ends at the list's right edge, with the list as wide as Combo1.
+            const DropDownPlacement p = expandComboPlacement(box, 240, 3, c.columnWidth[1], {0, 0, 19200, 12000}, m);
+            QVERIFY2(c.grid1Left + c.grid1Width == p.window.width && qAbs(p.window.width - combo) <= 1, row);
+            // Grid 0 reaches under grid 1; its column ends under grid 1's border.
+            QVERIFY2(c.grid0Width > c.grid1Left + m.BorderX && qAbs(c.columnWidth[0] - c.grid1Left) <= 0.5, row);
+        }
     }
 
     void metricsFromDpi()
     {
-        // Each from its own pixel size and its own axis (96 dpi: pixelsKeepNeighboursFlush).
+        // Each from its own pixel size and its own axis.
         const Metrics m144 = computeMetrics(144, 120, {1, 3, 2, 16});
-        QCOMPARE(m144.TwipsPerPixelX, 10.0f);
-        QCOMPARE(m144.TwipsPerPixelY, 12.0f);
-        QCOMPARE(m144.BorderX, 10);
-        QCOMPARE(m144.FrameX, 30);
-        QCOMPARE(m144.FrameY, 24);
-        QCOMPARE(m144.ThumbX, 160);
-    }
-
-    void pixelsKeepNeighboursFlush()
-    {
+        QCOMPARE(u"twips/px %1 %2, border %3, frame %4 %5, thumb %6"_qs.arg(m144.TwipsPerPixelX).arg(m144.TwipsPerPixelY)
+                     .arg(m144.BorderX).arg(m144.FrameX).arg(m144.FrameY).arg(m144.ThumbX),
+                 u"twips/px 10 12, border 10, frame 30 24, thumb 160"_qs);
+        // At 96 dpi neighbouring grids stay flush in pixels.
         const Metrics m = computeMetrics(96, 96, {1, 3, 3, 16});
         const FirstMatchLayout l = setGridLayout({3075, 90, 5745, 360}, m);
         const QRect a = toPixels(l.gridd[0], m), b = toPixels(l.gridd[1], m);
@@ -142,46 +131,36 @@ private slots:
     // A stored place comes back where it still lies on a screen; partly off,
     // it is moved onto the screen it overlaps most; off every one, the
     // fallback. The window is 600 x 40.
-    void placeOnScreens_data()
-    {
-        QTest::addColumn<QPoint>("stored");
-        QTest::addColumn<QPoint>("placed");
-        QTest::newRow("on the first screen") << QPoint(100, 50) << QPoint(100, 50);
-        QTest::newRow("on the second screen") << QPoint(1500, 700) << QPoint(1500, 700);
-        QTest::newRow("across both, mostly the first") << QPoint(900, 100) << QPoint(680, 100);
-        QTest::newRow("partly below the second") << QPoint(1400, 1190) << QPoint(1400, 1160);
-        QTest::newRow("left of every screen") << QPoint(-700, 100) << QPoint(5, 5);
-        QTest::newRow("where the first screen was taller") << QPoint(100, 900) << QPoint(5, 5);
-    }
     void placeOnScreens()
     {
-        QFETCH(QPoint, stored);
-        const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
-        QTEST(tarnvik::placeOnScreens(stored, QSize(600, 40), screens, QPoint(5, 5)), "placed");
-        QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), screens, QPoint(5, 5)), QPoint(5, 5));
+        // On the first screen, on the second, across both (mostly the first),
+        // partly below the second, left of every screen, where the first
+        // screen was taller.
+        const QList<QPoint> stored = {{100, 50}, {1500, 700}, {900, 100}, {1400, 1190}, {-700, 100}, {100, 900}};
+        const QList<QPoint> placed = {{100, 50}, {1500, 700}, {680, 100}, {1400, 1160}, {5, 5}, {5, 5}};
+        QList<QPoint> got;
+        for (const QPoint &p : stored)
+            got << tarnvik::placeOnScreens(p, QSize(600, 40), kScreens, QPoint(5, 5));
+        QCOMPARE(got, placed);
+        QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), kScreens, QPoint(5, 5)), QPoint(5, 5));
     }
 
     // After a drag the text box and the pair (x 100..588 and y 6..30 of the
     // 600 x 40 strip) come back onto the screen the strip overlaps most.
-    void keepOnScreens_data()
-    {
-        QTest::addColumn<QPoint>("dropped");
-        QTest::addColumn<QPoint>("kept");
-        QTest::newRow("on the screen") << QPoint(300, 200) << QPoint(300, 200);
-        QTest::newRow("the picture off the left edge") << QPoint(-90, 200) << QPoint(-90, 200);
-        QTest::newRow("20 px left at the right edge") << QPoint(3180, 200) << QPoint(2612, 200);
-        QTest::newRow("25 px above the top") << QPoint(300, -25) << QPoint(300, -6);
-        QTest::newRow("below the bottom") << QPoint(300, 790) << QPoint(300, 770);
-        QTest::newRow("off the left, over the top") << QPoint(-300, -30) << QPoint(-100, -6);
-        QTest::newRow("across both, mostly the first") << QPoint(900, 100) << QPoint(692, 100);
-        QTest::newRow("mostly on the second") << QPoint(1270, 300) << QPoint(1270, 300);
-        QTest::newRow("on no screen") << QPoint(300, 1000) << QPoint(300, 770);
-    }
     void keepOnScreens()
     {
-        QFETCH(QPoint, dropped);
-        const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1200)};
-        QTEST(tarnvik::keepOnScreens(QRect(dropped, QSize(600, 40)), QRect(100, 6, 488, 24), screens), "kept");
+        // On the screen; the picture off the left edge; 20 px left at the
+        // right edge; 25 px above the top; below the bottom; off the left,
+        // over the top; across both, mostly the first; mostly on the second;
+        // on no screen.
+        const QList<QPoint> dropped = {{300, 200}, {-90, 200}, {3180, 200}, {300, -25}, {300, 790},
+                                       {-300, -30}, {900, 100}, {1270, 300}, {300, 1000}};
+        const QList<QPoint> kept = {{300, 200}, {-90, 200}, {2612, 200}, {300, -6}, {300, 770},
+                                    {-100, -6}, {692, 100}, {1270, 300}, {300, 770}};
+        QList<QPoint> got;
+        for (const QPoint &p : dropped)
+            got << tarnvik::keepOnScreens(QRect(p, QSize(600, 40)), QRect(100, 6, 488, 24), kScreens);
+        QCOMPARE(got, kept);
     }
 
     void dragStaysOnScreen()

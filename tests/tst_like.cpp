@@ -106,37 +106,31 @@ class TestLike : public QObject
 {
     Q_OBJECT
 private slots:
-    void wildcards_data();
     void wildcards();
     void caseFoldingIsFull();
-    void compiling();
     void agreesWithNaiveMatcherInEveryScript();
     void dropsMarksAsTheDecompositionSays();
 };
 
-void TestLike::wildcards_data()
-{
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("match");
-    // Beside the comparison with the naive matcher: a star in brackets, which
-    // it never makes, and a character beyond the BMP taken by one '?'.
-    QTest::newRow("bracketed star is literal") << "a[*]" << "a*" << true;
-    QTest::newRow("bracketed star is not a wildcard") << "a[*]" << "ab" << false;
-    QTest::newRow("dash before the bracket is literal") << "[a-]" << "-" << true;
-    QTest::newRow("digit wildcard takes every digit") << "#0#" << "909" << true;
-    QTest::newRow("astral char is one") << "?x" << QString::fromUcs4(U"\U0001F600x") << true;
-}
-
 void TestLike::wildcards()
 {
-    QFETCH(QString, pattern);
-    QFETCH(QString, text);
-    QFETCH(bool, match);
     QString error;
-    const auto p = LikePattern::compile(pattern, &error);
-    QVERIFY2(p, qPrintable(error));
-    QCOMPARE(p->matches(text), match);
+    // Beside the comparison with the naive matcher: a star in brackets, which
+    // it never makes, is literal; a dash before the bracket too; '#' takes
+    // every digit; a character beyond the BMP is taken by one '?'.
+    for (const auto &[pattern, text, match] : {std::tuple(u"a[*]"_qs, u"a*"_qs, true), std::tuple(u"a[*]"_qs, u"ab"_qs, false),
+                                               std::tuple(u"[a-]"_qs, u"-"_qs, true), std::tuple(u"#0#"_qs, u"909"_qs, true),
+                                               std::tuple(u"?x"_qs, QString::fromUcs4(U"\U0001F600x"), true)}) {
+        const auto p = LikePattern::compile(pattern, &error);
+        QVERIFY2(p && p->matches(text) == match, qPrintable(pattern + u" ~ "_qs + text + u' ' + error));
+    }
+    QVERIFY(!LikePattern::compile(u"ab[cd", &error) && error.contains(u"["));
+    QVERIFY(!LikePattern::compile(u"[z-a]", &error));
+    QVERIFY(LikePattern::compile(u"a]b", &error)->matches(u"a]b"));
+    // The index takes a prefix pattern's run whole; the patterns the look-up
+    // makes are checked against a scan (tst_lookupindex), these it never makes.
+    QVERIFY(!LikePattern::compile(u"abc", &error)->isPrefixPattern());
+    QVERIFY(LikePattern::compile(u"**", &error)->isPrefixPattern());
 }
 
 void TestLike::caseFoldingIsFull()
@@ -179,19 +173,6 @@ void TestLike::caseFoldingIsFull()
     }
     QVERIFY(LikePattern::compile(u"[I]RMAK*", &error, CaseRule::Turkish)->matches(u"ırmak"));
     QVERIFY(!LikePattern::compile(u"IRMAK*", &error, CaseRule::Turkish)->matches(u"irmak"));
-}
-
-void TestLike::compiling()
-{
-    QString error;
-    QVERIFY(!LikePattern::compile(u"ab[cd", &error));
-    QVERIFY(error.contains(u"["));
-    QVERIFY(!LikePattern::compile(u"[z-a]", &error));
-    QVERIFY(LikePattern::compile(u"a]b", &error)->matches(u"a]b"));
-    // The index takes a prefix pattern's run whole; the patterns the look-up
-    // makes are checked against a scan (tst_lookupindex), these it never makes.
-    QVERIFY(!LikePattern::compile(u"abc", &error)->isPrefixPattern());
-    QVERIFY(LikePattern::compile(u"**", &error)->isPrefixPattern());
 }
 
 void TestLike::agreesWithNaiveMatcherInEveryScript()

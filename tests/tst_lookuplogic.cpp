@@ -17,10 +17,7 @@ class TestLookupLogic : public QObject
     QString m_db;
     qint64 m_now = 100000;
 
-    VisibleSource source(const QString &file) const
-    {
-        return {QStringLiteral("Slova"), file, QStringLiteral("Slova"), QStringLiteral("slovo"), QStringLiteral("vyznam")};
-    }
+    VisibleSource source(const QString &file) const { return {u"Slova"_qs, file, u"Slova"_qs, u"slovo"_qs, u"vyznam"_qs}; }
     static QStringList inputs(const LookupResult &r)
     {
         QStringList out;
@@ -52,50 +49,42 @@ private slots:
         QVERIFY(testutil::makeSampleDictionary(m_db));
     }
 
-    void answers_data()
+    void answers()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("firstOut");
-        QTest::addColumn<QStringList>("inputs");
-        QTest::addColumn<bool>("diacriticsIgnored");
-        using R = LookupResult;
-        QTest::newRow("matches in the input's order") << u"d"_qs << int(R::Found) << u"day"_qs
-                                                      << QStringList{"den", "dům", "dva"} << false;
         QStringList all; // written in reverse
         for (int r = 0; r < 120; ++r)
             all << QStringLiteral("slovo%1").arg(r, 3, 10, QChar(u'0'));
-        QTest::newRow("every match in the collation's order") << u"slovo"_qs << int(R::Found) << u"0"_qs << all << false;
-        QTest::newRow("no match") << u"dx"_qs << int(R::NoMatch) << QString() << QStringList{} << false;
-        QTest::newRow("nothing typed") << QString() << int(R::NoText) << QString() << QStringList{} << false;
-        QTest::newRow("Null output reads empty") << u"abc"_qs << int(R::Found) << QString() << QStringList{"abc"} << false;
-        QTest::newRow("a trailing blank is part of the prefix") << u"a "_qs << int(R::Found) << u"blank"_qs
-                                                                << QStringList{"a b"} << false;
-        QTest::newRow("typed wildcards keep their meaning") << u"d?m"_qs << int(R::Found) << u"house"_qs
-                                                            << QStringList{"dům"} << false;
-        QTest::newRow("not a pattern") << u"d["_qs << int(R::BadPattern) << QString() << QStringList{} << false;
-        // Only where nothing matches as typed: diacritics ignored, wildcards kept.
-        QTest::newRow("without diacritics") << u"DUM"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"} << true;
-        QTest::newRow("other diacritics") << u"dú?"_qs << int(R::Found) << u"house"_qs << QStringList{"dům"} << true;
-        QTest::newRow("a range turned round once bare") << u"x[b-á]"_qs << int(R::NoMatch) << QString()
-                                                        << QStringList{} << false;
-    }
-    void answers()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, kind);
-        DataControl data;
-        Lookup lookup(data);
-        lookup.setSource(source(m_db));
-        const LookupResult r = lookup.run(text);
-        QCOMPARE(int(r.kind), kind);
-        QTEST(r.firstOut, "firstOut");
-        QTEST(inputs(r), "inputs");
-        QTEST(r.diacriticsIgnored, "diacriticsIgnored");
-        if (r.kind == LookupResult::Found)
-            QCOMPARE(r.firstIn, inputs(r).value(0));
-        // Only a failure has something to say.
-        QCOMPARE(r.problem.isEmpty(), kind != LookupResult::BadPattern);
+        using R = LookupResult;
+        struct Row { QString text; R::Kind kind; QString firstOut; QStringList inputs; bool diacriticsIgnored = false; };
+        const Row rows[] = {
+            {u"d"_qs, R::Found, u"day"_qs, {"den", "dům", "dva"}}, // matches in the input's order
+            {u"slovo"_qs, R::Found, u"0"_qs, all}, // every match in the collation's order
+            {u"dx"_qs, R::NoMatch, {}, {}},
+            {{}, R::NoText, {}, {}},
+            {u"abc"_qs, R::Found, {}, {"abc"}}, // a Null output reads empty
+            {u"a "_qs, R::Found, u"blank"_qs, {"a b"}}, // a trailing blank is part of the prefix
+            {u"d?m"_qs, R::Found, u"house"_qs, {"dům"}}, // typed wildcards keep their meaning
+            {u"d["_qs, R::BadPattern, {}, {}},
+            // Only where nothing matches as typed: diacritics ignored, wildcards kept.
+            {u"DUM"_qs, R::Found, u"house"_qs, {"dům"}, true},
+            {u"dú?"_qs, R::Found, u"house"_qs, {"dům"}, true},
+            {u"x[b-á]"_qs, R::NoMatch, {}, {}}, // a range turned round once bare
+        };
+        auto line = [](const QString &text, int kind, const QString &firstOut, const QStringList &inputs, bool ignored) {
+            return u"%1: kind %2, first %3, %4%5"_qs.arg(text).arg(kind).arg(firstOut, inputs.join(u','), ignored ? u" ~"_qs : u""_qs);
+        };
+        for (const Row &row : rows) {
+            DataControl data;
+            Lookup lookup(data);
+            lookup.setSource(source(m_db));
+            const LookupResult r = lookup.run(row.text);
+            QCOMPARE(line(row.text, r.kind, r.firstOut, inputs(r), r.diacriticsIgnored),
+                     line(row.text, row.kind, row.firstOut, row.inputs, row.diacriticsIgnored));
+            if (r.kind == LookupResult::Found)
+                QCOMPARE(r.firstIn, inputs(r).value(0));
+            // Only a failure has something to say.
+            QVERIFY2(r.problem.isEmpty() == (row.kind != LookupResult::BadPattern), qPrintable(row.text));
+        }
     }
 
     void withoutASource()
@@ -157,8 +146,7 @@ private slots:
         const LookupResult r = lookup.run(u"αλογο"_qs);
         QCOMPARE(inputs(r).mid(0, 2), (QStringList{u"άλογο"_qs, u"αλογοκλέφτης"_qs}));
         QVERIFY(r.diacriticsIgnored && r.matches.diacriticsIgnored(0) && !r.matches.diacriticsIgnored(1));
-        QVERIFY(r.firstOut.startsWith(u"horse"_qs));
-        QCOMPARE(lookup.run(u"άλογο"_qs).diacriticsIgnored, false);
+        QVERIFY(r.firstOut.startsWith(u"horse"_qs) && !lookup.run(u"άλογο"_qs).diacriticsIgnored);
 
         QProcess tool;
         tool.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik-lookup"),
@@ -196,22 +184,16 @@ private slots:
         QVERIFY(QFile::copy(m_db, held));
         DataControl data;
         data.setWaitForReads(false);
-        ReadLimits limits;
-        limits.helper = testutil::heldHelper(QDir(m_dir.path()));
-        data.setReadLimits(limits);
+        data.setReadLimits({.helper = testutil::heldHelper(QDir(m_dir.path()))});
         Lookup lookup(data);
         lookup.setSource(source(held));
-        QVERIFY(lookup.problemToTell().isEmpty());
-        QVERIFY(lookup.tellPending());
+        QVERIFY(lookup.problemToTell().isEmpty() && lookup.tellPending());
         const LookupResult r = lookup.run(u"dv"_qs);
         QCOMPARE(r.kind, LookupResult::Waiting);
-        QVERIFY(r.problem.contains(QStringLiteral("připravuje")));
-        QVERIFY(lookup.waits());
+        QVERIFY(r.problem.contains(QStringLiteral("připravuje")) && lookup.waits());
         testutil::release(held);
         QTRY_VERIFY(lookup.run(u"dv"_qs).kind == LookupResult::Found);
-        QVERIFY(!lookup.waits());
-        QVERIFY(lookup.problemToTell().isEmpty());
-        QVERIFY(!lookup.tellPending());
+        QVERIFY(!lookup.waits() && lookup.problemToTell().isEmpty() && !lookup.tellPending());
     }
 };
 

@@ -75,9 +75,8 @@ private slots:
         const QString cache = path(u"switch/cache"_qs);
         s.data().setCacheFolder(cache);
         s.load();
-        QCOMPARE(s.sources().size(), 5);
-        QCOMPARE(s.active(), 0); // beyond the visible ones: the first
-        QVERIFY(!s.topMost());
+        // The active one beyond the visible ones: the first.
+        QCOMPARE(std::tuple(s.sources().size(), s.active(), s.topMost()), std::tuple(5, 0, false));
         s.prepareActive();
         QCOMPARE(lookUp(s, u"d"_qs).firstOut, u"day"_qs);
 
@@ -112,8 +111,7 @@ private slots:
         QCOMPARE(lookUp(s, u"d"_qs).kind, LookupResult::NoSource);
         s.setTopMost(false);
         QVERIFY(s.save());
-        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"none"_qs);
-        QCOMPARE(stored(ini, "Settings", "TopMost"), u"False"_qs);
+        QCOMPARE(std::pair(stored(ini, "Tables", "ActiveTable"), stored(ini, "Settings", "TopMost")), std::pair(u"none"_qs, u"False"_qs));
     }
 
     // Only what the strip changed is written; "TopMost" before the editor too.
@@ -129,67 +127,55 @@ private slots:
         QCOMPARE(testutil::readBytes(ini), before);
         s.setTopMost(true);
         s.saveForEditor();
-        QCOMPARE(stored(ini, "Settings", "TopMost"), u"True"_qs);
-        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"2"_qs);
+        QCOMPARE(std::pair(stored(ini, "Settings", "TopMost"), stored(ini, "Tables", "ActiveTable")), std::pair(u"True"_qs, u"2"_qs));
         QVERIFY(s.choose(2));
         s.setPlace(QPoint(15, 25));
         s.saveAtEnd(Ending::Quit);
-        QCOMPARE(stored(ini, "Tables", "ActiveTable"), u"3"_qs);
-        QCOMPARE(stored(ini, "Settings", "Left"), u"15"_qs);
-        QCOMPARE(stored(ini, "Settings", "Top"), u"25"_qs);
+        QCOMPARE(std::tuple(stored(ini, "Tables", "ActiveTable"), stored(ini, "Settings", "Left"), stored(ini, "Settings", "Top")),
+                 std::tuple(u"3"_qs, u"15"_qs, u"25"_qs));
         // The next start finds what was saved.
         s.load();
-        QVERIFY(s.topMost());
-        QCOMPARE(s.active(), 2);
-    }
-
-    void endings_data()
-    {
-        QTest::addColumn<int>("how");
-        QTest::addColumn<bool>("writable");
-        QTest::addColumn<bool>("editorOpen");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("told");       // a box is due
-        QTest::addColumn<bool>("editorSaved"); // the editor's catalogue saved instead
-        QTest::newRow("quit") << int(Ending::Quit) << true << false << 0 << false << false;
-        QTest::newRow("quit, not written") << int(Ending::Quit) << false << false << 1 << true << false;
-        QTest::newRow("session end, not written") << int(Ending::SessionEnd) << false << false << 1 << false << false;
-        QTest::newRow("quit, editor open") << int(Ending::Quit) << true << true << 0 << false << false;
-        QTest::newRow("session end, editor open") << int(Ending::SessionEnd) << true << true << 1 << false << true;
+        QCOMPARE(std::pair(s.topMost(), s.active()), std::pair(true, 2));
     }
 
     void endings()
     {
-        QFETCH(int, how);
-        QFETCH(bool, writable);
-        QFETCH(bool, editorOpen);
         // A folder that is a file: nothing can be written under it.
         QFile(path(u"file"_qs)).open(QIODevice::WriteOnly);
-        const QString ini = writable ? path(u"end/%1/TVK.ini"_qs.arg(QTest::currentDataTag())) : path(u"file/TVK.ini"_qs);
-        if (writable)
-            testutil::writeIni(ini, catalogue());
-        SettingsStore store(ini);
-        StripSession s(store);
-        s.load();
-        QSignalSpy told(&s, &StripSession::saveFailed);
-        int editorSaves = 0;
-        if (editorOpen)
-            s.setEditorSave([&] { return ++editorSaves, false; });
-        s.setTopMost(true);
-        // Asked by the session manager: saved, and the run goes on.
-        s.saveAtEnd(Ending::AskedToSave);
-        QVERIFY(!s.ended());
-        QCOMPARE(s.exitStatus(), 0);
-        told.clear();
-        s.setTopMost(false);
-        for (int i = 0; i < 2; ++i) // every road after the first finds it saved
-            s.saveAtEnd(Ending(how));
-        QVERIFY(s.ended());
-        QTEST(s.exitStatus(), "status");
-        QTEST(!told.isEmpty(), "told");
-        QTEST(editorSaves == 1, "editorSaved");
-        if (writable)
-            QCOMPARE(stored(ini, "Settings", "TopMost"), editorSaves ? u"True"_qs : u"False"_qs);
+        // How the run ends, on a file that can be written or not, with the
+        // editor open or not; then its exit status, whether a box is due and
+        // whether the editor's catalogue was saved instead.
+        struct Row { const char *name; Ending how; bool writable, editorOpen; int status; bool told, editorSaved; };
+        for (const Row &row : {Row{"quit", Ending::Quit, true, false, 0, false, false},
+                               Row{"quit, not written", Ending::Quit, false, false, 1, true, false},
+                               Row{"session end, not written", Ending::SessionEnd, false, false, 1, false, false},
+                               Row{"quit, editor open", Ending::Quit, true, true, 0, false, false},
+                               Row{"session end, editor open", Ending::SessionEnd, true, true, 1, false, true}}) {
+            const QString ini = row.writable ? path(u"end/%1/TVK.ini"_qs.arg(row.name)) : path(u"file/TVK.ini"_qs);
+            if (row.writable)
+                testutil::writeIni(ini, catalogue());
+            SettingsStore store(ini);
+            StripSession s(store);
+            s.load();
+            QSignalSpy told(&s, &StripSession::saveFailed);
+            int editorSaves = 0;
+            if (row.editorOpen)
+                s.setEditorSave([&] { return ++editorSaves, false; });
+            s.setTopMost(true);
+            // Asked by the session manager: saved, and the run goes on.
+            s.saveAtEnd(Ending::AskedToSave);
+            QVERIFY(!s.ended());
+            QCOMPARE(s.exitStatus(), 0);
+            told.clear();
+            s.setTopMost(false);
+            for (int i = 0; i < 2; ++i) // every road after the first finds it saved
+                s.saveAtEnd(row.how);
+            QVERIFY(s.ended());
+            QCOMPARE(u"%1: status %2, told %3, editor saved %4"_qs.arg(row.name).arg(s.exitStatus()).arg(!told.isEmpty()).arg(editorSaves == 1),
+                     u"%1: status %2, told %3, editor saved %4"_qs.arg(row.name).arg(row.status).arg(row.told).arg(row.editorSaved));
+            if (row.writable)
+                QCOMPARE(stored(ini, "Settings", "TopMost"), editorSaves ? u"True"_qs : u"False"_qs);
+        }
     }
 };
 
