@@ -660,14 +660,15 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
                 if (ix.inputIsNull(r))
                     continue;
                 const std::string_view input = ix.field(2 * size_t(r));
+                const bool dropping = bareKeys && marked(r);
                 std::optional<KeyStart> made;
-                if (!m_folds[r] && !(bareKeys && marked(r))) {
+                if (!m_folds[r] && !dropping) {
                     made = utf8Prefix(input, r);
                 } else if (!m_folds[r]) {
                     if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
                         made = unitPrefix(std::u16string_view(bareUnits, *units), r);
                 }
-                starts[at++] = made ? *made : unitPrefix(ix.key(r, bareKeys && marked(r), x), r);
+                starts[at++] = made ? *made : unitPrefix(ix.key(r, dropping, x), r);
             }
         };
         onTwoThreads([&] { make(0, half, 0); }, [&] { make(half, uint32_t(n), halfAt); });
