@@ -17,8 +17,10 @@
 //   lookup-bench resident FILE TABLE IN OUT
 //     The running strip after a warm start (offscreen): the window bound from
 //     the cache, a few words typed as a user would, with and without their
-//     diacritics. Prints "resident <KiB> mapped <KiB>": what the process
-//     holds in memory then, and of that the cache file's pages.
+//     diacritics. Prints "resident <KiB> mapped <KiB> quiet <KiB> mapped <KiB>
+//     next <µs>": what the process holds in memory then, and of that the
+//     cache file's pages; the same after a pause of 11 s; and the time of
+//     the first keystroke after the pause.
 //   lookup-bench nowait FILE TABLE IN OUT
 //     A cold bind as the window does it, without waiting for the read:
 //     refreshes every 10 ms until the index is ready, then the file dropped
@@ -243,7 +245,19 @@ int resident(const QStringList &a)
     if (!window.data1().index())
         qFatal("no index: %s", qPrintable(window.lookupProblem()));
     QCoreApplication::processEvents();
-    QTextStream(stdout) << "resident " << residentKiB() << " mapped " << mappedIndexKiB() << '\n';
+    const long typing = residentKiB(), typingMapped = mappedIndexKiB();
+    // A pause, as between two words looked up: the strip lets go of the
+    // index's pages; then the next word.
+    QDeadlineTimer pause(11000);
+    while (!pause.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    const long quiet = residentKiB(), quietMapped = mappedIndexKiB();
+    QElapsedTimer next;
+    next.start();
+    typeAndWait(window, text1, QStringLiteral("m"));
+    const qint64 nextUs = next.nsecsElapsed() / 1000;
+    QTextStream(stdout) << "resident " << typing << " mapped " << typingMapped << " quiet " << quiet << " mapped "
+                        << quietMapped << " next " << nextUs << '\n';
     return 0;
 }
 

@@ -56,7 +56,7 @@ base_kib=$(printf '%s\n' "${cold[@]}" | awk '{ print $9 }' | sort -n | tail -n 1
 warm_ms=$(for i in 1 2 3 4 5; do XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" bind "$db" "$@" | awk '{ print $2 }'; done | median)
 cache_bytes=$(find "$cache" -name '*.idx' -printf '%s\n' | sort -n | tail -n 1)
 # The running strip after a warm start, a few words typed.
-resident_kib=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" resident "$db" "$@" 2>/dev/null | awk '{ print $2 }')
+resident=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" resident "$db" "$@" 2>/dev/null)
 
 # Keystrokes in the window, from the cache.
 keys=$(XDG_CACHE_HOME="$cache" "$bin/tarnvik-lookup-bench" keys "$db" "$@" 2>/dev/null)
@@ -98,7 +98,7 @@ while read -r kind prefix matches _ wmed wp99 _ dmed dp99; do
     printf "| (c) mdb-sql, same prefix (select, rows counted) | %.2f s | | |\n", s }'
 done <<< "$keys"
 awk -v c="$cold_ms" -v w="$written_ms" -v e="$export_s" -v m="$warm_ms" -v r="$rss_kib" -v b="$base_kib" -v h="$helper_kib" \
-    -v t="$text_bytes" -v u="$text_chars" -v n="$rows" -v res="$resident_kib" -v cf="$cache_bytes" 'BEGIN {
+    -v t="$text_bytes" -v u="$text_chars" -v n="$rows" -v res="$resident" -v cf="$cache_bytes" 'BEGIN {
   x = n > 3000000 ? 1.5 : 1.2
   printf "| (b) cold bind to the first answer (cache on disk at %.2f s) | %.2f s; mdb-export %.2f s | ≤ %.1f× mdb-export | %.2f× %s |\n",
     w / 1000, c / 1000, e, x, c / 1000 / e, (c / 1000 <= x * e ? "met" : "MISSED")
@@ -107,8 +107,11 @@ awk -v c="$cold_ms" -v w="$written_ms" -v e="$export_s" -v m="$warm_ms" -v r="$r
     (r * 1024 <= 3 * t ? "met" : "MISSED"), (r * 1024 <= 6 * u ? "met" : "MISSED")
   printf "| (e) warm start, index cached | %.0f ms | ≤ 1/20 of the cold bind | 1/%.0f %s |\n",
     m, c / m, (m * 20 <= c ? "met" : "MISSED")
-  printf "| (h) the running strip after a warm start, a few words typed: resident | %.0f MiB | ≤ 1.5× the text + 25 MiB = %.0f MiB | %s |\n",
-    res / 1024, (1.5 * t + 25 * 1048576) / 1048576, (res * 1024 <= 1.5 * t + 25 * 1048576 ? "met" : "MISSED")
+  split(res, f, " "); limit = 1.5 * t + 25 * 1048576
+  printf "| (h) the running strip after a warm start, a few words typed: resident (of it the cache file) | %.0f MiB (%.0f MiB) | ≤ 1.5× the text + 25 MiB = %.0f MiB | %s |\n",
+    f[2] / 1024, f[4] / 1024, limit / 1048576, (f[2] * 1024 <= limit ? "met" : "MISSED")
+  printf "| (h) the same after a pause of 11 s (of it the cache file); the next keystroke | %.0f MiB (%.0f MiB); %.2f ms | ≤ %.0f MiB | %s |\n",
+    f[6] / 1024, f[8] / 1024, f[10] / 1000, limit / 1048576, (f[6] * 1024 <= limit ? "met" : "MISSED")
   printf "| (i) the cache file | %.1f MiB | ≤ 2× the text | %.2f× %s |\n",
     cf / 1048576, cf / t, (cf <= 2 * t ? "met" : "MISSED") }'
 awk -v line="$nowait" 'BEGIN {

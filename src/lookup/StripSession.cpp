@@ -1,7 +1,6 @@
 #include "StripSession.h"
 
 #include <QDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -14,6 +13,14 @@ StripSession::StripSession(SettingsStore &store, SearchFolders folders, QObject 
     m_data.setWaitForReads(false);
     m_data.setPreparedHandler([this] {
         QMetaObject::invokeMethod(this, &StripSession::prepared, Qt::QueuedConnection);
+    });
+    // The strip waits in a corner for hours between words: what the last
+    // ones touched of a cached index need not stay in its memory meanwhile.
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(std::chrono::seconds(10));
+    connect(&m_quiet, &QTimer::timeout, this, [this] {
+        if (const auto index = m_data.index())
+            index->releasePages();
     });
 }
 
@@ -62,6 +69,7 @@ void StripSession::prepareActive()
 LookupResult StripSession::lookUp(const QString &text)
 {
     LookupResult r = m_lookup.run(text);
+    m_quiet.start();
     // Not left to the news of the ready source alone: a look-up that is due
     // runs, whatever became of that news.
     if (r.kind == LookupResult::Waiting && !m_retryQueued) {

@@ -10,6 +10,7 @@
 #include "lookup/Lookup.h"
 
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -101,6 +102,7 @@ private:
     std::function<bool()> m_editorSave;
     std::unique_ptr<CacheUpkeep> m_upkeep;
     bool m_toldStoreProblem = false;
+    QTimer m_quiet; // after the last look-up: the index's pages let go
     bool m_retryQueued = false;
     bool m_sessionEnding = false;
     bool m_ended = false;

@@ -214,6 +214,7 @@ struct Buffer
 struct Loaded
 {
     std::shared_ptr<const void> owner;
+    LeasedMapping *mapping = nullptr; // the owner, when the file is mapped
     const uchar *bytes = nullptr;
     size_t size = 0;
 };
@@ -233,7 +234,7 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
     Checksum sum;
     if (auto mapped = LeasedMapping::map(fd, size)) {
         file.fd.release(); // the mapping's now
-        loaded = {mapped, static_cast<const uchar *>(mapped->data()), size};
+        loaded = {mapped, mapped.get(), static_cast<const uchar *>(mapped->data()), size};
         sum.add(loaded.bytes, body);
     } else {
         auto buffer = std::make_shared<Buffer>(size);
@@ -253,7 +254,7 @@ Loaded loadChecked(const QString &path, qint64 maxSize)
             done += size_t(n);
         }
         mprotect(buffer->data, size, PROT_READ);
-        loaded = {buffer, bytes, size};
+        loaded = {buffer, nullptr, bytes, size};
     }
     uint64_t stored = 0;
     std::memcpy(&stored, loaded.bytes + body, 8);
@@ -447,6 +448,9 @@ std::shared_ptr<LookupIndex> IndexCache::load(const IndexSource &source) const
         return nullptr;
     ix->m_bufferBytes = loaded.size;
     ix->m_buffer = loaded.owner;
+    ix->m_mapping = loaded.mapping;
+    // The checks read every page; a warm start keeps only what is used.
+    ix->releasePages();
     // What the cache's tidying goes by: an index in use is kept.
     CacheTidy::markUsed(fileFor(source));
     return ix;

@@ -141,6 +141,16 @@ std::shared_ptr<LeasedMapping> LeasedMapping::map(int fd, size_t size)
     return m;
 }
 
+void LeasedMapping::releasePages()
+{
+    LeaseWatcher *watcher = LeaseWatcher::instance();
+    const std::lock_guard guard(watcher->lock);
+    // A copy made when the lease broke is the only one left: let go, it would
+    // read back as zeros.
+    if (m_fd.valid())
+        ::madvise(m_data, m_length, MADV_DONTNEED);
+}
+
 LeasedMapping::LeasedMapping(int fd, void *data, size_t size, size_t length)
     : m_fd(fd), m_data(data), m_size(size), m_length(length)
 {

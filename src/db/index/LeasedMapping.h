@@ -26,6 +26,9 @@ public:
 
     const void *data() const { return m_data; }
     size_t size() const { return m_size; }
+    // Lets go of the pages read so far; each comes back from the page cache
+    // when next touched, so what stays resident is what look-ups touch.
+    void releasePages();
 
 private:
     LeasedMapping(int fd, void *data, size_t size, size_t length);

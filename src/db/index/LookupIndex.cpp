@@ -1,5 +1,6 @@
 #include "LookupIndex.h"
 
+#include "db/index/LeasedMapping.h"
 #include "db/index/TwoThreads.h"
 
 #include <algorithm>
@@ -826,6 +827,12 @@ size_t LookupIndex::memoryBytes() const
 {
     return m_text.ownedBytes() + m_bounds.ownedBytes() + m_nulls.ownedBytes() + m_displayOrder.ownedBytes()
         + m_folded.memoryBytes() + m_bare.memoryBytes() + m_bufferBytes;
+}
+
+void LookupIndex::releasePages() const
+{
+    if (m_mapping)
+        m_mapping->releasePages();
 }
 
 } // namespace tarnvik

@@ -18,6 +18,7 @@
 
 namespace tarnvik {
 
+class LeasedMapping;
 class LookupIndex;
 // A row and the start of its sort key or of its folded text as two numbers in
 // the same order (the second fills what would be padding): most comparisons
@@ -134,6 +135,9 @@ public:
 
     // Heap bytes in use, a loaded cache file's included.
     size_t memoryBytes() const;
+    // Lets go of the pages of a mapped cache file that look-ups touched:
+    // they stay in the page cache, and come back when next touched.
+    void releasePages() const;
     // The inputs and outputs as UTF-8.
     size_t textBytes() const { return m_text.size(); }
 
@@ -165,6 +169,7 @@ private:
     Array<uint32_t> m_displayOrder; // display rank -> row
     Keys m_folded, m_bare;
     std::shared_ptr<const void> m_buffer; // what the views above lie in, if any
+    LeasedMapping *m_mapping = nullptr;   // the buffer, when it is a mapped file
     size_t m_bufferBytes = 0;
     CaseRule m_rule = CaseRule::Default;
 };
