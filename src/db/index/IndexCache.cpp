@@ -27,7 +27,7 @@ namespace {
 // text made from the folded key. 08: the text as UTF-8 with the fields'
 // bounds and Null bits, no key text. Files of an earlier format fail here and
 // are rebuilt.
-constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '8'};
+constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '9'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
 // everything read is bounds-checked as well. Word i goes to chain i % 4, so
@@ -116,6 +116,7 @@ public:
     void keys(const LookupIndex::Keys &k)
     {
         array(k.order);
+        array(k.fences);
         value<uint64_t>(k.ranks.size());
         value<uint32_t>(uint32_t(k.ranks.levels().size()));
         value<uint32_t>(0);
@@ -270,11 +271,14 @@ bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed)
     const uint64_t big = uint64_t(1) << 40;
     uint64_t waveletSize = 0;
     uint32_t levelCount = 0, levelPadding = 0;
-    if (!r.array(&k->order, big) || !r.value(&waveletSize) || !r.value(&levelCount) || !r.value(&levelPadding))
+    if (!r.array(&k->order, big) || !r.array(&k->fences, big) || !r.value(&waveletSize) || !r.value(&levelCount)
+        || !r.value(&levelPadding))
         return false;
-    if (k->order.empty() && waveletSize == 0 && levelCount == 0)
+    if (k->order.empty() && k->fences.empty() && waveletSize == 0 && levelCount == 0)
         return true;
-    if (k->order.size() != listed || waveletSize != listed
+    using Keys = LookupIndex::Keys;
+    if (k->order.size() != listed || k->fences.size() != Keys::fenceCount(listed) * Keys::kFenceBytes
+        || waveletSize != listed
         || levelCount > 32 || (listed > 1 && (uint64_t(1) << levelCount) < listed))
         return false;
     // A Null row in the order reads as empty text (LookupIndex::run): not

@@ -182,11 +182,10 @@ KeyStart packed(const uint8_t *bytes, uint32_t row)
 // that form order exactly like the units, and hold twice as many letters of
 // most scripts as the units themselves, so fewer rows tie and go on to the
 // rest of the text.
-KeyStart unitPrefix(std::u16string_view s, uint32_t row)
+size_t unitBytes(std::u16string_view s, uint8_t (&bytes)[12 + 2], bool *whole = nullptr)
 {
-    uint8_t bytes[12 + 2] = {};
-    size_t at = 0;
-    for (size_t j = 0; j < s.size() && at < 12; ++j) {
+    size_t at = 0, j = 0;
+    for (; j < s.size() && at < 12; ++j) {
         const char16_t u = s[j];
         if (u < 0x80) {
             bytes[at++] = uint8_t(u + 1);
@@ -199,6 +198,15 @@ KeyStart unitPrefix(std::u16string_view s, uint32_t row)
             bytes[at++] = uint8_t(0x80 | (u & 0x3F));
         }
     }
+    if (whole)
+        *whole = j == s.size() && at <= 12;
+    return std::min<size_t>(at, 12);
+}
+
+KeyStart unitPrefix(std::u16string_view s, uint32_t row)
+{
+    uint8_t bytes[12 + 2] = {};
+    unitBytes(s, bytes);
     return packed(bytes, row);
 }
 
@@ -520,10 +528,22 @@ std::optional<int> compareAsUnits(std::string_view x, std::string_view y)
 // handed back, so the order is made beside a quarter of the array rather
 // than all of it: the last sort of a build is its peak.
 template <typename MakeCompare>
-std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
+std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare,
+                                std::vector<char> *fences = nullptr)
 {
     sortKeyed(keyed, makeCompare);
     const size_t n = keyed.size();
+    if (fences) {
+        using Keys = LookupIndex::Keys;
+        fences->resize(Keys::fenceCount(n) * Keys::kFenceBytes);
+        char *f = fences->data();
+        for (size_t i = 0; i < n; i += Keys::kFenceStep) {
+            for (int b = 56; b >= 0; b -= 8)
+                *f++ = char(keyed[i].prefix >> b);
+            for (int b = 24; b >= 0; b -= 8)
+                *f++ = char(keyed[i].more >> b);
+        }
+    }
     auto *packed = reinterpret_cast<unsigned char *>(keyed.data());
     for (size_t i = 0; i < n; ++i) {
         const uint32_t row = keyed[i].row; // at or after where it goes: read first
@@ -686,13 +706,14 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 
     // The binary order of the folded key, ties in table order.
     std::vector<KeyStart> folded = makeStarts(false);
+    std::vector<char> foldFences, bareFences;
     std::vector<uint32_t> foldOrder = orderRows(folded, [&](int) {
         return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
             if (const std::optional<int> c = storedOrder(a, b, false))
                 return *c;
             return ix.key(a, false, x).compare(ix.key(b, false, y));
         };
-    });
+    }, &foldFences);
 
     // The bare key's order.
     std::vector<uint32_t> bareOrder;
@@ -704,7 +725,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
                     return *c;
                 return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
             };
-        });
+        }, &bareFences);
     }
 
     std::vector<uint32_t> rankOfRow(n, 0);
@@ -723,14 +744,16 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     };
     std::vector<uint32_t> foldRanks = ranksOf(foldOrder), bareRanks = ranksOf(bareOrder);
     std::vector<uint32_t>().swap(rankOfRow);
-    auto makeKeys = [&](std::vector<uint32_t> &order, std::vector<uint32_t> &ranks, Keys &k) {
+    auto makeKeys = [&](std::vector<uint32_t> &order, std::vector<uint32_t> &ranks, std::vector<char> &fences,
+                        Keys &k) {
         k.ranks = WaveletMatrix(std::move(ranks), bits);
         k.order = std::move(order);
+        k.fences = std::move(fences);
     };
     // One after the other: each is built on both cores.
-    makeKeys(foldOrder, foldRanks, ix.m_folded);
+    makeKeys(foldOrder, foldRanks, foldFences, ix.m_folded);
     if (bare)
-        makeKeys(bareOrder, bareRanks, ix.m_bare);
+        makeKeys(bareOrder, bareRanks, bareFences, ix.m_bare);
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }
@@ -767,14 +790,82 @@ std::u16string_view LookupIndex::keyText(const Keys &keys, uint32_t row, KeyBuff
     return key(row, &keys == &m_bare, buffers);
 }
 
+namespace {
+
+// A search of one key order narrowed by its fences before any text is read,
+// so that it touches few pages. A fence's bytes and those of the typed key
+// order as the keys do, and the fence of a key that begins with the typed
+// one begins with the typed key's first bytes.
+class FencedSearch
+{
+public:
+    using Keys = LookupIndex::Keys;
+    FencedSearch(const Keys &keys, std::u16string_view typed)
+        : m_keys(keys), m_count(keys.fences.size() / Keys::kFenceBytes), m_n(keys.order.size())
+    {
+        m_size = unitBytes(typed, m_bytes, &m_fits);
+    }
+    // Fence i against the typed key's bytes.
+    int compare(size_t i) const { return std::memcmp(fence(i), m_bytes, m_size); }
+    // The typed key's bytes are all of it.
+    bool fits() const { return m_fits; }
+    // The fences hold a byte after all of the typed key's.
+    bool roomAfter() const { return m_fits && m_size < Keys::kFenceBytes; }
+    // Fence i's byte after the typed key's (given room): zero where its key ends.
+    uint8_t after(size_t i) const { return fence(i)[m_size]; }
+
+    // Where the first position that is past a boundary may lie: after every
+    // fence surely before it, at or before the first surely past it.
+    template <typename Before, typename Past>
+    std::pair<size_t, size_t> bounds(Before before, Past past) const
+    {
+        const size_t a = first([&](size_t i) { return !before(i); }), b = first(past);
+        return {a == 0 ? 0 : std::min(m_n, (a - 1) * Keys::kFenceStep + 1), std::min(m_n, b * Keys::kFenceStep)};
+    }
+
+private:
+    const uint8_t *fence(size_t i) const
+    {
+        return reinterpret_cast<const uint8_t *>(m_keys.fences.data()) + i * Keys::kFenceBytes;
+    }
+    template <typename Past> size_t first(Past past) const
+    {
+        size_t lo = 0, hi = m_count;
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (past(mid))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    }
+
+    const Keys &m_keys;
+    const size_t m_count, m_n;
+    uint8_t m_bytes[12 + 2] = {};
+    size_t m_size = 0;
+    bool m_fits = false;
+};
+
+} // namespace
+
 std::pair<size_t, size_t> LookupIndex::run(const Keys &keys, QStringView prefix) const
 {
     const std::u16string_view p = units(prefix);
+    const FencedSearch f(keys, p);
     KeyBuffers buffer;
-    const auto lo = std::partition_point(keys.order.begin(), keys.order.end(),
-                                         [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
-    const auto hi = std::partition_point(
-        lo, keys.order.end(), [&](uint32_t r) { return keyText(keys, r, buffer).substr(0, p.size()) == p; });
+    const auto at = [&](size_t i) { return keys.order.begin() + i; };
+    // The first key not below the prefix...
+    const auto [lo0, lo1] = f.bounds([&](size_t i) { return f.compare(i) < 0; },
+                                     [&](size_t i) { return f.compare(i) > 0 || (f.compare(i) == 0 && f.fits()); });
+    const auto lo = std::partition_point(at(lo0), at(lo1), [&](uint32_t r) { return keyText(keys, r, buffer) < p; });
+    // ...and the first after every key that begins with it.
+    const auto [hi0, hi1] = f.bounds([&](size_t i) { return f.compare(i) < 0 || (f.compare(i) == 0 && f.fits()); },
+                                     [&](size_t i) { return f.compare(i) > 0; });
+    const auto hi = std::partition_point(std::max(lo, at(hi0)), std::max(lo, at(hi1)), [&](uint32_t r) {
+        return keyText(keys, r, buffer).substr(0, p.size()) == p;
+    });
     return {size_t(lo - keys.order.begin()), size_t(hi - keys.order.begin())};
 }
 
@@ -789,9 +880,19 @@ Matches LookupIndex::findWhole(QStringView text, Key key) const
     m.m_bare = key == Bare;
     const Keys &keys = this->keys(key);
     const auto [lo, hi] = run(keys, k);
-    // A key equal to the text sorts before every longer one it begins.
+    // A key equal to the text sorts before every longer one it begins; the
+    // fences tell them apart where a zero byte follows the text's bytes.
+    size_t from = lo, to = hi;
+    const FencedSearch f(keys, units(k));
+    if (f.roomAfter()) {
+        const auto [a, b] = f.bounds(
+            [&](size_t i) { return f.compare(i) < 0 || (f.compare(i) == 0 && f.after(i) == 0); },
+            [&](size_t i) { return f.compare(i) > 0 || (f.compare(i) == 0 && f.after(i) != 0); });
+        from = std::clamp(a, lo, hi);
+        to = std::clamp(b, lo, hi);
+    }
     KeyBuffers buffer;
-    const auto equal = std::partition_point(keys.order.begin() + lo, keys.order.begin() + hi, [&](uint32_t r) {
+    const auto equal = std::partition_point(keys.order.begin() + from, keys.order.begin() + to, [&](uint32_t r) {
         return keyText(keys, r, buffer).size() == size_t(k.size());
     });
     m.m_lo = lo;

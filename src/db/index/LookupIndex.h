@@ -130,7 +130,13 @@ public:
     {
         Array<uint32_t> order; // key position -> row; Null rows left out
         WaveletMatrix ranks;   // key position -> display rank
-        size_t memoryBytes() const { return order.ownedBytes() + ranks.memoryBytes(); }
+        // The start of the key at every kFenceStep-th position, as twelve
+        // bytes that order as the keys do: a search narrows to a few
+        // positions before it reads any text, so it touches few pages.
+        Array<char> fences;
+        static constexpr size_t kFenceStep = 32, kFenceBytes = 12;
+        static size_t fenceCount(size_t positions) { return (positions + kFenceStep - 1) / kFenceStep; }
+        size_t memoryBytes() const { return order.ownedBytes() + fences.ownedBytes() + ranks.memoryBytes(); }
     };
 
     // Heap bytes in use, a loaded cache file's included.
