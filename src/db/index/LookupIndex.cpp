@@ -399,23 +399,24 @@ std::vector<size_t> distribute(KeyStart *first, KeyStart *last, int shift, int b
     return start;
 }
 
-// Sorts one bucket (elements alike above bit 'shift' + 16): a big one first
-// by the next 16 bits in place, so that 'spare' stays small; then the rest
-// by an LSD radix of bytes, skipping bytes all share, then each run of equal
-// numbers by 'less'. Keeps 'spare' for the next bucket.
+// Sorts one bucket (elements alike above bit 'shift' + 8): a big one first
+// by the next byte in place, so that 'spare' stays small (beside the build's
+// biggest array, it is part of its peak); then the rest by an LSD radix of
+// bytes, skipping bytes all share, then each run of equal numbers by 'less'.
+// Keeps 'spare' for the next bucket.
 template <typename Less>
-void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less, int shift = 32)
+void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less, int shift = 40)
 {
     const size_t n = size_t(last - first);
     if (n < 64) {
         std::sort(first, last, less);
         return;
     }
-    if (n > kDigits && shift >= 0) {
-        const std::vector<size_t> start = distribute(first, last, shift);
-        for (size_t b = 0; b < kDigits; ++b) {
+    if (n > 8192 && shift >= 0) {
+        const std::vector<size_t> start = distribute(first, last, shift, 8);
+        for (size_t b = 0; b < 256; ++b) {
             if (start[b + 1] - start[b] > 1)
-                sortBucket(first + start[b], first + start[b + 1], spare, less, shift - 16);
+                sortBucket(first + start[b], first + start[b + 1], spare, less, shift - 8);
         }
         return;
     }
@@ -528,22 +529,10 @@ std::optional<int> compareAsUnits(std::string_view x, std::string_view y)
 // handed back, so the order is made beside a quarter of the array rather
 // than all of it: the last sort of a build is its peak.
 template <typename MakeCompare>
-std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare,
-                                std::vector<char> *fences = nullptr)
+std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
     sortKeyed(keyed, makeCompare);
     const size_t n = keyed.size();
-    if (fences) {
-        using Keys = LookupIndex::Keys;
-        fences->resize(Keys::fenceCount(n) * Keys::kFenceBytes);
-        char *f = fences->data();
-        for (size_t i = 0; i < n; i += Keys::kFenceStep) {
-            for (int b = 56; b >= 0; b -= 8)
-                *f++ = char(keyed[i].prefix >> b);
-            for (int b = 24; b >= 0; b -= 8)
-                *f++ = char(keyed[i].more >> b);
-        }
-    }
     auto *packed = reinterpret_cast<unsigned char *>(keyed.data());
     for (size_t i = 0; i < n; ++i) {
         const uint32_t row = keyed[i].row; // at or after where it goes: read first
@@ -706,14 +695,13 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
 
     // The binary order of the folded key, ties in table order.
     std::vector<KeyStart> folded = makeStarts(false);
-    std::vector<char> foldFences, bareFences;
     std::vector<uint32_t> foldOrder = orderRows(folded, [&](int) {
         return [&, x = KeyBuffers(), y = KeyBuffers()](uint32_t a, uint32_t b) mutable {
             if (const std::optional<int> c = storedOrder(a, b, false))
                 return *c;
             return ix.key(a, false, x).compare(ix.key(b, false, y));
         };
-    }, &foldFences);
+    });
 
     // The bare key's order.
     std::vector<uint32_t> bareOrder;
@@ -725,35 +713,42 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
                     return *c;
                 return compareBare(QStringView(ix.key(a, false, x)), QStringView(ix.key(b, false, y)));
             };
-        }, &bareFences);
+        });
     }
 
-    std::vector<uint32_t> rankOfRow(n, 0);
-    for (uint32_t i = 0; i < displayOrder.size(); ++i)
-        rankOfRow[displayOrder[i]] = i;
+    std::vector<bool>().swap(m_marks);
+    std::vector<bool>().swap(m_folds);
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
-    std::vector<bool>().swap(m_marks);
-    std::vector<bool>().swap(m_folds);
-    auto ranksOf = [&](const std::vector<uint32_t> &order) {
-        std::vector<uint32_t> ranks(order.size());
+    // One matrix after the other, each built on both cores, with only its own
+    // ranks beside it: the inverse of the display order is made again for
+    // the second rather than the second's ranks kept meanwhile.
+    auto makeKeys = [&](std::vector<uint32_t> &order, bool bareKeys, Keys &k) {
+        std::vector<uint32_t> rankOfRow(n, 0), ranks(order.size());
+        for (uint32_t i = 0; i < displayOrder.size(); ++i)
+            rankOfRow[displayOrder[i]] = i;
         for (size_t i = 0; i < ranks.size(); ++i)
             ranks[i] = rankOfRow[order[i]];
-        return ranks;
-    };
-    std::vector<uint32_t> foldRanks = ranksOf(foldOrder), bareRanks = ranksOf(bareOrder);
-    std::vector<uint32_t>().swap(rankOfRow);
-    auto makeKeys = [&](std::vector<uint32_t> &order, std::vector<uint32_t> &ranks, std::vector<char> &fences,
-                        Keys &k) {
+        std::vector<uint32_t>().swap(rankOfRow);
         k.ranks = WaveletMatrix(std::move(ranks), bits);
-        k.order = std::move(order);
+        // The fences last: beside a sort they would add to the build's peak.
+        std::vector<char> fences(Keys::fenceCount(order.size()) * Keys::kFenceBytes);
+        KeyBuffers x;
+        char *f = fences.data();
+        for (size_t i = 0; i < order.size(); i += Keys::kFenceStep) {
+            const KeyStart s = unitPrefix(ix.key(order[i], bareKeys, x), 0);
+            for (int b = 56; b >= 0; b -= 8)
+                *f++ = char(s.prefix >> b);
+            for (int b = 24; b >= 0; b -= 8)
+                *f++ = char(s.more >> b);
+        }
         k.fences = std::move(fences);
+        k.order = std::move(order);
     };
-    // One after the other: each is built on both cores.
-    makeKeys(foldOrder, foldRanks, foldFences, ix.m_folded);
+    makeKeys(foldOrder, false, ix.m_folded);
     if (bare)
-        makeKeys(bareOrder, bareRanks, bareFences, ix.m_bare);
+        makeKeys(bareOrder, true, ix.m_bare);
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace tarnvik {
 
@@ -21,7 +22,9 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
     : m_size(values.size())
 {
     const size_t words = (m_size >> 6) + 1;
-    std::vector<uint32_t> next(m_size);
+    // Only the ones of a level are moved aside (about half the values): the
+    // matrix is built beside the whole index, and this is part of its peak.
+    std::vector<uint32_t> ones;
     m_levels.resize(size_t(bitCount));
     // Each level in two halves, one on each core (a half begins on a word):
     // as fast as two matrices built side by side, with half their memory.
@@ -49,28 +52,42 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
             }
         });
         level.ranks.assign(words, 0);
-        uint32_t ones = 0, onesBeforeHalf = 0;
+        uint32_t count = 0, onesBeforeHalf = 0;
         for (size_t w = 0; w < words; ++w) {
             if (w << 6 == half)
-                onesBeforeHalf = ones;
-            level.ranks[w] = ones;
-            ones += uint32_t(std::popcount(bits[w]));
+                onesBeforeHalf = count;
+            level.ranks[w] = count;
+            count += uint32_t(std::popcount(bits[w]));
         }
-        level.zeros = m_size - ones;
+        if (half == m_size)
+            onesBeforeHalf = count;
+        level.zeros = m_size - count;
         level.bits = std::move(bits);
-        // Stable partition: zeros first, then ones, for the next level.
+        if (l + 1 == bitCount)
+            break;
+        // Stable partition for the next level, zeros first, then ones: each
+        // half keeps its zeros at its own start and puts its ones aside (each
+        // value is written both ways, one slot past each half's ones taking
+        // the strays); then the second half's zeros follow the first's, and
+        // the ones all zeros.
+        if (ones.size() < count + 2)
+            ones.resize(count + 2);
         const size_t zerosBeforeHalf = half - onesBeforeHalf;
         inHalves([&](size_t from, size_t to, int part) {
-            size_t zero = part == 0 ? 0 : zerosBeforeHalf, one = level.zeros + (part == 0 ? 0 : onesBeforeHalf);
+            size_t zero = from, one = part == 0 ? 0 : onesBeforeHalf + 1;
             for (size_t i = from; i < to; ++i) {
                 const uint32_t v = values[i];
                 const size_t bit = (v >> shift) & 1;
-                next[bit ? one : zero] = v;
+                values[zero] = v; // never ahead of i
+                ones[one] = v;
                 one += bit;
                 zero += bit ^ 1;
             }
         });
-        values.swap(next);
+        uint32_t *const out = values.data();
+        std::memmove(out + zerosBeforeHalf, out + half, (level.zeros - zerosBeforeHalf) * sizeof(uint32_t));
+        std::copy_n(ones.begin(), onesBeforeHalf, out + level.zeros);
+        std::copy_n(ones.begin() + onesBeforeHalf + 1, count - onesBeforeHalf, out + level.zeros + onesBeforeHalf);
     }
 }
 
