@@ -91,8 +91,9 @@ private slots:
         QVERIFY(e.close());
     }
 
-    // However the highlight is moved, the pane, the toolbar and Delete follow
-    // it; a move the list refuses puts it back.
+    // However the highlight is moved, the pane and the toolbar follow it (the
+    // fixture compares them after each step), and Delete; a move the list
+    // refuses puts it back.
     void highlightAndEntryStayTogether()
     {
         QString entries;
@@ -112,7 +113,6 @@ private slots:
         e.key(Qt::Key_Space, list);
         QVERIFY(e->catalogue().sources()[1].Visible);
         e.key(Qt::Key_PageDown, list);
-        QCOMPARE(e->valueCell(TitleRow), titles[list->currentRow()]);
         e.type(u"C"_qs, list); // type-ahead
         QCOMPARE(list->currentRow(), 2);
         // Pressed on the first line, dragged to the second.
@@ -125,7 +125,6 @@ private slots:
             QApplication::sendEvent(list->viewport(), &drag);
             QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, second);
         });
-        QCOMPARE(e->valueCell(TitleRow), titles[list->currentRow()]);
         // Delete, from the keyboard, asks about the highlighted entry, "Ne" first.
         QCOMPARE(e.key(Qt::Key_Delete, list), QStringList{editortext::deleteQuestion(titles[list->currentRow()])});
         QVERIFY(e.byDefault);

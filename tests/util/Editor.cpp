@@ -102,10 +102,6 @@ void Editor::openRow(int row)
 QStringList Editor::edit(int row, const QString &text)
 {
     openRow(row);
-    if (row == TitleRow) {
-        m_w->titleEditor()->selectAll();
-        return type(text);
-    }
     if (row == DatabaseRow) {
         setOpenDialogForTests([text](QWidget *, const QString &filter, const QString &title, const QString &) {
             return filter.contains(u"*.mdb"_qs) && title == u"Vyber zdroj dat"_qs ? text : QString();
