@@ -84,6 +84,7 @@ private slots:
         QCOMPARE(openDialogFilters(u"Data (*.dat)|*.bin|"_qs), withAll({u"Data (*.dat) (*.bin)"_qs}));
         // An empty part ends the list; a description without a pattern is dropped.
         QCOMPARE(openDialogFilters(u"A|*.a||B|*.b|"_qs), withAll({u"A (*.a)"_qs}));
+        QCOMPARE(openDialogFilters(u"A|*.a|||B|*.b|"_qs), withAll({u"A (*.a)"_qs}));
         QCOMPARE(openDialogFilters(u"A|*.a|B"_qs), withAll({u"A (*.a)"_qs}));
         QCOMPARE(openDialogFilters(QString()), withAll({}));
         // A list that already offers everything, or Access 2007 files, gets no second entry for them.

@@ -249,10 +249,6 @@ private slots:
         QCOMPARE(SettingsStore(m_w.ini()).getSetting(u"Settings"_qs, u"Left"_qs, {}), QString::number(m_w->pos().x()));
     }
 
-    // A later start, or the shortcut from anywhere, brings the strip forward
-    // over another program's window the user was working in, with the keys
-    // in the text box: a later start's text selected, the shortcut's
-    // selection looked up (or the strip's own text selected where there is none).
     // Weston leaves the title bar to Qt, which cuts a long caption off where
     // its buttons begin: the editor's shows whole. Seen on the X server that
     // shows weston's desktop.
@@ -310,6 +306,10 @@ private slots:
                      QDebug::toString(window))));
     }
 
+    // A later start, or the shortcut from anywhere, brings the strip forward
+    // over another program's window the user was working in, with the keys
+    // in the text box: a later start's text selected, the shortcut's
+    // selection looked up (or the strip's own text selected where there is none).
     void broughtForward()
     {
         if (wayland())
