@@ -35,7 +35,10 @@ class TestEditorWindow : public QObject
     QString keysAt() const
     {
         const QWidget *f = QApplication::focusWidget();
-        QString where = f == e->grid(1) ? u"rows"_qs : f == e->titleEditor() ? u"title"_qs : f == e->browseButton() ? u"…"_qs : u"?"_qs;
+        QString where = f == e->grid(1)          ? u"rows"_qs
+                        : f == e->titleEditor()  ? u"title"_qs
+                        : f == e->browseButton() ? u"…"_qs
+                                                 : u"?"_qs;
         for (int r = TableRow; r < PropertyRows; ++r)
             where = f == e->combo(r) ? u"box %1"_qs.arg(r) : where;
         return where + u' ' + e->head();
@@ -215,7 +218,8 @@ private slots:
             box->setFocus();
             e.key(Qt::Key_Down);
             QCOMPARE(e->catalogue().sources(), sources);
-            QCOMPARE(keysAt(), u"rows "_qs + QString::fromUtf8(propertyRowText[std::min(row + 1, int(OutputCharsetRow))].caption));
+            const int next = std::min(row + 1, int(OutputCharsetRow));
+            QCOMPARE(keysAt(), u"rows "_qs + QString::fromUtf8(propertyRowText[next].caption));
         }
         e.key(Qt::Key_Escape); // no edit open: closes, as Alt+F4
         QVERIFY(!e->isVisible());

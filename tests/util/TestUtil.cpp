@@ -37,11 +37,10 @@ bool haveProgram(const QString &program)
     return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
-static QString escape(const QString &v)
+static QString escape(QString s)
 {
-    QString s = v;
-    s.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t")).replace(u'\n', QLatin1String("\\n"));
-    return s;
+    return s.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t"))
+        .replace(u'\n', QLatin1String("\\n"));
 }
 
 bool writeTable(const QString &path, const QString &table, const std::vector<tarnvik::JetWriter::Field> &fields,
