@@ -102,10 +102,6 @@ void Editor::openRow(int row)
 QStringList Editor::edit(int row, const QString &text)
 {
     openRow(row);
-    if (row == TitleRow) {
-        m_w->titleEditor()->selectAll();
-        return type(text);
-    }
     if (row == DatabaseRow) {
         setOpenDialogForTests([text](QWidget *, const QString &filter, const QString &title, const QString &) {
             return filter.contains(u"*.mdb"_qs) && title == u"Vyber zdroj dat"_qs ? text : QString();
@@ -134,36 +130,36 @@ bool Editor::close(QStringList *told)
 QString Editor::mismatch() const
 {
     const CatalogueList &list = m_w->catalogue();
-    const QListWidget *lines = m_w->list();
-    if (lines->count() != list.lines().size() || lines->currentRow() != list.selectedLine())
-        return u"list"_qs;
-    for (int i = 0; i < lines->count(); ++i) {
-        if (lines->item(i)->text() != list.lines()[i].caption
-            || (lines->item(i)->checkState() == Qt::Checked) != list.lines()[i].checked)
-            return u"line %1"_qs.arg(i);
-    }
-    for (Action a : CatalogueList::Actions) {
-        if (m_w->button(a)->isEnabled() != list.isEnabled(a))
-            return u"toolbar"_qs;
-    }
     const Pane &pane = m_w->editor().pane();
-    if (m_w->titleEditor()->text() != pane.rows[TitleRow].value
-        || m_w->titleEditor()->isEnabled() != pane.rows[TitleRow].enabled
-        || m_w->browseButton()->isEnabled() != pane.rows[DatabaseRow].enabled
-        || m_w->grid(1)->item(DatabaseRow, 0)->toolTip() != pane.fileTip)
-        return u"title or database"_qs;
+    const QListWidget *lines = m_w->list();
+    QString differs;
+    // The first part the window shows otherwise than the editor holds it.
+    auto part = [&](const QString &name, const auto &shown, const auto &held) {
+        if (differs.isEmpty() && !(shown == held))
+            differs = name + u": "_qs + QDebug::toString(shown) + u" shown, "_qs + QDebug::toString(held) + u" held"_qs;
+    };
+    part(u"list"_qs, std::pair(lines->count(), lines->currentRow()), std::pair(int(list.lines().size()), list.selectedLine()));
+    for (int i = 0; differs.isEmpty() && i < lines->count(); ++i)
+        part(u"line %1"_qs.arg(i), std::pair(lines->item(i)->text(), lines->item(i)->checkState() == Qt::Checked),
+             std::pair(list.lines()[i].caption, list.lines()[i].checked));
+    for (Action a : CatalogueList::Actions)
+        part(u"toolbar"_qs, m_w->button(a)->isEnabled(), list.isEnabled(a));
+    part(u"title"_qs, std::pair(m_w->titleEditor()->text(), m_w->titleEditor()->isEnabled()),
+         std::pair(pane.rows[TitleRow].value, pane.rows[TitleRow].enabled));
+    part(u"database"_qs, std::pair(m_w->browseButton()->isEnabled(), m_w->grid(1)->item(DatabaseRow, 0)->toolTip()),
+         std::pair(pane.rows[DatabaseRow].enabled, pane.fileTip));
     for (int r = 0; r < PropertyRows; ++r) {
         const PaneRow &row = pane.rows[r];
-        if (m_w->valueCell(r) != row.value)
-            return u"row %1"_qs.arg(r);
-        QComboBox *box = r >= TableRow ? m_w->combo(r) : nullptr;
-        QStringList items;
-        for (int i = 0; box && i < box->count(); ++i)
-            items << box->itemText(i);
-        if (box && (items != row.items || box->currentIndex() != row.current || box->isEnabled() != row.enabled))
-            return u"box %1"_qs.arg(r);
+        part(u"row %1"_qs.arg(r), m_w->valueCell(r), row.value);
+        if (QComboBox *box = r >= TableRow ? m_w->combo(r) : nullptr) {
+            QStringList items;
+            for (int i = 0; i < box->count(); ++i)
+                items << box->itemText(i);
+            part(u"box %1"_qs.arg(r), std::pair(items, std::pair(box->currentIndex(), box->isEnabled())),
+                 std::pair(row.items, std::pair(row.current, row.enabled)));
+        }
     }
-    return {};
+    return differs;
 }
 
 } // namespace testutil

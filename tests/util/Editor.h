@@ -48,8 +48,8 @@ public:
     QStringList type(const QString &text, QWidget *to = nullptr);
     // A press and a release on the value column's row: its editor opens.
     void openRow(int row);
-    // The row's editor opened and used: a title typed over the old one, a
-    // database chosen in the open-file dialog, a box's item picked.
+    // The row's editor opened and used: a database chosen in the open-file
+    // dialog, a box's item picked.
     QStringList edit(int row, const QString &text);
     // Asks the window to close; true when it did.
     bool close(QStringList *told = nullptr);

@@ -41,12 +41,7 @@ inline void overwrite(const QString &path, const QByteArray &bytes, const QDateT
         qFatal("cannot rewrite %s", qPrintable(path));
 }
 
-inline void setModified(const QString &path, const QDateTime &modified)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite) || !f.setFileTime(modified, QFileDevice::FileModificationTime))
-        qFatal("cannot set the time of %s", qPrintable(path));
-}
+inline void setModified(const QString &path, const QDateTime &modified) { overwrite(path, {}, modified); }
 
 // Modification times to the nanosecond, as a copy that keeps times keeps them.
 inline timespec modifiedNs(const QString &path)

@@ -14,11 +14,8 @@ class WithoutOverride
 public:
     WithoutOverride()
     {
-        if (::geteuid() != 0) {
-            m_active = true; // nothing to take away
-            return;
-        }
-        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+        m_active = ::geteuid() != 0; // nothing to take away
+        if (m_active || ::syscall(SYS_capget, &m_header, m_saved) != 0)
             return;
         __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
         for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})

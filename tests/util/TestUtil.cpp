@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 
 namespace testutil {
@@ -38,11 +37,10 @@ bool haveProgram(const QString &program)
     return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
-static QString escape(const QString &v)
+static QString escape(QString s)
 {
-    QString s = v;
-    s.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t")).replace(u'\n', QLatin1String("\\n"));
-    return s;
+    return s.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t"))
+        .replace(u'\n', QLatin1String("\\n"));
 }
 
 bool writeTable(const QString &path, const QString &table, const std::vector<tarnvik::JetWriter::Field> &fields,
@@ -133,20 +131,11 @@ static QString unescape(const QString &s)
     return out;
 }
 
-std::vector<Row> mdbExport(const QString &file, const QString &table, const QStringList &env)
+std::vector<Row> mdbExport(const QString &file, const QString &table)
 {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const QString &kv : env)
-        e.insert(kv.section(u'=', 0, 0), kv.section(u'=', 1));
-    p.setProcessEnvironment(e);
-    p.start(QStringLiteral("mdb-export"),
-            {QStringLiteral("-Q"), QStringLiteral("-e"), QStringLiteral("-H"), QStringLiteral("-d"), QStringLiteral("\t"),
-             QStringLiteral("-0"), QStringLiteral("\\N"), file, table});
-    p.waitForFinished(300000);
+    const Run r = run(QStringLiteral("mdb-export"), {"-Q", "-e", "-H", "-d", "\t", "-0", "\\N", file, table}, 300000);
     std::vector<Row> rows;
-    const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-    for (const QByteArray &line : lines) {
+    for (const QByteArray &line : r.out.split('\n')) {
         if (line.isEmpty())
             continue;
         Row row;
@@ -173,20 +162,16 @@ std::optional<QJsonObject> mdbReaderDump(const QString &file)
 {
     if (!QFileInfo::exists(QStringLiteral(TARNVIK_NPM_DIR "/node_modules/mdb-reader/package.json")))
         return std::nullopt;
-    QProcess node;
-    node.start(QStringLiteral("node"), {QStringLiteral(TARNVIK_DUMP_SCRIPT), QStringLiteral(TARNVIK_NPM_DIR), file});
-    node.waitForFinished(300000);
-    if (node.exitStatus() != QProcess::NormalExit || node.exitCode() != 0)
-        qWarning("mdb-reader on %s: %s", qPrintable(file), node.readAllStandardError().constData());
-    return QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    const Run r = run(QStringLiteral("node"), {TARNVIK_DUMP_SCRIPT, TARNVIK_NPM_DIR, file}, 300000);
+    if (r.exitCode != 0)
+        qWarning("mdb-reader on %s: %s", qPrintable(file), r.err.constData());
+    return QJsonDocument::fromJson(r.out).object();
 }
 
 QString corpusDir()
 {
-    QString dir = qEnvironmentVariable("TARNVIK_CORPUS_DIR");
-    if (dir.isEmpty())
-        dir = QStringLiteral(TARNVIK_CORPUS_DIR);
-    return dir;
+    const QString dir = qEnvironmentVariable("TARNVIK_CORPUS_DIR");
+    return dir.isEmpty() ? QStringLiteral(TARNVIK_CORPUS_DIR) : dir;
 }
 
 QString heldHelper(const QDir &dir)

@@ -49,7 +49,7 @@ std::optional<std::vector<Row>> readAll(const QString &file, const QString &tabl
                                         QString *error);
 
 // mdb-export's rows, Null and empty both as nullopt (as libmdb reports them).
-std::vector<Row> mdbExport(const QString &file, const QString &table, const QStringList &env = {});
+std::vector<Row> mdbExport(const QString &file, const QString &table);
 
 // What a reader built on libmdb reports: empty text is Null.
 Row asLibmdbSees(const Row &row);
