@@ -661,24 +661,26 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     size_t halfAt = 0;
     for (uint32_t r = 0; r < half; ++r)
         halfAt += !ix.inputIsNull(r);
+    auto startOf = [&](uint32_t r, bool bareKeys, KeyBuffers &x) {
+        const std::string_view input = ix.field(2 * size_t(r));
+        const bool dropping = bareKeys && marked(r);
+        std::optional<KeyStart> made;
+        if (!m_folds[r] && !dropping) {
+            made = utf8Prefix(input, r);
+        } else if (!m_folds[r]) {
+            char16_t bareUnits[12];
+            if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
+                made = unitPrefix(std::u16string_view(bareUnits, *units), r);
+        }
+        return made ? *made : unitPrefix(ix.key(r, dropping, x), r);
+    };
     auto makeStarts = [&](bool bareKeys) {
         std::vector<KeyStart> starts(displayOrder.size());
         auto make = [&](uint32_t first, uint32_t end, size_t at) {
             KeyBuffers x;
-            char16_t bareUnits[12];
             for (uint32_t r = first; r < end; ++r) {
-                if (ix.inputIsNull(r))
-                    continue;
-                const std::string_view input = ix.field(2 * size_t(r));
-                const bool dropping = bareKeys && marked(r);
-                std::optional<KeyStart> made;
-                if (!m_folds[r] && !dropping) {
-                    made = utf8Prefix(input, r);
-                } else if (!m_folds[r]) {
-                    if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
-                        made = unitPrefix(std::u16string_view(bareUnits, *units), r);
-                }
-                starts[at++] = made ? *made : unitPrefix(ix.key(r, dropping, x), r);
+                if (!ix.inputIsNull(r))
+                    starts[at++] = startOf(r, bareKeys, x);
             }
         };
         onTwoThreads([&] { make(0, half, 0); }, [&] { make(half, uint32_t(n), halfAt); });
@@ -716,8 +718,6 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         });
     }
 
-    std::vector<bool>().swap(m_marks);
-    std::vector<bool>().swap(m_folds);
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) < displayOrder.size())
         ++bits;
@@ -737,7 +737,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         KeyBuffers x;
         char *f = fences.data();
         for (size_t i = 0; i < order.size(); i += Keys::kFenceStep) {
-            const KeyStart s = unitPrefix(ix.key(order[i], bareKeys, x), 0);
+            const KeyStart s = startOf(order[i], bareKeys, x);
             for (int b = 56; b >= 0; b -= 8)
                 *f++ = char(s.prefix >> b);
             for (int b = 24; b >= 0; b -= 8)
@@ -749,6 +749,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     makeKeys(foldOrder, false, ix.m_folded);
     if (bare)
         makeKeys(bareOrder, true, ix.m_bare);
+    std::vector<bool>().swap(m_marks);
+    std::vector<bool>().swap(m_folds);
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }
