@@ -15,12 +15,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;
@@ -154,9 +150,8 @@ private slots:
         m_s->checkStatus();
         QVERIFY(list->isVisible());
 
-        // The columns select together (where the list stands: tst_dropdown).
+        // (The columns select together, and where the list stands: tst_dropdown.)
         list->setCurrentRow(2);
-        QCOMPARE(list->grid(1)->currentIndex().row(), 2);
         QTest::keyClick(list->grid(0), Qt::Key_Return);
         QCOMPARE(pair(), u"dva = two"_qs);
         QVERIFY(list->isHidden());
@@ -216,12 +211,11 @@ private slots:
         QVERIFY(!m_s.source(0)->isChecked() && m_s.source(1)->isChecked());
 
         // "Vždy navrchu" changes the band (in place: tst_desktops).
-        QAction *topMost = m_s.topMostAction();
-        topMost->trigger();
-        QVERIFY(topMost->isChecked() && m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(m_s->isVisible());
-        topMost->trigger();
-        QVERIFY(!topMost->isChecked() && !m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        for (bool on : {true, false}) {
+            m_s.topMostAction()->trigger();
+            QCOMPARE(std::tuple(m_s.topMostAction()->isChecked(), m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint),
+                                m_s->isVisible()), std::tuple(on, on, true));
+        }
 
         // "Konec" and closing the window by other means save.
         for (bool quit : {true, false}) {

@@ -267,12 +267,8 @@ private slots:
             s->connectToServer(owner.socketPath());
             return s;
         };
-        QLocalSocket *silent = connected();
-        QLocalSocket *hangsUp = connected();
-        QLocalSocket *badLine = connected();
-        QLocalSocket *binary = connected();
-        QLocalSocket *endless = connected();
-        QLocalSocket *twoRequests = connected();
+        QLocalSocket *silent = connected(), *hangsUp = connected(), *badLine = connected(), *binary = connected(),
+                     *endless = connected(), *twoRequests = connected();
         QTRY_VERIFY(endless->state() == QLocalSocket::ConnectedState);
         hangsUp->abort();
         badLine->write("hello\n");

@@ -13,13 +13,8 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QLineEdit>
-#include <QProcess>
-#include <QScreen>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
-
 
 using namespace tarnvik;
 using testutil::lightRedPixels;
@@ -76,15 +71,6 @@ class TestSingleStart : public QObject
             || !QTest::qWaitFor([&] { return windowsOf(program).size() == 1; }, 30000))
             return 0;
         return windowsOf(program).value(0);
-    }
-
-    // A window of another program opened since the test began.
-    QString newWindow() const
-    {
-        for (const QString &w : testutil::findWindows({QStringLiteral("--class"), QStringLiteral("Xmessage")}))
-            if (w.toULongLong() != m_other)
-                return w;
-        return QString();
     }
 
     void otherWindowTakesTheFocus()

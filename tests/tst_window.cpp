@@ -21,9 +21,6 @@
 #include <QClipboard>
 #include <QSignalSpy>
 #include <QToolButton>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QTableView>
 #include <QtTest>
@@ -237,8 +234,9 @@ private slots:
         QVERIFY(m_s.lamp()->toolTip().contains(QStringLiteral("missing.mdb")));
     }
 
-    // A new source with a new database added in the editor: the strip looks
-    // it up at once, with the keys back in the text box.
+    // A new source added in the editor, from the menu or by a dictionary file
+    // dropped on the strip's text box, becomes the active source: the strip
+    // looks it up at once, with the keys back in the text box.
     void aSourceAddedInTheEditor()
     {
         const QString other = m_s.path(u"jine.mdb"_qs);
@@ -267,14 +265,9 @@ private slots:
         typeKeys(QStringLiteral("pe"));
         // A new source: its first field both ways.
         QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("pes"), testutil::kReadWaitMs);
-    }
 
-    // A dictionary file dropped on the strip's text box is added in the
-    // editor, and becomes the active source.
-    void aDictionaryDroppedOnTheStrip()
-    {
-        m_s.startOn(m_db);
         // Plain text dropped there stays the text box's.
+        text1()->clear();
         QMimeData words;
         words.setText(u"pes"_qs);
         QDragEnterEvent wordsIn(QPoint(5, 5), Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
@@ -297,14 +290,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!made.isEmpty(), 10000); // the editor comes once the drop is over
         }, [&] {
             auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
-            if (!editor || editor->busy() || editor->catalogue().sources().size() < 2)
+            if (!editor || editor->busy() || editor->catalogue().sources().size() < 4)
                 return;
-            made = editor->catalogue().sources()[1].File;
+            made = editor->catalogue().sources()[3].File;
             editor->close();
         }, 0);
         QVERIFY(!made.isEmpty());
         QCOMPARE(text1()->text(), QString());
-        QCOMPARE(m_s->activePosition(), 1);
+        QCOMPARE(m_s->activePosition(), 3);
         textHasTheKeys();
         typeKeys(QStringLiteral("ko"));
         QTRY_COMPARE_WITH_TIMEOUT(gridd(0)->cellText(), QStringLiteral("kočka"), testutil::kReadWaitMs);
