@@ -143,20 +143,14 @@ private slots:
         QVERIFY(list()->isHidden());
 
         // A menu that closes hands the focus back: still closed.
-        QTimer::singleShot(150, [] {
-            if (QWidget *menu = QApplication::activePopupWidget())
-                menu->close();
-        });
-        QTest::mouseClick(&m_s.window(), Qt::RightButton, {}, surface);
-        QTest::qWait(100);
+        QVERIFY(testutil::menuOpenedBy([&] { QTest::mouseClick(&m_s.window(), Qt::RightButton, {}, surface); }, nullptr, 100));
         QVERIFY(list()->isHidden());
 
         // The same after "Vždy navrchu" and after the About box.
         m_s.topMostAction()->trigger();
         QTest::qWait(200);
         QVERIFY(list()->isHidden());
-        const QStringList told = testutil::answeringBoxes([&] { m_s.aboutAction()->trigger(); });
-        QCOMPARE(told.size(), 1);
+        QCOMPARE(testutil::answeringBoxes([&] { m_s.aboutAction()->trigger(); }).size(), 1);
         QVERIFY(list()->isHidden());
 
         // And after minimising and restoring.
