@@ -314,13 +314,10 @@ private slots:
         list()->hide();
 
         // Other buttons on Combo1 open no menu and leave the list alone.
-        typeKeys(QStringLiteral("d"));
-        m_s.settle();
+        m_s.type(QStringLiteral("d"));
         m_s->expandCombo();
         QTRY_VERIFY(list()->isVisible());
-        QCOMPARE(testutil::menuOpenedBy([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); },
-                                        list(), 100),
-                 nullptr);
+        QVERIFY(!testutil::menuOpenedBy([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); }, list(), 100));
 
         // A click on the picture moves nothing, and no place is kept (a drag
         // moves it, and keeps the place: tst_desktops).
