@@ -197,8 +197,7 @@ private slots:
             QVERIFY(asked.wait_for(0s) != std::future_status::ready);
         }
         QCOMPARE(awaited(std::move(asked)), Outcome::Claimed);
-        QVERIFY(later->owns());
-        QVERIFY(later->listen());
+        QVERIFY(later->owns() && later->listen());
         // Nothing is left behind by an owner that ends.
         const QString socket = later->socketPath(), lock = later->lockPath();
         QVERIFY(QFileInfo::exists(socket));

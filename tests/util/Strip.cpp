@@ -61,16 +61,6 @@ void Strip::type(const QString &text)
     settle();
 }
 
-void Strip::settle() const
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs);
-}
-
-QString programIni(const QString &root)
-{
-    return root + QStringLiteral("/config/TVK/TVK.ini");
-}
-
 QProcessEnvironment programEnv(const QString &root, const QString &runtime)
 {
     const QString run = runtime.isEmpty() ? root + QStringLiteral("/run") : runtime;

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWindow>
+#include <QtTest>
 #include <memory>
 
 class QAction;
@@ -63,7 +64,7 @@ public:
 
     // Typed, and looked up once the source is read (in the background).
     void type(const QString &text);
-    void settle() const;
+    void settle() const { QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs); }
     // Combo1 in the colour of a match.
     bool matching() const { return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0); }
 
@@ -76,7 +77,7 @@ private:
 // The real program's environment on 'root': its settings, cache and runtime
 // folders (the runtime folder may be shared to meet another copy).
 QProcessEnvironment programEnv(const QString &root, const QString &runtime = QString());
-QString programIni(const QString &root);
+inline QString programIni(const QString &root) { return root + QStringLiteral("/config/TVK/TVK.ini"); }
 // Starts the real program; false if it did not start.
 bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args = {});
 
