@@ -15,12 +15,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tarnvik;
@@ -48,6 +44,15 @@ class TestLookupWindow : public QObject
     QString m_db;
 
     ResultModel &results() { return m_s->dropDown()->model(); }
+    // The pair shown over Combo1, as "in = out".
+    QString pair() const { return m_s.gridd(0)->cellText() + u" = "_qs + m_s.gridd(1)->cellText(); }
+    // Row 'row' chosen in the opened list by Enter (Ctrl+Enter: read whole).
+    void chooseRow(int row, Qt::KeyboardModifiers mods = {})
+    {
+        m_s->expandCombo();
+        m_s->dropDown()->setCurrentRow(row);
+        QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return, mods);
+    }
     void startOn(const QString &file, Strip::Wait wait = Strip::Wait::Active, const QString &font = u"Tahoma"_qs)
     {
         m_s.start(testutil::oneSource(file, u"TopMost=False\nFont=%1\n"_qs.arg(font)), wait);
@@ -65,8 +70,7 @@ private slots:
         startOn(m_db);
         QAbstractItemModelTester tester(&results(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         m_s.type(QStringLiteral("d"));
-        QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("den"));
-        QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("day"));
+        QCOMPARE(pair(), u"den = day"_qs);
         QVERIFY(m_s.gridd(0)->isVisible() && m_s.gridd(1)->isVisible());
         // Flat, in the designed colours: light yellow for a match, light red for none.
         QCOMPARE(faceColour(m_s.operator->(), m_s.combo1()), QColor(0xFF, 0xFF, 0xC0));
@@ -84,10 +88,8 @@ private slots:
         }
         // The same row chosen from the list says it once, however often.
         const QString tip = m_s.combo1()->toolTip();
-        for (int i = 0; i < 2; ++i) {
-            m_s->expandCombo();
-            QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return);
-        }
+        chooseRow(0);
+        chooseRow(0);
         QCOMPARE(m_s.combo1()->toolTip(), tip);
         m_s.type(QStringLiteral("dů"));
         QVERIFY(m_s.matching());
@@ -148,12 +150,10 @@ private slots:
         m_s->checkStatus();
         QVERIFY(list->isVisible());
 
-        // The columns select together (where the list stands: tst_dropdown).
+        // (The columns select together, and where the list stands: tst_dropdown.)
         list->setCurrentRow(2);
-        QCOMPARE(list->grid(1)->currentIndex().row(), 2);
         QTest::keyClick(list->grid(0), Qt::Key_Return);
-        QCOMPARE(m_s.gridd(0)->cellText(), QStringLiteral("dva"));
-        QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("two"));
+        QCOMPARE(pair(), u"dva = two"_qs);
         QVERIFY(list->isHidden());
         m_s->checkStatus(); // the focus coming back does not reopen it
         QVERIFY(list->isHidden());
@@ -181,20 +181,18 @@ private slots:
         const QPoint surface(20, 20); // the picture, left of Text1
         QVERIFY(!m_s->childAt(surface));
         m_s->expandCombo();
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(&m_s.window(), Qt::MiddleButton, {}, surface); }), m_s->windowMenu());
-        QVERIFY(m_s->dropDown()->isHidden()); // any press on the surface closes the list
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(&m_s.window(), Qt::RightButton, {}, surface); }), m_s->windowMenu());
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(&m_s.window(), Qt::LeftButton, {}, surface); }), nullptr);
-
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_s.text1(), Qt::RightButton, {}, QPoint(5, 5)); }),
-                 m_s->windowMenu());
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_s.text1(), Qt::MiddleButton, {}, QPoint(5, 5)); }), nullptr);
-
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_s.gridd(1), Qt::RightButton, {}, QPoint(5, 5)); }),
-                 m_s->copyMenu());
-        QVERIFY(m_s->dropDown()->isHidden());
-        // The left button opens the list, a popup of its own.
-        QCOMPARE(menuOpenedBy([&] { QTest::mouseClick(m_s.gridd(0), Qt::LeftButton, {}, QPoint(5, 5)); }), m_s->dropDown());
+        // Any press on the surface closes the list; the left button on the
+        // pair opens it, a popup of its own.
+        QWidget *strip = &m_s.window(), *text = m_s.text1(), *menu = m_s->windowMenu();
+        const std::tuple<QWidget *, Qt::MouseButton, QWidget *> presses[] = {
+            {strip, Qt::MiddleButton, menu}, {strip, Qt::RightButton, menu},         {strip, Qt::LeftButton, nullptr},
+            {text, Qt::RightButton, menu},   {text, Qt::MiddleButton, nullptr},      {m_s.gridd(1), Qt::RightButton, m_s->copyMenu()},
+            {m_s.gridd(0), Qt::LeftButton, m_s->dropDown()}};
+        for (int i = 0; i < int(std::size(presses)); ++i) {
+            const auto [on, button, opens] = presses[i];
+            QWidget *opened = menuOpenedBy([&] { QTest::mouseClick(on, button, {}, on == strip ? surface : QPoint(5, 5)); });
+            QVERIFY2(opened == opens && (opens == m_s->dropDown() || m_s->dropDown()->isHidden()), qPrintable(QString::number(i)));
+        }
     }
 
     // The mark follows the choice and the text is looked up again in the
@@ -204,8 +202,7 @@ private slots:
     {
         m_s.start(u"[Settings]\nTopMost=False\n[Tables]\ncount=2\n"_qs + testutil::iniEntry(1, u"Slova"_qs, m_db)
                   + testutil::iniEntry(2, u"Obráceně"_qs, m_db, u"Slova"_qs, u"vyznam"_qs, u"slovo"_qs));
-        m_s.type(QStringLiteral("d"));
-        QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("day"));
+        m_s.type(QStringLiteral("d")); // "day" in the first (typing)
         m_s.source(1)->trigger();
         QVERIFY(!m_s.source(0)->isChecked() && m_s.source(1)->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(m_s.gridd(1)->cellText(), QStringLiteral("den"), testutil::kReadWaitMs);
@@ -213,12 +210,11 @@ private slots:
         QVERIFY(!m_s.source(0)->isChecked() && m_s.source(1)->isChecked());
 
         // "Vždy navrchu" changes the band (in place: tst_desktops).
-        QAction *topMost = m_s.topMostAction();
-        topMost->trigger();
-        QVERIFY(topMost->isChecked() && m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(m_s->isVisible());
-        topMost->trigger();
-        QVERIFY(!topMost->isChecked() && !m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        for (bool on : {true, false}) {
+            m_s.topMostAction()->trigger();
+            QCOMPARE(std::tuple(m_s.topMostAction()->isChecked(), m_s->windowFlags().testFlag(Qt::WindowStaysOnTopHint),
+                                m_s->isVisible()), std::tuple(on, on, true));
+        }
 
         // "Konec" and closing the window by other means save.
         for (bool quit : {true, false}) {
@@ -264,40 +260,37 @@ private slots:
         drawn(results().data(results().index(0, 1), Qt::DisplayRole).toString());
         QCOMPARE(results().data(results().index(0, 1), Qt::ToolTipRole).toString(), tip);
 
-        const QList<QAction *> copy = m_s->copyMenu()->actions();
-        copy[2]->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), value);
-        copy[0]->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("velky = ") + value);
+        // The copy menu's entry i, and what it copied.
+        auto copied = [&](int i) {
+            m_s->copyMenu()->actions().at(i)->trigger();
+            return QGuiApplication::clipboard()->text();
+        };
+        QCOMPARE(copied(2), value);
+        QCOMPARE(copied(0), QStringLiteral("velky = ") + value);
 
         // Chosen from the list after another row: whole again.
         m_s->dropDown()->setCurrentRow(1);
         QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return);
         QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("whale"));
         QVERIFY(m_s.gridd(1)->toolTip().isEmpty());
-        m_s->expandCombo();
-        m_s->dropDown()->setCurrentRow(0);
-        QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return);
+        chooseRow(0);
         QCOMPARE(m_s.gridd(1)->cellText(), value);
-        copy[2]->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), value);
 
         // Read whole in a window of its own: Ctrl+Enter on a row of the list,
         // or in the text box for the shown pair; Escape closes it.
-        auto wholeShown = [&]() -> PairView * { return m_s->findChild<PairView *>(); };
-        m_s->expandCombo();
-        m_s->dropDown()->setCurrentRow(1);
-        QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return, Qt::ControlModifier);
-        QTRY_VERIFY(wholeShown() && wholeShown()->isVisible());
-        QCOMPARE(wholeShown()->text(), QStringLiteral("velryba\n\nwhale"));
-        QTest::keyClick(wholeShown(), Qt::Key_Escape);
-        QTRY_VERIFY(!wholeShown());
+        QString whole;
+        auto readWhole = [&](const std::function<void()> &keys) {
+            keys();
+            QTRY_VERIFY(m_s->findChild<PairView *>() && m_s->findChild<PairView *>()->isVisible());
+            whole = m_s->findChild<PairView *>()->text();
+            QTest::keyClick(m_s->findChild<PairView *>(), Qt::Key_Escape);
+            QTRY_VERIFY(!m_s->findChild<PairView *>());
+        };
+        readWhole([&] { chooseRow(1, Qt::ControlModifier); });
+        QCOMPARE(whole, QStringLiteral("velryba\n\nwhale"));
         m_s.type(QStringLiteral("velk"));
-        QTest::keyClick(m_s.text1(), Qt::Key_Return, Qt::ControlModifier);
-        QTRY_VERIFY(wholeShown());
-        QCOMPARE(wholeShown()->text(), QStringLiteral("velky\n\n") + value);
-        QTest::keyClick(wholeShown(), Qt::Key_Escape);
-        QTRY_VERIFY(!wholeShown());
+        readWhole([&] { QTest::keyClick(m_s.text1(), Qt::Key_Return, Qt::ControlModifier); });
+        QCOMPARE(whole, QStringLiteral("velky\n\n") + value);
 
         // Never cut between the halves of a character beyond the BMP (the
         // reader brings none yet: set on a cell directly).

@@ -1,15 +1,8 @@
 #include "Strip.h"
 
-#include "lookup/frmDict.h"
-#include "widgets/CellGrid.h"
-#include "widgets/Lamp.h"
-
-#include <QComboBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
-#include <QLineEdit>
-#include <QMenu>
 #include <QtTest>
 
 #include <QScopeGuard>
@@ -38,9 +31,6 @@ QString oneSource(const QString &file, const QString &settings)
            + iniEntry(1, QStringLiteral("Slova"), file);
 }
 
-Strip::Strip() = default;
-Strip::~Strip() = default;
-
 void Strip::start(const QString &catalogue, Wait wait)
 {
     m_w.reset();
@@ -57,31 +47,6 @@ void Strip::start(const QString &catalogue, Wait wait)
         QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
 }
 
-void Strip::close()
-{
-    m_w.reset();
-}
-
-QLineEdit *Strip::text1() const
-{
-    return m_w->findChild<QLineEdit *>(QStringLiteral("Text1"));
-}
-
-QComboBox *Strip::combo1() const
-{
-    return m_w->findChild<QComboBox *>(QStringLiteral("Combo1"));
-}
-
-CellGrid *Strip::gridd(int i) const
-{
-    return m_w->findChild<CellGrid *>(QStringLiteral("gridd%1").arg(i));
-}
-
-Lamp *Strip::lamp() const
-{
-    return m_w->findChild<Lamp *>(QStringLiteral("Shape1"));
-}
-
 QAction *windowCommand(const frmDict &w, const char *name)
 {
     QAction *a = w.windowMenu()->findChild<QAction *>(QLatin1String(name));
@@ -90,30 +55,10 @@ QAction *windowCommand(const frmDict &w, const char *name)
     return a;
 }
 
-QAction *Strip::source(int i) const
-{
-    return m_w->sourceMenu()->actions().at(i);
-}
-
 void Strip::type(const QString &text)
 {
     text1()->setText(text);
     settle();
-}
-
-void Strip::settle() const
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs);
-}
-
-bool Strip::matching() const
-{
-    return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0);
-}
-
-QString programIni(const QString &root)
-{
-    return root + QStringLiteral("/config/TVK/TVK.ini");
 }
 
 QProcessEnvironment programEnv(const QString &root, const QString &runtime)
@@ -173,36 +118,27 @@ std::optional<QPoint> windowPlace(const QString &window)
     return at;
 }
 
-// A mousemove command with its place moved by 'origin', a window's place
-// made absolute; false if the window has none.
+// A mousemove command (its place last) with its place moved by 'origin' and
+// by its --window's place; false if that window has none.
 bool moveToOuter(QStringList &move, QPoint origin)
 {
-    QPoint base = origin;
-    qsizetype i = 1;
-    while (i < move.size() && move[i].startsWith(QLatin1String("--"))) {
-        if (move[i] != QLatin1String("--window")) {
-            ++i;
-            continue;
-        }
-        const std::optional<QPoint> at = i + 1 < move.size() ? windowPlace(move[i + 1]) : std::nullopt;
+    if (const qsizetype w = move.indexOf(QStringLiteral("--window")); w > 0) {
+        const std::optional<QPoint> at = windowPlace(move.value(w + 1));
         if (!at)
             return false;
-        base += *at;
-        move.remove(i, 2);
+        origin += *at;
+        move.remove(w, 2);
     }
-    if (i + 2 > move.size())
+    if (move.size() < 3)
         return false;
-    move[i] = QString::number(move[i].toInt() + base.x());
-    move[i + 1] = QString::number(move[i + 1].toInt() + base.y());
+    const QPoint to = QPoint(move[move.size() - 2].toInt(), move.last().toInt()) + origin;
+    move.last() = QString::number(to.y());
+    move[move.size() - 2] = QString::number(to.x());
     return true;
 }
 
 } // namespace
 
-// Under Xwayland the test talks X to Xwayland, but input given to Xwayland
-// would pass the compositor by: the wrapper names the X server the compositor
-// is shown on (TARNVIK_INPUT_DISPLAY) and where the desktop's 0,0 lies there
-// (TARNVIK_INPUT_ORIGIN). Input commands go there, the rest stay here.
 int lightRedPixels(WId w)
 {
     const QImage image = QGuiApplication::primaryScreen()->grabWindow(w).toImage();
@@ -215,6 +151,10 @@ int lightRedPixels(WId w)
     return n;
 }
 
+// Under Xwayland the test talks X to Xwayland, but input given to Xwayland
+// would pass the compositor by: the wrapper names the X server the compositor
+// is shown on (TARNVIK_INPUT_DISPLAY) and where the desktop's 0,0 lies there
+// (TARNVIK_INPUT_ORIGIN). Input commands go there, the rest stay here.
 Run xdotool(const QStringList &args)
 {
     const QString outer = qEnvironmentVariable("TARNVIK_INPUT_DISPLAY");

@@ -5,22 +5,20 @@
 #include "TestUtil.h"
 #include "WindowTestUtil.h"
 #include "lookup/StripSession.h"
+#include "lookup/frmDict.h"
+#include "widgets/CellGrid.h"
+#include "widgets/Lamp.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWindow>
+#include <QtTest>
 #include <memory>
 
 class QAction;
-class QComboBox;
-class QLineEdit;
-
-namespace tarnvik {
-class CellGrid;
-class Lamp;
-class SettingsStore;
-class frmDict;
-} // namespace tarnvik
 
 namespace testutil {
 
@@ -40,37 +38,35 @@ class Strip
 public:
     enum class Wait { None, Exposed, Active };
 
-    Strip();
-    ~Strip();
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
 
     // Writes the catalogue (unless empty) and starts a new window on it.
     void start(const QString &catalogue, Wait wait = Wait::Active);
     void startOn(const QString &file, Wait wait = Wait::Active) { start(oneSource(file), wait); }
-    void close();
+    void close() { m_w.reset(); }
 
     tarnvik::frmDict *operator->() const { return m_w.get(); }
     tarnvik::frmDict &window() const { return *m_w; }
     tarnvik::SettingsStore &store() const { return *m_store; }
 
     // The strip's controls, by name.
-    QLineEdit *text1() const;
-    QComboBox *combo1() const;
-    tarnvik::CellGrid *gridd(int i) const;
-    tarnvik::Lamp *lamp() const;
+    QLineEdit *text1() const { return m_w->findChild<QLineEdit *>(QStringLiteral("Text1")); }
+    QComboBox *combo1() const { return m_w->findChild<QComboBox *>(QStringLiteral("Combo1")); }
+    tarnvik::CellGrid *gridd(int i) const { return m_w->findChild<tarnvik::CellGrid *>(QStringLiteral("gridd%1").arg(i)); }
+    tarnvik::Lamp *lamp() const { return m_w->findChild<tarnvik::Lamp *>(QStringLiteral("Shape1")); }
     QAction *settingsAction() const { return windowCommand(*m_w, "mnuData"); }
     QAction *topMostAction() const { return windowCommand(*m_w, "mnuTopMost"); }
     QAction *aboutAction() const { return windowCommand(*m_w, "mnuAbout"); }
     QAction *quitAction() const { return windowCommand(*m_w, "mnuEnd"); }
     // The source menu's entry i.
-    QAction *source(int i) const;
+    QAction *source(int i) const { return m_w->sourceMenu()->actions().at(i); }
 
     // Typed, and looked up once the source is read (in the background).
     void type(const QString &text);
-    void settle() const;
+    void settle() const { QTRY_VERIFY_WITH_TIMEOUT(!m_w->data1().preparing(), kReadWaitMs); }
     // Combo1 in the colour of a match.
-    bool matching() const;
+    bool matching() const { return combo1()->palette().color(QPalette::Base) == QColor(0xFF, 0xFF, 0xC0); }
 
 private:
     QTemporaryDir m_dir;
@@ -81,7 +77,7 @@ private:
 // The real program's environment on 'root': its settings, cache and runtime
 // folders (the runtime folder may be shared to meet another copy).
 QProcessEnvironment programEnv(const QString &root, const QString &runtime = QString());
-QString programIni(const QString &root);
+inline QString programIni(const QString &root) { return root + QStringLiteral("/config/TVK/TVK.ini"); }
 // Starts the real program; false if it did not start.
 bool startProgram(QProcess &program, const QProcessEnvironment &env, const QStringList &args = {});
 

@@ -29,21 +29,22 @@ bool stockDialog(const QWidget *w)
            && w->metaObject()->className()[0] == 'Q';
 }
 
+// Its title and its labels' texts (a message box's text among them).
 QString boxText(QWidget *w)
 {
-    if (auto *box = qobject_cast<QMessageBox *>(w))
-        return box->text();
     QStringList texts{w->windowTitle()};
     for (const QLabel *label : w->findChildren<QLabel *>())
         texts << label->text();
     return texts.join(u' ');
 }
 
-// A modal dialog up longer than any test takes to answer it fails the test
-// that meets it, naming it, and is closed: no test waits for its time limit
-// on a box it never expected.
+// No test reads or writes the user's own settings, cache or data. A modal
+// dialog up longer than any test takes to answer it fails the test that
+// meets it, naming it, and is closed: no test waits for its time limit on a
+// box it never expected.
 void watchUnansweredBoxes()
 {
+    QStandardPaths::setTestModeEnabled(true);
     auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
     if (!app)
         return;
@@ -73,13 +74,6 @@ void watchUnansweredBoxes()
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(watchUnansweredBoxes)
-
-// No test reads or writes the user's own settings, cache or data.
-static void testPaths()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-Q_COREAPP_STARTUP_FUNCTION(testPaths)
 
 void polling(const std::function<void()> &action, const std::function<void()> &poll, int settleMs)
 {
