@@ -25,8 +25,8 @@ namespace {
 // layout; 03's folded order was wrong outside Latin script. 05: the bare key
 // too, and the checksum in four chains. 07: the bare key's order alone, its
 // text made from the folded key. 08: the text as UTF-8 with the fields'
-// bounds and Null bits, no key text. Files of an earlier format fail here and
-// are rebuilt.
+// bounds and Null bits, no key text. 09: each order's fences. Files of an
+// earlier format fail here and are rebuilt.
 constexpr char kMagic[8] = {'T', 'V', 'K', 'I', 'D', 'X', '0', '9'};
 
 // A fast 64-bit checksum over whole words; it finds damage, not attacks:
