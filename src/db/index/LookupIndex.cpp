@@ -177,6 +177,15 @@ KeyStart packed(const uint8_t *bytes, uint32_t row)
     return k;
 }
 
+// And back: a key start's twelve bytes, as a fence holds them.
+void unpacked(const KeyStart &k, char *bytes)
+{
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = char(k.prefix >> (56 - 8 * i));
+    for (int i = 8; i < 12; ++i)
+        bytes[i] = char(k.more >> (88 - 8 * i));
+}
+
 // The first twelve bytes of the text with each UTF-16 unit written as UTF-8
 // would write that code point, but ASCII one higher (no zero byte): bytes in
 // that form order exactly like the units, and hold twice as many letters of
@@ -735,14 +744,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         // The fences last: beside a sort they would add to the build's peak.
         std::vector<char> fences(Keys::fenceCount(order.size()) * Keys::kFenceBytes);
         KeyBuffers x;
-        char *f = fences.data();
-        for (size_t i = 0; i < order.size(); i += Keys::kFenceStep) {
-            const KeyStart s = startOf(order[i], bareKeys, x);
-            for (int b = 56; b >= 0; b -= 8)
-                *f++ = char(s.prefix >> b);
-            for (int b = 24; b >= 0; b -= 8)
-                *f++ = char(s.more >> b);
-        }
+        for (size_t i = 0; i < order.size(); i += Keys::kFenceStep)
+            unpacked(startOf(order[i], bareKeys, x), fences.data() + i / Keys::kFenceStep * Keys::kFenceBytes);
         k.fences = std::move(fences);
         k.order = std::move(order);
     };

@@ -52,15 +52,13 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
             }
         });
         level.ranks.assign(words, 0);
-        uint32_t count = 0, onesBeforeHalf = 0;
+        uint32_t count = 0;
         for (size_t w = 0; w < words; ++w) {
-            if (w << 6 == half)
-                onesBeforeHalf = count;
             level.ranks[w] = count;
             count += uint32_t(std::popcount(bits[w]));
         }
-        if (half == m_size)
-            onesBeforeHalf = count;
+        // A half begins on a word, so the ranks tell the ones before it.
+        const uint32_t onesBeforeHalf = half == m_size ? count : level.ranks[half >> 6];
         level.zeros = m_size - count;
         level.bits = std::move(bits);
         if (l + 1 == bitCount)
