@@ -151,6 +151,24 @@ void LeasedMapping::releasePages()
         ::madvise(m_data, m_length, MADV_DONTNEED);
 }
 
+void LeasedMapping::read(size_t offset, size_t length, char *out) const
+{
+    LeaseWatcher *watcher = LeaseWatcher::instance();
+    const std::lock_guard guard(watcher->lock);
+    size_t done = 0;
+    // Held under the lock, the lease stands: the file's bytes are the mapping's.
+    while (m_fd.valid() && done < length) {
+        const ssize_t n = ::pread(m_fd.get(), out + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    // The copy made when the lease broke, or what a failed read left.
+    std::memcpy(out + done, static_cast<const char *>(m_data) + offset + done, length - done);
+}
+
 LeasedMapping::LeasedMapping(int fd, void *data, size_t size, size_t length)
     : m_fd(fd), m_data(data), m_size(size), m_length(length)
 {

@@ -29,6 +29,10 @@ public:
     // Lets go of the pages read so far; each comes back from the page cache
     // when next touched, so what stays resident is what look-ups touch.
     void releasePages();
+    // Copies bytes of the file without touching the mapping: where the kernel
+    // maps a whole large folio (up to 2 MiB) at each touch, a look-up's few
+    // short reads would otherwise keep megabytes resident.
+    void read(size_t offset, size_t length, char *out) const;
 
 private:
     LeasedMapping(int fd, void *data, size_t size, size_t length);

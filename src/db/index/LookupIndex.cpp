@@ -768,20 +768,28 @@ std::string_view LookupIndex::field(size_t i) const
     return std::string_view(m_text.data() + from, to - from);
 }
 
+std::string_view LookupIndex::field(size_t i, std::string &spare, size_t limit) const
+{
+    const std::string_view bytes = field(i).substr(0, limit);
+    if (!m_mapping || bytes.empty())
+        return bytes;
+    spare.resize(bytes.size());
+    m_mapping->read(size_t(bytes.data() - static_cast<const char *>(m_mapping->data())), bytes.size(), spare.data());
+    return spare;
+}
+
 QString LookupIndex::text(size_t i, qsizetype units) const
 {
-    std::string_view bytes = field(i);
     // A unit takes at most three bytes; one more character may be cut.
-    if (units >= 0 && bytes.size() > 3 * size_t(units) + 3)
-        bytes = bytes.substr(0, 3 * size_t(units) + 3);
+    std::string spare;
     QString text;
-    fromUtf8(bytes, text);
+    fromUtf8(field(i, spare, units >= 0 ? 3 * size_t(units) + 3 : SIZE_MAX), text);
     return text;
 }
 
 std::u16string_view LookupIndex::key(uint32_t row, bool bare, KeyBuffers &b) const
 {
-    const QStringView folded = foldCase(fromUtf8(field(2 * size_t(row)), b.text), b.fold, m_rule);
+    const QStringView folded = foldCase(fromUtf8(field(2 * size_t(row), b.read), b.text), b.fold, m_rule);
     return units(bare ? dropMarks(folded, b.bare) : folded);
 }
 

@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <optional>
 #include <vector>
@@ -155,12 +156,16 @@ private:
     // Field 2 * row is the row's input, 2 * row + 1 its output; a loaded
     // file's bounds out of order or past the text read as empty.
     std::string_view field(size_t field) const;
+    // The same, a mapped file's bytes read into 'spare' instead of touched
+    // where they lie (see LeasedMapping::read); at most 'limit' bytes.
+    std::string_view field(size_t field, std::string &spare, size_t limit = SIZE_MAX) const;
     QString text(size_t field, qsizetype units) const;
     // An empty bare order is the folded one: no input has a mark to drop.
     const Keys &keys(Key key) const { return key == Bare && !m_bare.order.empty() ? m_bare : m_folded; }
     struct KeyBuffers
     {
         QString text, fold, bare;
+        std::string read;
     };
     // The row's key (folded, or bare), made from its input in 'buffers'.
     std::u16string_view key(uint32_t row, bool bare, KeyBuffers &buffers) const;
