@@ -31,8 +31,7 @@ struct FakeWindow : CatalogueListView, EditorView
     using AfterFailedSave = CatalogueListView::AfterFailedSave;
     CatalogueList *list = nullptr;
     QList<int> filled;
-    QStringList messages; // "title|text"
-    QStringList questions;
+    QStringList messages, questions; // "title|text"
     bool answer = true;
     bool filledSelected = true; // every fill was for the selected line
 
@@ -44,7 +43,7 @@ struct FakeWindow : CatalogueListView, EditorView
             list->editTitle(list->sources()[index].Title);
         }
     }
-    QStringList told; // critical boxes
+    QStringList told, imported; // critical boxes; files imported
     QString folder, chosen;
     std::function<void()> whileReading;
     void critical(const QString &text) override { told << text; }
@@ -55,7 +54,6 @@ struct FakeWindow : CatalogueListView, EditorView
     }
     // Dictionary files: what an earlier import made, what a new one makes.
     std::optional<DataSource> earlier, made;
-    QStringList imported;
     std::optional<DataSource> earlierImport(const QString &) override { return earlier; }
     Earlier earlierAnswer = Earlier::Use;
     Earlier askAboutEarlier(const QString &file, const QString &) override
@@ -128,8 +126,6 @@ QString buttons(const CatalogueList &list)
     return b;
 }
 
-const QString moveRefusal = editortext::RefusalTitle + u'|' + editortext::MoveRefused;
-
 struct Editor
 {
     FakeWindow window;
@@ -186,13 +182,16 @@ QString state(const Editor &e, const QString &closes)
         closes.isEmpty() ? QString() : u" x"_qs + closes);
 }
 
-// The whole editor on the catalogue in 'ini', read (unless 'load' is false).
+// The whole editor on the catalogue in 'ini', read (unless 'load' is false),
+// with a run's memory of its own or one shared with another opening.
 struct Opened
 {
     FakeWindow window;
     SettingsStore store;
+    EditorMemory memory;
     CatalogueEditor editor;
-    Opened(const QString &ini, EditorMemory &memory, bool load = true) : store(ini), editor(store, memory, window)
+    Opened(const QString &ini, bool load = true, EditorMemory *shared = nullptr)
+        : store(ini), editor(store, shared ? *shared : memory, window)
     {
         if (load)
             editor.load();
@@ -358,7 +357,7 @@ private slots:
         QTEST(state(e, closes), "after");
         QVERIFY(e.window.filledSelected);
         for (const QString &m : e.window.messages)
-            QCOMPARE(m, moveRefusal);
+            QCOMPARE(m, editortext::RefusalTitle + u'|' + editortext::MoveRefused);
     }
 
     // What the pane shows of an entry and its database, and what the user's
@@ -424,8 +423,7 @@ private slots:
         QFETCH(QString, entries);
         QFETCH(QString, steps);
         write(entries, 0);
-        EditorMemory memory;
-        Opened e(m_ini, memory);
+        Opened e(m_ini);
         for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
             const int r = step.mid(1, 1).toInt();
             switch (step[0].unicode()) {
@@ -455,8 +453,7 @@ private slots:
     void titleTakenBack()
     {
         write(u"Slova|dve"_qs, 0);
-        EditorMemory memory;
-        Opened e(m_ini, memory);
+        Opened e(m_ini);
         const int shown = e.editor.pane().generation;
         QVERIFY(!e.editor.restoreTitle());
         e.editor.typeTitle(u"Slovník"_qs);
@@ -475,13 +472,12 @@ private slots:
     void browseStartsWhereTheUserWas()
     {
         write(u"A|dve;N"_qs, 1);
-        EditorMemory memory;
-        Opened first(m_ini, memory);
+        Opened first(m_ini);
         first.editor.browse();
         QCOMPARE(first.window.folder, QDir::homePath());
         first.window.chosen = m_dir.filePath(u"sub/dve.mdb"_qs);
         QVERIFY(first.editor.browse());
-        Opened next(m_ini, memory); // N again, later in the run
+        Opened next(m_ini, true, &first.memory); // N again, later in the run
         next.editor.browse();
         QCOMPARE(next.window.folder, m_dir.filePath(u"sub"_qs));
         next.editor.list().press(Action::Delete); // onto A
@@ -496,8 +492,7 @@ private slots:
     void browsingADictionary()
     {
         write(u"A|ms|X|x|y"_qs, 0);
-        EditorMemory memory;
-        Opened e(m_ini, memory);
+        Opened e(m_ini);
         FakeWindow &w = e.window;
         const QVector<DataSource> before = e.editor.list().sources();
         w.chosen = m_dir.filePath(u"words/slova.csv"_qs);
@@ -510,7 +505,7 @@ private slots:
         QVERIFY(e.editor.browse());
         QCOMPARE(e.editor.list().sources()[0], (DataSource{u"A"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs}));
         QCOMPARE(shown(e.editor.pane()), dve + u" | jina@1/2 | word@0/3 | středoevropské | meaning@1/3 | středoevropské"_qs);
-        QCOMPARE(memory.lastFolder, m_dir.filePath(u"words"_qs));
+        QCOMPARE(e.memory.lastFolder, m_dir.filePath(u"words"_qs));
         e.editor.list().press(Action::New);
         QVERIFY(e.editor.browse());
         QCOMPARE(e.editor.list().sources()[1].Title, u"Slova"_qs);
@@ -555,13 +550,12 @@ private slots:
     {
         write(u"A|dve;N"_qs, 0);
         const QByteArray before = testutil::readBytes(m_ini);
-        EditorMemory memory;
-        Opened idle(m_ini, memory, false);
+        Opened idle(m_ini, false);
         QVERIFY(idle.editor.closeRequest());
         QCOMPARE(testutil::readBytes(m_ini), before);
         QVERIFY(idle.editor.saveForSessionEnd());
         QCOMPARE(testutil::readBytes(m_ini), before);
-        Opened e(m_ini, memory);
+        Opened e(m_ini);
         bool closedWhileReading = true;
         e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
         e.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
@@ -572,7 +566,7 @@ private slots:
         // The session ends on the entry made for a newcomer, untouched: it is
         // not written, or the next start would hold an entry nobody made.
         QFile::remove(m_ini);
-        Opened newcomer(m_ini, memory);
+        Opened newcomer(m_ini);
         QVERIFY(newcomer.editor.list().untouchedFirstEntry());
         QVERIFY(newcomer.editor.saveForSessionEnd());
         QVector<DataSource> saved;
