@@ -66,8 +66,8 @@ struct FakeWindow : CatalogueListView, EditorView
         imported << file;
         return made;
     }
-    // Tables and their fields; a file not here is no database.
-    QMap<QString, QList<std::pair<QString, QStringList>>> databases{
+    // Tables (in order) and their fields; a file not here is no database.
+    QMap<QString, QMap<QString, QStringList>> databases{
         {u"dve.mdb"_qs, {{u"Slovnik"_qs, {u"slovo"_qs, u"vyznam"_qs}}, {u"jina"_qs, {u"word"_qs, u"meaning"_qs, u"note"_qs}}}},
         {u"ms.mdb"_qs, {}}};
     std::optional<QStringList> readTables(const QString &file, QString *error) override
@@ -78,16 +78,14 @@ struct FakeWindow : CatalogueListView, EditorView
             *error = file + u": no database"_qs;
             return std::nullopt;
         }
-        QStringList names;
-        for (const auto &table : databases[QFileInfo(file).fileName()])
-            names << table.first;
-        return names;
+        return databases[QFileInfo(file).fileName()].keys();
     }
     std::optional<QStringList> readFields(const QString &file, const QString &table, QString *) override
     {
-        for (const auto &t : databases.value(QFileInfo(file).fileName()))
-            if (t.first.compare(table, Qt::CaseInsensitive) == 0)
-                return t.second;
+        const QMap<QString, QStringList> tables = databases.value(QFileInfo(file).fileName());
+        for (auto t = tables.begin(); t != tables.end(); ++t)
+            if (t.key().compare(table, Qt::CaseInsensitive) == 0)
+                return t.value();
         return std::nullopt;
     }
     void showInformation(const QString &title, const QString &text) override { messages << title + u'|' + text; }

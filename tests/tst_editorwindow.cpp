@@ -2,7 +2,6 @@
 // what the pointer does, the way through the editor from opening to the
 // saved file. What the editor decides is tst_cataloguelist's; the lookup
 // window's settings command, the whole road: tst_window.
-#include "editor/setData.h"
 #include "platform/OpenSave.h"
 #include "widgets/PathDelegate.h"
 #include "util/Editor.h"
