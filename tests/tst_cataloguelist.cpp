@@ -115,15 +115,6 @@ DataSource entry(const QString &title, bool visible = true, bool withFile = true
     return {title, file, u'T' + title, u"in"_qs, u"out"_qs, 204, 0, visible};
 }
 
-QString buttons(const CatalogueList &list)
-{
-    // New, Delete, Move down, Move up: 1 enabled, 0 disabled.
-    QString b;
-    for (auto a : CatalogueList::Actions)
-        b += list.isEnabled(a) ? u'1' : u'0';
-    return b;
-}
-
 struct Editor
 {
     FakeWindow window;
@@ -168,6 +159,9 @@ bool linesShowTheirEntries(const CatalogueList &list)
 QString state(const Editor &e, const QString &closes)
 {
     QStringList lines, filled;
+    QString buttons; // New, Delete, Move down, Move up: 1 enabled, 0 disabled
+    for (auto a : CatalogueList::Actions)
+        buttons += e.list.isEnabled(a) ? u'1' : u'0';
     for (const auto &l : e.list.lines())
         lines << (l.caption == editortext::NewTitle ? u"*"_qs : l.caption) + (l.checked ? u'+' : u'-');
     for (int f : e.window.filled)
@@ -175,7 +169,7 @@ QString state(const Editor &e, const QString &closes)
     // One pass of arg(): a caption may hold a '%'.
     return u"%1 @%2/%3 p%4 %5 r%6 m%7 q%8%9"_qs.arg(
         lines.join(u','), QString::number(e.list.selectedLine()), QString::number(e.list.currentIndex()),
-        filled.join(u','), buttons(e.list), QString::number(e.list.refusedMoves()),
+        filled.join(u','), buttons, QString::number(e.list.refusedMoves()),
         QString::number(e.window.messages.size()), QString::number(e.window.questions.size()),
         closes.isEmpty() ? QString() : u" x"_qs + closes);
 }
@@ -552,7 +546,6 @@ private slots:
         const QByteArray before = testutil::readBytes(m_ini);
         Opened idle(m_ini, false);
         QVERIFY(idle.editor.closeRequest());
-        QCOMPARE(testutil::readBytes(m_ini), before);
         QVERIFY(idle.editor.saveForSessionEnd());
         QCOMPARE(testutil::readBytes(m_ini), before);
         Opened e(m_ini);
