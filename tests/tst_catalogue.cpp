@@ -170,20 +170,10 @@ private slots:
     // unchanged, stay byte for byte.
     void oldFormatReadsBack()
     {
-        const QByteArray old = "[Settings]\n"
-                               "Font=\"DejaVu Sans\"\n"
-                               "TopMost=\"False\"\n"
-                               "\n"
-                               "[Tables]\n"
-                               "ActiveTable=\"1\"\n"
-                               "Table1File=\"C:\\\\Data\\\\a.mdb\"\n"
-                               "Table1Title=\"a, b\"\n"
-                               "Table1Visible=TRUE\n"
-                               "Table1CharsetIn= 204\n"
-                               "Table2Title=\"\\\"quoted\\\"\"\n"
-                               "Table3Title=\"@@Variant(1)\"\n"
-                               "Table4Title=\"\\x1\"\"7\"\n"
-                               "count=\"4\"\n";
+        const QByteArray old = "[Settings]\nFont=\"DejaVu Sans\"\nTopMost=\"False\"\n\n"
+                               "[Tables]\nActiveTable=\"1\"\nTable1File=\"C:\\\\Data\\\\a.mdb\"\nTable1Title=\"a, b\"\n"
+                               "Table1Visible=TRUE\nTable1CharsetIn= 204\nTable2Title=\"\\\"quoted\\\"\"\n"
+                               "Table3Title=\"@@Variant(1)\"\nTable4Title=\"\\x1\"\"7\"\ncount=\"4\"\n";
         SettingsStore store = storeOn(old);
         QVERIFY(store.problem().isEmpty());
         const QVector<DataSource> read = loaded(store).sources;
@@ -216,10 +206,8 @@ private slots:
         // Out of range, not a number, neither true nor false: the default, as
         // for a key not there.
         const QVector<DataSource> expected = {
-            {u"Jedna, dvě"_qs, {}, {}, {}, {}, 238, 204, true},
-            {u"Skrytý"_qs, {}, {}, {}, {}, 238, 238, false},
-            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true},
-            {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
+            {u"Jedna, dvě"_qs, {}, {}, {}, {}, 238, 204, true}, {u"Skrytý"_qs, {}, {}, {}, {}, 238, 238, false},
+            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
         };
         QCOMPARE(loaded(store).sources, expected);
         QCOMPARE(lookup(store), u"- DejaVu Sans 3 1"_qs);
@@ -371,21 +359,11 @@ private slots:
     // and changed on every line; lines that are no setting stay as they are.
     void namesAndOddLines()
     {
-        const QByteArray text = "  ; comment=with equals\n"
-                                "# [Settings]\n"
-                                "orphan=before any section\n"
-                                "[tables]\n"
-                                "COUNT = 1\n"
-                                "table1title=first\n"
-                                "this line is neither\n"
-                                "=no key\n"
-                                "[Broken\n"
-                                "Table1In=not in Tables\n"
-                                "[TABLES] ; again\n"
-                                "  Table1Title = \"third\"  \n"
-                                "Table1Out=out\n"
-                                "[Other]\n"
-                                "Table1In=elsewhere\n";
+        const QByteArray text = "  ; comment=with equals\n# [Settings]\norphan=before any section\n"
+                                "[tables]\nCOUNT = 1\ntable1title=first\nthis line is neither\n=no key\n"
+                                "[Broken\nTable1In=not in Tables\n"
+                                "[TABLES] ; again\n  Table1Title = \"third\"  \nTable1Out=out\n"
+                                "[Other]\nTable1In=elsewhere\n";
         SettingsStore store = storeOn(text);
         QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
