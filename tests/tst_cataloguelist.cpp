@@ -566,15 +566,17 @@ private slots:
     }
 
     // A close writes the working copy, replacing a file the store cannot
-    // read (the catalogue the user sees is the one to keep; a write that
-    // cannot happen: failedSaveAsks). (Closing on an empty catalogue's
-    // untouched entry: userSteps and closing.)
+    // read (the catalogue the user sees is the one to keep). A save that fails
+    // on closing never loses the edits without the user's choice: Stay keeps
+    // the editor and its copy, Retry writes once it can, Discard closes
+    // leaving the file and the store as they were. (Closing on an empty
+    // catalogue's untouched entry: userSteps and closing.)
     void closeSaves()
     {
         write(u"A|a;~B|b;C|c;D|d"_qs, 2);
         QString error;
-        Editor e{SettingsStore(m_ini)};
-        CatalogueList &list = e.list;
+        Editor closing{SettingsStore(m_ini)};
+        CatalogueList &list = closing.list;
         auto save = [&] {
             SettingsStore store(m_ini);
             QVERIFY2(list.save(store, &error), qPrintable(error));
@@ -590,29 +592,20 @@ private slots:
         save();
 
         SettingsStore back(m_ini);
-        QVector<DataSource> read;
-        int selected = -1;
-        load_tables(back, read, selected);
-        QCOMPARE(titles(read), QStringLiteral("A,B,Dčko"));
+        const Editor read(back);
+        QCOMPARE(titles(read.list.sources()), u"A,B,Dčko"_qs);
         // The entry past the count stays in the file, unread, as the earlier versions left it.
         QCOMPARE(back.getSetting(u"Tables"_qs, u"Table4Title"_qs, {}), u"D"_qs);
-        QCOMPARE(read, list.sources());
-        QCOMPARE(selected, 2);
+        QCOMPARE(read.list.sources(), list.sources());
+        QCOMPARE(read.list.selectedLine(), 2);
         QCOMPARE(back.getSetting(u"Tables"_qs, u"ActiveTable"_qs, {}), u"1"_qs);
         // (A hidden entry selected: tst_catalogue's activeTable.)
 
         testutil::writeBytes(m_ini, "[Tables]\ncount=\xff\xfe\n");
         QVERIFY(!SettingsStore(m_ini).problem().isEmpty());
         save();
-        load_tables(SettingsStore(m_ini), read, selected);
-        QCOMPARE(read, list.sources());
-    }
+        QCOMPARE(Editor{SettingsStore(m_ini)}.list.sources(), list.sources());
 
-    // A save that fails on closing never loses the edits without the user's
-    // choice: Stay keeps the editor and its copy, Retry writes once it can,
-    // Discard closes leaving the file and the store as they were.
-    void failedSaveAsks()
-    {
         using Answer = CatalogueListView::AfterFailedSave;
         QTemporaryDir dir;
         const QString folder = dir.filePath(u"TVK"_qs), ini = folder + u"/TVK.ini"_qs;
@@ -632,7 +625,6 @@ private slots:
         QCOMPARE(e.window.saveErrors.size(), 3);
         QVERIFY(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}).isEmpty());
         QVERIFY(QFile::remove(folder));
-        QString error;
         QVERIFY2(store.sync(&error), qPrintable(error)); // a discarded edit is not written by the next save
         QVERIFY(!QFile::exists(ini));
 
