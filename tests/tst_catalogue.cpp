@@ -271,12 +271,9 @@ private slots:
         a.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"2"_qs);
         QVERIFY(a.sync(&error));
         QVERIFY(readLookupSettings(SettingsStore(ini()), {}).topMost);
-    }
 
-    // A save reads, merges and replaces the file while the other copy waits:
-    // one begun while another copy saves sees that save.
-    void savesTakeTurns()
-    {
+        // A save reads, merges and replaces the file while the other copy
+        // waits: one begun while another copy saves sees that save.
         SettingsStore store = storeOn("[Settings]\nTopMost=True\n");
         store.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"2"_qs);
         UniqueFd folder(::open(QFile::encodeName(m_dir.filePath(u"TVK"_qs)).constData(), O_RDONLY | O_DIRECTORY));
