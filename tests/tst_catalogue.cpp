@@ -468,8 +468,7 @@ private slots:
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 4096;
+        const rlimit small{4096, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
         const bool ok = store.sync(&error);
         setrlimit(RLIMIT_FSIZE, &old);
@@ -632,12 +631,11 @@ private slots:
         // readable when the store read it; the catalogue's save replaces it.
         SettingsStore store = storeOn("[Tables]\ncount=0\n");
         QVERIFY(store.problem().isEmpty());
-        const QByteArray bad = damaged[1];
-        writeBytes(ini(), bad);
+        writeBytes(ini(), damaged[1]);
         QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QVERIFY2(!store.sync(&error) && error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
         QVERIFY(!store.problem().isEmpty());
-        QCOMPARE(readBytes(ini()), bad);
+        QCOMPARE(readBytes(ini()), damaged[1]);
 
         save_tables(store, {entry("New")}, 0);
         QVERIFY2(store.sync(&error, true), qPrintable(error));
