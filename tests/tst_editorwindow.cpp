@@ -74,12 +74,9 @@ private slots:
         // The database's problems are told.
         QCOMPARE(e.open(QString(one).replace(u"slovnik"_qs, u"nic"_qs)), QStringList{u"Tabulka 'nic' nebyla nalezena!"_qs});
         QCOMPARE(e->size(), given);
-    }
 
-    // Every entry deleted: nothing to type into, only New. New then takes a database from the dialog, and the keys go on
-    // from the rows.
-    void emptiedAndNew()
-    {
+        // Every entry deleted: nothing to type into, only New. New then takes
+        // a database from the dialog, and the keys go on from the rows.
         e.open(u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
         e.answer = QMessageBox::Yes;
         QCOMPARE(e.press(Action::Delete).size(), 1);
