@@ -191,28 +191,6 @@ private slots:
         QCOMPARE(readBytes(ini()), after);
     }
 
-    void handEditedFile()
-    {
-        SettingsStore store = storeOn("; edited by hand\n"
-                                      "[Settings]\nTopMost=fALSE\nFont=DejaVu Sans\n"
-                                      "[Tables]\ncount= 4 entries\nActiveTable=2\n"
-                                      "Table1Title=Jedna, dvě\nTable1CharsetIn=300\nTable1CharsetOut= 204 \nTable1Visible=TRUE\n"
-                                      "Table2Title=Skrytý\nTable2Visible=False\n"
-                                      "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3Visible=yes\n"
-                                      "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
-                                      "Table5Title=beyond count\n"
-                                      "[Extra]\nkeep%20me=1\n");
-        QVERIFY(store.problem().isEmpty());
-        // Out of range, not a number, neither true nor false: the default, as
-        // for a key not there.
-        const QVector<DataSource> expected = {
-            {u"Jedna, dvě"_qs, {}, {}, {}, {}, 238, 204, true}, {u"Skrytý"_qs, {}, {}, {}, {}, 238, 238, false},
-            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
-        };
-        QCOMPARE(loaded(store).sources, expected);
-        QCOMPARE(lookup(store), u"- DejaVu Sans 3 1"_qs);
-    }
-
     // The window's place: read when both numbers are there and sane, and
     // written only where the window now stands elsewhere.
     void windowPosition()
@@ -353,7 +331,8 @@ private slots:
     }
 
     // Names in any letter case; a key written twice is read from its last line
-    // and changed on every line; lines that are no setting stay as they are.
+    // and changed on every line; lines that are no setting stay as they are;
+    // values a hand-edited file holds read sensibly.
     void namesAndOddLines()
     {
         const QByteArray text = "  ; comment=with equals\n# [Settings]\norphan=before any section\n"
@@ -376,6 +355,25 @@ private slots:
             .replace("  Table1Title = \"third\"  ", "  Table1Title = new")
             .replace("Table1Out=out\n", "Table1Out=out\nTable1In=in\n");
         QCOMPARE(readBytes(ini()), expected);
+
+        // A file edited by hand.
+        SettingsStore hand = storeOn("; edited by hand\n"
+                                     "[Settings]\nTopMost=fALSE\nFont=DejaVu Sans\n"
+                                     "[Tables]\ncount= 4 entries\nActiveTable=2\n"
+                                     "Table1Title=Jedna, dvě\nTable1CharsetIn=300\nTable1CharsetOut= 204 \nTable1Visible=TRUE\n"
+                                     "Table2Title=Skrytý\nTable2Visible=False\n"
+                                     "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3Visible=yes\n"
+                                     "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
+                                     "Table5Title=beyond count\n"
+                                     "[Extra]\nkeep%20me=1\n");
+        QVERIFY(hand.problem().isEmpty());
+        // Out of range, not a number, neither true nor false: the default, as
+        // for a key not there.
+        QCOMPARE(loaded(hand).sources, (QVector<DataSource>{
+            {u"Jedna, dvě"_qs, {}, {}, {}, {}, 238, 204, true}, {u"Skrytý"_qs, {}, {}, {}, {}, 238, 238, false},
+            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
+        }));
+        QCOMPARE(lookup(hand), u"- DejaVu Sans 3 1"_qs);
     }
 
     void defaults()

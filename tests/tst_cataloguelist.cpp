@@ -463,7 +463,7 @@ private slots:
 
     // The open-file dialog starts in the entry's folder; for an entry without
     // a database in the folder last chosen in this run, else the home folder.
-    void browseStartsWhereTheUserWas()
+    void browsing()
     {
         write(u"A|dve;N"_qs, 1);
         Opened first(m_ini);
@@ -477,14 +477,11 @@ private slots:
         next.editor.list().press(Action::Delete); // onto A
         next.editor.browse();
         QCOMPARE(next.window.folder, m_dir.path());
-    }
 
-    // A dictionary file chosen is imported, or the earlier import taken if
-    // the user wants it, and the entry takes the made database, table and
-    // fields, and its title while the user has given none. Cancelled or
-    // failed, the entry keeps what it had.
-    void browsingADictionary()
-    {
+        // A dictionary file chosen is imported, or the earlier import taken
+        // if the user wants it, and the entry takes the made database, table
+        // and fields, and its title while the user has given none. Cancelled
+        // or failed, the entry keeps what it had.
         write(u"A|ms|X|x|y"_qs, 0);
         Opened e(m_ini);
         FakeWindow &w = e.window;
