@@ -514,9 +514,9 @@ private slots:
         QCOMPARE(stored("Tables", "Table1Title").size(), 100000);
     }
 
-    // What may stand where the file should be: the store reads defaults and
-    // says why, never waits for a FIFO, and only the catalogue's save
-    // replaces any of it.
+    // What may stand where the file should be, damaged content too: the store
+    // reads defaults and says why, never waits for a FIFO, and only the
+    // catalogue's save replaces any of it.
     void oddThingsInItsPlace()
     {
         const QString folder = m_dir.filePath(u"TVK"_qs);
@@ -608,10 +608,8 @@ private slots:
         SettingsStore tooLarge(ini());
         QVERIFY(!tooLarge.problem().isEmpty());
         QCOMPARE(tooLarge.getSetting(u"Tables"_qs, u"count"_qs, u"-"_qs), u"-"_qs);
-    }
 
-    void damagedFileGivesDefaults()
-    {
+        // Damaged content.
         const QByteArray damaged[] = {
             QByteArray("[Tables]\ncount=1\0\x01\x02", 19),         // binary
             "[Tables]\ncount=1\nTable1Title=\xff\xfe\n",          // not UTF-8
@@ -641,7 +639,6 @@ private slots:
         QCOMPARE(store.getSetting(u"Settings"_qs, u"TopMost"_qs, {}), u"False"_qs);
         QVERIFY(SettingsStore(ini()).problem().isEmpty());
         QCOMPARE(stored("Tables", "Table1Title"), u"New"_qs);
-
     }
 };
 

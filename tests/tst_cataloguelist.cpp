@@ -535,7 +535,12 @@ private slots:
 
     // Never closed with a save before the catalogue is read (an empty list
     // must not be written over it) nor in the middle of a read. (The
-    // session's end: tst_editorwindow.)
+    // session's end: tst_editorwindow.) A close writes the working copy,
+    // replacing a file the store cannot read (the catalogue the user sees is
+    // the one to keep). A save that fails on closing never loses the edits
+    // without the user's choice: Stay keeps the editor and its copy, Retry
+    // writes once it can, Discard closes leaving the file and the store as
+    // they were. (Closing on an empty catalogue's untouched entry: userSteps.)
     void closing()
     {
         write(u"A|dve;N"_qs, 0);
@@ -544,11 +549,11 @@ private slots:
         QVERIFY(idle.editor.closeRequest());
         QVERIFY(idle.editor.saveForSessionEnd());
         QCOMPARE(testutil::readBytes(m_ini), before);
-        Opened e(m_ini);
+        Opened reading(m_ini);
         bool closedWhileReading = true;
-        e.window.whileReading = [&] { closedWhileReading = e.editor.closeRequest(); };
-        e.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
-        QVERIFY(e.editor.browse());
+        reading.window.whileReading = [&] { closedWhileReading = reading.editor.closeRequest(); };
+        reading.window.chosen = m_dir.filePath(u"dve.mdb"_qs);
+        QVERIFY(reading.editor.browse());
         QVERIFY(!closedWhileReading);
         QCOMPARE(testutil::readBytes(m_ini), before);
 
@@ -559,16 +564,7 @@ private slots:
         QVERIFY(newcomer.editor.list().untouchedFirstEntry());
         QVERIFY(newcomer.editor.saveForSessionEnd());
         QCOMPARE(SettingsStore(m_ini).getSetting(u"Tables"_qs, u"count"_qs, u"0"_qs), u"0"_qs);
-    }
 
-    // A close writes the working copy, replacing a file the store cannot
-    // read (the catalogue the user sees is the one to keep). A save that fails
-    // on closing never loses the edits without the user's choice: Stay keeps
-    // the editor and its copy, Retry writes once it can, Discard closes
-    // leaving the file and the store as they were. (Closing on an empty
-    // catalogue's untouched entry: userSteps and closing.)
-    void closeSaves()
-    {
         write(u"A|a;~B|b;C|c;D|d"_qs, 2);
         QString error;
         Editor closing{SettingsStore(m_ini)};
