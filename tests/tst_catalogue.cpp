@@ -166,31 +166,6 @@ private slots:
         QCOMPARE(readBytes(ini()), before);
     }
 
-    // Files the earlier versions wrote, or defaults spelled otherwise, saved
-    // unchanged, stay byte for byte.
-    void oldFormatReadsBack()
-    {
-        const QByteArray old = "[Settings]\nFont=\"DejaVu Sans\"\nTopMost=\"False\"\n\n"
-                               "[Tables]\nActiveTable=\"1\"\nTable1File=\"C:\\\\Data\\\\a.mdb\"\nTable1Title=\"a, b\"\n"
-                               "Table1Visible=TRUE\nTable1CharsetIn= 204\nTable2Title=\"\\\"quoted\\\"\"\n"
-                               "Table3Title=\"@@Variant(1)\"\nTable4Title=\"\\x1\"\"7\"\ncount=\"4\"\n";
-        SettingsStore store = storeOn(old);
-        QVERIFY(store.problem().isEmpty());
-        const QVector<DataSource> read = loaded(store).sources;
-        QCOMPARE(lookup(store), u"- DejaVu Sans 4 0"_qs);
-
-        // Saving the catalogue unchanged keeps the file byte for byte: the
-        // keys it lacks read as their defaults already.
-        save_tables(store, read, 0);
-        QVERIFY(store.sync(&error));
-        QByteArray after = readBytes(ini());
-        QCOMPARE(after, old);
-        writeLookupSettings(store, readLookupSettings(store, {}), true, 0);
-        QVERIFY(store.sync(&error));
-        after.replace("TopMost=\"False\"", "TopMost=True");
-        QCOMPARE(readBytes(ini()), after);
-    }
-
     // The window's place: read when both numbers are there and sane, and
     // written only where the window now stands elsewhere.
     void windowPosition()
@@ -332,7 +307,8 @@ private slots:
 
     // Names in any letter case; a key written twice is read from its last line
     // and changed on every line; lines that are no setting stay as they are;
-    // values a hand-edited file holds read sensibly.
+    // values a hand-edited file holds read sensibly; an earlier version's file
+    // saved unchanged stays byte for byte.
     void namesAndOddLines()
     {
         const QByteArray text = "  ; comment=with equals\n# [Settings]\norphan=before any section\n"
@@ -374,6 +350,27 @@ private slots:
             {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
         }));
         QCOMPARE(lookup(hand), u"- DejaVu Sans 3 1"_qs);
+
+        // Files the earlier versions wrote, or defaults spelled otherwise,
+        // saved unchanged, stay byte for byte.
+        const QByteArray old = "[Settings]\nFont=\"DejaVu Sans\"\nTopMost=\"False\"\n\n"
+                               "[Tables]\nActiveTable=\"1\"\nTable1File=\"C:\\\\Data\\\\a.mdb\"\nTable1Title=\"a, b\"\n"
+                               "Table1Visible=TRUE\nTable1CharsetIn= 204\nTable2Title=\"\\\"quoted\\\"\"\n"
+                               "Table3Title=\"@@Variant(1)\"\nTable4Title=\"\\x1\"\"7\"\ncount=\"4\"\n";
+        SettingsStore older = storeOn(old);
+        QVERIFY(older.problem().isEmpty());
+        QCOMPARE(lookup(older), u"- DejaVu Sans 4 0"_qs);
+
+        // Saving the catalogue unchanged keeps the file byte for byte: the
+        // keys it lacks read as their defaults already.
+        save_tables(older, loaded(older).sources, 0);
+        QVERIFY(older.sync(&error));
+        QByteArray after = readBytes(ini());
+        QCOMPARE(after, old);
+        writeLookupSettings(older, readLookupSettings(older, {}), true, 0);
+        QVERIFY(older.sync(&error));
+        after.replace("TopMost=\"False\"", "TopMost=True");
+        QCOMPARE(readBytes(ini()), after);
     }
 
     void defaults()
