@@ -388,6 +388,25 @@ private slots:
         SettingsStore huge = storeOn("[Tables]\ncount=999999999999\n");
         load_tables(huge, read, selected);
         QCOMPARE(read.size(), MaxCatalogueEntries);
+
+        // Where a stored database path is looked for.
+        const QString cur = m_dir.filePath(u"cur"_qs), prog = m_dir.filePath(u"prog"_qs),
+                      data = m_dir.filePath(u"data"_qs);
+        for (const QString &file : {cur + u"/here.mdb"_qs, prog + u"/here.mdb"_qs, prog + u"/sub/prog.mdb"_qs,
+                                    data + u"/sub/prog.mdb"_qs, data + u"/data.mdb"_qs, prog + u"/dir.mdb"_qs}) {
+            QDir().mkpath(QFileInfo(file).path());
+            writeBytes(file, "x");
+        }
+        QDir().mkpath(cur + u"/dir.mdb"_qs); // a folder is no database
+        const SearchFolders f{cur, prog, {data}};
+        for (const auto &[stored, found] : {std::pair(u"here.mdb"_qs, cur), std::pair(u"sub/prog.mdb"_qs, prog),
+                                            std::pair(u"data.mdb"_qs, data), std::pair(u"dir.mdb"_qs, prog),
+                                            std::pair(u"none.mdb"_qs, prog), std::pair(u"/abs/none.mdb"_qs, QString())})
+            QCOMPARE(resolveDatabasePath(stored, f), found.isEmpty() ? stored : found + u'/' + stored);
+        QCOMPARE(resolveDatabasePath(QString(), f), QString());
+
+        QCOMPARE(readLookupSettings(storeOn("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"), f).sources[0].File,
+                 prog + u"/sub/prog.mdb"_qs);
     }
 
     void activeTable_data()
@@ -428,27 +447,6 @@ private slots:
         save_tables(store, sources, saveSelected);
         const qint64 written = setting::leadingNumber(store.getSetting(u"Tables"_qs, u"ActiveTable"_qs, {}));
         QTEST(u"%1 %2 %3"_qs.arg(selected).arg(active).arg(written), "result");
-    }
-
-    void databasePaths()
-    {
-        const QString cur = m_dir.filePath(u"cur"_qs), prog = m_dir.filePath(u"prog"_qs),
-                      data = m_dir.filePath(u"data"_qs);
-        for (const QString &file : {cur + u"/here.mdb"_qs, prog + u"/here.mdb"_qs, prog + u"/sub/prog.mdb"_qs,
-                                    data + u"/sub/prog.mdb"_qs, data + u"/data.mdb"_qs, prog + u"/dir.mdb"_qs}) {
-            QDir().mkpath(QFileInfo(file).path());
-            writeBytes(file, "x");
-        }
-        QDir().mkpath(cur + u"/dir.mdb"_qs); // a folder is no database
-        const SearchFolders f{cur, prog, {data}};
-        for (const auto &[stored, found] : {std::pair(u"here.mdb"_qs, cur), std::pair(u"sub/prog.mdb"_qs, prog),
-                                            std::pair(u"data.mdb"_qs, data), std::pair(u"dir.mdb"_qs, prog),
-                                            std::pair(u"none.mdb"_qs, prog), std::pair(u"/abs/none.mdb"_qs, QString())})
-            QCOMPARE(resolveDatabasePath(stored, f), found.isEmpty() ? stored : found + u'/' + stored);
-        QCOMPARE(resolveDatabasePath(QString(), f), QString());
-
-        QCOMPARE(readLookupSettings(storeOn("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"), f).sources[0].File,
-                 prog + u"/sub/prog.mdb"_qs);
     }
 
     void failedWriteKeepsOldFile()

@@ -632,7 +632,6 @@ private slots:
         const int max = 32768; // positions 0 to 32,767
         QVector<DataSource> many(max - 1, entry("x"));
         Editor e(many, 0);
-        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
         QCOMPARE(e.list.selectedLine(), max - 1);
@@ -644,7 +643,6 @@ private slots:
 
         // Deleting one makes room again.
         e.list.delete_item();
-        QVERIFY(e.list.isEnabled(Action::New));
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
 
