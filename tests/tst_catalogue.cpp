@@ -166,29 +166,6 @@ private slots:
         QCOMPARE(readBytes(ini()), before);
     }
 
-    // The window's place: read when both numbers are there and sane, and
-    // written only where the window now stands elsewhere.
-    void windowPosition()
-    {
-        // Both numbers; one missing; not a number; beyond every screen.
-        for (const auto &[lines, read] : {std::pair(QByteArray("Left= 120 \nTop=-30\n"), true),
-                                          std::pair(QByteArray("Left=120\n"), false),
-                                          std::pair(QByteArray("Left=120\nTop=1e2\n"), false),
-                                          std::pair(QByteArray("Left=2147483647\nTop=0\n"), false)}) {
-            SettingsStore store = storeOn("[Settings]\nTopMost=True\n" + lines);
-            const LookupSettings l = readLookupSettings(store, {});
-            QVERIFY2(l.position == (read ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt), lines.constData());
-            // The same place, or none to save: nothing written.
-            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, l.position), lines.constData());
-            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, std::nullopt), lines.constData());
-            // Another: both numbers, the rest of the file as it was.
-            QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
-            QVERIFY(store.sync(&error));
-            QCOMPARE(readLookupSettings(store, {}).position, std::optional<QPoint>(QPoint(7, 8)));
-            QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
-        }
-    }
-
     // Two running copies of the program on one file (one per settings file is
     // the rule, but nothing stops two with separate runtime folders). The file on
     // disk when a copy saves is what counts, with what the other copy or the
@@ -373,6 +350,8 @@ private slots:
         QCOMPARE(readBytes(ini()), after);
     }
 
+    // What is read where nothing is stored, where a stored database path is
+    // looked for, and the lookup window's place.
     void defaults()
     {
         qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
@@ -407,6 +386,26 @@ private slots:
 
         QCOMPARE(readLookupSettings(storeOn("[Tables]\ncount=1\nTable1File=sub/prog.mdb\n"), f).sources[0].File,
                  prog + u"/sub/prog.mdb"_qs);
+
+        // The window's place: read when both numbers are there and sane (both;
+        // one missing; not a number; beyond every screen), and written only
+        // where the window now stands elsewhere.
+        for (const auto &[lines, sane] : {std::pair(QByteArray("Left= 120 \nTop=-30\n"), true),
+                                          std::pair(QByteArray("Left=120\n"), false),
+                                          std::pair(QByteArray("Left=120\nTop=1e2\n"), false),
+                                          std::pair(QByteArray("Left=2147483647\nTop=0\n"), false)}) {
+            SettingsStore store = storeOn("[Settings]\nTopMost=True\n" + lines);
+            const LookupSettings l = readLookupSettings(store, {});
+            QVERIFY2(l.position == (sane ? std::optional<QPoint>(QPoint(120, -30)) : std::nullopt), lines.constData());
+            // The same place, or none to save: nothing written.
+            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, l.position), lines.constData());
+            QVERIFY2(!writeLookupSettings(store, l, l.topMost, -1, std::nullopt), lines.constData());
+            // Another: both numbers, the rest of the file as it was.
+            QVERIFY(writeLookupSettings(store, l, l.topMost, -1, QPoint(7, 8)));
+            QVERIFY(store.sync(&error));
+            QCOMPARE(readLookupSettings(store, {}).position, std::optional<QPoint>(QPoint(7, 8)));
+            QVERIFY(readBytes(ini()).startsWith("[Settings]\nTopMost=True\n"));
+        }
     }
 
     void activeTable_data()

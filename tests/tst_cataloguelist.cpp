@@ -443,28 +443,25 @@ private slots:
     }
 
     // Escape takes the title back to what it was when its editor opened or
-    // took Enter, or when the pane showed the entry.
-    void titleTakenBack()
+    // took Enter, or when the pane showed the entry. The open-file dialog
+    // starts in the entry's folder; for an entry without a database in the
+    // folder last chosen in this run, else the home folder.
+    void titleAndBrowsing()
     {
         write(u"Slova|dve"_qs, 0);
-        Opened e(m_ini);
-        const int shown = e.editor.pane().generation;
-        QVERIFY(!e.editor.restoreTitle());
-        e.editor.typeTitle(u"Slovník"_qs);
-        e.editor.keepTitle();
-        e.editor.typeTitle(u"Slovníček"_qs);
-        QVERIFY(e.editor.restoreTitle());
-        QCOMPARE(e.editor.list().sources()[0].Title, u"Slovník"_qs);
-        QCOMPARE(e.editor.pane().rows[TitleRow].value, u"Slovník"_qs);
-        QVERIFY(e.editor.pane().generation > shown); // the title editor shows it anew
-        e.editor.list().press(Action::New);
-        QVERIFY(!e.editor.restoreTitle());
-    }
+        Opened titled(m_ini);
+        const int generation = titled.editor.pane().generation;
+        QVERIFY(!titled.editor.restoreTitle());
+        titled.editor.typeTitle(u"Slovník"_qs);
+        titled.editor.keepTitle();
+        titled.editor.typeTitle(u"Slovníček"_qs);
+        QVERIFY(titled.editor.restoreTitle());
+        QCOMPARE(titled.editor.list().sources()[0].Title, u"Slovník"_qs);
+        QCOMPARE(titled.editor.pane().rows[TitleRow].value, u"Slovník"_qs);
+        QVERIFY(titled.editor.pane().generation > generation); // the title editor shows it anew
+        titled.editor.list().press(Action::New);
+        QVERIFY(!titled.editor.restoreTitle());
 
-    // The open-file dialog starts in the entry's folder; for an entry without
-    // a database in the folder last chosen in this run, else the home folder.
-    void browsing()
-    {
         write(u"A|dve;N"_qs, 1);
         Opened first(m_ini);
         first.editor.browse();
