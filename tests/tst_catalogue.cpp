@@ -251,42 +251,12 @@ private slots:
         QCOMPARE(filesBesideIni(), QStringList{"TVK.ini"});
     }
 
-    // New keys go to the end of their section, new sections to the end of the
-    // file, in the file's own line endings; a BOM stays.
-    void newKeysAndSections()
-    {
-        SettingsStore store = storeOn("\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
-        QVERIFY(store.problem().isEmpty());
-        QCOMPARE(store.getSetting(u"Other"_qs, u"k"_qs, {}), u"v"_qs);
-        save_tables(store, {entry("A")}, 0);
-        store.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
-        QVERIFY(store.sync(&error));
-        QCOMPARE(readBytes(ini()),
-                 QByteArray("\xEF\xBB\xBF[Tables]\r\ncount=1\r\n"
-                            "Table1Title=A\r\nTable1File=A.mdb\r\nTable1In=in\r\nTable1Out=out\r\nTable1Name=T\r\n"
-                            "\r\n[Other]\r\nk=v\r\n"
-                            "\r\n[Settings]\r\nTopMost=True\r\n"));
-        QCOMPARE(stored("Tables", "Table1File"), u"A.mdb"_qs);
-
-        // An unterminated last line ending in '\r' keeps it when a key follows.
-        SettingsStore cr = storeOn("[Tables]\nTable1Title=\"A\r");
-        cr.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"1"_qs);
-        QVERIFY(cr.sync(&error));
-        QCOMPARE(stored("Tables", "Table1Title"), u"\"A\r"_qs);
-
-        // An empty file is an empty catalogue, not a damaged one.
-        SettingsStore fresh = storeOn(QByteArray());
-        QVERIFY(fresh.problem().isEmpty());
-        writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
-        QVERIFY(fresh.sync(&error));
-        QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
-    }
-
-    // Names in any letter case; a key written twice is read from its last line
-    // and changed on every line; lines that are no setting stay as they are;
-    // values a hand-edited file holds read sensibly; an earlier version's file
-    // saved unchanged stays byte for byte.
-    void namesAndOddLines()
+    // Files written by others: names in any letter case; a key written twice
+    // is read from its last line and changed on every line; lines that are no
+    // setting stay as they are; values a hand-edited file holds read sensibly;
+    // an earlier version's file saved unchanged stays byte for byte; new keys
+    // and sections go in their place, in the file's own line endings.
+    void filesWrittenByOthers()
     {
         const QByteArray text = "  ; comment=with equals\n# [Settings]\norphan=before any section\n"
                                 "[tables]\nCOUNT = 1\ntable1title=first\nthis line is neither\n=no key\n"
@@ -348,6 +318,34 @@ private slots:
         QVERIFY(older.sync(&error));
         after.replace("TopMost=\"False\"", "TopMost=True");
         QCOMPARE(readBytes(ini()), after);
+
+        // New keys go to the end of their section, new sections to the end of
+        // the file, in the file's own line endings; a BOM stays.
+        SettingsStore bom = storeOn("\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
+        QVERIFY(bom.problem().isEmpty());
+        QCOMPARE(bom.getSetting(u"Other"_qs, u"k"_qs, {}), u"v"_qs);
+        save_tables(bom, {entry("A")}, 0);
+        bom.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
+        QVERIFY(bom.sync(&error));
+        QCOMPARE(readBytes(ini()),
+                 QByteArray("\xEF\xBB\xBF[Tables]\r\ncount=1\r\n"
+                            "Table1Title=A\r\nTable1File=A.mdb\r\nTable1In=in\r\nTable1Out=out\r\nTable1Name=T\r\n"
+                            "\r\n[Other]\r\nk=v\r\n"
+                            "\r\n[Settings]\r\nTopMost=True\r\n"));
+        QCOMPARE(stored("Tables", "Table1File"), u"A.mdb"_qs);
+
+        // An unterminated last line ending in '\r' keeps it when a key follows.
+        SettingsStore cr = storeOn("[Tables]\nTable1Title=\"A\r");
+        cr.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"1"_qs);
+        QVERIFY(cr.sync(&error));
+        QCOMPARE(stored("Tables", "Table1Title"), u"\"A\r"_qs);
+
+        // An empty file is an empty catalogue, not a damaged one.
+        SettingsStore fresh = storeOn(QByteArray());
+        QVERIFY(fresh.problem().isEmpty());
+        writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
+        QVERIFY(fresh.sync(&error));
+        QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
     }
 
     // What is read where nothing is stored, where a stored database path is
