@@ -90,8 +90,11 @@ private slots:
 
     // However the highlight is moved, the pane and the toolbar follow it (the
     // fixture compares them after each step), and Delete; a move the list
-    // refuses puts it back.
-    void highlightAndEntryStayTogether()
+    // refuses puts it back. The editor that is shown takes the keys; Escape
+    // gives the title back; every row is reached and opened from the
+    // keyboard. Keys and the wheel over a closed choice box change no value:
+    // the arrows walk the rows, typing opens the list, and only a pick stores.
+    void keysAndPointer()
     {
         QString entries;
         const QStringList titles = {u"Anglicko-český"_qs, u"Bulharský"_qs, u"Cestovní"_qs, u"Dánský"_qs};
@@ -100,11 +103,11 @@ private slots:
         e.open(u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
         QListWidget *list = e->list();
         // A click on a line's box clears it and selects the line; Space ticks it again.
-        QStyleOptionViewItem box;
-        box.initFrom(list);
-        box.rect = list->visualItemRect(list->item(1));
-        box.features |= QStyleOptionViewItem::HasCheckIndicator;
-        const QPoint tick = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, list).center();
+        QStyleOptionViewItem opt;
+        opt.initFrom(list);
+        opt.rect = list->visualItemRect(list->item(1));
+        opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QPoint tick = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, list).center();
         e.step([&] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, tick); });
         QVERIFY(list->currentRow() == 1 && !e->catalogue().sources()[1].Visible);
         e.key(Qt::Key_Space, list);
@@ -137,14 +140,7 @@ private slots:
         // Closing on it asks; No stays.
         QStringList told;
         QVERIFY(!e.close(&told) && told.size() == 1);
-    }
 
-    // The editor that is shown takes the keys; Escape gives the title back;
-    // every row is reached and opened from the keyboard. Keys and the wheel
-    // over a closed choice box change no value: the arrows walk the rows,
-    // typing opens the list, and only a pick stores.
-    void keysGoToTheOpenEditor()
-    {
         e.open(e.twoSources(1));
         const QByteArray before = testutil::readBytes(e.ini());
         QTableWidget *values = e->grid(1);
