@@ -701,8 +701,7 @@ private slots:
         QCOMPARE(inPlaceEditor(-1, 1600, 2315, 240, 0, 15, 12), text);
 
         // The browse button: a square at the value cell's right end.
-        const InPlaceEditor browse = inPlaceEditor(DatabaseRow, 1600, 2315, 240, 240, 15, 12);
-        QCOMPARE(browse, (InPlaceEditor{3615, 228, 255, 255}));
+        QCOMPARE(inPlaceEditor(DatabaseRow, 1600, 2315, 240, 240, 15, 12), (InPlaceEditor{3615, 228, 255, 255}));
 
         QCOMPARE(inPlaceEditor(InputCharsetRow, 1600, 2315, 240, 960, 15, 12), (InPlaceEditor{1585, 924, 2285, {}}));
         QCOMPARE(inPlaceEditor(OutputCharsetRow, 1600, 2815, 240, 1440, 15, 12).width, 2785.0);
