@@ -2,7 +2,6 @@
 // what the pointer does, the way through the editor from opening to the
 // saved file. What the editor decides is tst_cataloguelist's; the lookup
 // window's settings command, the whole road: tst_window.
-#include "editor/setData.h"
 #include "platform/OpenSave.h"
 #include "widgets/PathDelegate.h"
 #include "util/Editor.h"
@@ -55,7 +54,6 @@ private slots:
         QCOMPARE(e.open(one), QStringList());
         QLineEdit *text = e->titleEditor();
         QCOMPARE(keysAt(), u"title Popisek v nabídce"_qs);
-        QCOMPARE(text->selectedText(), u"Slova"_qs);
         const QRect row0 = e->grid(1)->visualItemRect(e->grid(1)->item(TitleRow, 0));
         QVERIFY(qAbs(text->geometry().center().y() - row0.center().y()) <= 3);
         QCOMPARE(e.type(u"x"_qs), QStringList()); // the selected text replaced
@@ -75,12 +73,9 @@ private slots:
         // The database's problems are told.
         QCOMPARE(e.open(QString(one).replace(u"slovnik"_qs, u"nic"_qs)), QStringList{u"Tabulka 'nic' nebyla nalezena!"_qs});
         QCOMPARE(e->size(), given);
-    }
 
-    // Every entry deleted: nothing to type into, only New. New then takes a database from the dialog, and the keys go on
-    // from the rows.
-    void emptiedAndNew()
-    {
+        // Every entry deleted: nothing to type into, only New. New then takes
+        // a database from the dialog, and the keys go on from the rows.
         e.open(u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Můj"_qs, QString(), QString(), QString(), QString()));
         e.answer = QMessageBox::Yes;
         QCOMPARE(e.press(Action::Delete).size(), 1);
@@ -89,14 +84,16 @@ private slots:
         e.open({});
         QCOMPARE(e.edit(DatabaseRow, e.database()), QStringList());
         QCOMPARE(QApplication::focusWidget(), e->grid(1));
-        QCOMPARE(e->valueCell(InputFieldRow), u"slovo"_qs);
         QVERIFY(e.close());
     }
 
     // However the highlight is moved, the pane and the toolbar follow it (the
     // fixture compares them after each step), and Delete; a move the list
-    // refuses puts it back.
-    void highlightAndEntryStayTogether()
+    // refuses puts it back. The editor that is shown takes the keys; Escape
+    // gives the title back; every row is reached and opened from the
+    // keyboard. Keys and the wheel over a closed choice box change no value:
+    // the arrows walk the rows, typing opens the list, and only a pick stores.
+    void keysAndPointer()
     {
         QString entries;
         const QStringList titles = {u"Anglicko-český"_qs, u"Bulharský"_qs, u"Cestovní"_qs, u"Dánský"_qs};
@@ -105,11 +102,11 @@ private slots:
         e.open(u"[Tables]\ncount=4\nActiveTable=1\n"_qs + entries);
         QListWidget *list = e->list();
         // A click on a line's box clears it and selects the line; Space ticks it again.
-        QStyleOptionViewItem box;
-        box.initFrom(list);
-        box.rect = list->visualItemRect(list->item(1));
-        box.features |= QStyleOptionViewItem::HasCheckIndicator;
-        const QPoint tick = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &box, list).center();
+        QStyleOptionViewItem opt;
+        opt.initFrom(list);
+        opt.rect = list->visualItemRect(list->item(1));
+        opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QPoint tick = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, list).center();
         e.step([&] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, tick); });
         QVERIFY(list->currentRow() == 1 && !e->catalogue().sources()[1].Visible);
         e.key(Qt::Key_Space, list);
@@ -142,13 +139,8 @@ private slots:
         // Closing on it asks; No stays.
         QStringList told;
         QVERIFY(!e.close(&told) && told.size() == 1);
-    }
 
-    // The editor that is shown takes the keys; Escape gives the title back;
-    // every row is reached and opened from the keyboard.
-    void keysGoToTheOpenEditor()
-    {
-        e.open(u"[Tables]\ncount=1\n"_qs + iniEntry(1, u"Slova"_qs, e.database(), u"Slovnik"_qs));
+        e.open(e.twoSources(1));
         const QByteArray before = testutil::readBytes(e.ini());
         QTableWidget *values = e->grid(1);
         e.openRow(TableRow);
@@ -188,16 +180,6 @@ private slots:
             e.key(k);
             QCOMPARE(keysAt(), then);
         }
-        QVERIFY(e.close());
-        QCOMPARE(testutil::readBytes(e.ini()), before);
-    }
-
-    // Keys and the wheel over a closed choice box change no value: the
-    // arrows walk the rows, typing opens the list, and only a pick stores.
-    void strayInputChangesNothing()
-    {
-        e.open(e.twoSources(1));
-        const QByteArray before = testutil::readBytes(e.ini());
         const QVector<DataSource> sources = e->catalogue().sources();
         for (int row = TableRow; row <= OutputCharsetRow; ++row) {
             e.openRow(row);
@@ -231,6 +213,16 @@ private slots:
     // into the data folder (the test mode's).
     void droppedDictionary()
     {
+        const QFontMetrics fm(QApplication::font());
+        const QString name = u"anglicko-český.mdb (soubor nenalezen)"_qs;
+        const QString text = u"/home/uživatel/slovníky/staré/ještě starší/"_qs + name;
+        QCOMPARE(elidedPath(text, fm, 4000), text);
+        for (int width = fm.horizontalAdvance(u"…/"_qs + name); width < fm.horizontalAdvance(text); width += 7) {
+            const QString shown = elidedPath(text, fm, width);
+            QVERIFY2(shown.endsWith(u'/' + name) && fm.horizontalAdvance(shown) <= width, qPrintable(shown));
+        }
+        QVERIFY(elidedPath(text, fm, fm.horizontalAdvance(u"anglicko-č"_qs)).startsWith(u"angl"_qs));
+
         QCOMPARE(e.open(e.twoSources(1)), QStringList());
         const QString csv = e.path(u"ptaci.csv"_qs);
         testutil::writeBytes(csv, "ptak,bird\nsýkora,tit\n");
@@ -274,19 +266,6 @@ private slots:
         QCOMPARE(after[0], before[0]);
         QCOMPARE(after[2].Name, u"dlouhy"_qs);
         QVERIFY(e.close());
-    }
-
-    void pathKeepsItsName()
-    {
-        const QFontMetrics fm(QApplication::font());
-        const QString name = u"anglicko-český.mdb (soubor nenalezen)"_qs;
-        const QString text = u"/home/uživatel/slovníky/staré/ještě starší/"_qs + name;
-        QCOMPARE(elidedPath(text, fm, 4000), text);
-        for (int width = fm.horizontalAdvance(u"…/"_qs + name); width < fm.horizontalAdvance(text); width += 7) {
-            const QString shown = elidedPath(text, fm, width);
-            QVERIFY2(shown.endsWith(u'/' + name) && fm.horizontalAdvance(shown) <= width, qPrintable(shown));
-        }
-        QVERIFY(elidedPath(text, fm, fm.horizontalAdvance(u"anglicko-č"_qs)).startsWith(u"angl"_qs));
     }
 };
 

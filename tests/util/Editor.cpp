@@ -1,7 +1,6 @@
 #include "Editor.h"
 
 #include "catalogue/SettingsStore.h"
-#include "editor/setData.h"
 #include "platform/OpenSave.h"
 
 #include <QComboBox>
@@ -14,8 +13,6 @@
 using namespace tarnvik;
 
 namespace testutil {
-
-Editor::Editor() = default;
 
 Editor::~Editor()
 {

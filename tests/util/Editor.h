@@ -7,14 +7,11 @@
 #include "TestUtil.h"
 #include "WindowTestUtil.h"
 #include "editor/CatalogueEditor.h"
+#include "editor/setData.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <memory>
-
-namespace tarnvik {
-class setData;
-} // namespace tarnvik
 
 namespace testutil {
 
@@ -23,7 +20,6 @@ class Editor
 public:
     using Action = tarnvik::CatalogueList::Action;
 
-    Editor();
     ~Editor();
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
