@@ -285,7 +285,7 @@ private slots:
                                      "[Tables]\ncount= 4 entries\nActiveTable=2\n"
                                      "Table1Title=Jedna, dvě\nTable1CharsetIn=300\nTable1CharsetOut= 204 \nTable1Visible=TRUE\n"
                                      "Table2Title=Skrytý\nTable2Visible=False\n"
-                                     "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3Visible=yes\n"
+                                     "Table3Title=Třetí ; comment\nTable3CharsetIn=-1\nTable3CharsetOut=255\nTable3Visible=yes\n"
                                      "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
                                      "Table5Title=beyond count\n"
                                      "[Extra]\nkeep%20me=1\n");
@@ -294,7 +294,7 @@ private slots:
         // for a key not there.
         QCOMPARE(loaded(hand).sources, (QVector<DataSource>{
             {u"Jedna, dvě"_qs, {}, {}, {}, {}, 238, 204, true}, {u"Skrytý"_qs, {}, {}, {}, {}, 238, 238, false},
-            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 238, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
+            {u"Třetí ; comment"_qs, {}, {}, {}, {}, 238, 255, true}, {u"Čtvrtý"_qs, {}, {}, {}, {}, 238, 238, true},
         }));
         QCOMPARE(lookup(hand), u"- DejaVu Sans 3 1"_qs);
 
