@@ -239,10 +239,8 @@ private slots:
         value.truncate(1000000);
         const QString db = m_s.path(QStringLiteral("velke.mdb"));
         QString error;
-        QVERIFY2(testutil::writeTable(db, QStringLiteral("Slova"),
-                                      {{QStringLiteral("slovo")}, {QStringLiteral("vyznam"), JetWriter::FieldType::Memo}},
-                                      {{QStringLiteral("velky"), value}, {QStringLiteral("velryba"), QStringLiteral("whale")}},
-                                      &error),
+        QVERIFY2(testutil::writeTable(db, u"Slova"_qs, {{u"slovo"_qs}, {u"vyznam"_qs, JetWriter::FieldType::Memo}},
+                                      {{u"velky"_qs, value}, {u"velryba"_qs, u"whale"_qs}}, &error),
                  qPrintable(error));
         startOn(db);
         m_s.type(QStringLiteral("vel"));
