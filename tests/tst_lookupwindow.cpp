@@ -182,12 +182,12 @@ private slots:
         QVERIFY(!m_s->childAt(surface));
         m_s->expandCombo();
         // Any press on the surface closes the list; the left button on the
-        // pair opens it, a popup of its own.
+        // pair opens it, a popup of its own; Combo1 opens no menu.
         QWidget *strip = &m_s.window(), *text = m_s.text1(), *menu = m_s->windowMenu();
         const std::tuple<QWidget *, Qt::MouseButton, QWidget *> presses[] = {
             {strip, Qt::MiddleButton, menu}, {strip, Qt::RightButton, menu},         {strip, Qt::LeftButton, nullptr},
             {text, Qt::RightButton, menu},   {text, Qt::MiddleButton, nullptr},      {m_s.gridd(1), Qt::RightButton, m_s->copyMenu()},
-            {m_s.gridd(0), Qt::LeftButton, m_s->dropDown()}};
+            {m_s.gridd(0), Qt::LeftButton, m_s->dropDown()}, {m_s.combo1(), Qt::RightButton, nullptr}};
         for (int i = 0; i < int(std::size(presses)); ++i) {
             const auto [on, button, opens] = presses[i];
             QWidget *opened = menuOpenedBy([&] { QTest::mouseClick(on, button, {}, on == strip ? surface : QPoint(5, 5)); });
