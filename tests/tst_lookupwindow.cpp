@@ -151,8 +151,7 @@ private slots:
         QVERIFY(list->isVisible());
 
         // (The columns select together, and where the list stands: tst_dropdown.)
-        list->setCurrentRow(2);
-        QTest::keyClick(list->grid(0), Qt::Key_Return);
+        chooseRow(2);
         QCOMPARE(pair(), u"dva = two"_qs);
         QVERIFY(list->isHidden());
         m_s->checkStatus(); // the focus coming back does not reopen it
@@ -267,8 +266,7 @@ private slots:
         QCOMPARE(copied(0), QStringLiteral("velky = ") + value);
 
         // Chosen from the list after another row: whole again.
-        m_s->dropDown()->setCurrentRow(1);
-        QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return);
+        chooseRow(1);
         QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("whale"));
         QVERIFY(m_s.gridd(1)->toolTip().isEmpty());
         chooseRow(0);
