@@ -58,9 +58,8 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), root);
         pyglossary.setProcessEnvironment(env);
-        pyglossary.start(QStringLiteral("pyglossary"), {dictd, ifo, QStringLiteral("--read-format=DictOrg"),
-                                                        QStringLiteral("--write-format=Stardict"), QStringLiteral("--ui=none"),
-                                                        QStringLiteral("--no-interactive"), QStringLiteral("--no-progress-bar")});
+        pyglossary.start(QStringLiteral("pyglossary"), {dictd, ifo, "--read-format=DictOrg", "--write-format=Stardict",
+                                                        "--ui=none", "--no-interactive", "--no-progress-bar"});
         QVERIFY(pyglossary.waitForFinished(300000) && pyglossary.exitCode() == 0 && QFileInfo::exists(ifo));
         // Typed in full however late the program reads its keys.
         QVERIFY(keysFor(u"kůňσκύλος"_qs));

@@ -97,8 +97,7 @@ private slots:
 
         // What is pasted ends at its first line break (tst_window).
         QVERIFY(qobject_cast<OneLineEdit *>(m_s.text1()));
-        QStringList told = answeringBoxes([&] { m_s.type(QStringLiteral("d[")); });
-        QVERIFY(told.isEmpty()); // a pattern is no binding failure
+        QVERIFY(answeringBoxes([&] { m_s.type(QStringLiteral("d[")); }).isEmpty()); // a pattern is no binding failure
         QVERIFY(!m_s->lookupProblem().isEmpty());
         QCOMPARE(m_s.combo1()->toolTip(), m_s->lookupProblem());
     }
@@ -151,8 +150,7 @@ private slots:
         QVERIFY(list->isVisible());
 
         // (The columns select together, and where the list stands: tst_dropdown.)
-        list->setCurrentRow(2);
-        QTest::keyClick(list->grid(0), Qt::Key_Return);
+        chooseRow(2);
         QCOMPARE(pair(), u"dva = two"_qs);
         QVERIFY(list->isHidden());
         m_s->checkStatus(); // the focus coming back does not reopen it
@@ -182,12 +180,12 @@ private slots:
         QVERIFY(!m_s->childAt(surface));
         m_s->expandCombo();
         // Any press on the surface closes the list; the left button on the
-        // pair opens it, a popup of its own.
+        // pair opens it, a popup of its own; Combo1 opens no menu.
         QWidget *strip = &m_s.window(), *text = m_s.text1(), *menu = m_s->windowMenu();
         const std::tuple<QWidget *, Qt::MouseButton, QWidget *> presses[] = {
             {strip, Qt::MiddleButton, menu}, {strip, Qt::RightButton, menu},         {strip, Qt::LeftButton, nullptr},
             {text, Qt::RightButton, menu},   {text, Qt::MiddleButton, nullptr},      {m_s.gridd(1), Qt::RightButton, m_s->copyMenu()},
-            {m_s.gridd(0), Qt::LeftButton, m_s->dropDown()}};
+            {m_s.gridd(0), Qt::LeftButton, m_s->dropDown()}, {m_s.combo1(), Qt::RightButton, nullptr}};
         for (int i = 0; i < int(std::size(presses)); ++i) {
             const auto [on, button, opens] = presses[i];
             QWidget *opened = menuOpenedBy([&] { QTest::mouseClick(on, button, {}, on == strip ? surface : QPoint(5, 5)); });
@@ -239,10 +237,8 @@ private slots:
         value.truncate(1000000);
         const QString db = m_s.path(QStringLiteral("velke.mdb"));
         QString error;
-        QVERIFY2(testutil::writeTable(db, QStringLiteral("Slova"),
-                                      {{QStringLiteral("slovo")}, {QStringLiteral("vyznam"), JetWriter::FieldType::Memo}},
-                                      {{QStringLiteral("velky"), value}, {QStringLiteral("velryba"), QStringLiteral("whale")}},
-                                      &error),
+        QVERIFY2(testutil::writeTable(db, u"Slova"_qs, {{u"slovo"_qs}, {u"vyznam"_qs, JetWriter::FieldType::Memo}},
+                                      {{u"velky"_qs, value}, {u"velryba"_qs, u"whale"_qs}}, &error),
                  qPrintable(error));
         startOn(db);
         m_s.type(QStringLiteral("vel"));
@@ -269,8 +265,7 @@ private slots:
         QCOMPARE(copied(0), QStringLiteral("velky = ") + value);
 
         // Chosen from the list after another row: whole again.
-        m_s->dropDown()->setCurrentRow(1);
-        QTest::keyClick(m_s->dropDown()->grid(0), Qt::Key_Return);
+        chooseRow(1);
         QCOMPARE(m_s.gridd(1)->cellText(), QStringLiteral("whale"));
         QVERIFY(m_s.gridd(1)->toolTip().isEmpty());
         chooseRow(0);

@@ -219,12 +219,11 @@ private slots:
     void aFailingSourceDoesNotTakeTheKeys()
     {
         const QString missing = m_s.path(u"missing.mdb"_qs);
-        QStringList told = testutil::answeringBoxes([&] { m_s.startOn(missing); });
-        QCOMPARE(told.size(), 1); // when the source is bound
+        // Told when the source is bound, not while typing.
+        QCOMPARE(testutil::answeringBoxes([&] { m_s.startOn(missing); }).size(), 1);
         m_s->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&m_s.window()));
-        told = testutil::answeringBoxes([&] { typeKeys(QStringLiteral("hous")); });
-        QVERIFY(told.isEmpty());
+        QVERIFY(testutil::answeringBoxes([&] { typeKeys(QStringLiteral("hous")); }).isEmpty());
         QCOMPARE(text1()->text(), QStringLiteral("hous"));
         QVERIFY(m_s.lamp()->toolTip().contains(QStringLiteral("missing.mdb")));
     }
@@ -314,15 +313,8 @@ private slots:
         QCOMPARE(m_s->pos(), at);
         list()->hide();
 
-        // Other buttons on Combo1 open no menu and leave the list alone.
-        m_s.type(QStringLiteral("d"));
-        m_s->expandCombo();
-        QTRY_VERIFY(list()->isVisible());
-        QVERIFY(!testutil::menuOpenedBy([&] { QTest::mouseClick(combo1(), Qt::RightButton, {}, QPoint(10, 5)); }, list(), 100));
-
         // A click on the picture moves nothing, and no place is kept (a drag
         // moves it, and keeps the place: tst_desktops).
-        list()->hide();
         // A tap (press and release at once, as a touchpad's): the pointer
         // moved after it leaves the window where it was.
         const QPoint picture = m_s->mapToGlobal(QPoint(20, 20));

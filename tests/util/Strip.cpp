@@ -86,11 +86,10 @@ namespace {
 
 // xdotool's commands that give input, and those that ask for or act on windows.
 const QStringList kInputCommands = {"key", "keydown", "keyup", "type", "mousemove", "click", "mousedown", "mouseup", "sleep"};
-const QStringList kWindowCommands = {"search",         "windowactivate", "windowfocus",       "windowminimize",
-                                     "windowraise",    "windowmap",      "windowunmap",       "windowmove",
-                                     "windowsize",     "windowclose",    "windowkill",        "getactivewindow",
-                                     "getwindowfocus", "getwindowname",  "getwindowgeometry", "getmouselocation",
-                                     "version"};
+const QStringList kWindowCommands = {"search", "windowactivate", "windowfocus", "windowminimize", "windowraise",
+                                     "windowmap", "windowunmap", "windowmove", "windowsize", "windowclose",
+                                     "windowkill", "getactivewindow", "getwindowfocus", "getwindowname",
+                                     "getwindowgeometry", "getmouselocation", "version"};
 
 Run xdotoolOn(const QString &display, const QStringList &args)
 {
