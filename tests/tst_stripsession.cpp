@@ -113,6 +113,22 @@ private slots:
         QCOMPARE(std::pair(stored(ini, "Tables", "ActiveTable"), stored(ini, "Settings", "TopMost")), std::pair(u"none"_qs, u"False"_qs));
     }
 
+    // The news of a ready source may be lost: a look-up that waited is due
+    // again all the same.
+    void dueWithoutNews()
+    {
+        const QString ini = path(u"news/TVK.ini"_qs);
+        testutil::writeIni(ini, catalogue());
+        SettingsStore store(ini);
+        StripSession s(store);
+        s.data().setCacheFolder(path(u"news/cache"_qs));
+        s.load();
+        s.prepareActive();
+        s.data().setPreparedHandler({});
+        QCOMPARE(s.lookUp(u"d"_qs).kind, LookupResult::Waiting);
+        QCOMPARE(lookUp(s, u"d"_qs).firstOut, u"day"_qs);
+    }
+
     // Only what the strip changed is written; "TopMost" before the editor too.
     void saving()
     {
