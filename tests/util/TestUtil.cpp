@@ -117,7 +117,7 @@ std::optional<std::vector<Row>> readAll(const QString &file, const QString &tabl
     return rows;
 }
 
-static QString unescape(const QString &s)
+QString unescape(QStringView s)
 {
     QString out;
     for (qsizetype i = 0; i < s.size(); ++i) {
