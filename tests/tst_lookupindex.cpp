@@ -143,8 +143,8 @@ private slots:
                         inputs << std::nullopt;
                     else if (kind == 1)
                         inputs << QString();
-                    else if (kind < 10 && !inputs.isEmpty())
-                        inputs << std::optional<QString>(inputs[rng.bounded(inputs.size())]); // the same again, elsewhere
+                    else if (kind < 10 && !inputs.isEmpty()) // the same again, elsewhere
+                        inputs << std::optional<QString>(inputs[rng.bounded(inputs.size())]);
                     else
                         inputs << randomWord(letters, rng);
                 }
@@ -176,8 +176,8 @@ private slots:
                 const QStringList wrong = wrongRows(*ix, reference, patterns) + wrongShownRows(*ix, reference, typed);
                 if (!wrong.isEmpty())
                     failures << QStringLiteral("%1 (%2): %3 of %4 patterns wrong, first %5")
-                                    .arg(QLatin1String(script.name)).arg(int(rule)).arg(wrong.size()).arg(patterns.size())
-                                    .arg(wrong.first());
+                                    .arg(QLatin1String(script.name)).arg(int(rule)).arg(wrong.size())
+                                    .arg(patterns.size()).arg(wrong.first());
             }
         }
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
