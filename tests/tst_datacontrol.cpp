@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QRegularExpression>
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -474,18 +475,20 @@ private slots:
         writeDb(one, {{u"jedna"_qs, u"1"_qs}});
         writeDb(two, {{u"jiné"_qs, u"2"_qs}});
         // Held reads here last 10 s unless abandoned; a bound of 2 s only tells
-        // whether the caller waited for one.
-        QElapsedTimer timer;
-        auto quick = [&] { return timer.elapsed() < 2000; };
+        // whether the step waited for one.
+        auto quickly = [](const std::function<void()> &step) {
+            QElapsedTimer timer;
+            timer.start();
+            step();
+            return timer.elapsed() < 2000;
+        };
 
         auto prepared = std::make_shared<std::atomic<int>>(0);
         auto data = nonWaiting(dir, prepared);
         data->setDatabaseName(one);
         QVERIFY(!find(*data, u"j"_qs).error.isEmpty() && data->preparing());
         QTRY_COMPARE(testutil::heldStarts(dir, one), 1);
-        timer.start();
-        data->setDatabaseName(two);
-        QVERIFY(quick());
+        QVERIFY(quickly([&] { data->setDatabaseName(two); }));
         // The old read, let go now, is neither told nor taken for the new file.
         testutil::release(one);
         testutil::release(two);
@@ -503,14 +506,12 @@ private slots:
         data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
         data->prepare();
         QTRY_COMPARE(testutil::heldStarts(dir, three), 1);
-        timer.start();
-        data->setRequest({u"t"_qs, u"b"_qs, u"a"_qs});
-        data->prepare();
-        QVERIFY(quick());
+        QVERIFY(quickly([&] {
+            data->setRequest({u"t"_qs, u"b"_qs, u"a"_qs});
+            data->prepare();
+        }));
         QTRY_COMPARE(testutil::heldStarts(dir, three), 2);
-        timer.start();
-        data.reset();
-        QVERIFY(quick());
+        QVERIFY(quickly([&] { data.reset(); }));
         testutil::release(three);
         QTest::qWait(500);
         QCOMPARE(prepared->load(), 1);
@@ -525,12 +526,9 @@ private slots:
             control.prepare();
             QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
         };
-        {
-            DataControl waiting;
-            holdOne(waiting, u"four.mdb"_qs);
-            timer.start();
-        }
-        QVERIFY(quick());
+        auto waiting = std::make_unique<DataControl>();
+        holdOne(*waiting, u"four.mdb"_qs);
+        QVERIFY(quickly([&] { waiting.reset(); }));
 
         // Still reading when the application ends: the exit stops the read
         // rather than hang or run it on past the application's end.
