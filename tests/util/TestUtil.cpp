@@ -139,12 +139,8 @@ std::vector<Row> mdbExport(const QString &file, const QString &table)
         if (line.isEmpty())
             continue;
         Row row;
-        for (const QString &cell : QString::fromUtf8(line).split(u'\t')) {
-            if (cell == u"\\N" || cell.isEmpty())
-                row.push_back(std::nullopt);
-            else
-                row.push_back(unescape(cell));
-        }
+        for (const QString &cell : QString::fromUtf8(line).split(u'\t'))
+            row.push_back(cell == u"\\N" || cell.isEmpty() ? std::nullopt : std::optional(unescape(cell)));
         rows.push_back(std::move(row));
     }
     return rows;
