@@ -483,6 +483,17 @@ private slots:
             return timer.elapsed() < 2000;
         };
 
+        // A new database bound and prepared, its read held.
+        auto holdOne = [&](DataControl &control, const QString &name, int timeoutMs = ReadLimits().timeoutMs) {
+            const QString db = dir.filePath(name);
+            writeDb(db, {{name, u"x"_qs}});
+            holdReads(control, dir, timeoutMs);
+            control.setDatabaseName(db);
+            control.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+            control.prepare();
+            QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
+        };
+
         auto prepared = std::make_shared<std::atomic<int>>(0);
         auto data = nonWaiting(dir, prepared);
         data->setDatabaseName(one);
@@ -501,11 +512,7 @@ private slots:
 
         // Other fields while a read is held; then the control goes while one is.
         const QString three = dir.filePath(u"three.mdb"_qs);
-        writeDb(three, {{u"tři"_qs, u"3"_qs}});
-        data->setDatabaseName(three);
-        data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
-        data->prepare();
-        QTRY_COMPARE(testutil::heldStarts(dir, three), 1);
+        holdOne(*data, u"three.mdb"_qs, 10000);
         QVERIFY(quickly([&] {
             data->setRequest({u"t"_qs, u"b"_qs, u"a"_qs});
             data->prepare();
@@ -517,15 +524,6 @@ private slots:
         QCOMPARE(prepared->load(), 1);
 
         // The same for a control that waits for reads when refreshed.
-        auto holdOne = [&](DataControl &control, const QString &name) {
-            const QString db = dir.filePath(name);
-            writeDb(db, {{name, u"x"_qs}});
-            holdReads(control, dir, ReadLimits().timeoutMs);
-            control.setDatabaseName(db);
-            control.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
-            control.prepare();
-            QTRY_COMPARE(testutil::heldStarts(dir, db), 1);
-        };
         auto waiting = std::make_unique<DataControl>();
         holdOne(*waiting, u"four.mdb"_qs);
         QVERIFY(quickly([&] { waiting.reset(); }));
