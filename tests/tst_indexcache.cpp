@@ -244,9 +244,7 @@ private slots:
         int accepted = 0;
         for (qsizetype at = 0; at < good.size() - 8; ++at) {
             for (const char change : {char(0x01), char(0x80), char(0xFF)}) {
-                QByteArray bad = good;
-                bad[at] = char(bad[at] ^ change);
-                bad = withChecksum(bad);
+                const QByteArray bad = withChecksum(withByte(good, at, good[at] ^ change));
                 QVERIFY(f.seek(at) && f.putChar(bad[at]));
                 QVERIFY(f.seek(bad.size() - 8) && f.write(bad.right(8)) == 8);
                 const auto ix = cache.load(source);

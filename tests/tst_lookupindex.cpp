@@ -77,36 +77,6 @@ QStringList wrongShownRows(const LookupIndex &ix, const ScanReference &reference
     return wrong;
 }
 
-} // namespace
-
-class TestLookupIndex : public QObject
-{
-    Q_OBJECT
-private slots:
-    void czechOrderAndIgnorableText();
-    void agreesWithScanInEveryScript();
-    void everyTextComesBackExactly();
-    void bigSourcesSortAlike();
-};
-
-void TestLookupIndex::czechOrderAndIgnorableText()
-{
-    // The scan below sorts with the same collation: here it is seen to be
-    // Czech ("ch" a letter after "h"), with ties in table order.
-    QString error;
-    const auto all = LikePattern::compile(u"*", &error);
-    auto ix = makeIndex({u"hrad"_qs, u"chata"_qs, u"cesta"_qs, u"Cesta"_qs, u"čep"_qs, u"ctít"_qs, u"chata"_qs});
-    QCOMPARE(listed(ix->find(*all)),
-             QStringList({"cesta/out2", "Cesta/out3", "ctít/out5", "čep/out4", "hrad/out0", "chata/out1",
-                          "chata/out6"}));
-    // Empty text comes before text the collator ignores altogether (which
-    // random words never hold); a Null never matches.
-    const QString nuls(3, QChar(0)), empty(u""_qs);
-    auto ignorable = makeIndex({u"a"_qs, nuls, empty, std::nullopt});
-    QCOMPARE(listed(ignorable->find(*all)), QStringList({u"/out2"_qs, nuls + u"/out1"_qs, u"a/out0"_qs}));
-    QVERIFY(ignorable->inputIsNull(3) && !ignorable->inputIsNull(2));
-}
-
 // What the look-up asks of a typed text: the text, letters in another case,
 // and a sample of the wildcards inside it.
 QStringList patternsFor(const QString &typed, const QStringList &letters, QRandomGenerator &rng)
@@ -125,142 +95,162 @@ QStringList patternsFor(const QString &typed, const QStringList &letters, QRando
     return out;
 }
 
-void TestLookupIndex::agreesWithScanInEveryScript()
-{
-    QList<Script> tables = scripts();
-    QString everything;
-    for (const Script &s : tables)
-        everything += s.letters;
-    tables.append({"all scripts at once", everything});
-    QRandomGenerator rng(17);
-    QStringList failures;
-    for (const Script &script : tables) {
-        // Turkish text also as a Turkish source folds it: I with ı, İ with i.
-        for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
-            if (rule == CaseRule::Turkish && QLatin1String(script.name) != QLatin1String("Turkish"))
-                continue;
-            // A NUL too: no key may take it for the end of the text.
-            const QStringList letters = lettersOf(script.letters) << u" "_qs << u"1"_qs << u"-"_qs << u"*"_qs
-                                                                << QString(QChar(0));
-            QList<std::optional<QString>> inputs;
-            for (int i = 0; i < 1200; ++i) {
-                const quint32 kind = rng.bounded(100);
-                if (kind == 0)
-                    inputs << std::nullopt;
-                else if (kind == 1)
-                    inputs << QString();
-                else if (kind < 10 && !inputs.isEmpty())
-                    inputs << std::optional<QString>(inputs[rng.bounded(inputs.size())]); // the same again, elsewhere
-                else
-                    inputs << randomWord(letters, rng);
-            }
-            auto ix = makeIndex(inputs, rule);
-            const ScanReference reference(inputs, rule);
+} // namespace
 
-            // Every letter, every one- to three-letter start of a word, and of
-            // some words a start longer than the sort keys' prefix.
-            QSet<QString> typed(letters.begin(), letters.end());
-            for (qsizetype i = 0; i < inputs.size(); ++i) {
-                for (int n : {1, 2, 3, 8, 13}) {
-                    if (inputs[i] && (n <= 3 || i % 8 == 0))
-                        typed.insert(firstCodePoints(*inputs[i], n));
+class TestLookupIndex : public QObject
+{
+    Q_OBJECT
+private slots:
+    void czechOrderAndIgnorableText()
+    {
+        // The scan below sorts with the same collation: here it is seen to be
+        // Czech ("ch" a letter after "h"), with ties in table order.
+        QString error;
+        const auto all = LikePattern::compile(u"*", &error);
+        auto ix = makeIndex({u"hrad"_qs, u"chata"_qs, u"cesta"_qs, u"Cesta"_qs, u"čep"_qs, u"ctít"_qs, u"chata"_qs});
+        QCOMPARE(listed(ix->find(*all)),
+                 QStringList({"cesta/out2", "Cesta/out3", "ctít/out5", "čep/out4", "hrad/out0", "chata/out1",
+                              "chata/out6"}));
+        // Empty text comes before text the collator ignores altogether (which
+        // random words never hold); a Null never matches.
+        const QString nuls(3, QChar(0)), empty(u""_qs);
+        auto ignorable = makeIndex({u"a"_qs, nuls, empty, std::nullopt});
+        QCOMPARE(listed(ignorable->find(*all)), QStringList({u"/out2"_qs, nuls + u"/out1"_qs, u"a/out0"_qs}));
+        QVERIFY(ignorable->inputIsNull(3) && !ignorable->inputIsNull(2));
+    }
+
+    void agreesWithScanInEveryScript()
+    {
+        QList<Script> tables = scripts();
+        QString everything;
+        for (const Script &s : tables)
+            everything += s.letters;
+        tables.append({"all scripts at once", everything});
+        QRandomGenerator rng(17);
+        QStringList failures;
+        for (const Script &script : tables) {
+            // Turkish text also as a Turkish source folds it: I with ı, İ with i.
+            for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
+                if (rule == CaseRule::Turkish && QLatin1String(script.name) != QLatin1String("Turkish"))
+                    continue;
+                // A NUL too: no key may take it for the end of the text.
+                const QStringList letters = lettersOf(script.letters) << u" "_qs << u"1"_qs << u"-"_qs << u"*"_qs
+                                                                    << QString(QChar(0));
+                QList<std::optional<QString>> inputs;
+                for (int i = 0; i < 1200; ++i) {
+                    const quint32 kind = rng.bounded(100);
+                    if (kind == 0)
+                        inputs << std::nullopt;
+                    else if (kind == 1)
+                        inputs << QString();
+                    else if (kind < 10 && !inputs.isEmpty()) // the same again, elsewhere
+                        inputs << std::optional<QString>(inputs[rng.bounded(inputs.size())]);
+                    else
+                        inputs << randomWord(letters, rng);
                 }
-            }
-            // Whole words typed without their marks, in either case; and as
-            // a pattern, which has no word itself.
-            for (qsizetype i = 0; i < inputs.size(); i += 7) {
-                if (inputs[i] && !inputs[i]->isEmpty())
-                    typed << bareText(*inputs[i], rule) << bareText(*inputs[i], rule).toUpper()
-                          << bareText(*inputs[i], rule) + u'*';
-            }
-            QStringList patterns = {u"*"_qs, u"[!a]*"_qs, u"#*"_qs};
-            for (const QString &t : typed) {
-                if (!t.isEmpty())
-                    patterns << patternsFor(t, letters, rng);
-            }
-            // Each pattern as typed, and bare against the bare inputs.
-            const QStringList wrongPatterns = wrongRows(*ix, reference, patterns);
-            int wrong = int(wrongPatterns.size());
-            QString firstWrong = wrongPatterns.value(0);
-            const QStringList wrongShown = wrongShownRows(*ix, reference, typed);
-            if (wrong == 0)
-                firstWrong = wrongShown.value(0);
-            wrong += int(wrongShown.size());
-            if (wrong)
-                failures << QStringLiteral("%1 (%2): %3 of %4 patterns wrong, first %5")
-                                .arg(QLatin1String(script.name)).arg(int(rule)).arg(wrong).arg(patterns.size()).arg(firstWrong);
-        }
-    }
-    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
-}
+                auto ix = makeIndex(inputs, rule);
+                const ScanReference reference(inputs, rule);
 
-void TestLookupIndex::bigSourcesSortAlike()
-{
-    // More rows alike in their start than a sort takes at once, and than the
-    // build hands the collator at once.
-    QRandomGenerator rng(23);
-    const QStringList letters = lettersOf(u"aábcčdeéě"_qs);
-    QList<std::optional<QString>> inputs;
-    for (int i = 0; i < 70000; ++i) {
-        QString word = u"a"_qs;
-        for (int n = 2 + int(rng.bounded(6)); n > 0; --n)
-            word += letters[rng.bounded(letters.size())];
-        inputs << word;
+                // Every letter, every one- to three-letter start of a word, and of
+                // some words a start longer than the sort keys' prefix.
+                QSet<QString> typed(letters.begin(), letters.end());
+                for (qsizetype i = 0; i < inputs.size(); ++i) {
+                    for (int n : {1, 2, 3, 8, 13}) {
+                        if (inputs[i] && (n <= 3 || i % 8 == 0))
+                            typed.insert(firstCodePoints(*inputs[i], n));
+                    }
+                }
+                // Whole words typed without their marks, in either case; and as
+                // a pattern, which has no word itself.
+                for (qsizetype i = 0; i < inputs.size(); i += 7) {
+                    if (inputs[i] && !inputs[i]->isEmpty())
+                        typed << bareText(*inputs[i], rule) << bareText(*inputs[i], rule).toUpper()
+                              << bareText(*inputs[i], rule) + u'*';
+                }
+                QStringList patterns = {u"*"_qs, u"[!a]*"_qs, u"#*"_qs};
+                for (const QString &t : typed) {
+                    if (!t.isEmpty())
+                        patterns << patternsFor(t, letters, rng);
+                }
+                // Each pattern as typed, and bare against the bare inputs.
+                const QStringList wrong = wrongRows(*ix, reference, patterns) + wrongShownRows(*ix, reference, typed);
+                if (!wrong.isEmpty())
+                    failures << QStringLiteral("%1 (%2): %3 of %4 patterns wrong, first %5")
+                                    .arg(QLatin1String(script.name)).arg(int(rule)).arg(wrong.size())
+                                    .arg(patterns.size()).arg(wrong.first());
+            }
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u"; "_qs)));
     }
-    // Many rows of one word, then of longer words it begins: one whose key
-    // without marks is as long as a sort key's start, one shorter. Each is
-    // typed without its marks, and begins a word as typed.
-    for (const QString &word : {u"ábcdeabcdeab"_qs, u"ábcdeabcdeabc"_qs, u"ačeačeač"_qs, u"ačeačeačd"_qs})
-        inputs.append(QList<std::optional<QString>>(90, word));
-    inputs << u"abcdeabcdeabx"_qs << u"aceaceacx"_qs;
-    const auto ix = makeIndex(inputs);
-    const ScanReference reference(inputs, CaseRule::Default);
-    QStringList patterns = {u"*"_qs, u"ač*"_qs};
-    QSet<QString> typed = {u"abcdeabcdeab"_qs, u"aceaceac"_qs, u"ačeače"_qs};
-    for (int i = 0; i < 40; ++i) {
-        patterns << inputs[i]->left(2 + i % 4) + u'*';
-        typed << *inputs[i] << inputs[i]->left(3);
+
+    void everyTextComesBackExactly()
+    {
+        // Any UTF-16 at all, as a damaged table may hold: lone surrogates, pairs,
+        // NUL, the units above the surrogates (which sort before a pair by units
+        // but after it by code points).
+        const char16_t units[] = {u'a', u'\u00e9', u'\u0161', 0, u'\u20ac', 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+        QRandomGenerator rng(5);
+        QList<std::optional<QString>> inputs, outputs;
+        LookupIndex::Builder b;
+        for (int i = 0; i < 2000; ++i) {
+            QString in, out;
+            for (int n = int(rng.bounded(6)); n > 0; --n)
+                in += QChar(units[rng.bounded(int(std::size(units)))]);
+            for (int n = int(rng.bounded(4)); n > 0; --n)
+                out += QChar(units[rng.bounded(int(std::size(units)))]);
+            inputs << (i % 97 == 0 ? std::nullopt : std::optional<QString>(in));
+            outputs << (i % 89 == 0 ? std::nullopt : std::optional<QString>(out));
+            b.add(inputs.last() ? std::optional<QStringView>(*inputs.last()) : std::nullopt,
+                  outputs.last() ? std::optional<QStringView>(*outputs.last()) : std::nullopt);
+        }
+        const auto ix = b.build();
+        for (uint32_t r = 0; r < ix->rowCount(); ++r) {
+            QCOMPARE(std::pair(ix->input(r), ix->inputIsNull(r)), std::pair(inputs[r].value_or(QString()), !inputs[r]));
+            QCOMPARE(std::pair(ix->output(r), ix->outputIsNull(r)), std::pair(outputs[r].value_or(QString()), !outputs[r]));
+        }
+        const ScanReference reference(inputs, CaseRule::Default);
+        const QStringList patterns = {u"*"_qs, QString(QChar(0xE000)) + u'*', QString(QChar(0xFFFF)) + u'*'};
+        const QStringList wrong = wrongRows(*ix, reference, patterns, {LookupIndex::Folded});
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; "_qs)));
+
+        // Bytes that are no UTF-8 (from a file changed on disk) read as U+FFFD,
+        // one for each byte that begins nothing whole.
+        QString buffer;
+        QCOMPARE(fromUtf8("\xC0\x80|\xE2\x82|\xF4\x90\x80\x80|\xED\xA0\x80", buffer),
+                 QString::fromUtf16(u"\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|") + QChar(0xD800));
     }
-    const QStringList wrong = wrongRows(*ix, reference, patterns) + wrongShownRows(*ix, reference, typed);
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; "_qs)));
-}
+
+    void bigSourcesSortAlike()
+    {
+        // More rows alike in their start than a sort takes at once, and than the
+        // build hands the collator at once.
+        QRandomGenerator rng(23);
+        const QStringList letters = lettersOf(u"aábcčdeéě"_qs);
+        QList<std::optional<QString>> inputs;
+        for (int i = 0; i < 70000; ++i) {
+            QString word = u"a"_qs;
+            for (int n = 2 + int(rng.bounded(6)); n > 0; --n)
+                word += letters[rng.bounded(letters.size())];
+            inputs << word;
+        }
+        // Many rows of one word, then of longer words it begins: one whose key
+        // without marks is as long as a sort key's start, one shorter. Each is
+        // typed without its marks, and begins a word as typed.
+        for (const QString &word : {u"ábcdeabcdeab"_qs, u"ábcdeabcdeabc"_qs, u"ačeačeač"_qs, u"ačeačeačd"_qs})
+            inputs.append(QList<std::optional<QString>>(90, word));
+        inputs << u"abcdeabcdeabx"_qs << u"aceaceacx"_qs;
+        const auto ix = makeIndex(inputs);
+        const ScanReference reference(inputs, CaseRule::Default);
+        QStringList patterns = {u"*"_qs, u"ač*"_qs};
+        QSet<QString> typed = {u"abcdeabcdeab"_qs, u"aceaceac"_qs, u"ačeače"_qs};
+        for (int i = 0; i < 40; ++i) {
+            patterns << inputs[i]->left(2 + i % 4) + u'*';
+            typed << *inputs[i] << inputs[i]->left(3);
+        }
+        const QStringList wrong = wrongRows(*ix, reference, patterns) + wrongShownRows(*ix, reference, typed);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; "_qs)));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLookupIndex)
 #include "tst_lookupindex.moc"
-
-void TestLookupIndex::everyTextComesBackExactly()
-{
-    // Any UTF-16 at all, as a damaged table may hold: lone surrogates, pairs,
-    // NUL, the units above the surrogates (which sort before a pair by units
-    // but after it by code points).
-    const char16_t units[] = {u'a', u'\u00e9', u'\u0161', 0, u'\u20ac', 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
-    QRandomGenerator rng(5);
-    QList<std::optional<QString>> inputs, outputs;
-    LookupIndex::Builder b;
-    for (int i = 0; i < 2000; ++i) {
-        QString in, out;
-        for (int n = int(rng.bounded(6)); n > 0; --n)
-            in += QChar(units[rng.bounded(int(std::size(units)))]);
-        for (int n = int(rng.bounded(4)); n > 0; --n)
-            out += QChar(units[rng.bounded(int(std::size(units)))]);
-        inputs << (i % 97 == 0 ? std::nullopt : std::optional<QString>(in));
-        outputs << (i % 89 == 0 ? std::nullopt : std::optional<QString>(out));
-        b.add(inputs.last() ? std::optional<QStringView>(*inputs.last()) : std::nullopt,
-              outputs.last() ? std::optional<QStringView>(*outputs.last()) : std::nullopt);
-    }
-    const auto ix = b.build();
-    for (uint32_t r = 0; r < ix->rowCount(); ++r) {
-        QCOMPARE(std::pair(ix->input(r), ix->inputIsNull(r)), std::pair(inputs[r].value_or(QString()), !inputs[r]));
-        QCOMPARE(std::pair(ix->output(r), ix->outputIsNull(r)), std::pair(outputs[r].value_or(QString()), !outputs[r]));
-    }
-    const ScanReference reference(inputs, CaseRule::Default);
-    const QStringList patterns = {u"*"_qs, QString(QChar(0xE000)) + u'*', QString(QChar(0xFFFF)) + u'*'};
-    const QStringList wrong = wrongRows(*ix, reference, patterns, {LookupIndex::Folded});
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; "_qs)));
-
-    // Bytes that are no UTF-8 (from a file changed on disk) read as U+FFFD,
-    // one for each byte that begins nothing whole.
-    QString buffer;
-    QCOMPARE(fromUtf8("\xC0\x80|\xE2\x82|\xF4\x90\x80\x80|\xED\xA0\x80", buffer),
-             QString::fromUtf16(u"\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|") + QChar(0xD800));
-}

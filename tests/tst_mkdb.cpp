@@ -98,9 +98,8 @@ private slots:
                                  "00databaseurl\tA\tk\n"
                                  "house\tk\ta\n"
                                  "cat\t+\tP\n";
-        file(u"d.index"_qs, index);
         gzipFile(m_dir.filePath(u"d.dict.dz"_qs), dict);
-        mkdb::DictdSource src(m_dir.filePath(u"d.index"_qs));
+        mkdb::DictdSource src(file(u"d.index"_qs, index));
         QVERIFY(readSource(src) == std::vector<Row>({{u"house"_qs, u"dům\nbudova"_qs}, {u"cat"_qs, u"kočka"_qs}}));
         qint64 v = 0;
         QVERIFY(mkdb::DictdSource::decodeNumber(u"Ba", &v));
@@ -196,12 +195,8 @@ private slots:
         const auto entry = [](const char *word, quint64 offset, quint64 size) {
             return QByteArray(word) + '\0' + bigEndian(offset, 4) + bigEndian(size, 4);
         };
-        QByteArray gz;
-        {
-            const QString path = m_dir.filePath(u"gz.tmp"_qs);
-            gzipFile(path, "onetwo");
-            gz = readBytes(path);
-        }
+        gzipFile(m_dir.filePath(u"gz.tmp"_qs), "onetwo");
+        const QByteArray gz = readBytes(m_dir.filePath(u"gz.tmp"_qs));
         const struct { const char *tag; QString replace; QByteArray content; QString names; } cases[] = {
             {"index cut short", u".idx"_qs, entry("one", 0, 4) + entry("two", 4, 4).first(7),
              u"d.idx: rejstřík končí uprostřed hesla č. 2 „two“"_qs},

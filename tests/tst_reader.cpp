@@ -29,10 +29,6 @@ int countRows(const QString &path, QString *error, const ReadLimits &limits = {}
     return MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, error) ? rows : -1;
 }
 
-} // namespace
-
-namespace {
-
 QStringList *g_logged = nullptr;
 
 // What the reader logs (libmdb's prints among it), while alive.

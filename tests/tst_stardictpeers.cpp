@@ -15,21 +15,6 @@ using namespace testutil;
 
 namespace {
 
-// A cell of tarnvik-lookup's output.
-QString unescape(QStringView s)
-{
-    QString v;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i] != u'\\' || i + 1 == s.size()) {
-            v += s[i];
-            continue;
-        }
-        const QChar c = s[++i];
-        v += c == u'n' ? u'\n' : c == u't' ? u'\t' : c == u'r' ? u'\r' : c;
-    }
-    return v;
-}
-
 // The headwords of a .idx, read here by the format's description.
 QStringList idxWords(const QByteArray &idx, int offsetBytes)
 {

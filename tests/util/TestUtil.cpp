@@ -117,7 +117,7 @@ std::optional<std::vector<Row>> readAll(const QString &file, const QString &tabl
     return rows;
 }
 
-static QString unescape(const QString &s)
+QString unescape(QStringView s)
 {
     QString out;
     for (qsizetype i = 0; i < s.size(); ++i) {
@@ -139,12 +139,8 @@ std::vector<Row> mdbExport(const QString &file, const QString &table)
         if (line.isEmpty())
             continue;
         Row row;
-        for (const QString &cell : QString::fromUtf8(line).split(u'\t')) {
-            if (cell == u"\\N" || cell.isEmpty())
-                row.push_back(std::nullopt);
-            else
-                row.push_back(unescape(cell));
-        }
+        for (const QString &cell : QString::fromUtf8(line).split(u'\t'))
+            row.push_back(cell == u"\\N" || cell.isEmpty() ? std::nullopt : std::optional(unescape(cell)));
         rows.push_back(std::move(row));
     }
     return rows;

@@ -48,6 +48,9 @@ bool makeSampleDictionary(const QString &path);
 std::optional<std::vector<Row>> readAll(const QString &file, const QString &table, const QStringList &fields,
                                         QString *error);
 
+// A TSV cell with its escapes (\t \n \r \\) undone.
+QString unescape(QStringView s);
+
 // mdb-export's rows, Null and empty both as nullopt (as libmdb reports them).
 std::vector<Row> mdbExport(const QString &file, const QString &table);
 
