@@ -66,6 +66,12 @@ private slots:
         QCOMPARE(fields ? u"%1 %2"_qs.arg(fields->at(0).type).arg(fields->at(1).type) : error, u"10 12"_qs);
         const auto back = readAll(db, u"Slova"_qs, {u"slovo"_qs, u"význam"_qs}, &error);
         QVERIFY2(back && *back == rows, qPrintable(error));
+        // An existing output is replaced only when asked.
+        const QByteArray made = readBytes(db);
+        QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
+        QCOMPARE(readBytes(db), made);
+        QCOMPARE(runMkdb({u"--force"_qs, db, u"--table"_qs, u"Jiná"_qs, tsv}).exitCode, 0);
+        QVERIFY2(MdbFile(db).fields(u"Jiná"_qs, &error), qPrintable(error));
 
         // No input at all: a database without user tables.
         const QString empty = m_dir.filePath(u"none.mdb"_qs);
@@ -266,17 +272,6 @@ private slots:
             QVERIFY2(r.exitCode == 1 && QString::fromUtf8(r.err).contains(where), qPrintable(where + u": "_qs + r.err));
             QVERIFY2(!QFileInfo::exists(db), qPrintable(where));
         }
-    }
-
-    void outputIsNotReplacedUnasked()
-    {
-        const QString tsv = file(u"o.tsv"_qs, "a\nx\n");
-        const QString db = file(u"o.mdb"_qs, "precious");
-        QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
-        QCOMPARE(readBytes(db), QByteArray("precious"));
-        QCOMPARE(runMkdb({u"--force"_qs, db, tsv}).exitCode, 0);
-        QString error;
-        QVERIFY2(MdbFile(db).tables(&error), qPrintable(error));
     }
 
     // Asked for, the usage is an answer (standard output, success); a wrong
