@@ -20,8 +20,7 @@ private slots:
         // semicolon. The count's alias and fields are read by the data control (tst_datacontrol).
         QString error;
         const auto s = parseStatement(u"SELECT [Český výraz],Anglicky FROM [Můj slovník] WHERE [Český výraz] LIKE 'it''s*' "
-                                      u"ORDER BY [Český výraz];",
-                                      &error);
+                                      u"ORDER BY [Český výraz];", &error);
         QCOMPARE(s ? shape(*s) : error, u"%1|Český výraz,Anglicky|Můj slovník|it's*|Český výraz"_qs.arg(int(Statement::Select)));
 
         // Other statements, a star, no order, equality; an unclosed quote, one
