@@ -230,7 +230,7 @@ private slots:
         QVERIFY(!unwrapCalculated(field.data(), 19, &value, &length));
     }
 
-    void textIsShownByTheFieldsCharset()
+    void charsets()
     {
         const QList<QPair<int, int>> expected = {{0, 1252},   {161, 1253}, {162, 1254}, {177, 1255}, {178, 1256},
                                                  {186, 1257}, {204, 1251}, {238, 1250}, {1, 1250},   {255, 1250}};
@@ -248,10 +248,7 @@ private slots:
               std::tuple(u"áâ"_qs, 161, u"αβ"_qs), std::tuple(QString(), 204, QString())})
             QCOMPARE(displayTextJet4(stored, charset), shown);
         // Jet 3 bytes by the field's code page: tst_jetwriter, against mdb-export.
-    }
 
-    void codePagesRoundTrip()
-    {
         for (int cp = 1250; cp <= 1257; ++cp) {
             const CodePage *page = CodePage::get(cp);
             QVERIFY2(page, qPrintable(QString::number(cp)));
