@@ -14,7 +14,7 @@ class TestSql : public QObject
 {
     Q_OBJECT
 private slots:
-    void parsesAnySpelling()
+    void parses()
     {
         // Keywords in any case, names in brackets, a doubled apostrophe, a closing
         // semicolon. The count's alias and fields are read by the data control (tst_datacontrol).
@@ -36,10 +36,8 @@ private slots:
             QString error;
             QVERIFY2(!parseStatement(QString::fromUtf8(sql), &error) && !error.isEmpty(), sql);
         }
-    }
 
-    void typedTextCannotBreakThePattern()
-    {
+        // Typed text cannot break the pattern.
         for (const QString &typed : {QStringLiteral("it's"), QStringLiteral("''"), QStringLiteral("' or 'a'='a"),
                                     QStringLiteral("a*b"), QStringLiteral(" dům ")}) {
             QString error;
