@@ -6,7 +6,6 @@
 #include "util/TestUtil.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
