@@ -137,10 +137,8 @@ private slots:
             QCOMPARE(src.title(), u"Zkušební slovník"_qs);
             QCOMPARE(readSource(src).size(), expected.size()); // the second pass reads it all again
         }
-    }
 
-    void starDictMarkupIsPlainText()
-    {
+        // Each type's markup shown as plain text.
         const struct { char type; const char16_t *markup, *text; } cases[] = {
             {'h', u"a<br/>b<BR>c\nd", u"a\nb\nc\nd"},
             {'h', u"<div>one</div><div>two</div>three<p>four", u"one\ntwo\nthree\nfour"},
