@@ -38,7 +38,7 @@ class TestMkdb : public QObject
 {
     Q_OBJECT
 private slots:
-    void tsvEscapesAndTypes()
+    void tsvCsvAndDictd()
     {
         const QByteArray longText = QByteArray("dlouhý ").repeated(36) + "konc"; // 256 characters
         const QString tsv = file(u"words.tsv"_qs, "\xEF\xBB\xBFslovo\tv\xC3\xBDznam\r\n"
@@ -89,10 +89,7 @@ private slots:
                                                            {std::nullopt, u""_qs, u"two\nlines"_qs},
                                                            {u"x"_qs, u"y"_qs, u""_qs}, {u"last"_qs, u"x"_qs, u"y"_qs}}));
         QCOMPARE(csvSource.fieldNames(), QStringList({"a", "b", "c"}));
-    }
 
-    void dictdDictionaries()
-    {
         const QByteArray dict = "00-database-info\nA test dictionary.\n"
                                 "house /haʊs/\ndům\nbudova\n"
                                 "Cat <n>\nkočka\n";
@@ -105,8 +102,8 @@ private slots:
                                  "house\tk\ta\n"
                                  "cat\t+\tP\n";
         gzipFile(m_dir.filePath(u"d.dict.dz"_qs), dict);
-        mkdb::DictdSource src(file(u"d.index"_qs, index));
-        QVERIFY(readSource(src) == std::vector<Row>({{u"house"_qs, u"dům\nbudova"_qs}, {u"cat"_qs, u"kočka"_qs}}));
+        mkdb::DictdSource dictd(file(u"d.index"_qs, index));
+        QVERIFY(readSource(dictd) == std::vector<Row>({{u"house"_qs, u"dům\nbudova"_qs}, {u"cat"_qs, u"kočka"_qs}}));
         qint64 v = 0;
         QVERIFY(mkdb::DictdSource::decodeNumber(u"Ba", &v));
         QCOMPARE(v, 64 + 26);
