@@ -91,11 +91,12 @@ private slots:
         }
     }
 
-    // Beyond the size, the least recently used go first; only ours count.
+    // Beyond the size, the least recently used go first, until the folder is
+    // down to the size exactly; only ours count.
     void bound()
     {
         QTemporaryDir dir;
-        const CacheLimits limits{2600, 30 * kDay, kDay};
+        const CacheLimits limits{2500, 30 * kDay, kDay};
         const QByteArray kilo = kHead + QByteArray(1000 - kHead.size(), 'x');
         for (char c : {'a', 'b', 'c', 'd'})
             put(dir.filePath(hexName(c)), kilo, (5 - (c - 'a')) * kHour);

@@ -18,7 +18,6 @@ class TestDictionaryImport : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QString path(const char *name) const { return m_dir.filePath(QString::fromUtf8(name)); }
-    QStringList made(const QString &folder) const { return QDir(folder).entryList({u"*.mdb"_qs}, QDir::Files); }
 
 private slots:
     void importsOnceAndOffersItAgain()

@@ -38,7 +38,7 @@ class TestMkdb : public QObject
 {
     Q_OBJECT
 private slots:
-    void tsvEscapesAndTypes()
+    void tsvCsvAndDictd()
     {
         const QByteArray longText = QByteArray("dlouhý ").repeated(36) + "konc"; // 256 characters
         const QString tsv = file(u"words.tsv"_qs, "\xEF\xBB\xBFslovo\tv\xC3\xBDznam\r\n"
@@ -66,6 +66,12 @@ private slots:
         QCOMPARE(fields ? u"%1 %2"_qs.arg(fields->at(0).type).arg(fields->at(1).type) : error, u"10 12"_qs);
         const auto back = readAll(db, u"Slova"_qs, {u"slovo"_qs, u"význam"_qs}, &error);
         QVERIFY2(back && *back == rows, qPrintable(error));
+        // An existing output is replaced only when asked.
+        const QByteArray made = readBytes(db);
+        QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
+        QCOMPARE(readBytes(db), made);
+        QCOMPARE(runMkdb({u"--force"_qs, db, u"--table"_qs, u"Jiná"_qs, tsv}).exitCode, 0);
+        QVERIFY2(MdbFile(db).fields(u"Jiná"_qs, &error), qPrintable(error));
 
         // No input at all: a database without user tables.
         const QString empty = m_dir.filePath(u"none.mdb"_qs);
@@ -83,10 +89,7 @@ private slots:
                                                            {std::nullopt, u""_qs, u"two\nlines"_qs},
                                                            {u"x"_qs, u"y"_qs, u""_qs}, {u"last"_qs, u"x"_qs, u"y"_qs}}));
         QCOMPARE(csvSource.fieldNames(), QStringList({"a", "b", "c"}));
-    }
 
-    void dictdDictionaries()
-    {
         const QByteArray dict = "00-database-info\nA test dictionary.\n"
                                 "house /haʊs/\ndům\nbudova\n"
                                 "Cat <n>\nkočka\n";
@@ -99,8 +102,8 @@ private slots:
                                  "house\tk\ta\n"
                                  "cat\t+\tP\n";
         gzipFile(m_dir.filePath(u"d.dict.dz"_qs), dict);
-        mkdb::DictdSource src(file(u"d.index"_qs, index));
-        QVERIFY(readSource(src) == std::vector<Row>({{u"house"_qs, u"dům\nbudova"_qs}, {u"cat"_qs, u"kočka"_qs}}));
+        mkdb::DictdSource dictd(file(u"d.index"_qs, index));
+        QVERIFY(readSource(dictd) == std::vector<Row>({{u"house"_qs, u"dům\nbudova"_qs}, {u"cat"_qs, u"kočka"_qs}}));
         qint64 v = 0;
         QVERIFY(mkdb::DictdSource::decodeNumber(u"Ba", &v));
         QCOMPARE(v, 64 + 26);
@@ -131,10 +134,8 @@ private slots:
             QCOMPARE(src.title(), u"Zkušební slovník"_qs);
             QCOMPARE(readSource(src).size(), expected.size()); // the second pass reads it all again
         }
-    }
 
-    void starDictMarkupIsPlainText()
-    {
+        // Each type's markup shown as plain text.
         const struct { char type; const char16_t *markup, *text; } cases[] = {
             {'h', u"a<br/>b<BR>c\nd", u"a\nb\nc\nd"},
             {'h', u"<div>one</div><div>two</div>three<p>four", u"one\ntwo\nthree\nfour"},
@@ -188,16 +189,19 @@ private slots:
         QCOMPARE(*back->at(2)[1], u"fine"_qs);
     }
 
-    void damagedStarDictIsRefused()
+    void badInputIsRefused()
     {
-        // The file to replace (or, after "-", to remove), its new content, and what the refusal names.
+        // The StarDict file to replace (or, after "-", to remove) or the input
+        // to read alone, its new content, what the refusal names, options.
+        const QByteArray wide = QByteArray("\xC5\x99").repeated(250);
         const QByteArray info = "StarDict's dict ifo file\nversion=2.4.2\nwordcount=2\n";
         const auto entry = [](const char *word, quint64 offset, quint64 size) {
             return QByteArray(word) + '\0' + bigEndian(offset, 4) + bigEndian(size, 4);
         };
         gzipFile(m_dir.filePath(u"gz.tmp"_qs), "onetwo");
         const QByteArray gz = readBytes(m_dir.filePath(u"gz.tmp"_qs));
-        const struct { const char *tag; QString replace; QByteArray content; QString names; } cases[] = {
+        const struct { const char *tag; QString replace; QByteArray content; QString names; QStringList options = {}; }
+            cases[] = {
             {"index cut short", u".idx"_qs, entry("one", 0, 4) + entry("two", 4, 4).first(7),
              u"d.idx: rejstřík končí uprostřed hesla č. 2 „two“"_qs},
             {"offset past the dictionary", u".idx"_qs, entry("one", 0, 4) + entry("two", 6, 4),
@@ -221,62 +225,36 @@ private slots:
              u"d.dict.dz“ je poškozený"_qs},
             {"dictzip not gzip", u".dict.dz"_qs, QByteArray("onetwo"), u"d.dict.dz“ není ve formátu gzip"_qs},
             {"gzip index damaged", u".idx.gz"_qs, gz.first(12), u"d.idx.gz“ je poškozený"_qs},
+            {"unknown escape", u"e.tsv"_qs, "a\tb\nx\ty\nx\\q\ty\n", u"e.tsv:3"_qs},
+            {"field count", u"f.tsv"_qs, "a\tb\nx\ty\nx\n", u"f.tsv:3"_qs},
+            {"duplicate names", u"d.tsv"_qs, "a\tA\nx\ty\n", u"d.tsv:1"_qs},
+            {"invalid UTF-8", u"u.tsv"_qs, "a\nok\n\xC3\x28\n", u"u.tsv:3"_qs},
+            {"not in the code page", u"c.tsv"_qs, "a\nok\n\xD0\x9C\n", u"c.tsv:3"_qs,
+             {u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs}},
+            {"row too long", u"r.tsv"_qs,
+             QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n", u"r.tsv:2"_qs},
+            {"unclosed quote", u"q.csv"_qs, "a,b\n1,2\n\"open,3\n", u"q.csv:3"_qs},
         };
-        for (const auto &[tag, replace, content, names] : cases) {
+        for (const auto &[tag, replace, content, names, options] : cases) {
             const QString dir = QString::fromLatin1(tag).replace(u' ', u'_');
             QVERIFY(QDir(m_dir.path()).mkpath(dir));
             const QString base = dir + u"/d"_qs;
             starDict(base, {{"one", {{'m', "on"}}}, {"two", {{'m', "tw"}}}}, {32, false, false, false, {{"uno", 0}}});
-            if (replace.endsWith(u".dz"_qs))
-                QFile::remove(m_dir.filePath(base + u".dict"_qs));
-            if (replace.endsWith(u".idx.gz"_qs))
-                QFile::remove(m_dir.filePath(base + u".idx"_qs));
-            const QString ifo = m_dir.filePath(base + u".ifo"_qs);
+            if (replace.endsWith(u'z')) // packed in place of the plain file
+                QFile::remove(m_dir.filePath(base + replace.chopped(3)));
+            QString input = m_dir.filePath(base + u".ifo"_qs);
             if (replace.startsWith(u'-'))
                 QVERIFY(QFile::remove(m_dir.filePath(base + replace.mid(1))));
-            else
+            else if (replace.startsWith(u'.'))
                 writeBytes(m_dir.filePath(base + replace), content);
+            else
+                input = file(dir + u'/' + replace, content);
             const QString db = m_dir.filePath(dir + u".mdb"_qs);
-            const Run r = runMkdb({db, ifo});
+            const Run r = runMkdb(options + QStringList{db, input});
             QVERIFY2(r.exitCode == 1 && QString::fromUtf8(r.err).contains(names),
                      qPrintable(QString::fromLatin1(tag) + u": "_qs + r.err));
             QVERIFY2(!QFileInfo::exists(db), tag);
         }
-    }
-
-    void badInputIsRefused()
-    {
-        // The input file and the line its refusal names, its content, options:
-        // an unknown escape, a field count, duplicate names, invalid UTF-8, a
-        // character not in the code page, a row too long, an unclosed quote.
-        const QByteArray wide = QByteArray("\xC5\x99").repeated(250);
-        const struct { QString where; QByteArray content; QStringList options; } cases[] = {
-            {u"e.tsv:3"_qs, "a\tb\nx\ty\nx\\q\ty\n", {}},
-            {u"f.tsv:3"_qs, "a\tb\nx\ty\nx\n", {}},
-            {u"d.tsv:1"_qs, "a\tA\nx\ty\n", {}},
-            {u"u.tsv:3"_qs, "a\nok\n\xC3\x28\n", {}},
-            {u"c.tsv:3"_qs, "a\nok\n\xD0\x9C\n", {u"--jet3"_qs, u"--codepage"_qs, u"1250"_qs}},
-            {u"r.tsv:2"_qs, QByteArray("a\tb\tc\td\te\tf\tg\th\tj\n") + (wide + "\t").repeated(8) + wide + "\n", {}},
-            {u"q.csv:3"_qs, "a,b\n1,2\n\"open,3\n", {}},
-        };
-        for (const auto &[where, content, options] : cases) {
-            const QString name = where.section(u':', 0, 0), input = file(name, content);
-            const QString db = m_dir.filePath(name + u".mdb"_qs);
-            const Run r = runMkdb(options + QStringList{db, input});
-            QVERIFY2(r.exitCode == 1 && QString::fromUtf8(r.err).contains(where), qPrintable(where + u": "_qs + r.err));
-            QVERIFY2(!QFileInfo::exists(db), qPrintable(where));
-        }
-    }
-
-    void outputIsNotReplacedUnasked()
-    {
-        const QString tsv = file(u"o.tsv"_qs, "a\nx\n");
-        const QString db = file(u"o.mdb"_qs, "precious");
-        QCOMPARE(runMkdb({db, tsv}).exitCode, 1);
-        QCOMPARE(readBytes(db), QByteArray("precious"));
-        QCOMPARE(runMkdb({u"--force"_qs, db, tsv}).exitCode, 0);
-        QString error;
-        QVERIFY2(MdbFile(db).tables(&error), qPrintable(error));
     }
 
     // Asked for, the usage is an answer (standard output, success); a wrong
@@ -314,8 +292,6 @@ private:
     // the .syn packed with the .idx.
     QString starDict(const QString &base, const QList<Entry> &entries, const Layout &layout)
     {
-        for (const char *ending : {".idx", ".idx.gz", ".dict", ".dict.dz", ".syn", ".syn.gz"})
-            QFile::remove(m_dir.filePath(base + QLatin1String(ending)));
         QByteArray idx, dict, types;
         for (const auto &p : entries.front().parts)
             types.append(p.first);

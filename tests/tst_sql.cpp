@@ -14,14 +14,13 @@ class TestSql : public QObject
 {
     Q_OBJECT
 private slots:
-    void parsesAnySpelling()
+    void parses()
     {
         // Keywords in any case, names in brackets, a doubled apostrophe, a closing
         // semicolon. The count's alias and fields are read by the data control (tst_datacontrol).
         QString error;
         const auto s = parseStatement(u"SELECT [Český výraz],Anglicky FROM [Můj slovník] WHERE [Český výraz] LIKE 'it''s*' "
-                                      u"ORDER BY [Český výraz];",
-                                      &error);
+                                      u"ORDER BY [Český výraz];", &error);
         QCOMPARE(s ? shape(*s) : error, u"%1|Český výraz,Anglicky|Můj slovník|it's*|Český výraz"_qs.arg(int(Statement::Select)));
 
         // Other statements, a star, no order, equality; an unclosed quote, one
@@ -37,10 +36,8 @@ private slots:
             QString error;
             QVERIFY2(!parseStatement(QString::fromUtf8(sql), &error) && !error.isEmpty(), sql);
         }
-    }
 
-    void typedTextCannotBreakThePattern()
-    {
+        // Typed text cannot break the pattern.
         for (const QString &typed : {QStringLiteral("it's"), QStringLiteral("''"), QStringLiteral("' or 'a'='a"),
                                     QStringLiteral("a*b"), QStringLiteral(" dům ")}) {
             QString error;
