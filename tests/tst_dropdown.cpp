@@ -7,6 +7,8 @@
 #include "widgets/DropButtonBox.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
+#include "platform/Colours.h"
+#include "widgets/Paint.h"
 #include "util/Strip.h"
 
 #include <QApplication>
@@ -201,13 +203,16 @@ private slots:
             QCOMPARE(QColor(tallShot.pixel(g->viewport()->mapTo(list(), QPoint(x0 + 40, 6 * h)))).rgb(), workspace.rgb());
     }
 
-    // The rows end where the matches end, though the index holds more.
+    // The rows end where the matches end, though the index holds more. A row
+    // found only with diacritics ignored is light blue, one found as typed not.
     void rowsEndWithTheMatches()
     {
         ResultModel model;
-        model.setMatches(matchesOf(20, QStringLiteral("w000*")));
-        QCOMPARE(std::pair(model.rowCount(), model.text(9, 1)), std::pair(10, u"w0009"_qs));
-        QVERIFY(model.text(10, 0).isNull() && model.text(10, 1).isNull() && model.text(-1, 0).isNull());
+        model.setMatches(Matches({19}, matchesOf(20, QStringLiteral("w000*"))));
+        QCOMPARE(std::pair(model.rowCount(), model.text(10, 1)), std::pair(11, u"w0009"_qs));
+        QVERIFY(model.text(11, 0).isNull() && model.text(11, 1).isNull() && model.text(-1, 0).isNull());
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), QVariant(fromBgr(kLightBlue)));
+        QVERIFY(!model.data(model.index(1, 1), Qt::BackgroundRole).isValid());
     }
 
     void columnsLineUpWithTheShownPair()
