@@ -131,7 +131,7 @@ private slots:
     // A stored place comes back where it still lies on a screen; partly off,
     // it is moved onto the screen it overlaps most; off every one, the
     // fallback. The window is 600 x 40.
-    void placeOnScreens()
+    void onScreens()
     {
         // On the first screen, on the second, across both (mostly the first),
         // partly below the second, left of every screen, where the first
@@ -143,31 +143,24 @@ private slots:
             got << tarnvik::placeOnScreens(p, QSize(600, 40), kScreens, QPoint(5, 5));
         QCOMPARE(got, placed);
         QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), kScreens, QPoint(5, 5)), QPoint(5, 5));
-    }
 
-    // After a drag the text box and the pair (x 100..588 and y 6..30 of the
-    // 600 x 40 strip) come back onto the screen the strip overlaps most.
-    void keepOnScreens()
-    {
-        // On the screen; the picture off the left edge; 20 px left at the
-        // right edge; 25 px above the top; below the bottom; off the left,
-        // over the top; across both, mostly the first; mostly on the second;
-        // on no screen.
+        // After a drag the text box and the pair (x 100..588 and y 6..30)
+        // come back onto the screen the strip overlaps most. On the screen;
+        // the picture off the left edge; 20 px left at the right edge; 25 px
+        // above the top; below the bottom; off the left, over the top; across
+        // both, mostly the first; mostly on the second; on no screen.
         const QList<QPoint> dropped = {{300, 200}, {-90, 200}, {3180, 200}, {300, -25}, {300, 790},
                                        {-300, -30}, {900, 100}, {1270, 300}, {300, 1000}};
         const QList<QPoint> kept = {{300, 200}, {-90, 200}, {2612, 200}, {300, -6}, {300, 770},
                                     {-100, -6}, {692, 100}, {1270, 300}, {300, 770}};
-        QList<QPoint> got;
+        got.clear();
         for (const QPoint &p : dropped)
             got << tarnvik::keepOnScreens(QRect(p, QSize(600, 40)), QRect(100, 6, 488, 24), kScreens);
         QCOMPARE(got, kept);
-    }
 
-    void dragStaysOnScreen()
-    {
+        // While dragged (in twips) the pressed point follows the pointer.
         const TwipRect w{1000, 1000, 9000, 600};
         const QPointF anchor(300, 200);
-        // The pressed point follows the pointer.
         QCOMPARE(dragTo(w, {500, 400}, anchor, 20000, 15000), QPointF(1200, 1200));
         // Stops at the top-left corner, and flush with the right and bottom edges.
         QCOMPARE(dragTo(w, {-5000, -5000}, anchor, 20000, 15000), QPointF(0, 0));
