@@ -192,31 +192,29 @@ private slots:
         QVERIFY(!second.owns());
     }
 
-    void anOwnerThatEndsHandsOver()
+    // An owner that ends hands over; a dead one is taken over at once.
+    void handOver()
     {
-        const QString key = QStringLiteral("/ends/TVK.ini");
-        auto later = std::make_unique<SingleInstance>(key, folder());
+        QString key = QStringLiteral("/ends/TVK.ini");
+        auto heir = std::make_unique<SingleInstance>(key, folder());
         std::future<Outcome> asked;
         {
             // Between its lock and its socket, then gone.
             SingleInstance first(key, folder());
             QCOMPARE(first.claim(), Claim::First);
-            asked = askAsync(*later, {}, 10s);
+            asked = askAsync(*heir, {}, 10s);
             QTest::qWait(300);
             QVERIFY(asked.wait_for(0s) != std::future_status::ready);
         }
         QCOMPARE(awaited(std::move(asked)), Outcome::Claimed);
-        QVERIFY(later->owns() && later->listen());
+        QVERIFY(heir->owns() && heir->listen());
         // Nothing is left behind by an owner that ends.
-        const QString socket = later->socketPath(), lock = later->lockPath();
+        const QString socket = heir->socketPath(), lock = heir->lockPath();
         QVERIFY(QFileInfo::exists(socket));
-        later.reset();
+        heir.reset();
         QCOMPARE(std::pair(QFileInfo::exists(socket), QFileInfo::exists(lock)), std::pair(false, false));
-    }
 
-    void aDeadOwnerIsTakenOverAtOnce()
-    {
-        const QString key = QStringLiteral("/crashed/TVK.ini");
+        key = QStringLiteral("/crashed/TVK.ini");
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), key, folder()});
         QVERIFY(child.waitForReadyRead(10000));
