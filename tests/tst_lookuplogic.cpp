@@ -87,10 +87,13 @@ private slots:
         }
     }
 
-    void withoutASource()
+    // A source's problem is told once per cause, never within 2 s of a key,
+    // and again once the source has worked in between. No source is none.
+    void problemsAreToldOnceAndNotIntoTyping()
     {
+        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
         DataControl data;
-        Lookup lookup(data);
+        Lookup lookup(data, [this] { return m_now; });
         QCOMPARE(lookup.run(u"d"_qs).kind, LookupResult::NoSource);
         QVERIFY(lookup.problemToTell().isEmpty());
         VisibleSource lacking = source(m_db);
@@ -100,15 +103,7 @@ private slots:
         QCOMPARE(r.kind, LookupResult::Failed);
         QVERIFY(r.problem.contains(QStringLiteral("výstupní pole")));
         QCOMPARE(lookup.problemToTell(), r.problem);
-    }
 
-    // A source's problem is told once per cause, never within 2 s of a key,
-    // and again once the source has worked in between.
-    void problemsAreToldOnceAndNotIntoTyping()
-    {
-        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
-        DataControl data;
-        Lookup lookup(data, [this] { return m_now; });
         lookup.setSource(source(later));
         const QString why = lookup.problemToTell();
         QVERIFY(why.contains(QStringLiteral("later.mdb")));
