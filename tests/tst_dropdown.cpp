@@ -116,9 +116,8 @@ private slots:
                 QVERIFY2(!list()->grid(i)->verticalScrollBar()->isVisible(), qPrintable(QString::number(rows)));
             // Every row shows whole in the window.
             QTableView *g = list()->grid(1);
-            const int last = rows - 1;
-            const QPoint bottom = g->viewport()->mapTo(list(), QPoint(0, g->rowViewportPosition(last) + g->rowHeight(last) - 1));
-            QVERIFY(bottom.y() < list()->height());
+            const QRect last = g->visualRect(g->model()->index(rows - 1, 1));
+            QVERIFY(g->viewport()->mapTo(list(), last.bottomLeft()).y() < list()->height());
         }
         open(2000);
         QScrollBar *bar = list()->grid(1)->verticalScrollBar();

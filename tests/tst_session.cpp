@@ -75,8 +75,7 @@ private slots:
     void failedSaveIsNoSuccess()
     {
         const QString home = QStringLiteral("full");
-        const QString text = u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings();
-        testutil::writeIni(ini(home), text);
+        testutil::writeIni(ini(home), u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings());
         QProcess program;
         program.setChildProcessModifier([] {
             std::signal(SIGXFSZ, SIG_IGN);
