@@ -158,7 +158,8 @@ private slots:
         QCOMPARE(g0->rowAt(0), before + 1);
     }
 
-    void colours()
+    // Its colours, the text's place in each column, and the columns' edges.
+    void drawn()
     {
         open(4);
         list()->setCurrentRow(1);
@@ -191,6 +192,13 @@ private slots:
         };
         QVERIFY(lowestInk(g0, 0) > 0 && lowestInk(g1, 1) > lowestInk(g0, 0));
 
+        // The columns line up with the pair shown over Combo1; the left one
+        // ends where the right one begins: its ellipsis shows.
+        QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
+                 m_w.gridd(1)->mapToGlobal(QPoint(0, 0)).x());
+        const int end0 = g0->viewport()->mapTo(list(), QPoint(g0->columnViewportPosition(0) + g0->columnWidth(0), 0)).x();
+        QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
+
         // Below the last row, when the window is higher than the rows.
         const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
                                                             list()->grid1ColumnTwips(), {0, 0, 1e6, 1e6}, metrics());
@@ -212,19 +220,6 @@ private slots:
         QVERIFY(model.text(11, 0).isNull() && model.text(11, 1).isNull() && model.text(-1, 0).isNull());
         QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), QVariant(fromBgr(kLightBlue)));
         QVERIFY(!model.data(model.index(1, 1), Qt::BackgroundRole).isValid());
-    }
-
-    void columnsLineUpWithTheShownPair()
-    {
-        open(4);
-        const QWidget *shown = m_w.gridd(1);
-        QTableView *g1 = list()->grid(1);
-        QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
-                 shown->mapToGlobal(QPoint(0, 0)).x());
-        // The left column ends where the right one begins: its ellipsis shows.
-        QTableView *g0 = list()->grid(0);
-        const int end0 = g0->viewport()->mapTo(list(), QPoint(g0->columnViewportPosition(0) + g0->columnWidth(0), 0)).x();
-        QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
     }
 };
 

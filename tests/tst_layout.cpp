@@ -26,20 +26,18 @@ class TestLayout : public QObject
     }
 
 private slots:
-    void firstMatchGrids()
+    // The first-match grids over Combo1, and the drop-down's columns under them.
+    void gridsAndColumns()
     {
-        const TwipRect combo{3075, 90, 3000, 360};
-        const FirstMatchLayout l = setGridLayout(combo, metricsWith(240, 45, 15));
+        const Metrics m = metricsWith(240, 45, 15);
+        const TwipRect combo1{3075, 90, 3000, 360};
+        const FirstMatchLayout l = setGridLayout(combo1, m);
         QCOMPARE(l.columnWidth, 1358);
         QCOMPARE(l.gridd[0], (TwipRect{3120, 135, 1357.5, 270}));
         QCOMPARE(l.gridd[1], (TwipRect{4477.5, 135, 1312.5, 270}));
         // The face ends a frame width before the drop-down button, which stays uncovered.
-        QCOMPARE(l.gridd[1].left + l.gridd[1].width, combo.left + combo.width - 240 - 45);
-    }
+        QCOMPARE(l.gridd[1].left + l.gridd[1].width, combo1.left + combo1.width - 240 - 45);
 
-    void dropDownColumns()
-    {
-        const Metrics m = metricsWith(240, 45, 15);
         // A whole width, and halves rounded up and down to even.
         for (const auto &[combo, col1] : {std::pair(3000.0, 1515), std::pair(3001.0, 1516), std::pair(3003.0, 1516)}) {
             const DropDownColumns c = tarnvik::dropDownColumns(combo, m);

@@ -53,7 +53,7 @@ class TestSession : public QObject
     }
 
 private slots:
-    void signalsSave()
+    void endedBySignal()
     {
         for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
             const QString home = QStringLiteral("save") + QString::number(sig);
@@ -66,14 +66,11 @@ private slots:
             for (const char *line : {"\nActiveTable=1\n", "\nTopMost=False\n", "Table1File"})
                 QVERIFY2(text.contains(line), qPrintable(home + u": "_qs + text));
         }
-    }
 
-    // A save that cannot be written at the session's end: no box waits for
-    // an answer, the program says why and ends with a failure (the old file
-    // kept whole: tst_catalogue). The disk is full as far as the program can
-    // tell: a file size limit.
-    void failedSaveIsNoSuccess()
-    {
+        // A save that cannot be written at the session's end: no box waits for
+        // an answer, the program says why and ends with a failure (the old file
+        // kept whole: tst_catalogue). The disk is full as far as the program can
+        // tell: a file size limit.
         const QString home = QStringLiteral("full");
         testutil::writeIni(ini(home), u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings());
         QProcess program;
