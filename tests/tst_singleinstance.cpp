@@ -100,10 +100,9 @@ private slots:
         // What came back, as "kind:text".
         auto form = [](LookUp where, const QString &text) { return QString::number(int(where)) + u':' + text; };
         auto roundTrip = [&](const ActivationHint &h) {
-            ActivationHint back;
-            QByteArray line = h.toLine();
-            line.chop(1); // the newline
-            return ActivationHint::fromLine(line, &back) ? form(back.lookUp, back.text) : u"refused"_qs;
+            ActivationHint back; // the line read without its newline
+            return ActivationHint::fromLine(h.toLine().chopped(1), &back) ? form(back.lookUp, back.text)
+                                                                          : u"refused"_qs;
         };
         for (const QString &text : {u"dům"_qs, u"a b  c"_qs, u"\U0001F600 σπίτι"_qs, u"'\"*?"_qs})
             QCOMPARE(roundTrip({.lookUp = LookUp::Text, .text = text}), form(LookUp::Text, text));
