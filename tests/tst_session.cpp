@@ -22,10 +22,7 @@ class TestSession : public QObject
     // default action that would end it unsaved).
     static bool catches(qint64 pid, int sig)
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return false;
-        for (const QByteArray &line : status.readAll().split('\n'))
+        for (const QByteArray &line : testutil::readBytes(u"/proc/%1/status"_qs.arg(pid)).split('\n'))
             if (line.startsWith("SigCgt:"))
                 return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
         return false;
