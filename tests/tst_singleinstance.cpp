@@ -179,7 +179,6 @@ private slots:
             if (!told.isEmpty())
                 QCOMPARE(second.error(), told);
         }
-        QCOMPARE(got.size(), 5);
 
         // No client can stop it answering.
         auto connected = [&] {
