@@ -26,7 +26,8 @@ class TestLayout : public QObject
     }
 
 private slots:
-    // The first-match grids over Combo1, and the drop-down's columns under them.
+    // The first-match grids over Combo1, the drop-down's columns under them,
+    // and the metrics they are drawn with.
     void gridsAndColumns()
     {
         const Metrics m = metricsWith(240, 45, 15);
@@ -53,22 +54,19 @@ private slots:
             // Grid 0 reaches under grid 1; its column ends under grid 1's border.
             QVERIFY2(c.grid0Width > c.grid1Left + m.BorderX && qAbs(c.columnWidth[0] - c.grid1Left) <= 0.5, row);
         }
-    }
 
-    void metricsFromDpi()
-    {
-        // Each from its own pixel size and its own axis.
+        // The metrics, each from its own pixel size and its own axis.
         const Metrics m144 = computeMetrics(144, 120, {1, 3, 2, 16});
         QCOMPARE(u"twips/px %1 %2, border %3, frame %4 %5, thumb %6"_qs.arg(m144.TwipsPerPixelX).arg(m144.TwipsPerPixelY)
                      .arg(m144.BorderX).arg(m144.FrameX).arg(m144.FrameY).arg(m144.ThumbX),
                  u"twips/px 10 12, border 10, frame 30 24, thumb 160"_qs);
         // At 96 dpi neighbouring grids stay flush in pixels.
-        const Metrics m = computeMetrics(96, 96, {1, 3, 3, 16});
-        const FirstMatchLayout l = setGridLayout({3075, 90, 5745, 360}, m);
-        const QRect a = toPixels(l.gridd[0], m), b = toPixels(l.gridd[1], m);
+        const Metrics m96 = computeMetrics(96, 96, {1, 3, 3, 16});
+        const FirstMatchLayout l96 = setGridLayout({3075, 90, 5745, 360}, m96);
+        const QRect a = toPixels(l96.gridd[0], m96), b = toPixels(l96.gridd[1], m96);
         QCOMPARE(a.right() + 1, b.left());
-        QCOMPARE(toPixels(design::Combo1, m), QRect(205, 6, 383, 24));
-        QCOMPARE(toPixels({0, 0, design::WindowWidth, design::WindowHeight}, m).size(), QSize(600, 40));
+        QCOMPARE(toPixels(design::Combo1, m96), QRect(205, 6, 383, 24));
+        QCOMPARE(toPixels({0, 0, design::WindowWidth, design::WindowHeight}, m96).size(), QSize(600, 40));
     }
 
     void dropDownPlacement()
