@@ -108,7 +108,8 @@ private slots:
         QCOMPARE(list()->currentRow(), 0);
     }
 
-    void scrollBarOnlyWhenRowsDoNotFit()
+    // A scroll bar only for rows that do not fit.
+    void scrolling()
     {
         for (int rows : {1, 4, 20}) {
             open(rows);
@@ -126,11 +127,8 @@ private slots:
         QVERIFY(list()->rect().contains(QRect(bar->mapTo(list(), QPoint(0, 0)), bar->size())));
         QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
         QCOMPARE(list()->childAt(bar->mapTo(list(), bar->rect().center())), bar);
-    }
 
-    void scrollingByWholeRows()
-    {
-        open(2000);
+        // Scrolled by whole rows, both columns together.
         QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
         int before = 0;
         // Moved on by 'step', both columns together, each on a whole row.
