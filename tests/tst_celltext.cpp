@@ -138,7 +138,7 @@ private slots:
         box->deselect();
         const QImage plain = box->grab().toImage();
         const qreal dpr = plain.devicePixelRatio();
-        const QRect inside(QPoint(int(3 * dpr), int(3 * dpr)), plain.size() - QSize(int(6 * dpr), int(6 * dpr)));
+        const QRect inside = plain.rect().marginsRemoved(QMargins() + int(3 * dpr));
         const int top = inkRows(plain, inside).first;
         QVERIFY(top >= 0);
         box->selectAll();
@@ -163,11 +163,8 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             QTableView *g = m_w->dropDown()->grid(i);
             const QImage shot = g->viewport()->grab().toImage();
-            const qreal dpr = shot.devicePixelRatio();
             const QRect row = g->visualRect(m_w->dropDown()->model().index(1, i));
-            const QRect device(QPoint(int(row.left() * dpr), int(row.top() * dpr)),
-                               QPoint(int((row.right() + 1) * dpr) - 1, int((row.bottom() + 1) * dpr) - 1));
-            const QString cut = cutIn(shot, device, text, g->font());
+            const QString cut = cutIn(shot, QRect(row.topLeft() * dpr, row.size() * dpr), text, g->font());
             QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("grid(%1): ").arg(i) + cut));
         }
         m_w->dropDown()->hide();

@@ -7,6 +7,8 @@
 #include "widgets/DropButtonBox.h"
 #include "lookup/Layout.h"
 #include "lookup/frmDict.h"
+#include "platform/Colours.h"
+#include "widgets/Paint.h"
 #include "util/Strip.h"
 
 #include <QApplication>
@@ -106,7 +108,8 @@ private slots:
         QCOMPARE(list()->currentRow(), 0);
     }
 
-    void scrollBarOnlyWhenRowsDoNotFit()
+    // A scroll bar only for rows that do not fit.
+    void scrolling()
     {
         for (int rows : {1, 4, 20}) {
             open(rows);
@@ -114,9 +117,8 @@ private slots:
                 QVERIFY2(!list()->grid(i)->verticalScrollBar()->isVisible(), qPrintable(QString::number(rows)));
             // Every row shows whole in the window.
             QTableView *g = list()->grid(1);
-            const int last = rows - 1;
-            const QPoint bottom = g->viewport()->mapTo(list(), QPoint(0, g->rowViewportPosition(last) + g->rowHeight(last) - 1));
-            QVERIFY(bottom.y() < list()->height());
+            const QRect last = g->visualRect(g->model()->index(rows - 1, 1));
+            QVERIFY(g->viewport()->mapTo(list(), last.bottomLeft()).y() < list()->height());
         }
         open(2000);
         QScrollBar *bar = list()->grid(1)->verticalScrollBar();
@@ -125,11 +127,8 @@ private slots:
         QVERIFY(list()->rect().contains(QRect(bar->mapTo(list(), QPoint(0, 0)), bar->size())));
         QCOMPARE(bar->mapTo(list(), QPoint(bar->width(), 0)).x(), list()->width() - 1);
         QCOMPARE(list()->childAt(bar->mapTo(list(), bar->rect().center())), bar);
-    }
 
-    void scrollingByWholeRows()
-    {
-        open(2000);
+        // Scrolled by whole rows, both columns together.
         QTableView *g0 = list()->grid(0), *g1 = list()->grid(1);
         int before = 0;
         // Moved on by 'step', both columns together, each on a whole row.
@@ -157,7 +156,8 @@ private slots:
         QCOMPARE(g0->rowAt(0), before + 1);
     }
 
-    void colours()
+    // Its colours, the text's place in each column, and the columns' edges.
+    void drawn()
     {
         open(4);
         list()->setCurrentRow(1);
@@ -190,6 +190,13 @@ private slots:
         };
         QVERIFY(lowestInk(g0, 0) > 0 && lowestInk(g1, 1) > lowestInk(g0, 0));
 
+        // The columns line up with the pair shown over Combo1; the left one
+        // ends where the right one begins: its ellipsis shows.
+        QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
+                 m_w.gridd(1)->mapToGlobal(QPoint(0, 0)).x());
+        const int end0 = g0->viewport()->mapTo(list(), QPoint(g0->columnViewportPosition(0) + g0->columnWidth(0), 0)).x();
+        QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
+
         // Below the last row, when the window is higher than the rows.
         const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
                                                             list()->grid1ColumnTwips(), {0, 0, 1e6, 1e6}, metrics());
@@ -201,29 +208,16 @@ private slots:
             QCOMPARE(QColor(tallShot.pixel(g->viewport()->mapTo(list(), QPoint(x0 + 40, 6 * h)))).rgb(), workspace.rgb());
     }
 
-    // The rows end where the matches end, though the index holds more.
+    // The rows end where the matches end, though the index holds more. A row
+    // found only with diacritics ignored is light blue, one found as typed not.
     void rowsEndWithTheMatches()
     {
         ResultModel model;
-        model.setMatches(matchesOf(20, QStringLiteral("w000*")));
-        QCOMPARE(std::pair(model.rowCount(), model.text(9, 1)), std::pair(10, u"w0009"_qs));
-        QVERIFY(model.text(10, 0).isNull() && model.text(10, 1).isNull() && model.text(-1, 0).isNull());
-    }
-
-    void columnsLineUpWithTheShownPair()
-    {
-        open(4);
-        const QWidget *shown = m_w.gridd(1);
-        QTableView *g1 = list()->grid(1);
-        QCOMPARE(g1->viewport()->mapToGlobal(QPoint(g1->columnViewportPosition(1), 0)).x(),
-                 shown->mapToGlobal(QPoint(0, 0)).x());
-        // Grid 1 keeps the list's right edge (the list's place under Combo1:
-        // tst_desktops, its width: tst_layout).
-        QCOMPARE(g1->geometry().right(), list()->width() - 1);
-        // The left column ends where the right one begins: its ellipsis shows.
-        QTableView *g0 = list()->grid(0);
-        const int end0 = g0->viewport()->mapTo(list(), QPoint(g0->columnViewportPosition(0) + g0->columnWidth(0), 0)).x();
-        QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
+        model.setMatches(Matches({19}, matchesOf(20, QStringLiteral("w000*"))));
+        QCOMPARE(std::pair(model.rowCount(), model.text(10, 1)), std::pair(11, u"w0009"_qs));
+        QVERIFY(model.text(11, 0).isNull() && model.text(11, 1).isNull() && model.text(-1, 0).isNull());
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), QVariant(fromBgr(kLightBlue)));
+        QVERIFY(!model.data(model.index(1, 1), Qt::BackgroundRole).isValid());
     }
 };
 

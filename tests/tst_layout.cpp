@@ -26,20 +26,19 @@ class TestLayout : public QObject
     }
 
 private slots:
-    void firstMatchGrids()
+    // The first-match grids over Combo1, the drop-down's columns under them,
+    // and the metrics they are drawn with.
+    void gridsAndColumns()
     {
-        const TwipRect combo{3075, 90, 3000, 360};
-        const FirstMatchLayout l = setGridLayout(combo, metricsWith(240, 45, 15));
+        const Metrics m = metricsWith(240, 45, 15);
+        const TwipRect combo1{3075, 90, 3000, 360};
+        const FirstMatchLayout l = setGridLayout(combo1, m);
         QCOMPARE(l.columnWidth, 1358);
         QCOMPARE(l.gridd[0], (TwipRect{3120, 135, 1357.5, 270}));
         QCOMPARE(l.gridd[1], (TwipRect{4477.5, 135, 1312.5, 270}));
         // The face ends a frame width before the drop-down button, which stays uncovered.
-        QCOMPARE(l.gridd[1].left + l.gridd[1].width, combo.left + combo.width - 240 - 45);
-    }
+        QCOMPARE(l.gridd[1].left + l.gridd[1].width, combo1.left + combo1.width - 240 - 45);
 
-    void dropDownColumns()
-    {
-        const Metrics m = metricsWith(240, 45, 15);
         // A whole width, and halves rounded up and down to even.
         for (const auto &[combo, col1] : {std::pair(3000.0, 1515), std::pair(3001.0, 1516), std::pair(3003.0, 1516)}) {
             const DropDownColumns c = tarnvik::dropDownColumns(combo, m);
@@ -55,22 +54,19 @@ private slots:
             // Grid 0 reaches under grid 1; its column ends under grid 1's border.
             QVERIFY2(c.grid0Width > c.grid1Left + m.BorderX && qAbs(c.columnWidth[0] - c.grid1Left) <= 0.5, row);
         }
-    }
 
-    void metricsFromDpi()
-    {
-        // Each from its own pixel size and its own axis.
+        // The metrics, each from its own pixel size and its own axis.
         const Metrics m144 = computeMetrics(144, 120, {1, 3, 2, 16});
         QCOMPARE(u"twips/px %1 %2, border %3, frame %4 %5, thumb %6"_qs.arg(m144.TwipsPerPixelX).arg(m144.TwipsPerPixelY)
                      .arg(m144.BorderX).arg(m144.FrameX).arg(m144.FrameY).arg(m144.ThumbX),
                  u"twips/px 10 12, border 10, frame 30 24, thumb 160"_qs);
         // At 96 dpi neighbouring grids stay flush in pixels.
-        const Metrics m = computeMetrics(96, 96, {1, 3, 3, 16});
-        const FirstMatchLayout l = setGridLayout({3075, 90, 5745, 360}, m);
-        const QRect a = toPixels(l.gridd[0], m), b = toPixels(l.gridd[1], m);
+        const Metrics m96 = computeMetrics(96, 96, {1, 3, 3, 16});
+        const FirstMatchLayout l96 = setGridLayout({3075, 90, 5745, 360}, m96);
+        const QRect a = toPixels(l96.gridd[0], m96), b = toPixels(l96.gridd[1], m96);
         QCOMPARE(a.right() + 1, b.left());
-        QCOMPARE(toPixels(design::Combo1, m), QRect(205, 6, 383, 24));
-        QCOMPARE(toPixels({0, 0, design::WindowWidth, design::WindowHeight}, m).size(), QSize(600, 40));
+        QCOMPARE(toPixels(design::Combo1, m96), QRect(205, 6, 383, 24));
+        QCOMPARE(toPixels({0, 0, design::WindowWidth, design::WindowHeight}, m96).size(), QSize(600, 40));
     }
 
     void dropDownPlacement()
@@ -131,7 +127,7 @@ private slots:
     // A stored place comes back where it still lies on a screen; partly off,
     // it is moved onto the screen it overlaps most; off every one, the
     // fallback. The window is 600 x 40.
-    void placeOnScreens()
+    void onScreens()
     {
         // On the first screen, on the second, across both (mostly the first),
         // partly below the second, left of every screen, where the first
@@ -143,31 +139,24 @@ private slots:
             got << tarnvik::placeOnScreens(p, QSize(600, 40), kScreens, QPoint(5, 5));
         QCOMPARE(got, placed);
         QCOMPARE(tarnvik::placeOnScreens(std::nullopt, QSize(600, 40), kScreens, QPoint(5, 5)), QPoint(5, 5));
-    }
 
-    // After a drag the text box and the pair (x 100..588 and y 6..30 of the
-    // 600 x 40 strip) come back onto the screen the strip overlaps most.
-    void keepOnScreens()
-    {
-        // On the screen; the picture off the left edge; 20 px left at the
-        // right edge; 25 px above the top; below the bottom; off the left,
-        // over the top; across both, mostly the first; mostly on the second;
-        // on no screen.
+        // After a drag the text box and the pair (x 100..588 and y 6..30)
+        // come back onto the screen the strip overlaps most. On the screen;
+        // the picture off the left edge; 20 px left at the right edge; 25 px
+        // above the top; below the bottom; off the left, over the top; across
+        // both, mostly the first; mostly on the second; on no screen.
         const QList<QPoint> dropped = {{300, 200}, {-90, 200}, {3180, 200}, {300, -25}, {300, 790},
                                        {-300, -30}, {900, 100}, {1270, 300}, {300, 1000}};
         const QList<QPoint> kept = {{300, 200}, {-90, 200}, {2612, 200}, {300, -6}, {300, 770},
                                     {-100, -6}, {692, 100}, {1270, 300}, {300, 770}};
-        QList<QPoint> got;
+        got.clear();
         for (const QPoint &p : dropped)
             got << tarnvik::keepOnScreens(QRect(p, QSize(600, 40)), QRect(100, 6, 488, 24), kScreens);
         QCOMPARE(got, kept);
-    }
 
-    void dragStaysOnScreen()
-    {
+        // While dragged (in twips) the pressed point follows the pointer.
         const TwipRect w{1000, 1000, 9000, 600};
         const QPointF anchor(300, 200);
-        // The pressed point follows the pointer.
         QCOMPARE(dragTo(w, {500, 400}, anchor, 20000, 15000), QPointF(1200, 1200));
         // Stops at the top-left corner, and flush with the right and bottom edges.
         QCOMPARE(dragTo(w, {-5000, -5000}, anchor, 20000, 15000), QPointF(0, 0));

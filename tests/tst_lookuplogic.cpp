@@ -87,10 +87,13 @@ private slots:
         }
     }
 
-    void withoutASource()
+    // A source's problem is told once per cause, never within 2 s of a key,
+    // again once the source has worked in between, and none while it is read.
+    void problemsAreToldOnceAndNotIntoTyping()
     {
+        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
         DataControl data;
-        Lookup lookup(data);
+        Lookup lookup(data, [this] { return m_now; });
         QCOMPARE(lookup.run(u"d"_qs).kind, LookupResult::NoSource);
         QVERIFY(lookup.problemToTell().isEmpty());
         VisibleSource lacking = source(m_db);
@@ -100,15 +103,7 @@ private slots:
         QCOMPARE(r.kind, LookupResult::Failed);
         QVERIFY(r.problem.contains(QStringLiteral("výstupní pole")));
         QCOMPARE(lookup.problemToTell(), r.problem);
-    }
 
-    // A source's problem is told once per cause, never within 2 s of a key,
-    // and again once the source has worked in between.
-    void problemsAreToldOnceAndNotIntoTyping()
-    {
-        const QString later = m_dir.filePath(QStringLiteral("later.mdb"));
-        DataControl data;
-        Lookup lookup(data, [this] { return m_now; });
         lookup.setSource(source(later));
         const QString why = lookup.problemToTell();
         QVERIFY(why.contains(QStringLiteral("later.mdb")));
@@ -130,6 +125,20 @@ private slots:
         QVERIFY(lookup.problemToTell().isEmpty());
         m_now += 1;
         QVERIFY(lookup.problemToTell().contains(QStringLiteral("later.mdb")));
+
+        // Without waiting for reads: the run says it waits, and answers once read.
+        const QString held = m_dir.filePath(QStringLiteral("held.mdb"));
+        QVERIFY(QFile::copy(m_db, held));
+        data.setWaitForReads(false);
+        data.setReadLimits({.helper = testutil::heldHelper(QDir(m_dir.path()))});
+        lookup.setSource(source(held));
+        QVERIFY(lookup.problemToTell().isEmpty() && lookup.tellPending());
+        const LookupResult waiting = lookup.run(u"dv"_qs);
+        QCOMPARE(waiting.kind, LookupResult::Waiting);
+        QVERIFY(waiting.problem.contains(QStringLiteral("připravuje")) && lookup.waits());
+        testutil::release(held);
+        QTRY_VERIFY(lookup.run(u"dv"_qs).kind == LookupResult::Found);
+        QVERIFY(!lookup.waits() && lookup.problemToTell().isEmpty() && !lookup.tellPending());
     }
 
     // On a real dictionary nobody here wrote: the whole word typed without
@@ -175,25 +184,6 @@ private slots:
                 QCOMPARE(r.diacriticsIgnored, charset != 162);
             }
         }
-    }
-
-    // Without waiting for reads: the run says it waits, and answers once read.
-    void waitsForAReadInTheBackground()
-    {
-        const QString held = m_dir.filePath(QStringLiteral("held.mdb"));
-        QVERIFY(QFile::copy(m_db, held));
-        DataControl data;
-        data.setWaitForReads(false);
-        data.setReadLimits({.helper = testutil::heldHelper(QDir(m_dir.path()))});
-        Lookup lookup(data);
-        lookup.setSource(source(held));
-        QVERIFY(lookup.problemToTell().isEmpty() && lookup.tellPending());
-        const LookupResult r = lookup.run(u"dv"_qs);
-        QCOMPARE(r.kind, LookupResult::Waiting);
-        QVERIFY(r.problem.contains(QStringLiteral("připravuje")) && lookup.waits());
-        testutil::release(held);
-        QTRY_VERIFY(lookup.run(u"dv"_qs).kind == LookupResult::Found);
-        QVERIFY(!lookup.waits() && lookup.problemToTell().isEmpty() && !lookup.tellPending());
     }
 };
 

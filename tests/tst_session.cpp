@@ -22,10 +22,7 @@ class TestSession : public QObject
     // default action that would end it unsaved).
     static bool catches(qint64 pid, int sig)
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return false;
-        for (const QByteArray &line : status.readAll().split('\n'))
+        for (const QByteArray &line : testutil::readBytes(u"/proc/%1/status"_qs.arg(pid)).split('\n'))
             if (line.startsWith("SigCgt:"))
                 return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
         return false;
@@ -53,7 +50,7 @@ class TestSession : public QObject
     }
 
 private slots:
-    void signalsSave()
+    void endedBySignal()
     {
         for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
             const QString home = QStringLiteral("save") + QString::number(sig);
@@ -66,17 +63,13 @@ private slots:
             for (const char *line : {"\nActiveTable=1\n", "\nTopMost=False\n", "Table1File"})
                 QVERIFY2(text.contains(line), qPrintable(home + u": "_qs + text));
         }
-    }
 
-    // A save that cannot be written at the session's end: no box waits for
-    // an answer, the program says why and ends with a failure (the old file
-    // kept whole: tst_catalogue). The disk is full as far as the program can
-    // tell: a file size limit.
-    void failedSaveIsNoSuccess()
-    {
+        // A save that cannot be written at the session's end: no box waits for
+        // an answer, the program says why and ends with a failure (the old file
+        // kept whole: tst_catalogue). The disk is full as far as the program can
+        // tell: a file size limit.
         const QString home = QStringLiteral("full");
-        const QString text = u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings();
-        testutil::writeIni(ini(home), text);
+        testutil::writeIni(ini(home), u"; "_qs + QString(8000, u'x') + u"\n"_qs + settings());
         QProcess program;
         program.setChildProcessModifier([] {
             std::signal(SIGXFSZ, SIG_IGN);

@@ -1,4 +1,5 @@
 #include "WindowTestUtil.h"
+#include "Files.h"
 
 #include "platform/MessageBox.h"
 
@@ -115,9 +116,7 @@ QStringList answeringBoxes(const std::function<void()> &action)
 void writeIni(const QString &path, const QString &text)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text.toUtf8());
+    writeBytes(path, text.toUtf8());
 }
 
 QString iniEntry(int n, const QString &title, const QString &file, const QString &table, const QString &in,
