@@ -52,7 +52,8 @@ QStringList everything(const LookupIndex &ix)
         const Matches m = ix.find(*LikePattern::compile(pattern, &error), key);
         for (size_t k = 0; k < m.size(); ++k) {
             const uint32_t row = m.row(k);
-            out << ix.input(row) + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row));
+            const QString start = ix.output(row, 1); // as the list reads it, before the whole
+            out << ix.input(row) + u'=' + (ix.outputIsNull(row) ? u"<null>"_qs : ix.output(row)) + start.left(1);
         }
     }
     return out;

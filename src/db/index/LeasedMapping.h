@@ -7,8 +7,11 @@
 
 #include "platform/UniqueFd.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tarnvik {
 
@@ -42,6 +45,15 @@ private:
     void *m_data;
     size_t m_size;
     size_t m_length; // whole pages
+    // The last short reads, by where they began: one look-up's searches read
+    // the same few texts again (the count, the rows, the whole word).
+    struct Recent
+    {
+        size_t offset = SIZE_MAX;
+        std::string bytes;
+    };
+    static constexpr size_t kRecentMost = 128;
+    mutable std::array<Recent, 64> m_recent;
 };
 
 } // namespace tarnvik
