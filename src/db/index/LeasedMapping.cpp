@@ -155,7 +155,7 @@ void LeasedMapping::read(size_t offset, size_t length, char *out) const
 {
     LeaseWatcher *watcher = LeaseWatcher::instance();
     const std::lock_guard guard(watcher->lock);
-    Recent *recent = length <= kRecentMost ? &m_recent[(offset * 0x9E3779B97F4A7C15u) >> 58] : nullptr;
+    Recent *recent = length <= kRecentMost ? &m_recent[(uint64_t(offset) * 0x9E3779B97F4A7C15u) >> 58] : nullptr;
     if (recent && recent->offset == offset && recent->bytes.size() >= length) {
         std::memcpy(out, recent->bytes.data(), length);
         return;
