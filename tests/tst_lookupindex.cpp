@@ -218,6 +218,20 @@ private slots:
         QString buffer;
         QCOMPARE(fromUtf8("\xC0\x80|\xE2\x82|\xF4\x90\x80\x80|\xED\xA0\x80", buffer),
                  QString::fromUtf16(u"\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|") + QChar(0xD800));
+        // Both checks of strict UTF-8 against Qt's, on bytes at every bound a
+        // leading or a following byte has.
+        const char edges[] = "a\x7F\x80\x8F\x90\x9F\xA0\xBF\xC0\xC1\xC2\xDF\xE0\xE1\xEC\xED\xEE\xEF\xF0\xF3\xF4\xF5\xFF";
+        for (int i = 0; i < 100000; ++i) {
+            std::string bytes;
+            for (int n = int(rng.bounded(8)); n > 0; --n)
+                bytes += edges[rng.bounded(int(sizeof edges) - 1)];
+            const bool valid = QByteArrayView(bytes).isValidUtf8();
+            bool decoded = true;
+            const QString text = fromUtf8(bytes, buffer, &decoded).toString();
+            QVERIFY2(isValidUtf8(bytes) == valid && decoded == valid, QByteArray::fromStdString(bytes).toHex(' '));
+            if (valid)
+                QCOMPARE(text, QString::fromStdString(bytes));
+        }
     }
 
     void bigSourcesSortAlike()

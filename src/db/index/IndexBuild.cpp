@@ -96,23 +96,26 @@ try {
     };
     // Jet 4 values come from the reader as UTF-8. Where that is the text
     // shown too (see displayTextJet4), it is kept as it came: the round
-    // through UTF-16 and back was much of the read's time.
-    auto shownAsStored = [&](QByteArrayView bytes, int charset) {
+    // through UTF-16 and back was much of the read's time. Its text goes to
+    // 'text' where wanted, decoded as it is checked.
+    auto shownAsStored = [&](std::string_view bytes, int charset, QString *text) {
         if (jet3)
             return false;
-        if (codePageForCharset(charset) == kSystemCodePage)
-            return bytes.isValidUtf8();
-        return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+        if (codePageForCharset(charset) != kSystemCodePage
+            && !std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; }))
+            return false;
+        if (!text)
+            return isValidUtf8(bytes);
+        bool valid = true;
+        fromUtf8(bytes, *text, &valid);
+        return valid;
     };
     std::vector<char> inBytes, outBytes;
     // The value's UTF-8; its text in 'buffer' where 'wanted'.
     auto keptUtf8 = [&](const StoredValue &v, int charset, QString &buffer, std::vector<char> &scratch, bool wanted) {
         const std::string_view bytes(v.bytes.data(), size_t(v.bytes.size()));
-        if (shownAsStored(v.bytes, charset)) {
-            if (wanted)
-                fromUtf8(bytes, buffer);
+        if (shownAsStored(bytes, charset, wanted ? &buffer : nullptr))
             return bytes;
-        }
         text(v, charset, buffer);
         scratch.clear();
         appendUtf8(scratch, buffer);
