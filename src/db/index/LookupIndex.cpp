@@ -4,6 +4,7 @@
 #include "db/index/TwoThreads.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -433,20 +434,23 @@ namespace {
 
 constexpr size_t kDigits = size_t(1) << 16;
 
-// Sorts [first, last) by the 'bits' bits of the prefix at 'shift' by
-// distributing in place (no second array); returns where each value's run
-// begins, and where the last ends.
-std::vector<size_t> distribute(KeyStart *first, KeyStart *last, int shift, int bits = 16)
+// Sorts [first, last) by byte 'byte' (0 to 11) of the key start by
+// distributing in place (no second array: beside the build's biggest array,
+// it would add to its peak); returns where each value's run begins, and
+// where the last ends.
+std::array<size_t, 257> distribute(KeyStart *first, KeyStart *last, int byte)
 {
-    const size_t values = size_t(1) << bits;
-    auto digit = [=](const KeyStart &k) { return size_t(k.prefix >> shift) & (values - 1); };
-    std::vector<size_t> start(values + 1, 0);
+    auto digit = [byte](const KeyStart &k) {
+        return size_t(byte < 8 ? k.prefix >> (56 - 8 * byte) : k.more >> (88 - 8 * byte)) & 0xFF;
+    };
+    std::array<size_t, 257> start{};
     for (const KeyStart *k = first; k != last; ++k)
         ++start[digit(*k) + 1];
-    for (size_t b = 0; b < values; ++b)
+    for (size_t b = 0; b < 256; ++b)
         start[b + 1] += start[b];
-    std::vector<size_t> next(start.begin(), start.end() - 1);
-    for (size_t b = 0; b < values; ++b) {
+    std::array<size_t, 256> next;
+    std::copy_n(start.begin(), 256, next.begin());
+    for (size_t b = 0; b < 256; ++b) {
         while (next[b] < start[b + 1]) {
             KeyStart &k = first[next[b]];
             const size_t home = digit(k);
@@ -459,54 +463,20 @@ std::vector<size_t> distribute(KeyStart *first, KeyStart *last, int shift, int b
     return start;
 }
 
-// Sorts one bucket (elements alike above bit 'shift' + 8): a big one first
-// by the next byte in place, so that 'spare' stays small (beside the build's
-// biggest array, it is part of its peak); then the rest by an LSD radix of
-// bytes, skipping bytes all share, then each run of equal numbers by 'less'.
-// Keeps 'spare' for the next bucket.
+// Sorts elements alike in their first 'byte' bytes a byte at a time into 256
+// runs (few enough that the writes stay in the cache), each run sorted alike
+// by the next byte; a small run, or one alike in all twelve bytes, by 'less'.
 template <typename Less>
-void sortBucket(KeyStart *first, KeyStart *last, std::vector<KeyStart> &spare, Less less, int shift = 40)
+void sortBucket(KeyStart *first, KeyStart *last, Less less, int byte)
 {
-    const size_t n = size_t(last - first);
-    if (n < 64) {
+    if (last - first < 64 || byte == 12) {
         std::sort(first, last, less);
         return;
     }
-    if (n > 8192 && shift >= 0) {
-        const std::vector<size_t> start = distribute(first, last, shift, 8);
-        for (size_t b = 0; b < 256; ++b) {
-            if (start[b + 1] - start[b] > 1)
-                sortBucket(first + start[b], first + start[b + 1], spare, less, shift - 8);
-        }
-        return;
-    }
-    if (spare.size() < n)
-        spare.resize(n);
-    KeyStart *src = first, *dst = spare.data();
-    for (int d = 0; d < 10; ++d) {
-        auto digit = [d](const KeyStart &k) {
-            return unsigned(d < 4 ? k.more >> (8 * d) : k.prefix >> (8 * (d - 4))) & 0xFF;
-        };
-        size_t at[257] = {};
-        for (size_t i = 0; i < n; ++i)
-            ++at[digit(src[i]) + 1];
-        if (std::find(at + 1, at + 257, n) != at + 257)
-            continue; // all share this byte
-        for (int v = 0; v < 256; ++v)
-            at[v + 1] += at[v];
-        for (size_t i = 0; i < n; ++i)
-            dst[at[digit(src[i])]++] = src[i];
-        std::swap(src, dst);
-    }
-    if (src != first)
-        std::copy(src, src + n, first);
-    for (KeyStart *run = first; run != last;) {
-        KeyStart *end = run + 1;
-        while (end != last && end->tiedWith(*run))
-            ++end;
-        if (end - run > 1)
-            std::sort(run, end, less);
-        run = end;
+    const std::array<size_t, 257> start = distribute(first, last, byte);
+    for (size_t b = 0; b < 256; ++b) {
+        if (start[b + 1] - start[b] > 1)
+            sortBucket(first + start[b], first + start[b + 1], less, byte + 1);
     }
 }
 
@@ -527,10 +497,8 @@ auto keyedLess(Compare &compare)
 
 // Sorts in that order, 'makeCompare(0)' and 'makeCompare(1)' each making the
 // comparison one thread uses. The rows are first split in two at a value of
-// their top 16 bits, one part for each thread; each part is sorted by its top
-// byte, then each run by the next (distributing into 256 runs at a time keeps
-// the writes in the cache, as 65,536 would not), then each run of those by
-// the rest (sortBucket): several times faster than one sort of the whole.
+// their top 16 bits, one part for each thread; each part is sorted a byte at
+// a time (sortBucket): several times faster than one sort of the whole.
 template <typename MakeCompare>
 void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
@@ -551,19 +519,7 @@ void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
     KeyStart *const middle = std::partition(first, last, [&](const KeyStart &k) { return top16(k) < split; });
     auto sortPart = [&](int part, KeyStart *from, KeyStart *to) {
         auto compare = makeCompare(part);
-        const auto less = keyedLess(compare);
-        std::vector<KeyStart> spare;
-        const std::vector<size_t> high = distribute(from, to, 56, 8);
-        for (size_t h = 0; h < 256; ++h) {
-            KeyStart *const run = from + high[h];
-            if (high[h + 1] - high[h] < 2)
-                continue;
-            const std::vector<size_t> low = distribute(run, from + high[h + 1], 48, 8);
-            for (size_t b = 0; b < 256; ++b) {
-                if (low[b + 1] - low[b] > 1)
-                    sortBucket(run + low[b], run + low[b + 1], spare, less);
-            }
-        }
+        sortBucket(from, to, keyedLess(compare), 0);
     };
     onTwoThreads([&] { sortPart(0, first, middle); }, [&] { sortPart(1, middle, last); });
 }
