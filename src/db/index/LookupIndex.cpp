@@ -70,16 +70,8 @@ QStringView fromUtf8(std::string_view bytes, QString &buffer, bool *valid)
     while (p != end) {
         const unsigned c = *p;
         if (c < 0x80) {
-            // Eight bytes at a time while they are ASCII.
-            uint64_t word;
-            while (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080ull) == 0)) {
-                for (int k = 0; k < 8; ++k)
-                    out[k] = char16_t(p[k]);
-                out += 8;
-                p += 8;
-            }
-            if (p != end && *p < 0x80)
-                *out++ = char16_t(*p++);
+            *out++ = char16_t(c);
+            ++p;
             continue;
         }
         if (c >= 0xC2 && c < 0xE0 && follows(1)) {
