@@ -1,7 +1,8 @@
 // Values drawn whole: the marks above capitals (Czech, German, Vietnamese
 // stacked accents) and Thai marks above and below the line, in the first-match
 // cells over Combo1 and in the result list, in the stored face and in the
-// Arial that stands in for a missing one. Run also at twice the density.
+// Arial that stands in for a missing one. Run also at twice the density, where
+// the picture behind the controls must be drawn at that density too.
 #include "db/query/Like.h"
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
@@ -98,6 +99,33 @@ class TestCellText : public QObject
 
 private slots:
     void initTestCase() { addTahoma(); }
+
+    // Enlarged from a picture of ordinary size, the picture would be either
+    // blurred (no edge keeps its full contrast) or blocky (every 2x2 block one colour).
+    void sharpPicture()
+    {
+        const qreal dpr = qApp->devicePixelRatio();
+        QCOMPARE(dpr, qEnvironmentVariable("QT_SCALE_FACTOR", u"1"_qs).toDouble());
+        m_w.start(QString(), testutil::Strip::Wait::Exposed);
+        const QImage shot = m_w->grab().toImage();
+        QCOMPARE(shot.size(), m_w->size() * dpr);
+        if (dpr != 2)
+            return;
+        // The name "Tarnvik" at the left of the picture, left of the text box.
+        const QRect title(QPoint(36 * 2, 10 * 2), QPoint(90 * 2, 30 * 2));
+        int sharpest = 0, flatBlocks = 0, blocks = 0;
+        for (int y = title.top(); y < title.bottom(); y += 2) {
+            for (int x = title.left(); x < title.right(); x += 2) {
+                const QRgb a = shot.pixel(x, y), b = shot.pixel(x + 1, y), c = shot.pixel(x, y + 1),
+                           d = shot.pixel(x + 1, y + 1);
+                sharpest = std::max({sharpest, std::abs(qGray(a) - qGray(b)), std::abs(qGray(a) - qGray(c))});
+                flatBlocks += a == b && a == c && a == d;
+                ++blocks;
+            }
+        }
+        QVERIFY2(sharpest > 120, qPrintable(QString::number(sharpest)));
+        QVERIFY2(flatBlocks < blocks / 2, qPrintable(QStringLiteral("%1 of %2").arg(flatBlocks).arg(blocks)));
+    }
 
     void drawnWhole_data()
     {
