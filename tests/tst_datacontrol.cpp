@@ -135,7 +135,6 @@ private slots:
         auto q = [&](const QString &typed) { return find(data, typed, u"Česky"_qs, u"Anglicky"_qs, u"Můj slovník"_qs); };
         Lookup r = q(u"D"_qs);
         QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-        QCOMPARE(r.count, 5);
         QCOMPARE(r.pairs, QStringList({"do školy=to school", "Dóm=cathedral", "domov=home", "dub=<null>", "dům=house"}));
         // Typed wildcards keep their meaning.
         QCOMPARE(q(u"a*b"_qs).pairs, QStringList({"a*b=star", "axb=x"}));
@@ -166,8 +165,8 @@ private slots:
     {
         // Moscow typed through a Cyrillic font on a Central European system:
         // Jet 3 keeps the code page 1251 bytes, Jet 4 the characters code page
-        // 1250 reads them as. The input field is shown as Cyrillic (204), the
-        // output field as Central European (238).
+        // 1250 reads them as. Shown as Cyrillic (204) the field reads Москва,
+        // as Central European (238) Ěîńęâŕ.
         for (const auto format : {JetWriter::Format::Jet3, JetWriter::Format::Jet4}) {
             const bool jet3 = format == JetWriter::Format::Jet3;
             const QString db = m_dir.filePath(jet3 ? u"jet3.mdb"_qs : u"jet4.mdb"_qs);
@@ -175,24 +174,20 @@ private slots:
                     u"t"_qs, u"ru"_qs, u"cs"_qs, format, 1251);
             DataControl data;
             data.setDatabaseName(db);
-            data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 204, 238});
-            QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
-            data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
-            QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
-            // One field as input and output, each in its own charset; then only
-            // the output's charset changed.
-            auto outputs = [&](int in, int out) {
+            // One field as input and output, each in its own charset, typed in
+            // the input's; then only the output's charset changed.
+            auto shown = [&](int in, int out) {
                 data.setRequest({u"t"_qs, u"ru"_qs, u"ru"_qs, in, out});
                 find(data, in == 204 ? u"МОС"_qs : u"Ěî"_qs, u"ru"_qs, u"ru"_qs);
                 const Matches m = data.recordset().matches();
                 QStringList texts;
                 for (size_t k = 0; k < m.size(); ++k)
-                    texts << m.index()->output(m.row(k));
+                    texts << m.index()->input(m.row(k)) + u'=' + m.index()->output(m.row(k));
                 return texts;
             };
-            QCOMPARE(outputs(204, 238), QStringList({"Ěîńęâŕ", "ěîńň"}));
-            QCOMPARE(outputs(204, 204), QStringList({"Москва", "мост"}));
-            QCOMPARE(outputs(238, 204), QStringList({"Москва", "мост"}));
+            QCOMPARE(shown(204, 238), QStringList({"Москва=Ěîńęâŕ", "мост=ěîńň"}));
+            QCOMPARE(shown(204, 204), QStringList({"Москва=Москва", "мост=мост"}));
+            QCOMPARE(shown(238, 204), QStringList({"Ěîńęâŕ=Москва", "ěîńň=мост"}));
         }
     }
 
