@@ -29,38 +29,33 @@ int countRows(const QString &path, QString *error, const ReadLimits &limits = {}
     return MdbFile(path, limits).readRows(u"t"_qs, {u"in"_qs}, [&](const StoredValue *) { ++rows; }, error) ? rows : -1;
 }
 
-QStringList *g_logged = nullptr;
-
 // What the reader logs (libmdb's prints among it), while alive.
 struct ReaderLog
 {
     ReaderLog()
     {
-        g_logged = &lines;
+        lines.clear();
         QLoggingCategory::setFilterRules(u"tarnvik.read.debug=true"_qs);
         previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &message) {
             if (context.category && std::strcmp(context.category, "tarnvik.read") == 0)
-                g_logged->append(message);
+                lines.append(message);
         });
     }
     ~ReaderLog()
     {
         qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules(QString());
-        g_logged = nullptr;
     }
     QString all() const { return lines.join(u'\n'); }
-    QStringList lines;
+    static inline QStringList lines;
     QtMessageHandler previous;
 };
 
-qint64 statusKib(const char *key)
+// This process's peak memory (VmHWM), in KiB.
+qint64 peakKib()
 {
-    for (const QByteArray &line : readBytes(u"/proc/self/status"_qs).split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QString status = QString::fromLatin1(readBytes(u"/proc/self/status"_qs));
+    return QRegularExpression(u"VmHWM:\\s*(\\d+)"_qs).match(status).captured(1).toLongLong();
 }
 
 } // namespace
@@ -246,7 +241,7 @@ private slots:
         QFile clear(u"/proc/self/clear_refs"_qs);
         const bool peakReset = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
         clear.close();
-        const qint64 peakBefore = statusKib("VmHWM:");
+        const qint64 peakBefore = peakKib();
         ReaderLog log;
         QElapsedTimer timer;
         timer.start();
@@ -263,7 +258,7 @@ private slots:
                  qPrintable(log.all().right(300)));
         QVERIFY2(log.all().size() < 16384, qPrintable(QString::number(log.all().size())));
         if (peakReset)
-            QVERIFY2(statusKib("VmHWM:") - peakBefore < 16 * 1024, qPrintable(QString::number(statusKib("VmHWM:") - peakBefore)));
+            QVERIFY2(peakKib() - peakBefore < 16 * 1024, qPrintable(QString::number(peakKib() - peakBefore)));
 
         // Busy without a word, as libmdb looping inside one call: stopped too.
         limits.helper = script(u"spinning-helper"_qs, u"while :; do :; done\n"_qs);
