@@ -134,23 +134,6 @@ private slots:
         QVERIFY2(countRows(path, &error) > 0, qPrintable(error));
     }
 
-    void memoryLimitEndsTheHelper()
-    {
-        // A memo of 11 MB, read into 24 MiB: the helper runs out and aborts; the
-        // same read under the usual limit goes through.
-        const QString path = m_dir.filePath(u"mem.mdb"_qs);
-        QString error;
-        QVERIFY2(writeTable(path, u"t"_qs, {{u"in"_qs}, {u"out"_qs, JetWriter::FieldType::Memo}},
-                            {{u"big"_qs, QString(5500000, u'ř')}}, &error),
-                 qPrintable(error));
-        ReadLimits limits;
-        limits.memoryBytes = 24 << 20;
-        QVERIFY2(!MdbFile(path, limits).readRows(u"t"_qs, {u"out"_qs}, [](const StoredValue *) {}, &error)
-                     && error.contains(u"mem.mdb") && error.contains(u"poškozený"), qPrintable(error));
-        const auto whole = readAll(path, u"t"_qs, {u"out"_qs}, &error);
-        QVERIFY2(whole && whole->at(0)[0] == QString(5500000, u'ř'), qPrintable(error));
-    }
-
     void damagedRealFiles()
     {
         // One byte changed, found by fuzzing: libmdb loops for good on the first
@@ -181,7 +164,7 @@ private slots:
         }
     }
 
-    void printsDoNotDisturbTheRecords()
+    void onlyAWholeStreamOfRecordsIsRead()
     {
         // Whatever the helper prints on its standard output and error, even what
         // looks like records, is log, not records.
@@ -196,6 +179,23 @@ private slots:
                      qPrintable(log.all()));
         }
 
+        // A helper that ends well after records that do not add up: the rows it
+        // counts are not the rows it sent (no count at all, a row fewer or more
+        // than counted), or something follows its count (a row cut short, any
+        // record).
+        const QString one = makeDatabase(u"whole.mdb"_qs, 1);
+        const QString row = u"R\\001\\000\\000\\000a"_qs;
+        auto done = [](int n) { return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0')); };
+        auto read = [&](const QString &records, QString *error) {
+            const QString helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(records));
+            return countRows(one, error, {.helper = helper});
+        };
+        QCOMPARE(read(row + done(1), &error), 1);
+        for (const QString &records : {row, row + done(2), row + row + done(1), row + done(1) + u"R\\001\\000"_qs,
+                                       row + done(1) + u"P"_qs})
+            QVERIFY2(read(records, &error) == -1 && error.contains(u"whole.mdb") && error.contains(u"poškozený"),
+                     qPrintable(records + u": "_qs + error));
+
         // A damaged property block that mdb-export reads past: libmdb dumps it on
         // its standard output, which once broke the records.
         const QString damaged = damagedCopy(u"mr_password_V2003_no-password.mdb"_qs, 71085, 0x00);
@@ -208,28 +208,7 @@ private slots:
         QVERIFY2(data && *data == std::vector<Row>({{u"One"_qs}, {u"Two"_qs}, {u"Three"_qs}}), qPrintable(error));
     }
 
-    void onlyAWholeStreamIsARead()
-    {
-        // A helper that ends well after records that do not add up: the rows it
-        // counts are not the rows it sent (no count at all, a row fewer or more
-        // than counted), or something follows its count (a row cut short, any
-        // record).
-        const QString path = makeDatabase(u"whole.mdb"_qs, 1);
-        const QString row = u"R\\001\\000\\000\\000a"_qs;
-        auto done = [](int n) { return QStringLiteral("E\\%1\\000\\000\\000\\000\\000\\000\\000").arg(n, 3, 8, QChar(u'0')); };
-        auto read = [&](const QString &records, QString *error) {
-            const QString helper = script(u"counting-helper"_qs, QStringLiteral("printf 'TVKREAD1\\n%1' >&3\n").arg(records));
-            return countRows(path, error, {.helper = helper});
-        };
-        QString error;
-        QCOMPARE(read(row + done(1), &error), 1);
-        for (const QString &records : {row, row + done(2), row + row + done(1), row + done(1) + u"R\\001\\000"_qs,
-                                       row + done(1) + u"P"_qs})
-            QVERIFY2(read(records, &error) == -1 && error.contains(u"whole.mdb") && error.contains(u"poškozený"),
-                     qPrintable(records + u": "_qs + error));
-    }
-
-    void stalledReadIsStopped()
+    void helperStoppedAtItsLimits()
     {
         // Nothing but warnings, on both outputs, for good: stopped once it has
         // sent nothing for the no-progress limit, of the warnings only the last
@@ -278,6 +257,19 @@ private slots:
         limits = before(u"flooding-helper"_qs, u"yes 'warning: page 7 is damaged' >&2 3>&- &\n"_qs);
         limits.timeoutMs = 30000; // waiting for the end of the warnings would end here
         QCOMPARE(countRows(makeDatabase(u"flood.mdb"_qs, 1000), &error, limits), 1000);
+
+        // A memo of 11 MB, read into 24 MiB: the helper runs out and aborts; the
+        // same read under the usual limit goes through.
+        const QString mem = m_dir.filePath(u"mem.mdb"_qs);
+        QVERIFY2(writeTable(mem, u"t"_qs, {{u"in"_qs}, {u"out"_qs, JetWriter::FieldType::Memo}},
+                            {{u"big"_qs, QString(5500000, u'ř')}}, &error),
+                 qPrintable(error));
+        limits = {};
+        limits.memoryBytes = 24 << 20;
+        QVERIFY2(!MdbFile(mem, limits).readRows(u"t"_qs, {u"out"_qs}, [](const StoredValue *) {}, &error)
+                     && error.contains(u"mem.mdb") && error.contains(u"poškozený"), qPrintable(error));
+        const auto whole = readAll(mem, u"t"_qs, {u"out"_qs}, &error);
+        QVERIFY2(whole && whole->at(0)[0] == QString(5500000, u'ř'), qPrintable(error));
     }
 private:
     QString makeDatabase(const QString &name, int rows)
