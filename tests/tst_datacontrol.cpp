@@ -399,7 +399,6 @@ private slots:
         // Another file or other fields while one is being prepared: the answer
         // is always for what is asked now.
         data.setDatabaseName(two);
-        data.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
         data.prepare();
         data.setDatabaseName(one);
         QCOMPARE(find(data, u"n 2999"_qs, u"b"_qs, u"a"_qs).pairs, QStringList({"n 2999=slovo 2999"}));
