@@ -200,8 +200,7 @@ private slots:
                 out += QChar(units[rng.bounded(int(std::size(units)))]);
             inputs << (i % 97 == 0 ? std::nullopt : std::optional<QString>(in));
             outputs << (i % 89 == 0 ? std::nullopt : std::optional<QString>(out));
-            b.add(inputs.last() ? std::optional<QStringView>(*inputs.last()) : std::nullopt,
-                  outputs.last() ? std::optional<QStringView>(*outputs.last()) : std::nullopt);
+            b.addRow(inputs.last() ? &*inputs.last() : nullptr, outputs.last() ? &*outputs.last() : nullptr);
         }
         const auto ix = b.build();
         for (uint32_t r = 0; r < ix->rowCount(); ++r) {
