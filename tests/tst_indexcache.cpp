@@ -34,13 +34,6 @@ std::shared_ptr<LookupIndex> sampleIndex(const QString &tag)
     return b.build();
 }
 
-IndexSource sampleSource()
-{
-    IndexSource s{u"/data/slovník.mdb"_qs, u"Slova"_qs, u"slovo"_qs, u"význam"_qs, 238, 238, {}};
-    s.file = {2049, 1234567, 409600, 1700000000123456789, 1700000001987654321, true};
-    return s;
-}
-
 // Every row the index lists, in its order, with both values; then what
 // its bare key finds.
 QStringList everything(const LookupIndex &ix)
@@ -81,7 +74,8 @@ QByteArray noise(qsizetype size, quint32 seed)
 struct SavedSample
 {
     IndexCache cache;
-    IndexSource source = sampleSource();
+    IndexSource source{u"/data/slovník.mdb"_qs, u"Slova"_qs, u"slovo"_qs, u"význam"_qs, 238, 238,
+                       {2049, 1234567, 409600, 1700000000123456789, 1700000001987654321, true}};
     std::shared_ptr<LookupIndex> built = sampleIndex(u"výklad"_qs);
     QString path = cache.fileFor(source);
     QByteArray good;
