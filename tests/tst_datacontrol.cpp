@@ -362,8 +362,7 @@ private slots:
             QSKIP("needs root and mkfs.ext4 for a file system of whole-second times");
         const QString image = m_dir.filePath(u"seconds.img"_qs), mount = m_dir.filePath(u"seconds"_qs);
         QVERIFY(QDir().mkpath(mount));
-        testutil::writeBytes(image, {});
-        QVERIFY(QFile::resize(image, 16 << 20));
+        testutil::writeBytes(image, QByteArray(16 << 20, 0));
         if (testutil::run(u"mkfs.ext4"_qs, {u"-q"_qs, u"-F"_qs, u"-I"_qs, u"128"_qs, image}).exitCode != 0
             || testutil::run(u"mount"_qs, {u"-o"_qs, u"loop,nodev,nosuid"_qs, image, mount}).exitCode != 0)
             QSKIP("cannot mount a file system image here");
