@@ -80,20 +80,6 @@ void holdReads(DataControl &data, const QDir &dir, int timeoutMs = 10000)
     data.setCacheFolder(QString());
 }
 
-// A control on 'db' that never waits, on the held helper; 'prepared' counts
-// the handler's calls.
-std::unique_ptr<DataControl> nonWaiting(const QDir &dir, const QString &db,
-                                        std::shared_ptr<std::atomic<int>> prepared)
-{
-    auto data = std::make_unique<DataControl>();
-    data->setWaitForReads(false);
-    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs}); // as the window does: one read serves both statements
-    holdReads(*data, dir);
-    data->setPreparedHandler([prepared] { ++*prepared; });
-    data->setDatabaseName(db);
-    return data;
-}
-
 // A waiting control on 'db' that keeps its indexes in 'cacheDir'. One that
 // cannot read answers from the cache or not at all.
 std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, bool canRead = true)
@@ -101,9 +87,19 @@ std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, 
     auto data = std::make_unique<DataControl>();
     data->setDatabaseName(db);
     data->setCacheFolder(cacheDir);
-    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs}); // as the window does: one read serves both statements
     if (!canRead)
         data->setReadLimits({.helper = u"/nonexistent/tarnvik-mdbread"_qs});
+    return data;
+}
+
+// The same, never waiting; 'prepared' counts the handler's calls.
+std::unique_ptr<DataControl> nonWaiting(const QString &db, const QString &cacheDir,
+                                        std::shared_ptr<std::atomic<int>> prepared)
+{
+    auto data = cached(db, cacheDir);
+    data->setWaitForReads(false);
+    data->setPreparedHandler([prepared] { ++*prepared; });
     return data;
 }
 
@@ -307,9 +303,7 @@ private slots:
         testutil::setModifiedNs(two, modified);
 
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = cached(db, cacheDir);
-        data->setWaitForReads(false);
-        data->setPreparedHandler([prepared] { ++*prepared; });
+        auto data = nonWaiting(db, cacheDir, prepared);
         auto answer = [&] {
             const int was = prepared->load();
             Lookup r = find(*data, u"st"_qs);
@@ -415,7 +409,8 @@ private slots:
         writeDb(db, kOld);
         writeDb(two, kNew);
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = nonWaiting(dir, db, prepared);
+        auto data = nonWaiting(db, QString(), prepared);
+        holdReads(*data, dir);
         data->setRecordSource(countStatement(u"t"_qs, u"a"_qs, u"st"_qs));
         // The read is held: this refresh and the next must not wait for it, nor
         // start a second one.
@@ -488,7 +483,8 @@ private slots:
         };
 
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = nonWaiting(dir, one, prepared);
+        auto data = nonWaiting(one, QString(), prepared);
+        holdReads(*data, dir);
         QVERIFY(!find(*data, u"j"_qs).error.isEmpty() && data->preparing());
         QTRY_COMPARE(testutil::heldStarts(dir, one), 1);
         QVERIFY(quickly([&] { data->setDatabaseName(two); }));
