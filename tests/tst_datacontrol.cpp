@@ -221,9 +221,8 @@ private slots:
     {
         QFETCH(QString, how);
         const QDir dir = subdir(u"unwritable-"_qs + how);
-        const QString db = dir.filePath(u"zdroj.mdb"_qs);
+        const QString db = dir.filePath(u"zdroj.mdb"_qs), cacheDir = dir.filePath(u"cache"_qs);
         writeDb(db, numbered(2000, u"heslo"_qs, u"výklad"_qs));
-        const QString cacheDir = dir.filePath(u"cache"_qs);
         rlimit limit;
         QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
         const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &limit); });
