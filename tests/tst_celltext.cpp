@@ -1,7 +1,8 @@
 // Values drawn whole: the marks above capitals (Czech, German, Vietnamese
 // stacked accents) and Thai marks above and below the line, in the first-match
 // cells over Combo1 and in the result list, in the stored face and in the
-// Arial that stands in for a missing one. Run also at twice the density.
+// Arial that stands in for a missing one. Run also at twice the density, where
+// the picture behind the controls must be drawn at that density too.
 #include "db/query/Like.h"
 #include "dropdown/frmCombo.h"
 #include "lookup/frmDict.h"
@@ -28,8 +29,6 @@ namespace {
 
 const QStringList kTexts = {u"ZAČÁTEK"_qs, u"Česká republika"_qs, u"Ärger"_qs, u"Ẩm thực"_qs,
                              u"Ồ Ỗ"_qs, u"ที่นี่"_qs, u"ฤดู"_qs};
-
-bool isThai(const QString &text) { return text.front().unicode() >= 0x0E00 && text.front().unicode() <= 0x0E7F; }
 
 // The first and last pixel row with ink inside 'r' of 'img' (device pixels);
 // {-1, -1} when there is none.
@@ -99,6 +98,33 @@ class TestCellText : public QObject
 private slots:
     void initTestCase() { addTahoma(); }
 
+    // Enlarged from a picture of ordinary size, the picture would be either
+    // blurred (no edge keeps its full contrast) or blocky (every 2x2 block one colour).
+    void sharpPicture()
+    {
+        const qreal dpr = qApp->devicePixelRatio();
+        QCOMPARE(dpr, qEnvironmentVariable("QT_SCALE_FACTOR", u"1"_qs).toDouble());
+        m_w.start(QString(), testutil::Strip::Wait::Exposed);
+        const QImage shot = m_w->grab().toImage();
+        QCOMPARE(shot.size(), m_w->size() * dpr);
+        if (dpr != 2)
+            return;
+        // The name "Tarnvik" at the left of the picture, left of the text box.
+        const QRect title(QPoint(36 * 2, 10 * 2), QPoint(90 * 2, 30 * 2));
+        int sharpest = 0, flatBlocks = 0, blocks = 0;
+        for (int y = title.top(); y < title.bottom(); y += 2) {
+            for (int x = title.left(); x < title.right(); x += 2) {
+                const QRgb a = shot.pixel(x, y), b = shot.pixel(x + 1, y), c = shot.pixel(x, y + 1),
+                           d = shot.pixel(x + 1, y + 1);
+                sharpest = std::max({sharpest, std::abs(qGray(a) - qGray(b)), std::abs(qGray(a) - qGray(c))});
+                flatBlocks += a == b && a == c && a == d;
+                ++blocks;
+            }
+        }
+        QVERIFY2(sharpest > 120, qPrintable(QString::number(sharpest)));
+        QVERIFY2(flatBlocks < blocks / 2, qPrintable(QStringLiteral("%1 of %2").arg(flatBlocks).arg(blocks)));
+    }
+
     void drawnWhole_data()
     {
         QTest::addColumn<QString>("face");
@@ -117,7 +143,7 @@ private slots:
         const QString family = QFontInfo(QFont(face)).family();
         if (family != face && !(face == u"Arial" && family == u"Liberation Sans"))
             QSKIP("the face is not installed (fonts-wine for Tahoma, fonts-liberation2 for Arial)");
-        if (isThai(text) && !QFontDatabase::families(QFontDatabase::Thai).size())
+        if (text.front().script() == QChar::Script_Thai && !QFontDatabase::families(QFontDatabase::Thai).size())
             QSKIP("no face with Thai is installed (fonts-tlwg-loma-ttf)");
         m_w.start(QStringLiteral("[Settings]\nTopMost=False\nFont=%1\n").arg(stored), testutil::Strip::Wait::Exposed);
         QCOMPARE(m_w->fontName(), face);

@@ -80,18 +80,6 @@ void holdReads(DataControl &data, const QDir &dir, int timeoutMs = 10000)
     data.setCacheFolder(QString());
 }
 
-// A control that never waits, on the held helper; 'prepared' counts the
-// handler's calls.
-std::unique_ptr<DataControl> nonWaiting(const QDir &dir, std::shared_ptr<std::atomic<int>> prepared)
-{
-    auto data = std::make_unique<DataControl>();
-    data->setWaitForReads(false);
-    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs}); // as the window does: one read serves both statements
-    holdReads(*data, dir);
-    data->setPreparedHandler([prepared] { ++*prepared; });
-    return data;
-}
-
 // A waiting control on 'db' that keeps its indexes in 'cacheDir'. One that
 // cannot read answers from the cache or not at all.
 std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, bool canRead = true)
@@ -99,9 +87,19 @@ std::unique_ptr<DataControl> cached(const QString &db, const QString &cacheDir, 
     auto data = std::make_unique<DataControl>();
     data->setDatabaseName(db);
     data->setCacheFolder(cacheDir);
-    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
+    data->setRequest({u"t"_qs, u"a"_qs, u"b"_qs}); // as the window does: one read serves both statements
     if (!canRead)
         data->setReadLimits({.helper = u"/nonexistent/tarnvik-mdbread"_qs});
+    return data;
+}
+
+// The same, never waiting; 'prepared' counts the handler's calls.
+std::unique_ptr<DataControl> nonWaiting(const QString &db, const QString &cacheDir,
+                                        std::shared_ptr<std::atomic<int>> prepared)
+{
+    auto data = cached(db, cacheDir);
+    data->setWaitForReads(false);
+    data->setPreparedHandler([prepared] { ++*prepared; });
     return data;
 }
 
@@ -135,7 +133,6 @@ private slots:
         auto q = [&](const QString &typed) { return find(data, typed, u"Česky"_qs, u"Anglicky"_qs, u"Můj slovník"_qs); };
         Lookup r = q(u"D"_qs);
         QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-        QCOMPARE(r.count, 5);
         QCOMPARE(r.pairs, QStringList({"do školy=to school", "Dóm=cathedral", "domov=home", "dub=<null>", "dům=house"}));
         // Typed wildcards keep their meaning.
         QCOMPARE(q(u"a*b"_qs).pairs, QStringList({"a*b=star", "axb=x"}));
@@ -166,8 +163,8 @@ private slots:
     {
         // Moscow typed through a Cyrillic font on a Central European system:
         // Jet 3 keeps the code page 1251 bytes, Jet 4 the characters code page
-        // 1250 reads them as. The input field is shown as Cyrillic (204), the
-        // output field as Central European (238).
+        // 1250 reads them as. Shown as Cyrillic (204) the field reads Москва,
+        // as Central European (238) Ěîńęâŕ.
         for (const auto format : {JetWriter::Format::Jet3, JetWriter::Format::Jet4}) {
             const bool jet3 = format == JetWriter::Format::Jet3;
             const QString db = m_dir.filePath(jet3 ? u"jet3.mdb"_qs : u"jet4.mdb"_qs);
@@ -175,24 +172,20 @@ private slots:
                     u"t"_qs, u"ru"_qs, u"cs"_qs, format, 1251);
             DataControl data;
             data.setDatabaseName(db);
-            data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 204, 238});
-            QCOMPARE(find(data, u"МОС"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Москва=Moskva", "мост=most"}));
-            data.setRequest({u"t"_qs, u"ru"_qs, u"cs"_qs, 238, 238});
-            QCOMPARE(find(data, u"Ěî"_qs, u"ru"_qs, u"cs"_qs).pairs, QStringList({"Ěîńęâŕ=Moskva", "ěîńň=most"}));
-            // One field as input and output, each in its own charset; then only
-            // the output's charset changed.
-            auto outputs = [&](int in, int out) {
+            // One field as input and output, each in its own charset, typed in
+            // the input's; then only the output's charset changed.
+            auto shown = [&](int in, int out) {
                 data.setRequest({u"t"_qs, u"ru"_qs, u"ru"_qs, in, out});
                 find(data, in == 204 ? u"МОС"_qs : u"Ěî"_qs, u"ru"_qs, u"ru"_qs);
                 const Matches m = data.recordset().matches();
                 QStringList texts;
                 for (size_t k = 0; k < m.size(); ++k)
-                    texts << m.index()->output(m.row(k));
+                    texts << m.index()->input(m.row(k)) + u'=' + m.index()->output(m.row(k));
                 return texts;
             };
-            QCOMPARE(outputs(204, 238), QStringList({"Ěîńęâŕ", "ěîńň"}));
-            QCOMPARE(outputs(204, 204), QStringList({"Москва", "мост"}));
-            QCOMPARE(outputs(238, 204), QStringList({"Москва", "мост"}));
+            QCOMPARE(shown(204, 238), QStringList({"Москва=Ěîńęâŕ", "мост=ěîńň"}));
+            QCOMPARE(shown(204, 204), QStringList({"Москва=Москва", "мост=мост"}));
+            QCOMPARE(shown(238, 204), QStringList({"Ěîńęâŕ=Москва", "ěîńň=мост"}));
         }
     }
 
@@ -228,9 +221,8 @@ private slots:
     {
         QFETCH(QString, how);
         const QDir dir = subdir(u"unwritable-"_qs + how);
-        const QString db = dir.filePath(u"zdroj.mdb"_qs);
+        const QString db = dir.filePath(u"zdroj.mdb"_qs), cacheDir = dir.filePath(u"cache"_qs);
         writeDb(db, numbered(2000, u"heslo"_qs, u"výklad"_qs));
-        const QString cacheDir = dir.filePath(u"cache"_qs);
         rlimit limit;
         QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
         const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &limit); });
@@ -310,9 +302,7 @@ private slots:
         testutil::setModifiedNs(two, modified);
 
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = cached(db, cacheDir);
-        data->setWaitForReads(false);
-        data->setPreparedHandler([prepared] { ++*prepared; });
+        auto data = nonWaiting(db, cacheDir, prepared);
         auto answer = [&] {
             const int was = prepared->load();
             Lookup r = find(*data, u"st"_qs);
@@ -365,8 +355,7 @@ private slots:
             QSKIP("needs root and mkfs.ext4 for a file system of whole-second times");
         const QString image = m_dir.filePath(u"seconds.img"_qs), mount = m_dir.filePath(u"seconds"_qs);
         QVERIFY(QDir().mkpath(mount));
-        testutil::writeBytes(image, {});
-        QVERIFY(QFile::resize(image, 16 << 20));
+        testutil::writeBytes(image, QByteArray(16 << 20, 0));
         if (testutil::run(u"mkfs.ext4"_qs, {u"-q"_qs, u"-F"_qs, u"-I"_qs, u"128"_qs, image}).exitCode != 0
             || testutil::run(u"mount"_qs, {u"-o"_qs, u"loop,nodev,nosuid"_qs, image, mount}).exitCode != 0)
             QSKIP("cannot mount a file system image here");
@@ -404,7 +393,6 @@ private slots:
         // Another file or other fields while one is being prepared: the answer
         // is always for what is asked now.
         data.setDatabaseName(two);
-        data.setRequest({u"t"_qs, u"a"_qs, u"b"_qs});
         data.prepare();
         data.setDatabaseName(one);
         QCOMPARE(find(data, u"n 2999"_qs, u"b"_qs, u"a"_qs).pairs, QStringList({"n 2999=slovo 2999"}));
@@ -420,8 +408,8 @@ private slots:
         writeDb(db, kOld);
         writeDb(two, kNew);
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = nonWaiting(dir, prepared);
-        data->setDatabaseName(db);
+        auto data = nonWaiting(db, QString(), prepared);
+        holdReads(*data, dir);
         data->setRecordSource(countStatement(u"t"_qs, u"a"_qs, u"st"_qs));
         // The read is held: this refresh and the next must not wait for it, nor
         // start a second one.
@@ -459,8 +447,7 @@ private slots:
         const QString damaged = find(*data, u"x"_qs).error;
         QVERIFY2(!data->preparing() && damaged.contains(u"bad.mdb") && damaged.contains(u"poškozený"), qPrintable(damaged));
         QCOMPARE(find(*data, u"xy"_qs).error, damaged);
-        QVERIFY(!data->preparing());
-        QCOMPARE(testutil::heldStarts(dir, bad), 1);
+        QCOMPARE(std::pair(data->preparing(), testutil::heldStarts(dir, bad)), std::pair(false, 1));
         testutil::overwrite(bad, good, modified);
         QVERIFY(!find(*data, u"x"_qs).error.isEmpty() && data->preparing());
         QTRY_COMPARE(prepared->load(), 4);
@@ -495,8 +482,8 @@ private slots:
         };
 
         auto prepared = std::make_shared<std::atomic<int>>(0);
-        auto data = nonWaiting(dir, prepared);
-        data->setDatabaseName(one);
+        auto data = nonWaiting(one, QString(), prepared);
+        holdReads(*data, dir);
         QVERIFY(!find(*data, u"j"_qs).error.isEmpty() && data->preparing());
         QTRY_COMPARE(testutil::heldStarts(dir, one), 1);
         QVERIFY(quickly([&] { data->setDatabaseName(two); }));

@@ -198,9 +198,8 @@ private slots:
         QCOMPARE(end0 - 1, g1->x()); // its grid line lies under grid 1's border
 
         // Below the last row, when the window is higher than the rows.
-        const DropDownPlacement tall = expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8,
-                                                            list()->grid1ColumnTwips(), {0, 0, 1e6, 1e6}, metrics());
-        list()->place(tall);
+        list()->place(expandComboPlacement(design::Combo1, list()->rowHeightTwips(), 8, list()->grid1ColumnTwips(),
+                                           {0, 0, 1e6, 1e6}, metrics()));
         const QImage tallShot = list()->grab().toImage();
         const QColor workspace = g0->palette().color(QPalette::Dark);
         QVERIFY(workspace != QColor(0xFF, 0xFF, 0xC0) && workspace != QColor(0xC0, 0xC0, 0xC0));

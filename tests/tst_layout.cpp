@@ -16,21 +16,12 @@ class TestLayout : public QObject
 {
     Q_OBJECT
 
-    static Metrics metricsWith(int thumb, int frame, int border)
-    {
-        Metrics m;
-        m.ThumbX = thumb;
-        m.FrameX = m.FrameY = frame;
-        m.BorderX = m.BorderY = border;
-        return m;
-    }
-
 private slots:
     // The first-match grids over Combo1, the drop-down's columns under them,
     // and the metrics they are drawn with.
     void gridsAndColumns()
     {
-        const Metrics m = metricsWith(240, 45, 15);
+        const Metrics m; // 96 dpi: a thumb 240 twips wide, frames of 45, borders of 15
         const TwipRect combo1{3075, 90, 3000, 360};
         const FirstMatchLayout l = setGridLayout(combo1, m);
         QCOMPARE(l.columnWidth, 1358);
@@ -71,7 +62,7 @@ private slots:
 
     void dropDownPlacement()
     {
-        const Metrics m = metricsWith(240, 45, 15);
+        const Metrics m;
         const int column = 1515; // grid(1)'s column for a Combo1 3000 wide
         // Room below: directly under Combo1, as wide, three rows and a border high.
         DropDownPlacement p = expandComboPlacement({4575, 3090, 3000, 360}, 240, 3, column, {0, 0, 19200, 12000}, m);

@@ -106,7 +106,7 @@ class TestLike : public QObject
 {
     Q_OBJECT
 private slots:
-    void wildcards()
+    void wildcardsAndFullCaseFolding()
     {
         QString error;
         // Beside the comparison with the naive matcher: a star in brackets, which
@@ -125,11 +125,7 @@ private slots:
         // makes are checked against a scan (tst_lookupindex), these it never makes.
         QVERIFY(!LikePattern::compile(u"abc", &error)->isPrefixPattern());
         QVERIFY(LikePattern::compile(u"**", &error)->isPrefixPattern());
-    }
 
-    void caseFoldingIsFull()
-    {
-        QString error;
         // Full folding, which the naive matcher shares: ß is ss.
         QVERIFY(LikePattern::compile(u"STRASSE", &error)->matches(u"straße"));
         // Every ASCII letter, as the only capital on either side (the fast path

@@ -63,12 +63,11 @@ QStringList wrongShownRows(const LookupIndex &ix, const ScanReference &reference
         const auto shown = shownByIndex(ix, t);
         if (!expected || !shown)
             continue;
-        const Matches &m = *shown;
         std::vector<uint32_t> got;
         size_t ignored = 0;
-        for (size_t k = 0; k < m.size(); ++k) {
-            got.push_back(m.row(k));
-            ignored += m.diacriticsIgnored(k) && k == ignored;
+        for (size_t k = 0; k < shown->size(); ++k) {
+            got.push_back(shown->row(k));
+            ignored += shown->diacriticsIgnored(k) && k == ignored;
         }
         if (got != expected->first || ignored != expected->second)
             wrong << QStringLiteral("shown for %1: %2 rows (%3 ignoring marks), %4 (%5) expected")
@@ -200,8 +199,7 @@ private slots:
                 out += QChar(units[rng.bounded(int(std::size(units)))]);
             inputs << (i % 97 == 0 ? std::nullopt : std::optional<QString>(in));
             outputs << (i % 89 == 0 ? std::nullopt : std::optional<QString>(out));
-            b.add(inputs.last() ? std::optional<QStringView>(*inputs.last()) : std::nullopt,
-                  outputs.last() ? std::optional<QStringView>(*outputs.last()) : std::nullopt);
+            b.addRow(inputs.last() ? &*inputs.last() : nullptr, outputs.last() ? &*outputs.last() : nullptr);
         }
         const auto ix = b.build();
         for (uint32_t r = 0; r < ix->rowCount(); ++r) {

@@ -4,7 +4,6 @@
 #include "util/TestUtil.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -157,11 +156,9 @@ private slots:
         QVERIFY(r.diacriticsIgnored && r.matches.diacriticsIgnored(0) && !r.matches.diacriticsIgnored(1));
         QVERIFY(r.firstOut.startsWith(u"horse"_qs) && !lookup.run(u"άλογο"_qs).diacriticsIgnored);
 
-        QProcess tool;
-        tool.start(QStringLiteral(TARNVIK_BIN_DIR "/tarnvik-lookup"),
-                   {db, u"dict"_qs, u"headword"_qs, u"definition"_qs, u"αλογο"_qs, u"--as-shown"_qs});
-        QVERIFY(tool.waitForFinished(30000));
-        const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput()).split(u'\n');
+        const QStringList args = {db, u"dict"_qs, u"headword"_qs, u"definition"_qs, u"αλογο"_qs, u"--as-shown"_qs};
+        const testutil::Run tool = testutil::run(testutil::binPath(u"tarnvik-lookup"_qs), args, 30000);
+        const QStringList lines = QString::fromUtf8(tool.out).split(u'\n');
         QCOMPARE(lines.value(0), QString::number(r.matches.size()));
         QVERIFY2(lines.value(1).startsWith(u"~\tάλογο\thorse"_qs) && lines.value(2).startsWith(u"=\tαλογοκλέφτης\t"_qs),
                  qPrintable(lines.mid(0, 3).join(u" | "_qs)));
