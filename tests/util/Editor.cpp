@@ -73,11 +73,6 @@ QStringList Editor::step(const std::function<void()> &act)
     return texts;
 }
 
-QStringList Editor::press(Action a)
-{
-    return step([=, this] { m_w->button(a)->trigger(); });
-}
-
 QStringList Editor::key(int key, QWidget *to)
 {
     return step([=] { QTest::keyClick(to ? to : QApplication::focusWidget(), Qt::Key(key)); });

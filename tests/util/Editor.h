@@ -38,7 +38,6 @@ public:
     // The user's steps. Each returns the texts of the boxes it brought up,
     // answered with 'answer' (or OK); 'byDefault' tells whether the last one
     // had 'answer' as its default button.
-    QStringList press(Action a);
     // Keys to 'to', or to the widget with the keys.
     QStringList key(int key, QWidget *to = nullptr);
     QStringList type(const QString &text, QWidget *to = nullptr);
