@@ -19,6 +19,7 @@
 using namespace tarnvik;
 using testutil::titles;
 using Action = CatalogueList::Action;
+using Answer = CatalogueListView::AfterFailedSave;
 
 namespace {
 
@@ -28,7 +29,6 @@ namespace {
 // and reads databases from 'databases' by file name.
 struct FakeWindow : CatalogueListView, EditorView
 {
-    using AfterFailedSave = CatalogueListView::AfterFailedSave;
     CatalogueList *list = nullptr;
     QList<int> filled;
     QStringList messages, questions; // "title|text"
@@ -95,25 +95,19 @@ struct FakeWindow : CatalogueListView, EditorView
         return answer;
     }
     // Answers to failed saves, in turn; each may first mend the cause.
-    QList<std::pair<AfterFailedSave, std::function<void()>>> afterFailedSaves;
+    QList<std::pair<Answer, std::function<void()>>> afterFailedSaves;
     QStringList saveErrors;
-    AfterFailedSave saveFailed(const QString &error) override
+    Answer saveFailed(const QString &error) override
     {
         saveErrors << error;
         if (afterFailedSaves.isEmpty())
-            return AfterFailedSave::Stay;
+            return Answer::Stay;
         auto [answer, mend] = afterFailedSaves.takeFirst();
         if (mend)
             mend();
         return answer;
     }
 };
-
-DataSource entry(const QString &title, bool visible = true, bool withFile = true)
-{
-    const QString file = withFile ? u"/data/"_qs + title + u".mdb"_qs : QString();
-    return {title, file, u'T' + title, u"in"_qs, u"out"_qs, 204, 0, visible};
-}
 
 struct Editor
 {
@@ -131,13 +125,14 @@ QVector<DataSource> entries(const QString &list)
     for (QString e : list.isEmpty() ? QStringList() : list.split(u',')) {
         const bool hidden = e.startsWith(u'~'), noFile = e.endsWith(u'!');
         e.remove(u'~').remove(u'!').remove(u'@');
-        out << entry(e, !hidden, !noFile);
+        const QString file = noFile ? QString() : u"/data/"_qs + e + u".mdb"_qs;
+        out << DataSource{e, file, u'T' + e, u"in"_qs, u"out"_qs, 204, 0, !hidden};
     }
     return out;
 }
 
 // Each line shows its entry, and each entry still holds its own database and
-// table (as entry() and the f step give them): nothing left behind in a move.
+// table (as entries() and the f step give them): nothing left behind in a move.
 bool linesShowTheirEntries(const CatalogueList &list)
 {
     if (list.lines().size() != list.sources().size())
@@ -595,12 +590,10 @@ private slots:
         save();
         QCOMPARE(Editor{SettingsStore(m_ini)}.list.sources(), list.sources());
 
-        using Answer = CatalogueListView::AfterFailedSave;
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(u"TVK"_qs), ini = folder + u"/TVK.ini"_qs;
+        const QString folder = m_dir.filePath(u"blocked"_qs), ini = folder + u"/TVK.ini"_qs;
         testutil::writeBytes(folder, "in the way"); // the settings folder cannot be made
         SettingsStore store(ini);
-        Editor e({entry("A"), entry("B!", true, false)}, 1);
+        Editor e(entries(u"A,B!"_qs), 1);
         e.list.editTitle(u"Bx"_qs);
         QVERIFY(!e.list.close(store)); // on B without a database: asked, Yes drops it, then Stay
         QVERIFY2(e.window.saveErrors.size() == 1 && e.window.saveErrors[0].contains(ini),
@@ -627,11 +620,9 @@ private slots:
     void entryLimit()
     {
         const int max = 32768; // positions 0 to 32,767
-        QVector<DataSource> many(max - 1, entry("x"));
-        Editor e(many, 0);
+        Editor e(QVector<DataSource>(max - 1, entries(u"x"_qs)[0]), 0);
         e.list.new_item();
-        QCOMPARE(e.list.sources().size(), max);
-        QCOMPARE(e.list.selectedLine(), max - 1);
+        QCOMPARE(std::pair(e.list.sources().size(), e.list.selectedLine()), std::pair(qsizetype(max), max - 1));
         e.list.databaseChosen(QStringLiteral("/data/last.mdb"));
         e.list.databaseOpened();
         QVERIFY(!e.list.isEnabled(Action::New));
