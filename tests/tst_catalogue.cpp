@@ -30,19 +30,19 @@ namespace {
 
 using namespace testutil;
 
-struct Loaded { QVector<DataSource> sources; int selected = -2; };
+DataSource entry(const QString &title, bool visible = true)
+{
+    return {title, title + u".mdb"_qs, u"T"_qs, u"in"_qs, u"out"_qs, 238, 238, visible};
+}
+
+// Read over a stale entry and selection: nothing of them may stay.
+struct Loaded { QVector<DataSource> sources{entry(u"stale"_qs)}; int selected = 5; };
 
 Loaded loaded(const SettingsStore &store)
 {
     Loaded l;
     load_tables(store, l.sources, l.selected);
     return l;
-}
-
-
-DataSource entry(const QString &title, bool visible = true)
-{
-    return {title, title + u".mdb"_qs, u"T"_qs, u"in"_qs, u"out"_qs, 238, 238, visible};
 }
 
 // What the look-up reads: always on top or not, the face, how many sources,
@@ -312,12 +312,10 @@ private slots:
         // keys it lacks read as their defaults already.
         save_tables(older, loaded(older).sources, 0);
         QVERIFY(older.sync(&error));
-        QByteArray after = readBytes(ini());
-        QCOMPARE(after, old);
+        QCOMPARE(readBytes(ini()), old);
         writeLookupSettings(older, readLookupSettings(older, {}), true, 0);
         QVERIFY(older.sync(&error));
-        after.replace("TopMost=\"False\"", "TopMost=True");
-        QCOMPARE(readBytes(ini()), after);
+        QCOMPARE(readBytes(ini()), QByteArray(old).replace("TopMost=\"False\"", "TopMost=True"));
 
         // New keys go to the end of their section, new sections to the end of
         // the file, in the file's own line endings; a BOM stays.
@@ -356,15 +354,11 @@ private slots:
         QCOMPARE(SettingsStore::defaultPath(), m_dir.path() + u"/TVK/TVK.ini"_qs);
         SettingsStore empty(ini());
         QCOMPARE(lookup(empty), u"top Tahoma 0 -1"_qs);
-        QVector<DataSource> read{entry(u"stale"_qs)};
-        int selected = 5;
-        load_tables(empty, read, selected);
+        const auto [read, selected] = loaded(empty);
         QCOMPARE(u"%1 %2"_qs.arg(read.size()).arg(selected), u"0 -1"_qs); // entries, the one selected
 
         // A count nobody could have meant does not exhaust memory.
-        SettingsStore huge = storeOn("[Tables]\ncount=999999999999\n");
-        load_tables(huge, read, selected);
-        QCOMPARE(read.size(), MaxCatalogueEntries);
+        QCOMPARE(loaded(storeOn("[Tables]\ncount=999999999999\n")).sources.size(), MaxCatalogueEntries);
 
         // Where a stored database path is looked for.
         const QString cur = m_dir.filePath(u"cur"_qs), prog = m_dir.filePath(u"prog"_qs),
