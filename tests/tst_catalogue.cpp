@@ -213,8 +213,7 @@ private slots:
         // The other copy's save, as the store makes it: a new file renamed over.
         writeBytes(ini() + u".other"_qs, "[Settings]\nTopMost=False\nFont=Mine\n");
         QCOMPARE(::rename(QFile::encodeName(ini() + u".other"_qs).constData(), QFile::encodeName(ini()).constData()), 0);
-        ::flock(folder.get(), LOCK_UN);
-        folder.reset();
+        folder.reset(); // the lock goes with the descriptor
         QVERIFY(waited);
         QVERIFY2(saving.get(), qPrintable(error));
         QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));

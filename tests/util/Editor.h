@@ -33,7 +33,6 @@ public:
     // texts of the boxes the reading brought up.
     QStringList open(const QString &catalogue);
     tarnvik::setData *operator->() const { return m_w.get(); }
-    tarnvik::setData &window() const { return *m_w; }
 
     // The user's steps. Each returns the texts of the boxes it brought up,
     // answered with 'answer' (or OK); 'byDefault' tells whether the last one
