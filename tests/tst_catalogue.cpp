@@ -67,11 +67,15 @@ class TestCatalogue : public QObject
     {
         return SettingsStore(ini()).getSetting(QLatin1String(section), QLatin1String(key), {});
     }
-    // A store on the settings file as 'bytes' make it.
-    SettingsStore storeOn(const QByteArray &bytes) const
+    // A store on the settings file as 'bytes' make it, which it reads with
+    // no problem unless they are 'damaged'.
+    SettingsStore storeOn(const QByteArray &bytes, bool damaged = false) const
     {
         writeBytes(ini(), bytes);
-        return SettingsStore(ini());
+        SettingsStore store(ini());
+        if (store.problem().isEmpty() == damaged)
+            QTest::qFail(qPrintable(u"the problem on reading: \"%1\""_qs.arg(store.problem())), __FILE__, __LINE__);
+        return store;
     }
 
 private slots:
@@ -156,7 +160,6 @@ private slots:
     {
         QFETCH(QByteArray, line);
         SettingsStore store = storeOn("[Tables]\nTable1Title=" + line + "\nTable1File=next\n");
-        QVERIFY(store.problem().isEmpty());
         QTEST(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), "value");
         QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1File"_qs, {}), u"next"_qs);
         // Saved again as it reads, it keeps the user's spelling.
@@ -263,7 +266,6 @@ private slots:
                                 "[TABLES] ; again\n  Table1Title = \"third\"  \nTable1Out=out\n"
                                 "[Other]\nTable1In=elsewhere\n";
         SettingsStore store = storeOn(text);
-        QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
         QCOMPARE(read, (QVector<DataSource>{{u"third"_qs, {}, {}, {}, u"out"_qs, 238, 238, true}}));
         QCOMPARE(store.getSetting(u"OTHER"_qs, u"table1in"_qs, {}), u"elsewhere"_qs);
@@ -288,7 +290,6 @@ private slots:
                                      "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
                                      "Table5Title=beyond count\n"
                                      "[Extra]\nkeep%20me=1\n");
-        QVERIFY(hand.problem().isEmpty());
         // Out of range, not a number, neither true nor false: the default, as
         // for a key not there.
         QCOMPARE(loaded(hand).sources, (QVector<DataSource>{
@@ -304,7 +305,6 @@ private slots:
                                "Table1Visible=TRUE\nTable1CharsetIn= 204\nTable2Title=\"\\\"quoted\\\"\"\n"
                                "Table3Title=\"@@Variant(1)\"\nTable4Title=\"\\x1\"\"7\"\ncount=\"4\"\n";
         SettingsStore older = storeOn(old);
-        QVERIFY(older.problem().isEmpty());
         QCOMPARE(lookup(older), u"- DejaVu Sans 4 0"_qs);
 
         // Saving the catalogue unchanged keeps the file byte for byte: the
@@ -319,7 +319,6 @@ private slots:
         // New keys go to the end of their section, new sections to the end of
         // the file, in the file's own line endings; a BOM stays.
         SettingsStore bom = storeOn("\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
-        QVERIFY(bom.problem().isEmpty());
         QCOMPARE(bom.getSetting(u"Other"_qs, u"k"_qs, {}), u"v"_qs);
         save_tables(bom, {entry("A")}, 0);
         bom.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
@@ -339,7 +338,6 @@ private slots:
 
         // An empty file is an empty catalogue, not a damaged one.
         SettingsStore fresh = storeOn(QByteArray());
-        QVERIFY(fresh.problem().isEmpty());
         writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
         QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
@@ -601,8 +599,7 @@ private slots:
             "[Tables]\ncount=1\nTable1Title=\xc4",                 // cut in a character
         };
         for (const QByteArray &bytes : damaged) {
-            SettingsStore store = storeOn(bytes);
-            QVERIFY(!store.problem().isEmpty());
+            SettingsStore store = storeOn(bytes, true);
             store.reload(); // told again: nothing cached answers for the file
             QVERIFY(!store.problem().isEmpty());
             QVERIFY(loaded(store).sources.isEmpty());
@@ -611,7 +608,6 @@ private slots:
         // The lookup window's save leaves it alone, even when it was still
         // readable when the store read it; the catalogue's save replaces it.
         SettingsStore store = storeOn("[Tables]\ncount=0\n");
-        QVERIFY(store.problem().isEmpty());
         writeBytes(ini(), damaged[1]);
         QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QVERIFY2(!store.sync(&error) && error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));
