@@ -195,12 +195,10 @@ private slots:
         }
         // A change is written once: the store's next save leaves what the
         // other copy wrote since.
-        writeBytes(ini(), start);
-        SettingsStore a(ini()), b(ini());
+        SettingsStore a = storeOn(start);
         a.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"False"_qs);
         QVERIFY(a.sync(&error));
-        b.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
-        QVERIFY(b.sync(&error));
+        writeBytes(ini(), start); // the other copy's TopMost=True
         a.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"2"_qs);
         QVERIFY(a.sync(&error));
         QVERIFY(readLookupSettings(SettingsStore(ini()), {}).topMost);
@@ -230,8 +228,7 @@ private slots:
             SettingsStore own(ini());
             for (int n = 1; n <= kSaves; ++n) {
                 own.saveSetting(u"Tables"_qs, key, QString::number(n));
-                QString e;
-                if (!own.sync(&e))
+                if (QString e; !own.sync(&e))
                     ++broken;
             }
         };
@@ -512,9 +509,7 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
         auto opening = std::async(std::launch::async, [&] { return SettingsStore(ini()).problem(); });
         if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-            QFile writer(ini()); // lets the blocked reader go
-            QVERIFY(writer.open(QIODevice::WriteOnly));
-            writer.close();
+            QFile(ini()).open(QIODevice::WriteOnly); // lets the blocked reader go
             opening.wait();
             QFAIL("the store waited for a FIFO");
         }

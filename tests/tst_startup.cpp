@@ -38,9 +38,8 @@ class TestStartup : public QObject
     {
         QStringList out;
         for (QAction *a : m_s->sourceMenu()->actions())
-            out << (a->isSeparator() ? QStringLiteral("|") : a->text())
-                       + (a->isChecked() ? QStringLiteral("*") : QString())
-                       + (a->isEnabled() ? QString() : QStringLiteral("(disabled)"));
+            out << (a->isSeparator() ? u"|"_qs : a->text()) + (a->isChecked() ? u"*"_qs : QString())
+                       + (a->isEnabled() ? QString() : u"(disabled)"_qs);
         return out;
     }
 
