@@ -75,8 +75,7 @@ private slots:
         const FirstMatchLayout l = setGridLayout(design::Combo1, metrics());
         QCOMPARE(std::pair(m_s.gridd(0)->geometry(), m_s.gridd(1)->geometry()),
                  std::pair(toPixels(l.gridd[0], metrics()), toPixels(l.gridd[1], metrics())));
-        const QRect combo = m_s.combo1()->geometry();
-        QVERIFY(combo.contains(toPixels(l.gridd[1], metrics()).topRight()));
+        QVERIFY(m_s.combo1()->geometry().contains(toPixels(l.gridd[1], metrics()).topRight()));
 
         verifyNoMatch();
     }

@@ -98,8 +98,7 @@ private slots:
         s.data().waitForCache();
         const QString unlisted = cache + u'/' + QString(40, u'0') + u".idx"_qs;
         testutil::writeBytes(unlisted, "TVKIDX06");
-        const QStringList indexes = QDir(cache).entryList({u"*.idx"_qs});
-        QCOMPARE(indexes.size(), 4);
+        QCOMPARE(QDir(cache).entryList({u"*.idx"_qs}).size(), 4);
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         QCOMPARE(tidyIndexCache(cache, ini, defaultSearchFolders(), true, now).removed,
                  QStringList{unlisted.section(u'/', -1)});
@@ -166,8 +165,7 @@ private slots:
             s.setTopMost(true);
             // Asked by the session manager: saved, and the run goes on.
             s.saveAtEnd(Ending::AskedToSave);
-            QVERIFY(!s.ended());
-            QCOMPARE(s.exitStatus(), 0);
+            QCOMPARE(std::pair(s.ended(), s.exitStatus()), std::pair(false, 0));
             told.clear();
             s.setTopMost(false);
             for (int i = 0; i < 2; ++i) // every road after the first finds it saved
