@@ -134,7 +134,7 @@ QString Editor::mismatch() const
     for (int i = 0; differs.isEmpty() && i < lines->count(); ++i)
         part(u"line %1"_qs.arg(i), std::pair(lines->item(i)->text(), lines->item(i)->checkState() == Qt::Checked),
              std::pair(list.lines()[i].caption, list.lines()[i].checked));
-    for (Action a : CatalogueList::Actions)
+    for (auto a : CatalogueList::Actions)
         part(u"toolbar"_qs, m_w->button(a)->isEnabled(), list.isEnabled(a));
     part(u"title"_qs, std::pair(m_w->titleEditor()->text(), m_w->titleEditor()->isEnabled()),
          std::pair(pane.rows[TitleRow].value, pane.rows[TitleRow].enabled));

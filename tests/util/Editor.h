@@ -18,8 +18,6 @@ namespace testutil {
 class Editor
 {
 public:
-    using Action = tarnvik::CatalogueList::Action;
-
     ~Editor();
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
