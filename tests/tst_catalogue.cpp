@@ -344,9 +344,8 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
         QCOMPARE(SettingsStore::defaultPath(), m_dir.path() + u"/TVK/TVK.ini"_qs);
-        SettingsStore empty(ini());
-        QCOMPARE(lookup(empty), u"top Tahoma 0 -1"_qs);
-        const auto [read, selected] = loaded(empty);
+        QCOMPARE(lookup(SettingsStore(ini())), u"top Tahoma 0 -1"_qs);
+        const auto [read, selected] = loaded(SettingsStore(ini()));
         QCOMPARE(u"%1 %2"_qs.arg(read.size()).arg(selected), u"0 -1"_qs); // entries, the one selected
 
         // A count nobody could have meant does not exhaust memory.

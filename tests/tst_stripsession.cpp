@@ -108,7 +108,6 @@ private slots:
         testutil::writeIni(ini, u"[Tables]\ncount=0\n"_qs);
         s.load();
         s.prepareActive();
-        QVERIFY(s.sources().isEmpty());
         QCOMPARE(lookUp(s, u"d"_qs).kind, LookupResult::NoSource);
         s.setTopMost(false);
         QVERIFY(s.save());

@@ -86,9 +86,8 @@ QStringList Editor::type(const QString &text, QWidget *to)
 void Editor::openRow(int row)
 {
     QTableWidget *values = m_w->grid(1);
-    const QPoint at = values->visualItemRect(values->item(row, 0)).center();
-    QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseClick(values->viewport(), Qt::LeftButton, {},
+                      values->visualItemRect(values->item(row, 0)).center());
 }
 
 QStringList Editor::edit(int row, const QString &text)

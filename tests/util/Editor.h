@@ -38,7 +38,7 @@ public:
     // Keys to 'to', or to the widget with the keys.
     QStringList key(int key, QWidget *to = nullptr);
     QStringList type(const QString &text, QWidget *to = nullptr);
-    // A press and a release on the value column's row: its editor opens.
+    // A click on the value column's row: its editor opens.
     void openRow(int row);
     // The row's editor opened and used: a database chosen in the open-file
     // dialog, a box's item picked.
