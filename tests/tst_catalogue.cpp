@@ -74,7 +74,7 @@ class TestCatalogue : public QObject
         writeBytes(ini(), bytes);
         SettingsStore store(ini());
         if (store.problem().isEmpty() == damaged)
-            QTest::qFail(qPrintable(u"the problem on reading: \"%1\""_qs.arg(store.problem())), __FILE__, __LINE__);
+            QTest::qFail(qPrintable(u"problem: "_qs + store.problem()), __FILE__, __LINE__);
         return store;
     }
 
@@ -270,10 +270,11 @@ private slots:
         // The entry read, with a new title and an input field.
         save_tables(store, {DataSource{u"new"_qs, {}, {}, u"in"_qs, u"out"_qs}}, 0);
         QVERIFY(store.sync(&error));
-        QCOMPARE(readBytes(ini()), QByteArray(text)
-                                       .replace("table1title=first", "table1title=new")
-                                       .replace("  Table1Title = \"third\"  ", "  Table1Title = new")
-                                       .replace("Table1Out=out\n", "Table1Out=out\nTable1In=in\n"));
+        QByteArray expected = text;
+        expected.replace("table1title=first", "table1title=new")
+            .replace("  Table1Title = \"third\"  ", "  Table1Title = new")
+            .replace("Table1Out=out\n", "Table1Out=out\nTable1In=in\n");
+        QCOMPARE(readBytes(ini()), expected);
 
         // A file edited by hand.
         SettingsStore hand = storeOn("; edited by hand\n"
@@ -349,7 +350,8 @@ private slots:
         QCOMPARE(u"%1 %2"_qs.arg(read.size()).arg(selected), u"0 -1"_qs); // entries, the one selected
 
         // A count nobody could have meant does not exhaust memory.
-        QCOMPARE(loaded(storeOn("[Tables]\ncount=999999999999\n")).sources.size(), MaxCatalogueEntries);
+        QCOMPARE(loaded(storeOn("[Tables]\ncount=999999999999\n")).sources.size(),
+                 MaxCatalogueEntries);
 
         // Where a stored database path is looked for.
         const QString cur = m_dir.filePath(u"cur"_qs), prog = m_dir.filePath(u"prog"_qs),

@@ -92,11 +92,12 @@ private slots:
         program.terminate();
         QVERIFY(program.waitForFinished(20000));
         QSettings ini(programIni(root), QSettings::IniFormat);
-        QStringList saved;
-        for (const char *key : {"count", "Table1File", "Table2File", "Table2In", "Table2Out", "ActiveTable"})
-            saved << ini.value(u"Tables/"_qs + QLatin1String(key)).toString();
-        QCOMPARE(saved, (QStringList{u"2"_qs, data + u"zvirata.mdb"_qs, data + u"freedict-ell-eng.mdb"_qs, u"headword"_qs,
-                                     u"definition"_qs, u"2"_qs}));
+        ini.beginGroup(QStringLiteral("Tables"));
+        QCOMPARE(ini.value("count").toString(), u"2"_qs);
+        QCOMPARE(ini.value("Table1File").toString(), data + u"zvirata.mdb"_qs);
+        QCOMPARE(ini.value("Table2File").toString(), data + u"freedict-ell-eng.mdb"_qs);
+        QCOMPARE(ini.value("Table2In").toString() + u' ' + ini.value("Table2Out").toString(), u"headword definition"_qs);
+        QCOMPARE(ini.value("ActiveTable").toString(), u"2"_qs);
     }
 };
 

@@ -109,12 +109,10 @@ QStringList Editor::edit(int row, const QString &text)
     });
 }
 
-bool Editor::close(QStringList *told)
+bool Editor::close()
 {
     bool closed = false;
-    const QStringList texts = step([&] { closed = m_w->close(); });
-    if (told)
-        *told = texts;
+    step([&] { closed = m_w->close(); });
     return closed;
 }
 

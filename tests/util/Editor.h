@@ -44,7 +44,7 @@ public:
     // dialog, a box's item picked.
     QStringList edit(int row, const QString &text);
     // Asks the window to close; true when it did.
-    bool close(QStringList *told = nullptr);
+    bool close();
     QMessageBox::StandardButton answer = QMessageBox::No;
     bool byDefault = false;
     // What the editor remembers within this run, shared by every opening.
