@@ -30,19 +30,19 @@ namespace {
 
 using namespace testutil;
 
-struct Loaded { QVector<DataSource> sources; int selected = -2; };
+DataSource entry(const QString &title, bool visible = true)
+{
+    return {title, title + u".mdb"_qs, u"T"_qs, u"in"_qs, u"out"_qs, 238, 238, visible};
+}
+
+// Read over a stale entry and selection: nothing of them may stay.
+struct Loaded { QVector<DataSource> sources{entry(u"stale"_qs)}; int selected = 5; };
 
 Loaded loaded(const SettingsStore &store)
 {
     Loaded l;
     load_tables(store, l.sources, l.selected);
     return l;
-}
-
-
-DataSource entry(const QString &title, bool visible = true)
-{
-    return {title, title + u".mdb"_qs, u"T"_qs, u"in"_qs, u"out"_qs, 238, 238, visible};
 }
 
 // What the look-up reads: always on top or not, the face, how many sources,
@@ -67,11 +67,15 @@ class TestCatalogue : public QObject
     {
         return SettingsStore(ini()).getSetting(QLatin1String(section), QLatin1String(key), {});
     }
-    // A store on the settings file as 'bytes' make it.
-    SettingsStore storeOn(const QByteArray &bytes) const
+    // A store on the settings file as 'bytes' make it, which it reads with
+    // no problem unless they are 'damaged'.
+    SettingsStore storeOn(const QByteArray &bytes, bool damaged = false) const
     {
         writeBytes(ini(), bytes);
-        return SettingsStore(ini());
+        SettingsStore store(ini());
+        if (store.problem().isEmpty() == damaged)
+            QTest::qFail(qPrintable(u"problem: "_qs + store.problem()), __FILE__, __LINE__);
+        return store;
     }
 
 private slots:
@@ -126,18 +130,17 @@ private slots:
     }
 
     // A value as read from its line: only quotes around the whole value are
-    // syntax; commas, semicolons, '#' and backslashes are text. The earlier
+    // syntax; commas, semicolons, '#' and backslashes are text. (Commas and
+    // quoted blanks as written: valuesRoundTrip.) The earlier
     // versions quoted every value, escaped, doubled a leading '@', and wrote a
     // control byte as \xHH closed and reopened by "".
     void valueAsRead_data()
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("value");
-        QTest::newRow("comma") << QByteArray("/data/cs,en.mdb") << u"/data/cs,en.mdb"_qs;
         QTest::newRow("semicolon, hash") << QByteArray("x;y # z") << u"x;y # z"_qs;
         QTest::newRow("blanks, backslashes") << QByteArray(" \t C:\\Data\\new\\t.mdb  ") << u"C:\\Data\\new\\t.mdb"_qs;
         QTest::newRow("quoted whole") << QByteArray("\"quoted ; whole \"") << u"quoted ; whole "_qs;
-        QTest::newRow("quoted blanks") << QByteArray("\"  blanks  \"") << u"  blanks  "_qs;
         QTest::newRow("half quoted") << QByteArray("\"half\" quoted") << u"\"half\" quoted"_qs;
         QTest::newRow("unterminated") << QByteArray("\"unterminated") << u"\"unterminated"_qs;
         QTest::newRow("escapes") << QByteArray("\"esc \\\"q\\\" \\\\ \\t|\\n|\\r end\"") << u"esc \"q\" \\ \t|\n|\r end"_qs;
@@ -156,7 +159,6 @@ private slots:
     {
         QFETCH(QByteArray, line);
         SettingsStore store = storeOn("[Tables]\nTable1Title=" + line + "\nTable1File=next\n");
-        QVERIFY(store.problem().isEmpty());
         QTEST(store.getSetting(u"Tables"_qs, u"Table1Title"_qs, {}), "value");
         QCOMPARE(store.getSetting(u"Tables"_qs, u"Table1File"_qs, {}), u"next"_qs);
         // Saved again as it reads, it keeps the user's spelling.
@@ -192,12 +194,10 @@ private slots:
         }
         // A change is written once: the store's next save leaves what the
         // other copy wrote since.
-        writeBytes(ini(), start);
-        SettingsStore a(ini()), b(ini());
+        SettingsStore a = storeOn(start);
         a.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"False"_qs);
         QVERIFY(a.sync(&error));
-        b.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
-        QVERIFY(b.sync(&error));
+        writeBytes(ini(), start); // the other copy's TopMost=True
         a.saveSetting(u"Tables"_qs, u"ActiveTable"_qs, u"2"_qs);
         QVERIFY(a.sync(&error));
         QVERIFY(readLookupSettings(SettingsStore(ini()), {}).topMost);
@@ -213,8 +213,7 @@ private slots:
         // The other copy's save, as the store makes it: a new file renamed over.
         writeBytes(ini() + u".other"_qs, "[Settings]\nTopMost=False\nFont=Mine\n");
         QCOMPARE(::rename(QFile::encodeName(ini() + u".other"_qs).constData(), QFile::encodeName(ini()).constData()), 0);
-        ::flock(folder.get(), LOCK_UN);
-        folder.reset();
+        folder.reset(); // the lock goes with the descriptor
         QVERIFY(waited);
         QVERIFY2(saving.get(), qPrintable(error));
         QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\nFont=Mine\n\n[Tables]\nActiveTable=2\n"));
@@ -228,8 +227,7 @@ private slots:
             SettingsStore own(ini());
             for (int n = 1; n <= kSaves; ++n) {
                 own.saveSetting(u"Tables"_qs, key, QString::number(n));
-                QString e;
-                if (!own.sync(&e))
+                if (QString e; !own.sync(&e))
                     ++broken;
             }
         };
@@ -264,7 +262,6 @@ private slots:
                                 "[TABLES] ; again\n  Table1Title = \"third\"  \nTable1Out=out\n"
                                 "[Other]\nTable1In=elsewhere\n";
         SettingsStore store = storeOn(text);
-        QVERIFY(store.problem().isEmpty());
         const auto [read, selected] = loaded(store);
         QCOMPARE(read, (QVector<DataSource>{{u"third"_qs, {}, {}, {}, u"out"_qs, 238, 238, true}}));
         QCOMPARE(store.getSetting(u"OTHER"_qs, u"table1in"_qs, {}), u"elsewhere"_qs);
@@ -289,7 +286,6 @@ private slots:
                                      "Table4Title=\"Čtvrtý\"\nTable4CharsetIn=12a\n"
                                      "Table5Title=beyond count\n"
                                      "[Extra]\nkeep%20me=1\n");
-        QVERIFY(hand.problem().isEmpty());
         // Out of range, not a number, neither true nor false: the default, as
         // for a key not there.
         QCOMPARE(loaded(hand).sources, (QVector<DataSource>{
@@ -305,24 +301,20 @@ private slots:
                                "Table1Visible=TRUE\nTable1CharsetIn= 204\nTable2Title=\"\\\"quoted\\\"\"\n"
                                "Table3Title=\"@@Variant(1)\"\nTable4Title=\"\\x1\"\"7\"\ncount=\"4\"\n";
         SettingsStore older = storeOn(old);
-        QVERIFY(older.problem().isEmpty());
         QCOMPARE(lookup(older), u"- DejaVu Sans 4 0"_qs);
 
         // Saving the catalogue unchanged keeps the file byte for byte: the
         // keys it lacks read as their defaults already.
         save_tables(older, loaded(older).sources, 0);
         QVERIFY(older.sync(&error));
-        QByteArray after = readBytes(ini());
-        QCOMPARE(after, old);
+        QCOMPARE(readBytes(ini()), old);
         writeLookupSettings(older, readLookupSettings(older, {}), true, 0);
         QVERIFY(older.sync(&error));
-        after.replace("TopMost=\"False\"", "TopMost=True");
-        QCOMPARE(readBytes(ini()), after);
+        QCOMPARE(readBytes(ini()), QByteArray(old).replace("TopMost=\"False\"", "TopMost=True"));
 
         // New keys go to the end of their section, new sections to the end of
         // the file, in the file's own line endings; a BOM stays.
         SettingsStore bom = storeOn("\xEF\xBB\xBF[Tables]\r\ncount=0\r\n\r\n[Other]\r\nk=v");
-        QVERIFY(bom.problem().isEmpty());
         QCOMPARE(bom.getSetting(u"Other"_qs, u"k"_qs, {}), u"v"_qs);
         save_tables(bom, {entry("A")}, 0);
         bom.saveSetting(u"Settings"_qs, u"TopMost"_qs, u"True"_qs);
@@ -342,7 +334,6 @@ private slots:
 
         // An empty file is an empty catalogue, not a damaged one.
         SettingsStore fresh = storeOn(QByteArray());
-        QVERIFY(fresh.problem().isEmpty());
         writeLookupSettings(fresh, readLookupSettings(fresh, {}), false, 2);
         QVERIFY(fresh.sync(&error));
         QCOMPARE(readBytes(ini()), QByteArray("[Settings]\nTopMost=False\n\n[Tables]\nActiveTable=3\n"));
@@ -354,17 +345,13 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
         QCOMPARE(SettingsStore::defaultPath(), m_dir.path() + u"/TVK/TVK.ini"_qs);
-        SettingsStore empty(ini());
-        QCOMPARE(lookup(empty), u"top Tahoma 0 -1"_qs);
-        QVector<DataSource> read{entry(u"stale"_qs)};
-        int selected = 5;
-        load_tables(empty, read, selected);
+        QCOMPARE(lookup(SettingsStore(ini())), u"top Tahoma 0 -1"_qs);
+        const auto [read, selected] = loaded(SettingsStore(ini()));
         QCOMPARE(u"%1 %2"_qs.arg(read.size()).arg(selected), u"0 -1"_qs); // entries, the one selected
 
         // A count nobody could have meant does not exhaust memory.
-        SettingsStore huge = storeOn("[Tables]\ncount=999999999999\n");
-        load_tables(huge, read, selected);
-        QCOMPARE(read.size(), MaxCatalogueEntries);
+        QCOMPARE(loaded(storeOn("[Tables]\ncount=999999999999\n")).sources.size(),
+                 MaxCatalogueEntries);
 
         // Where a stored database path is looked for.
         const QString cur = m_dir.filePath(u"cur"_qs), prog = m_dir.filePath(u"prog"_qs),
@@ -521,9 +508,7 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(ini()).constData(), 0600), 0);
         auto opening = std::async(std::launch::async, [&] { return SettingsStore(ini()).problem(); });
         if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-            QFile writer(ini()); // lets the blocked reader go
-            QVERIFY(writer.open(QIODevice::WriteOnly));
-            writer.close();
+            QFile(ini()).open(QIODevice::WriteOnly); // lets the blocked reader go
             opening.wait();
             QFAIL("the store waited for a FIFO");
         }
@@ -608,8 +593,7 @@ private slots:
             "[Tables]\ncount=1\nTable1Title=\xc4",                 // cut in a character
         };
         for (const QByteArray &bytes : damaged) {
-            SettingsStore store = storeOn(bytes);
-            QVERIFY(!store.problem().isEmpty());
+            SettingsStore store = storeOn(bytes, true);
             store.reload(); // told again: nothing cached answers for the file
             QVERIFY(!store.problem().isEmpty());
             QVERIFY(loaded(store).sources.isEmpty());
@@ -618,7 +602,6 @@ private slots:
         // The lookup window's save leaves it alone, even when it was still
         // readable when the store read it; the catalogue's save replaces it.
         SettingsStore store = storeOn("[Tables]\ncount=0\n");
-        QVERIFY(store.problem().isEmpty());
         writeBytes(ini(), damaged[1]);
         QVERIFY(writeLookupSettings(store, readLookupSettings(store, {}), false, 0));
         QVERIFY2(!store.sync(&error) && error.contains(QDir::toNativeSeparators(ini())), qPrintable(error));

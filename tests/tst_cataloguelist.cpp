@@ -19,6 +19,7 @@
 using namespace tarnvik;
 using testutil::titles;
 using Action = CatalogueList::Action;
+using Answer = CatalogueListView::AfterFailedSave;
 
 namespace {
 
@@ -28,7 +29,6 @@ namespace {
 // and reads databases from 'databases' by file name.
 struct FakeWindow : CatalogueListView, EditorView
 {
-    using AfterFailedSave = CatalogueListView::AfterFailedSave;
     CatalogueList *list = nullptr;
     QList<int> filled;
     QStringList messages, questions; // "title|text"
@@ -95,25 +95,19 @@ struct FakeWindow : CatalogueListView, EditorView
         return answer;
     }
     // Answers to failed saves, in turn; each may first mend the cause.
-    QList<std::pair<AfterFailedSave, std::function<void()>>> afterFailedSaves;
+    QList<std::pair<Answer, std::function<void()>>> afterFailedSaves;
     QStringList saveErrors;
-    AfterFailedSave saveFailed(const QString &error) override
+    Answer saveFailed(const QString &error) override
     {
         saveErrors << error;
         if (afterFailedSaves.isEmpty())
-            return AfterFailedSave::Stay;
+            return Answer::Stay;
         auto [answer, mend] = afterFailedSaves.takeFirst();
         if (mend)
             mend();
         return answer;
     }
 };
-
-DataSource entry(const QString &title, bool visible = true, bool withFile = true)
-{
-    const QString file = withFile ? u"/data/"_qs + title + u".mdb"_qs : QString();
-    return {title, file, u'T' + title, u"in"_qs, u"out"_qs, 204, 0, visible};
-}
 
 struct Editor
 {
@@ -131,13 +125,14 @@ QVector<DataSource> entries(const QString &list)
     for (QString e : list.isEmpty() ? QStringList() : list.split(u',')) {
         const bool hidden = e.startsWith(u'~'), noFile = e.endsWith(u'!');
         e.remove(u'~').remove(u'!').remove(u'@');
-        out << entry(e, !hidden, !noFile);
+        const QString file = noFile ? QString() : u"/data/"_qs + e + u".mdb"_qs;
+        out << DataSource{e, file, u'T' + e, u"in"_qs, u"out"_qs, 204, 0, !hidden};
     }
     return out;
 }
 
 // Each line shows its entry, and each entry still holds its own database and
-// table (as entry() and the f step give them): nothing left behind in a move.
+// table (as entries() and the f step give them): nothing left behind in a move.
 bool linesShowTheirEntries(const CatalogueList &list)
 {
     if (list.lines().size() != list.sources().size())
@@ -485,8 +480,9 @@ private slots:
         const QVector<DataSource> before = e.editor.list().sources();
         w.chosen = m_dir.filePath(u"words/slova.csv"_qs);
         QVERIFY(!e.editor.browse());
-        QCOMPARE(e.editor.list().sources(), before);
         QCOMPARE(w.imported, QStringList{w.chosen});
+        QVERIFY(!e.editor.addDictionary(w.chosen)); // nor when it is dropped
+        QCOMPARE(e.editor.list().sources(), before);
 
         const QString dve = m_dir.filePath(u"dve.mdb"_qs);
         w.made = DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs};
@@ -516,14 +512,9 @@ private slots:
         // Dropped: a new entry once the import succeeded, or the selected
         // one while it has no database.
         w.earlier.reset();
-        w.made.reset();
-        QVERIFY(!e.editor.addDictionary(w.chosen));
-        QVERIFY(!e.editor.addDictionary(m_dir.filePath(u"dve.mdb"_qs)));
-        QCOMPARE(e.editor.list().sources().size(), 2);
-        w.made = DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs};
+        QVERIFY(!e.editor.addDictionary(dve)); // a database is no dictionary
         QVERIFY(e.editor.addDictionary(w.chosen));
-        QCOMPARE(e.editor.list().sources().size(), 3);
-        QCOMPARE(e.editor.list().sources()[2], (DataSource{u"Slova"_qs, dve, u"jina"_qs, u"word"_qs, u"meaning"_qs}));
+        QCOMPARE(e.editor.list().sources().mid(2), QVector<DataSource>{*w.made});
         e.editor.list().press(Action::New);
         QVERIFY(e.editor.addDictionary(w.chosen));
         QCOMPARE(e.editor.list().sources().size(), 4);
@@ -558,7 +549,6 @@ private slots:
         // not written, or the next start would hold an entry nobody made.
         QFile::remove(m_ini);
         Opened newcomer(m_ini);
-        QVERIFY(newcomer.editor.list().untouchedFirstEntry());
         QVERIFY(newcomer.editor.saveForSessionEnd());
         QCOMPARE(SettingsStore(m_ini).getSetting(u"Tables"_qs, u"count"_qs, u"0"_qs), u"0"_qs);
 
@@ -595,12 +585,10 @@ private slots:
         save();
         QCOMPARE(Editor{SettingsStore(m_ini)}.list.sources(), list.sources());
 
-        using Answer = CatalogueListView::AfterFailedSave;
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(u"TVK"_qs), ini = folder + u"/TVK.ini"_qs;
+        const QString folder = m_dir.filePath(u"blocked"_qs), ini = folder + u"/TVK.ini"_qs;
         testutil::writeBytes(folder, "in the way"); // the settings folder cannot be made
         SettingsStore store(ini);
-        Editor e({entry("A"), entry("B!", true, false)}, 1);
+        Editor e(entries(u"A,B!"_qs), 1);
         e.list.editTitle(u"Bx"_qs);
         QVERIFY(!e.list.close(store)); // on B without a database: asked, Yes drops it, then Stay
         QVERIFY2(e.window.saveErrors.size() == 1 && e.window.saveErrors[0].contains(ini),
@@ -627,16 +615,13 @@ private slots:
     void entryLimit()
     {
         const int max = 32768; // positions 0 to 32,767
-        QVector<DataSource> many(max - 1, entry("x"));
-        Editor e(many, 0);
+        Editor e(QVector<DataSource>(max - 1, entries(u"x"_qs)[0]), 0);
         e.list.new_item();
         QCOMPARE(e.list.sources().size(), max);
         QCOMPARE(e.list.selectedLine(), max - 1);
         e.list.databaseChosen(QStringLiteral("/data/last.mdb"));
         e.list.databaseOpened();
-        QVERIFY(!e.list.isEnabled(Action::New));
-        e.list.new_item();
-        QCOMPARE(e.list.sources().size(), max);
+        QVERIFY(!e.list.isEnabled(Action::New)); // (New refused while it is off: userSteps)
 
         // Deleting one makes room again.
         e.list.delete_item();

@@ -73,11 +73,6 @@ QStringList Editor::step(const std::function<void()> &act)
     return texts;
 }
 
-QStringList Editor::press(Action a)
-{
-    return step([=, this] { m_w->button(a)->trigger(); });
-}
-
 QStringList Editor::key(int key, QWidget *to)
 {
     return step([=] { QTest::keyClick(to ? to : QApplication::focusWidget(), Qt::Key(key)); });
@@ -91,9 +86,8 @@ QStringList Editor::type(const QString &text, QWidget *to)
 void Editor::openRow(int row)
 {
     QTableWidget *values = m_w->grid(1);
-    const QPoint at = values->visualItemRect(values->item(row, 0)).center();
-    QTest::mousePress(values->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseRelease(values->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseClick(values->viewport(), Qt::LeftButton, {},
+                      values->visualItemRect(values->item(row, 0)).center());
 }
 
 QStringList Editor::edit(int row, const QString &text)
@@ -115,12 +109,10 @@ QStringList Editor::edit(int row, const QString &text)
     });
 }
 
-bool Editor::close(QStringList *told)
+bool Editor::close()
 {
     bool closed = false;
-    const QStringList texts = step([&] { closed = m_w->close(); });
-    if (told)
-        *told = texts;
+    step([&] { closed = m_w->close(); });
     return closed;
 }
 
@@ -139,7 +131,7 @@ QString Editor::mismatch() const
     for (int i = 0; differs.isEmpty() && i < lines->count(); ++i)
         part(u"line %1"_qs.arg(i), std::pair(lines->item(i)->text(), lines->item(i)->checkState() == Qt::Checked),
              std::pair(list.lines()[i].caption, list.lines()[i].checked));
-    for (Action a : CatalogueList::Actions)
+    for (auto a : CatalogueList::Actions)
         part(u"toolbar"_qs, m_w->button(a)->isEnabled(), list.isEnabled(a));
     part(u"title"_qs, std::pair(m_w->titleEditor()->text(), m_w->titleEditor()->isEnabled()),
          std::pair(pane.rows[TitleRow].value, pane.rows[TitleRow].enabled));

@@ -18,8 +18,6 @@ namespace testutil {
 class Editor
 {
 public:
-    using Action = tarnvik::CatalogueList::Action;
-
     ~Editor();
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString ini() const { return path(QStringLiteral("TVK/TVK.ini")); }
@@ -33,22 +31,20 @@ public:
     // texts of the boxes the reading brought up.
     QStringList open(const QString &catalogue);
     tarnvik::setData *operator->() const { return m_w.get(); }
-    tarnvik::setData &window() const { return *m_w; }
 
     // The user's steps. Each returns the texts of the boxes it brought up,
     // answered with 'answer' (or OK); 'byDefault' tells whether the last one
     // had 'answer' as its default button.
-    QStringList press(Action a);
     // Keys to 'to', or to the widget with the keys.
     QStringList key(int key, QWidget *to = nullptr);
     QStringList type(const QString &text, QWidget *to = nullptr);
-    // A press and a release on the value column's row: its editor opens.
+    // A click on the value column's row: its editor opens.
     void openRow(int row);
     // The row's editor opened and used: a database chosen in the open-file
     // dialog, a box's item picked.
     QStringList edit(int row, const QString &text);
     // Asks the window to close; true when it did.
-    bool close(QStringList *told = nullptr);
+    bool close();
     QMessageBox::StandardButton answer = QMessageBox::No;
     bool byDefault = false;
     // What the editor remembers within this run, shared by every opening.
