@@ -279,22 +279,17 @@ KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
 
 } // namespace
 
-// The collation keys are the dearest part of a build, and the thread that
-// reads the rows has the most to do of the read's: the keys, and whatever
-// else needs an input's UTF-16 text, are made on a thread of their own as
-// the rows come in, a chunk of copied inputs at a time.
-class LookupIndex::Builder::InputKeys
+// The collation keys are the dearest part of a build; the thread that reads
+// the rows spends much of the read waiting on the reader, so the keys are
+// made on a thread of their own as the rows come in, a chunk of copied
+// inputs at a time.
+class LookupIndex::Builder::DisplayKeys
 {
 public:
-    InputKeys(const UCollator *c, CaseRule rule) : m_collator(c), m_rule(rule) {}
+    explicit DisplayKeys(const UCollator *c) : m_collator(c) {}
     // Only while no row is added.
-    void reserve(size_t rows)
-    {
-        m_made.display.reserve(rows);
-        m_made.folds.reserve(rows);
-        m_made.marks.reserve(rows);
-    }
-    ~InputKeys()
+    void reserve(size_t rows) { m_keys.reserve(rows); }
+    ~DisplayKeys()
     {
         stop();
     }
@@ -306,14 +301,8 @@ public:
         if (m_filling.rows.size() == kChunkRows || size_t(m_filling.text.size()) > kChunkUnits)
             handOver();
     }
-    struct Made
-    {
-        std::vector<KeyStart> display; // each non-Null input's collation key, its start, in the order added
-        std::vector<bool> folds;       // by row: folding changes the input
-        std::vector<bool> marks;       // by row: the folded key has a mark to drop
-        bool marked = false;           // some input has one
-    };
-    Made finish(size_t rows)
+    // Every key, in the order added.
+    std::vector<KeyStart> finish()
     {
         if (m_thread.joinable()) {
             handOver();
@@ -323,9 +312,7 @@ public:
         } else {
             make(m_filling);
         }
-        m_made.folds.resize(rows);
-        m_made.marks.resize(rows);
-        return std::move(m_made);
+        return std::move(m_keys);
     }
 
 private:
@@ -340,16 +327,7 @@ private:
         const char16_t *text = chunk.text.data();
         uint32_t from = 0;
         for (size_t i = 0; i < chunk.rows.size(); ++i) {
-            const QStringView in(text + from, chunk.ends[i] - from);
-            const uint32_t row = chunk.rows[i];
-            m_made.display.push_back(keyPrefix(m_collator, units(in), row));
-            const QStringView folded = foldCase(in, m_foldBuffer, m_rule);
-            const bool marked = dropsMarks(folded);
-            m_made.folds.resize(row);
-            m_made.folds.push_back(folded.data() != in.data());
-            m_made.marks.resize(row);
-            m_made.marks.push_back(marked);
-            m_made.marked = m_made.marked || marked;
+            m_keys.push_back(keyPrefix(m_collator, std::u16string_view(text + from, chunk.ends[i] - from), chunk.rows[i]));
             from = chunk.ends[i];
         }
     }
@@ -397,10 +375,8 @@ private:
     }
 
     const UCollator *m_collator;
-    const CaseRule m_rule;
     Chunk m_filling;
-    Made m_made; // the thread's until it has ended
-    QString m_foldBuffer;
+    std::vector<KeyStart> m_keys; // the thread's until it has ended
     std::exception_ptr m_error;
     std::mutex m_lock;
     std::condition_variable m_changed;
@@ -410,7 +386,7 @@ private:
 };
 
 LookupIndex::Builder::Builder(CaseRule rule)
-    : m_rule(rule), m_collator(new Collator), m_inputs(new InputKeys(m_collator->c, rule))
+    : m_rule(rule), m_collator(new Collator), m_display(new DisplayKeys(m_collator->c))
 {
     // A build makes and frees arrays of many megabytes one after another.
     // Once one is freed, glibc would raise its threshold for mapping large
@@ -564,7 +540,9 @@ void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
 {
     m_bounds.reserve(2 * rows + 1);
     m_nulls.reserve(rows / 32 + 1);
-    m_inputs->reserve(rows);
+    m_display->reserve(rows);
+    m_marks.reserve(rows);
+    m_folds.reserve(rows);
     m_text.reserve(bytes);
 }
 
@@ -613,8 +591,17 @@ void LookupIndex::Builder::addUtf8(std::optional<std::string_view> in, QStringVi
     const uint32_t row = uint32_t(rowCount());
     append(in);
     append(out);
-    if (in)
-        m_inputs->add(inText, row);
+    if (!in) {
+        m_marks.push_back(false);
+        m_folds.push_back(false);
+        return;
+    }
+    const QStringView folded = foldCase(inText, m_foldBuffer, m_rule);
+    m_folds.push_back(folded.data() != inText.data());
+    m_display->add(inText, row);
+    const bool marked = dropsMarks(folded);
+    m_marks.push_back(marked);
+    m_marked = m_marked || marked;
 }
 
 std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
@@ -626,10 +613,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     ix.m_text = std::move(m_text);
     ix.m_bounds = std::move(m_bounds);
     ix.m_nulls = std::move(m_nulls);
-    InputKeys::Made inputs = m_inputs->finish(n);
-    const std::vector<bool> &folds = inputs.folds;
     // Only a source where some input has a mark to drop needs a bare order.
-    const bool bare = inputs.marked;
+    const bool bare = m_marked;
 
     // One order after the other, each sorted on both cores, each array let go
     // as soon as it is read off: the build's peak is what one sort needs
@@ -638,7 +623,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // Display order: the first twelve bytes of each collation key decide most
     // comparisons; the rest go to the collator, one for each thread. No full
     // keys are kept: they would take more memory than the text.
-    std::vector<KeyStart> display = std::move(inputs.display);
+    std::vector<KeyStart> display = m_display->finish();
     const Collator second(*m_collator);
     std::vector<uint32_t> displayOrder = orderRows(display, [&](int part) {
         const UCollator *c = part == 0 ? m_collator->c : second.c;
@@ -655,7 +640,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // The starts of each non-Null row's folded or bare key, in row order, each
     // half of the rows on a thread of its own; made straight from the stored
     // text where the input is its own folded key.
-    auto marked = [&](uint32_t r) { return bool(inputs.marks[r]); };
+    auto marked = [&](uint32_t r) { return bool(m_marks[r]); };
     const uint32_t half = uint32_t(n / 2);
     size_t halfAt = 0;
     for (uint32_t r = 0; r < half; ++r)
@@ -664,9 +649,9 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         const std::string_view input = ix.field(2 * size_t(r));
         const bool dropping = bareKeys && marked(r);
         std::optional<KeyStart> made;
-        if (!folds[r] && !dropping) {
+        if (!m_folds[r] && !dropping) {
             made = utf8Prefix(input, r);
-        } else if (!folds[r]) {
+        } else if (!m_folds[r]) {
             char16_t bareUnits[12];
             if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
                 made = unitPrefix(std::u16string_view(bareUnits, *units), r);
@@ -689,7 +674,7 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     // where that orders them as their UTF-16 units would; the few rows still
     // tied go on to their whole keys.
     auto storedOrder = [&](uint32_t a, uint32_t b, bool bareKeys) -> std::optional<int> {
-        if (folds[a] || folds[b] || (bareKeys && (marked(a) || marked(b))))
+        if (m_folds[a] || m_folds[b] || (bareKeys && (marked(a) || marked(b))))
             return std::nullopt;
         return compareAsUnits(ix.field(2 * size_t(a)), ix.field(2 * size_t(b)));
     };
@@ -753,6 +738,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     makeKeys(foldOrder, false, ix.m_folded);
     if (bare)
         makeKeys(bareOrder, true, ix.m_bare);
+    std::vector<bool>().swap(m_marks);
+    std::vector<bool>().swap(m_folds);
     ix.m_displayOrder = std::move(displayOrder);
     return index;
 }

@@ -92,12 +92,16 @@ public:
         std::vector<char> m_text;
         std::vector<uint32_t> m_bounds{0};
         std::vector<uint64_t> m_nulls;
+        std::vector<bool> m_marks;   // the row's folded key has a mark to drop
+        std::vector<bool> m_folds;   // folding changes the row's input
+        QString m_foldBuffer;
         std::vector<char> m_inUtf8, m_outUtf8;
         CaseRule m_rule;
+        bool m_marked = false; // some input has a mark to drop
         struct Collator;
         std::unique_ptr<Collator> m_collator;
-        class InputKeys;
-        std::unique_ptr<InputKeys> m_inputs; // what is made of each non-Null input's text
+        class DisplayKeys;
+        std::unique_ptr<DisplayKeys> m_display; // each non-Null row's collation key, its start
     };
 
     size_t rowCount() const { return m_bounds.empty() ? 0 : (m_bounds.size() - 1) / 2; }
