@@ -6,6 +6,7 @@
 #include "catalogue/SettingsStore.h"
 #include "editor/CatalogueEditor.h"
 #include "editor/EditorLayout.h"
+#include "editor/PaneKeys.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
 
@@ -690,6 +691,38 @@ private slots:
 
         QCOMPARE(inPlaceEditor(InputCharsetRow, 1600, 2315, 240, 960, 15, 12), (InPlaceEditor{1585, 924, 2285, {}}));
         QCOMPARE(inPlaceEditor(OutputCharsetRow, 1600, 2815, 240, 1440, 15, 12).width, 2785.0);
+    }
+
+    void paneKeys()
+    {
+        // No key changes a value unseen: in a closed choice box the arrows
+        // walk the rows and a letter opens the list; Alt+Down is the box's own.
+        using P = PanePart;
+        using K = PaneKey;
+        auto does = [](PanePart part, int key, QStringView text = {}, Qt::KeyboardModifiers modifiers = {}) {
+            return paneKey(part, key, modifiers, text);
+        };
+        for (int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End})
+            QCOMPARE(does(P::ClosedChoice, key), K::ToRows);
+        for (int key : {Qt::Key_Left, Qt::Key_Right})
+            QCOMPARE(does(P::ClosedChoice, key), K::Nothing);
+        QCOMPARE(does(P::ClosedChoice, Qt::Key_Down, {}, Qt::AltModifier), K::Own);
+        QCOMPARE(does(P::ClosedChoice, Qt::Key_A, u"a"), K::OpenChoice);
+        QCOMPARE(does(P::ClosedChoice, Qt::Key_Space, u" "), K::Own);
+        QCOMPARE(does(P::ClosedChoice, Qt::Key_Return, u"\r"), K::BackToRows);
+        QCOMPARE(does(P::OpenChoice, Qt::Key_Down), K::Own);
+        QCOMPARE(does(P::OpenChoice, Qt::Key_Escape), K::Abandon);
+        // The rows open an editor; Escape there is the window's (it closes).
+        QCOMPARE(does(P::Rows, Qt::Key_F2), K::OpenEditor);
+        QCOMPARE(does(P::Rows, Qt::Key_Enter, u"\r"), K::OpenEditor);
+        QCOMPARE(does(P::Rows, Qt::Key_Escape), K::Own);
+        QCOMPARE(does(P::Title, Qt::Key_Return, u"\r"), K::KeepTitle);
+        QCOMPARE(does(P::Title, Qt::Key_Escape), K::Abandon);
+        QCOMPARE(does(P::Title, Qt::Key_Down), K::Own);
+        QCOMPARE(does(P::Browse, Qt::Key_Return, u"\r"), K::Browse);
+        QCOMPARE(does(P::Browse, Qt::Key_Up), K::ToRows);
+        QCOMPARE(does(P::Browse, Qt::Key_Escape), K::Abandon);
+        QCOMPARE(does(P::Other, Qt::Key_Escape), K::Own);
     }
 };
 

@@ -75,6 +75,13 @@ inline QString importedBeforeText(const QString &file, const QString &database)
 }
 inline const QStringList ImportedBeforeChoices{QStringLiteral("Použít ji"), QStringLiteral("Převést znovu"),
                                                QStringLiteral("Zrušit")};
+// The open-file dialog of "…".
+inline const QString OpenTitle = QStringLiteral("Vyber zdroj dat");
+inline const QString OpenFilter = QStringLiteral("Databáze a slovníky|*.mdb;*.accdb;*.tsv;*.tab;*.csv;*.txt;*.index;*.ifo|"
+                                                 "Databáze MS Access|*.mdb;*.accdb|"
+                                                 "Seznamy slov (TSV, CSV)|*.tsv;*.tab;*.csv;*.txt|"
+                                                 "Slovníky dictd|*.index|"
+                                                 "Slovníky StarDict|*.ifo|");
 // Tool tips of the toolbar's actions.
 inline const QString ToolTipNew = QStringLiteral("Nová položka");
 inline const QString ToolTipDelete = QStringLiteral("Smazat položku");

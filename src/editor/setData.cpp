@@ -4,20 +4,19 @@
 #include "editor/CatalogueListWidget.h"
 #include "editor/EditorLayout.h"
 #include "editor/ImportProgress.h"
+#include "editor/PaneKeys.h"
+#include "editor/PropertyGrid.h"
 #include "editor/Verify.h"
 #include "platform/Metrics.h"
 #include "platform/MessageBox.h"
 #include "platform/OpenSave.h"
 #include "platform/Product.h"
 #include "platform/Resources.h"
-#include "widgets/PathDelegate.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
-#include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -117,23 +116,8 @@ void setData::buildControls()
     pic = new QWidget(this);
     pic->setObjectName(QStringLiteral("pic"));
     for (int i = 0; i < 2; ++i) {
-        auto *g = new QTableWidget(PropertyRows, 1, pic);
+        auto *g = new PropertyGrid(i == 1, editorFont(), pic);
         g->setObjectName(QStringLiteral("grid%1").arg(i));
-        g->setFont(editorFont());
-        g->horizontalHeader()->hide();
-        g->verticalHeader()->hide();
-        g->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        g->verticalHeader()->setMinimumSectionSize(1);
-        g->verticalHeader()->setDefaultSectionSize(QFontMetrics(editorFont()).height() + 6);
-        g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        g->setSelectionMode(QAbstractItemView::SingleSelection);
-        g->setTextElideMode(Qt::ElideMiddle);
-        // The value column is where the keyboard walks the rows.
-        g->setFocusPolicy(i == 1 ? Qt::StrongFocus : Qt::NoFocus);
-        g->setTabKeyNavigation(false);
-        g->setWordWrap(false);
         m_grid[i] = g;
         connect(g, &QTableWidget::cellPressed, this, [this, i](int row) {
             if (i == 1)
@@ -152,9 +136,6 @@ void setData::buildControls()
         fill_desc(row);
     });
     m_grid[1]->installEventFilter(this);
-    m_grid[1]->setItemDelegateForRow(DatabaseRow, new PathDelegate(m_grid[1]));
-    for (int r = 0; r < PropertyRows; ++r)
-        m_grid[1]->setItem(r, 0, new QTableWidgetItem);
     m_grid[1]->raise();
 
     Text = new QLineEdit(pic);
@@ -297,74 +278,52 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
 {
     auto *box = qobject_cast<QComboBox *>(watched);
     const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
-    const bool closedBox = choiceBox && !box->view()->isVisible();
-    // The rows take a key that would step a choice unseen, or leave "…".
-    auto toRows = [&] {
-        m_grid[1]->setFocus();
-        QApplication::sendEvent(m_grid[1], event);
-        return true;
-    };
+    const PanePart part = choiceBox ? (box->view()->isVisible() ? PanePart::OpenChoice : PanePart::ClosedChoice)
+        : watched == m_grid[1]      ? PanePart::Rows
+        : watched == Text           ? PanePart::Title
+        : watched == cmdBrowse      ? PanePart::Browse
+                                    : PanePart::Other;
     // A wheel rolled over a closed choice box changes nothing: a value
     // changes only by a pick in the open list.
-    if (closedBox && event->type() == QEvent::Wheel)
+    if (part == PanePart::ClosedChoice && event->type() == QEvent::Wheel)
         return true;
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
-    if (closedBox && !(key->modifiers() & Qt::AltModifier)) {
-        switch (key->key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-            return toRows();
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-            return true;
-        default:
-            // Typing looks the name up in the open list, where it is picked.
-            if (!key->text().isEmpty() && key->text().at(0).isPrint() && key->key() != Qt::Key_Space) {
-                box->showPopup();
-                QApplication::sendEvent(box->view(), event);
-                return true;
-            }
-        }
-    }
-    if (watched == m_grid[1] && (key->key() == Qt::Key_F2 || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+    switch (paneKey(part, key->key(), key->modifiers(), key->text())) {
+    case PaneKey::Own:
+        return QDialog::eventFilter(watched, event);
+    case PaneKey::Nothing:
+        break;
+    case PaneKey::ToRows:
+        m_grid[1]->setFocus();
+        QApplication::sendEvent(m_grid[1], event);
+        break;
+    case PaneKey::OpenChoice:
+        box->showPopup();
+        QApplication::sendEvent(box->view(), event);
+        break;
+    case PaneKey::OpenEditor:
         openEditor(m_grid[1]->currentRow());
-        return true;
-    }
-    const bool inEditor = watched == Text || watched == cmdBrowse || choiceBox;
-    if (inEditor && key->key() == Qt::Key_Escape) {
-        // The edit is abandoned: the title goes back to what it was when its
-        // editor opened (a choice is taken when it is made).
+        break;
+    case PaneKey::Browse:
+        cmdBrowse->click();
+        break;
+    case PaneKey::Abandon:
+        // The title goes back to what it was when its editor opened.
         if (watched == Text && m_editor.restoreTitle())
             refresh();
         m_grid[1]->setFocus();
-        return true;
-    }
-    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    if (inEditor && watched == Text && enter) {
+        break;
+    case PaneKey::KeepTitle:
         m_editor.keepTitle();
         m_grid[1]->setFocus();
-        return true;
-    }
-    // Enter on "…" opens the dialog; Enter in a closed choice box, or an
-    // arrow on "…", gives the keys back to the rows, so that the arrows walk
-    // the rows and do not change a choice unseen.
-    if (watched == cmdBrowse && enter) {
-        cmdBrowse->click();
-        return true;
-    }
-    if (watched == cmdBrowse && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down))
-        return toRows();
-    if (choiceBox && enter) {
+        break;
+    case PaneKey::BackToRows:
         m_grid[1]->setFocus();
-        return true;
+        break;
     }
-    return QDialog::eventFilter(watched, event);
+    return true;
 }
 
 void setData::openEditor(int row)
@@ -412,13 +371,7 @@ void setData::cmdBrowse_Click()
 
 QString setData::chooseDatabase(const QString &folder)
 {
-    return ShowOpenDialog(this,
-                          QStringLiteral("Databáze a slovníky|*.mdb;*.accdb;*.tsv;*.tab;*.csv;*.txt;*.index;*.ifo|"
-                                         "Databáze MS Access|*.mdb;*.accdb|"
-                                         "Seznamy slov (TSV, CSV)|*.tsv;*.tab;*.csv;*.txt|"
-                                         "Slovníky dictd|*.index|"
-                                         "Slovníky StarDict|*.ifo|"),
-                          QStringLiteral("Vyber zdroj dat"), folder);
+    return ShowOpenDialog(this, editortext::OpenFilter, editortext::OpenTitle, folder);
 }
 
 EditorView::Earlier setData::askAboutEarlier(const QString &file, const QString &database)
