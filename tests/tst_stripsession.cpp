@@ -2,6 +2,7 @@
 // after a switch (bound by the exact text of its file, in its character
 // sets), what the strip saves and when, and how each end of the program
 // saves, with its exit status.
+#include "lookup/StripKeys.h"
 #include "lookup/StripSession.h"
 #include "util/Files.h"
 #include "util/TestUtil.h"
@@ -175,6 +176,25 @@ private slots:
             if (row.writable)
                 QCOMPARE(stored(ini, "Settings", "TopMost"), editorSaves ? u"True"_qs : u"False"_qs);
         }
+    }
+
+    void keys()
+    {
+        // The list opens as a combo box's does; with Ctrl, Enter and the
+        // menu keys are the shown pair's.
+        const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
+        QCOMPARE(stripKey(Qt::Key_F4, none, false), StripKey::OpenList);
+        QCOMPARE(stripKey(Qt::Key_F4, Qt::AltModifier, false), StripKey::Own); // closes the window
+        QCOMPARE(stripKey(Qt::Key_Down, Qt::AltModifier | Qt::KeypadModifier, false), StripKey::OpenList);
+        QCOMPARE(stripKey(Qt::Key_Down, Qt::ShiftModifier, false), StripKey::Own);
+        QCOMPARE(stripKey(Qt::Key_Enter, ctrl, true), StripKey::WholePair);
+        QCOMPARE(stripKey(Qt::Key_Return, none, true), StripKey::AddDictionary);
+        QCOMPARE(stripKey(Qt::Key_Return, none, false), StripKey::Own);
+        QCOMPARE(stripKey(Qt::Key_A, none, true), StripKey::Own);
+        QCOMPARE(stripKey(Qt::Key_Menu, none, false), StripKey::WindowMenu);
+        QCOMPARE(stripKey(Qt::Key_F10, Qt::ShiftModifier, false), StripKey::WindowMenu);
+        QCOMPARE(stripKey(Qt::Key_F10, Qt::ShiftModifier | ctrl, false), StripKey::PairMenu);
+        QCOMPARE(stripKey(Qt::Key_F10, none, false), StripKey::Own);
     }
 };
 

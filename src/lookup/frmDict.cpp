@@ -14,6 +14,7 @@
 #include "StripActivation.h"
 #include "MatchBox.h"
 #include "StripSession.h"
+#include "StripKeys.h"
 #include "SurfaceDrag.h"
 #include "dropdown/frmCombo.h"
 #include "editor/setData.h"
@@ -35,10 +36,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QScopedValueRollback>
 #include <QScreen>
-#include <QSvgRenderer>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -46,7 +45,6 @@
 namespace tarnvik {
 
 namespace {
-const QString kNoSources = QStringLiteral("Chyba při načítání dat");
 const QString kAddHint = QStringLiteral("Žádný slovník. Přidáte jej klávesou Enter nebo klepnutím sem.");
 // Menus and message boxes keep their own size but take the strip's face, so
 // the window never mixes two typefaces (where the face keeps the capitals'
@@ -153,11 +151,10 @@ void frmDict::buildMenus()
 {
     mnuX = new QMenu(this);
     mnuX->setObjectName(QStringLiteral("mnuX"));
-    mnuActLang = mnuX->addMenu(QStringLiteral("Aktivní zdroj dat"));
+    mnuActLang = new SourceMenu(QStringLiteral("Aktivní zdroj dat"), mnuX);
     mnuActLang->setObjectName(QStringLiteral("mnuActLang"));
-    mnuLang.push_back(mnuActLang->addAction(kNoSources));
-    mnuLang[0]->setCheckable(true);
-    connect(mnuLang[0], &QAction::triggered, this, [this] { mnuLang_Click(0); });
+    mnuX->addMenu(mnuActLang);
+    connect(mnuActLang, &SourceMenu::chosen, this, &frmDict::mnuLang_Click);
     mnuX->addSeparator();
     mnuData = mnuX->addAction(QStringLiteral("Nastavení..."));
     mnuTopMost = mnuX->addAction(QStringLiteral("Vždy navrchu"));
@@ -230,7 +227,7 @@ void frmDict::Form_Load()
     setFace(gridd[1], m_fontName);
     setFace(dropDown()->grid(0), m_fontName);
     setFace(dropDown()->grid(1), m_fontName);
-    for (QMenu *menu : {mnuX, mnuActLang, mnuY})
+    for (QMenu *menu : {mnuX, static_cast<QMenu *>(mnuActLang), mnuY})
         setFamily(menu, m_fontName);
     setBoxFace(m_fontName);
     setGrid();
@@ -245,8 +242,7 @@ void frmDict::mnuLang_Click(int index)
     const int was = m_session->active();
     if (!m_session->choose(index))
         return;
-    mnuLang[was]->setChecked(false);
-    mnuLang[index]->setChecked(true);
+    mnuActLang->moveCheck(was, index);
     Text1_Change();
 }
 
@@ -280,32 +276,7 @@ void frmDict::getAllMySettings()
         move(placeOnScreens(s.position, size(), availableScreens(), pos()));
     applyTopMost();
     m_fontName = s.fontName;
-    while (mnuLang.size() > 1)
-        delete mnuLang.takeLast();
-    const QVector<VisibleSource> &sources = m_session->sources();
-    if (sources.isEmpty())
-        return clearSourceMenu();
-    for (int j = 0; j < sources.size(); ++j) {
-        if (j == mnuLang.size()) {
-            mnuLang.push_back(mnuActLang->addAction(QString()));
-            mnuLang[j]->setCheckable(true);
-            connect(mnuLang[j], &QAction::triggered, this, [this, j] { mnuLang_Click(j); });
-        }
-        QAction *entry = mnuLang[j];
-        entry->setChecked(j == m_session->active());
-        entry->setSeparator(sources[j].Title == u"-");
-        entry->setText(sources[j].Title);
-        entry->setEnabled(true);
-        entry->setVisible(true);
-    }
-}
-
-void frmDict::clearSourceMenu()
-{
-    mnuLang[0]->setSeparator(false);
-    mnuLang[0]->setText(kNoSources);
-    mnuLang[0]->setChecked(false);
-    mnuLang[0]->setEnabled(false);
+    mnuActLang->setSources(m_session->sources(), m_session->active());
 }
 
 bool frmDict::saveAllMySettings()
@@ -550,33 +521,27 @@ bool frmDict::eventFilter(QObject *watched, QEvent *event)
             return true;
         } else if (event->type() == QEvent::KeyPress) {
             m_session->keyTyped();
-            // Down, Alt+Down and F4 open the list, as in any combo box.
             const auto *k = static_cast<QKeyEvent *>(event);
-            const bool open = (k->key() == Qt::Key_F4 && k->modifiers() == Qt::NoModifier)
-                || (k->key() == Qt::Key_Down && (k->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier)) == 0);
-            if (open) {
+            switch (stripKey(k->key(), k->modifiers(), m_hint->isVisible())) {
+            case StripKey::Own:
+                break;
+            case StripKey::OpenList:
                 if (dropDown()->rowCount() > 0)
                     expandCombo();
                 return true;
-            }
-            if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && (k->modifiers() & Qt::ControlModifier)) {
+            case StripKey::WholePair:
                 showWholePair();
                 return true;
-            }
-            if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && m_hint->isVisible()) {
+            case StripKey::AddDictionary:
                 addFirstDictionary();
                 return true;
-            }
-            // The menus from the keyboard: the window's, and with Ctrl the
-            // shown pair's copy menu.
-            if (k->key() == Qt::Key_Menu || (k->key() == Qt::Key_F10 && (k->modifiers() & Qt::ShiftModifier))) {
-                if (k->modifiers() & Qt::ControlModifier) {
-                    if (gridd[0]->isVisible())
-                        popUp(mnuY, gridd[0]->geometry().bottomLeft());
-                } else {
-                    popUp(mnuX, Text1->geometry().bottomLeft());
-                    Text1->setFocus();
-                }
+            case StripKey::PairMenu:
+                if (gridd[0]->isVisible())
+                    popUp(mnuY, gridd[0]->geometry().bottomLeft());
+                return true;
+            case StripKey::WindowMenu:
+                popUp(mnuX, Text1->geometry().bottomLeft());
+                Text1->setFocus();
                 return true;
             }
         }
@@ -616,18 +581,7 @@ void frmDict::showEvent(QShowEvent *e)
 
 void frmDict::paintEvent(QPaintEvent *)
 {
-    // Drawn from the vector picture at the screen's own pixel density, so it
-    // stays sharp at 2x; kept until the size or the density changes.
-    const qreal dpr = devicePixelRatioF();
-    if (m_background.size() != size() * dpr || m_background.devicePixelRatio() != dpr) {
-        QSvgRenderer picture(QStringLiteral(":/tarnvik/background.svg"));
-        m_background = QPixmap(size() * dpr);
-        m_background.setDevicePixelRatio(dpr);
-        QPainter paint(&m_background);
-        picture.render(&paint, QRectF(QPointF(0, 0), QSizeF(size())));
-    }
-    QPainter p(this);
-    p.drawPixmap(0, 0, m_background);
+    paintPicture(this, QStringLiteral(":/tarnvik/background.svg"), m_background);
 }
 
 } // namespace tarnvik

@@ -4,6 +4,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "editor/EditorMemory.h"
+#include "lookup/SourceMenu.h"
 #include "platform/SingleInstance.h"
 
 #include <QMessageBox>
@@ -112,7 +113,6 @@ private:
     void popUp(QMenu *menu, QPoint windowPos);
     void mnuAbout_Click();
     void mnuHomePage_Click();
-    void clearSourceMenu();
     // 'prepare' tells the editor what to do once it has read the catalogue.
     void openEditor(const std::function<void(setData &)> &prepare);
     void message(QMessageBox::Icon icon, const QString &text);
@@ -123,9 +123,9 @@ private:
     Lamp *Shape1;
     CellGrid *gridd[2];
     QLabel *m_hint; // over Combo1 while the catalogue is empty
-    QMenu *mnuX, *mnuActLang, *mnuY;
+    QMenu *mnuX, *mnuY;
+    SourceMenu *mnuActLang;
     QAction *mnuData, *mnuTopMost, *mnuMinimize, *mnuHomePage, *mnuAbout, *mnuEnd;
-    QVector<QAction *> mnuLang;
     MatchBox *m_box;
     StripActivation *m_activation;
 

@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QPainter>
 #include <QRawFont>
+#include <QSvgRenderer>
 #include <QTextLayout>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +63,20 @@ void drawCellLine(QPainter &p, const QRectF &box, Qt::Alignment alignment, const
     const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
     const qreal baseline = std::round((top + e.above) * dpr) / dpr;
     p.drawText(QPointF(box.left(), baseline), text);
+}
+
+void paintPicture(QWidget *widget, const QString &picture, QPixmap &cache)
+{
+    const qreal dpr = widget->devicePixelRatioF();
+    const QSize size = widget->size();
+    if (cache.size() != size * dpr || cache.devicePixelRatio() != dpr) {
+        QSvgRenderer renderer(picture);
+        cache = QPixmap(size * dpr);
+        cache.setDevicePixelRatio(dpr);
+        QPainter paint(&cache);
+        renderer.render(&paint, QRectF(QPointF(0, 0), QSizeF(size)));
+    }
+    QPainter(widget).drawPixmap(0, 0, cache);
 }
 
 } // namespace tarnvik

@@ -7,6 +7,8 @@
 #include <QString>
 
 class QPainter;
+class QPixmap;
+class QWidget;
 
 namespace tarnvik {
 
@@ -27,5 +29,10 @@ InkExtent inkExtent(const QFont &font);
 // One line of a cell, from the box's left edge, placed by the vertical
 // alignment as if it were as tall as inkExtent, so no mark leaves the box.
 void drawCellLine(QPainter &p, const QRectF &box, Qt::Alignment alignment, const QString &text);
+
+// A vector picture over the whole widget, drawn at the screen's own pixel
+// density so that it stays sharp at 2x; 'cache' keeps it until the size or
+// the density changes.
+void paintPicture(QWidget *widget, const QString &picture, QPixmap &cache);
 
 } // namespace tarnvik
