@@ -8,7 +8,8 @@
 // Every one- to three-letter start of the first rows is tried as typed text too,
 // and each of those rows whole without its marks: what the strip shows for a
 // typed text (the whole word typed plain first) as the scan's answer. All of
-// it twice: with Unicode's letter case, and with Turkish I.
+// it twice: with Unicode's letter case, and with Turkish I. The input's bytes
+// are also UTF-8 to the index's own checks exactly when they are to Qt's.
 #include "FuzzUtil.h"
 #include "db/index/LookupIndex.h"
 #include "util/RandomText.h"
@@ -22,6 +23,12 @@ using namespace tarnvik;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+    const bool valid = QByteArrayView(bytes.data(), qsizetype(size)).isValidUtf8();
+    bool decoded = true;
+    QString buffer;
+    fromUtf8(bytes, buffer, &decoded);
+    FUZZ_ASSERT(isValidUtf8(bytes) == valid && decoded == valid);
     const QStringList lines = fuzzutil::text(data, size).split(u'\n');
     if (lines.size() > 300)
         return 0; // keep each run quick
