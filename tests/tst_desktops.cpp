@@ -2,6 +2,7 @@
 // openbox, GNOME's window manager, weston (Wayland) and GNOME's compositor in
 // Wayland mode (as its client and through Xwayland), one wrapper each.
 #include "dropdown/frmCombo.h"
+#include "editor/setData.h"
 #include "lookup/frmDict.h"
 #include "lookup/PairView.h"
 #include "platform/Dict.h"
@@ -302,6 +303,41 @@ private slots:
         QVERIFY2(first >= 0 && last - first + 1 >= whole - 2,
                  qPrintable(QStringLiteral("%1 of %2 pixels of the caption in %3").arg(last - first + 1).arg(whole).arg(
                      QDebug::toString(window))));
+    }
+
+    // A choice's list closed by Escape leaves the keys in its box and the
+    // editor open (weston hands that Escape to the box as well).
+    void choiceListClosedByEscape()
+    {
+        QString box, after; // where the keys were, by name
+        bool started = false, listed = false, open = false;
+        auto focus = [] {
+            const QWidget *w = QApplication::focusWidget();
+            return w ? w->objectName() + u'/' + QLatin1String(w->metaObject()->className()) : QString();
+        };
+        testutil::polling([&] { m_w.settingsAction()->trigger(); }, [&] {
+            auto *editor = qobject_cast<setData *>(QApplication::activeModalWidget());
+            if (!editor || editor->busy() || std::exchange(started, true))
+                return;
+            QTest::qWait(500); // shown and given the keys
+            // The pointer away, in weston by way of a point outside its window.
+            const QStringList outside = qEnvironmentVariable("TARNVIK_WESTON_OUTSIDE").split(u' ', Qt::SkipEmptyParts);
+            xdotool(outside.size() == 2 ? QStringList{"mousemove", outside[0], outside[1], "mousemove", "15", "15"}
+                                        : QStringList{"mousemove", "0", "0"});
+            keyReally({"Escape", "Down", "Down", "Down", "Down", "Return"}); // a choice's row, its box
+            box = focus();
+            keyReally({"space"});
+            listed = QApplication::activePopupWidget();
+            keyReally({"Escape"});
+            after = focus();
+            open = QApplication::activeModalWidget() == editor;
+            editor->close();
+        }, 6000);
+        QVERIFY(box.endsWith(u"/QComboBox"));
+        if (!listed) // weston, driven by xdotool, may close the list at once
+            QSKIP("the list did not stay open");
+        QVERIFY(open);
+        QCOMPARE(after, box);
     }
 
     // A later start, or the shortcut from anywhere, brings the strip forward

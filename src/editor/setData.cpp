@@ -164,6 +164,7 @@ void setData::buildControls()
             refresh();
         });
         box->installEventFilter(this);
+        box->view()->installEventFilter(this);
         m_combo[r] = box;
     }
     Text->hide();
@@ -276,6 +277,8 @@ void setData::showPane()
 
 bool setData::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Hide && qobject_cast<QAbstractItemView *>(watched))
+        m_listClosed.start();
     auto *box = qobject_cast<QComboBox *>(watched);
     const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
     const PanePart part = choiceBox ? (box->view()->isVisible() ? PanePart::OpenChoice : PanePart::ClosedChoice)
@@ -290,6 +293,9 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
+    // On weston the Escape that closes a choice's list reaches the box too, at once: it was the list's.
+    if (choiceBox && key->key() == Qt::Key_Escape && m_listClosed.isValid() && m_listClosed.elapsed() < 250)
+        return true;
     switch (paneKey(part, key->key(), key->modifiers(), key->text())) {
     case PaneKey::Own:
         return QDialog::eventFilter(watched, event);
@@ -309,16 +315,14 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     case PaneKey::Browse:
         cmdBrowse->click();
         break;
-    case PaneKey::Abandon:
-        // The title goes back to what it was when its editor opened.
+    case PaneKey::Abandon: // the title back to what it was when its editor opened
         if (watched == Text && m_editor.restoreTitle())
             refresh();
         m_grid[1]->setFocus();
         break;
     case PaneKey::KeepTitle:
         m_editor.keepTitle();
-        m_grid[1]->setFocus();
-        break;
+        [[fallthrough]];
     case PaneKey::BackToRows:
         m_grid[1]->setFocus();
         break;
@@ -353,11 +357,10 @@ void setData::keyPressEvent(QKeyEvent *e)
 {
     // Enter closes nothing. Escape, with no edit open (an open one takes it
     // first), closes as Alt+F4 does: the editor applies as the user goes.
-    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
         e->accept();
-        return;
-    }
-    QDialog::keyPressEvent(e);
+    else
+        QDialog::keyPressEvent(e);
 }
 
 void setData::cmdBrowse_Click()

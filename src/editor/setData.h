@@ -9,6 +9,7 @@
 #include "editor/CatalogueListWidget.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <functional>
 
 class QAction;
@@ -118,6 +119,7 @@ private:
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
     int m_shownPane = -1;
+    QElapsedTimer m_listClosed; // since a choice's list last hid
     std::function<void()> m_onOpen;
     QMetaObject::Connection m_focusWatch;
 };
