@@ -277,7 +277,8 @@ void setData::showPane()
 
 bool setData::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Hide && qobject_cast<QAbstractItemView *>(watched))
+    if (event->type() == QEvent::Hide
+        && std::any_of(std::begin(m_combo), std::end(m_combo), [&](QComboBox *c) { return c && c->view() == watched; }))
         m_listClosed.start();
     auto *box = qobject_cast<QComboBox *>(watched);
     const bool choiceBox = box && std::find(std::begin(m_combo), std::end(m_combo), box) != std::end(m_combo);
