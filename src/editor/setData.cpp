@@ -294,8 +294,9 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
-    // On weston the Escape that closes a choice's list reaches the box too, at once: it was the list's.
-    if (choiceBox && key->key() == Qt::Key_Escape && m_listClosed.isValid() && m_listClosed.elapsed() < 250)
+    // On weston the Escape or Enter that closes a choice's list reaches the box too, at once: it was the list's.
+    const bool closesList = key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (choiceBox && closesList && m_listClosed.isValid() && m_listClosed.elapsed() < 250)
         return true;
     switch (paneKey(part, key->key(), key->modifiers(), key->text())) {
     case PaneKey::Own:
