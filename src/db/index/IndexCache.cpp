@@ -298,13 +298,7 @@ bool readKeys(Reader &r, LookupIndex::Keys *k, size_t rows, size_t listed)
         // inside the levels; Matches::row() keeps a wrong rank inside the list.
         if (listed % 64 != 0 ? (level.bits[words - 1] >> (listed % 64)) != 0 : level.bits[words - 1] != 0)
             return false;
-        level.ranks.resize(words);
-        uint32_t ones = 0;
-        for (size_t w = 0; w < words; ++w) {
-            level.ranks[w] = ones;
-            ones += uint32_t(std::popcount(level.bits[w]));
-        }
-        if (zeros != listed - ones)
+        if (zeros != listed - level.countRanks())
             return false;
         level.zeros = size_t(zeros);
     }

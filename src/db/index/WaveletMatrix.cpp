@@ -8,11 +8,26 @@
 
 namespace tarnvik {
 
+size_t WaveletMatrix::Level::countRanks()
+{
+    const size_t words = bits.size();
+    ranks.assign((words + kBlockWords - 1) / kBlockWords, 0);
+    size_t ones = 0;
+    for (size_t w = 0; w < words; ++w) {
+        if (w % kBlockWords == 0)
+            ranks[w / kBlockWords] = uint32_t(ones);
+        ones += size_t(std::popcount(bits[w]));
+    }
+    return ones;
+}
+
 size_t WaveletMatrix::Level::rank1(size_t i) const
 {
     const size_t w = i >> 6;
     const unsigned r = i & 63;
-    size_t n = ranks[w];
+    size_t n = ranks[w / kBlockWords];
+    for (size_t b = w - w % kBlockWords; b < w; ++b)
+        n += size_t(std::popcount(bits[b]));
     if (r)
         n += std::popcount(bits[w] & ((uint64_t(1) << r) - 1));
     return n;
@@ -51,16 +66,10 @@ WaveletMatrix::WaveletMatrix(std::vector<uint32_t> values, int bitCount)
                 bits[w] = word;
             }
         });
-        level.ranks.assign(words, 0);
-        uint32_t count = 0;
-        for (size_t w = 0; w < words; ++w) {
-            level.ranks[w] = count;
-            count += uint32_t(std::popcount(bits[w]));
-        }
-        // A half begins on a word, so the ranks tell the ones before it.
-        const uint32_t onesBeforeHalf = half == m_size ? count : level.ranks[half >> 6];
-        level.zeros = m_size - count;
         level.bits = std::move(bits);
+        const size_t count = level.countRanks();
+        const size_t onesBeforeHalf = level.rank1(half);
+        level.zeros = m_size - count;
         if (l + 1 == bitCount)
             break;
         // Stable partition for the next level, zeros first, then ones: each

@@ -27,9 +27,15 @@ public:
 
     struct Level
     {
+        // A count for every four words: beside a count for every word (half
+        // the bits' own memory) the matrices built one after the other were
+        // the largest part of a build's peak after the text.
+        static constexpr size_t kBlockWords = 4;
         Array<uint64_t> bits;
-        std::vector<uint32_t> ranks; // ones before each word
+        std::vector<uint32_t> ranks; // ones before each block of words
         size_t zeros = 0;
+        // Counts the ones before each block into 'ranks'; all of them.
+        size_t countRanks();
         size_t rank1(size_t i) const;
         size_t rank0(size_t i) const { return i - rank1(i); }
         bool bit(size_t i) const { return (bits[i >> 6] >> (i & 63)) & 1; }
