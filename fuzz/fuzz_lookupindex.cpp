@@ -9,8 +9,10 @@
 // and each of those rows whole without its marks: what the strip shows for a
 // typed text (the whole word typed plain first) as the scan's answer. All of
 // it twice: with Unicode's letter case, and with Turkish I. The input's bytes
-// are also UTF-8 to the index's own checks exactly when they are to Qt's.
+// are also UTF-8 to the index's own checks exactly when they are to Qt's, and
+// each row's collation key starts the same looked up as made by ICU.
 #include "FuzzUtil.h"
+#include "db/index/Collation.h"
 #include "db/index/LookupIndex.h"
 #include "util/RandomText.h"
 #include "util/ScanReference.h"
@@ -18,6 +20,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace tarnvik;
 
@@ -35,6 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QList<std::optional<QString>> inputs;
     for (qsizetype i = 1; i < lines.size(); ++i)
         inputs << (lines[i] == u"\x7f" ? std::nullopt : std::optional<QString>(lines[i]));
+    static const DisplayCollator collator;
+    static SortKeyStart keys(collator.c);
+    for (const QString &line : lines) {
+        const std::u16string_view text(reinterpret_cast<const char16_t *>(line.utf16()), size_t(line.size()));
+        uint8_t fast[12], icu[12];
+        keys.byCollator(text, icu);
+        FUZZ_ASSERT(!keys.lookedUp(text, fast) || std::memcmp(fast, icu, 12) == 0);
+    }
     for (const CaseRule rule : {CaseRule::Default, CaseRule::Turkish}) {
         LookupIndex::Builder builder(rule);
         for (qsizetype i = 0; i < inputs.size(); ++i) {

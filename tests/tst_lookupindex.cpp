@@ -1,3 +1,4 @@
+#include "db/index/Collation.h"
 #include "db/index/LookupIndex.h"
 #include "util/RandomText.h"
 #include "util/ScanReference.h"
@@ -6,6 +7,7 @@
 #include <QSet>
 #include <QTest>
 #include <algorithm>
+#include <cstring>
 
 using namespace tarnvik;
 using namespace testutil;
@@ -116,6 +118,44 @@ private slots:
         auto ignorable = makeIndex({u"a"_qs, nuls, empty, std::nullopt});
         QCOMPARE(listed(ignorable->find(*all)), QStringList({u"/out2"_qs, nuls + u"/out1"_qs, u"a/out0"_qs}));
         QVERIFY(ignorable->inputIsNull(3) && !ignorable->inputIsNull(2));
+    }
+
+    void keyStartsAsTheCollatorWritesThem()
+    {
+        // Random text: every script's letters, contractions ("ch" in each
+        // case, "l·", Thai and Lao vowels written first), marks alone, NULs,
+        // controls, noncharacters, halves of pairs and any unit at all;
+        // short, and past twelve bytes.
+        const DisplayCollator collator;
+        SortKeyStart keys(collator.c);
+        QString pool = u"chCHcHChl·L·\u0e40\u0e01\u0ec0\u0e81\u0301\u030c\u0009\ufffe\uffff\u00ad"_qs + QChar(0);
+        for (const Script &s : scripts())
+            pool += s.letters;
+        QRandomGenerator rng(5);
+        int lookedUp = 0;
+        QStringList wrong;
+        for (int i = 0; i < 100000; ++i) {
+            QString t;
+            for (int n = int(rng.bounded(24)); n > 0; --n)
+                t += rng.bounded(16) ? pool[rng.bounded(pool.size())] : QChar(char16_t(rng.bounded(0x10000)));
+            const std::u16string_view text(reinterpret_cast<const char16_t *>(t.utf16()), size_t(t.size()));
+            uint8_t fast[12], icu[12];
+            keys.byCollator(text, icu);
+            if (!keys.lookedUp(text, fast))
+                continue;
+            ++lookedUp;
+            if (std::memcmp(fast, icu, 12) != 0 && wrong.size() < 5)
+                wrong << QString::fromLatin1(QByteArray::fromRawData(reinterpret_cast<const char *>(t.utf16()), t.size() * 2).toHex(' '));
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u'\n')));
+        // Most text goes the fast way; Czech and Russian words all of it.
+        QVERIFY2(lookedUp > 30000, qPrintable(QString::number(lookedUp)));
+        for (const char *words : {"chata Chrudim cHa CH čeština Řecko úl kůň ďábel ěřť", "съешь ещё этих мягких французских булок"}) {
+            for (const QString &w : QString::fromUtf8(words).split(u' ')) {
+                uint8_t bytes[12];
+                QVERIFY2(keys.lookedUp(std::u16string_view(reinterpret_cast<const char16_t *>(w.utf16()), size_t(w.size())), bytes), qPrintable(w));
+            }
+        }
     }
 
     void agreesWithScanInEveryScript()

@@ -1,6 +1,7 @@
 #include "LookupIndex.h"
 
 #include "db/index/LeasedMapping.h"
+#include "db/index/Collation.h"
 #include "db/index/TwoThreads.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <deque>
 #include <malloc.h>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <sys/mman.h>
@@ -150,33 +152,8 @@ uint32_t Matches::row(size_t k) const
     return ix.m_displayOrder[std::min<size_t>(rank, ix.m_displayOrder.size() - 1)];
 }
 
-// Czech, case-insensitive, accent-sensitive: the same ICU collator QCollator
-// makes for cs_CZ with Qt::CaseInsensitive, used directly for its sort keys.
-// Normalising, as QCollator's does: marks stored in another order (Hebrew
-// points, decomposed Vietnamese) sort as the same letter.
-struct LookupIndex::Builder::Collator
+struct LookupIndex::Builder::Collator : DisplayCollator
 {
-    UCollator *c = nullptr;
-    Collator()
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        c = ucol_open("cs_CZ", &status);
-        if (U_FAILURE(status) || !c)
-            throw std::runtime_error("ICU collator for cs_CZ is not available");
-        ucol_setStrength(c, UCOL_SECONDARY);
-        ucol_setAttribute(c, UCOL_NORMALIZATION_MODE, UCOL_ON, &status);
-        if (U_FAILURE(status))
-            throw std::runtime_error("ICU collator cannot normalise");
-    }
-    Collator(const Collator &other)
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        c = ucol_clone(other.c, &status);
-        if (U_FAILURE(status) || !c)
-            throw std::runtime_error("ICU collator cannot be cloned");
-    }
-    Collator &operator=(const Collator &) = delete;
-    ~Collator() { ucol_close(c); }
 };
 
 namespace {
@@ -264,29 +241,16 @@ std::optional<KeyStart> utf8Prefix(std::string_view text, uint32_t row)
     return packed(bytes, row);
 }
 
-// The first twelve bytes of the collation key. Empty text comes first, before
-// text the collator ignores altogether (NULs, controls), as QCollator has it:
-// no key of other text starts with a zero byte.
-KeyStart keyPrefix(const UCollator *c, std::u16string_view s, uint32_t row)
-{
-    if (s.empty())
-        return {0, 0, row};
-    // The whole key is made either way; only its start is copied.
-    uint8_t part[12] = {};
-    ucol_getSortKey(c, reinterpret_cast<const UChar *>(s.data()), int32_t(s.size()), part, sizeof part);
-    return packed(part, row);
-}
-
 } // namespace
 
-// The collation keys are the dearest part of a build; the thread that reads
+// The collation keys are a dear part of a build; the thread that reads
 // the rows spends much of the read waiting on the reader, so the keys are
 // made on a thread of their own as the rows come in, a chunk of copied
 // inputs at a time.
 class LookupIndex::Builder::DisplayKeys
 {
 public:
-    explicit DisplayKeys(const UCollator *c) : m_collator(c) {}
+    explicit DisplayKeys(const UCollator *c) { m_starts.emplace(c); }
     // Only while no row is added.
     void reserve(size_t rows) { m_keys.reserve(rows); }
     ~DisplayKeys()
@@ -312,6 +276,8 @@ public:
         } else {
             make(m_filling);
         }
+        // Its tables would add to the build's peak.
+        m_starts.reset();
         return std::move(m_keys);
     }
 
@@ -326,8 +292,10 @@ private:
     {
         const char16_t *text = chunk.text.data();
         uint32_t from = 0;
+        uint8_t bytes[12];
         for (size_t i = 0; i < chunk.rows.size(); ++i) {
-            m_keys.push_back(keyPrefix(m_collator, std::u16string_view(text + from, chunk.ends[i] - from), chunk.rows[i]));
+            m_starts->make(std::u16string_view(text + from, chunk.ends[i] - from), bytes);
+            m_keys.push_back(packed(bytes, chunk.rows[i]));
             from = chunk.ends[i];
         }
     }
@@ -374,7 +342,7 @@ private:
         m_thread.join();
     }
 
-    const UCollator *m_collator;
+    std::optional<SortKeyStart> m_starts; // none once finished
     Chunk m_filling;
     std::vector<KeyStart> m_keys; // the thread's until it has ended
     std::exception_ptr m_error;
