@@ -333,10 +333,13 @@ int sendRows(MdbHandle *mdb, MdbTableDef *table, uint32_t pageCount, const std::
     };
     std::vector<MdbField> fields(table->num_cols);
     std::vector<const MdbField *> byColumn(table->num_cols);
+    const bool anyBound = std::any_of(wanted.begin(), wanted.end(), [](const Wanted &w) { return !w.text; });
     std::string stored, text, row;
     uint64_t rows = 0;
     // The pages and rows libmdb's table scan (mdb_fetch_row) reads, in its
-    // order: mdb_read_row says which rows are live and fills the bound fields.
+    // order, and the rows it takes: mdb_read_row says which rows are live and
+    // fills the bound fields. With none bound, its test is made here, so that
+    // each row is taken apart once rather than twice.
     mdb_rewind_table(table);
     while (mdb_read_next_dpg(table)) {
         // Nobody reads any more: stop rather than read the rest for nothing.
@@ -345,13 +348,21 @@ int sendRows(MdbHandle *mdb, MdbTableDef *table, uint32_t pageCount, const std::
         keepAlive();
         const int onPage = mdb_get_int16(mdb->pg_buf, rowCountAt);
         for (int r = 0; r < onPage; ++r) {
-            if (!mdb_read_row(table, unsigned(r)))
+            if (anyBound && !mdb_read_row(table, unsigned(r)))
                 continue;
             int start = 0;
             size_t size = 0;
-            if (mdb_find_row(mdb, r, &start, &size) != 0)
-                return fail(Damaged, "rows");
+            if (mdb_find_row(mdb, r, &start, &size) != 0) {
+                if (anyBound)
+                    return fail(Damaged, "rows");
+                continue;
+            }
+            // As mdb_read_row: an empty row, or one marked deleted, is none.
+            if (!anyBound && (size == 0 || (start & 0x4000)))
+                continue;
             const int cracked = mdb_crack_row(table, start & 0x1FFF, size, fields.data());
+            if (cracked < 0)
+                continue;
             std::fill(byColumn.begin(), byColumn.end(), nullptr);
             for (int i = 0; i < cracked && i < int(fields.size()); ++i) {
                 if (fields[size_t(i)].colnum >= 0 && unsigned(fields[size_t(i)].colnum) < table->num_cols)
@@ -400,9 +411,13 @@ int sendRows(MdbHandle *mdb, MdbTableDef *table, uint32_t pageCount, const std::
                 if (g_jet3) {
                     appendValue(&row, std::string_view(reinterpret_cast<const char *>(bytes), len));
                 } else if (!w.longValue) {
-                    text.clear();
-                    tarnvik::jettext::appendJet4Utf8(bytes, len, &text);
-                    appendValue(&row, text);
+                    // Decoded in place, its length written once it is known.
+                    const size_t at = row.size();
+                    append32(&row, 0);
+                    tarnvik::jettext::appendJet4Utf8(bytes, len, &row);
+                    const uint32_t n = uint32_t(row.size() - at - 4);
+                    const char b[4] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
+                    row.replace(at, 4, b, 4);
                 } else {
                     // A memo may be tens of megabytes: decoded in slices.
                     constexpr size_t kSlice = 1 << 20;
