@@ -72,34 +72,39 @@ void Jet4Decoder::unit(char16_t u, char *&o)
 
 void Jet4Decoder::feed(const uint8_t *p, size_t n)
 {
-    // Through a buffer: a byte at a time into the string costs more than the
-    // decoding. A step writes at most seven bytes (a lone high surrogate's
-    // U+FFFD and the unit's own).
-    char buffer[4096];
-    char *o = buffer;
-    const char *const full = buffer + sizeof buffer - 8;
+    // Straight into the string, first made long enough for the most a feed
+    // writes: two bytes a byte (a compressed letter past ASCII; a UTF-16
+    // unit takes at most one and a half), and for a half character from the
+    // last feed a U+FFFD and a character.
+    const size_t at = m_out->size();
+    m_out->resize(at + 2 * n + 8);
+    char *const begin = m_out->data();
+    char *o = begin + at;
     size_t i = 0;
     while (i < n) {
-        if (o > full) {
-            m_out->append(buffer, size_t(o - buffer));
-            o = buffer;
-        }
         // With no half character waiting, whole characters go straight to
-        // UTF-8 (at most three bytes each) until one needs the step below.
+        // UTF-8 until one needs the step below.
         if (m_low < 0 && m_high == 0) {
             if (m_compressed && m_narrow) {
-                for (; i < n && p[i] != 0 && o <= full; ++i)
-                    putUtf8(p[i], o);
+                for (; i < n && p[i] != 0; ++i) {
+                    const uint8_t c = p[i];
+                    if (c < 0x80) {
+                        *o++ = char(c);
+                    } else {
+                        *o++ = char(0xC0 | c >> 6);
+                        *o++ = char(0x80 | (c & 0x3F));
+                    }
+                }
             } else {
-                for (; i + 1 < n && !(m_compressed && p[i] == 0) && o <= full; i += 2) {
+                for (; i + 1 < n && !(m_compressed && p[i] == 0); i += 2) {
                     const char16_t u = char16_t(p[i] | p[i + 1] << 8);
                     if (u >= 0xD800 && u <= 0xDFFF)
                         break;
                     putUtf8(u, o);
                 }
             }
-            if (i == n || o > full)
-                continue;
+            if (i == n)
+                break;
         }
         const uint8_t b = p[i++];
         if (m_low >= 0) {
@@ -113,7 +118,7 @@ void Jet4Decoder::feed(const uint8_t *p, size_t n)
             m_low = b;
         }
     }
-    m_out->append(buffer, size_t(o - buffer));
+    m_out->resize(size_t(o - begin));
 }
 
 void Jet4Decoder::finish()
