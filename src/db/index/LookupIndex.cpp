@@ -433,8 +433,11 @@ auto keyedLess(Compare &compare)
 
 // Sorts in that order, 'makeCompare(0)' and 'makeCompare(1)' each making the
 // comparison one thread uses. The rows are first split in two at a value of
-// their top 16 bits, one part for each thread; each part is sorted a byte at
-// a time (sortBucket): several times faster than one sort of the whole.
+// their top 16 bits, one part for each thread; each part is distributed by
+// those 16 bits at once (two bytes in one pass: a script whose letters share
+// their first byte, as Cyrillic's do, would take a pass for that byte alone),
+// then sorted a byte at a time (sortBucket): several times faster than one
+// sort of the whole.
 template <typename MakeCompare>
 void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
 {
@@ -445,19 +448,40 @@ void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
         return;
     }
     auto top16 = [](const KeyStart &k) { return size_t(k.prefix >> 48); };
-    std::vector<size_t> count(kDigits, 0);
+    // The counts, then where each value's run ends and where the next of it
+    // goes; 32 bits are enough for the rows of a table.
+    std::vector<uint32_t> end(kDigits, 0), next(kDigits);
     for (const KeyStart &k : keyed)
-        ++count[top16(k)];
+        ++end[top16(k)];
     size_t split = 0;
-    for (size_t below = 0; split < kDigits && below + count[split] <= keyed.size() / 2; ++split)
-        below += count[split];
-    KeyStart *const first = keyed.data(), *const last = first + keyed.size();
-    KeyStart *const middle = std::partition(first, last, [&](const KeyStart &k) { return top16(k) < split; });
-    auto sortPart = [&](int part, KeyStart *from, KeyStart *to) {
+    for (size_t below = 0; split < kDigits && below + end[split] <= keyed.size() / 2; ++split)
+        below += end[split];
+    for (size_t v = 0, at = 0; v < kDigits; ++v) {
+        next[v] = uint32_t(at);
+        at += end[v];
+        end[v] = uint32_t(at);
+    }
+    KeyStart *const first = keyed.data();
+    std::partition(first, first + keyed.size(), [&](const KeyStart &k) { return top16(k) < split; });
+    // Each part's values [from, to) are its own: the two share the arrays.
+    auto sortPart = [&](int part, size_t from, size_t to) {
         auto compare = makeCompare(part);
-        sortBucket(from, to, keyedLess(compare), 0);
+        const auto less = keyedLess(compare);
+        for (size_t v = from; v < to; ++v) {
+            while (next[v] < end[v]) {
+                KeyStart k = first[next[v]];
+                for (size_t home = top16(k); home != v; home = top16(k))
+                    std::swap(k, first[next[home]++]);
+                first[next[v]++] = k;
+            }
+        }
+        for (size_t v = from; v < to; ++v) {
+            const size_t begin = v == 0 ? 0 : end[v - 1];
+            if (end[v] - begin > 1)
+                sortBucket(first + begin, first + end[v], less, 2);
+        }
     };
-    onTwoThreads([&] { sortPart(0, first, middle); }, [&] { sortPart(1, middle, last); });
+    onTwoThreads([&] { sortPart(0, 0, split); }, [&] { sortPart(1, split, kDigits); });
 }
 
 // Two UTF-8 texts in the order of their UTF-16 units, found from the bytes
