@@ -33,13 +33,13 @@ const Contractions &contractionsOf(const UCollator *collator)
         USet *set = uset_openEmpty();
         ucol_getContractionsAndExpansions(collator, set, nullptr, true, &status);
         const int32_t items = U_SUCCESS(status) ? uset_getItemCount(set) : 0;
-        for (int32_t i = 0; i < items; ++i) {
+        for (int32_t i = 0; i < items && U_SUCCESS(status); ++i) {
             UChar32 first, last;
-            UChar s[8];
-            UErrorCode itemStatus = U_ZERO_ERROR;
-            const int32_t length = uset_getItem(set, i, &first, &last, s, 8, &itemStatus);
-            // One too long for the buffer still has its first units there.
-            if (length < 2 || (U_FAILURE(itemStatus) && itemStatus != U_BUFFER_OVERFLOW_ERROR))
+            UChar s[64];
+            // Ranges of single characters have no length; a contraction
+            // longer than the buffer fails the whole list.
+            const int32_t length = uset_getItem(set, i, &first, &last, s, int32_t(std::size(s)), &status);
+            if (length < 2 || U_FAILURE(status))
                 continue;
             c.starts[s[0]] = true;
             c.pairs[pairOf(s[0], s[1])] |= length > 2;
@@ -118,8 +118,8 @@ void SortKeyStart::byCollator(std::u16string_view text, uint8_t (&bytes)[12]) co
 // their own sort key: one primary weight, and the secondaries of their
 // elements; or Other. Every element with a primary weight has a secondary
 // one, so a key with one secondary weight is a key of one primary weight.
-// (ICU's element iterator would tell more, but its first use reads tables
-// of every expansion, half a megabyte held for the life of the process.)
+// (ICU's element iterator would tell more, but on its first use it builds a
+// table of every expansion, kept for the life of the process.)
 SortKeyStart::Weights SortKeyStart::weigh(const char16_t *units, int length)
 {
     Weights other;
