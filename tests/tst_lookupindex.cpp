@@ -158,6 +158,49 @@ private slots:
         }
     }
 
+    void denseStartsOrderAsTheUnits()
+    {
+        // Keys of units seen in the sample and of others between, below and
+        // above them (NUL and U+FFFF too), short and past twelve bytes: the
+        // starts order as the keys do, and tie only where the keys begin
+        // alike; a start that says the whole key fits ties only its equals.
+        std::vector<bool> seen(size_t(1) << 16);
+        const std::u16string sample = u"abcdeáčěабвгдеж";
+        for (const char16_t u : sample)
+            seen[u] = true;
+        const std::u16string others = std::u16string(u"\0AZ`fßčďžяё\xFFFF\xD800", 13) + sample;
+        const auto dense = DenseStarts::fromSample(seen);
+        QVERIFY(dense);
+        QRandomGenerator rng(9);
+        std::vector<std::u16string> keys;
+        for (int i = 0; i < 3000; ++i) {
+            std::u16string k;
+            for (int n = int(rng.bounded(16)); n > 0; --n)
+                k += (rng.bounded(3) ? sample : others)[rng.bounded(uint32_t(rng.bounded(2) ? sample.size() : others.size()))];
+            keys.push_back(k);
+        }
+        QStringList wrong;
+        for (size_t i = 0; i + 1 < keys.size() && wrong.size() < 5; ++i) {
+            for (size_t j : {i + 1, size_t(rng.bounded(uint32_t(keys.size())))}) {
+                const KeyStart a = dense->start(keys[i], 0), b = dense->start(keys[j], 1);
+                const bool tied = a.tiedWith(b);
+                const int c = keys[i].compare(keys[j]);
+                if ((!tied && (a < b) != (c < 0)) || (tied && a.whole() && c != 0))
+                    wrong << QString::fromStdU16String(keys[i]) + u" / "_qs + QString::fromStdU16String(keys[j]);
+            }
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; "_qs)));
+        // An unseen unit last in the twelve bytes leaves no zero there.
+        const std::u16string nul(u"abcdeabc\0", 9);
+        QVERIFY(!dense->start(nul, 0).whole() && dense->start(nul, 0).tiedWith(dense->start(nul + u'a', 1)));
+        // Units for a byte each: 126 at most.
+        std::vector<bool> many(size_t(1) << 16);
+        std::fill(many.begin(), many.begin() + 126, true);
+        QVERIFY(DenseStarts::fromSample(many));
+        many[0xFFFF] = true;
+        QVERIFY(!DenseStarts::fromSample(many));
+    }
+
     void agreesWithScanInEveryScript()
     {
         QList<Script> tables = scripts();

@@ -241,6 +241,29 @@ std::optional<KeyStart> utf8Prefix(std::string_view text, uint32_t row)
     return packed(bytes, row);
 }
 
+// The first units of UTF-8 text, up to 'wanted'; none for a character beyond
+// the BMP or bytes that are not UTF-8.
+std::optional<size_t> unitsOfUtf8(std::string_view text, char16_t *out, size_t wanted)
+{
+    const auto *p = reinterpret_cast<const uint8_t *>(text.data()), *end = p + text.size();
+    auto follows = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
+    size_t n = 0;
+    for (; n < wanted && p != end; ++n) {
+        if (*p < 0x80) {
+            out[n] = *p++;
+        } else if (*p >= 0xC2 && *p < 0xE0 && follows(1)) {
+            out[n] = char16_t((p[0] & 0x1F) << 6 | (p[1] & 0x3F));
+            p += 2;
+        } else if (*p >= 0xE0 && *p < 0xF0 && follows(1) && follows(2) && (*p > 0xE0 || p[1] >= 0xA0)) {
+            out[n] = char16_t((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return n;
+}
+
 } // namespace
 
 // The collation keys are a dear part of a build; the thread that reads
@@ -528,6 +551,36 @@ std::vector<uint32_t> orderRows(std::vector<KeyStart> &keyed, MakeCompare makeCo
 
 } // namespace
 
+std::optional<DenseStarts> DenseStarts::fromSample(const std::vector<bool> &seen)
+{
+    DenseStarts d;
+    d.m_code.resize(size_t(1) << 16);
+    unsigned below = 0; // seen units below the current one
+    for (size_t u = 0; u < d.m_code.size(); ++u) {
+        const bool in = u < seen.size() && seen[u];
+        if (in && ++below > 126)
+            return std::nullopt;
+        d.m_code[u] = uint8_t(in ? 2 * below : 2 * below + 1);
+    }
+    return d;
+}
+
+KeyStart DenseStarts::start(std::u16string_view key, uint32_t row) const
+{
+    uint8_t bytes[12 + 3] = {};
+    size_t at = 0;
+    for (size_t i = 0; i < key.size() && at < 12; ++i) {
+        const char16_t u = key[i];
+        bytes[at++] = m_code[u];
+        if (m_code[u] % 2) {
+            bytes[at++] = uint8_t((u >> 14) + 1);
+            bytes[at++] = uint8_t((u >> 7 & 0x7F) + 1);
+            bytes[at++] = uint8_t((u & 0x7F) + 1);
+        }
+    }
+    return packed(bytes, row);
+}
+
 void LookupIndex::Builder::reserve(size_t rows, size_t bytes)
 {
     m_bounds.reserve(2 * rows + 1);
@@ -650,12 +703,51 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
         }
         return made ? *made : unitPrefix(ix.key(r, dropping, x), r);
     };
+    // The first units of a row's key, where the sorts take them from.
+    auto keyUnits = [&](uint32_t r, bool bareKeys, KeyBuffers &x, char16_t (&units)[12]) {
+        const std::string_view input = ix.field(2 * size_t(r));
+        const bool dropping = bareKeys && marked(r);
+        std::optional<size_t> made;
+        if (!m_folds[r])
+            made = dropping ? bareUnitsOfUtf8(input, units, std::size(units)) : unitsOfUtf8(input, units, std::size(units));
+        if (made)
+            return std::u16string_view(units, *made);
+        const std::u16string_view key = ix.key(r, dropping, x);
+        return key.substr(0, std::size(units));
+    };
+    // Dense starts where most units take two bytes or more in the plain form
+    // (where they take one, they gain too little for their making).
+    auto denseStarts = [&](bool bareKeys) -> std::optional<DenseStarts> {
+        std::vector<bool> seen(size_t(1) << 16);
+        KeyBuffers x;
+        char16_t units[12];
+        size_t all = 0, wide = 0;
+        const uint32_t step = uint32_t(std::max<size_t>(1, n / 4096));
+        for (uint32_t r = 0; r < n; r += step) {
+            if (!ix.inputIsNull(r)) {
+                for (const char16_t u : keyUnits(r, bareKeys, x, units)) {
+                    seen[u] = true;
+                    ++all;
+                    wide += u >= 0x80;
+                }
+            }
+        }
+        if (2 * wide <= all)
+            return std::nullopt;
+        return DenseStarts::fromSample(seen);
+    };
     auto makeStarts = [&](bool bareKeys) {
         std::vector<KeyStart> starts(displayOrder.size());
+        const std::optional<DenseStarts> dense = denseStarts(bareKeys);
         auto make = [&](uint32_t first, uint32_t end, size_t at) {
             KeyBuffers x;
+            char16_t units[12];
             for (uint32_t r = first; r < end; ++r) {
-                if (!ix.inputIsNull(r))
+                if (ix.inputIsNull(r))
+                    continue;
+                if (dense)
+                    starts[at++] = dense->start(keyUnits(r, bareKeys, x, units), r);
+                else
                     starts[at++] = startOf(r, bareKeys, x);
             }
         };

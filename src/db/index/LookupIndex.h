@@ -37,6 +37,22 @@ struct KeyStart
     bool whole() const { return (more & 0xFF) == 0; }
 };
 
+// Key starts for the sorts alone (the fences keep the plain form): each unit
+// the keys of a sample begin with as one byte, in the units' order; any other
+// as the byte between its neighbours' and three of its own, never zero.
+// Twelve bytes then hold twelve letters of most sources, where the plain form
+// holds six Cyrillic ones: fewer rows tie and go on to their whole keys.
+class DenseStarts
+{
+public:
+    // None where the sample holds too many units for a byte each.
+    static std::optional<DenseStarts> fromSample(const std::vector<bool> &seen);
+    KeyStart start(std::u16string_view key, uint32_t row) const;
+
+private:
+    std::vector<uint8_t> m_code; // by unit
+};
+
 // The rows a pattern matched, in display order; shares the index it came from.
 class Matches
 {
