@@ -175,8 +175,10 @@ private slots:
         std::vector<std::u16string> keys;
         for (int i = 0; i < 3000; ++i) {
             std::u16string k;
-            for (int n = int(rng.bounded(16)); n > 0; --n)
-                k += (rng.bounded(3) ? sample : others)[rng.bounded(uint32_t(rng.bounded(2) ? sample.size() : others.size()))];
+            for (int n = int(rng.bounded(16)); n > 0; --n) {
+                const std::u16string &from = rng.bounded(3) ? sample : others;
+                k += from[rng.bounded(uint32_t(from.size()))];
+            }
             keys.push_back(k);
         }
         QStringList wrong;
