@@ -690,20 +690,8 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
     size_t halfAt = 0;
     for (uint32_t r = 0; r < half; ++r)
         halfAt += !ix.inputIsNull(r);
-    auto startOf = [&](uint32_t r, bool bareKeys, KeyBuffers &x) {
-        const std::string_view input = ix.field(2 * size_t(r));
-        const bool dropping = bareKeys && marked(r);
-        std::optional<KeyStart> made;
-        if (!m_folds[r] && !dropping) {
-            made = utf8Prefix(input, r);
-        } else if (!m_folds[r]) {
-            char16_t bareUnits[12];
-            if (const auto units = bareUnitsOfUtf8(input, bareUnits, std::size(bareUnits)))
-                made = unitPrefix(std::u16string_view(bareUnits, *units), r);
-        }
-        return made ? *made : unitPrefix(ix.key(r, dropping, x), r);
-    };
-    // The first units of a row's key, where the sorts take them from.
+    // The first units of a row's key, decoded from the stored text where the
+    // input is its own folded key, or drops only marks for its bare one.
     auto keyUnits = [&](uint32_t r, bool bareKeys, KeyBuffers &x, char16_t (&units)[12]) {
         const std::string_view input = ix.field(2 * size_t(r));
         const bool dropping = bareKeys && marked(r);
@@ -714,6 +702,16 @@ std::shared_ptr<LookupIndex> LookupIndex::Builder::build()
             return std::u16string_view(units, *made);
         const std::u16string_view key = ix.key(r, dropping, x);
         return key.substr(0, std::size(units));
+    };
+    // The plain start, copied from the stored bytes where the input is its
+    // own key.
+    auto startOf = [&](uint32_t r, bool bareKeys, KeyBuffers &x) {
+        if (!m_folds[r] && !(bareKeys && marked(r))) {
+            if (const std::optional<KeyStart> made = utf8Prefix(ix.field(2 * size_t(r)), r))
+                return *made;
+        }
+        char16_t units[12];
+        return unitPrefix(keyUnits(r, bareKeys, x, units), r);
     };
     // Dense starts where most units take two bytes or more in the plain form
     // (where they take one, they gain too little for their making).
