@@ -393,6 +393,23 @@ namespace {
 
 constexpr size_t kDigits = size_t(1) << 16;
 
+// Moves each element to the run of its digit, in place: 'next[d]' is where
+// the next of digit d goes, 'end[d]' where its run ends; only the runs of
+// digits [from, to), which must hold exactly their own elements. Each
+// element is carried round its cycle and written once where it goes.
+template <typename Next, typename End, typename Digit>
+void permute(KeyStart *first, Next &next, const End &end, size_t from, size_t to, Digit digit)
+{
+    for (size_t b = from; b < to; ++b) {
+        while (next[b] < end[b]) {
+            KeyStart k = first[next[b]];
+            for (size_t home = digit(k); home != b; home = digit(k))
+                std::swap(k, first[next[home]++]);
+            first[next[b]++] = k;
+        }
+    }
+}
+
 // Sorts [first, last) by byte 'byte' (0 to 11) of the key start by
 // distributing in place (no second array: beside the build's biggest array,
 // it would add to its peak); returns where each value's run begins, and
@@ -409,16 +426,7 @@ std::array<size_t, 257> distribute(KeyStart *first, KeyStart *last, int byte)
         start[b + 1] += start[b];
     std::array<size_t, 256> next;
     std::copy_n(start.begin(), 256, next.begin());
-    for (size_t b = 0; b < 256; ++b) {
-        while (next[b] < start[b + 1]) {
-            KeyStart &k = first[next[b]];
-            const size_t home = digit(k);
-            if (home == b)
-                ++next[b];
-            else
-                std::swap(k, first[next[home]++]);
-        }
-    }
+    permute(first, next, start.data() + 1, 0, 256, digit);
     return start;
 }
 
@@ -490,14 +498,7 @@ void sortKeyed(std::vector<KeyStart> &keyed, MakeCompare makeCompare)
     auto sortPart = [&](int part, size_t from, size_t to) {
         auto compare = makeCompare(part);
         const auto less = keyedLess(compare);
-        for (size_t v = from; v < to; ++v) {
-            while (next[v] < end[v]) {
-                KeyStart k = first[next[v]];
-                for (size_t home = top16(k); home != v; home = top16(k))
-                    std::swap(k, first[next[home]++]);
-                first[next[v]++] = k;
-            }
-        }
+        permute(first, next, end, from, to, top16);
         for (size_t v = from; v < to; ++v) {
             const size_t begin = v == 0 ? 0 : end[v - 1];
             if (end[v] - begin > 1)
