@@ -86,15 +86,8 @@ void Jet4Decoder::feed(const uint8_t *p, size_t n)
         // UTF-8 until one needs the step below.
         if (m_low < 0 && m_high == 0) {
             if (m_compressed && m_narrow) {
-                for (; i < n && p[i] != 0; ++i) {
-                    const uint8_t c = p[i];
-                    if (c < 0x80) {
-                        *o++ = char(c);
-                    } else {
-                        *o++ = char(0xC0 | c >> 6);
-                        *o++ = char(0x80 | (c & 0x3F));
-                    }
-                }
+                for (; i < n && p[i] != 0; ++i)
+                    putUtf8(p[i], o);
             } else {
                 for (; i + 1 < n && !(m_compressed && p[i] == 0); i += 2) {
                     const char16_t u = char16_t(p[i] | p[i + 1] << 8);
@@ -136,7 +129,6 @@ void Jet4Decoder::finish()
 
 void appendJet4Utf8(const uint8_t *p, size_t n, std::string *out)
 {
-    out->reserve(out->size() + n + n / 2);
     const bool compressed = n >= 2 && p[0] == 0xFF && p[1] == 0xFE;
     Jet4Decoder text(compressed, out);
     text.feed(p + (compressed ? 2 : 0), n - (compressed ? 2 : 0));

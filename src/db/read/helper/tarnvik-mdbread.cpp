@@ -16,6 +16,7 @@
 #include <mdbtools.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,11 +41,10 @@ constexpr size_t kMaxLongValue = 64u << 20;
 FILE *g_out = nullptr; // the records
 
 void putByte(uint8_t b) { std::fputc(b, g_out); }
-void put32(uint32_t v)
-{
-    unsigned char b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    std::fwrite(b, 1, 4, g_out);
-}
+// Numbers in the records are little-endian.
+std::array<char, 4> le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+
+void put32(uint32_t v) { std::fwrite(le32(v).data(), 1, 4, g_out); }
 void putBytes(const char *s, size_t n)
 {
     put32(uint32_t(n));
@@ -61,11 +61,7 @@ int fail(ErrorKind kind, const std::string &detail)
     return 1;
 }
 
-void append32(std::string *to, uint32_t v)
-{
-    const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    to->append(b, 4);
-}
+void append32(std::string *to, uint32_t v) { to->append(le32(v).data(), 4); }
 void appendValue(std::string *to, std::string_view value)
 {
     append32(to, uint32_t(value.size()));
@@ -415,9 +411,7 @@ int sendRows(MdbHandle *mdb, MdbTableDef *table, uint32_t pageCount, const std::
                     const size_t at = row.size();
                     append32(&row, 0);
                     tarnvik::jettext::appendJet4Utf8(bytes, len, &row);
-                    const uint32_t n = uint32_t(row.size() - at - 4);
-                    const char b[4] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
-                    row.replace(at, 4, b, 4);
+                    row.replace(at, 4, le32(uint32_t(row.size() - at - 4)).data(), 4);
                 } else {
                     // A memo may be tens of megabytes: decoded in slices.
                     constexpr size_t kSlice = 1 << 20;
