@@ -6,6 +6,7 @@
 #include "widgets/CellGrid.h"
 #include "widgets/DropButtonBox.h"
 #include "lookup/Layout.h"
+#include "lookup/MatchBox.h"
 #include "lookup/frmDict.h"
 #include "platform/Colours.h"
 #include "widgets/Paint.h"
@@ -205,6 +206,29 @@ private slots:
         QVERIFY(workspace != QColor(0xFF, 0xFF, 0xC0) && workspace != QColor(0xC0, 0xC0, 0xC0));
         for (QTableView *g : {g0, g1})
             QCOMPARE(QColor(tallShot.pixel(g->viewport()->mapTo(list(), QPoint(x0 + 40, 6 * h)))).rgb(), workspace.rgb());
+    }
+
+    // The box keeps the frames it drew: after any run of colours and sizes it
+    // looks as a box drawing its look for the first time does.
+    void boxDrawnAsNew()
+    {
+        DropButtonBox box;
+        box.addItem(QStringLiteral("slovo"));
+        for (const auto &[bgr, width] : {std::pair(kYellow, 200), std::pair(kLightRed, 200),
+                                         std::pair(kLightBlue, 160), std::pair(kYellow, 160)}) {
+            box.resize(width, 22);
+            setBackColor(&box, bgr);
+            (void)box.grab();
+        }
+        for (const auto &[bgr, width] : {std::pair(kLightRed, 200), std::pair(kYellow, 160)}) {
+            box.resize(width, 22);
+            setBackColor(&box, bgr);
+            DropButtonBox fresh;
+            fresh.addItem(QStringLiteral("slovo"));
+            fresh.resize(width, 22);
+            setBackColor(&fresh, bgr);
+            QCOMPARE(box.grab().toImage(), fresh.grab().toImage());
+        }
     }
 
     // The rows end where the matches end, though the index holds more. A row

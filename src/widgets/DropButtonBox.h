@@ -2,6 +2,11 @@
 #pragma once
 
 #include <QComboBox>
+#include <QPalette>
+#include <QPixmap>
+#include <QStyle>
+
+#include <deque>
 
 namespace tarnvik {
 
@@ -30,6 +35,24 @@ protected:
     void mousePressEvent(QMouseEvent *e) override;
     void mouseMoveEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
+    void changeEvent(QEvent *e) override;
+
+private:
+    // The style's frame and button, drawn once for each look the box takes:
+    // its colour changes with nearly every keystroke, and drawing them anew
+    // is most of what a keystroke costs.
+    struct Frame
+    {
+        QSize size;
+        qreal ratio;
+        QStyle::State state;
+        QStyle::SubControls active;
+        Qt::LayoutDirection direction;
+        QPalette palette;
+        QPixmap pixmap;
+    };
+    const QPixmap &frame(const QStyleOptionComboBox &opt);
+    std::deque<Frame> m_frames;
 };
 
 } // namespace tarnvik
