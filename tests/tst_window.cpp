@@ -124,6 +124,30 @@ private slots:
         QCOMPARE(text1()->text(), QStringLiteral("du"));
     }
 
+    // Shift+Tab from the text box reaches the shown pair, as in the designed
+    // window: a key there opens the list, and a letter or Backspace also goes
+    // on into the text, as typed in the open list.
+    void keysOnThePair()
+    {
+        startTyped(QStringLiteral("d"));
+        key(Qt::Key_Tab, Qt::ShiftModifier);
+        QTRY_VERIFY(QApplication::focusWidget() == gridd(0) || QApplication::focusWidget() == gridd(1));
+        typeKeys(QStringLiteral("v"));
+        listHasTheKeys();
+        QCOMPARE(text1()->text(), QStringLiteral("dv"));
+        key(Qt::Key_Backspace);
+        QCOMPARE(text1()->text(), QStringLiteral("d"));
+        key(Qt::Key_Escape);
+        textHasTheKeys();
+        // Enter there opens the list and chooses nothing.
+        key(Qt::Key_Tab, Qt::ShiftModifier);
+        key(Qt::Key_Return);
+        listHasTheKeys();
+        QCOMPARE(std::pair(text1()->text(), list()->currentRow()), std::pair(QStringLiteral("d"), 0));
+        key(Qt::Key_Escape);
+        textHasTheKeys();
+    }
+
     void listOpensOnlyWhenAsked()
     {
         startTyped(QStringLiteral("d"));

@@ -13,6 +13,7 @@
 #include "widgets/Paint.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
 #include <QTableView>
@@ -132,6 +133,14 @@ void MatchBox::checkStatus()
     if (list()->rowCount() != 0)
         expand();
     setReopenGuard();
+}
+
+void MatchBox::keyOnPair(QKeyEvent *e)
+{
+    expand();
+    const bool types = e->key() == Qt::Key_Backspace || (!e->text().isEmpty() && e->text().front().isPrint());
+    if (types && list()->isVisible())
+        QApplication::sendEvent(list()->grid(0), e);
 }
 
 void MatchBox::expand()

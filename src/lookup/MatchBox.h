@@ -12,6 +12,8 @@
 
 class QWidget;
 
+class QKeyEvent;
+
 namespace tarnvik {
 
 class frmCombo;
@@ -41,6 +43,9 @@ public:
     void place();
     // The left button on the shown pair.
     void pairClicked();
+    // A key on the shown pair (reached by Tab) opens the list; one that
+    // types goes on into the text, as in the open list.
+    void keyOnPair(QKeyEvent *e);
 
 private:
     void showPair(const QString &in, const QString &out, bool diacriticsIgnored);

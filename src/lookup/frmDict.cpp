@@ -135,7 +135,7 @@ frmDict::frmDict(SettingsStore &store, QWidget *parent)
                 m_box->pairClicked();
             }
         });
-        connect(gridd[i], &CellGrid::keyPressed, this, &frmDict::expandCombo);
+        connect(gridd[i], &CellGrid::keyPressed, m_box, &MatchBox::keyOnPair);
 
     }
     // Every orderly end saves: the session's end as well as "Konec" or closing.

@@ -48,7 +48,7 @@ void CellGrid::keyPressEvent(QKeyEvent *e)
         QLabel::keyPressEvent(e);
         return;
     }
-    emit keyPressed(e->key());
+    emit keyPressed(e);
 }
 
 } // namespace tarnvik

@@ -3,6 +3,8 @@
 
 #include <QLabel>
 
+class QKeyEvent;
+
 namespace tarnvik {
 
 // One row, one column; the text of its only cell.
@@ -16,7 +18,7 @@ public:
 
 signals:
     void pressed(Qt::MouseButton button, QPoint pos);
-    void keyPressed(int key);
+    void keyPressed(QKeyEvent *e);
 
 protected:
     // A label that takes the focus lays its text out as a document and cuts
