@@ -40,6 +40,12 @@ class TestEditorWindow : public QObject
                                                  : u"?"_qs;
         for (int r = TableRow; r < PropertyRows; ++r)
             where = f == e->combo(r) ? u"box %1"_qs.arg(r) : where;
+        // The rows' keys with an editor still drawn over its row.
+        bool editorShown = e->titleEditor()->isVisible() || e->browseButton()->isVisible();
+        for (int r = TableRow; r < PropertyRows; ++r)
+            editorShown = editorShown || e->combo(r)->isVisible();
+        if (where == u"rows"_qs && editorShown)
+            where += u" under an editor"_qs;
         return where + u' ' + e->head();
     }
 
@@ -179,6 +185,9 @@ private slots:
             e.key(k);
             QCOMPARE(keysAt(), then);
         }
+        // Nor does a new size bring the editor back.
+        e->resize(e->size() + QSize(16, 0));
+        QCOMPARE(keysAt(), walk[std::size(walk) - 1].second);
         const QVector<DataSource> sources = e->catalogue().sources();
         for (int row = TableRow; row <= OutputCharsetRow; ++row) {
             e.openRow(row);
@@ -192,7 +201,7 @@ private slots:
             for (Qt::Key k : {Qt::Key_End, Qt::Key_Home, Qt::Key_Right, Qt::Key_Left})
                 e.key(k);
             QCOMPARE(e->catalogue().sources(), sources);
-            box->setFocus();
+            e.openRow(row);
             e.type(u"j"_qs);
             QTRY_VERIFY(box->view()->isVisible());
             box->hidePopup();

@@ -304,7 +304,7 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     case PaneKey::Nothing:
         break;
     case PaneKey::ToRows:
-        m_grid[1]->setFocus();
+        backToRows();
         QApplication::sendEvent(m_grid[1], event);
         break;
     case PaneKey::OpenChoice:
@@ -320,16 +320,24 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     case PaneKey::Abandon: // the title back to what it was when its editor opened
         if (watched == Text && m_editor.restoreTitle())
             refresh();
-        m_grid[1]->setFocus();
+        backToRows();
         break;
     case PaneKey::KeepTitle:
         m_editor.keepTitle();
         [[fallthrough]];
     case PaneKey::BackToRows:
-        m_grid[1]->setFocus();
+        backToRows();
         break;
     }
     return true;
+}
+
+void setData::backToRows()
+{
+    // The editor goes with the keys: a box left drawn over its row would
+    // look as if it still had them.
+    m_grid[1]->setFocus();
+    SwapControls(m_currentRow, false);
 }
 
 void setData::openEditor(int row)
@@ -371,7 +379,7 @@ void setData::cmdBrowse_Click()
     refresh();
     // The keys go on from the row the database was chosen in.
     if (taken)
-        m_grid[1]->setFocus();
+        backToRows();
 }
 
 QString setData::chooseDatabase(const QString &folder)
@@ -424,6 +432,7 @@ void setData::SwapControls(int row, bool show)
     if (row < 0)
         row = TitleRow;
     QWidget *editor = editorFor(row);
+    m_editorShown = show;
     if (!show) {
         editor->hide();
         return;
@@ -488,7 +497,8 @@ void setData::layoutWindow()
     lblHead->adjustSize();
     lblDesc->setGeometry(m.toPixelsX(editordesign::LabelLeft), m.toPixelsY(editordesign::DescTextTop),
                          m.toPixelsX(l.lblDescWidth), Desc->height() - m.toPixelsY(editordesign::DescTextTop));
-    SwapControls(m_currentRow, true);
+    if (m_editorShown)
+        SwapControls(m_currentRow, true);
 }
 
 void setData::resizeEvent(QResizeEvent *e)
@@ -539,7 +549,7 @@ void setData::addDictionaries(const QStringList &files)
         refresh();
     }
     if (taken)
-        m_grid[1]->setFocus();
+        backToRows();
 }
 
 void setData::showEvent(QShowEvent *e)

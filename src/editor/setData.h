@@ -97,6 +97,8 @@ private:
     void setValueCell(int row, const QString &text);
     // The user opens the editor of 'row' (a click, F2, Enter): it takes the keys.
     void openEditor(int row);
+    // The keys back to the rows, without the editor.
+    void backToRows();
     QWidget *editorFor(int row) const;
     void cmdBrowse_Click();
     // Runs a read of the database on a worker while the window goes on
@@ -118,6 +120,7 @@ private:
     QWidget *Desc = nullptr;
     QLabel *lblHead = nullptr, *lblDesc = nullptr;
     int m_currentRow = -1; // no row yet: TitleRow
+    bool m_editorShown = true; // the current row's editor is up (the title's at the start)
     int m_shownPane = -1;
     QElapsedTimer m_listClosed; // since a choice's list last hid
     std::function<void()> m_onOpen;
