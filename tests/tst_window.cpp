@@ -148,6 +148,22 @@ private slots:
         textHasTheKeys();
     }
 
+    // The pointer that left the button while the list held it: once the list
+    // has closed, the button no longer looks as if the pointer were on it.
+    void buttonUnlitAfterTheList()
+    {
+        startTyped(QStringLiteral("d"));
+        pointer(m_s->mapToGlobal(QPoint(20, 20)), {}, 200);
+        const QImage before = combo1()->grab().toImage();
+        clickReally(combo1()->mapToGlobal(comboButton()));
+        listHasTheKeys();
+        pointer(m_s->mapToGlobal(QPoint(20, 20)), {}, 200);
+        key(Qt::Key_Escape);
+        textHasTheKeys();
+        QVERIFY(!combo1()->underMouse());
+        QCOMPARE(combo1()->grab().toImage(), before);
+    }
+
     void listOpensOnlyWhenAsked()
     {
         startTyped(QStringLiteral("d"));

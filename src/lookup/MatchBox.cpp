@@ -104,6 +104,7 @@ frmCombo *MatchBox::list()
         // (only its window's focus is set: activation stays where it went).
         connect(m_list, &frmCombo::hidden, this, [this] {
             setReopenGuard();
+            m_strip.Combo1->listClosed();
             if (m_strip.focusWidget() != m_strip.Text1)
                 m_strip.Text1->setFocus();
         });

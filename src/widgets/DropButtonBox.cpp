@@ -1,5 +1,7 @@
 #include "DropButtonBox.h"
 
+#include <QApplication>
+#include <QCursor>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QStylePainter>
@@ -46,6 +48,18 @@ const QPixmap &DropButtonBox::frame(const QStyleOptionComboBox &opt)
     return m_frames.emplace_back(Frame{opt.rect.size(), ratio, opt.state, opt.activeSubControls, opt.direction,
                                        opt.palette, pixmap})
         .pixmap;
+}
+
+void DropButtonBox::listClosed()
+{
+    QComboBox::hidePopup();
+    if (!underMouse() || rect().contains(mapFromGlobal(QCursor::pos())))
+        return;
+    setAttribute(Qt::WA_UnderMouse, false);
+    const QPointF away(-1, -1);
+    QHoverEvent leave(QEvent::HoverLeave, away, mapToGlobal(away), away);
+    QApplication::sendEvent(this, &leave);
+    update();
 }
 
 void DropButtonBox::changeEvent(QEvent *e)

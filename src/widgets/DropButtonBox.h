@@ -18,6 +18,10 @@ class DropButtonBox : public QComboBox
 public:
     using QComboBox::QComboBox;
     void showPopup() override { emit dropDownRequested(); }
+    // The list it asked for has closed: its button is let go (the release
+    // went to the list), and unlit where the pointer left meanwhile, which
+    // the box never heard while the list held the pointer.
+    void listClosed();
 
 signals:
     void dropDownRequested();
