@@ -716,6 +716,9 @@ private slots:
         QCOMPARE(does(P::Rows, Qt::Key_F2), K::OpenEditor);
         QCOMPARE(does(P::Rows, Qt::Key_Enter, u"\r"), K::OpenEditor);
         QCOMPARE(does(P::Rows, Qt::Key_Escape), K::Own);
+        // Home and End reach the first and last row, as in a list.
+        QCOMPARE(does(P::Rows, Qt::Key_Home), K::FirstRow);
+        QCOMPARE(does(P::Rows, Qt::Key_End), K::LastRow);
         QCOMPARE(does(P::Title, Qt::Key_Return, u"\r"), K::KeepTitle);
         QCOMPARE(does(P::Title, Qt::Key_Escape), K::Abandon);
         QCOMPARE(does(P::Title, Qt::Key_Down), K::Own);

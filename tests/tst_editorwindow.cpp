@@ -188,6 +188,12 @@ private slots:
         // Nor does a new size bring the editor back.
         e->resize(e->size() + QSize(16, 0));
         QCOMPARE(keysAt(), walk[std::size(walk) - 1].second);
+        // Home and End reach the first and the last row.
+        auto rowsAt = [](int row) { return u"rows "_qs + QString::fromUtf8(propertyRowText[row].caption); };
+        e.key(Qt::Key_End);
+        QCOMPARE(keysAt(), rowsAt(OutputCharsetRow));
+        e.key(Qt::Key_Home);
+        QCOMPARE(keysAt(), rowsAt(TitleRow));
         const QVector<DataSource> sources = e->catalogue().sources();
         for (int row = TableRow; row <= OutputCharsetRow; ++row) {
             e.openRow(row);

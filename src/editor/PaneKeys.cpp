@@ -25,6 +25,8 @@ PaneKey paneKey(PanePart part, int key, Qt::KeyboardModifiers modifiers, QString
     }
     switch (part) {
     case PanePart::Rows:
+        if (modifiers == Qt::NoModifier && (key == Qt::Key_Home || key == Qt::Key_End))
+            return key == Qt::Key_Home ? PaneKey::FirstRow : PaneKey::LastRow;
         return key == Qt::Key_F2 || enter ? PaneKey::OpenEditor : PaneKey::Own;
     case PanePart::Other:
         return PaneKey::Own;

@@ -19,6 +19,8 @@ enum class PaneKey {
     KeepTitle,  // the title typed is kept; the keys go back to the rows
     Browse,     // the open-file dialog
     BackToRows, // the keys go back to the rows
+    FirstRow,   // Home in the rows (the grid's own goes to the first column)
+    LastRow,    // End in the rows
 };
 
 PaneKey paneKey(PanePart part, int key, Qt::KeyboardModifiers modifiers, QStringView text);

@@ -298,7 +298,8 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     const bool closesList = key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (choiceBox && closesList && m_listClosed.isValid() && m_listClosed.elapsed() < 250)
         return true;
-    switch (paneKey(part, key->key(), key->modifiers(), key->text())) {
+    const PaneKey what = paneKey(part, key->key(), key->modifiers(), key->text());
+    switch (what) {
     case PaneKey::Own:
         return QDialog::eventFilter(watched, event);
     case PaneKey::Nothing:
@@ -328,6 +329,12 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
     case PaneKey::BackToRows:
         backToRows();
         break;
+    case PaneKey::FirstRow:
+    case PaneKey::LastRow: {
+        QTableWidget *rows = m_grid[1];
+        rows->setCurrentCell(what == PaneKey::FirstRow ? 0 : rows->rowCount() - 1, rows->currentColumn());
+        break;
+    }
     }
     return true;
 }
