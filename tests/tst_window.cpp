@@ -130,8 +130,11 @@ private slots:
     void keysOnThePair()
     {
         startTyped(QStringLiteral("d"));
+        const QImage unfocused[] = {gridd(0)->grab().toImage(), gridd(1)->grab().toImage()};
         key(Qt::Key_Tab, Qt::ShiftModifier);
         QTRY_VERIFY(QApplication::focusWidget() == gridd(0) || QApplication::focusWidget() == gridd(1));
+        const int focused = QApplication::focusWidget() == gridd(1);
+        QVERIFY(gridd(focused)->grab().toImage() != unfocused[focused]); // its focus mark
         typeKeys(QStringLiteral("v"));
         listHasTheKeys();
         QCOMPARE(text1()->text(), QStringLiteral("dv"));

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 
 namespace tarnvik {
 
@@ -34,6 +35,13 @@ void CellGrid::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setPen(palette().color(foregroundRole()));
     drawCellLine(p, QRectF(contentsRect()).adjusted(indent(), 0, 0, 0), alignment(), text());
+    // Reached by Tab, it says it has the keys, as any control does.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
+    }
 }
 
 void CellGrid::mousePressEvent(QMouseEvent *e)
