@@ -10,9 +10,8 @@
 #include <QObject>
 #include <QString>
 
-class QWidget;
-
 class QKeyEvent;
+class QWidget;
 
 namespace tarnvik {
 
