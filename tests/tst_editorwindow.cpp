@@ -188,6 +188,13 @@ private slots:
         // Nor does a new size bring the editor back.
         e->resize(e->size() + QSize(16, 0));
         QCOMPARE(keysAt(), walk[std::size(walk) - 1].second);
+        // A row opened by its name: the keys come back to that row.
+        const QTableWidget *names = e->grid(0);
+        QTest::mouseClick(names->viewport(), Qt::LeftButton, {}, names->visualItemRect(names->item(InputFieldRow, 0)).center());
+        QCOMPARE(keysAt(), u"box %1 "_qs.arg(int(InputFieldRow)) + QString::fromUtf8(propertyRowText[InputFieldRow].caption));
+        e.key(Qt::Key_Escape);
+        QCOMPARE(keysAt(), u"rows "_qs + QString::fromUtf8(propertyRowText[InputFieldRow].caption));
+        QCOMPARE(std::pair(values->currentRow(), values->selectedItems().size()), std::pair(int(InputFieldRow), qsizetype(1)));
         // Home and End reach the first and the last row.
         auto rowsAt = [](int row) { return u"rows "_qs + QString::fromUtf8(propertyRowText[row].caption); };
         e.key(Qt::Key_End);

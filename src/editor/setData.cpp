@@ -120,8 +120,8 @@ void setData::buildControls()
         g->setObjectName(QStringLiteral("grid%1").arg(i));
         m_grid[i] = g;
         connect(g, &QTableWidget::cellPressed, this, [this, i](int row) {
-            if (i == 1)
-                m_grid[0]->setCurrentCell(row, 0);
+            // A row's name and its value are one row.
+            m_grid[1 - i]->setCurrentCell(row, 0);
             SwapControls(m_currentRow, false);
             fill_desc(m_grid[0]->currentRow());
         });
@@ -344,6 +344,8 @@ void setData::backToRows()
     // The editor goes with the keys: a box left drawn over its row would
     // look as if it still had them.
     m_grid[1]->setFocus();
+    // On the row that was edited, shown selected.
+    m_grid[1]->setCurrentCell(m_currentRow < 0 ? int(TitleRow) : m_currentRow, 0);
     SwapControls(m_currentRow, false);
 }
 
