@@ -188,6 +188,10 @@ private slots:
         // Nor does a new size bring the editor back.
         e->resize(e->size() + QSize(16, 0));
         QCOMPARE(keysAt(), walk[std::size(walk) - 1].second);
+        // Nor is an editor left drawn once the keys are in the list of sources.
+        e.openRow(TableRow);
+        e->list()->setFocus();
+        QTRY_VERIFY(!e->combo(TableRow)->isVisible());
         // A row opened by its name: the keys come back to that row.
         const QTableWidget *names = e->grid(0);
         QTest::mouseClick(names->viewport(), Qt::LeftButton, {}, names->visualItemRect(names->item(InputFieldRow, 0)).center());

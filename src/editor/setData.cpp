@@ -213,6 +213,9 @@ void setData::showFocus()
         }
         part.widget->setPalette(p);
     }
+    // The keys gone to the list of sources: the row's editor goes with them.
+    if (inList && m_editorShown)
+        SwapControls(m_currentRow, false);
 }
 
 QString setData::head() const
