@@ -10,6 +10,7 @@
 #include "widgets/CellGrid.h"
 #include "util/TestUtil.h"
 #include "platform/LeakCheck.h"
+#include "platform/X11.h"
 #include "util/Strip.h"
 
 #include <QApplication>
@@ -87,6 +88,18 @@ class TestDesktops : public QObject
     static void typeReally(const QString &text) { xdotool({"type", "--delay", "60", text}, 400); }
     static void keyReally(const QStringList &keys) { xdotool(QStringList{"key"} + keys, 300); }
     static QRect onScreen(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+    // Whether the X server sends the keys to 'w': a window manager may say a
+    // window is active a moment before it hands it the keyboard.
+    static bool keysGoTo(QWidget *w)
+    {
+        xcb_connection_t *c = x11Connection();
+        if (!c)
+            return true;
+        xcb_get_input_focus_reply_t *r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        const bool there = r && r->focus == xcb_window_t(w->winId());
+        free(r);
+        return there;
+    }
     // The pointer moved to 'p' (with --sync: until it is there).
     static QStringList moveTo(QPoint p, bool sync = false)
     {
@@ -372,6 +385,7 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), &m_w.window());
         QTRY_COMPARE(QApplication::focusWidget(), text1());
         QCOMPARE(text1()->selectedText(), QStringLiteral("dva"));
+        QTRY_VERIFY(keysGoTo(&m_w.window()));
         if (xwayland())
             QTest::qWait(500); // the keys reach it a moment later there (typingAndTheList)
         typeReally(QStringLiteral("ku"));
