@@ -333,11 +333,9 @@ bool setData::eventFilter(QObject *watched, QEvent *event)
         backToRows();
         break;
     case PaneKey::FirstRow:
-    case PaneKey::LastRow: {
-        QTableWidget *rows = m_grid[1];
-        rows->setCurrentCell(what == PaneKey::FirstRow ? 0 : rows->rowCount() - 1, rows->currentColumn());
+    case PaneKey::LastRow:
+        m_grid[1]->setCurrentCell(what == PaneKey::FirstRow ? 0 : m_grid[1]->rowCount() - 1, 0);
         break;
-    }
     }
     return true;
 }
