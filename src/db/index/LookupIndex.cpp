@@ -241,29 +241,6 @@ std::optional<KeyStart> utf8Prefix(std::string_view text, uint32_t row)
     return packed(bytes, row);
 }
 
-// The first units of UTF-8 text, up to 'wanted'; none for a character beyond
-// the BMP or bytes that are not UTF-8.
-std::optional<size_t> unitsOfUtf8(std::string_view text, char16_t *out, size_t wanted)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(text.data()), *end = p + text.size();
-    auto follows = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
-    size_t n = 0;
-    for (; n < wanted && p != end; ++n) {
-        if (*p < 0x80) {
-            out[n] = *p++;
-        } else if (*p >= 0xC2 && *p < 0xE0 && follows(1)) {
-            out[n] = char16_t((p[0] & 0x1F) << 6 | (p[1] & 0x3F));
-            p += 2;
-        } else if (*p >= 0xE0 && *p < 0xF0 && follows(1) && follows(2) && (*p > 0xE0 || p[1] >= 0xA0)) {
-            out[n] = char16_t((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
-            p += 3;
-        } else {
-            return std::nullopt;
-        }
-    }
-    return n;
-}
-
 } // namespace
 
 // The collation keys are a dear part of a build; the thread that reads

@@ -289,24 +289,12 @@ std::optional<size_t> bareUnitsOfUtf8(std::string_view folded, char16_t *out, si
 {
     const std::vector<char16_t> &unit = bareUnits().unit;
     const auto *p = reinterpret_cast<const unsigned char *>(folded.data()), *end = p + folded.size();
-    auto follows = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
     size_t n = 0;
     while (n < wanted && p != end) {
-        char16_t u;
-        if (*p < 0x80) {
-            u = *p++;
-        } else if (*p >= 0xC2 && *p < 0xE0 && follows(1)) {
-            u = char16_t((*p & 0x1F) << 6 | (p[1] & 0x3F));
-            p += 2;
-        } else if (*p >= 0xE0 && *p < 0xF0 && follows(1) && follows(2)) {
-            u = char16_t((*p & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
-            if (u < 0x800)
-                return std::nullopt;
-            p += 3;
-        } else {
+        const std::optional<char16_t> u = nextBmpUnit(p, end);
+        if (!u)
             return std::nullopt;
-        }
-        const char16_t b = unit[u];
+        const char16_t b = unit[*u];
         if (b == BareUnits::kOther)
             return std::nullopt;
         if (b != BareUnits::kDropped)

@@ -33,6 +33,43 @@ bool dropsMarks(QStringView folded);
 // The order of dropMarks(a) and dropMarks(b) by UTF-16 units (negative, zero,
 // positive), mostly without making either.
 int compareBare(QStringView a, QStringView b);
+// The next character of UTF-8 text as one UTF-16 unit, 'p' moved past it;
+// none for a character beyond the BMP or bytes that are not UTF-8. Inline:
+// the index's build decodes the start of every row with it.
+inline std::optional<char16_t> nextBmpUnit(const unsigned char *&p, const unsigned char *end)
+{
+    auto follows = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
+    if (*p < 0x80)
+        return char16_t(*p++);
+    if (*p >= 0xC2 && *p < 0xE0 && follows(1)) {
+        const char16_t u = char16_t((*p & 0x1F) << 6 | (p[1] & 0x3F));
+        p += 2;
+        return u;
+    }
+    if (*p >= 0xE0 && *p < 0xF0 && follows(1) && follows(2)) {
+        const char16_t u = char16_t((*p & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+        if (u < 0x800)
+            return std::nullopt;
+        p += 3;
+        return u;
+    }
+    return std::nullopt;
+}
+// The first units of UTF-8 text into 'out': 'wanted' of them, or fewer
+// where the text ends. Nothing for a character beyond the BMP or bytes that
+// are not UTF-8.
+inline std::optional<size_t> unitsOfUtf8(std::string_view text, char16_t *out, size_t wanted)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data()), *end = p + text.size();
+    size_t n = 0;
+    for (; n < wanted && p != end; ++n) {
+        const std::optional<char16_t> u = nextBmpUnit(p, end);
+        if (!u)
+            return std::nullopt;
+        out[n] = *u;
+    }
+    return n;
+}
 // The first units of dropMarks(folded), 'folded' given as UTF-8, into 'out':
 // 'wanted' of them, or fewer where the text ends. Nothing where a character
 // needs dropMarks itself (one that becomes more than one unit, or beyond the
